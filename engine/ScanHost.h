@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+// What the engine needs of the program around it: the keep-alive call (let the windows process
+// pending events) and a progress display. The desktop program implements it with its event loop
+// and TfrmWait, the command-line scanner with a terminal progress bar, tests with a recording fake.
+//
+// KeepAlive(n) stands for n keep-alive points passed at once (for instance one per byte of a text
+// run measured in memory); hosts must keep it cheap and decide themselves when to really pump
+// events, so that the scan runs as fast with a window as without.
+class ScanHost {
+public:
+    virtual ~ScanHost() = default;
+
+    virtual void KeepAlive(std::uint64_t count = 1) { (void)count; }
+
+    // Progress window: created and shown with its maximum (the drive's sector count), moved to the
+    // sector about to be examined, closed when the scan ends (also when it ends by an error).
+    virtual void ProgressOpen(std::uint64_t maximum) { (void)maximum; }
+    virtual void ProgressPosition(std::uint64_t position) { (void)position; }
+    virtual void ProgressClose() {}
+};
+
+// A host that does nothing: for callers that need no window and no progress.
+inline ScanHost& NullScanHost() {
+    static ScanHost host;
+    return host;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+#include "ScanHost.h"
+
+// One line split into its parts.
+struct TRPCField {
+    std::uint8_t IsField = 0;
+    std::string Name;
+    std::string Value;
+};
+
+// Decides where a stored message begins and cuts a run of text into messages. Keeps no state
+// between calls; the host receives one keep-alive call per step of the line walk.
+class TEmailParser {
+public:
+    explicit TEmailParser(ScanHost& Host = NullScanHost());
+
+    bool IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const;
+
+    // Replaces Result with the messages cut from Text. When Starts is given it receives, for each
+    // message, the 0-based offset in Text of its first line.
+    void ExtractMessages(std::string_view Text, TEmailArray& Result,
+                         std::vector<std::size_t>* Starts = nullptr) const;
+
+    static TRPCField ParseHeaderLine(std::string_view Line);
+    static bool IsKnownHeader(const TRPCField& Field);
+    static bool IsQuoteMarker(std::string_view Line);
+    static void StoreHeaderField(const TRPCField& Field, TEmail& Email);
+
+private:
+    ScanHost* FHost;
+};

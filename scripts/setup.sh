@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package Parcelwright needs to build, test and benchmark.
+# Idempotent: when everything is already installed it returns in a second or two.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 xvfb xauth xdg-utils fonts-dejavu-core
+  libcli11-dev
+  libewf-dev ewf-tools
+  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  dosfstools mtools
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: done"
