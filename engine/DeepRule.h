@@ -1,0 +1,54 @@
+#pragma once
+
+// The deep carving rule: an opt-in second rule beside TEmailParser's, for real-world mail whose
+// header blocks run long (chains of Received lines), whose bodies hold 8-bit text, and whose
+// replies quote other messages' headers. It still cuts every message exactly:
+// - a message starts where a whole header block starts: a header line (any name) whose block
+//   closes with an empty line within HeaderReach bytes and holds at least three known header lines;
+//   every line of the block is a header line, a folded continuation or a "Name:" line;
+// - text runs also take form feed, escape and every byte from 0x80 up;
+// - a lone header-like line in a body is body text;
+// - more quote markers open a quoted block.
+// Header lines are split and known names recognised exactly as TEmailParser does.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+#include "ScanHost.h"
+
+class TDeepEmailParser {
+  public:
+    // How far from its first line a header block may close.
+    static constexpr std::size_t HeaderReach = 65536;
+
+    explicit TDeepEmailParser(ScanHost& Host = NullScanHost());
+
+    // View: the bytes from a sector start on, HeaderReach of them where the drive has them. True
+    // when a whole header block opens on the view's first byte, its first line ends inside the
+    // first SectorSize bytes, and the block is made of text bytes. Most sectors are answered on
+    // their first bytes, so a caller may hand just the first sector first (see OpensHeaderLine).
+    bool IsMessageStart(std::string_view View, std::uint32_t SectorSize) const;
+
+    // The cheap half of IsMessageStart: could line 0 of this sector open a header block at all?
+    // (A name of printable bytes, a colon and a space at the sector's first byte.)
+    static bool OpensHeaderLine(std::string_view Sector);
+
+    // Replaces Result with the messages cut from Text (a run of text bytes); Starts, when given,
+    // receives each message's 0-based offset in Text.
+    void ExtractMessages(std::string_view Text, TEmailArray& Result,
+                         std::vector<std::size_t>* Starts = nullptr) const;
+
+    // Bytes that a deep run is made of: the standard rule's text bytes, 0x0C, 0x1B and 0x80-0xFF.
+    static bool IsTextByte(unsigned char b);
+    // Number of text bytes at the start of Bytes.
+    static std::size_t TextRunLength(std::string_view Bytes);
+
+    // The standard marker and the other mailers' reply and forward markers.
+    static bool IsQuoteMarker(std::string_view Line);
+
+  private:
+    ScanHost* FHost;
+};

@@ -1,0 +1,354 @@
+// The deep carving rule: start test, text bytes, cutting, and what it recovers from a disk image
+// of real-world-shaped mail compared with the standard rule.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DeepCorpus.h"
+#include "DeepRule.h"
+#include "ScanHost.h"
+#include "emailparser.h"
+
+namespace {
+
+std::string Lines(std::initializer_list<std::string_view> Items) {
+    std::string Text;
+    for (std::string_view Line : Items) {
+        Text.append(Line);
+        Text.append("\r\n");
+    }
+    return Text;
+}
+
+// The view the scan hands over: up to 64 KiB from the sector start, zeros behind the text.
+std::string View(std::string Text) {
+    Text.resize(TDeepEmailParser::HeaderReach, '\0');
+    return Text;
+}
+
+std::string ReceivedChain(int Hops) {
+    std::string Text;
+    for (int i = 0; i < Hops; ++i)
+        Text += Lines({"Received: from relay" + std::to_string(i) + ".example.net ([192.0.2.1])",
+                       "\tby mx.example.org with ESMTPS id X" + std::to_string(i),
+                       "\tfor <a@example.org>; Tue, 3 Mar 2020 10:00:00 +0000"});
+    return Text;
+}
+
+const TDeepEmailParser Deep;
+const TEmailParser Standard;
+
+std::vector<std::string> FullTexts(const TEmailArray& Found) {
+    std::vector<std::string> Texts;
+    for (const TEmail& Email : Found)
+        Texts.push_back(Email.FullText);
+    return Texts;
+}
+
+TEmailArray Cut(std::string_view Text, std::vector<std::size_t>* Starts = nullptr) {
+    TEmailArray Found;
+    Deep.ExtractMessages(Text, Found, Starts);
+    return Found;
+}
+
+// Walks an image sector by sector as the scan does and collects what either rule finds there:
+// the start test at each sector, the run of text bytes, the cut, the jump past the run.
+std::vector<std::string> ScanImage(const std::string& Image, bool UseDeep,
+                                   std::size_t SectorSize = 512) {
+    const std::size_t RunCap = 20971520;
+    std::vector<std::string> Found;
+    for (std::size_t s = 1; s * SectorSize < Image.size();) {
+        const std::size_t Offset = s * SectorSize;
+        const std::string_view Rest = std::string_view(Image).substr(Offset);
+        std::size_t Run = 0;
+        TEmailArray Messages;
+        if (UseDeep) {
+            if (Deep.IsMessageStart(Rest.substr(0, TDeepEmailParser::HeaderReach), SectorSize)) {
+                Run = TDeepEmailParser::TextRunLength(Rest.substr(0, RunCap));
+                Deep.ExtractMessages(Rest.substr(0, Run), Messages);
+            }
+        } else {
+            std::string Window(Rest.substr(0, 2 * SectorSize));
+            Window.resize(2 * SectorSize, '\0');
+            if (Standard.IsMessageStart(Window, SectorSize)) {
+                while (Run < Rest.size() && Run < RunCap) {
+                    const auto b = static_cast<unsigned char>(Rest[Run]);
+                    if (!(b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E)))
+                        break;
+                    ++Run;
+                }
+                Standard.ExtractMessages(Rest.substr(0, Run), Messages);
+            }
+        }
+        for (const TEmail& Email : Messages)
+            Found.push_back(Email.FullText);
+        s += Run > 0 ? (Run + SectorSize - 1) / SectorSize : 1;
+    }
+    return Found;
+}
+
+TEST(DeepStartTest, WholeHeaderBlocksOfAnyLengthWithinReach) {
+    const std::string Tail = Lines({"From: a@example.org", "To: b@example.org", "Subject: s", ""});
+    // Twenty folded Received lines put the empty line far beyond two sectors.
+    const std::string Long = Lines({"Return-Path: <a@example.org>"}) + ReceivedChain(20) + Tail;
+    ASSERT_GT(Long.size(), 2048u);
+    EXPECT_TRUE(Deep.IsMessageStart(View(Long), 512));
+    std::string Window = Long.substr(0, 1024);
+    EXPECT_FALSE(Standard.IsMessageStart(Window, 512)) << "the case the deep rule exists for";
+
+    // Line 0 may be any header line; it counts when its name is known.
+    for (std::string_view Opening :
+         {"Delivered-To: b@example.org", "MIME-Version: 1.0", "X-Spam-Status: No, score=0"})
+        EXPECT_TRUE(Deep.IsMessageStart(View(Lines({Opening}) + Long), 512)) << Opening;
+    EXPECT_TRUE(
+        Deep.IsMessageStart(View(Lines({"Date: d", "From: f", "X-A: 1", "To: t", ""})), 512));
+    EXPECT_FALSE(Deep.IsMessageStart(View(Lines({"X-A: 1", "From: f", "To: t", ""})), 512));
+    EXPECT_FALSE(Deep.IsMessageStart(View(Lines({"From: f", "To: t", "Cc:", "X-B: 2", ""})), 512));
+    // Empty values, tabbed values and continuations belong in a block.
+    EXPECT_TRUE(Deep.IsMessageStart(
+        View(Lines({"Received: x", "Cc:", "Bcc:\tnobody", " folded", "From: f", "To: t", ""})),
+        512));
+}
+
+TEST(DeepStartTest, RefusesWhatIsNoWholeHeaderBlock) {
+    const std::string Block = Lines({"From: f", "To: t", "Subject: s", ""});
+    EXPECT_TRUE(Deep.IsMessageStart(View(Block), 512));
+    for (const std::string& Text :
+         {Lines({""}) + Block, Lines({" From: f"}) + Block,
+          Lines({"From:f", "To: t", "Date: d", "Subject: s", ""}),
+          Lines({"Some prose: with a colon"}) + Block, Lines({"From: f", "To: t", "Subject: s"}),
+          // a line of prose inside the block
+          Lines({"From: f", "To: t", "a line of prose", "Subject: s", ""}),
+          // the block never closes
+          Lines({"From: f", "To: t", "Subject: s", "Date: d"}) + std::string(70000, 'x')})
+        EXPECT_FALSE(Deep.IsMessageStart(View(Text), 512)) << Text.substr(0, 40);
+}
+
+TEST(DeepStartTest, LineZeroEndsInsideTheFirstSector) {
+    const std::string Rest = Lines({"To: t", "Subject: s", ""});
+    auto WithLineZeroOf = [&](std::size_t Length) { // Length counts the CR LF
+        return View("From: " + std::string(Length - 8, 'f') + "\r\n" + Rest);
+    };
+    EXPECT_TRUE(Deep.IsMessageStart(WithLineZeroOf(512), 512));  // LF is the sector's last byte
+    EXPECT_FALSE(Deep.IsMessageStart(WithLineZeroOf(513), 512)); // LF in the next sector
+    EXPECT_TRUE(Deep.IsMessageStart(WithLineZeroOf(4096), 4096));
+}
+
+TEST(DeepStartTest, BlockClosesWithin64KiB) {
+    // Filler header lines of 100 bytes each, then the empty line ending exactly at the reach.
+    const std::string Head = Lines({"From: f", "To: t", "Subject: s"});
+    std::string Filler;
+    while (Head.size() + Filler.size() + 2 + 120 <= TDeepEmailParser::HeaderReach)
+        Filler += "X-Filler: " + std::string(88, 'v') + "\r\n";
+    const std::size_t Short = TDeepEmailParser::HeaderReach - 2 - Head.size() - Filler.size();
+    Filler += "X-Last: " + std::string(Short - 10, 'w') + "\r\n";
+    const std::string Exact = Head + Filler + "\r\n";
+    ASSERT_EQ(Exact.size(), TDeepEmailParser::HeaderReach);
+    EXPECT_TRUE(Deep.IsMessageStart(Exact, 512));
+    std::string Over = Head + "X-One: 1\r\n" + Filler + "\r\n";
+    EXPECT_FALSE(Deep.IsMessageStart(Over.substr(0, TDeepEmailParser::HeaderReach), 512));
+    // Cutting applies the same reach.
+    EXPECT_EQ(Cut(Exact + "body\r\n").size(), 1u);
+    EXPECT_EQ(Cut(Over + "body\r\n").size(), 0u);
+}
+
+TEST(DeepStartTest, BlockMustBeTextAndNoiseNeverStarts) {
+    const std::string Block = Lines({"From: f\xC3\xA9", "To: t\x1B$B", "Subject: \x0C s", ""});
+    EXPECT_TRUE(Deep.IsMessageStart(View(Block), 512));
+    for (char Bad : {'\0', '\x01', '\x7F', '\x1F'}) {
+        std::string Broken = Block;
+        Broken[9] = Bad; // inside the To line
+        EXPECT_FALSE(Deep.IsMessageStart(View(Broken), 512)) << int(Bad);
+    }
+
+    std::mt19937 Rng(1234);
+    std::string Sector(65536, '\0');
+    for (char& c : Sector)
+        c = static_cast<char>(Rng());
+    int Starts = 0;
+    for (int i = 0; i < 20000; ++i) {
+        for (std::size_t k = 0; k < 1024; ++k)
+            Sector[k] = static_cast<char>(Rng());
+        // Half of the sectors begin like a header line, so the test gets past the first bytes.
+        if (i % 2 == 0) Sector.replace(0, 9, "Subject: ");
+        Starts += Deep.IsMessageStart(Sector, 512);
+    }
+    EXPECT_EQ(Starts, 0);
+    EXPECT_FALSE(Deep.IsMessageStart(std::string(65536, '\0'), 512));
+    EXPECT_FALSE(Deep.IsMessageStart("", 512));
+}
+
+TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
+    for (int b = 0; b < 256; ++b) {
+        const bool Standard = b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E);
+        const bool Expected = Standard || b == 0x0C || b == 0x1B || b >= 0x80;
+        EXPECT_EQ(TDeepEmailParser::IsTextByte(static_cast<unsigned char>(b)), Expected) << b;
+    }
+    EXPECT_EQ(TDeepEmailParser::TextRunLength("ab\x0C\x1B\x80\xFF\r\n"), 8u);
+    EXPECT_EQ(TDeepEmailParser::TextRunLength(std::string("abc\0def", 7)), 3u);
+    EXPECT_EQ(TDeepEmailParser::TextRunLength("abc\x7F"), 3u);
+    EXPECT_EQ(TDeepEmailParser::TextRunLength(""), 0u);
+}
+
+TEST(DeepCutting, EachKindOfMessageComesOutWhole) {
+    for (int Kind = 0; Kind < DeepMessageKinds; ++Kind) {
+        const std::string Message = MakeDeepMessage(99, Kind);
+        ASSERT_EQ(TDeepEmailParser::TextRunLength(Message), Message.size()) << Kind;
+        ASSERT_TRUE(Deep.IsMessageStart(View(Message), 512)) << Kind;
+        std::vector<std::size_t> Starts;
+        const TEmailArray Found = Cut(Message, &Starts);
+        ASSERT_EQ(Found.size(), 1u) << "kind " << Kind;
+        EXPECT_EQ(Found[0].FullText, Message) << "kind " << Kind;
+        EXPECT_EQ(Starts, std::vector<std::size_t>{0});
+        // Fields come from the message's own block, never from quoted headers.
+        const std::size_t BodyAt = Message.find("\r\n\r\n") + 2;
+        EXPECT_EQ(Found[0].Body, Message.substr(BodyAt));
+        const std::size_t FromAt = Message.find("\r\nFrom: ") + 7;
+        EXPECT_EQ(Found[0].From, Message.substr(FromAt, Message.find("\r\n", FromAt) - FromAt));
+        EXPECT_FALSE(Found[0].Subject.empty());
+        EXPECT_FALSE(Found[0].Date.empty());
+    }
+}
+
+TEST(DeepCutting, OpeningLinesBelongToTheMessage) {
+    const std::string Block = Lines({"From: f", "To: t", "Subject: s", "", "body"});
+    for (std::string_view Opening :
+         {"Delivered-To: b@example.org", "MIME-Version: 1.0", "X-Original-To: b@example.org"}) {
+        const std::string Text = Lines({Opening}) + Block;
+        const TEmailArray Found = Cut(Text);
+        ASSERT_EQ(Found.size(), 1u);
+        EXPECT_EQ(Found[0].FullText, Text);
+        EXPECT_EQ(Found[0].Subject, " s");
+    }
+    // Lines before the first whole block are no message's.
+    const TEmailArray Found = Cut(Lines({"leftover text", "Date: d", "prose"}) + Block);
+    ASSERT_EQ(Found.size(), 1u);
+    EXPECT_EQ(Found[0].FullText, Block);
+    EXPECT_TRUE(Cut("From: f\r\nTo: t\r\nSubject: s\r\n\r\nno line end").size() == 1);
+    EXPECT_TRUE(Cut("From: f To: t Subject: s").empty());
+}
+
+TEST(DeepCutting, BackToBackMessagesSplitExactly) {
+    std::string Text;
+    std::vector<std::string> Parts;
+    std::vector<std::size_t> Expected;
+    for (int Kind : {1, 3, 0, 5, 7}) {
+        Expected.push_back(Text.size());
+        Parts.push_back(MakeDeepMessage(7, Kind));
+        Text += Parts.back();
+    }
+    std::vector<std::size_t> Starts;
+    const TEmailArray Found = Cut(Text, &Starts);
+    EXPECT_EQ(FullTexts(Found), Parts);
+    EXPECT_EQ(Starts, Expected);
+
+    // A short message right behind a body: its whole block starts it, opening line included.
+    const std::string First = Lines({"From: a", "To: b", "Subject: one", "", "text"});
+    const std::string Second = Lines({"X-Note: hi", "From: c", "To: d", "Date: e", "", "more"});
+    EXPECT_EQ(FullTexts(Cut(First + Second)), (std::vector<std::string>{First, Second}));
+}
+
+TEST(DeepCutting, HeaderLikeLinesInBodiesStayBodyText) {
+    const std::string Head = Lines({"From: a", "To: b", "Subject: s", ""});
+    // A lone Date line, a digest entry with Date and From, a Note line: body text, where the
+    // standard rule would begin new messages.
+    const std::string Body = Lines({"Hello,", "Date: tomorrow at noon", "see you", "", "Message: 2",
+                                    "Date: Tue, 3 Mar 2020", "From: c <c@x>", "", "entry text",
+                                    "Note: bring the notes", "Date: d", "To: e", ""});
+    const TEmailArray Found = Cut(Head + Body);
+    ASSERT_EQ(Found.size(), 1u);
+    EXPECT_EQ(Found[0].Body, "\r\n" + Body);
+    EXPECT_EQ(Found[0].Date, "");
+    TEmailArray StandardFound;
+    Standard.ExtractMessages(Head + Body, StandardFound);
+    EXPECT_GT(StandardFound.size(), 1u);
+
+    // But where a whole block begins in a body, a message begins, as the standard rule would.
+    const std::string Next = Lines({"Date: d", "From: f", "Subject: t", "", "x"});
+    EXPECT_EQ(Cut(Head + Body + Next).size(), 2u);
+}
+
+TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
+    const std::string Head = Lines({"From: a", "To: b", "Subject: s", ""});
+    for (std::string_view Marker :
+         {"----- Original Message -----", "-----Original Message-----",
+          "-------- Original Message --------",
+          "Begin forwarded message:", "---------- Forwarded message ---------",
+          "-------- Forwarded Message --------", "> -----Original Message-----"}) {
+        EXPECT_TRUE(TDeepEmailParser::IsQuoteMarker(std::string(Marker) + "\r\n")) << Marker;
+        const std::string Text =
+            Head + Lines({"reply", Marker, "From: q", "Sent: Monday", "To: r", "Subject: RE: s", "",
+                          "quoted text", "", "Date: lone line"});
+        const TEmailArray Found = Cut(Text);
+        ASSERT_EQ(Found.size(), 1u) << Marker;
+        EXPECT_EQ(Found[0].FullText, Text);
+        EXPECT_EQ(Found[0].From, " a");
+    }
+    for (std::string_view Other : {"-----original message-----", "----Original Message----",
+                                   "Begin forwarded message", "Forwarded message"})
+        EXPECT_FALSE(TDeepEmailParser::IsQuoteMarker(std::string(Other) + "\r\n")) << Other;
+
+    // An empty line right after the marker (as some mailers write it) does not end the quote;
+    // the empty line after quoted lines does, so a block after it starts a message.
+    const std::string Apple = Head + Lines({"Begin forwarded message:", "", "From: q", "To: r",
+                                            "Subject: s", "", "text", ""});
+    EXPECT_EQ(Cut(Apple).size(), 1u);
+    EXPECT_EQ(Cut(Apple + Lines({"From: n", "To: m", "Date: d", "", "new"})).size(), 2u);
+}
+
+TEST(DeepCutting, KeepAliveOncePerStep) {
+    struct Counting : ScanHost {
+        std::uint64_t Calls = 0;
+        void KeepAlive(std::uint64_t) override { ++Calls; }
+    } Host;
+    const TDeepEmailParser Parser(Host);
+    TEmailArray Found;
+    Parser.ExtractMessages(Lines({"From: a", "To: b", "Subject: s", "", "x"}) + "tail", Found);
+    EXPECT_EQ(Host.Calls, 6u); // five lines and the search that finds no more
+}
+
+TEST(DeepCutting, LongHeaderLikeStretchesStayLinear) {
+    // Each line could open a block, none closes: every line is looked at a bounded number of
+    // times, so a quarter of a million of them cut in a moment (a quadratic cut would not end).
+    std::string Text = Lines({"From: a", "To: b", "Subject: s", "", "body"});
+    for (int i = 0; i < 250000; ++i)
+        Text += "Date: d\r\nTo: t\r\n";
+    Text += "prose\r\n";
+    const TEmailArray Found = Cut(Text);
+    ASSERT_EQ(Found.size(), 1u);
+    EXPECT_EQ(Found[0].FullText.size(), Text.size());
+}
+
+TEST(DeepMeasure, PlantedMessagesAllWholeNoneInvented) {
+    const TDeepCorpus Corpus = MakeDeepCorpus(20260308, 96);
+    const TDeepTally DeepTally = TallyFound(Corpus, ScanImage(Corpus.Image, true));
+    const TDeepTally StandardTally = TallyFound(Corpus, ScanImage(Corpus.Image, false));
+    EXPECT_EQ(DeepTally.Whole, Corpus.Messages.size());
+    EXPECT_EQ(DeepTally.Invented, 0u);
+    EXPECT_LT(StandardTally.Whole, DeepTally.Whole);
+    RecordProperty("planted", static_cast<int>(Corpus.Messages.size()));
+    RecordProperty("deep_whole", static_cast<int>(DeepTally.Whole));
+    RecordProperty("deep_invented", static_cast<int>(DeepTally.Invented));
+    RecordProperty("standard_whole", static_cast<int>(StandardTally.Whole));
+    std::printf("planted %zu: deep whole %zu, invented %zu; standard whole %zu, other pieces %zu\n",
+                Corpus.Messages.size(), DeepTally.Whole, DeepTally.Invented, StandardTally.Whole,
+                StandardTally.Invented);
+}
+
+TEST(DeepMeasure, NothingFoundInNoiseOrPlainText) {
+    std::mt19937 Rng(77);
+    std::string Image(4 << 20, '\0');
+    for (std::size_t i = 0; i < Image.size(); ++i) {
+        const std::size_t Region = (i >> 16) % 3;
+        if (Region == 0)
+            Image[i] = static_cast<char>(Rng());
+        else if (Region == 1)
+            Image[i] = "Note: data\r\nKey: value\r\nTo: x\r\nprose line\r\n"[i % 44];
+    }
+    EXPECT_TRUE(ScanImage(Image, true).empty());
+}
+
+} // namespace
