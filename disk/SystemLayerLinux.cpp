@@ -3,12 +3,16 @@
 
 #include "SystemLayer.h"
 
+#include "EwfImage.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,6 +72,7 @@ class TLinuxSystem final : public TSystemLayer {
     }
 
     THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
+        if (IsEwfPath(Path)) return OpenEwf(Path, Error);
         int fd;
         do {
             fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -97,6 +102,11 @@ class TLinuxSystem final : public TSystemLayer {
                       std::uint64_t& TotalBytes) override {
         SectorSize = 0;
         TotalBytes = 0;
+        if (TEwfImage* image = Ewf(Handle)) {
+            SectorSize = image->BytesPerSector();
+            TotalBytes = image->MediaSize();
+            return true;
+        }
         struct stat st {};
         if (::fstat(static_cast<int>(Handle), &st) != 0) return false;
         if (S_ISREG(st.st_mode)) {
@@ -124,6 +134,7 @@ class TLinuxSystem final : public TSystemLayer {
         // pread moves at most about 2 GiB at once; larger requests come back short and are
         // continued by the caller.
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(Count, INT_MAX));
+        if (TEwfImage* image = Ewf(Handle)) return ReadEwf(*image, Target, count, Offset);
         ssize_t got;
         do {
             got = ::pread(static_cast<int>(Handle), Target, count, static_cast<off_t>(Offset));
@@ -132,6 +143,11 @@ class TLinuxSystem final : public TSystemLayer {
     }
 
     void Close(THandle Handle) override {
+        if (Handle >= EwfHandleBase) {
+            const std::lock_guard lock(FEwfLock);
+            FEwfImages.erase(Handle);
+            return;
+        }
         ::close(static_cast<int>(Handle));
     }
 
@@ -143,6 +159,49 @@ class TLinuxSystem final : public TSystemLayer {
             paths.push_back("/dev/" + it->path().filename().string());
         return paths;
     }
+
+  private:
+    // --- EWF (.E01) images: a drive like any image, its reads going through libewf. Their handles
+    // lie far above any file descriptor.
+    static constexpr THandle EwfHandleBase = THandle{1} << 40;
+
+    static bool IsEwfPath(const std::string& Path) {
+        struct stat st {};
+        return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+               TEwfImage::IsEwfFile(Path);
+    }
+
+    THandle OpenEwf(const std::string& Path, TOpenError& Error) {
+        auto image = std::make_unique<TEwfImage>(Path);
+        if (!image->IsOpen()) {
+            Error = TOpenError::Other;
+            return InvalidHandle;
+        }
+        const std::lock_guard lock(FEwfLock);
+        const THandle handle = FNextEwfHandle++;
+        FEwfImages.emplace(handle, std::move(image));
+        Error = TOpenError::None;
+        return handle;
+    }
+
+    TEwfImage* Ewf(THandle Handle) {
+        if (Handle < EwfHandleBase) return nullptr;
+        const std::lock_guard lock(FEwfLock);
+        const auto it = FEwfImages.find(Handle);
+        return it == FEwfImages.end() ? nullptr : it->second.get();
+    }
+
+    static std::int64_t ReadEwf(TEwfImage& Image, void* Target, std::size_t Count,
+                                std::uint64_t Offset) {
+        if (Offset >= Image.MediaSize()) return 0;
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(Count, Image.MediaSize() - Offset));
+        return Image.Read(Offset, Target, count) ? static_cast<std::int64_t>(count) : -1;
+    }
+
+    std::mutex FEwfLock;
+    std::map<THandle, std::unique_ptr<TEwfImage>> FEwfImages;
+    THandle FNextEwfHandle = EwfHandleBase;
 };
 
 } // namespace

@@ -45,7 +45,7 @@ TScanHardDisk::TScanHardDisk(const std::string& DrivePath, ScanHost& Host)
     : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, kBufferSize), Host) {}
 
 TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, ScanHost& Host)
-    : FBuffer(std::move(Buffer)), FParser(Host), FHost(&Host) {
+    : FBuffer(std::move(Buffer)), FParser(Host), FHost(&Host), FDeepParser(Host) {
     if (!FBuffer) throw PwError("no disk buffer to scan");
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw PwError("the drive reports a sector size of 0");
@@ -92,7 +92,23 @@ std::uint64_t TScanHardDisk::UnreadableSectors() const {
     return FBuffer->UnreadableSectors();
 }
 
+void TScanHardDisk::SetDeepScan(bool On) {
+    FDeepScan = On;
+}
+
+bool TScanHardDisk::DeepScan() const {
+    return FDeepScan;
+}
+
+const std::vector<TCarvingRule>& TScanHardDisk::Rules() const {
+    return FRules;
+}
+
 std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
+    if (FDeepScan) {
+        const std::uint32_t L = ScanSectorDeep(Offset);
+        if (L > 0) return L;
+    }
     // Views are valid only until the next call on the buffer, so each is used before the next.
     const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
     if (!FParser.IsMessageStart(Window, FSectorSize)) return 0;
@@ -105,18 +121,44 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
         FHost->KeepAlive(1);
         FFound.push_back(std::move(Messages[i]));
         FOffsets.push_back(Offset + (i < Starts.size() ? Starts[i] : 0));
+        FRules.push_back(TCarvingRule::Standard);
+    }
+    return L;
+}
+
+std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
+    // Most sectors are settled on their first bytes; only a sector that opens like a header line
+    // is looked at as far as its header block may reach.
+    if (!TDeepEmailParser::OpensHeaderLine(FBuffer->View(FSectorSize, Offset))) return 0;
+    const std::string_view View = FBuffer->View(TDeepEmailParser::HeaderReach, Offset);
+    if (!FDeepParser.IsMessageStart(View, FSectorSize)) return 0;
+    const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
+    const std::string_view Text = FBuffer->View(L, Offset);
+    TEmailArray Messages;
+    std::vector<std::size_t> Starts;
+    FDeepParser.ExtractMessages(Text, Messages, &Starts);
+    for (std::size_t i = 0; i < Messages.size(); ++i) {
+        FHost->KeepAlive(1);
+        FFound.push_back(std::move(Messages[i]));
+        FOffsets.push_back(Offset + Starts[i]);
+        FRules.push_back(TCarvingRule::Deep);
     }
     return L;
 }
 
 std::uint32_t TScanHardDisk::TextRunLength(std::uint64_t Offset) {
+    return RunLength(Offset, &TextPrefix);
+}
+
+std::uint32_t TScanHardDisk::RunLength(std::uint64_t Offset,
+                                       std::size_t (*Prefix)(std::string_view)) {
     // Measured over the buffer's memory in growing pieces: a short run costs little, and a long
     // one moves the chunk at most once or twice.
     std::uint32_t run = 0;
     std::uint32_t piece = 2 * FSectorSize;
     while (run < kRunCap) {
         const std::uint32_t want = std::min(piece, kRunCap - run);
-        const std::size_t got = TextPrefix(FBuffer->View(want, Offset + run));
+        const std::size_t got = Prefix(FBuffer->View(want, Offset + run));
         run += static_cast<std::uint32_t>(got);
         if (got < want) break;
         piece = std::min<std::uint32_t>(piece * 2, 1u << 20);

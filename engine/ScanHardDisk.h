@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "DeepRule.h"
 #include "DiskBuffer.h"
 #include "Globals.h"
 #include "ScanHost.h"
 #include "emailparser.h"
+
+// The carving rule that found a message.
+enum class TCarvingRule { Standard, Deep };
 
 class TScanHardDisk {
 public:
@@ -30,9 +34,19 @@ public:
     // Sectors the disk buffer could not read (served as zeros).
     std::uint64_t UnreadableSectors() const;
 
+    // Deep scan, off unless set before ScanDrive: each sector is tried with the deep rule first
+    // and, where no deep start is found, with the standard rule, so nothing the standard scan
+    // finds is lost.
+    void SetDeepScan(bool On);
+    bool DeepScan() const;
+    // Beside the list: the rule that found each message.
+    const std::vector<TCarvingRule>& Rules() const;
+
 private:
     std::uint32_t ScanSector(std::uint64_t Offset);
     std::uint32_t TextRunLength(std::uint64_t Offset);
+    std::uint32_t ScanSectorDeep(std::uint64_t Offset);
+    std::uint32_t RunLength(std::uint64_t Offset, std::size_t (*Prefix)(std::string_view));
 
     std::uint32_t FSectorSize = 0;
     TEmailArray FFound;
@@ -40,4 +54,7 @@ private:
     TEmailParser FParser;
     ScanHost* FHost;
     std::vector<std::uint64_t> FOffsets;
+    TDeepEmailParser FDeepParser;
+    bool FDeepScan = false;
+    std::vector<TCarvingRule> FRules;
 };
