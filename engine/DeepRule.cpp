@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "FastStrings.h"
@@ -36,25 +37,43 @@ constexpr std::array<std::string_view, 6> QuoteMarkers = {
     "-------- Original Message --------"sv,     "Begin forwarded message:"sv,
     "---------- Forwarded message ---------"sv, "-------- Forwarded Message --------"sv};
 
-// A line (with its CR LF) that may stand inside a header block: a folded continuation, or a name
-// and a colon whatever follows (header lines proper, and "Name:" with an empty or tabbed value).
-bool IsBlockLine(std::string_view Line) {
+// A line (with its CR LF) as a header block sees it, from one pass over its name and without
+// copying: the split TEmailParser::ParseHeaderLine makes (printable bytes up to the first colon,
+// then a space), and whether the line may stand inside a block at all: a folded continuation, or
+// a name and a colon whatever follows ("Name:" with an empty or tabbed value too).
+struct TLineShape {
+    bool BlockLine = false;
+    bool HeaderLine = false;
+    std::string_view Name;
+    std::string_view Value; // from the space after the colon to the CR LF
+};
+
+TLineShape Shape(std::string_view Line) {
+    TLineShape shape;
     const auto first = static_cast<unsigned char>(Line[0]);
-    if (first == ' ' || first == '\t') return true;
+    if (first == ' ' || first == '\t') {
+        shape.BlockLine = true;
+        return shape;
+    }
     std::size_t i = 0;
     while (i < Line.size() && IsNameByte(static_cast<unsigned char>(Line[i])))
         ++i;
-    return i > 0 && i < Line.size() && Line[i] == ':';
+    if (i == 0 || i >= Line.size() || Line[i] != ':') return shape;
+    shape.BlockLine = true;
+    if (i + 1 < Line.size() && Line[i + 1] == ' ') {
+        shape.HeaderLine = true;
+        shape.Name = Line.substr(0, i);
+        if (Line.size() >= i + 3) shape.Value = Line.substr(i + 1, Line.size() - i - 3);
+    }
+    return shape;
 }
 
-bool IsKnownHeaderLine(const TRPCField& Field) {
-    return Field.IsField != 0 && TEmailParser::IsKnownHeader(Field);
-}
-
-bool AllTextBytes(std::string_view Bytes) {
-    for (const char c : Bytes)
-        if (!TextBytes[static_cast<unsigned char>(c)]) return false;
-    return true;
+// The parser's own test of a name, on a field reused from line to line so that names (short, as
+// header names are) cost no allocation.
+bool IsKnownName(std::string_view Name, TRPCField& Scratch) {
+    Scratch.IsField = 1;
+    Scratch.Name.assign(Name);
+    return TEmailParser::IsKnownHeader(Scratch);
 }
 
 struct TBlock {
@@ -65,8 +84,9 @@ struct TBlock {
 // Looks at the header block whose first line (a header line) starts at Start. Stops at the
 // empty line that closes it, at the first line that cannot stand in a block, at the end of the
 // text or once past the reach, so it reads each block once.
-TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool TextOnly) {
+TBlock ExamineBlock(std::string_view Text, std::size_t Start) {
     TBlock block;
+    TRPCField scratch;
     unsigned known = 0;
     std::size_t p = Start;
     while (p - Start < TDeepEmailParser::HeaderReach) {
@@ -74,14 +94,14 @@ TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool TextOnly) {
         if (cr == 0) break;
         const std::size_t next = cr + 1;
         const std::string_view line = Text.substr(p, next - p);
-        if (TextOnly && !AllTextBytes(line)) break;
         block.End = next;
         if (line.size() == 2) {
             block.Whole = known >= 3 && next - Start <= TDeepEmailParser::HeaderReach;
             break;
         }
-        if (!IsBlockLine(line)) break;
-        if (IsKnownHeaderLine(TEmailParser::ParseHeaderLine(line))) ++known;
+        const TLineShape shape = Shape(line);
+        if (!shape.BlockLine) break;
+        if (shape.HeaderLine && IsKnownName(shape.Name, scratch)) ++known;
         p = next;
     }
     return block;
@@ -99,16 +119,49 @@ std::size_t TDeepEmailParser::TextRunLength(std::string_view Bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
     const std::size_t n = Bytes.size();
     std::size_t i = 0;
+    // Eight bytes at a time while none of them is a control byte or DEL: those are all text (the
+    // high bytes included). A word holding a control byte (a CR, LF or tab, mostly) is settled
+    // byte by byte.
+    constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+    while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t control = (w - 0x20 * Ones) & ~w & Highs; // some byte below 0x20
+        const std::uint64_t del = ((w ^ (0x7F * Ones)) - Ones) & ~(w ^ (0x7F * Ones)) & Highs;
+        if ((control | del) == 0) {
+            i += 8;
+            continue;
+        }
+        const std::size_t end = i + 8;
+        while (i < end && TextBytes[p[i]])
+            ++i;
+        if (i < end) return i;
+    }
     while (i < n && TextBytes[p[i]])
         ++i;
     return i;
 }
 
 bool TDeepEmailParser::IsQuoteMarker(std::string_view Line) {
-    if (SearchText(MarkerCore, Line, true, 1) == 0) return false;
-    return std::any_of(QuoteMarkers.begin(), QuoteMarkers.end(), [Line](std::string_view Marker) {
-        return SearchText(Marker, Line, true, 1) > 0;
-    });
+    // The patterns are fixed, so their skip tables are built once.
+    struct TTables {
+        TSkipTable Core;
+        std::array<TSkipTable, QuoteMarkers.size()> Markers;
+        TTables() {
+            auto build = [](std::string_view Pattern, TSkipTable& Table) {
+                BuildSkipTable(reinterpret_cast<const unsigned char*>(Pattern.data()),
+                               Pattern.size(), Table);
+            };
+            build(MarkerCore, Core);
+            for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
+                build(QuoteMarkers[i], Markers[i]);
+        }
+    };
+    static const TTables tables;
+    if (ForwardSearchPrepared(Line, MarkerCore, tables.Core, 1) == 0) return false;
+    for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
+        if (ForwardSearchPrepared(Line, QuoteMarkers[i], tables.Markers[i], 1) > 0) return true;
+    return false;
 }
 
 bool TDeepEmailParser::OpensHeaderLine(std::string_view Sector) {
@@ -125,12 +178,15 @@ bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t Secto
     // Line 0 ends inside the first sector, and is a header line.
     const std::size_t cr = FindLineEnd(View.substr(0, SectorSize), 1);
     if (cr == 0) return false;
-    if (TEmailParser::ParseHeaderLine(View.substr(0, cr + 1)).IsField == 0) return false;
-    return ExamineBlock(View.substr(0, HeaderReach), 0, true).Whole;
+    if (!Shape(View.substr(0, cr + 1)).HeaderLine) return false;
+    // The block must be text through its empty line, or the run would end inside it.
+    const TBlock block = ExamineBlock(View.substr(0, HeaderReach), 0);
+    return block.Whole && TextRunLength(View.substr(0, block.End)) == block.End;
 }
 
 void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
-                                       std::vector<std::size_t>* Starts) const {
+                                       std::vector<std::size_t>* Starts,
+                                       bool OpensWithWholeBlock) const {
     // As in the standard carver, a message's lines are contiguous in Text, so its texts are
     // copied once, as ranges, when it is complete.
     TEmailArray found;
@@ -142,6 +198,12 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
     bool inGroup = false;
     std::size_t messageStart = 0, bodyStart = 0, end = 0;
     bool hasBody = false;
+    TRPCField field; // reused from line to line
+    auto store = [&](const TLineShape& Shape) {
+        if (!Shape.HeaderLine || !IsKnownName(Shape.Name, field)) return;
+        field.Value.assign(Shape.Value);
+        TEmailParser::StoreHeaderField(field, found.back());
+    };
 
     auto finish = [&] {
         if (found.empty()) return;
@@ -168,13 +230,12 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
                 bodyStart = p;
                 inGroup = false;
             } else {
-                const TRPCField field = TEmailParser::ParseHeaderLine(line);
-                if (IsKnownHeaderLine(field)) TEmailParser::StoreHeaderField(field, found.back());
+                store(Shape(line));
             }
         } else if (empty) {
             inGroup = false;
             if (inQuote && quoteHasLines) inQuote = false;
-        } else if (!IsBlockLine(line)) {
+        } else if (const TLineShape shape = Shape(line); !shape.BlockLine) {
             inGroup = false;
             if (inQuote) quoteHasLines = true;
             if (IsQuoteMarker(line)) {
@@ -185,9 +246,9 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
             if (inQuote) quoteHasLines = true;
         } else {
             // A header-like line after a line that was none: a block may begin here.
-            const TRPCField field = TEmailParser::ParseHeaderLine(line);
-            inGroup = field.IsField != 0;
-            if (inGroup && !inQuote && ExamineBlock(Text, p, false).Whole) {
+            inGroup = shape.HeaderLine;
+            if (inGroup && !inQuote &&
+                ((p == 0 && OpensWithWholeBlock) || ExamineBlock(Text, p).Whole)) {
                 finish();
                 found.emplace_back();
                 starts.push_back(p);
@@ -195,7 +256,7 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
                 hasBody = false;
                 inHeader = true;
                 inBody = false;
-                if (IsKnownHeaderLine(field)) TEmailParser::StoreHeaderField(field, found.back());
+                store(shape);
             } else if (inQuote) {
                 quoteHasLines = true;
             }

@@ -37,9 +37,11 @@ class TDeepEmailParser {
     static bool OpensHeaderLine(std::string_view Sector);
 
     // Replaces Result with the messages cut from Text (a run of text bytes); Starts, when given,
-    // receives each message's 0-based offset in Text.
+    // receives each message's 0-based offset in Text. OpensWithWholeBlock tells that
+    // IsMessageStart has accepted Text's start already, so its block is not examined again.
     void ExtractMessages(std::string_view Text, TEmailArray& Result,
-                         std::vector<std::size_t>* Starts = nullptr) const;
+                         std::vector<std::size_t>* Starts = nullptr,
+                         bool OpensWithWholeBlock = false) const;
 
     // Bytes that a deep run is made of: the standard rule's text bytes, 0x0C, 0x1B and 0x80-0xFF.
     static bool IsTextByte(unsigned char b);

@@ -106,6 +106,9 @@ const std::vector<TCarvingRule>& TScanHardDisk::Rules() const {
 
 std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     if (FDeepScan) {
+        // Either rule's start needs line 0 to open like a header line; most sectors are settled
+        // on that, by their first bytes.
+        if (!TDeepEmailParser::OpensHeaderLine(FBuffer->View(FSectorSize, Offset))) return 0;
         const std::uint32_t L = ScanSectorDeep(Offset);
         if (L > 0) return L;
     }
@@ -127,16 +130,15 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
 }
 
 std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
-    // Most sectors are settled on their first bytes; only a sector that opens like a header line
-    // is looked at as far as its header block may reach.
-    if (!TDeepEmailParser::OpensHeaderLine(FBuffer->View(FSectorSize, Offset))) return 0;
+    // Only a sector that opens like a header line gets here, to be looked at as far as its
+    // header block may reach.
     const std::string_view View = FBuffer->View(TDeepEmailParser::HeaderReach, Offset);
     if (!FDeepParser.IsMessageStart(View, FSectorSize)) return 0;
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
     const std::string_view Text = FBuffer->View(L, Offset);
     TEmailArray Messages;
     std::vector<std::size_t> Starts;
-    FDeepParser.ExtractMessages(Text, Messages, &Starts);
+    FDeepParser.ExtractMessages(Text, Messages, &Starts, true);
     for (std::size_t i = 0; i < Messages.size(); ++i) {
         FHost->KeepAlive(1);
         FFound.push_back(std::move(Messages[i]));

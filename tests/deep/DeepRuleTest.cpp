@@ -191,6 +191,20 @@ TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
     EXPECT_EQ(TDeepEmailParser::TextRunLength(std::string("abc\0def", 7)), 3u);
     EXPECT_EQ(TDeepEmailParser::TextRunLength("abc\x7F"), 3u);
     EXPECT_EQ(TDeepEmailParser::TextRunLength(""), 0u);
+
+    // Long runs are measured word by word: every stopping byte at every position must still stop.
+    std::mt19937 Rng(5);
+    for (int Trial = 0; Trial < 3000; ++Trial) {
+        std::string Bytes(1 + Rng() % 80, 'a');
+        for (char& c : Bytes) {
+            c = Trial % 2 ? static_cast<char>(0x20 + Rng() % 0xE0)
+                          : "\r\n\t\x0C\x1B\x80\xFFz"[Rng() % 8];
+            if (c == '\x7F') c = '~';
+        }
+        const std::size_t Stop = Rng() % (Bytes.size() + 1);
+        if (Stop < Bytes.size()) Bytes[Stop] = "\0\x01\x08\x0E\x1A\x1C\x1F\x7F"[Rng() % 8];
+        ASSERT_EQ(TDeepEmailParser::TextRunLength(Bytes), Stop) << Trial;
+    }
 }
 
 TEST(DeepCutting, EachKindOfMessageComesOutWhole) {
