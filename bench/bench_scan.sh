@@ -30,30 +30,40 @@ image() { # NAME MIB KIND
   echo "$path"
 }
 
-now() { date +%s.%N; }
-
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-run() { # LABEL IMAGE
-  local label=$1 img=$2 bytes t0 t1 found
-  bytes=$(stat -c %s "$img")
-  cat "$img" >/dev/null # warm the page cache
-  found=$("$CLI" scan "$img" --json | grep -c '"item"' || true)
-  local cats=() scans=()
-  for _ in $(seq 1 "$ROUNDS"); do
-    t0=$(now); cat "$img" >/dev/null; t1=$(now)
-    cats+=("$(awk -v b="$bytes" -v a="$t0" -v z="$t1" 'BEGIN { print b / (z - a) / 1048576 }')")
-    t0=$(now); "$CLI" scan "$img" >/dev/null; t1=$(now)
-    scans+=("$(awk -v b="$bytes" -v a="$t0" -v z="$t1" 'BEGIN { print b / (z - a) / 1048576 }')")
-  done
-  local c s
-  c=$(printf '%s\n' "${cats[@]}" | median)
-  s=$(printf '%s\n' "${scans[@]}" | median)
-  awk -v l="$label" -v m="$((bytes / 1048576))" -v c="$c" -v s="$s" -v f="$found" 'BEGIN {
-    printf "%-12s %6d MiB %8d found   cat %8.0f MiB/s   scan %8.0f MiB/s   ratio %.2f\n", l, m, f, c, s, s / c }'
+# Wall-clock, user and system seconds of one command, its output discarded.
+timed() {
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" >/dev/null 2>&1; } 2>&1
 }
 
-echo "whole scan against cat, median of $ROUNDS rounds each (Release build)"
+run() { # LABEL IMAGE
+  local label=$1 img=$2 mib found
+  mib=$(($(stat -c %s "$img") / 1048576))
+  cat "$img" >/dev/null # warm the page cache
+  found=$("$CLI" scan "$img" --json | grep -c '"item"' || true)
+  local cat_wall=() cat_cpu=() scan_wall=() scan_cpu=() w u s
+  for _ in $(seq 1 "$ROUNDS"); do
+    read -r w u s < <(timed cat "$img")
+    cat_wall+=("$(awk -v m="$mib" -v t="$w" 'BEGIN { print m / t }')")
+    cat_cpu+=("$(awk -v m="$mib" -v u="$u" -v s="$s" 'BEGIN { print m / (u + s + 0.0005) }')")
+    read -r w u s < <(timed "$CLI" scan "$img")
+    scan_wall+=("$(awk -v m="$mib" -v t="$w" 'BEGIN { print m / t }')")
+    scan_cpu+=("$(awk -v m="$mib" -v u="$u" -v s="$s" 'BEGIN { print m / (u + s + 0.0005) }')")
+  done
+  local cw cc sw sc
+  cw=$(printf '%s\n' "${cat_wall[@]}" | median)
+  cc=$(printf '%s\n' "${cat_cpu[@]}" | median)
+  sw=$(printf '%s\n' "${scan_wall[@]}" | median)
+  sc=$(printf '%s\n' "${scan_cpu[@]}" | median)
+  awk -v l="$label" -v m="$mib" -v f="$found" -v cw="$cw" -v sw="$sw" -v cc="$cc" -v sc="$sc" 'BEGIN {
+    printf "%-11s %5d MiB %5d found | wall: cat %6.0f MiB/s scan %6.0f MiB/s ratio %.2f | cpu: cat %6.0f scan %6.0f ratio %.2f\n",
+      l, m, f, cw, sw, sw / cw, cc, sc, sc / cc }'
+}
+
+echo "whole scan against cat, median of $ROUNDS alternating rounds each (Release build)"
+echo "wall: throughput by elapsed time; cpu: by user + system time (steadier on a busy machine)"
 run mixed "$(image mixed "$MIXED_MIB" mixed)"
 run text-heavy "$(image text "$TEXT_MIB" text)"
 run mail-heavy "$(image mail "$MAIL_MIB" mail)"
