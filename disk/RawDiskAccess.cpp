@@ -95,7 +95,7 @@ void GetDriveInfoByLetter(TSystemLayer& System, const std::string& DrivePath, TD
         Info.TotalClusters = space.TotalNumberOfClusters;
         Info.FreeClusters = space.NumberOfFreeClusters;
         // 9x reports FAT32 clusters of large volumes four times too big.
-        if (Info.TotalBytes > 0x7FFFFFFF && GetOSFamily(System) == "9x")
+        if (GetOSFamily(System) == "9x" && Info.TotalBytes > 0x7FFFFFFF)
             Info.SectorsPerCluster = QuarterRoundedToEven(space.SectorsPerCluster);
         Info.BytesPerCluster = Info.SectorsPerCluster * Info.BytesPerSector;
         return;

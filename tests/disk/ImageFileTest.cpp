@@ -133,4 +133,28 @@ TEST_F(ImageFiles, ListingOffersReadableImagesAndKeepsTheWorkingDirectory) {
     EXPECT_EQ(fs::current_path(), before);
 }
 
+// Whatever block devices this machine lets us read (a disk, a partition, an attached loop device)
+// must read the same through the buffer as through a plain file read.
+TEST(BlockDevices, ListedDevicesReadLikeTheirBytes) {
+    TGetDrives lister;
+    const TDriveArray drives = lister.ListDrives();
+    if (drives.empty()) GTEST_SKIP() << "no readable block device here";
+    for (const std::string& device : drives) {
+        const TDriveInfo info = GetDriveInfo(device);
+        ASSERT_GT(info.BytesPerSector, 0u) << device;
+        ASSERT_GE(info.TotalBytes, info.BytesPerSector) << device;
+        TDiskBuffer buffer(device, 1 << 20);
+        const std::uint64_t last = static_cast<std::uint64_t>(buffer.TotalSectors()) - 1;
+        for (const std::uint64_t sector : {std::uint64_t{0}, std::uint64_t{1}, last / 2, last}) {
+            const std::uint64_t offset = sector * info.BytesPerSector;
+            std::ifstream in(device, std::ios::binary);
+            in.seekg(static_cast<std::streamoff>(offset));
+            std::string direct(info.BytesPerSector, '\0');
+            in.read(direct.data(), info.BytesPerSector);
+            EXPECT_EQ(buffer.GetData(info.BytesPerSector, offset), direct)
+                << device << " " << sector;
+        }
+    }
+}
+
 } // namespace
