@@ -79,7 +79,8 @@ std::string JsonByteString(std::string_view Bytes) {
 }
 
 std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
-                       const std::vector<std::size_t>& Rows) {
+                       const std::vector<std::size_t>& Rows,
+                       const std::vector<std::string>& Rules) {
     std::string out = "[";
     bool first = true;
     for (std::size_t item : Rows) {
@@ -88,6 +89,7 @@ std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_
         first = false;
         out += "  {\"item\": " + std::to_string(item);
         out += ", \"offset\": " + std::to_string(item < Offsets.size() ? Offsets[item] : 0);
+        out += ", \"rule\": " + JsonByteString(item < Rules.size() ? Rules[item] : "standard");
         out += ", \"date\": " + JsonByteString(e.Date);
         out += ", \"from\": " + JsonByteString(e.From);
         out += ", \"to\": " + JsonByteString(e.To);

@@ -15,10 +15,12 @@
 // character's code as a byte gives back exactly Bytes.
 std::string JsonByteString(std::string_view Bytes);
 
-// One JSON array with an object per shown row: item, offset, date, from, to, subject, body and
-// fulltext. Offsets[item] is the drive byte offset of the message's first line.
+// One JSON array with an object per shown row: item, offset, rule, date, from, to, subject, body
+// and fulltext. Offsets[item] is the drive byte offset of the message's first line; Rules[item]
+// names the carving rule that found it ("standard" where Rules has no entry).
 std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
-                       const std::vector<std::size_t>& Rows);
+                       const std::vector<std::size_t>& Rows,
+                       const std::vector<std::string>& Rules = {});
 
 // Field text made safe for a terminal: control bytes become "?", tabs a space, 8-bit bytes their
 // Latin-1 character (C1 controls "?"), so stored bytes can never steer the terminal.

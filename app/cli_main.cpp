@@ -36,6 +36,7 @@ struct TScanOptions {
     std::string Sort;
     bool Descending = false;
     bool Json = false;
+    bool Deep = false;
     std::string ExportDir;
     std::string Items;
     bool All = false;
@@ -88,14 +89,18 @@ int RunScan(const TScanOptions& Opt) {
     TCliProgress progress(std::cerr, terminal, 0);
     TEmailArray emails;
     std::vector<std::uint64_t> offsets;
+    std::vector<std::string> rules;
     std::uint64_t unreadable = 0;
     try {
         auto buffer = std::make_unique<TDiskBuffer>(Opt.Target, kBufferSize, PlatformSystem(),
                                                     Opt.SectorSize);
         progress.SetSectorSize(buffer->SectorSize());
         TScanHardDisk scan(std::move(buffer), progress);
+        scan.SetDeepScan(Opt.Deep);
         emails = scan.ScanDrive();
         offsets = scan.Offsets();
+        for (TCarvingRule rule : scan.Rules())
+            rules.emplace_back(CarvingRuleName(rule));
         unreadable = scan.UnreadableSectors();
     } catch (const PwError& e) {
         Fail(Opt.Target, e.what());
@@ -109,7 +114,7 @@ int RunScan(const TScanOptions& Opt) {
     if (column) SortItems(rows, emails, *column, !Opt.Descending);
 
     if (Opt.Json)
-        std::cout << FormatJson(emails, offsets, rows);
+        std::cout << FormatJson(emails, offsets, rows, rules);
     else
         std::cout << FormatTable(emails, rows);
     std::cout.flush();
@@ -181,7 +186,8 @@ int main(int argc, char** argv) {
                 "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "
                 "goes to standard error when that is a terminal.");
     scan->add_option("TARGET", opt.Target,
-                     "A drive listed by 'drives', a block device (/dev/sdb1) or an image file")
+                     "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, "
+                     "or the first file of an EWF set: image.E01)")
         ->required();
     scan->add_option("--sector-size", opt.SectorSize,
                      "Bytes per sector of an image file (default 512; devices report their own)")
@@ -204,9 +210,14 @@ int main(int argc, char** argv) {
     CLI::Option* desc = scan->add_flag("--descending", opt.Descending, "Sort in descending order");
     scan->add_flag("--json", opt.Json,
                    "Print one JSON array instead of the table: an object per row with item, "
-                   "offset (drive byte offset of the message's first line), date, from, to, "
-                   "subject, body and fulltext. Each stored byte is the character of the same "
-                   "code (U+0000 to U+00FF), so the bytes can be recovered exactly");
+                   "offset (drive byte offset of the message's first line), rule (\"standard\" "
+                   "or \"deep\": the carving rule that found it), date, from, to, subject, body "
+                   "and fulltext. Each stored byte is the character of the same code (U+0000 to "
+                   "U+00FF), so the bytes can be recovered exactly");
+    scan->add_flag("--deep", opt.Deep,
+                   "Deep scan: also recover messages with long header blocks (chains of Received "
+                   "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
+                   "finds no message, the standard rule is still applied");
     CLI::Option* exp = scan->add_option(
         "--export", opt.ExportDir,
         "Write chosen rows to this folder as RecoveredEmail<row>.eml (row = position in the list "

@@ -17,6 +17,11 @@
 // The carving rule that found a message.
 enum class TCarvingRule { Standard, Deep };
 
+// "standard" or "deep", as the front ends name the rules.
+inline const char* CarvingRuleName(TCarvingRule Rule) {
+    return Rule == TCarvingRule::Deep ? "deep" : "standard";
+}
+
 class TScanHardDisk {
   public:
     // Opens the drive (a block device or an image file path) through a disk buffer of
