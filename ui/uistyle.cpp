@@ -1,0 +1,38 @@
+#include "uistyle.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QSvgRenderer>
+
+QFont PwWindowFont() {
+    static const char* const Families[] = {"Liberation Sans", "Arimo", "DejaVu Sans Condensed",
+                                           "DejaVu Sans"};
+    const QStringList known = QFontDatabase::families();
+    QFont font;
+    for (const char* family : Families) {
+        if (known.contains(QLatin1String(family))) {
+            font.setFamily(QLatin1String(family));
+            break;
+        }
+    }
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+QPixmap PwPicture(const QString& Name, int Size) {
+    const qreal ratio = qGuiApp != nullptr ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(QSize(Size, Size) * ratio);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(Name));
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+QIcon PwIcon(const QString& Name, int Size) {
+    return QIcon(PwPicture(Name, Size));
+}
