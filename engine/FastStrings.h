@@ -17,6 +17,8 @@ void BuildSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSk
 void BuildSkipTableNoCase(const unsigned char* Pattern, std::size_t PatternLength,
                           TSkipTable& Table);
 
+// TextLength and PatternLength are clipped to the lengths of the views; a Start below 1 counts
+// as 1.
 std::size_t ForwardSearch(std::string_view Text, std::string_view Pattern, std::size_t TextLength,
                           std::size_t PatternLength, std::size_t Start);
 std::size_t ForwardSearchNoCase(std::string_view Text, std::string_view Pattern,
@@ -25,3 +27,13 @@ std::size_t ForwardSearchNoCase(std::string_view Text, std::string_view Pattern,
 
 std::size_t SearchText(std::string_view Pattern, std::string_view Text, bool CaseSensitive,
                        std::size_t Start);
+
+// ForwardSearch with a skip table the caller built once with BuildSkipTable for this Pattern
+// (for fixed patterns searched many times, such as the quote marker). Same answers.
+std::size_t ForwardSearchPrepared(std::string_view Text, std::string_view Pattern,
+                                  const TSkipTable& Table, std::size_t Start);
+
+// Position (1-based) of the CR of the first CR LF at or after Start, or 0: the answer of
+// ForwardSearch(Text, "\r\n", Text.size(), 2, Start), found by scanning for LF bytes with memchr,
+// which runs far faster over long lines than the two-byte Horspool shift.
+std::size_t FindLineEnd(std::string_view Text, std::size_t Start);

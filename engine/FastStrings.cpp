@@ -1,0 +1,142 @@
+#include "FastStrings.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "Error.h"
+#include "SystemUpperCase.h"
+
+namespace {
+
+// Windows-1252 upper-casing: what CharUpperBuffA does in that code page, so the keyword filter
+// folds the same on every platform.
+void FoldWindows1252(unsigned char (&Table)[256]) {
+    for (int b = 'a'; b <= 'z'; ++b)
+        Table[b] = static_cast<unsigned char>(b - 0x20);
+    for (int b = 0xE0; b <= 0xFE; ++b)
+        if (b != 0xF7) // the division sign has no capital
+            Table[b] = static_cast<unsigned char>(b - 0x20);
+    Table[0x9A] = 0x8A; // s caron
+    Table[0x9C] = 0x8C; // oe ligature
+    Table[0x9E] = 0x8E; // z caron
+    Table[0xFF] = 0x9F; // y diaeresis
+}
+
+const unsigned char* BuildUpperTable() {
+    static unsigned char Table[256];
+    for (int b = 0; b < 256; ++b)
+        Table[b] = static_cast<unsigned char>(b);
+    if (!SystemUpperCase(Table)) FoldWindows1252(Table);
+    return Table;
+}
+
+void FillSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table,
+                   bool Fold) {
+    if (PatternLength == 0) throw PwError("BufferLen is 0");
+    // A shift shorter than the pattern is always safe, so a (theoretical) pattern longer than the
+    // entries can hold only loses speed.
+    const auto m = static_cast<std::int32_t>(
+        std::min<std::size_t>(PatternLength, std::numeric_limits<std::int32_t>::max()));
+    std::fill(std::begin(Table), std::end(Table), m);
+    for (std::size_t k = 0; k + 1 < PatternLength; ++k) {
+        const unsigned char b = Fold ? UpperTable[Pattern[k]] : Pattern[k];
+        const std::size_t shift = PatternLength - 1 - k;
+        Table[b] = static_cast<std::int32_t>(std::min<std::size_t>(shift, m));
+    }
+}
+
+struct Exact {
+    unsigned char operator()(unsigned char b) const { return b; }
+};
+struct Folded {
+    unsigned char operator()(unsigned char b) const { return UpperTable[b]; }
+};
+
+// Horspool over Text[Start..n] (1-based); the table was built for Pattern under the same mapping.
+template <class Map>
+std::size_t Horspool(const unsigned char* T, std::size_t n, const unsigned char* P, std::size_t m,
+                     std::size_t Start, const TSkipTable& Table, Map map) {
+    if (Start < 1) Start = 1;
+    if (m == 0 || Start > n || n - (Start - 1) < m) return 0;
+    const unsigned char last = map(P[m - 1]);
+    std::size_t e = Start + m - 1; // 1-based position of the alignment's last byte
+    while (e <= n) {
+        const unsigned char* te = T + e - 1;
+        if (map(*te) == last) {
+            std::size_t k = 1;
+            while (k < m && map(te[-static_cast<std::ptrdiff_t>(k)]) == map(P[m - 1 - k]))
+                ++k;
+            if (k == m) return e - m + 1;
+        }
+        e += static_cast<std::size_t>(Table[map(*te)]);
+    }
+    return 0;
+}
+
+const unsigned char* Bytes(std::string_view s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+} // namespace
+
+const unsigned char* const UpperTable = BuildUpperTable();
+
+void BuildSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table) {
+    FillSkipTable(Pattern, PatternLength, Table, false);
+}
+
+void BuildSkipTableNoCase(const unsigned char* Pattern, std::size_t PatternLength,
+                          TSkipTable& Table) {
+    FillSkipTable(Pattern, PatternLength, Table, true);
+}
+
+std::size_t ForwardSearch(std::string_view Text, std::string_view Pattern, std::size_t TextLength,
+                          std::size_t PatternLength, std::size_t Start) {
+    const std::size_t m = std::min(PatternLength, Pattern.size());
+    TSkipTable Table;
+    BuildSkipTable(Bytes(Pattern), m, Table);
+    return Horspool(Bytes(Text), std::min(TextLength, Text.size()), Bytes(Pattern), m, Start, Table,
+                    Exact{});
+}
+
+std::size_t ForwardSearchNoCase(std::string_view Text, std::string_view Pattern,
+                                std::size_t TextLength, std::size_t PatternLength,
+                                std::size_t Start) {
+    const std::size_t m = std::min(PatternLength, Pattern.size());
+    TSkipTable Table;
+    BuildSkipTableNoCase(Bytes(Pattern), m, Table);
+    return Horspool(Bytes(Text), std::min(TextLength, Text.size()), Bytes(Pattern), m, Start, Table,
+                    Folded{});
+}
+
+std::size_t SearchText(std::string_view Pattern, std::string_view Text, bool CaseSensitive,
+                       std::size_t Start) {
+    if (CaseSensitive) return ForwardSearch(Text, Pattern, Text.size(), Pattern.size(), Start);
+    return ForwardSearchNoCase(Text, Pattern, Text.size(), Pattern.size(), Start);
+}
+
+std::size_t ForwardSearchPrepared(std::string_view Text, std::string_view Pattern,
+                                  const TSkipTable& Table, std::size_t Start) {
+    if (Pattern.empty()) throw PwError("BufferLen is 0");
+    return Horspool(Bytes(Text), Text.size(), Bytes(Pattern), Pattern.size(), Start, Table,
+                    Exact{});
+}
+
+std::size_t FindLineEnd(std::string_view Text, std::size_t Start) {
+    if (Start < 1) Start = 1;
+    const std::size_t n = Text.size();
+    // The LF of a pair whose CR is at Start or later lies at 0-based index Start or later.
+    std::size_t from = Start;
+    const char* base = Text.data();
+    while (from < n) {
+        const void* hit = std::memchr(base + from, '\n', n - from);
+        if (hit == nullptr) return 0;
+        const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        if (base[lf - 1] == '\r')
+            return lf; // the CR's 1-based position equals the LF's 0-based index
+        from = lf + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,271 @@
+#include "emailparser.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "FastStringFuncs.h"
+#include "FastStrings.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr std::string_view QuoteMarker = "----- Original Message -----"sv;
+
+// The header names that open or continue a header block, in the order they are compared.
+constexpr std::array<std::string_view, 10> KnownNames = {
+    "RETURN-PATH"sv, "REPLY-TO"sv, "ENVELOPE-TO"sv, "DELIVERY-DATE"sv, "RECEIVED"sv,
+    "MESSAGE-ID"sv,  "FROM"sv,     "TO"sv,          "SUBJECT"sv,       "DATE"sv};
+constexpr int KnownFrom = 6, KnownTo = 7, KnownSubject = 8, KnownDate = 9;
+
+// ASCII-only, as header names hold nothing else that folding could touch.
+bool EqualsUpper(std::string_view Name, std::string_view Upper) {
+    if (Name.size() != Upper.size()) return false;
+    for (std::size_t i = 0; i < Name.size(); ++i) {
+        char c = Name[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+        if (c != Upper[i]) return false;
+    }
+    return true;
+}
+
+// Index of Name in KnownNames, or -1.
+int KnownIndex(std::string_view Name) {
+    for (std::size_t i = 0; i < KnownNames.size(); ++i)
+        if (EqualsUpper(Name, KnownNames[i])) return static_cast<int>(i);
+    return -1;
+}
+
+// A line split into views of itself: the allocation-free form of TRPCField.
+struct TLineParts {
+    bool IsField = false;
+    std::string_view Name;
+    std::string_view Value;
+};
+
+TLineParts SplitLine(std::string_view Line) {
+    TLineParts parts;
+    const std::size_t k = FindCharFrom(Line, ':', 1);
+    if (k <= 1 || Line[0] == ' ' || k >= Line.size() || Line[k] != ' ') return parts;
+    for (std::size_t i = 0; i + 1 < k; ++i) {
+        const auto b = static_cast<unsigned char>(Line[i]);
+        if (b < 0x21 || b > 0x7E) return parts;
+    }
+    parts.IsField = true;
+    parts.Name = Line.substr(0, k - 1);
+    // From the space after the colon to the byte before the line's CR LF.
+    const auto count =
+        static_cast<std::ptrdiff_t>(Line.size()) - static_cast<std::ptrdiff_t>(k) - 2;
+    if (count > 0) parts.Value = Line.substr(k, static_cast<std::size_t>(count));
+    return parts;
+}
+
+void StoreKnown(int Known, std::string_view Value, TEmail& Email) {
+    switch (Known) {
+    case KnownFrom:
+        Email.From.assign(Value);
+        break;
+    case KnownTo:
+        Email.To.assign(Value);
+        break;
+    case KnownSubject:
+        Email.Subject.assign(Value);
+        break;
+    case KnownDate:
+        Email.Date.assign(Value);
+        break;
+    default:
+        break;
+    }
+}
+
+// Built on first use; the marker is fixed, so one table serves every line.
+struct TQuoteMarkerTable {
+    TSkipTable Table;
+    TQuoteMarkerTable() {
+        BuildSkipTable(reinterpret_cast<const unsigned char*>(QuoteMarker.data()),
+                       QuoteMarker.size(), Table);
+    }
+};
+
+const TSkipTable& QuoteMarkerTable() {
+    static const TQuoteMarkerTable table;
+    return table.Table;
+}
+
+bool HasQuoteMarker(std::string_view Line) {
+    return Line.size() >= QuoteMarker.size() &&
+           ForwardSearchPrepared(Line, QuoteMarker, QuoteMarkerTable(), 1) > 0;
+}
+
+// --- The start test's fast form -------------------------------------------------------------
+//
+// It runs once per sector of a whole drive, so the common answer (no) must come from the first
+// byte or two: a known header line starts with one of the ten names, in any ASCII case, followed
+// by a colon and a space. Such a prefix holds no CR, so when it is there it lies inside the line,
+// and the line is a known header line; when it is not, the line is not one.
+
+// Masks that clear the case bit of letters and keep every other byte whole.
+struct TNamePattern {
+    std::string_view Upper; // the name, then ": "
+    std::array<unsigned char, 16> Mask;
+};
+
+constexpr TNamePattern MakePattern(std::string_view Upper) {
+    TNamePattern p{Upper, {}};
+    for (std::size_t i = 0; i < Upper.size(); ++i)
+        p.Mask[i] = (Upper[i] >= 'A' && Upper[i] <= 'Z') ? 0xDF : 0xFF;
+    return p;
+}
+
+constexpr std::array<TNamePattern, 10> NamePatterns = {
+    MakePattern("RETURN-PATH: "), MakePattern("REPLY-TO: "),      MakePattern("RECEIVED: "),
+    MakePattern("ENVELOPE-TO: "), MakePattern("DELIVERY-DATE: "), MakePattern("DATE: "),
+    MakePattern("MESSAGE-ID: "),  MakePattern("FROM: "),          MakePattern("TO: "),
+    MakePattern("SUBJECT: ")};
+
+// For each first byte: the range [first, last) of NamePatterns that can start with it.
+struct TBucket {
+    std::uint8_t First = 0, Last = 0;
+};
+
+constexpr std::array<TBucket, 256> MakeBuckets() {
+    std::array<TBucket, 256> b{};
+    auto set = [&b](char upper, std::uint8_t first, std::uint8_t last) {
+        b[static_cast<unsigned char>(upper)] = {first, last};
+        b[static_cast<unsigned char>(upper + 0x20)] = {first, last};
+    };
+    set('R', 0, 3);
+    set('E', 3, 4);
+    set('D', 4, 6);
+    set('M', 6, 7);
+    set('F', 7, 8);
+    set('T', 8, 9);
+    set('S', 9, 10);
+    return b;
+}
+
+constexpr std::array<TBucket, 256> Buckets = MakeBuckets();
+
+// True when the bytes at p (Avail of them) begin with a known name and ": ".
+inline bool StartsKnownHeader(const unsigned char* p, std::size_t Avail) {
+    const TBucket bucket = Buckets[p[0]];
+    for (std::uint8_t i = bucket.First; i < bucket.Last; ++i) {
+        const TNamePattern& pattern = NamePatterns[i];
+        const std::size_t len = pattern.Upper.size();
+        if (Avail < len) continue;
+        std::size_t k = 1; // the first byte already chose the bucket
+        while (k < len && (p[k] & pattern.Mask[k]) == static_cast<unsigned char>(pattern.Upper[k]))
+            ++k;
+        if (k == len) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEmailParser::TEmailParser(ScanHost& Host) : FHost(&Host) {}
+
+TRPCField TEmailParser::ParseHeaderLine(std::string_view Line) {
+    const TLineParts parts = SplitLine(Line);
+    TRPCField field;
+    if (parts.IsField) {
+        field.IsField = 1;
+        field.Name.assign(parts.Name);
+        field.Value.assign(parts.Value);
+    }
+    return field;
+}
+
+bool TEmailParser::IsKnownHeader(const TRPCField& Field) {
+    return KnownIndex(Field.Name) >= 0;
+}
+
+bool TEmailParser::IsQuoteMarker(std::string_view Line) {
+    return SearchText(QuoteMarker, Line, true, 1) > 0;
+}
+
+void TEmailParser::StoreHeaderField(const TRPCField& Field, TEmail& Email) {
+    StoreKnown(KnownIndex(Field.Name), Field.Value, Email);
+}
+
+bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(Window.data());
+    const std::size_t n = Window.size();
+    // Line 0 alone can open the block.
+    if (n == 0 || !StartsKnownHeader(bytes, n)) return false;
+    std::size_t cr = FindLineEnd(Window, 1); // 1-based position of line 0's CR
+    if (cr == 0 || cr >= SectorSize) return false;
+    unsigned count = 1;
+    std::size_t p = cr + 1; // 0-based start of the next line
+    for (;;) {
+        cr = FindLineEnd(Window, p + 1);
+        if (cr == 0) return false;          // the block does not close inside the window
+        if (cr == p + 1) return count >= 3; // the empty line
+        if (StartsKnownHeader(bytes + p, n - p)) ++count;
+        p = cr + 1;
+    }
+}
+
+void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
+                                   std::vector<std::size_t>* Starts) const {
+    // A message's lines are contiguous in Text from its first known header line until the next
+    // message begins, and its body from its blank line on; so each text is copied once, as a
+    // range, when the message is complete, instead of being grown line by line.
+    TEmailArray found;
+    std::vector<std::size_t> starts;
+    bool inHeader = false, inBody = false, inQuote = false;
+    std::size_t messageStart = 0, bodyStart = 0, end = 0;
+    bool hasBody = false;
+
+    auto finish = [&] {
+        if (found.empty()) return;
+        TEmail& email = found.back();
+        email.FullText.assign(Text.substr(messageStart, end - messageStart));
+        if (hasBody) email.Body.assign(Text.substr(bodyStart, end - bodyStart));
+    };
+
+    std::size_t p = 0; // 0-based start of the current line
+    for (;;) {
+        FHost->KeepAlive();
+        const std::size_t cr = FindLineEnd(Text, p + 1);
+        if (cr == 0) break;
+        const std::size_t next = cr + 1; // past the LF
+        const std::string_view line = Text.substr(p, next - p);
+        const TLineParts parts = SplitLine(line);
+        if (parts.IsField) {
+            const int known = KnownIndex(parts.Name);
+            if (known >= 0 && !inQuote) {
+                if (!inHeader) {
+                    finish();
+                    found.emplace_back();
+                    starts.push_back(p);
+                    messageStart = p;
+                    hasBody = false;
+                    inHeader = true;
+                    inBody = false;
+                }
+                StoreKnown(known, parts.Value, found.back());
+            }
+        } else {
+            const bool empty = line.size() == 2;
+            if (empty && inHeader) {
+                inHeader = false;
+                inBody = true;
+                hasBody = true;
+                bodyStart = p;
+            } else if (empty && inQuote) {
+                inQuote = false;
+            } else if (HasQuoteMarker(line)) {
+                inQuote = true;
+            }
+        }
+        if (inHeader || inBody) end = next;
+        p = next;
+    }
+    finish();
+
+    Result = std::move(found);
+    if (Starts != nullptr) *Starts = std::move(starts);
+}
