@@ -88,8 +88,16 @@ TfrmMain::TfrmMain(THooks Hooks) : FHooks(std::move(Hooks)) {
         };
     if (!FHooks.OpenUrl)
         FHooks.OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
-    if (!FHooks.ListDrives) FHooks.ListDrives = [] { return ListDrives(); };
+    if (!FHooks.ListDrives)
+        FHooks.ListDrives = [] {
+            TGetDrives lister;
+            return lister.ListDrives();
+        };
 
+    // The "C" locale has no collation of its own (and would sort case first): fall back to a
+    // neutral language's rules there.
+    if (QLocale().language() == QLocale::C)
+        FCollator.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     FCollator.setCaseSensitivity(Qt::CaseInsensitive);
 
     BuildControls();
@@ -427,6 +435,12 @@ void TfrmMain::mnuOpenImageClick() {
     const QString chosen = FHooks.ChooseImage();
     if (chosen.isEmpty()) return;
     const std::string path = QFileInfo(chosen).absoluteFilePath().toLocal8Bit().toStdString();
+    TGetDrives lister;
+    if (!lister.AddImage(path)) {
+        ShowError(QStringLiteral("The disk image %1 cannot be read, or it is empty.")
+                      .arg(FromLocal(path)));
+        return;
+    }
     for (std::size_t i = 0; i < drives.size(); ++i) {
         if (drives[i] == path) {
             cbDrives->setCurrentIndex(static_cast<int>(i));

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 
 #include "FoundEmailsModel.h"
+#include "GetDrives.h"
 #include "Globals.h"
 #include "ScanHost.h"
 
@@ -26,9 +27,6 @@ class QTableView;
 class QTextEdit;
 class QToolButton;
 class TfrmWait;
-
-// The drive root paths parallel to the drive box's items: item i stands for element i.
-using TDriveArray = std::vector<std::string>;
 
 // The program's one main window: the drive box, the scan command, the results list with its
 // keyword filter, sort and ticks, the preview and the export. It is also the scan's host: the
@@ -94,7 +92,7 @@ class TfrmMain : public QMainWindow, public ScanHost {
 
     // State of the window, kept between scans.
     TEmailArray emails;
-    TDriveArray drives;
+    TDriveArray drives; // parallel to cbDrives: item i stands for element i
     bool filterActive = false;
     int sortColumn = 0;
     bool sortAscending = false;

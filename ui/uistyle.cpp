@@ -5,6 +5,12 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+// The pictures are compiled into the ui library; a static library's resources must be registered
+// by hand, once, before the first lookup.
+static void InitResources() {
+    Q_INIT_RESOURCE(parcelwright);
+}
+
 QFont PwWindowFont() {
     static const char* const Families[] = {"Liberation Sans", "Arimo", "DejaVu Sans Condensed",
                                            "DejaVu Sans"};
@@ -22,6 +28,8 @@ QFont PwWindowFont() {
 }
 
 QPixmap PwPicture(const QString& Name, int Size) {
+    static const bool registered = (InitResources(), true);
+    (void)registered;
     const qreal ratio = qGuiApp != nullptr ? qGuiApp->devicePixelRatio() : 1.0;
     QPixmap pixmap(QSize(Size, Size) * ratio);
     pixmap.fill(Qt::transparent);

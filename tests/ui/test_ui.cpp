@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include <chrono>
@@ -71,6 +72,8 @@ fs::path MakeImage(const fs::path& Path, const std::vector<TStored>& Messages) {
         const std::string text = MessageText(Messages[i]);
         image.replace(Sector * (2 + 4 * i), text.size(), text);
     }
+    // Whole sectors only, with zeros after the last message.
+    image.resize((image.size() / Sector + 2) * Sector, '\0');
     std::ofstream(Path, std::ios::binary).write(image.data(), std::streamsize(image.size()));
     return Path;
 }
@@ -82,7 +85,7 @@ struct TBox {
 };
 
 class UiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Dir = fs::temp_directory_path() /
               ("pw-ui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
@@ -101,7 +104,9 @@ protected:
     TfrmMain& Open() {
         TfrmMain::THooks hooks;
         hooks.ShowMessage = [this](QMessageBox::Icon Icon, const QString& Title,
-                                   const QString& Text) { Boxes.push_back({Icon, Title, Text}); };
+                                   const QString& Text) {
+            Boxes.push_back({Icon, Title, Text});
+        };
         hooks.BrowseFolder = [this](const QString& Title, const QString&, bool AllowNew) {
             Prompts.push_back(Title);
             EXPECT_TRUE(AllowNew);
@@ -113,8 +118,7 @@ protected:
             return true;
         };
         hooks.ListDrives = [this] {
-            if (ListingFails)
-                throw PwError("Drive listing failed");
+            if (ListingFails) throw PwError("Drive listing failed");
             return Drives;
         };
         Window = std::make_unique<TfrmMain>(hooks);
@@ -146,13 +150,12 @@ protected:
     }
     void ClickHeader(int Column) {
         QHeaderView* header = Window->lvFoundEmails->horizontalHeader();
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(Column) + 10,
-                                 header->height() / 2));
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(Column) + 10, header->height() / 2));
     }
     void Tick(int Row) {
-        Window->Model()->setData(Window->Model()->index(Row, 0), Qt::Checked,
-                                 Qt::CheckStateRole);
+        Window->Model()->setData(Window->Model()->index(Row, 0), Qt::Checked, Qt::CheckStateRole);
     }
     void ApplyKeyword(const QString& Keyword) {
         Window->txtFilter->clear();
@@ -173,8 +176,7 @@ protected:
     static int OpenWaitWindows() {
         int n = 0;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<TfrmWait*>(w) != nullptr && w->isVisible())
-                ++n;
+            if (qobject_cast<TfrmWait*>(w) != nullptr && w->isVisible()) ++n;
         return n;
     }
 
@@ -209,7 +211,13 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
         EXPECT_EQ(button->geometry(), QRect(left, 8, 100, 89));
         EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
         EXPECT_EQ(button->iconSize(), QSize(48, 48));
-        EXPECT_FALSE(button->icon().isNull());
+        // The picture is drawn, not an empty square.
+        const QImage picture = button->icon().pixmap(48, 48).toImage();
+        int opaque = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                opaque += qAlpha(picture.pixel(x, y)) > 128;
+        EXPECT_GT(opaque, 300) << caption;
         // The caption fits the button in the chosen font.
         EXPECT_LE(QFontMetrics(button->font()).horizontalAdvance(button->text()), 100 - 4)
             << caption;
@@ -228,8 +236,7 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     const char* const headers[] = {"Item Num", "Date", "From", "To", "Subject"};
     const int widths[] = {65, 150, 200, 200, 500};
     for (int c = 0; c < 5; ++c) {
-        EXPECT_EQ(w.Model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
-                  headers[c]);
+        EXPECT_EQ(w.Model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), headers[c]);
         EXPECT_EQ(w.lvFoundEmails->columnWidth(c), widths[c]);
     }
 
@@ -243,10 +250,16 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
 
     // Tab order: list, keyword box, Apply, Clear (when enabled), preview, drive box.
     w.btnClearFilter->setEnabled(true);
-    QWidget* chain[] = {w.lvFoundEmails, w.txtFilter,  w.btnApplyFilter,
+    QWidget* chain[] = {w.lvFoundEmails,  w.txtFilter,  w.btnApplyFilter,
                         w.btnClearFilter, w.txtmsgbody, w.cbDrives};
+    const auto nextTabStop = [](QWidget* From) {
+        QWidget* next = From->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())
+            next = next->nextInFocusChain();
+        return next;
+    };
     for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
-        EXPECT_EQ(chain[i]->nextInFocusChain(), chain[i + 1]) << i;
+        EXPECT_EQ(nextTabStop(chain[i]), chain[i + 1]) << i;
 }
 
 TEST_F(UiTest, FirstDriveIsPreselectedAndScanReadsIt) {
@@ -402,8 +415,8 @@ TEST_F(UiTest, SortDirectionFollowsTheColumnClicks) {
     ClickHeader(4);
     EXPECT_EQ(w.sortColumn, 4);
     EXPECT_FALSE(w.sortAscending);
-    EXPECT_EQ(subjects(), QStringList({"pear", "orange", "melon", "Mango", "Lemon", "kiwi",
-                                       "grape", "fig", "date", "Cherry", "banana", "Apple"}));
+    EXPECT_EQ(subjects(), QStringList({"pear", "orange", "melon", "Mango", "Lemon", "kiwi", "grape",
+                                       "fig", "date", "Cherry", "banana", "Apple"}));
     // The same column again reverses.
     ClickHeader(4);
     EXPECT_TRUE(w.sortAscending);
@@ -453,8 +466,8 @@ TEST_F(UiTest, PreviewShowsTheMessageNamedInItemNumUnderFilterAndSort) {
         QString expected = QString::fromLatin1(body.data(), qsizetype(body.size()));
         expected.replace("\r\n", "\n");
         EXPECT_EQ(w.txtmsgbody->toPlainText(), expected) << r;
-        EXPECT_TRUE(w.txtmsgbody->toPlainText().contains(
-            QString("Hello number %1").arg(ItemAt(r))));
+        EXPECT_TRUE(
+            w.txtmsgbody->toPlainText().contains(QString("Hello number %1").arg(ItemAt(r))));
     }
     // A click that leaves no row selected keeps the preview.
     const QString before = w.txtmsgbody->toPlainText();
@@ -480,7 +493,8 @@ TEST_F(UiTest, PreviewShowsTheWholeOfALongBody) {
     ClickRow(0);
     const QString shown = w.txtmsgbody->toPlainText();
     EXPECT_GT(shown.size(), 64 * 1024);
-    EXPECT_TRUE(shown.endsWith("line 2999 of a long message body, padded out a bit\n"));
+    EXPECT_TRUE(shown.endsWith("line 2999 of a long message body, padded out a bit\n"))
+        << shown.right(80).toStdString();
 }
 
 TEST_F(UiTest, ExportWritesTickedRowsNamedByRowPosition) {
@@ -502,7 +516,8 @@ TEST_F(UiTest, ExportWritesTickedRowsNamedByRowPosition) {
     EXPECT_EQ(Boxes[0].Title, "Information");
     EXPECT_EQ(Boxes[0].Text, "Emails Succesfully Exported To Folder");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Information);
-    EXPECT_EQ(FilesIn(out), std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
+    EXPECT_EQ(FilesIn(out),
+              std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
     EXPECT_EQ(Read(out / "RecoveredEmail1.eml"), w.emails[7].FullText);
     EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), w.emails[1].FullText);
     EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
@@ -631,9 +646,9 @@ TEST_F(UiTest, ProgressWindowStandsCentredOverTheMainWindowDuringAScan) {
     w.ProgressOpen(5000);
     ASSERT_NE(w.WaitWindow(), nullptr);
     EXPECT_TRUE(w.WaitWindow()->isVisible());
-    EXPECT_LE((w.WaitWindow()->frameGeometry().center() - w.frameGeometry().center())
-                  .manhattanLength(),
-              2);
+    EXPECT_LE(
+        (w.WaitWindow()->frameGeometry().center() - w.frameGeometry().center()).manhattanLength(),
+        2);
     w.ProgressPosition(2500);
     EXPECT_EQ(w.WaitWindow()->Bar()->value(), 2500);
     w.ProgressClose();
@@ -667,8 +682,7 @@ TEST_F(UiTest, KeepAlivePumpsEventsAtABoundedRate) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Parcelwright");
