@@ -7,13 +7,15 @@
 
 #include "uistyle.h"
 
-TfrmWait::TfrmWait(std::uint64_t AMax) : QWidget(nullptr), FMax(AMax) {
+TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Please Wait Scanning Drive"));
     setFont(PwWindowFont());
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
     setFixedSize(504, 122);
 
     Label1 = new QLabel(QStringLiteral("Please Wait ......"), this);

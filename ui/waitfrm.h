@@ -4,7 +4,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QWidget>
+#include <QFrame>
 
 // The small frameless window that stands over the main window while a scan runs. It has no
 // controls, so a scan can be neither cancelled nor re-entered from it.
@@ -12,7 +12,9 @@
 // The bar of the toolkit holds a signed 32-bit range; drives of 2^31 sectors and more would not
 // fit, so the maximum and every position are shifted right by the same number of bits until the
 // maximum fits. The bar's fill is then the true fraction, to within one part in 2^30.
-class TfrmWait : public QWidget {
+// Without a window frame it would melt into the main window behind it, so it draws a raised
+// one-pixel edge of its own.
+class TfrmWait : public QFrame {
     Q_OBJECT
   public:
     explicit TfrmWait(std::uint64_t AMax);

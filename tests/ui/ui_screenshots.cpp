@@ -6,11 +6,13 @@
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <filesystem>
