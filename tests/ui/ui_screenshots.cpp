@@ -3,8 +3,12 @@
 // saves PNG files of the main window with results and a preview, of the progress window in the
 // middle of the scan, and of the export folder dialog.
 //
-//   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR
+//   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
+//
+// IMAGE (the demo image, for instance) is scanned for the main window's pictures; without it
+// the sample image made here serves for all of them.
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QScreen>
@@ -14,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -119,20 +124,27 @@ int main(int argc, char** argv) {
     QApplication::setFont(PwWindowFont());
     OutDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     const std::string image = SampleImage();
+    const std::string shown = argc > 2 ? argv[2] : image;
 
     TfrmMain::THooks hooks;
-    hooks.ListDrives = [&] { return TDriveArray{image, "/dev/sda", "/dev/sda1"}; };
+    hooks.ListDrives = [&] { return TDriveArray{shown, image}; };
     TShotWindow w(hooks);
     w.show();
     QTest::qWait(300);
 
+    // The large sample first, for the progress window; then the image to show.
+    w.cbDrives->setCurrentIndex(1);
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    w.cbDrives->setCurrentIndex(0);
     QTest::mouseClick(w.sbScan, Qt::LeftButton);
     QTest::qWait(200);
-    const QModelIndex row = w.Model()->index(4, 2);
+    const int rows = w.Model()->rowCount();
+    const QModelIndex row = w.Model()->index(0, 2);
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
                       w.lvFoundEmails->visualRect(row).center());
-    w.Model()->setData(w.Model()->index(1, 0), Qt::Checked, Qt::CheckStateRole);
-    w.Model()->setData(w.Model()->index(4, 0), Qt::Checked, Qt::CheckStateRole);
+    for (const int tick : {1, 4})
+        if (tick < rows)
+            w.Model()->setData(w.Model()->index(tick, 0), Qt::Checked, Qt::CheckStateRole);
     w.lvFoundEmails->scrollToTop();
     Shoot("main.png", w.frameGeometry());
 
