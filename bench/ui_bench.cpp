@@ -156,7 +156,6 @@ int main(int argc, char** argv) {
         w.ProgressClose();
     });
     std::printf("progress window shown and closed: %.4f s\n", progress);
-    if (own)
-        std::filesystem::remove(image);
+    if (own) std::filesystem::remove(image);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -176,6 +177,8 @@ void TfrmMain::BuildControls() {
     const int widths[TFoundEmailsModel::ColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < TFoundEmailsModel::ColumnCount; ++c)
         lvFoundEmails->setColumnWidth(c, widths[c]);
+
+    lvFoundEmails->installEventFilter(this);
 
     txtmsgbody = new QTextEdit(client);
     txtmsgbody->setGeometry(8, 384, 777, 161);
@@ -476,6 +479,20 @@ void TfrmMain::closeEvent(QCloseEvent* Event) {
         return;
     }
     QMainWindow::closeEvent(Event);
+}
+
+bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == lvFoundEmails && Event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(Event);
+        const QModelIndex current = lvFoundEmails->currentIndex();
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier &&
+            current.isValid()) {
+            const std::size_t row = static_cast<std::size_t>(current.row());
+            FModel->SetChecked(current.row(), !FModel->Rows()[row].Checked);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TfrmMain::KeepAlive(std::uint64_t count) {

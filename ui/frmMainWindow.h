@@ -119,6 +119,8 @@ class TfrmMain : public QMainWindow, public ScanHost {
 
   protected:
     void closeEvent(QCloseEvent* Event) override;
+    // Space in the results list ticks or unticks the current row, whichever cell is current.
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   private:
     void BuildControls();

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
-#include <QFrame>
 
 // The small frameless window that stands over the main window while a scan runs. It has no
 // controls, so a scan can be neither cancelled nor re-entered from it.

@@ -391,6 +391,24 @@ TEST_F(UiTest, FilterNarrowsRowsWithGapsAndClearBringsThemBack) {
     EXPECT_EQ(Items(), std::vector<int>({1, 10, 11}));
 }
 
+TEST_F(UiTest, RowsAreTickedByTheirCheckBoxAndBySpace) {
+    TfrmMain& w = Scanned();
+    QTableView* view = w.lvFoundEmails;
+    const QRect cell = view->visualRect(w.Model()->index(2, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 10, cell.center().y()));
+    EXPECT_TRUE(w.Model()->Rows()[2].Checked);
+    ClickRow(5); // current cell in the "From" column
+    QTest::keyClick(view, Qt::Key_Space);
+    EXPECT_TRUE(w.Model()->Rows()[5].Checked);
+    QTest::keyClick(view, Qt::Key_Space);
+    EXPECT_FALSE(w.Model()->Rows()[5].Checked);
+    int ticked = 0;
+    for (const TResultRow& row : w.Model()->Rows())
+        ticked += row.Checked;
+    EXPECT_EQ(ticked, 1);
+}
+
 TEST_F(UiTest, SelectAllAndDeselectAllTouchShownRowsOnly) {
     TfrmMain& w = Scanned();
     ApplyKeyword("INVOICE");
