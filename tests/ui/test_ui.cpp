@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,10 +21,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BrowseForFolderU.h"
 #include "Error.h"
 #include "frmMainWindow.h"
 #include "waitfrm.h"
@@ -630,6 +633,48 @@ TEST_F(UiTest, HelpOpensTheShippedManualAndExitCloses) {
     EXPECT_TRUE(QFileInfo::exists(Opened[0].toLocalFile()));
     w.Exit1->trigger();
     EXPECT_FALSE(w.isVisible());
+}
+
+// Runs BrowseForFolder with Act applied to its dialog once it is up.
+QString Browse(bool AllowNew, const std::function<void(QFileDialog&)>& Act) {
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        Act(*dialog);
+    });
+    return BrowseForFolder("Select Where To Save Recovered Emails", QString(), AllowNew);
+}
+
+TEST(FolderChooser, AnswersTheChosenFolderOrNothing) {
+    const fs::path dir = fs::temp_directory_path() / "pw-ui-chooser";
+    fs::create_directories(dir / "inner");
+    QString title;
+    EXPECT_EQ(Browse(true,
+                     [&](QFileDialog& d) {
+                         title = d.windowTitle();
+                         d.reject();
+                     }),
+              "");
+    EXPECT_EQ(title, "Select Where To Save Recovered Emails");
+
+    const QString chosen = Browse(true, [&](QFileDialog& d) {
+        d.setDirectory(QString::fromStdString(dir.string()));
+        d.selectFile(QString::fromStdString((dir / "inner").string()));
+        static_cast<QDialog&>(d).accept();
+    });
+    EXPECT_EQ(fs::path(chosen.toStdString()), dir / "inner");
+
+    // The new-folder button is offered only when asked for.
+    for (const bool allowNew : {true, false}) {
+        bool offered = false;
+        Browse(allowNew, [&](QFileDialog& d) {
+            auto* button = d.findChild<QToolButton*>("newFolderButton");
+            offered = button != nullptr && button->isVisible() && button->isEnabled();
+            d.reject();
+        });
+        EXPECT_EQ(offered, allowNew);
+    }
+    fs::remove_all(dir);
 }
 
 TEST(WaitWindow, IsFramelessOnTopAndStartsEmpty) {
