@@ -510,9 +510,9 @@ void TfrmMain::ProgressOpen(std::uint64_t maximum) {
     FWait = std::make_unique<TfrmWait>(maximum);
     FWait->CentreOver(this);
     FWait->show();
-    // Paint it at the next keep-alive call, whenever the last pump was.
-    FLastPump = {};
-    FCheckClock = true;
+    // Put it on screen now rather than at the first progress step.
+    QCoreApplication::processEvents();
+    FLastPump = std::chrono::steady_clock::now();
 }
 
 void TfrmMain::ProgressPosition(std::uint64_t position) {
