@@ -11,6 +11,8 @@
 
 #include "CliFormat.h"
 #include "CliProgress.h"
+#include "CliTarget.h"
+#include "FakeSystemLayer.h"
 #include "ScanTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -316,6 +318,38 @@ TEST(CliProgress, LineShowsPositionRateAndTimeLeft) {
     q.ProgressPosition(5);
     q.ProgressClose();
     EXPECT_EQ(quiet.str(), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST(CliTarget, CausesAreNamedPlainly) {
+    TFakeSystem fake;
+    fake.DriveLetters = false;
+    fake.DeniedPaths.insert("/dev/sdz");
+    TFakeDrive disk;
+    disk.Size = 1 << 20;
+    fake.Drives["/dev/sdy"] = disk;
+    TFakeDrive odd;
+    odd.Measurable = false;
+    fake.Drives["/dev/tty9"] = odd;
+    TFakeDrive empty;
+    fake.Drives["/dev/sdx"] = empty;
+    TFakeDrive tiny;
+    tiny.Size = 100;
+    fake.Drives["/img/tiny"] = tiny;
+
+    EXPECT_EQ(TargetProblem(fake, "/dev/sdy"), "");
+    EXPECT_EQ(TargetProblem(fake, "/dev/sdz"),
+              "permission denied (run with the right to read the device)");
+    EXPECT_EQ(TargetProblem(fake, "/dev/none"), "no such file or device");
+    EXPECT_EQ(TargetProblem(fake, "/dev/tty9"), "not a drive or disk image");
+    EXPECT_EQ(TargetProblem(fake, "/dev/sdx"), "empty");
+    EXPECT_EQ(TargetProblem(fake, "/img/tiny").rfind("smaller than one sector", 0), 0u);
+    EXPECT_EQ(TargetProblem(fake, "/dev/sdy", 4096), "");
+    // Every probe closes what it opened.
+    EXPECT_EQ(fake.OpenHandles, 0);
 }
 
 } // namespace
