@@ -40,7 +40,9 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
     };
 
     if (FDrivePath.empty()) fail("No drive or disk image was given");
-    if (System.UsesDriveLetters()) {
+    // Where drives are letters, the drive list offers roots ("C:\"); a longer path is an image.
+    const bool byPath = !System.UsesDriveLetters() || FDrivePath.size() > 3;
+    if (!byPath) {
         GetDriveInfo(System, FDrivePath, FDriveInfo);
         if (FDriveInfo.BytesPerSector == 0)
             fail("Cannot read drive " + FDrivePath +

@@ -15,7 +15,9 @@ using TBuffData = std::string;
 
 class TDiskBuffer {
   public:
-    // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1.
+    // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1. The
+    // drive is a block device or image path, or where drives are letters a root ("C:\", "C:",
+    // "C") or the path of an image file.
     // Throws PwError when the drive cannot be measured (sector size 0) or holds no sector.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
     // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not

@@ -1,7 +1,6 @@
 #include "Export.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -73,16 +72,13 @@ std::string ProbeExportFolder(const std::string& Folder) {
     if (!fs::exists(st)) return "no such folder";
     if (!fs::is_directory(st)) return "not a folder";
     for (int attempt = 0; attempt < 8; ++attempt) {
+        // A random name nobody uses, checked first, so that nothing of the user's is touched.
         const fs::path probe = fs::path(Folder) / (".pw-probe-" + FreshSuffix() + ".tmp");
+        if (fs::exists(probe, ec) || ec) continue;
         errno = 0;
-        // "x": created only when no file of that name exists, so nothing of the user's is touched.
-        std::FILE* f = std::fopen(probe.string().c_str(), "wbx");
-        if (!f) {
-            const int err = errno;
-            if (err == EEXIST) continue;
-            return Describe(err);
-        }
-        std::fclose(f);
+        std::ofstream out(probe, std::ios::binary);
+        if (!out) return Describe(errno);
+        out.close();
         fs::remove(probe, ec);
         return {};
     }

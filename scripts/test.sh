@@ -10,3 +10,6 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON
 cmake --build "$BUILD"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
+
+# --- Windows: MinGW-w64 cross build; its tests run under Wine (see scripts/test-windows.sh) ---
+bash scripts/test-windows.sh
