@@ -198,6 +198,9 @@ void TfrmMain::BuildControls() {
     mnuOpenImage = File1->addAction(QStringLiteral("Open Disk Image\u2026"));
     File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
+    Options1 = menuBar()->addMenu(QStringLiteral("&Options"));
+    mnuDeepScan = Options1->addAction(QStringLiteral("Deep Scan"));
+    mnuDeepScan->setCheckable(true);
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp = Help1->addAction(QStringLiteral("Parcelwright Help"));
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
@@ -259,6 +262,7 @@ void TfrmMain::runScan(const std::string& DrivePath) {
         TEmailArray found;
         {
             TScanHardDisk scanner(DrivePath, *this);
+            scanner.SetDeepScan(mnuDeepScan->isChecked());
             found = scanner.ScanDrive();
         }
         // Rows refer to emails by position: drop them before the list they point into changes.

@@ -114,6 +114,8 @@ class TfrmMain : public QMainWindow, public ScanHost {
     QMenu* File1;
     QAction* mnuOpenImage;
     QAction* Exit1;
+    QMenu* Options1;
+    QAction* mnuDeepScan; // checkable; for this session only, like every setting of the program
     QMenu* Help1;
     QAction* mnuHelp;
 
