@@ -246,7 +246,7 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     QStringList menus;
     for (QAction* a : w.menuBar()->actions())
         menus << a->text().remove('&');
-    EXPECT_EQ(menus, QStringList({"File", "Help"}));
+    EXPECT_EQ(menus, QStringList({"File", "Options", "Help"})); // Options: the opt-in deep scan
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
