@@ -1,7 +1,7 @@
 #include "DeepRule.h"
 
-#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 

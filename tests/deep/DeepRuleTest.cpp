@@ -181,6 +181,30 @@ TEST(DeepStartTest, BlockMustBeTextAndNoiseNeverStarts) {
     EXPECT_FALSE(Deep.IsMessageStart("", 512));
 }
 
+TEST(DeepStartTest, LinesSplitAsTheStandardParserSplitsThem) {
+    // Random lines over the bytes that matter to the split: line 0 opens a block exactly when the
+    // standard parser calls it a header line (made of text bytes), and a stored field holds the
+    // parser's value.
+    std::mt19937 Rng(9);
+    const std::string Alphabet = std::string("Fa-: \t\x80\x7F~") + '\0';
+    const std::string Rest = Lines({"To: t", "Subject: s", "Date: d", ""});
+    for (int Trial = 0; Trial < 20000; ++Trial) {
+        std::string Line = Trial % 3 == 0 ? "From" : "";
+        for (std::size_t n = Rng() % 9; n > 0; --n)
+            Line += Alphabet[Rng() % Alphabet.size()];
+        Line += "\r\n";
+        const TRPCField Field = TEmailParser::ParseHeaderLine(Line);
+        const bool Text = TDeepEmailParser::TextRunLength(Line) == Line.size();
+        ASSERT_EQ(Deep.IsMessageStart(View(Line + Rest), 512), Field.IsField == 1 && Text)
+            << testing::PrintToString(Line);
+        if (Field.IsField == 1 && Field.Name == "From") {
+            const TEmailArray Found = Cut(Line + Rest + "body\r\n");
+            ASSERT_EQ(Found.size(), 1u);
+            EXPECT_EQ(Found[0].From, Field.Value) << testing::PrintToString(Line);
+        }
+    }
+}
+
 TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
     for (int b = 0; b < 256; ++b) {
         const bool Standard = b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E);
