@@ -24,12 +24,19 @@ void FoldWindows1252(unsigned char (&Table)[256]) {
     Table[0xFF] = 0x9F; // y diaeresis
 }
 
-const unsigned char* BuildUpperTable() {
-    static unsigned char Table[256];
-    for (int b = 0; b < 256; ++b)
-        Table[b] = static_cast<unsigned char>(b);
-    if (!SystemUpperCase(Table)) FoldWindows1252(Table);
-    return Table;
+struct TUpperTable {
+    unsigned char Bytes[256];
+    TUpperTable() {
+        for (int b = 0; b < 256; ++b)
+            Bytes[b] = static_cast<unsigned char>(b);
+        if (!SystemUpperCase(Bytes)) FoldWindows1252(Bytes);
+    }
+};
+
+// Built on first use, so a search made while other start-up code runs still folds correctly.
+const unsigned char* Upper() {
+    static const TUpperTable table;
+    return table.Bytes;
 }
 
 void FillSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table,
@@ -40,8 +47,9 @@ void FillSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSki
     const auto m = static_cast<std::int32_t>(
         std::min<std::size_t>(PatternLength, std::numeric_limits<std::int32_t>::max()));
     std::fill(std::begin(Table), std::end(Table), m);
+    const unsigned char* upper = Upper();
     for (std::size_t k = 0; k + 1 < PatternLength; ++k) {
-        const unsigned char b = Fold ? UpperTable[Pattern[k]] : Pattern[k];
+        const unsigned char b = Fold ? upper[Pattern[k]] : Pattern[k];
         const std::size_t shift = PatternLength - 1 - k;
         Table[b] = static_cast<std::int32_t>(std::min<std::size_t>(shift, m));
     }
@@ -51,7 +59,8 @@ struct Exact {
     unsigned char operator()(unsigned char b) const { return b; }
 };
 struct Folded {
-    unsigned char operator()(unsigned char b) const { return UpperTable[b]; }
+    const unsigned char* Table = Upper();
+    unsigned char operator()(unsigned char b) const { return Table[b]; }
 };
 
 // Horspool over Text[Start..n] (1-based); the table was built for Pattern under the same mapping.
@@ -81,7 +90,7 @@ const unsigned char* Bytes(std::string_view s) {
 
 } // namespace
 
-const unsigned char* const UpperTable = BuildUpperTable();
+const unsigned char* const UpperTable = Upper();
 
 void BuildSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table) {
     FillSkipTable(Pattern, PatternLength, Table, false);

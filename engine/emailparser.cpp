@@ -1,7 +1,6 @@
 #include "emailparser.h"
 
 #include <array>
-#include <cstring>
 #include <string_view>
 
 #include "FastStringFuncs.h"
@@ -148,6 +147,16 @@ constexpr std::array<TBucket, 256> MakeBuckets() {
 
 constexpr std::array<TBucket, 256> Buckets = MakeBuckets();
 
+constexpr std::array<bool, 256> MakeFirstBytes() {
+    std::array<bool, 256> first{};
+    for (std::size_t b = 0; b < 256; ++b)
+        first[b] = Buckets[b].First != Buckets[b].Last;
+    return first;
+}
+
+// R, E, D, M, F, T and S in either case.
+constexpr std::array<bool, 256> CanStartKnownName = MakeFirstBytes();
+
 // True when the bytes at p (Avail of them) begin with a known name and ": ".
 inline bool StartsKnownHeader(const unsigned char* p, std::size_t Avail) {
     const TBucket bucket = Buckets[p[0]];
@@ -190,11 +199,12 @@ void TEmailParser::StoreHeaderField(const TRPCField& Field, TEmail& Email) {
     StoreKnown(KnownIndex(Field.Name), Field.Value, Email);
 }
 
-bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const {
+namespace {
+
+// The start test once line 0 is known to begin with a known name and ": ".
+bool HeaderBlockCloses(std::string_view Window, std::uint32_t SectorSize) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(Window.data());
     const std::size_t n = Window.size();
-    // Line 0 alone can open the block.
-    if (n == 0 || !StartsKnownHeader(bytes, n)) return false;
     std::size_t cr = FindLineEnd(Window, 1); // 1-based position of line 0's CR
     if (cr == 0 || cr >= SectorSize) return false;
     unsigned count = 1;
@@ -206,6 +216,17 @@ bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorS
         if (StartsKnownHeader(bytes + p, n - p)) ++count;
         p = cr + 1;
     }
+}
+
+} // namespace
+
+bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const {
+    // Line 0 alone can open the block. The first byte settles almost every sector of a drive;
+    // the name check and the walk stay out of this path.
+    if (Window.empty() || !CanStartKnownName[static_cast<unsigned char>(Window[0])]) return false;
+    if (!StartsKnownHeader(reinterpret_cast<const unsigned char*>(Window.data()), Window.size()))
+        return false;
+    return HeaderBlockCloses(Window, SectorSize);
 }
 
 void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
