@@ -1,5 +1,6 @@
 #include "frmMainWindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -138,6 +139,8 @@ void TfrmMain::BuildControls() {
     cbDrives->setEditable(false);
     cbDrives->setMaxVisibleItems(8);
     cbDrives->setIconSize(QSize(16, 16));
+    cbDrives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbDrives->view()->setTextElideMode(Qt::ElideMiddle);
 
     Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
     Filter->setGeometry(608, 8, 177, 89);
@@ -243,6 +246,8 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::AddDriveItem(const std::string& Path) {
     cbDrives->addItem(FDriveIcon, FromLocal(Path));
+    // Image paths are often longer than the box; the whole path shows on hover.
+    cbDrives->setItemData(cbDrives->count() - 1, FromLocal(Path), Qt::ToolTipRole);
     drives.push_back(Path);
 }
 

@@ -621,6 +621,17 @@ TEST_F(UiTest, OpenDiskImageAddsAndSelectsItOnce) {
     ChosenImage.clear();
     w.mnuOpenImage->trigger();
     EXPECT_EQ(w.cbDrives->count(), 2);
+    EXPECT_TRUE(Boxes.empty());
+
+    // An image that holds no sector is refused, with a word why.
+    std::ofstream(Dir / "tiny.img") << "too small";
+    ChosenImage = QString::fromStdString((Dir / "tiny.img").string());
+    w.mnuOpenImage->trigger();
+    EXPECT_EQ(w.cbDrives->count(), 2);
+    EXPECT_EQ(w.drives.size(), 2u);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Title, "Error");
+    EXPECT_TRUE(Boxes[0].Text.contains("tiny.img"));
 }
 
 TEST_F(UiTest, HelpOpensTheShippedManualAndExitCloses) {
