@@ -132,20 +132,29 @@ int main(int argc, char** argv) {
 
     const bool own = argc < 2;
     const std::string image = own ? MakeImage(std::uint64_t(1) << 30) : argv[1];
+    // The three take turns, round after round, so that a busy moment of the machine hits them
+    // alike; the best round of each counts.
     std::size_t found = 0;
-    const double bare = Seconds(
-        [&] {
-            TScanHardDisk scan(image, NullScanHost());
-            found = scan.ScanDrive().size();
-        },
-        3);
-    const double windowed = Seconds([&] { w.runScan(image); }, 3);
-    std::printf("scan %s (%zu messages): no window %.3f s, desktop program %.3f s, ratio %.3f\n",
-                image.c_str(), found, bare, windowed, windowed / bare);
+    double bare = 1e30, windowed = 1e30, cli = 1e30;
 #ifdef PW_CLI
     // The command-line scanner on the same image, as a user runs it (its table to nowhere).
     const std::string command = std::string(PW_CLI) + " scan '" + image + "' >/dev/null";
-    const double cli = Seconds([&] { (void)std::system(command.c_str()); }, 3);
+#endif
+    for (int round = 0; round < 5; ++round) {
+        bare = std::min(bare, Seconds(
+                                  [&] {
+                                      TScanHardDisk scan(image, NullScanHost());
+                                      found = scan.ScanDrive().size();
+                                  },
+                                  1));
+        windowed = std::min(windowed, Seconds([&] { w.runScan(image); }, 1));
+#ifdef PW_CLI
+        cli = std::min(cli, Seconds([&] { (void)std::system(command.c_str()); }, 1));
+#endif
+    }
+    std::printf("scan %s (%zu messages): no window %.3f s, desktop program %.3f s, ratio %.3f\n",
+                image.c_str(), found, bare, windowed, windowed / bare);
+#ifdef PW_CLI
     std::printf("command-line scanner %.3f s; desktop program / command-line scanner %.3f\n", cli,
                 windowed / cli);
 #endif
