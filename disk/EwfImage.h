@@ -1,8 +1,9 @@
 #pragma once
 
 // EWF (Expert Witness) forensic images: a drive kept as a set of segment files (.E01, .E02, ...).
-// Read through libewf; like the rest of the disk layer it never throws: a set that cannot be
-// opened answers IsOpen() = false, and failed reads answer false with zeros in the target.
+// Read through libewf, for the system layer, which opens an EWF file as a drive like any image.
+// Like the rest of the disk layer it never throws: a set that cannot be opened answers
+// IsOpen() = false, and failed reads answer false with zeros in the target.
 
 #include <cstddef>
 #include <cstdint>
