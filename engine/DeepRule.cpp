@@ -173,15 +173,21 @@ bool TDeepEmailParser::OpensHeaderLine(std::string_view Sector) {
     return i > 0 && i + 1 < n && b[i] == ':' && b[i + 1] == ' ';
 }
 
-bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t SectorSize) const {
-    if (!OpensHeaderLine(View.substr(0, SectorSize))) return false;
+std::size_t TDeepEmailParser::HeaderBlockLength(std::string_view View,
+                                                std::uint32_t SectorSize) const {
+    if (!OpensHeaderLine(View.substr(0, SectorSize))) return 0;
     // Line 0 ends inside the first sector, and is a header line.
     const std::size_t cr = FindLineEnd(View.substr(0, SectorSize), 1);
-    if (cr == 0) return false;
-    if (!Shape(View.substr(0, cr + 1)).HeaderLine) return false;
-    // The block must be text through its empty line, or the run would end inside it.
+    if (cr == 0) return 0;
+    if (!Shape(View.substr(0, cr + 1)).HeaderLine) return 0;
     const TBlock block = ExamineBlock(View.substr(0, HeaderReach), 0);
-    return block.Whole && TextRunLength(View.substr(0, block.End)) == block.End;
+    return block.Whole ? block.End : 0;
+}
+
+bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t SectorSize) const {
+    // The block must be text through its empty line, or the run would end inside it.
+    const std::size_t length = HeaderBlockLength(View, SectorSize);
+    return length > 0 && TextRunLength(View.substr(0, length)) == length;
 }
 
 void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,

@@ -32,6 +32,11 @@ class TDeepEmailParser {
     // their first bytes, so a caller may hand just the first sector first (see OpensHeaderLine).
     bool IsMessageStart(std::string_view View, std::uint32_t SectorSize) const;
 
+    // IsMessageStart but for its last step: the length of the whole header block that opens View,
+    // 0 when none does. The start holds when the run of text bytes from the sector reaches that
+    // far, which a caller about to measure the run anyway can see from the run's length.
+    std::size_t HeaderBlockLength(std::string_view View, std::uint32_t SectorSize) const;
+
     // The cheap half of IsMessageStart: could line 0 of this sector open a header block at all?
     // (A name of printable bytes, a colon and a space at the sector's first byte.)
     static bool OpensHeaderLine(std::string_view Sector);

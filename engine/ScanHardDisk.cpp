@@ -172,9 +172,13 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
 std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
     // Only a sector that opens like a header line gets here, to be looked at as far as its
     // header block may reach.
-    const std::string_view View = FBuffer->View(TDeepEmailParser::HeaderReach, Offset);
-    if (!FDeepParser.IsMessageStart(View, FSectorSize)) return 0;
+    const std::size_t Block =
+        FDeepParser.HeaderBlockLength(FBuffer->View(TDeepEmailParser::HeaderReach, Offset),
+                                      FSectorSize);
+    if (Block == 0) return 0;
+    // The start test's last step: the block is text up to its empty line.
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
+    if (L < Block) return 0;
     const std::string_view Text = FBuffer->View(L, Offset);
     TEmailArray Messages;
     std::vector<std::size_t> Starts;

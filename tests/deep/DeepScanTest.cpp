@@ -92,6 +92,25 @@ TEST_F(DeepScanTest, WhatOnlyTheStandardRuleFindsIsStillFound) {
     EXPECT_EQ(Deep.Offsets, (std::vector<std::uint64_t>{8 * 512, 16 * 512}));
 }
 
+TEST_F(DeepScanTest, AControlByteInsideTheHeaderBlockIsNoDeepStart) {
+    // A long block with a control byte in it: the run would end inside it, so no deep start; the
+    // standard rule cannot take it either. A short one: the standard rule still finds its piece.
+    std::string Long = MakeDeepMessage(21, 6);
+    Long[Long.find("\r\nDKIM") + 5] = '\x01';
+    const std::string Short = "From: a@example.org\r\nTo: b@example.org\r\nX-Junk: a\x01"
+                              "b\r\n"
+                              "Subject: s\r\n\r\nbody\r\n";
+    std::string Image(64 * 512, '\0');
+    Image.replace(4 * 512, Long.size(), Long);
+    Image.replace(40 * 512, Short.size(), Short);
+    const std::string Path = Write("control.img", Image);
+
+    const TResult Deep = Scan(Path, true);
+    EXPECT_EQ(Deep.Texts, Scan(Path, false).Texts);
+    EXPECT_EQ(Deep.Texts, std::vector<std::string>{"From: a@example.org\r\nTo: b@example.org\r\n"});
+    EXPECT_EQ(Deep.Rules, std::vector<TCarvingRule>{TCarvingRule::Standard});
+}
+
 TEST_F(DeepScanTest, HeaderBlocksAcrossTheChunkSeamAndAtTheDrivesEnd) {
     // The buffer's first chunk holds sectors 1 to 81 920; a message starting 4 sectors before its
     // end has its header block cross the seam. Another ends on the drive's last byte.
