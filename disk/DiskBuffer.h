@@ -1,22 +1,30 @@
 #pragma once
 
-// Public face of the disk buffer; the drive-access work fills in the implementation and may add
-// private members and constructors (for instance one taking a system layer for tests), but keeps
-// these signatures, which the scan driver is written against.
+// The scan's view of a whole drive: byte-addressed, read-only, served from one chunk of up to
+// (BufferSize div sector size) x 2 consecutive sectors that moves as requests demand.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "RawDiskAccess.h"
+
 using TBuffData = std::string;
 
 class TDiskBuffer {
-public:
+  public:
     // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1.
     // Throws PwError when the drive cannot be measured (sector size 0) or holds no sector.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
+    // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not
+    // 0, replaces the sector size of a drive named by path (an image made with other sectors).
+    TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize, TSystemLayer& System,
+                std::uint32_t ImageSectorSize = 0);
     ~TDiskBuffer();
+    TDiskBuffer(const TDiskBuffer&) = delete;
+    TDiskBuffer& operator=(const TDiskBuffer&) = delete;
 
     std::int64_t TotalSectors() const;
     std::uint32_t SectorSize() const;
@@ -27,8 +35,37 @@ public:
     // Same bytes as GetData, without the copy: valid until the next call on this buffer.
     std::string_view View(std::uint32_t Count, std::uint64_t Offset);
 
-    // Sectors that could not be read (served as zeros) so far.
+    // Sectors that could not be read (served as zeros) so far, each counted once.
     std::uint64_t UnreadableSectors() const;
 
     void LoadChunk(std::uint64_t Offset);
+
+    // Where the chunk lies now (first sector, number of sectors).
+    std::int64_t ChunkStart() const { return FChunkStart; }
+    std::int64_t ChunkCount() const { return FChunkCount; }
+    const TDriveInfo& DriveInfo() const { return FDriveInfo; }
+
+  private:
+    bool ReadRange(std::uint64_t First, std::uint64_t Count, char* Target);
+    void ReadInPieces(std::uint64_t First, std::uint64_t Count, char* Target);
+    void MarkUnreadable(std::uint64_t First, std::uint64_t Count);
+    std::string_view Assemble(std::uint32_t Count, std::uint64_t Offset);
+
+    TSystemLayer* FSystem;
+    std::uint64_t FChunkSectors = 0;
+    std::string FDrivePath;
+    char FDriveLetter = 0;
+    TDriveInfo FDriveInfo;
+    std::uint32_t FSectorSize = 0;
+    std::int64_t FTotalSectors = 0;
+    std::int64_t FChunkStart = 0;
+    std::int64_t FChunkCount = 0;
+    THandle FHandle = InvalidHandle; // drives named by path stay open for the buffer's life
+    // The chunk, followed by FPadBytes zeros so that a window reaching past the drive's end can
+    // still be handed out as a view.
+    std::unique_ptr<char[]> FData;
+    std::uint64_t FPadBytes = 0;
+    std::string FScratch; // requests no single chunk can hold are put together here
+    std::map<std::uint64_t, std::uint64_t> FUnreadable; // first sector -> one past the last
+    std::uint64_t FUnreadableCount = 0;
 };

@@ -1,0 +1,205 @@
+#include "DiskBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "Error.h"
+
+namespace {
+
+std::string OpenFailure(const std::string& Path, TOpenError Error) {
+    switch (Error) {
+    case TOpenError::NotFound:
+        return "Cannot open " + Path + ": no such file or device";
+    case TOpenError::AccessDenied:
+        return "Cannot open " + Path +
+               ": permission denied (run with the right to read the device)";
+    default:
+        return "Cannot open " + Path + " for reading";
+    }
+}
+
+} // namespace
+
+TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize)
+    : TDiskBuffer(DrivePath, BufferSize, PlatformSystem()) {}
+
+TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
+                         TSystemLayer& System, std::uint32_t ImageSectorSize)
+    : FSystem(&System), FDrivePath(DrivePath) {
+    if (!FDrivePath.empty()) {
+        const char c = FDrivePath[0];
+        FDriveLetter = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    // Closes a path's handle when creation fails, since no destructor will.
+    auto fail = [this](const std::string& Message) {
+        if (FHandle != InvalidHandle) FSystem->Close(FHandle);
+        FHandle = InvalidHandle;
+        throw PwError(Message);
+    };
+
+    if (FDrivePath.empty()) fail("No drive or disk image was given");
+    if (System.UsesDriveLetters()) {
+        GetDriveInfo(System, FDrivePath, FDriveInfo);
+        if (FDriveInfo.BytesPerSector == 0)
+            fail("Cannot read drive " + FDrivePath +
+                 ": the drive is not ready or cannot be measured");
+    } else {
+        TOpenError error = TOpenError::None;
+        FHandle = System.OpenForReading(FDrivePath, error);
+        if (FHandle == InvalidHandle) fail(OpenFailure(FDrivePath, error));
+        std::uint32_t sectorSize = 0;
+        std::uint64_t totalBytes = 0;
+        if (!System.MeasureDrive(FHandle, sectorSize, totalBytes))
+            fail("Cannot scan " + FDrivePath +
+                 ": not a drive (neither a block device nor a disk image)");
+        if (ImageSectorSize != 0) sectorSize = ImageSectorSize;
+        if (sectorSize == 0) fail("Cannot scan " + FDrivePath + ": its sector size is unknown");
+        FDriveInfo.BytesPerSector = sectorSize;
+        FDriveInfo.SectorsPerCluster = 1;
+        FDriveInfo.BytesPerCluster = sectorSize;
+        FDriveInfo.TotalBytes = static_cast<std::int64_t>(
+            std::min<std::uint64_t>(totalBytes, std::numeric_limits<std::int64_t>::max()));
+        FDriveInfo.TotalClusters = FDriveInfo.TotalBytes / sectorSize;
+    }
+
+    FSectorSize = FDriveInfo.BytesPerSector;
+    FTotalSectors = FDriveInfo.TotalBytes / FSectorSize;
+    if (FTotalSectors <= 0)
+        fail("Cannot scan " + FDrivePath + ": the drive is empty (it holds no whole sector)");
+    FChunkSectors = std::max<std::uint64_t>(1, std::uint64_t{BufferSize / FSectorSize} * 2);
+
+    const std::uint64_t largest =
+        std::min<std::uint64_t>(FChunkSectors, static_cast<std::uint64_t>(FTotalSectors));
+    FPadBytes = std::uint64_t{FSectorSize} * 2;
+    FData = std::make_unique<char[]>(largest * FSectorSize + FPadBytes);
+    LoadChunk(FSectorSize);
+}
+
+TDiskBuffer::~TDiskBuffer() {
+    if (FHandle != InvalidHandle) FSystem->Close(FHandle);
+}
+
+std::int64_t TDiskBuffer::TotalSectors() const {
+    return FTotalSectors;
+}
+
+std::uint32_t TDiskBuffer::SectorSize() const {
+    return FSectorSize;
+}
+
+std::uint64_t TDiskBuffer::UnreadableSectors() const {
+    return FUnreadableCount;
+}
+
+TBuffData TDiskBuffer::GetData(std::uint32_t Count, std::uint64_t Offset) {
+    return TBuffData(View(Count, Offset));
+}
+
+std::string_view TDiskBuffer::View(std::uint32_t Count, std::uint64_t Offset) {
+    const std::uint64_t total = static_cast<std::uint64_t>(FTotalSectors);
+    const std::uint64_t first = Offset / FSectorSize;
+    if (first >= total || Offset > std::numeric_limits<std::uint64_t>::max() - Count) {
+        // Wholly beyond the drive: nothing to read.
+        FScratch.assign(Count, '\0');
+        return FScratch;
+    }
+    const auto after = static_cast<std::int64_t>((Offset + Count) / FSectorSize);
+    if (static_cast<std::int64_t>(first) < FChunkStart || after > FChunkStart + FChunkCount - 1)
+        LoadChunk(Offset);
+    if (Count == 0) return {};
+
+    const std::uint64_t index = Offset - static_cast<std::uint64_t>(FChunkStart) * FSectorSize;
+    std::uint64_t limit = static_cast<std::uint64_t>(FChunkCount) * FSectorSize;
+    if (FChunkStart + FChunkCount == FTotalSectors) limit += FPadBytes;
+    if (index + Count <= limit) return {FData.get() + index, Count};
+    return Assemble(Count, Offset);
+}
+
+// Requests longer than a chunk (never made by the scan): walk the chunks, zeros past the end.
+std::string_view TDiskBuffer::Assemble(std::uint32_t Count, std::uint64_t Offset) {
+    std::string bytes(Count, '\0');
+    const std::uint64_t total = static_cast<std::uint64_t>(FTotalSectors);
+    std::uint64_t done = 0;
+    while (done < Count) {
+        const std::uint64_t at = Offset + done;
+        const std::uint64_t sector = at / FSectorSize;
+        if (sector >= total) break;
+        if (static_cast<std::int64_t>(sector) < FChunkStart ||
+            static_cast<std::int64_t>(sector) >= FChunkStart + FChunkCount)
+            LoadChunk(at);
+        const std::uint64_t chunkFirst = static_cast<std::uint64_t>(FChunkStart) * FSectorSize;
+        const std::uint64_t chunkEnd =
+            chunkFirst + static_cast<std::uint64_t>(FChunkCount) * FSectorSize;
+        const std::uint64_t n = std::min<std::uint64_t>(Count - done, chunkEnd - at);
+        std::memcpy(bytes.data() + done, FData.get() + (at - chunkFirst), n);
+        done += n;
+    }
+    FScratch = std::move(bytes);
+    return FScratch;
+}
+
+void TDiskBuffer::LoadChunk(std::uint64_t Offset) {
+    FChunkStart = static_cast<std::int64_t>(
+        std::min<std::uint64_t>(Offset / FSectorSize, static_cast<std::uint64_t>(FTotalSectors)));
+    const std::int64_t remaining = FTotalSectors - FChunkStart;
+    FChunkCount = std::min<std::int64_t>(remaining, static_cast<std::int64_t>(FChunkSectors));
+    const std::uint64_t bytes = static_cast<std::uint64_t>(FChunkCount) * FSectorSize;
+    if (FChunkCount > 0) {
+        const auto first = static_cast<std::uint64_t>(FChunkStart);
+        const auto count = static_cast<std::uint64_t>(FChunkCount);
+        if (!ReadRange(first, count, FData.get())) {
+            // Never serve an earlier chunk's bytes. A device or image is asked again piece by
+            // piece so that one bad sector costs one sector; a volume read is all or nothing.
+            if (FHandle != InvalidHandle) {
+                ReadInPieces(first, count, FData.get());
+            } else {
+                std::memset(FData.get(), 0, bytes);
+                MarkUnreadable(first, count);
+            }
+        }
+    }
+    std::memset(FData.get() + bytes, 0, FPadBytes);
+}
+
+bool TDiskBuffer::ReadRange(std::uint64_t First, std::uint64_t Count, char* Target) {
+    if (FHandle != InvalidHandle)
+        return ReadSectors(*FSystem, FHandle, FSectorSize, First, Count, Target);
+    const auto drive = static_cast<std::uint8_t>(FDriveLetter - 64);
+    return ReadSectors(*FSystem, drive, First, Count, Target);
+}
+
+void TDiskBuffer::ReadInPieces(std::uint64_t First, std::uint64_t Count, char* Target) {
+    if (Count == 1) {
+        std::memset(Target, 0, FSectorSize);
+        MarkUnreadable(First, 1);
+        return;
+    }
+    const std::uint64_t half = Count / 2;
+    if (!ReadRange(First, half, Target)) ReadInPieces(First, half, Target);
+    char* second = Target + half * FSectorSize;
+    if (!ReadRange(First + half, Count - half, second))
+        ReadInPieces(First + half, Count - half, second);
+}
+
+void TDiskBuffer::MarkUnreadable(std::uint64_t First, std::uint64_t Count) {
+    std::uint64_t begin = First, end = First + Count;
+    auto it = FUnreadable.upper_bound(begin);
+    if (it != FUnreadable.begin()) {
+        auto before = std::prev(it);
+        if (before->second >= begin) {
+            begin = before->first;
+            end = std::max(end, before->second);
+            FUnreadableCount -= before->second - before->first;
+            FUnreadable.erase(before);
+        }
+    }
+    while (it != FUnreadable.end() && it->first <= end) {
+        end = std::max(end, it->second);
+        FUnreadableCount -= it->second - it->first;
+        it = FUnreadable.erase(it);
+    }
+    FUnreadable.emplace(begin, end);
+    FUnreadableCount += end - begin;
+}

@@ -1,0 +1,158 @@
+#pragma once
+
+// The one place where drive access meets the operating system. Everything above it (version
+// naming, drive measuring, sector reading, drive listing, the disk buffer) is written once against
+// this interface. The operations mirror the system calls they stand for, so the Windows layer is a
+// thin wrapper, the Linux layer answers the path-based half, and a scripted fake can answer and
+// record exactly what a test sets up.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A handle or file descriptor; InvalidHandle (-1) when an open failed.
+using THandle = std::intptr_t;
+inline constexpr THandle InvalidHandle = -1;
+
+// The basic version block (size field 148).
+struct TOSVersionInfo {
+    std::uint32_t OSVersionInfoSize = 148;
+    std::uint32_t MajorVersion = 0;
+    std::uint32_t MinorVersion = 0;
+    std::uint32_t BuildNumber = 0;
+    std::uint32_t PlatformId = 0;
+    char CSDVersion[128] = {};
+};
+static_assert(sizeof(TOSVersionInfo) == 148);
+
+// The extended version block (size field 156); zeroed before it is asked for.
+struct TOSVersionInfoEx {
+    std::uint32_t OSVersionInfoSize = 156;
+    std::uint32_t MajorVersion = 0;
+    std::uint32_t MinorVersion = 0;
+    std::uint32_t BuildNumber = 0;
+    std::uint32_t PlatformId = 0;
+    char CSDVersion[128] = {};
+    std::uint16_t ServicePackMajor = 0;
+    std::uint16_t ServicePackMinor = 0;
+    std::uint16_t SuiteMask = 0;
+    std::uint8_t ProductType = 0;
+    std::uint8_t Reserved = 0;
+};
+static_assert(sizeof(TOSVersionInfoEx) == 156);
+
+// What GetDiskFreeSpaceA reports for a root.
+struct TDiskFreeSpace {
+    std::uint32_t SectorsPerCluster = 0;
+    std::uint32_t BytesPerSector = 0;
+    std::uint32_t NumberOfFreeClusters = 0;
+    std::uint32_t TotalNumberOfClusters = 0;
+};
+
+// The register block the VWIN32 device takes and gives back (28 bytes, little-endian fields).
+struct TDiocRegisters {
+    std::uint32_t reg_EBX = 0;
+    std::uint32_t reg_EDX = 0;
+    std::uint32_t reg_ECX = 0;
+    std::uint32_t reg_EAX = 0;
+    std::uint32_t reg_EDI = 0;
+    std::uint32_t reg_ESI = 0;
+    std::uint32_t reg_Flags = 0;
+};
+static_assert(sizeof(TDiocRegisters) == 28);
+
+// The packet of an absolute disk read (10 bytes, packed).
+#pragma pack(push, 1)
+struct TDiskIO {
+    std::uint32_t StartSector = 0;
+    std::uint16_t Sectors = 0;
+    std::uint32_t Buffer = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(TDiskIO) == 10);
+
+// Constants of the Win32 calls, spelled as the system does.
+namespace win {
+inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
+inline constexpr std::uint32_t FILE_SHARE_READ = 0x1;
+inline constexpr std::uint32_t FILE_SHARE_WRITE = 0x2;
+inline constexpr std::uint32_t OPEN_EXISTING = 3;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr std::uint32_t FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u;
+inline constexpr std::uint32_t SEM_FAILCRITICALERRORS = 1;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
+inline constexpr std::uint32_t VWIN32_DIOC_DOS_INT25 = 2;
+inline constexpr std::uint32_t VWIN32_DIOC_DOS_DRIVEINFO = 6;
+inline constexpr std::uint32_t CARRY_FLAG = 1;
+} // namespace win
+
+// Why an open by path failed.
+enum class TOpenError { None, NotFound, AccessDenied, Other };
+
+class TSystemLayer {
+  public:
+    virtual ~TSystemLayer() = default;
+
+    // True where drives are named by drive roots ("C:\") and measured and read through the volume
+    // calls; false where a drive is a block device or an image file named by its path.
+    virtual bool UsesDriveLetters() const = 0;
+
+    // --- Version (GetVersionExA with the basic and with the extended block) ---
+    virtual bool GetVersionExA(TOSVersionInfo& Info) = 0;
+    virtual bool GetVersionExA(TOSVersionInfoEx& Info) = 0;
+
+    // --- Free-space queries ---
+    // Whether kernel32 offers GetDiskFreeSpaceExA (GetModuleHandleA + GetProcAddress).
+    virtual bool HasGetDiskFreeSpaceExA() = 0;
+    virtual bool GetDiskFreeSpaceExA(const std::string& Root, std::uint64_t& TotalBytes) = 0;
+    virtual bool GetDiskFreeSpaceA(const std::string& Root, TDiskFreeSpace& Answer) = 0;
+
+    // --- Volumes and devices: CreateFileA, SetFilePointer, ReadFile, CloseHandle ---
+    virtual THandle CreateFileA(const std::string& Path, std::uint32_t DesiredAccess,
+                                std::uint32_t ShareMode, std::uint32_t CreationDisposition,
+                                std::uint32_t FlagsAndAttributes) = 0;
+    virtual bool SetFilePointer(THandle Handle, std::int64_t Offset) = 0;
+    virtual bool ReadFile(THandle Handle, void* Target, std::uint32_t Count,
+                          std::uint32_t& BytesRead) = 0;
+    virtual void CloseHandle(THandle Handle) = 0;
+
+    // DeviceIoControl on the VWIN32 device with the register block as input and output. The
+    // registers carry the 32-bit addresses of Packet and of Target, which only a 32-bit process can
+    // follow; the real device reads them through the registers, a fake through the references.
+    virtual bool DeviceIoControl(THandle Device, std::uint32_t ControlCode,
+                                 TDiocRegisters& Registers, const TDiskIO& Packet,
+                                 void* Target) = 0;
+
+    // --- Drive list, current directory, error mode ---
+    // Fills Buffer (Length bytes) with the zero-separated drive roots; returns the length of the
+    // list, 0 on failure, more than Length when the list does not fit.
+    virtual std::uint32_t GetLogicalDriveStringsA(std::uint32_t Length, char* Buffer) = 0;
+    virtual std::uint32_t SetErrorMode(std::uint32_t Mode) = 0;
+    virtual bool GetCurrentDirectoryA(std::string& Directory) = 0;
+    virtual bool SetCurrentDirectoryA(const std::string& Directory) = 0;
+    // The system's text for an error code.
+    virtual std::string SysErrorMessage(std::uint32_t Code) = 0;
+
+    // --- Block devices and image files named by path ---
+    virtual THandle OpenForReading(const std::string& Path, TOpenError& Error) = 0;
+    // Logical sector size and size in bytes of an open device or image; false when it is neither
+    // (a directory, a character device, a pipe).
+    virtual bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
+                              std::uint64_t& TotalBytes) = 0;
+    // One positioned read (pread): bytes read, 0 at the end, -1 on failure.
+    virtual std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
+                                std::uint64_t Offset) = 0;
+    virtual void Close(THandle Handle) = 0;
+    // Paths of the whole disks and partitions the system knows (on Linux, from /sys/class/block),
+    // in no particular order.
+    virtual std::vector<std::string> BlockDevices() = 0;
+
+    // The VWIN32 device handle, opened by the first 9x request and kept for the life of the layer
+    // (the platform's layer lives as long as the process).
+    THandle VWin32Handle = 0;
+};
+
+// The running system's layer; it lives for the whole process.
+TSystemLayer& PlatformSystem();

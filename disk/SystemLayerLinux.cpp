@@ -1,0 +1,153 @@
+// The system layer on Linux (and other POSIX systems): a drive is a block device or an image file
+// named by its path. The Windows-only calls answer as a system without them would.
+
+#include "SystemLayer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace {
+
+class TLinuxSystem final : public TSystemLayer {
+  public:
+    bool UsesDriveLetters() const override { return false; }
+
+    bool GetVersionExA(TOSVersionInfo&) override { return false; }
+    bool GetVersionExA(TOSVersionInfoEx&) override { return false; }
+
+    bool HasGetDiskFreeSpaceExA() override { return false; }
+    bool GetDiskFreeSpaceExA(const std::string&, std::uint64_t& TotalBytes) override {
+        TotalBytes = 0;
+        return false;
+    }
+    bool GetDiskFreeSpaceA(const std::string&, TDiskFreeSpace& Answer) override {
+        Answer = {};
+        return false;
+    }
+
+    THandle CreateFileA(const std::string&, std::uint32_t, std::uint32_t, std::uint32_t,
+                        std::uint32_t) override {
+        return InvalidHandle;
+    }
+    bool SetFilePointer(THandle, std::int64_t) override { return false; }
+    bool ReadFile(THandle, void*, std::uint32_t, std::uint32_t& BytesRead) override {
+        BytesRead = 0;
+        return false;
+    }
+    void CloseHandle(THandle) override {}
+    bool DeviceIoControl(THandle, std::uint32_t, TDiocRegisters&, const TDiskIO&, void*) override {
+        return false;
+    }
+
+    std::uint32_t GetLogicalDriveStringsA(std::uint32_t, char*) override { return 0; }
+    std::uint32_t SetErrorMode(std::uint32_t) override { return 0; }
+    bool GetCurrentDirectoryA(std::string& Directory) override {
+        std::error_code ec;
+        auto path = std::filesystem::current_path(ec);
+        if (ec) return false;
+        Directory = path.string();
+        return true;
+    }
+    bool SetCurrentDirectoryA(const std::string& Directory) override {
+        return ::chdir(Directory.c_str()) == 0;
+    }
+    std::string SysErrorMessage(std::uint32_t Code) override {
+        return std::strerror(static_cast<int>(Code));
+    }
+
+    THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
+        int fd;
+        do {
+            fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) {
+            Error = TOpenError::None;
+            return fd;
+        }
+        switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV:
+            Error = TOpenError::NotFound;
+            break;
+        case EACCES:
+        case EPERM:
+            Error = TOpenError::AccessDenied;
+            break;
+        default:
+            Error = TOpenError::Other;
+        }
+        return InvalidHandle;
+    }
+
+    bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
+                      std::uint64_t& TotalBytes) override {
+        SectorSize = 0;
+        TotalBytes = 0;
+        struct stat st {};
+        if (::fstat(static_cast<int>(Handle), &st) != 0) return false;
+        if (S_ISREG(st.st_mode)) {
+            SectorSize = 512;
+            TotalBytes = static_cast<std::uint64_t>(st.st_size);
+            return true;
+        }
+#ifdef __linux__
+        if (S_ISBLK(st.st_mode)) {
+            int logical = 0;
+            std::uint64_t bytes = 0;
+            if (::ioctl(static_cast<int>(Handle), BLKSSZGET, &logical) != 0 || logical <= 0)
+                return false;
+            if (::ioctl(static_cast<int>(Handle), BLKGETSIZE64, &bytes) != 0) return false;
+            SectorSize = static_cast<std::uint32_t>(logical);
+            TotalBytes = bytes;
+            return true;
+        }
+#endif
+        return false;
+    }
+
+    std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
+                        std::uint64_t Offset) override {
+        // pread moves at most about 2 GiB at once; larger requests come back short and are
+        // continued by the caller.
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(Count, INT_MAX));
+        ssize_t got;
+        do {
+            got = ::pread(static_cast<int>(Handle), Target, count, static_cast<off_t>(Offset));
+        } while (got < 0 && errno == EINTR);
+        return got;
+    }
+
+    void Close(THandle Handle) override {
+        ::close(static_cast<int>(Handle));
+    }
+
+    std::vector<std::string> BlockDevices() override {
+        std::vector<std::string> paths;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it("/sys/class/block", ec), end; !ec && it != end;
+             it.increment(ec))
+            paths.push_back("/dev/" + it->path().filename().string());
+        return paths;
+    }
+};
+
+} // namespace
+
+TSystemLayer& PlatformSystem() {
+    static TLinuxSystem system;
+    return system;
+}

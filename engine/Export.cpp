@@ -1,0 +1,110 @@
+#include "Export.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FreshSuffix() {
+    static thread_local std::mt19937_64 gen{std::random_device{}()};
+    const char* digits = "0123456789abcdef";
+    std::string s;
+    for (std::uint64_t v = gen(), i = 0; i < 12; ++i, v >>= 4)
+        s += digits[v & 15];
+    return s;
+}
+
+std::string Describe(int err) {
+    if (err == 0) return "write failed";
+    return std::generic_category().message(err);
+}
+
+// Writes Text to Target through a temporary file in the same folder. Empty on success.
+std::string WriteWhole(const fs::path& Target, const std::string& Text) {
+    const fs::path temp =
+        Target.parent_path() / ("." + Target.filename().string() + "." + FreshSuffix() + ".part");
+    errno = 0;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return Describe(errno);
+        out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+        out.flush();
+        if (!out) {
+            const int err = errno;
+            out.close();
+            std::error_code ec;
+            fs::remove(temp, ec);
+            return Describe(err);
+        }
+        out.close();
+        if (!out) {
+            const int err = errno;
+            std::error_code ec;
+            fs::remove(temp, ec);
+            return Describe(err);
+        }
+    }
+    std::error_code ec;
+    fs::rename(temp, Target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return ec.message();
+    }
+    return {};
+}
+
+} // namespace
+
+std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
+    return (fs::path(Folder) / ("RecoveredEmail" + std::to_string(RowPosition) + ".eml")).string();
+}
+
+std::string ProbeExportFolder(const std::string& Folder) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(Folder, ec);
+    if (!fs::exists(st)) return "no such folder";
+    if (!fs::is_directory(st)) return "not a folder";
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const fs::path probe = fs::path(Folder) / (".pw-probe-" + FreshSuffix() + ".tmp");
+        errno = 0;
+        // "x": created only when no file of that name exists, so nothing of the user's is touched.
+        std::FILE* f = std::fopen(probe.string().c_str(), "wbx");
+        if (!f) {
+            const int err = errno;
+            if (err == EEXIST) continue;
+            return Describe(err);
+        }
+        std::fclose(f);
+        fs::remove(probe, ec);
+        return {};
+    }
+    return "no fresh name for a probe file";
+}
+
+TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
+                         const std::vector<TExportRow>& Rows) {
+    TExportReport report;
+    report.FolderError = ProbeExportFolder(Folder);
+    if (!report.FolderError.empty()) return report;
+    for (const TExportRow& row : Rows) {
+        const std::string name = ExportFileName(Folder, row.RowPosition);
+        if (row.Item >= Emails.size()) {
+            report.Failures.push_back({name, "no message " + std::to_string(row.Item)});
+            continue;
+        }
+        std::string reason = WriteWhole(fs::path(name), Emails[row.Item].FullText);
+        if (reason.empty())
+            ++report.Written;
+        else
+            report.Failures.push_back({name, std::move(reason)});
+    }
+    return report;
+}

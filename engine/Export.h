@@ -1,0 +1,45 @@
+#pragma once
+
+// Writing found messages as .eml files, shared by the desktop program and the command-line
+// scanner. A file is named after the row's position in the list as shown ("RecoveredEmail" + row
+// position + ".eml") and holds the message's FullText byte for byte.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "Globals.h"
+
+// One row to write: its position in the list as shown and the message's item number.
+struct TExportRow {
+    std::size_t RowPosition = 0;
+    std::size_t Item = 0;
+};
+
+struct TExportFailure {
+    std::string File;   // the file's full name
+    std::string Reason; // why it could not be written
+};
+
+struct TExportReport {
+    // Set when the folder cannot be written: then nothing was written at all.
+    std::string FolderError;
+    std::size_t Written = 0;
+    std::vector<TExportFailure> Failures;
+
+    // True only when the folder was writable and every file was written.
+    bool Ok() const { return FolderError.empty() && Failures.empty(); }
+};
+
+// Folder joined with "RecoveredEmail" + RowPosition + ".eml".
+std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);
+
+// Creates and deletes a probe file under a fresh name of its own (an existing file is never
+// touched). Empty when the folder takes files, otherwise the reason it does not.
+std::string ProbeExportFolder(const std::string& Folder);
+
+// Probes the folder, then writes every row; each file goes to a temporary name first and is
+// renamed into place, so no partial .eml file is left behind, and an existing file of the same
+// name is replaced only by a complete one.
+TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
+                         const std::vector<TExportRow>& Rows);

@@ -1,0 +1,40 @@
+#pragma once
+
+// The results list's rules, kept apart from any window so the desktop program and the
+// command-line scanner show the same rows in the same order: a row is an item number (the
+// message's position in the found list); filtering and sorting change the rows, never the list.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+
+enum class TResultColumn { ItemNum = 0, Date = 1, From = 2, To = 3, Subject = 4 };
+
+// "Item Num", "Date", "From", "To", "Subject".
+const char* ColumnCaption(TResultColumn Column);
+
+// The row text of a column for one message (Date, From, To, Subject exactly as stored).
+const std::string& ColumnText(const TEmail& Email, TResultColumn Column);
+
+// A column named the way a user types it: "item", "num", "itemnum", "item num", "date", "from",
+// "to", "subject", any case; or a column number 0 to 4.
+std::optional<TResultColumn> ColumnFromName(std::string_view Name);
+
+// Item numbers of the rows shown: every message when Keyword is empty, otherwise those whose Body
+// holds Keyword without regard to case (SearchText, case sensitivity off, from position 1).
+std::vector<std::size_t> FilterItems(const TEmailArray& Emails, std::string_view Keyword);
+
+// Case-insensitive byte comparison through the upper-case table: below, at or above zero.
+int CompareTextNoCase(std::string_view A, std::string_view B);
+
+// Ascending order of two items: Item Num by number, the other columns by their text ignoring case.
+int CompareItems(const TEmailArray& Emails, std::size_t ItemA, std::size_t ItemB,
+                 TResultColumn Column);
+
+// Sorts rows by a column; equal keys keep their order.
+void SortItems(std::vector<std::size_t>& Items, const TEmailArray& Emails, TResultColumn Column,
+               bool Ascending);

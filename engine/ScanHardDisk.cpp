@@ -1,0 +1,126 @@
+#include "ScanHardDisk.h"
+
+#include "Error.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <utility>
+
+namespace {
+
+// Size asked of the disk buffer (its chunk is twice this) and the longest run handed to the carver.
+constexpr std::uint32_t kBufferSize = 20971520;
+constexpr std::uint32_t kRunCap = 20971520;
+constexpr unsigned kProgressInterval = 2000;
+
+// Bytes a stored message's text is made of: tab, LF, VT, CR and printable ASCII.
+constexpr std::array<bool, 256> MakeTextBytes() {
+    std::array<bool, 256> t{};
+    t[0x09] = t[0x0A] = t[0x0B] = t[0x0D] = true;
+    for (int b = 0x20; b <= 0x7E; ++b)
+        t[b] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kTextBytes = MakeTextBytes();
+
+// Length of the leading run of text bytes in Bytes.
+std::size_t TextPrefix(std::string_view Bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
+    const std::size_t n = Bytes.size();
+    std::size_t i = 0;
+    // Eight at a time: the common case inside a run is that all of them are text.
+    while (i + 8 <= n && kTextBytes[p[i]] && kTextBytes[p[i + 1]] && kTextBytes[p[i + 2]] &&
+           kTextBytes[p[i + 3]] && kTextBytes[p[i + 4]] && kTextBytes[p[i + 5]] &&
+           kTextBytes[p[i + 6]] && kTextBytes[p[i + 7]])
+        i += 8;
+    while (i < n && kTextBytes[p[i]])
+        ++i;
+    return i;
+}
+
+} // namespace
+
+TScanHardDisk::TScanHardDisk(const std::string& DrivePath, ScanHost& Host)
+    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, kBufferSize), Host) {}
+
+TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, ScanHost& Host)
+    : FBuffer(std::move(Buffer)), FParser(Host), FHost(&Host) {
+    if (!FBuffer) throw PwError("no disk buffer to scan");
+    FSectorSize = FBuffer->SectorSize();
+    if (FSectorSize == 0) throw PwError("the drive reports a sector size of 0");
+}
+
+TScanHardDisk::~TScanHardDisk() = default;
+
+TEmailArray TScanHardDisk::ScanDrive() {
+    FHost->KeepAlive(1);
+    // The whole drive: the sector count is kept in 64 bits, so drives of 2^32 sectors and more are
+    // walked to their last sector and the progress maximum is the true count.
+    const std::int64_t total = FBuffer->TotalSectors();
+    const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+    FHost->ProgressOpen(N);
+    try {
+        std::uint64_t s = 1;
+        unsigned k = 0;
+        while (s < N) {
+            const std::uint64_t Offset = s * FSectorSize;
+            if (k == kProgressInterval) {
+                FHost->ProgressPosition(s);
+                FHost->KeepAlive(1);
+                k = 0;
+            }
+            const std::uint32_t L = ScanSector(Offset);
+            const std::uint64_t c = L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0);
+            s += c > 0 ? c : 1;
+            ++k;
+        }
+    } catch (...) {
+        // The progress display must not outlive a scan that failed.
+        FHost->ProgressClose();
+        throw;
+    }
+    FHost->ProgressClose();
+    return std::move(FFound);
+}
+
+const std::vector<std::uint64_t>& TScanHardDisk::Offsets() const {
+    return FOffsets;
+}
+
+std::uint64_t TScanHardDisk::UnreadableSectors() const {
+    return FBuffer->UnreadableSectors();
+}
+
+std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
+    // Views are valid only until the next call on the buffer, so each is used before the next.
+    const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
+    if (!FParser.IsMessageStart(Window, FSectorSize)) return 0;
+    const std::uint32_t L = TextRunLength(Offset);
+    const std::string_view Text = FBuffer->View(L, Offset);
+    TEmailArray Messages;
+    std::vector<std::size_t> Starts;
+    FParser.ExtractMessages(Text, Messages, &Starts);
+    for (std::size_t i = 0; i < Messages.size(); ++i) {
+        FHost->KeepAlive(1);
+        FFound.push_back(std::move(Messages[i]));
+        FOffsets.push_back(Offset + (i < Starts.size() ? Starts[i] : 0));
+    }
+    return L;
+}
+
+std::uint32_t TScanHardDisk::TextRunLength(std::uint64_t Offset) {
+    // Measured over the buffer's memory in growing pieces: a short run costs little, and a long
+    // one moves the chunk at most once or twice.
+    std::uint32_t run = 0;
+    std::uint32_t piece = 2 * FSectorSize;
+    while (run < kRunCap) {
+        const std::uint32_t want = std::min(piece, kRunCap - run);
+        const std::size_t got = TextPrefix(FBuffer->View(want, Offset + run));
+        run += static_cast<std::uint32_t>(got);
+        if (got < want) break;
+        piece = std::min<std::uint32_t>(piece * 2, 1u << 20);
+    }
+    if (run > 0) FHost->KeepAlive(run);
+    return run;
+}

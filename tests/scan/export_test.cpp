@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Export.h"
+#include "ScanTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& P) {
+    std::ifstream in(P, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Names(const fs::path& Dir) {
+    std::vector<std::string> n;
+    for (const auto& e : fs::directory_iterator(Dir))
+        n.push_back(e.path().filename().string());
+    std::sort(n.begin(), n.end());
+    return n;
+}
+
+TEmailArray ThreeMessages() {
+    TEmailArray emails(3);
+    emails[0].FullText = "From: a\r\nTo: b\r\nSubject: zero\r\n\r\nbody\r\n";
+    static const char odd[] = "From: c\r\n\r\nbytes \x00\x01\xff kept\r\n";
+    emails[1].FullText = std::string(odd, sizeof odd - 1);
+    emails[2].FullText = "";
+    return emails;
+}
+
+TEST(Export, FilesAreNamedByRowPositionAndHoldFullTextByteForByte) {
+    TTempDir dir;
+    const TEmailArray emails = ThreeMessages();
+    EXPECT_EQ(ExportFileName("/out", 7), (fs::path("/out") / "RecoveredEmail7.eml").string());
+    // Rows 2 and 5 of the list as shown hold items 1 and 0.
+    const TExportReport r = ExportRows(dir.Path.string(), emails, {{2, 1}, {5, 0}, {6, 2}});
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(r.Written, 3u);
+    EXPECT_EQ(Names(dir.Path),
+              (std::vector<std::string>{"RecoveredEmail2.eml", "RecoveredEmail5.eml",
+                                        "RecoveredEmail6.eml"}));
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail2.eml"), emails[1].FullText);
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail5.eml"), emails[0].FullText);
+    EXPECT_EQ(fs::file_size(dir.Path / "RecoveredEmail6.eml"), 0u);
+
+    // A second export replaces files of the same names.
+    ASSERT_TRUE(ExportRows(dir.Path.string(), emails, {{2, 0}}).Ok());
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail2.eml"), emails[0].FullText);
+    EXPECT_EQ(Names(dir.Path).size(), 3u);
+}
+
+TEST(Export, ProbeNeverTouchesAUsersFileAndLeavesNoTrace) {
+    TTempDir dir;
+    { std::ofstream(dir.Path / "check.DAT", std::ios::binary) << "user data"; }
+    EXPECT_EQ(ProbeExportFolder(dir.Path.string()), "");
+    EXPECT_EQ(ReadAll(dir.Path / "check.DAT"), "user data");
+    EXPECT_EQ(Names(dir.Path), std::vector<std::string>{"check.DAT"});
+}
+
+TEST(Export, FolderThatCannotBeWrittenIsReportedBeforeAnythingIsWritten) {
+    TTempDir dir;
+    const TEmailArray emails = ThreeMessages();
+    { std::ofstream(dir.Path / "plain-file") << "x"; }
+    const std::string notWritable[] = {
+        (dir.Path / "missing").string(),    // no such folder
+        (dir.Path / "plain-file").string(), // a file, not a folder
+        "/proc",                            // refuses new files even to the superuser
+    };
+    for (const std::string& folder : notWritable) {
+        SCOPED_TRACE(folder);
+        const TExportReport r = ExportRows(folder, emails, {{0, 0}, {1, 1}});
+        EXPECT_FALSE(r.Ok());
+        EXPECT_FALSE(r.FolderError.empty());
+        EXPECT_EQ(r.Written, 0u);
+        EXPECT_FALSE(fs::exists(fs::path(folder) / "RecoveredEmail0.eml"));
+    }
+    EXPECT_FALSE(fs::exists(dir.Path / "missing"));
+}
+
+TEST(Export, EveryFailingFileIsReportedAndNoPartialFileIsLeft) {
+    TTempDir dir;
+    const TEmailArray emails = ThreeMessages();
+    // A non-empty folder stands where two of the files should go.
+    for (int n : {1, 3}) {
+        fs::create_directories(dir.Path / ("RecoveredEmail" + std::to_string(n) + ".eml") / "in");
+    }
+    const TExportReport r = ExportRows(dir.Path.string(), emails, {{0, 0}, {1, 1}, {2, 2}, {3, 0}});
+    EXPECT_FALSE(r.Ok());
+    EXPECT_TRUE(r.FolderError.empty());
+    EXPECT_EQ(r.Written, 2u);
+    ASSERT_EQ(r.Failures.size(), 2u);
+    EXPECT_EQ(r.Failures[0].File, ExportFileName(dir.Path.string(), 1));
+    EXPECT_EQ(r.Failures[1].File, ExportFileName(dir.Path.string(), 3));
+    EXPECT_FALSE(r.Failures[0].Reason.empty());
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail0.eml"), emails[0].FullText);
+    EXPECT_EQ(Names(dir.Path),
+              (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
+                                        "RecoveredEmail2.eml", "RecoveredEmail3.eml"}));
+    // A row naming a message that does not exist is a failure too, not a silent skip.
+    const TExportReport bad = ExportRows(dir.Path.string(), emails, {{9, 42}});
+    EXPECT_FALSE(bad.Ok());
+    EXPECT_EQ(bad.Failures.size(), 1u);
+    EXPECT_FALSE(fs::exists(dir.Path / "RecoveredEmail9.eml"));
+}
+
+} // namespace
