@@ -163,6 +163,22 @@ void TDiskBuffer::LoadChunk(std::uint64_t Offset) {
     std::memset(FData.get() + bytes, 0, FPadBytes);
 }
 
+std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
+    if (FHandle == InvalidHandle) return Offset;
+    if (Offset < FExtentFrom || Offset >= FDataEnd) {
+        std::uint64_t start = 0, end = 0;
+        if (!FSystem->DataExtent(FHandle, Offset, start, end) || start < Offset || end < start) {
+            // Unknown: everything from here counts as data.
+            start = Offset;
+            end = std::numeric_limits<std::uint64_t>::max();
+        }
+        FExtentFrom = Offset;
+        FDataStart = start;
+        FDataEnd = std::max(end, start + 1);
+    }
+    return std::max(Offset, FDataStart);
+}
+
 bool TDiskBuffer::ReadRange(std::uint64_t First, std::uint64_t Count, char* Target) {
     if (FHandle != InvalidHandle)
         return ReadSectors(*FSystem, FHandle, FSectorSize, First, Count, Target);

@@ -40,6 +40,11 @@ class TDiskBuffer {
 
     void LoadChunk(std::uint64_t Offset);
 
+    // The first byte offset at or after Offset that may hold anything but zeros: Offset itself
+    // unless it lies in a hole of a sparse image. Asks the system layer once per hole or stretch
+    // of data, so calling it per sector costs next to nothing.
+    std::uint64_t NextData(std::uint64_t Offset);
+
     // Where the chunk lies now (first sector, number of sectors).
     std::int64_t ChunkStart() const { return FChunkStart; }
     std::int64_t ChunkCount() const { return FChunkCount; }
@@ -68,4 +73,8 @@ class TDiskBuffer {
     std::string FScratch; // requests no single chunk can hold are put together here
     std::map<std::uint64_t, std::uint64_t> FUnreadable; // first sector -> one past the last
     std::uint64_t FUnreadableCount = 0;
+    // Last answer about holes: [FExtentFrom, FDataStart) is a hole, [FDataStart, FDataEnd) data.
+    std::uint64_t FExtentFrom = 0;
+    std::uint64_t FDataStart = 0;
+    std::uint64_t FDataEnd = 0;
 };

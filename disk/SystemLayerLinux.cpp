@@ -131,6 +131,29 @@ class TLinuxSystem final : public TSystemLayer {
         return got;
     }
 
+    bool DataExtent(THandle Handle, std::uint64_t Offset, std::uint64_t& DataStart,
+                    std::uint64_t& DataEnd) override {
+        DataStart = DataEnd = 0;
+        const int fd = static_cast<int>(Handle);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        // At or past the end (an image cut short while it is read) nothing is known: the reads
+        // there fail and are counted, never skipped.
+        if (Offset >= size || Offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+        const off_t data = ::lseek(fd, static_cast<off_t>(Offset), SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO) return false; // no SEEK_DATA here
+            DataStart = DataEnd = size;       // a hole up to the end
+            return true;
+        }
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < data) return false;
+        DataStart = static_cast<std::uint64_t>(data);
+        DataEnd = static_cast<std::uint64_t>(hole);
+        return true;
+    }
+
     void Close(THandle Handle) override {
         ::close(static_cast<int>(Handle));
     }

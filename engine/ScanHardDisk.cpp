@@ -70,6 +70,14 @@ TEmailArray TScanHardDisk::ScanDrive() {
                 FHost->KeepAlive(1);
                 k = 0;
             }
+            // A sector that begins in a hole of a sparse image begins with a zero byte, which
+            // opens no message; neither does any later sector up to the hole's end.
+            const std::uint64_t data = FBuffer->NextData(Offset);
+            if (data > Offset) {
+                s = std::max(s + 1, data / FSectorSize);
+                ++k;
+                continue;
+            }
             const std::uint32_t L = ScanSector(Offset);
             const std::uint64_t c = L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0);
             s += c > 0 ? c : 1;
