@@ -1,7 +1,6 @@
 #include "emailparser.h"
 
 #include <array>
-#include <cstring>
 #include <string_view>
 
 #include "FastStringFuncs.h"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeSystemLayer.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 
@@ -252,6 +253,53 @@ TEST_F(ScanTest, DriveThatCannotBeMeasuredFailsCreation) {
     TImage empty(Dir.File("empty.img"), 0);
     EXPECT_THROW(TScanHardDisk(empty.Path(), host), PwError);
     EXPECT_TRUE(host.Opens.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ScanTest, SectorsOfAnImageMayBeLargerThan512) {
+    const std::string a = MakeMessage("a@x", "y", "in sector 1", "found");
+    const std::string b = MakeMessage("b@x", "y", "in sector 5", "found");
+    TImage img(Dir.File("4k.img"), 40 * 4096);
+    img.Put(512, MakeMessage("z@x", "y", "inside sector 0", "never")).Put(4096, a).Put(5 * 4096, b);
+    img.Put(7 * 4096 + 512, MakeMessage("m@x", "y", "mid sector", "not at a sector start"));
+    TRecordingHost host;
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(img.Path(), 20971520, PlatformSystem(), 4096),
+                       host);
+    const TEmailArray found = scan.ScanDrive();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].FullText, a);
+    EXPECT_EQ(found[1].FullText, b);
+    EXPECT_EQ(scan.Offsets(), (std::vector<std::uint64_t>{4096, 5 * 4096}));
+    EXPECT_EQ(host.Opens, std::vector<std::uint64_t>{40});
+}
+
+TEST_F(ScanTest, UnreadableSectorsReadAsZerosAndAreCounted) {
+    // A drive whose sectors 50 to 52 fail: the message stored there is lost, the others are not.
+    std::string bytes(400 * 512, '\0');
+    const std::string a = MakeMessage("a@x", "y", "before", "readable");
+    const std::string lost = MakeMessage("lost@x", "y", "on bad sectors", "unreadable");
+    const std::string c = MakeMessage("c@x", "y", "after", "readable");
+    bytes.replace(10 * 512, a.size(), a);
+    bytes.replace(50 * 512, lost.size(), lost);
+    bytes.replace(300 * 512, c.size(), c);
+    TFakeSystem fake;
+    fake.DriveLetters = false;
+    TFakeDrive drive;
+    drive.Size = bytes.size();
+    drive.Bytes = bytes;
+    drive.BadBytes = {{50 * 512, 53 * 512}};
+    fake.Drives["/dev/fake"] = drive;
+
+    TRecordingHost host;
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 20971520, fake), host);
+    const TEmailArray found = scan.ScanDrive();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].FullText, a);
+    EXPECT_EQ(found[1].FullText, c);
+    EXPECT_EQ(scan.UnreadableSectors(), 3u);
 }
 
 } // namespace

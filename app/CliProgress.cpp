@@ -1,0 +1,76 @@
+#include "CliProgress.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string Bytes(double b) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int u = 0;
+    while (b >= 1024 && u < 4) {
+        b /= 1024;
+        ++u;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f %s", b, units[u]);
+    return buf;
+}
+
+std::string Duration(double s) {
+    const auto t = static_cast<long long>(s + 0.5);
+    char buf[32];
+    if (t >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%lld:%02lld", t / 60, t % 60);
+    return buf;
+}
+
+} // namespace
+
+TCliProgress::TCliProgress(std::ostream& Out, bool Enabled, std::uint32_t SectorSize)
+    : FOut(Out), FEnabled(Enabled), FSectorSize(SectorSize) {}
+
+void TCliProgress::ProgressOpen(std::uint64_t maximum) {
+    FMaximum = maximum;
+    FOpen = true;
+    FStart = Clock::now();
+    FLastDraw = FStart;
+    if (FEnabled) FOut << '\r' << Line(0, 0) << std::flush;
+}
+
+void TCliProgress::ProgressPosition(std::uint64_t position) {
+    if (!FEnabled || !FOpen) return;
+    const auto now = Clock::now();
+    if (now - FLastDraw < std::chrono::milliseconds(200)) return;
+    FLastDraw = now;
+    const double seconds = std::chrono::duration<double>(now - FStart).count();
+    FOut << '\r' << Line(position, seconds) << std::flush;
+}
+
+void TCliProgress::ProgressClose() {
+    if (FEnabled && FOpen) FOut << "\r\033[K" << std::flush;
+    FOpen = false;
+}
+
+std::string TCliProgress::Line(std::uint64_t Position, double Seconds) const {
+    constexpr int kWidth = 30;
+    const double fraction =
+        FMaximum > 0 ? std::min(1.0, static_cast<double>(Position) / static_cast<double>(FMaximum))
+                     : 0.0;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
+    char pct[16];
+    std::snprintf(pct, sizeof pct, "%5.1f%%", fraction * 100);
+    line += pct;
+    line += "  sector " + std::to_string(Position) + " of " + std::to_string(FMaximum);
+    const double done = static_cast<double>(Position) * FSectorSize;
+    if (Seconds > 0 && Position > 0) {
+        const double rate = done / Seconds;
+        line += "  " + Bytes(rate) + "/s";
+        const double left =
+            static_cast<double>(FMaximum - std::min(Position, FMaximum)) * FSectorSize / rate;
+        line += "  " + Duration(left) + " left";
+    }
+    return line + "\033[K";
+}

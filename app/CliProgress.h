@@ -1,0 +1,39 @@
+#pragma once
+
+// The command-line scanner's host: a one-line progress bar (position, rate, time left) drawn on a
+// terminal, nothing at all when the output is not one. Keep-alive calls cost nothing here: there
+// are no windows to keep painted.
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "ScanHost.h"
+
+class TCliProgress : public ScanHost {
+  public:
+    // Draws on Out only when Enabled; SectorSize turns sectors into bytes for the rate.
+    TCliProgress(std::ostream& Out, bool Enabled, std::uint32_t SectorSize);
+
+    void SetSectorSize(std::uint32_t SectorSize) { FSectorSize = SectorSize; }
+
+    void KeepAlive(std::uint64_t) override {}
+    void ProgressOpen(std::uint64_t maximum) override;
+    void ProgressPosition(std::uint64_t position) override;
+    void ProgressClose() override;
+
+    // The line drawn for a position after Seconds of scanning (without the leading carriage
+    // return); exposed so that its wording can be checked.
+    std::string Line(std::uint64_t Position, double Seconds) const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    std::ostream& FOut;
+    bool FEnabled;
+    std::uint32_t FSectorSize;
+    std::uint64_t FMaximum = 0;
+    bool FOpen = false;
+    Clock::time_point FStart{};
+    Clock::time_point FLastDraw{};
+};

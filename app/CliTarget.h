@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TSystemLayer;
+
+// Why a scan target cannot be scanned, in a few words for a one-line error ("no such file or
+// device", "permission denied (...)", "not a drive or disk image", "empty"); empty when it can.
+// SectorSize is the sector size asked for an image (0 for its default).
+std::string TargetProblem(TSystemLayer& System, const std::string& Target,
+                          std::uint32_t SectorSize = 0);
+std::string TargetProblem(const std::string& Target, std::uint32_t SectorSize = 0);
