@@ -70,9 +70,14 @@ class TLinuxSystem final : public TSystemLayer {
     THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
         int fd;
         do {
-            fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+            // Without O_NONBLOCK a named pipe with no writer would block the open for ever.
+            fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
+            // Reads of drives and images block as usual; anything else is refused later by
+            // MeasureDrive and never read.
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
             Error = TOpenError::None;
             return fd;
         }
