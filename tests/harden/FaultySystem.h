@@ -35,6 +35,7 @@ class TFaultySystem final : public TSystemLayer {
     std::uint64_t ReadCalls = 0;
     std::uint64_t FailedReads = 0;
     std::uint64_t ShortReads = 0;
+    std::uint64_t LowestOffsetRead = UINT64_MAX;
     int OpenHandles = 0;
 
     bool UsesDriveLetters() const override { return false; }
@@ -78,6 +79,7 @@ class TFaultySystem final : public TSystemLayer {
 
     std::int64_t ReadAt(THandle, void* Target, std::uint64_t Count, std::uint64_t Offset) override {
         ++ReadCalls;
+        LowestOffsetRead = std::min(LowestOffsetRead, Offset);
         if (TruncateAfterReads != 0 && ReadCalls > TruncateAfterReads && Bytes.size() > TruncateTo)
             Bytes.resize(TruncateTo);
         if (VanishAfterReads != 0 && ReadCalls > VanishAfterReads) return Fail();
