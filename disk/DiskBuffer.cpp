@@ -40,7 +40,9 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
     };
 
     if (FDrivePath.empty()) fail("No drive or disk image was given");
-    if (System.UsesDriveLetters()) {
+    // Where drives are letters, the drive list offers roots ("C:\"); a longer path is an image.
+    const bool byPath = !System.UsesDriveLetters() || FDrivePath.size() > 3;
+    if (!byPath) {
         GetDriveInfo(System, FDrivePath, FDriveInfo);
         if (FDriveInfo.BytesPerSector == 0)
             fail("Cannot read drive " + FDrivePath +
@@ -73,6 +75,7 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
     const std::uint64_t largest =
         std::min<std::uint64_t>(FChunkSectors, static_cast<std::uint64_t>(FTotalSectors));
     FPadBytes = std::uint64_t{FSectorSize} * 2;
+    FDriveEndByte = static_cast<std::uint64_t>(FTotalSectors) * FSectorSize;
     FData = std::make_unique<char[]>(largest * FSectorSize + FPadBytes);
     LoadChunk(FSectorSize);
 }
@@ -97,23 +100,17 @@ TBuffData TDiskBuffer::GetData(std::uint32_t Count, std::uint64_t Offset) {
     return TBuffData(View(Count, Offset));
 }
 
-std::string_view TDiskBuffer::View(std::uint32_t Count, std::uint64_t Offset) {
-    const std::uint64_t total = static_cast<std::uint64_t>(FTotalSectors);
-    const std::uint64_t first = Offset / FSectorSize;
-    if (first >= total || Offset > std::numeric_limits<std::uint64_t>::max() - Count) {
+std::string_view TDiskBuffer::ViewOutsideChunk(std::uint32_t Count, std::uint64_t Offset) {
+    if (Offset >= FDriveEndByte) {
         // Wholly beyond the drive: nothing to read.
         FScratch.assign(Count, '\0');
         return FScratch;
     }
-    const auto after = static_cast<std::int64_t>((Offset + Count) / FSectorSize);
-    if (static_cast<std::int64_t>(first) < FChunkStart || after > FChunkStart + FChunkCount - 1)
-        LoadChunk(Offset);
+    // First sector before the chunk, or the sector after the range beyond its last sector.
+    if (Offset < FChunkFirstByte || Offset + Count >= FChunkEndByte) LoadChunk(Offset);
     if (Count == 0) return {};
-
-    const std::uint64_t index = Offset - static_cast<std::uint64_t>(FChunkStart) * FSectorSize;
-    std::uint64_t limit = static_cast<std::uint64_t>(FChunkCount) * FSectorSize;
-    if (FChunkStart + FChunkCount == FTotalSectors) limit += FPadBytes;
-    if (index + Count <= limit) return {FData.get() + index, Count};
+    const std::uint64_t index = Offset - FChunkFirstByte;
+    if (index + Count <= FServeLimit) return {FData.get() + index, Count};
     return Assemble(Count, Offset);
 }
 
@@ -161,6 +158,9 @@ void TDiskBuffer::LoadChunk(std::uint64_t Offset) {
         }
     }
     std::memset(FData.get() + bytes, 0, FPadBytes);
+    FChunkFirstByte = static_cast<std::uint64_t>(FChunkStart) * FSectorSize;
+    FChunkEndByte = FChunkFirstByte + bytes;
+    FServeLimit = bytes + (FChunkStart + FChunkCount == FTotalSectors ? FPadBytes : 0);
 }
 
 std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {

@@ -15,7 +15,9 @@ using TBuffData = std::string;
 
 class TDiskBuffer {
   public:
-    // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1.
+    // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1. The
+    // drive is a block device or image path, or where drives are letters a root ("C:\", "C:",
+    // "C") or the path of an image file.
     // Throws PwError when the drive cannot be measured (sector size 0) or holds no sector.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
     // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not
@@ -33,7 +35,12 @@ class TDiskBuffer {
     TBuffData GetData(std::uint32_t Count, std::uint64_t Offset);
 
     // Same bytes as GetData, without the copy: valid until the next call on this buffer.
-    std::string_view View(std::uint32_t Count, std::uint64_t Offset);
+    std::string_view View(std::uint32_t Count, std::uint64_t Offset) {
+        // Inside the chunk: no reload, no copy. In bytes this is the same test as by sectors.
+        if (Offset >= FChunkFirstByte && Offset < FDriveEndByte && Offset + Count < FChunkEndByte)
+            return {FData.get() + (Offset - FChunkFirstByte), Count};
+        return ViewOutsideChunk(Count, Offset);
+    }
 
     // Sectors that could not be read (served as zeros) so far, each counted once.
     std::uint64_t UnreadableSectors() const;
@@ -54,6 +61,7 @@ class TDiskBuffer {
     bool ReadRange(std::uint64_t First, std::uint64_t Count, char* Target);
     void ReadInPieces(std::uint64_t First, std::uint64_t Count, char* Target);
     void MarkUnreadable(std::uint64_t First, std::uint64_t Count);
+    std::string_view ViewOutsideChunk(std::uint32_t Count, std::uint64_t Offset);
     std::string_view Assemble(std::uint32_t Count, std::uint64_t Offset);
 
     TSystemLayer* FSystem;
@@ -70,6 +78,12 @@ class TDiskBuffer {
     // still be handed out as a view.
     std::unique_ptr<char[]> FData;
     std::uint64_t FPadBytes = 0;
+    // The chunk and the drive in bytes, kept beside the sector numbers for the per-request test.
+    std::uint64_t FChunkFirstByte = 0;
+    std::uint64_t FChunkEndByte = 0;
+    std::uint64_t FServeLimit =
+        0; // bytes of FData a view may reach (the padding at the drive's end)
+    std::uint64_t FDriveEndByte = 0;
     std::string FScratch; // requests no single chunk can hold are put together here
     std::map<std::uint64_t, std::uint64_t> FUnreadable; // first sector -> one past the last
     std::uint64_t FUnreadableCount = 0;

@@ -11,6 +11,9 @@ cmake --build "$BUILD"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
 
+# --- Windows: MinGW-w64 cross build; its tests run under Wine (see scripts/test-windows.sh) ---
+bash scripts/test-windows.sh
+
 # --- Sanitizers: the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer ----
 ASAN_BUILD=${ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON \

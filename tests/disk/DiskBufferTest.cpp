@@ -227,3 +227,20 @@ TEST(DiskBufferFailures, ExplicitSectorSizeReplacesTheImageDefault) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DiskBufferImages, WithDriveLettersALongerPathIsAnImageFile) {
+    TFakeSystem fake;
+    fake.Version.PlatformId = 2;
+    fake.TotalBytes["C:\\"] = 1ull << 40;
+    fake.FreeSpace["C:\\"] = {8, 512, 1, 1};
+    fake.AddDrive("C:\\images\\card.img", 50 * 512);
+    TDiskBuffer buffer("C:\\images\\card.img", kBufferSize, fake);
+    EXPECT_EQ(buffer.TotalSectors(), 50);
+    EXPECT_EQ(buffer.GetData(8, 3 * 512), Expected(3 * 512, 8, 50 * 512));
+    EXPECT_EQ(fake.Reads.at(0), (TRead{512, 49 * 512}));
+    EXPECT_THROW(TDiskBuffer("C:\\images\\none.img", kBufferSize, fake), PwError);
+}
+
+} // namespace

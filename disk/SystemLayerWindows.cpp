@@ -1,0 +1,199 @@
+// The system layer on Windows: each operation is the Win32 call it is named after.
+
+#include "SystemLayer.h"
+
+#include <algorithm>
+
+#include <windows.h>
+
+namespace {
+
+HANDLE AsHandle(THandle Handle) {
+    return reinterpret_cast<HANDLE>(Handle);
+}
+THandle FromHandle(HANDLE Handle) {
+    return reinterpret_cast<THandle>(Handle);
+}
+
+class TWindowsSystem final : public TSystemLayer {
+  public:
+    bool UsesDriveLetters() const override { return true; }
+
+    bool GetVersionExA(TOSVersionInfo& Info) override {
+        OSVERSIONINFOA block{};
+        block.dwOSVersionInfoSize = sizeof block;
+        if (!::GetVersionExA(&block)) return false;
+        Info.MajorVersion = block.dwMajorVersion;
+        Info.MinorVersion = block.dwMinorVersion;
+        Info.BuildNumber = block.dwBuildNumber;
+        Info.PlatformId = block.dwPlatformId;
+        std::copy(std::begin(block.szCSDVersion), std::end(block.szCSDVersion), Info.CSDVersion);
+        return true;
+    }
+
+    bool GetVersionExA(TOSVersionInfoEx& Info) override {
+        OSVERSIONINFOEXA block{};
+        block.dwOSVersionInfoSize = sizeof block;
+        if (!::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&block))) return false;
+        Info.MajorVersion = block.dwMajorVersion;
+        Info.MinorVersion = block.dwMinorVersion;
+        Info.BuildNumber = block.dwBuildNumber;
+        Info.PlatformId = block.dwPlatformId;
+        std::copy(std::begin(block.szCSDVersion), std::end(block.szCSDVersion), Info.CSDVersion);
+        Info.ServicePackMajor = block.wServicePackMajor;
+        Info.ServicePackMinor = block.wServicePackMinor;
+        Info.SuiteMask = block.wSuiteMask;
+        Info.ProductType = block.wProductType;
+        return true;
+    }
+
+    bool HasGetDiskFreeSpaceExA() override {
+        const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+        return kernel != nullptr && ::GetProcAddress(kernel, "GetDiskFreeSpaceExA") != nullptr;
+    }
+
+    bool GetDiskFreeSpaceExA(const std::string& Root, std::uint64_t& TotalBytes) override {
+        ULARGE_INTEGER available{}, total{}, free{};
+        if (!::GetDiskFreeSpaceExA(Root.c_str(), &available, &total, &free)) return false;
+        TotalBytes = total.QuadPart;
+        return true;
+    }
+
+    bool GetDiskFreeSpaceA(const std::string& Root, TDiskFreeSpace& Answer) override {
+        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+        if (!::GetDiskFreeSpaceA(Root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                                 &totalClusters))
+            return false;
+        Answer = {sectorsPerCluster, bytesPerSector, freeClusters, totalClusters};
+        return true;
+    }
+
+    THandle CreateFileA(const std::string& Path, std::uint32_t DesiredAccess,
+                        std::uint32_t ShareMode, std::uint32_t CreationDisposition,
+                        std::uint32_t FlagsAndAttributes) override {
+        return FromHandle(::CreateFileA(Path.c_str(), DesiredAccess, ShareMode, nullptr,
+                                        CreationDisposition, FlagsAndAttributes, nullptr));
+    }
+
+    bool SetFilePointer(THandle Handle, std::int64_t Offset) override {
+        LONG high = static_cast<LONG>(Offset >> 32);
+        const DWORD low = ::SetFilePointer(AsHandle(Handle), static_cast<LONG>(Offset & 0xFFFFFFFF),
+                                           &high, FILE_BEGIN);
+        return low != INVALID_SET_FILE_POINTER || ::GetLastError() == NO_ERROR;
+    }
+
+    bool ReadFile(THandle Handle, void* Target, std::uint32_t Count,
+                  std::uint32_t& BytesRead) override {
+        DWORD read = 0;
+        const BOOL ok = ::ReadFile(AsHandle(Handle), Target, Count, &read, nullptr);
+        BytesRead = read;
+        return ok != 0;
+    }
+
+    void CloseHandle(THandle Handle) override { ::CloseHandle(AsHandle(Handle)); }
+
+    bool DeviceIoControl(THandle Device, std::uint32_t ControlCode, TDiocRegisters& Registers,
+                         const TDiskIO&, void*) override {
+        DWORD returned = 0;
+        return ::DeviceIoControl(AsHandle(Device), ControlCode, &Registers, sizeof Registers,
+                                 &Registers, sizeof Registers, &returned, nullptr) != 0;
+    }
+
+    std::uint32_t GetLogicalDriveStringsA(std::uint32_t Length, char* Buffer) override {
+        return ::GetLogicalDriveStringsA(Length, Buffer);
+    }
+
+    std::uint32_t SetErrorMode(std::uint32_t Mode) override { return ::SetErrorMode(Mode); }
+
+    bool GetCurrentDirectoryA(std::string& Directory) override {
+        const DWORD needed = ::GetCurrentDirectoryA(0, nullptr);
+        if (needed == 0) return false;
+        std::string text(needed, '\0');
+        const DWORD length = ::GetCurrentDirectoryA(needed, text.data());
+        if (length == 0 || length >= needed) return false;
+        text.resize(length);
+        Directory = text;
+        return true;
+    }
+
+    bool SetCurrentDirectoryA(const std::string& Directory) override {
+        return ::SetCurrentDirectoryA(Directory.c_str()) != 0;
+    }
+
+    std::string SysErrorMessage(std::uint32_t Code) override {
+        char text[512] = {};
+        const DWORD length =
+            ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             Code, 0, text, sizeof text, nullptr);
+        std::string message(text, length);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                    message.back() == ' ' || message.back() == '.'))
+            message.pop_back();
+        return message;
+    }
+
+    // Directories open too (backup semantics), so that they are refused as "not a drive" rather
+    // than as a permission problem.
+    THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
+        const HANDLE handle =
+            ::CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            Error = TOpenError::None;
+            return FromHandle(handle);
+        }
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            Error = TOpenError::NotFound;
+            break;
+        case ERROR_ACCESS_DENIED:
+            Error = TOpenError::AccessDenied;
+            break;
+        default:
+            Error = TOpenError::Other;
+        }
+        return InvalidHandle;
+    }
+
+    // Image files only; volumes are measured through the free-space queries.
+    bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
+                      std::uint64_t& TotalBytes) override {
+        SectorSize = 0;
+        TotalBytes = 0;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileType(AsHandle(Handle)) != FILE_TYPE_DISK ||
+            !::GetFileInformationByHandle(AsHandle(Handle), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return false;
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(AsHandle(Handle), &size)) return false;
+        SectorSize = 512;
+        TotalBytes = static_cast<std::uint64_t>(size.QuadPart);
+        return true;
+    }
+
+    std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
+                        std::uint64_t Offset) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(Offset & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(Offset >> 32);
+        DWORD read = 0;
+        const auto count = static_cast<DWORD>(std::min<std::uint64_t>(Count, 1u << 30));
+        if (!::ReadFile(AsHandle(Handle), Target, count, &read, &at))
+            return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        return read;
+    }
+
+    void Close(THandle Handle) override { ::CloseHandle(AsHandle(Handle)); }
+
+    std::vector<std::string> BlockDevices() override { return {}; }
+};
+
+} // namespace
+
+TSystemLayer& PlatformSystem() {
+    static TWindowsSystem system;
+    return system;
+}
