@@ -1,7 +1,6 @@
 #include "Export.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,8 +27,9 @@ std::string Describe(int err) {
 
 // Writes Text to Target through a temporary file in the same folder. Empty on success.
 std::string WriteWhole(const fs::path& Target, const std::string& Text) {
-    const fs::path temp =
-        Target.parent_path() / ("." + Target.filename().string() + "." + FreshSuffix() + ".part");
+    std::string tempName = ".";
+    tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
+    const fs::path temp = Target.parent_path() / tempName;
     errno = 0;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -64,7 +64,9 @@ std::string WriteWhole(const fs::path& Target, const std::string& Text) {
 } // namespace
 
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
-    return (fs::path(Folder) / ("RecoveredEmail" + std::to_string(RowPosition) + ".eml")).string();
+    std::string name = "RecoveredEmail";
+    name.append(std::to_string(RowPosition)).append(".eml");
+    return (fs::path(Folder) / name).string();
 }
 
 std::string ProbeExportFolder(const std::string& Folder) {
@@ -73,16 +75,15 @@ std::string ProbeExportFolder(const std::string& Folder) {
     if (!fs::exists(st)) return "no such folder";
     if (!fs::is_directory(st)) return "not a folder";
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const fs::path probe = fs::path(Folder) / (".pw-probe-" + FreshSuffix() + ".tmp");
+        // A random name nobody uses, checked first, so that nothing of the user's is touched.
+        std::string probeName = ".pw-probe-";
+        probeName.append(FreshSuffix()).append(".tmp");
+        const fs::path probe = fs::path(Folder) / probeName;
+        if (fs::exists(probe, ec) || ec) continue;
         errno = 0;
-        // "x": created only when no file of that name exists, so nothing of the user's is touched.
-        std::FILE* f = std::fopen(probe.string().c_str(), "wbx");
-        if (!f) {
-            const int err = errno;
-            if (err == EEXIST) continue;
-            return Describe(err);
-        }
-        std::fclose(f);
+        std::ofstream out(probe, std::ios::binary);
+        if (!out) return Describe(errno);
+        out.close();
         fs::remove(probe, ec);
         return {};
     }
@@ -97,7 +98,9 @@ TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
     for (const TExportRow& row : Rows) {
         const std::string name = ExportFileName(Folder, row.RowPosition);
         if (row.Item >= Emails.size()) {
-            report.Failures.push_back({name, "no message " + std::to_string(row.Item)});
+            std::string reason = "no message ";
+            reason.append(std::to_string(row.Item));
+            report.Failures.push_back({name, std::move(reason)});
             continue;
         }
         std::string reason = WriteWhole(fs::path(name), Emails[row.Item].FullText);

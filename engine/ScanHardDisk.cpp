@@ -64,6 +64,10 @@ TEmailArray TScanHardDisk::ScanDrive() {
         std::uint64_t s = 1;
         unsigned k = 0;
         while (s < N) {
+            // Sectors whose two-sector window the chunk in memory holds are tested straight over
+            // it; the first accepted one, and every window the chunk cannot serve, take the
+            // general step below, which reads through the buffer and may move its chunk.
+            if (TestHeldSectors(s, N, k)) continue;
             const std::uint64_t Offset = s * FSectorSize;
             if (k == kProgressInterval) {
                 FHost->ProgressPosition(s);
@@ -90,6 +94,37 @@ TEmailArray TScanHardDisk::ScanDrive() {
     }
     FHost->ProgressClose();
     return std::move(FFound);
+}
+
+bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k) {
+    const std::int64_t chunkStart = FBuffer->ChunkStart();
+    const std::int64_t chunkEnd = chunkStart + FBuffer->ChunkCount();
+    // The buffer serves a window from its chunk when it ends before the chunk's last byte.
+    if (static_cast<std::int64_t>(s) < chunkStart || static_cast<std::int64_t>(s) + 3 > chunkEnd)
+        return false;
+    const std::uint64_t last =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(chunkEnd) - 3, N - 1);
+    const std::uint64_t first = s;
+    const std::uint32_t ss = FSectorSize;
+    // Ends one byte short of the chunk, so that asking for it never moves the chunk.
+    const std::string_view held = FBuffer->View(
+        static_cast<std::uint32_t>((static_cast<std::uint64_t>(chunkEnd) - s) * ss - 1), s * ss);
+    const char* base = held.data();
+    constexpr std::uint64_t kAhead = 16; // sectors fetched ahead of the test
+    while (s <= last) {
+        if (k == kProgressInterval) {
+            FHost->ProgressPosition(s);
+            FHost->KeepAlive(1);
+            k = 0;
+        }
+        const char* window = base + (s - first) * ss;
+        if (s + kAhead <= last) __builtin_prefetch(window + kAhead * ss);
+        if (FParser.IsMessageStart(std::string_view(window, 2 * static_cast<std::size_t>(ss)), ss))
+            return false; // the general step examines this sector again and cuts its run
+        ++s;
+        ++k;
+    }
+    return true;
 }
 
 const std::vector<std::uint64_t>& TScanHardDisk::Offsets() const {

@@ -14,7 +14,7 @@
 #include "emailparser.h"
 
 class TScanHardDisk {
-public:
+  public:
     // Opens the drive (a block device or an image file path) through a disk buffer of
     // 20 971 520 bytes. Errors while the buffer is made reach the caller unchanged.
     TScanHardDisk(const std::string& DrivePath, ScanHost& Host);
@@ -30,8 +30,12 @@ public:
     // Sectors the disk buffer could not read (served as zeros).
     std::uint64_t UnreadableSectors() const;
 
-private:
+  private:
     std::uint32_t ScanSector(std::uint64_t Offset);
+    // Tests sector s and those after it while the chunk in memory holds their windows, counting
+    // steps in k and moving the progress display as the scan loop does. False when sector s is
+    // to be examined by the general step (its window is not held, or it starts a message).
+    bool TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k);
     std::uint32_t TextRunLength(std::uint64_t Offset);
 
     std::uint32_t FSectorSize = 0;

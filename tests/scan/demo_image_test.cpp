@@ -38,6 +38,9 @@ std::string Recoverable(const std::string& Stored) {
 }
 
 TEST(DemoImage, EveryDeletedMessageComesBackByteForByte) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the demo image is made by a POSIX shell script";
+#endif
     TTempDir dir;
     const std::string image = dir.File("demo.img");
     const fs::path stored = dir.Path / "stored";

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Whole-scan benchmark: the scanner's throughput against reading the same page-cached image with
+# cat, measured alternately in one run. Goal: the scan at 0.9 of cat or better.
+#
+#   bash bench/bench_scan.sh [ROUNDS]        (environment: MIXED_MIB, TEXT_MIB, MAIL_MIB)
+#
+# Builds a Release tree in build-release/ and caches the images in build/bench-data/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+ROUNDS=${1:-5}
+MIXED_MIB=${MIXED_MIB:-2048}
+TEXT_MIB=${TEXT_MIB:-512}
+MAIL_MIB=${MAIL_MIB:-512}
+REL=build-release
+DATA=build/bench-data
+
+cmake -S . -B "$REL" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_GUI=OFF -DPW_BUILD_TESTS=OFF \
+  >/dev/null
+cmake --build "$REL" -j2 --target parcelwright-cli make_bench_image >/dev/null
+CLI=$REL/parcelwright-cli
+mkdir -p "$DATA"
+
+image() { # NAME MIB KIND
+  local path=$DATA/$1-$2MiB.img
+  if [ ! -f "$path" ]; then
+    "$REL/bench/make_bench_image" "$path.part" "$2" "$3" >&2
+    mv "$path.part" "$path"
+  fi
+  echo "$path"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Wall-clock, user and system seconds of one command, its output discarded.
+timed() {
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" >/dev/null 2>&1; } 2>&1
+}
+
+run() { # LABEL IMAGE
+  local label=$1 img=$2 mib found
+  mib=$(($(stat -c %s "$img") / 1048576))
+  cat "$img" >/dev/null # warm the page cache
+  found=$("$CLI" scan "$img" --json | grep -c '"item"' || true)
+  local cat_wall=() cat_cpu=() scan_wall=() scan_cpu=() w u s
+  for _ in $(seq 1 "$ROUNDS"); do
+    read -r w u s < <(timed cat "$img")
+    cat_wall+=("$(awk -v m="$mib" -v t="$w" 'BEGIN { print m / t }')")
+    cat_cpu+=("$(awk -v m="$mib" -v u="$u" -v s="$s" 'BEGIN { print m / (u + s + 0.0005) }')")
+    read -r w u s < <(timed "$CLI" scan "$img")
+    scan_wall+=("$(awk -v m="$mib" -v t="$w" 'BEGIN { print m / t }')")
+    scan_cpu+=("$(awk -v m="$mib" -v u="$u" -v s="$s" 'BEGIN { print m / (u + s + 0.0005) }')")
+  done
+  local cw cc sw sc
+  cw=$(printf '%s\n' "${cat_wall[@]}" | median)
+  cc=$(printf '%s\n' "${cat_cpu[@]}" | median)
+  sw=$(printf '%s\n' "${scan_wall[@]}" | median)
+  sc=$(printf '%s\n' "${scan_cpu[@]}" | median)
+  awk -v l="$label" -v m="$mib" -v f="$found" -v cw="$cw" -v sw="$sw" -v cc="$cc" -v sc="$sc" 'BEGIN {
+    printf "%-11s %5d MiB %5d found | wall: cat %6.0f MiB/s scan %6.0f MiB/s ratio %.2f | cpu: cat %6.0f scan %6.0f ratio %.2f\n",
+      l, m, f, cw, sw, sw / cw, cc, sc, sc / cc }'
+}
+
+echo "whole scan against cat, median of $ROUNDS alternating rounds each (Release build)"
+echo "wall: throughput by elapsed time; cpu: by user + system time (steadier on a busy machine)"
+run mixed "$(image mixed "$MIXED_MIB" mixed)"
+run text-heavy "$(image text "$TEXT_MIB" text)"
+run mail-heavy "$(image mail "$MAIL_MIB" mail)"
