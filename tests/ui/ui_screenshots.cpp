@@ -1,0 +1,167 @@
+// Not a test: takes the pictures a person checks by eye (and the README's screenshot). Runs the
+// real program window on a real display (Xvfb), scans an image of sample mail made here, and
+// saves PNG files of the main window with results and a preview, of the progress window in the
+// middle of the scan, and of the export folder dialog.
+//
+//   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
+//
+// IMAGE (the demo image, for instance) is scanned for the main window's pictures; without it
+// the sample image made here serves for all of them.
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTableView>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "BrowseForFolderU.h"
+#include "frmMainWindow.h"
+#include "uistyle.h"
+#include "waitfrm.h"
+
+namespace {
+
+QString OutDir;
+
+void Shoot(const QString& Name, const QRect& Area) {
+    QCoreApplication::processEvents();
+    QTest::qWait(150);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QPixmap shot = screen->grabWindow(0, Area.x(), Area.y(), Area.width(), Area.height());
+    const QString path = OutDir + "/" + Name;
+    std::printf("%s %s\n", shot.save(path) ? "saved" : "FAILED", qPrintable(path));
+}
+
+// A window that photographs its progress window once the scan is half done.
+class TShotWindow : public TfrmMain {
+  public:
+    using TfrmMain::TfrmMain;
+    std::uint64_t Max = 0;
+    bool Taken = false;
+    void ProgressOpen(std::uint64_t maximum) override {
+        Max = maximum;
+        TfrmMain::ProgressOpen(maximum);
+    }
+    void ProgressPosition(std::uint64_t position) override {
+        TfrmMain::ProgressPosition(position);
+        if (!Taken && position * 2 >= Max && WaitWindow() != nullptr) {
+            Taken = true;
+            QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
+            Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
+        }
+    }
+};
+
+std::string Mail(const std::string& From, const std::string& To, const std::string& Subject,
+                 const std::string& Date, const std::string& Body) {
+    return "Return-Path: <" + From + ">\r\nMessage-ID: <" + std::to_string(Body.size()) + "." +
+           std::to_string(Subject.size()) + "@mail.example.com>\r\nDate: " + Date +
+           "\r\nFrom: " + From + "\r\nTo: " + To + "\r\nSubject: " + Subject +
+           "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" + Body;
+}
+
+std::string SampleImage() {
+    const char* const people[] = {"alice@example.com", "bob@example.org",  "carol@example.net",
+                                  "dave@example.com",  "erin@example.org", "frank@example.net",
+                                  "grace@example.com", "heidi@example.org"};
+    const char* const subjects[] = {"Quarterly budget review",
+                                    "Lunch on Friday?",
+                                    "Re: Contract draft v3",
+                                    "Holiday rota",
+                                    "Invoice 2291 attached",
+                                    "Fwd: Server maintenance window",
+                                    "Minutes of the board meeting",
+                                    "Re: Re: Parking permits",
+                                    "Flight details",
+                                    "Welcome aboard!",
+                                    "Invoice 2317 overdue",
+                                    "Photos from the weekend"};
+    std::string image(512 * 4096, '\0');
+    std::size_t sector = 40;
+    for (int i = 0; i < 24; ++i) {
+        const std::string body =
+            "Hi " +
+            std::string(people[(i + 3) % 8]).substr(0, std::string(people[(i + 3) % 8]).find('@')) +
+            ",\r\n\r\nAs discussed, here are the details for \"" + subjects[i % 12] +
+            "\". Let me know if anything is missing before Thursday; I have copied the team so "
+            "everyone sees the same numbers.\r\n\r\nThe figures for the last quarter are in the "
+            "attached sheet, and the invoice references are listed below:\r\n  INV-" +
+            std::to_string(2200 + i * 7) + "\r\n  INV-" + std::to_string(2300 + i * 3) +
+            "\r\n\r\nBest regards,\r\n" + people[i % 8] + "\r\n";
+        const std::string text =
+            Mail(people[i % 8], people[(i + 3) % 8], subjects[i % 12],
+                 "Tue, " + std::to_string(3 + i) + " Mar 2026 1" + std::to_string(i % 10) + ":2" +
+                     std::to_string(i % 6) + ":00 +0100",
+                 body);
+        image.replace(sector * 512, text.size(), text);
+        sector += 40 + (i * 13) % 50;
+    }
+    // Plenty of sectors after the mail, so the progress window is seen mid-scan.
+    const std::string path = (std::filesystem::temp_directory_path() / "pw-sample.img").string();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(image.data(), std::streamsize(image.size()));
+    std::string noise(1 << 20, '\x01');
+    for (int i = 0; i < 300; ++i)
+        out.write(noise.data(), std::streamsize(noise.size()));
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Parcelwright");
+    QApplication::setFont(PwWindowFont());
+    OutDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    const std::string image = SampleImage();
+    const std::string shown = argc > 2 ? argv[2] : image;
+
+    TfrmMain::THooks hooks;
+    hooks.ListDrives = [&] { return TDriveArray{shown, image}; };
+    TShotWindow w(hooks);
+    w.show();
+    QTest::qWait(300);
+
+    // The large sample first, for the progress window; then the image to show.
+    w.cbDrives->setCurrentIndex(1);
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    w.cbDrives->setCurrentIndex(0);
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    QTest::qWait(200);
+    const int rows = w.Model()->rowCount();
+    const QModelIndex row = w.Model()->index(0, 2);
+    QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
+                      w.lvFoundEmails->visualRect(row).center());
+    for (const int tick : {1, 4})
+        if (tick < rows)
+            w.Model()->setData(w.Model()->index(tick, 0), Qt::Checked, Qt::CheckStateRole);
+    w.lvFoundEmails->scrollToTop();
+    Shoot("main.png", w.frameGeometry());
+
+    QTimer::singleShot(600, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog != nullptr) {
+            Shoot("export-dialog.png", dialog->frameGeometry().united(w.frameGeometry()));
+            dialog->close();
+        }
+    });
+    BrowseForFolder("Select Where To Save Recovered Emails", QString(), true, &w);
+
+    w.txtFilter->setText("invoice");
+    w.btnApplyFilterClick();
+    w.lvFoundEmailsColumnClick(4);
+    Shoot("filtered.png", w.frameGeometry());
+
+    std::filesystem::remove(image);
+    return 0;
+}
