@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DiskBuffer.h"
@@ -29,10 +30,13 @@ struct TScanResult {
     std::uint64_t Unreadable = 0;
 };
 
-TScanResult Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0) {
+// SliceBytes 0: each chunk is read whole, in one read.
+TScanResult Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0,
+                 std::uint32_t SliceBytes = TDiskBuffer::DefaultSliceBytes) {
     TRecordingHost host;
-    TScanHardDisk scan(
-        std::make_unique<TDiskBuffer>(System.Path, kBufferSize, System, ImageSectorSize), host);
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, kBufferSize, System,
+                                                     ImageSectorSize, SliceBytes),
+                       host);
     TScanResult r;
     r.Emails = scan.ScanDrive();
     r.Offsets = scan.Offsets();
@@ -127,12 +131,19 @@ TEST_F(FaultTest, ShortReadsAreContinuedAndChangeNothing) {
     Build(5 * 1024 * 1024 + 333, 3 * 512, 97 * 512);
     const TScanResult whole = Scan(System);
     ASSERT_EQ(whole.Emails.size(), Planted.size());
-    for (std::uint64_t most : {1ull, 511ull, 4096ull + 3, 1ull << 20}) {
+    // Cut below the slice a chunk is read in, and (chunks read whole) below a chunk.
+    constexpr std::uint32_t kSlice = TDiskBuffer::DefaultSliceBytes;
+    for (const auto& [most, slice] :
+         std::vector<std::pair<std::uint64_t, std::uint32_t>>{{1, kSlice},
+                                                              {511, kSlice},
+                                                              {4096 + 3, kSlice},
+                                                              {kSlice - 512, kSlice},
+                                                              {1 << 20, 0}}) {
         SCOPED_TRACE(most);
         TFaultySystem shorter = System;
         shorter.MaxReadBytes = most;
         shorter.ReadCalls = shorter.ShortReads = 0;
-        const TScanResult r = Scan(shorter);
+        const TScanResult r = Scan(shorter, 0, slice);
         EXPECT_GT(shorter.ShortReads, 0u);
         EXPECT_EQ(r.Emails, whole.Emails);
         EXPECT_EQ(r.Offsets, whole.Offsets);
@@ -141,16 +152,28 @@ TEST_F(FaultTest, ShortReadsAreContinuedAndChangeNothing) {
 }
 
 TEST_F(FaultTest, DeviceVanishingMidScanEndsTheScanWithWhatWasRead) {
-    // Three chunks' worth. Each chunk is one read; the device vanishes after the K-th, so the
-    // chunks from the K-th on (they begin at sector 1 + K x 81918) read as zeros.
+    // Three chunks' worth. Read whole, each chunk is one read; the device vanishes after the
+    // K-th, so the chunks from the K-th on (they begin at sector 1 + K x 81918) read as zeros.
     Build(3 * 40 * 1024 * 1024, 512, 1999 * 512);
     const std::uint64_t sectors = System.Bytes.size() / 512;
     for (std::uint64_t k : {1ull, 2ull, 3ull}) {
         SCOPED_TRACE(k);
         TFaultySystem vanishing = System;
         vanishing.VanishAfterReads = k;
-        const TScanResult r = Scan(vanishing);
+        const TScanResult r = Scan(vanishing, 0, 0);
         const std::uint64_t lostFrom = 1 + k * 81918;
+        ExpectFoundOutside(r, lostFrom * 512, System.Bytes.size());
+        EXPECT_EQ(r.Unreadable, sectors - lostFrom);
+        EXPECT_EQ(vanishing.OpenHandles, 0);
+    }
+    // Read in slices, the first chunk is lost from the end of its K-th slice on.
+    const std::uint64_t slice = TDiskBuffer::DefaultSliceBytes / 512;
+    for (std::uint64_t k : {1ull, 77ull}) {
+        SCOPED_TRACE(k);
+        TFaultySystem vanishing = System;
+        vanishing.VanishAfterReads = k;
+        const TScanResult r = Scan(vanishing);
+        const std::uint64_t lostFrom = 1 + k * slice;
         ExpectFoundOutside(r, lostFrom * 512, System.Bytes.size());
         EXPECT_EQ(r.Unreadable, sectors - lostFrom);
         EXPECT_EQ(vanishing.OpenHandles, 0);
