@@ -111,7 +111,8 @@ TEST(SectorReader9x, ExtendedReadRegistersAndPacket) {
     EXPECT_NE(call.Registers.reg_EBX, 0u);
     EXPECT_EQ(call.Packet.StartSector, 100u);
     EXPECT_EQ(call.Packet.Sectors, 8u);
-    EXPECT_EQ(call.Packet.Buffer, Low32(target.data()));
+    // Copied out: the packet is packed, and a reference to its Buffer field would be misaligned.
+    EXPECT_EQ(std::uint32_t{call.Packet.Buffer}, Low32(target.data()));
     // The device was opened once, as the table says, and stays open.
     EXPECT_NE(
         std::find(fake.Calls.begin(), fake.Calls.end(), "CreateFileA(\\\\.\\VWIN32,0,0,0,4000000)"),
@@ -175,7 +176,7 @@ TEST(SectorReader9x, LargeCountsAreSplitAndEveryPieceMustSucceed) {
     EXPECT_EQ(fake.DeviceCalls[0].Packet.Sectors, 65535u);
     EXPECT_EQ(fake.DeviceCalls[1].Packet.StartSector, 100u + 65535);
     EXPECT_EQ(fake.DeviceCalls[1].Packet.Sectors, 81920u - 65535);
-    EXPECT_EQ(fake.DeviceCalls[1].Packet.Buffer, Low32(target.data() + 65535 * 512));
+    EXPECT_EQ(std::uint32_t{fake.DeviceCalls[1].Packet.Buffer}, Low32(target.data() + 65535 * 512));
     EXPECT_TRUE(target == Expected(100 * 512, 81920 * 512));
 
     fake.Device = [](std::uint32_t, TDiocRegisters& Regs, const TDiskIO& Packet, void*) {
