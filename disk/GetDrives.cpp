@@ -54,7 +54,7 @@ TDriveArray TGetDrives::ListDriveLetters() {
 
 bool TGetDrives::IsDriveReady(const std::string& Root) {
     if (!FSystem->UsesDriveLetters()) return IsReadableAndNotEmpty(Root);
-    const std::uint32_t previousMode = FSystem->SetErrorMode(win::SEM_FAILCRITICALERRORS);
+    const std::uint32_t previousMode = FSystem->SetErrorMode(win::SemFailCriticalErrors);
     // Entering the root is the test; without a directory to come back to it is not tried.
     std::string saved;
     const bool ready = FSystem->GetCurrentDirectoryA(saved) && FSystem->SetCurrentDirectoryA(Root);

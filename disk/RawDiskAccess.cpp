@@ -155,8 +155,8 @@ bool ReadPiece9x(TSystemLayer& System, std::uint8_t Drive, std::uint32_t FirstSe
         regs.reg_EDX = Drive;
         regs.reg_ESI = 0;
         regs.reg_Flags = 0;
-        if (VWin32Request(System, win::VWIN32_DIOC_DOS_DRIVEINFO, regs, packet, Target) &&
-            (regs.reg_Flags & win::CARRY_FLAG) == 0)
+        if (VWin32Request(System, win::VWin32DiocDosDriveInfo, regs, packet, Target) &&
+            (regs.reg_Flags & win::CarryFlag) == 0)
             return true;
     }
     TDiskIO packet;
@@ -168,8 +168,8 @@ bool ReadPiece9x(TSystemLayer& System, std::uint8_t Drive, std::uint32_t FirstSe
     regs.reg_EBX = address(&packet);
     regs.reg_ECX = 0xFFFFFFFF;
     regs.reg_Flags = 0;
-    return VWin32Request(System, win::VWIN32_DIOC_DOS_INT25, regs, packet, Target) &&
-           (regs.reg_Flags & win::CARRY_FLAG) == 0;
+    return VWin32Request(System, win::VWin32DiocDosInt25, regs, packet, Target) &&
+           (regs.reg_Flags & win::CarryFlag) == 0;
 }
 
 } // namespace
@@ -294,9 +294,9 @@ bool ReadSectorsNT(TSystemLayer& System, std::uint8_t Drive, std::uint64_t First
     if (SectorCount > maxOffset / sectorSize || FirstSector > maxOffset / sectorSize) return false;
     const std::uint64_t byteCount = sectorSize * SectorCount;
 
-    const THandle handle = System.CreateFileA("\\\\.\\" + letter + ":", win::GENERIC_READ,
-                                              win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
-                                              win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+    const THandle handle = System.CreateFileA("\\\\.\\" + letter + ":", win::GenericRead,
+                                              win::FileShareRead | win::FileShareWrite,
+                                              win::OpenExisting, win::FileAttributeNormal);
     if (handle == InvalidHandle) return false;
     System.SetFilePointer(handle, static_cast<std::int64_t>(FirstSector * sectorSize));
 
@@ -352,8 +352,7 @@ bool VWin32Request(TSystemLayer& System, std::uint32_t ControlCode, TDiocRegiste
 bool OpenVWin32(TSystemLayer& System) {
     if (System.VWin32Handle != 0 && System.VWin32Handle != InvalidHandle) return true;
     if (GetOSFamily(System) != "9x") return false;
-    System.VWin32Handle =
-        System.CreateFileA("\\\\.\\VWIN32", 0, 0, 0, win::FILE_FLAG_DELETE_ON_CLOSE);
+    System.VWin32Handle = System.CreateFileA("\\\\.\\VWIN32", 0, 0, 0, win::FileFlagDeleteOnClose);
     return System.VWin32Handle != InvalidHandle;
 }
 

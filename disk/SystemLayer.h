@@ -72,20 +72,18 @@ struct TDiskIO {
 #pragma pack(pop)
 static_assert(sizeof(TDiskIO) == 10);
 
-// Constants of the Win32 calls, spelled as the system does.
+// Values the Win32 calls take, named apart from the system's own macros of the same meaning.
 namespace win {
-inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
-inline constexpr std::uint32_t FILE_SHARE_READ = 0x1;
-inline constexpr std::uint32_t FILE_SHARE_WRITE = 0x2;
-inline constexpr std::uint32_t OPEN_EXISTING = 3;
-inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
-inline constexpr std::uint32_t FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u;
-inline constexpr std::uint32_t SEM_FAILCRITICALERRORS = 1;
-inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr std::uint32_t ERROR_OUTOFMEMORY = 14;
-inline constexpr std::uint32_t VWIN32_DIOC_DOS_INT25 = 2;
-inline constexpr std::uint32_t VWIN32_DIOC_DOS_DRIVEINFO = 6;
-inline constexpr std::uint32_t CARRY_FLAG = 1;
+inline constexpr std::uint32_t GenericRead = 0x80000000u;
+inline constexpr std::uint32_t FileShareRead = 0x1;
+inline constexpr std::uint32_t FileShareWrite = 0x2;
+inline constexpr std::uint32_t OpenExisting = 3;
+inline constexpr std::uint32_t FileAttributeNormal = 0x80;
+inline constexpr std::uint32_t FileFlagDeleteOnClose = 0x04000000u;
+inline constexpr std::uint32_t SemFailCriticalErrors = 1;
+inline constexpr std::uint32_t VWin32DiocDosInt25 = 2;
+inline constexpr std::uint32_t VWin32DiocDosDriveInfo = 6;
+inline constexpr std::uint32_t CarryFlag = 1;
 } // namespace win
 
 // Why an open by path failed.

@@ -21,6 +21,8 @@ export WINEPREFIX="$PWD/$WBUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="msc
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$WINE" wineboot -i >"$WBUILD/wineboot.log" 2>&1 </dev/null
 fi
+# Drives are taken from the prefix when its server starts: stop the one left from setting it up.
+"$WINESERVER" -k >/dev/null 2>&1 || true
 
 # Drive X: for the volume test: a folder as its root, an image file the test writes as its device.
 mkdir -p "$WBUILD/volume-x"

@@ -54,7 +54,7 @@ TEST(ListDrivesByLetter, NothingReadyOrNoListGivesAnEmptyArray) {
     EXPECT_TRUE(lister.ListDrives().empty());
 }
 
-TEST(ListDrivesByLetter, ProbeLeavesTheDirectoryAloneWhenItCannotReturn) {
+TEST(ListDrivesByLetter, ListingEndsNormallyWhenTheWayBackIsRefused) {
     TFakeSystem fake;
     fake.DriveStrings = std::string("C:\\\0", 4);
     fake.EnterableRoots = {"C:\\"};

@@ -109,9 +109,8 @@ TEST(SectorReader9x, ExtendedReadRegistersAndPacket) {
     EXPECT_EQ(call.Registers.reg_ESI, 0u);
     EXPECT_EQ(call.Registers.reg_Flags, 0u);
     EXPECT_NE(call.Registers.reg_EBX, 0u);
-    EXPECT_EQ(call.Packet.StartSector, 100u);
-    EXPECT_EQ(call.Packet.Sectors, 8u);
-    // Copied out: the packet is packed, and a reference to its Buffer field would be misaligned.
+    EXPECT_EQ(std::uint32_t{call.Packet.StartSector}, 100u);
+    EXPECT_EQ(std::uint32_t{call.Packet.Sectors}, 8u);
     EXPECT_EQ(std::uint32_t{call.Packet.Buffer}, Low32(target.data()));
     // The device was opened once, as the table says, and stays open.
     EXPECT_NE(
@@ -139,8 +138,8 @@ TEST(SectorReader9x, CarryFallsBackToInt25) {
     EXPECT_EQ(int25.Registers.reg_ECX, 0xFFFFFFFFu);
     EXPECT_EQ(int25.Registers.reg_Flags, 0u);
     EXPECT_EQ(int25.Registers.reg_EDX, 0u);
-    EXPECT_EQ(int25.Packet.StartSector, 70000u);
-    EXPECT_EQ(int25.Packet.Sectors, 1u);
+    EXPECT_EQ(std::uint32_t{int25.Packet.StartSector}, 70000u);
+    EXPECT_EQ(std::uint32_t{int25.Packet.Sectors}, 1u);
 
     fake.Device = [](std::uint32_t, TDiocRegisters& Regs, const TDiskIO&, void*) {
         Regs.reg_Flags = 1;
@@ -172,10 +171,10 @@ TEST(SectorReader9x, LargeCountsAreSplitAndEveryPieceMustSucceed) {
     std::string target(81920 * 512, 'x');
     EXPECT_TRUE(ReadSectors(fake, 3, 100, 81920, target.data()));
     ASSERT_EQ(fake.DeviceCalls.size(), 2u);
-    EXPECT_EQ(fake.DeviceCalls[0].Packet.StartSector, 100u);
-    EXPECT_EQ(fake.DeviceCalls[0].Packet.Sectors, 65535u);
-    EXPECT_EQ(fake.DeviceCalls[1].Packet.StartSector, 100u + 65535);
-    EXPECT_EQ(fake.DeviceCalls[1].Packet.Sectors, 81920u - 65535);
+    EXPECT_EQ(std::uint32_t{fake.DeviceCalls[0].Packet.StartSector}, 100u);
+    EXPECT_EQ(std::uint32_t{fake.DeviceCalls[0].Packet.Sectors}, 65535u);
+    EXPECT_EQ(std::uint32_t{fake.DeviceCalls[1].Packet.StartSector}, 100u + 65535);
+    EXPECT_EQ(std::uint32_t{fake.DeviceCalls[1].Packet.Sectors}, 81920u - 65535);
     EXPECT_EQ(std::uint32_t{fake.DeviceCalls[1].Packet.Buffer}, Low32(target.data() + 65535 * 512));
     EXPECT_TRUE(target == Expected(100 * 512, 81920 * 512));
 
