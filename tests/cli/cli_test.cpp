@@ -287,6 +287,13 @@ TEST_F(CliTest, WrongUsageIsStatusTwoAndHelpDocumentsTheOptions) {
                             "--export", "--items", "--all", "Exit status"})
         EXPECT_NE(help.Out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(RunCli("--help").Status, 0);
+
+    // The drive list: one readable drive per line, nothing else on standard output.
+    TRun drives = RunCli("drives");
+    EXPECT_EQ(drives.Status, 0);
+    std::istringstream lines(drives.Out);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_EQ(line.rfind("/dev/", 0), 0u) << line;
 }
 
 TEST(CliFormat, RowListsAndTerminalSafety) {
