@@ -1,5 +1,6 @@
 #include "frmMainWindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -138,6 +139,8 @@ void TfrmMain::BuildControls() {
     cbDrives->setEditable(false);
     cbDrives->setMaxVisibleItems(8);
     cbDrives->setIconSize(QSize(16, 16));
+    cbDrives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbDrives->view()->setTextElideMode(Qt::ElideMiddle);
 
     Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
     Filter->setGeometry(608, 8, 177, 89);
@@ -203,18 +206,23 @@ void TfrmMain::BuildControls() {
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
     mnuHelp->setShortcutContext(Qt::WindowShortcut);
 
-    connect(sbScan, &QToolButton::clicked, this, [this] { sbScanClick(); });
-    connect(sbSelectAll, &QToolButton::clicked, this, [this] { sbSelectAllClick(); });
-    connect(sbDeselectAll, &QToolButton::clicked, this, [this] { sbDeselectAllClick(); });
-    connect(sbSaveEmail, &QToolButton::clicked, this, [this] { sbSaveEmailClick(); });
-    connect(btnApplyFilter, &QPushButton::clicked, this, [this] { btnApplyFilterClick(); });
-    connect(btnClearFilter, &QPushButton::clicked, this, [this] { btnClearFilterClick(); });
+    // An error that escapes a command is shown, and the program goes on; none may cross the
+    // event loop.
+    const auto command = [this](void (TfrmMain::*Handler)()) {
+        return [this, Handler] { Guarded([this, Handler] { (this->*Handler)(); }); };
+    };
+    connect(sbScan, &QToolButton::clicked, this, command(&TfrmMain::sbScanClick));
+    connect(sbSelectAll, &QToolButton::clicked, this, command(&TfrmMain::sbSelectAllClick));
+    connect(sbDeselectAll, &QToolButton::clicked, this, command(&TfrmMain::sbDeselectAllClick));
+    connect(sbSaveEmail, &QToolButton::clicked, this, command(&TfrmMain::sbSaveEmailClick));
+    connect(btnApplyFilter, &QPushButton::clicked, this, command(&TfrmMain::btnApplyFilterClick));
+    connect(btnClearFilter, &QPushButton::clicked, this, command(&TfrmMain::btnClearFilterClick));
     connect(header, &QHeaderView::sectionClicked, this,
-            [this](int Column) { lvFoundEmailsColumnClick(Column); });
-    connect(lvFoundEmails, &QTableView::clicked, this, [this] { lvFoundEmailsClick(); });
-    connect(mnuOpenImage, &QAction::triggered, this, [this] { mnuOpenImageClick(); });
+            [this](int Column) { Guarded([this, Column] { lvFoundEmailsColumnClick(Column); }); });
+    connect(lvFoundEmails, &QTableView::clicked, this, command(&TfrmMain::lvFoundEmailsClick));
+    connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
-    connect(mnuHelp, &QAction::triggered, this, [this] { mnuHelpClick(); });
+    connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
 
     // The client area is fixed; the frame follows it and the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -243,6 +251,8 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::AddDriveItem(const std::string& Path) {
     cbDrives->addItem(FDriveIcon, FromLocal(Path));
+    // Image paths are often longer than the box; the whole path shows on hover.
+    cbDrives->setItemData(cbDrives->count() - 1, FromLocal(Path), Qt::ToolTipRole);
     drives.push_back(Path);
 }
 
@@ -264,13 +274,13 @@ void TfrmMain::runScan(const std::string& DrivePath) {
         // Rows refer to emails by position: drop them before the list they point into changes.
         FModel->Clear();
         emails = std::move(found);
-    } catch (const std::exception& e) {
-        // The earlier results stay as they were; only the windows are put back.
+    } catch (...) {
+        // The earlier results stay as they were; only the windows are put back, then the error
+        // goes on to be shown.
         ProgressClose();
         FScanning = false;
         setEnabled(true);
-        ShowApplicationError(e);
-        return;
+        throw;
     }
     FScanning = false;
     setEnabled(true);
@@ -465,6 +475,16 @@ QString TfrmMain::ErrorText(const QString& Message) {
 
 void TfrmMain::ShowError(const QString& Message) {
     FHooks.ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), Message);
+}
+
+void TfrmMain::Guarded(const std::function<void()>& Command) {
+    try {
+        Command();
+    } catch (const std::exception& e) {
+        ShowApplicationError(e);
+    } catch (...) {
+        ShowApplicationError(std::runtime_error("Unexpected error"));
+    }
 }
 
 void TfrmMain::ShowApplicationError(const std::exception& Error) {

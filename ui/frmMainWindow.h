@@ -126,6 +126,7 @@ class TfrmMain : public QMainWindow, public ScanHost {
     void BuildControls();
     void ShowError(const QString& Message);
     void ShowApplicationError(const std::exception& Error);
+    void Guarded(const std::function<void()>& Command);
     void AddDriveItem(const std::string& Path);
 
     THooks FHooks;
