@@ -130,7 +130,8 @@ bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned&
             }
             const char* window = base + (s - first) * ss;
             if (s + kAhead <= pieceLast) __builtin_prefetch(window + kAhead * ss);
-            if (FParser.IsMessageStart(std::string_view(window, 2 * static_cast<std::size_t>(ss)),
+            if (TEmailParser::MayStartMessage(static_cast<unsigned char>(window[0])) &&
+                FParser.IsMessageStart(std::string_view(window, 2 * static_cast<std::size_t>(ss)),
                                        ss))
                 return false; // the general step examines this sector again and cuts its run
             ++s;
