@@ -169,6 +169,16 @@ TEST(Sparse, ThreeTebibyteImageIsScannedToItsLastSector) {
         // The last message must end at the drive's end: pad its sector with text after it.
         img.Put(size - 512 + last.size(), std::string(512 - last.size(), ' '));
     }
+    {
+        // Where the file system cannot tell holes, reading 3 TiB of zeros would take hours.
+        TOpenError error{};
+        const THandle h = PlatformSystem().OpenForReading(path, error);
+        ASSERT_NE(h, InvalidHandle);
+        std::uint64_t start = 0, end = 0;
+        const bool known = PlatformSystem().DataExtent(h, 1ull << 30, start, end);
+        PlatformSystem().Close(h);
+        if (!known || start == 1ull << 30) GTEST_SKIP() << "this file system reports no holes";
+    }
     const auto t0 = std::chrono::steady_clock::now();
     const TResult r = ScanWith(PlatformSystem(), path);
     const double seconds =
