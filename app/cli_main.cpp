@@ -203,7 +203,11 @@ int main(int argc, char** argv) {
             return {};
         });
     scan->add_option("--keyword,-k", opt.Keyword,
-                     "Show only messages whose body holds this text, ignoring case");
+                     "Show only messages whose body holds this text, ignoring case")
+        // An empty keyword (an unset shell variable, say) would silently show every row.
+        ->check([](const std::string& s) -> std::string {
+            return s.empty() ? "must not be empty" : "";
+        });
     scan->add_option("--sort", opt.Sort,
                      "Sort the rows by a column: item (by number), date, from, to or subject "
                      "(by text, ignoring case); ascending unless --descending");

@@ -2,6 +2,14 @@
 
 // The scan's view of a whole drive: byte-addressed, read-only, served from one chunk of up to
 // (BufferSize div sector size) x 2 consecutive sectors that moves as requests demand.
+//
+// Where the chunk lies is decided by the requests alone. How much of it is in memory is not: a
+// chunk read by path is read in slices of a few hundred KiB when a request first reaches them, and
+// once the caller has said it needs nothing before some offset (ReleaseBefore), the bytes before it
+// are dropped and the window of the chunk held in memory slides back to the start of the block.
+// A scan walking forwards then has the system copy each slice into the same small stretch of
+// memory, which stays in the processor's cache, and tests it there; one large read would copy
+// 40 MiB out to main memory and the scan would fetch it back again.
 
 #include <cstdint>
 #include <map>
@@ -22,8 +30,13 @@ class TDiskBuffer {
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
     // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not
     // 0, replaces the sector size of a drive named by path (an image made with other sectors).
+    // SliceBytes is how much of a chunk is read at once (rounded down to whole sectors, at least
+    // one); 0 reads each chunk whole when it is placed. Drives named by letter are always read
+    // whole, since a volume read is all or nothing.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize, TSystemLayer& System,
-                std::uint32_t ImageSectorSize = 0);
+                std::uint32_t ImageSectorSize = 0, std::uint32_t SliceBytes = DefaultSliceBytes);
+
+    static constexpr std::uint32_t DefaultSliceBytes = 128 * 1024;
     ~TDiskBuffer();
     TDiskBuffer(const TDiskBuffer&) = delete;
     TDiskBuffer& operator=(const TDiskBuffer&) = delete;
@@ -36,16 +49,29 @@ class TDiskBuffer {
 
     // Same bytes as GetData, without the copy: valid until the next call on this buffer.
     std::string_view View(std::uint32_t Count, std::uint64_t Offset) {
-        // Inside the chunk: no reload, no copy. In bytes this is the same test as by sectors.
-        if (Offset >= FChunkFirstByte && Offset < FDriveEndByte && Offset + Count < FChunkEndByte)
-            return {FData.get() + (Offset - FChunkFirstByte), Count};
-        return ViewOutsideChunk(Count, Offset);
+        // Inside the chunk and already in memory: no read, no copy.
+        if (Offset >= FWindowFirst && Offset < FDriveEndByte && Offset + Count <= FFilledEnd &&
+            Offset + Count < FChunkEndByte)
+            return {FData.get() + (Offset - FWindowFirst), Count};
+        return ViewSlow(Count, Offset);
     }
 
     // Sectors that could not be read (served as zeros) so far, each counted once.
     std::uint64_t UnreadableSectors() const;
 
+    // Places the chunk at Offset's sector and reads its first slice.
     void LoadChunk(std::uint64_t Offset);
+
+    // The caller asks for no byte before Offset until the chunk moves, so the memory holding them
+    // may be reused. Asking for them anyway is served right, by reading them again.
+    void ReleaseBefore(std::uint64_t Offset) {
+        if (Offset > FKeepFrom) FKeepFrom = Offset;
+    }
+
+    // The first byte offset at or after Offset that may hold anything but zeros: Offset itself
+    // unless it lies in a hole of a sparse image. Asks the system layer once per hole or stretch
+    // of data, so calling it per sector costs next to nothing.
+    std::uint64_t NextData(std::uint64_t Offset);
 
     // Where the chunk lies now (first sector, number of sectors).
     std::int64_t ChunkStart() const { return FChunkStart; }
@@ -53,14 +79,17 @@ class TDiskBuffer {
     const TDriveInfo& DriveInfo() const { return FDriveInfo; }
 
   private:
+    // Makes the window hold the chunk's bytes [Offset, End), both inside the chunk.
+    void Hold(std::uint64_t Offset, std::uint64_t End);
     bool ReadRange(std::uint64_t First, std::uint64_t Count, char* Target);
     void ReadInPieces(std::uint64_t First, std::uint64_t Count, char* Target);
     void MarkUnreadable(std::uint64_t First, std::uint64_t Count);
-    std::string_view ViewOutsideChunk(std::uint32_t Count, std::uint64_t Offset);
+    std::string_view ViewSlow(std::uint32_t Count, std::uint64_t Offset);
     std::string_view Assemble(std::uint32_t Count, std::uint64_t Offset);
 
     TSystemLayer* FSystem;
     std::uint64_t FChunkSectors = 0;
+    std::uint64_t FSliceSectors = 0;
     std::string FDrivePath;
     char FDriveLetter = 0;
     TDriveInfo FDriveInfo;
@@ -69,17 +98,23 @@ class TDiskBuffer {
     std::int64_t FChunkStart = 0;
     std::int64_t FChunkCount = 0;
     THandle FHandle = InvalidHandle; // drives named by path stay open for the buffer's life
-    // The chunk, followed by FPadBytes zeros so that a window reaching past the drive's end can
-    // still be handed out as a view.
+    // The window of the chunk held in memory: the drive's bytes [FWindowFirst, FFilledEnd), and
+    // once the window reaches the chunk's end, FPadBytes zeros after them so that a request
+    // reaching past the drive's end can still be handed out as a view. Room for a whole chunk.
     std::unique_ptr<char[]> FData;
     std::uint64_t FPadBytes = 0;
     // The chunk and the drive in bytes, kept beside the sector numbers for the per-request test.
     std::uint64_t FChunkFirstByte = 0;
     std::uint64_t FChunkEndByte = 0;
-    std::uint64_t FServeLimit =
-        0; // bytes of FData a view may reach (the padding at the drive's end)
+    std::uint64_t FWindowFirst = 0;
+    std::uint64_t FFilledEnd = 0;
+    std::uint64_t FKeepFrom = 0; // bytes before this may be dropped from the window
     std::uint64_t FDriveEndByte = 0;
     std::string FScratch; // requests no single chunk can hold are put together here
     std::map<std::uint64_t, std::uint64_t> FUnreadable; // first sector -> one past the last
     std::uint64_t FUnreadableCount = 0;
+    // Last answer about holes: [FExtentFrom, FDataStart) is a hole, [FDataStart, FDataEnd) data.
+    std::uint64_t FExtentFrom = 0;
+    std::uint64_t FDataStart = 0;
+    std::uint64_t FDataEnd = 0;
 };

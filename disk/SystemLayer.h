@@ -143,6 +143,16 @@ class TSystemLayer {
     virtual std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
                                 std::uint64_t Offset) = 0;
     virtual void Close(THandle Handle) = 0;
+    // Sparse images: the stretch of data [DataStart, DataEnd) holding Offset or, when Offset lies
+    // in a hole, the first one after it (DataStart = DataEnd = the end when only a hole follows).
+    // Holes read as zeros. False when the layer cannot tell; then everything counts as data.
+    virtual bool DataExtent(THandle Handle, std::uint64_t Offset, std::uint64_t& DataStart,
+                            std::uint64_t& DataEnd) {
+        (void)Handle;
+        (void)Offset;
+        DataStart = DataEnd = 0;
+        return false;
+    }
     // Paths of the whole disks and partitions the system knows (on Linux, from /sys/class/block),
     // in no particular order.
     virtual std::vector<std::string> BlockDevices() = 0;

@@ -75,9 +75,16 @@ class TLinuxSystem final : public TSystemLayer {
         if (IsEwfPath(Path)) return OpenEwf(Path, Error);
         int fd;
         do {
-            fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+            // Without O_NONBLOCK a named pipe with no writer would block the open for ever.
+            fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
+            // Reads of drives and images block as usual; anything else is refused later by
+            // MeasureDrive and never read.
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            // A scan reads front to back: let the kernel read ahead further. Only a hint.
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
             Error = TOpenError::None;
             return fd;
         }
@@ -140,6 +147,29 @@ class TLinuxSystem final : public TSystemLayer {
             got = ::pread(static_cast<int>(Handle), Target, count, static_cast<off_t>(Offset));
         } while (got < 0 && errno == EINTR);
         return got;
+    }
+
+    bool DataExtent(THandle Handle, std::uint64_t Offset, std::uint64_t& DataStart,
+                    std::uint64_t& DataEnd) override {
+        DataStart = DataEnd = 0;
+        const int fd = static_cast<int>(Handle);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        // At or past the end (an image cut short while it is read) nothing is known: the reads
+        // there fail and are counted, never skipped.
+        if (Offset >= size || Offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+        const off_t data = ::lseek(fd, static_cast<off_t>(Offset), SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO) return false; // no SEEK_DATA here
+            DataStart = DataEnd = size;       // a hole up to the end
+            return true;
+        }
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < data) return false;
+        DataStart = static_cast<std::uint64_t>(data);
+        DataEnd = static_cast<std::uint64_t>(hole);
+        return true;
     }
 
     void Close(THandle Handle) override {

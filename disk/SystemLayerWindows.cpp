@@ -135,9 +135,10 @@ class TWindowsSystem final : public TSystemLayer {
     // Directories open too (backup semantics), so that they are refused as "not a drive" rather
     // than as a permission problem.
     THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
-        const HANDLE handle =
-            ::CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        // A scan reads front to back: the cache may read ahead further. Only a hint.
+        const HANDLE handle = ::CreateFileA(
+            Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             Error = TOpenError::None;
             return FromHandle(handle);

@@ -13,6 +13,8 @@ namespace {
 constexpr std::uint32_t kBufferSize = 20971520;
 constexpr std::uint32_t kRunCap = 20971520;
 constexpr unsigned kProgressInterval = 2000;
+// Sectors tested over one request to the buffer while the chunk holds them.
+constexpr std::uint64_t kHeldPieceBytes = 64 * 1024;
 
 // Bytes a stored message's text is made of: tab, LF, VT, CR and printable ASCII.
 constexpr std::array<bool, 256> MakeTextBytes() {
@@ -74,6 +76,16 @@ TEmailArray TScanHardDisk::ScanDrive() {
                 FHost->KeepAlive(1);
                 k = 0;
             }
+            // A sector that begins in a hole of a sparse image begins with a zero byte, which
+            // opens no message; neither does any later sector up to the hole's end.
+            const std::uint64_t data = FBuffer->NextData(Offset);
+            if (data > Offset) {
+                s = std::max(s + 1, data / FSectorSize);
+                ++k;
+                continue;
+            }
+            // The scan never looks back: the buffer may drop what lies before this sector.
+            FBuffer->ReleaseBefore(Offset);
             const std::uint32_t L = ScanSector(Offset);
             const std::uint64_t c = L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0);
             s += c > 0 ? c : 1;
@@ -96,30 +108,39 @@ bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned&
         return false;
     const std::uint64_t last =
         std::min<std::uint64_t>(static_cast<std::uint64_t>(chunkEnd) - 3, N - 1);
-    const std::uint64_t first = s;
     const std::uint32_t ss = FSectorSize;
-    // Ends one byte short of the chunk, so that asking for it never moves the chunk.
-    const std::string_view held = FBuffer->View(
-        static_cast<std::uint32_t>((static_cast<std::uint64_t>(chunkEnd) - s) * ss - 1), s * ss);
-    const char* base = held.data();
+    // The windows are asked for a piece at a time, each a fraction of the processor's cache: the
+    // buffer reads the drive as far as a request reaches, so each piece is tested while the copy
+    // the system made of it is still in the cache. Every request ends short of the chunk's last
+    // byte, so that asking for it never moves the chunk.
+    const std::uint64_t pieceSectors = std::max<std::uint64_t>(1, kHeldPieceBytes / ss);
     constexpr std::uint64_t kAhead = 16; // sectors fetched ahead of the test
     while (s <= last) {
-        if (k == kProgressInterval) {
-            FHost->ProgressPosition(s);
-            FHost->KeepAlive(1);
-            k = 0;
+        const std::uint64_t first = s;
+        FBuffer->ReleaseBefore(first * ss);
+        const std::uint64_t pieceLast = std::min(last, s + pieceSectors - 1);
+        const char* base =
+            FBuffer->View(static_cast<std::uint32_t>((pieceLast - first + 2) * ss), first * ss)
+                .data();
+        while (s <= pieceLast) {
+            if (k == kProgressInterval) {
+                FHost->ProgressPosition(s);
+                FHost->KeepAlive(1);
+                k = 0;
+            }
+            const char* window = base + (s - first) * ss;
+            if (s + kAhead <= pieceLast) __builtin_prefetch(window + kAhead * ss);
+            // A deep scan hands the general step every sector whose line 0 opens like a header
+            // line, which either rule's start needs.
+            const bool candidate =
+                FDeepScan ? TDeepEmailParser::OpensHeaderLine(std::string_view(window, ss))
+                          : TEmailParser::MayStartMessage(static_cast<unsigned char>(window[0])) &&
+                                FParser.IsMessageStart(
+                                    std::string_view(window, 2 * static_cast<std::size_t>(ss)), ss);
+            if (candidate) return false; // the general step examines this sector again
+            ++s;
+            ++k;
         }
-        const char* window = base + (s - first) * ss;
-        if (s + kAhead <= last) __builtin_prefetch(window + kAhead * ss);
-        // A deep scan hands the general step every sector whose line 0 opens like a header
-        // line, which either rule's start needs.
-        const bool candidate =
-            FDeepScan ? TDeepEmailParser::OpensHeaderLine(std::string_view(window, ss))
-                      : FParser.IsMessageStart(
-                            std::string_view(window, 2 * static_cast<std::size_t>(ss)), ss);
-        if (candidate) return false; // the general step examines this sector again
-        ++s;
-        ++k;
     }
     return true;
 }
@@ -172,9 +193,8 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
 std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
     // Only a sector that opens like a header line gets here, to be looked at as far as its
     // header block may reach.
-    const std::size_t Block =
-        FDeepParser.HeaderBlockLength(FBuffer->View(TDeepEmailParser::HeaderReach, Offset),
-                                      FSectorSize);
+    const std::size_t Block = FDeepParser.HeaderBlockLength(
+        FBuffer->View(TDeepEmailParser::HeaderReach, Offset), FSectorSize);
     if (Block == 0) return 0;
     // The start test's last step: the block is text up to its empty line.
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);

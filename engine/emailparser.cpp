@@ -220,6 +220,8 @@ bool HeaderBlockCloses(std::string_view Window, std::uint32_t SectorSize) {
 
 } // namespace
 
+const std::array<bool, 256> TEmailParser::FirstBytes = CanStartKnownName;
+
 bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const {
     // Line 0 alone can open the block. The first byte settles almost every sector of a drive;
     // the name check and the walk stay out of this path.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ public:
     explicit TEmailParser(ScanHost& Host = NullScanHost());
 
     bool IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const;
+    // False when a window whose first byte is FirstByte cannot start a message: the first test of
+    // IsMessageStart, cheap enough to make inline before calling it for every sector of a drive.
+    static bool MayStartMessage(unsigned char FirstByte) { return FirstBytes[FirstByte]; }
 
     // Replaces Result with the messages cut from Text. When Starts is given it receives, for each
     // message, the 0-based offset in Text of its first line.
@@ -34,5 +38,6 @@ public:
     static void StoreHeaderField(const TRPCField& Field, TEmail& Email);
 
 private:
+    static const std::array<bool, 256> FirstBytes;
     ScanHost* FHost;
 };

@@ -13,3 +13,14 @@ ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
 
 # --- Windows: MinGW-w64 cross build; its tests run under Wine (see scripts/test-windows.sh) ---
 bash scripts/test-windows.sh
+
+# --- Sanitizers: the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer ----
+ASAN_BUILD=${ASAN_BUILD_DIR:-build-asan}
+cmake -S . -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON \
+    -DPW_SANITIZE=address,undefined -DPW_BUILD_BENCH=OFF >/dev/null
+cmake --build "$ASAN_BUILD"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$ASAN_BUILD" --output-on-failure -j"$(nproc)"
+
+# --- Fuzzing: a bounded run of every libFuzzer target (longer runs: scripts/fuzz.sh) -----------
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh

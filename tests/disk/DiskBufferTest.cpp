@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::uint32_t kBufferSize = 20971520;
+// Chunks read whole when placed, so that each read below is one chunk; reading in slices places
+// the chunks the same way (DiskBufferSliceTest).
+constexpr std::uint32_t kWholeChunks = 0;
 const std::string kImage = "/images/disk.img";
 
 using Chunk = std::pair<std::uint64_t, std::uint64_t>; // first sector, sector count
@@ -39,7 +42,7 @@ struct PathDrive {
 
 TEST(DiskBufferPlacement, SmallDriveFirstChunkHoldsSectorsOneToLast) {
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
     EXPECT_EQ(buffer.TotalSectors(), 100);
     EXPECT_EQ(buffer.SectorSize(), 512u);
     EXPECT_EQ(ChunksRead(d.System), (std::vector<Chunk>{{1, 99}}));
@@ -52,7 +55,7 @@ TEST(DiskBufferPlacement, SmallDriveFirstChunkHoldsSectorsOneToLast) {
 
 TEST(DiskBufferPlacement, ScanWithoutFindsOverlapsChunksByTwoSectors) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
     for (std::uint64_t s = 1; s < 200000; ++s) {
         const std::string_view window = buffer.View(1024, s * 512);
         ASSERT_EQ(window.size(), 1024u);
@@ -68,7 +71,7 @@ TEST(DiskBufferPlacement, ScanWithoutFindsOverlapsChunksByTwoSectors) {
 
 TEST(DiskBufferPlacement, RangeEndingAtChunkEndReloadsAndEarlierRangeMovesBack) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
     const std::uint64_t chunkEnd = 81921ull * 512;
     EXPECT_EQ(buffer.GetData(1023, chunkEnd - 1024),
               Expected(chunkEnd - 1024, 1023, 200000ull * 512));
@@ -83,7 +86,7 @@ TEST(DiskBufferPlacement, RangeEndingAtChunkEndReloadsAndEarlierRangeMovesBack) 
 
 TEST(DiskBufferPlacement, EmptyRequestReloadsOnlyOutsideTheChunk) {
     PathDrive d(1000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
     EXPECT_TRUE(buffer.GetData(0, 700 * 512).empty());
     EXPECT_EQ(d.System.Reads.size(), 1u);
     EXPECT_TRUE(buffer.GetData(0, 100).empty()); // sector 0 lies before the chunk
@@ -93,7 +96,7 @@ TEST(DiskBufferPlacement, EmptyRequestReloadsOnlyOutsideTheChunk) {
 TEST(DiskBufferPlacement, RunMeasuredByteByByteThenCopiedWhole) {
     // Chunk of 8 sectors: measuring moves it to the chunk's last sector, the copy moves it back.
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, 2048, d.System);
+    TDiskBuffer buffer(kImage, 2048, d.System, 0, kWholeChunks);
     for (std::uint64_t at = 512; at < 9 * 512; ++at)
         buffer.View(1, at);
     EXPECT_EQ(ChunksRead(d.System), (std::vector<Chunk>{{1, 8}, {8, 8}}));
@@ -153,7 +156,7 @@ TEST(DiskBufferFailures, BadSectorCostsOneSectorAndIsCountedOnce) {
     PathDrive d(200000);
     d.System.Drives[kImage].BadBytes = {{5000 * 512 + 17, 5000 * 512 + 18},
                                         {90000 * 512, 90002 * 512}};
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
     EXPECT_EQ(buffer.UnreadableSectors(), 1u);
     EXPECT_EQ(buffer.GetData(512, 5000 * 512), std::string(512, '\0'));
     EXPECT_EQ(buffer.GetData(1024, 4999 * 512),

@@ -161,6 +161,32 @@ TEST(IsMessageStart, WindowLimits) {
     EXPECT_FALSE(parser.IsMessageStart(Window("From: a\rTo: b\nDate: c\r\n\r\n"), 512));
 }
 
+TEST(IsMessageStart, FirstByteFilterNeverRejectsAStart) {
+    // The scan asks MayStartMessage before IsMessageStart: it must pass every window that starts
+    // a message (each known name, both cases) and may reject only bytes no name starts with.
+    const std::vector<std::string> names = {
+        "Return-Path", "Reply-To",   "Received", "Envelope-To", "Delivery-Date",
+        "Date",        "Message-ID", "From",     "To",          "Subject"};
+    std::vector<bool> starts(256, false);
+    for (std::string name : names) {
+        for (int upper = 0; upper < 2; ++upper) {
+            name[0] = static_cast<char>(upper ? name[0] & ~0x20 : name[0] | 0x20);
+            const std::string w =
+                Window(Lines({name + ": x", "From: a", "To: b", "Subject: s", ""}));
+            ASSERT_TRUE(parser.IsMessageStart(w, 512)) << name;
+            EXPECT_TRUE(TEmailParser::MayStartMessage(static_cast<unsigned char>(w[0]))) << name;
+            starts[static_cast<unsigned char>(w[0])] = true;
+        }
+    }
+    for (int b = 0; b < 256; ++b) {
+        std::string w = Window(Lines({"From: a", "To: b", "Subject: s", ""}));
+        w[0] = static_cast<char>(b);
+        const bool may = TEmailParser::MayStartMessage(static_cast<unsigned char>(b));
+        EXPECT_TRUE(may || !parser.IsMessageStart(w, 512)) << b;
+        EXPECT_EQ(may, starts[b]) << b;
+    }
+}
+
 TEST(ExtractMessages, WorkedElevenLineRun) {
     const std::string text =
         Lines({"Return-Path: x", "From: A", "X-Mailer: M", "Subject: S", "", "Hello",

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "BrowseForFolderU.h"
 #include "Error.h"
 #include "frmMainWindow.h"
@@ -747,6 +749,38 @@ TEST_F(UiTest, KeepAlivePumpsEventsAtABoundedRate) {
     while (std::chrono::steady_clock::now() < until)
         w.KeepAlive(1);
     EXPECT_GE(pumps, 1);
+}
+
+TEST_F(UiTest, OpenDiskImageRefusesBadInputWithOneErrorAndLosesNothing) {
+    TfrmMain& w = Scanned();
+    ASSERT_EQ(Rows(), 12);
+    const fs::path empty = Dir / "empty.img", shortFile = Dir / "short.img", fifo = Dir / "pipe";
+    std::ofstream(empty, std::ios::binary).flush();
+    std::ofstream(shortFile, std::ios::binary) << std::string(511, 'x');
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(Dir / "loop-b", Dir / "loop-a");
+    fs::create_symlink(Dir / "loop-a", Dir / "loop-b");
+    // A missing path, a folder, an empty file, less than one sector, a pipe (must not wait for a
+    // writer), a device that is not a drive, a path that cannot be opened.
+    for (const fs::path& bad : {Dir / "missing.img", Dir, empty, shortFile, fifo,
+                                fs::path("/dev/zero"), Dir / "loop-a"}) {
+        SCOPED_TRACE(bad.string());
+        Boxes.clear();
+        ChosenImage = QString::fromStdString(bad.string());
+        w.mnuOpenImage->trigger();
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Title, "Error");
+        EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
+        EXPECT_TRUE(Boxes[0].Text.contains(QString::fromStdString(fs::absolute(bad).string())))
+            << Boxes[0].Text.toStdString();
+        EXPECT_EQ(w.cbDrives->count(), 1);
+        EXPECT_EQ(w.drives, Drives);
+        EXPECT_TRUE(w.isEnabled());
+        EXPECT_EQ(Rows(), 12); // the earlier results stay
+    }
+    // The drive box still scans what it held.
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    EXPECT_EQ(Rows(), 12);
 }
 
 } // namespace

@@ -1,0 +1,230 @@
+// Bad input at the command-line scanner's door and exports into places that refuse them: a clear
+// message naming what failed, a clean exit status, no success claimed, no partial file left.
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Export.h"
+#include "ScanTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs the scanner with a time limit, so a hang fails the test instead of stalling it.
+TRun RunCli(const std::string& Args, const TTempDir& Dir) {
+    const std::string errFile = Dir.File("stderr.txt");
+    const std::string cmd =
+        std::string("timeout 60 '") + PW_CLI + "' " + Args + " 2>'" + errFile + "' </dev/null";
+    TRun run;
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return run;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        run.Out.append(buf, n);
+    const int raw = pclose(p);
+    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream err(errFile, std::ios::binary);
+    std::ostringstream s;
+    s << err.rdbuf();
+    run.Err = s.str();
+    fs::remove(errFile);
+    return run;
+}
+
+std::string Q(const std::string& S) {
+    return "'" + S + "'";
+}
+
+std::string ReadAll(const fs::path& P) {
+    std::ifstream in(P, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every file left in a folder, temporary ones included.
+std::vector<std::string> Listing(const fs::path& Folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(Folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
+    TTempDir dir;
+    const fs::path out = dir.Path / "out";
+    fs::create_directories(out);
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string shortFile = dir.File("short.img");
+    TImage(shortFile, 100);
+    const std::string sector = dir.File("one-sector.img");
+    TImage(sector, 512);
+    const std::string empty = dir.File("empty.img");
+    TImage(empty, 0);
+    fs::create_symlink(dir.File("loop-b"), dir.File("loop-a"));
+    fs::create_symlink(dir.File("loop-a"), dir.File("loop-b"));
+
+    struct TCase {
+        std::string Args;
+        int Status;
+        std::string Says; // part of the message
+    };
+    const std::string exportArgs = " --export " + Q(out.string()) + " --all";
+    const std::vector<TCase> cases = {
+        {"scan " + Q(dir.File("missing.img")), 1, "no such file"},
+        {"scan " + Q(dir.Path.string()), 1, "folder"},
+        {"scan " + Q(empty), 1, "empty"},
+        {"scan " + Q(shortFile), 1, "smaller than one sector"},
+        {"scan " + Q(sector) + " --sector-size 4096", 1, "smaller than one sector"},
+        {"scan " + Q(fifo), 1, "not a drive"}, // must not wait for a writer
+        {"scan /dev/zero", 1, "not a drive"},
+        {"scan " + Q(dir.File("loop-a")), 1, "cannot be opened"},
+        {"scan ''", 1, "no target"},
+        {"scan " + Q(sector) + " --sector-size 0", 2, "power of two"},
+        {"scan " + Q(sector) + " --sector-size 513", 2, "power of two"},
+        {"scan " + Q(sector) + " --sector-size 4294967808", 2, "power of two"},
+        {"scan " + Q(sector) + " --sector-size -512", 2, "sector-size"},
+        {"scan " + Q(sector) + " --sector-size 512x", 2, "sector-size"},
+        {"scan " + Q(sector) + " --keyword ''", 2, "--keyword: must not be empty"},
+    };
+    for (const TCase& c : cases) {
+        for (const std::string& extra : {std::string(), exportArgs}) {
+            SCOPED_TRACE(c.Args + extra);
+            const TRun r = RunCli(c.Args + extra, dir);
+            EXPECT_EQ(r.Status, c.Status) << r.Err;
+            EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+            EXPECT_EQ(r.Out, "");
+            EXPECT_LE(std::count(r.Err.begin(), r.Err.end(), '\n'), 2) << r.Err;
+            EXPECT_TRUE(fs::is_empty(out)) << "something was written";
+        }
+    }
+    // A one-sector image is no error: nothing to find, an empty table.
+    const TRun ok = RunCli("scan " + Q(sector) + " --json", dir);
+    EXPECT_EQ(ok.Status, 0) << ok.Err;
+    EXPECT_EQ(ok.Out.find("\"item\""), std::string::npos);
+}
+
+// A tmpfs of its own, mounted for one test; Skipped when this process may not mount.
+class TMount {
+  public:
+    TMount(const fs::path& At, const char* Options, unsigned long Flags) : FAt(At) {
+        fs::create_directories(At);
+        Mounted = ::mount("pw-test", At.c_str(), "tmpfs", Flags, Options) == 0;
+        Why = Mounted ? "" : std::strerror(errno);
+    }
+    ~TMount() {
+        if (Mounted) ::umount2(FAt.c_str(), MNT_DETACH);
+    }
+    TMount(const TMount&) = delete;
+    TMount& operator=(const TMount&) = delete;
+    bool Mounted = false;
+    std::string Why;
+
+  private:
+    fs::path FAt;
+};
+
+TEmailArray ThreeMessages(std::size_t MiddleSize) {
+    TEmailArray emails(3);
+    emails[0].FullText = MessageOfLength(20000, "zero");
+    emails[1].FullText = MessageOfLength(MiddleSize, "one");
+    emails[2].FullText = MessageOfLength(1000, "two");
+    return emails;
+}
+
+const std::vector<TExportRow> kRows = {{0, 0}, {1, 1}, {2, 2}};
+
+TEST(ExportFaults, ReadOnlyFolderIsRefusedBeforeAnyFileIsWritten) {
+    TTempDir dir;
+    TMount ro(dir.Path / "ro", "size=1m", MS_RDONLY);
+    if (!ro.Mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << ro.Why;
+    const TExportReport report = ExportRows((dir.Path / "ro").string(), ThreeMessages(500), kRows);
+    EXPECT_FALSE(report.Ok());
+    EXPECT_NE(report.FolderError.find("Read-only"), std::string::npos) << report.FolderError;
+    EXPECT_EQ(report.Written, 0u);
+    EXPECT_TRUE(Listing(dir.Path / "ro").empty());
+}
+
+TEST(ExportFaults, FullFileSystemNamesTheFileAndKeepsWhatWasThere) {
+    TTempDir dir;
+    const fs::path full = dir.Path / "full";
+    TMount small(full, "size=128k", 0);
+    if (!small.Mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Why;
+    // An earlier export's file of the same name must survive a failed replacement whole.
+    {
+        std::ofstream old(full / "RecoveredEmail1.eml", std::ios::binary);
+        old << "earlier export";
+    }
+    const TEmailArray emails = ThreeMessages(400000);
+    const TExportReport report = ExportRows(full.string(), emails, kRows);
+    EXPECT_FALSE(report.Ok());
+    EXPECT_TRUE(report.FolderError.empty());
+    ASSERT_EQ(report.Failures.size(), 1u);
+    EXPECT_EQ(report.Failures[0].File, (full / "RecoveredEmail1.eml").string());
+    EXPECT_NE(report.Failures[0].Reason.find("No space"), std::string::npos)
+        << report.Failures[0].Reason;
+    EXPECT_EQ(report.Written, 2u);
+    EXPECT_EQ(ReadAll(full / "RecoveredEmail0.eml"), emails[0].FullText);
+    EXPECT_EQ(ReadAll(full / "RecoveredEmail1.eml"), "earlier export");
+    EXPECT_EQ(ReadAll(full / "RecoveredEmail2.eml"), emails[2].FullText);
+    EXPECT_EQ(Listing(full), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
+                                                       "RecoveredEmail2.eml"}));
+}
+
+TEST(ExportFaults, TargetThatCannotBeReplacedIsNamedAndTheRestWritten) {
+    TTempDir dir;
+    const fs::path folder = dir.Path / "out";
+    fs::create_directories(folder / "RecoveredEmail0.eml" / "inside");
+    fs::create_directories(folder / "RecoveredEmail2.eml");
+    const TEmailArray emails = ThreeMessages(500);
+    const TExportReport report = ExportRows(folder.string(), emails, kRows);
+    EXPECT_FALSE(report.Ok());
+    ASSERT_EQ(report.Failures.size(), 2u);
+    EXPECT_EQ(report.Failures[0].File, (folder / "RecoveredEmail0.eml").string());
+    EXPECT_EQ(report.Failures[1].File, (folder / "RecoveredEmail2.eml").string());
+    for (const TExportFailure& f : report.Failures)
+        EXPECT_FALSE(f.Reason.empty());
+    EXPECT_EQ(report.Written, 1u);
+    EXPECT_EQ(ReadAll(folder / "RecoveredEmail1.eml"), emails[1].FullText);
+    EXPECT_TRUE(fs::is_directory(folder / "RecoveredEmail0.eml" / "inside"));
+    EXPECT_EQ(Listing(folder),
+              (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
+                                        "RecoveredEmail2.eml"}));
+}
+
+TEST(ExportFaults, CliReportsAFullFileSystemAsFailureNotSuccess) {
+    TTempDir dir;
+    const fs::path full = dir.Path / "full";
+    TMount small(full, "size=64k", 0);
+    if (!small.Mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Why;
+    const std::string image = dir.File("disk.img");
+    TImage img(image, 4000 * 512);
+    img.Put(512, MessageOfLength(1000, "small")).Put(100 * 512, MessageOfLength(300000, "big"));
+    const TRun r = RunCli("scan " + Q(image) + " --export " + Q(full.string()) + " --all", dir);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_NE(r.Err.find("RecoveredEmail1.eml: not written"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find("exported to"), std::string::npos) << r.Err;
+    EXPECT_EQ(Listing(full), std::vector<std::string>{"RecoveredEmail0.eml"});
+}
+
+} // namespace
