@@ -20,6 +20,7 @@ cmake -S . -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERR
     -DPW_SANITIZE=address,undefined -DPW_BUILD_BENCH=OFF >/dev/null
 cmake --build "$ASAN_BUILD"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
     ctest --test-dir "$ASAN_BUILD" --output-on-failure -j"$(nproc)"
 
 # --- Fuzzing: a bounded run of every libFuzzer target (longer runs: scripts/fuzz.sh) -----------
