@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The Windows build: cross-compiled with MinGW-w64, the engine and drive-access tests run as Windows
-# programs under Wine (64-bit) in a prefix of their own; the 32-bit build is compiled, not run.
+# The Windows build: cross-compiled with MinGW-w64, the engine, drive-access and scan tests run as
+# Windows programs under Wine (64-bit) in a prefix of their own; the 32-bit build is compiled, not
+# run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 WBUILD=${WIN_BUILD_DIR:-build-win}
 W32BUILD=${WIN32_BUILD_DIR:-build-win32}
-TARGETS=(test_disk test_engine)
+TARGETS=(test_disk test_engine test_scan)
 COMMON=(-G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DPW_WERROR=ON -DPW_BUILD_GUI=OFF -DPW_BUILD_BENCH=OFF)
 
 cmake -S . -B "$WBUILD" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${COMMON[@]}" >/dev/null
