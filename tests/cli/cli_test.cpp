@@ -11,6 +11,7 @@
 
 #include "CliFormat.h"
 #include "CliProgress.h"
+#include "CliRunner.h"
 #include "CliTarget.h"
 #include "FakeSystemLayer.h"
 #include "ScanTestSupport.h"
@@ -18,43 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunCli(const std::string& Args) {
-    TTempDir dir;
-    const std::string errFile = dir.File("stderr");
-    const std::string cmd = std::string("'") + PW_CLI + "' " + Args + " 2>'" + errFile + "'";
-    TRun run;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return run;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        run.Out.append(buf, n);
-    const int raw = pclose(p);
-    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream err(errFile, std::ios::binary);
-    std::ostringstream s;
-    s << err.rdbuf();
-    run.Err = s.str();
-    return run;
-}
-
-std::string Quote(const std::string& S) {
-    return "'" + S + "'";
-}
-
-std::string ReadAll(const fs::path& P) {
-    std::ifstream in(P, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // A decoder for the JSON strings the scanner writes: back from characters U+0000 to U+00FF to
 // the bytes of the same codes. Fails the test on anything else.

@@ -13,30 +13,12 @@
 #include <vector>
 
 #include "CliFormat.h"
+#include "CliRunner.h"
 #include "DeepCorpus.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out;
-};
-
-TRun RunCli(const std::string& Args) {
-    TRun Run;
-    const std::string Command = std::string("'") + PW_CLI + "' " + Args + " 2>/dev/null";
-    std::FILE* Pipe = popen(Command.c_str(), "r");
-    if (Pipe == nullptr) return Run;
-    char Buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(Buffer, 1, sizeof Buffer, Pipe)) > 0)
-        Run.Out.append(Buffer, n);
-    const int Raw = pclose(Pipe);
-    Run.Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1;
-    return Run;
-}
 
 // The values of one key in the scanner's JSON, as written (strings with their quotes).
 std::vector<std::string> RawValues(const std::string& Json, const std::string& Key) {

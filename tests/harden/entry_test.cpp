@@ -14,60 +14,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliRunner.h"
 #include "Export.h"
 #include "ScanTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRun {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-// Runs the scanner with a time limit, so a hang fails the test instead of stalling it.
-TRun RunCli(const std::string& Args, const TTempDir& Dir) {
-    const std::string errFile = Dir.File("stderr.txt");
-    const std::string cmd =
-        std::string("timeout 60 '") + PW_CLI + "' " + Args + " 2>'" + errFile + "' </dev/null";
-    TRun run;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        run.Out.append(buf, n);
-    const int raw = pclose(p);
-    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream err(errFile, std::ios::binary);
-    std::ostringstream s;
-    s << err.rdbuf();
-    run.Err = s.str();
-    fs::remove(errFile);
-    return run;
-}
-
-std::string Q(const std::string& S) {
-    return "'" + S + "'";
-}
-
-std::string ReadAll(const fs::path& P) {
-    std::ifstream in(P, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Every file left in a folder, temporary ones included.
-std::vector<std::string> Listing(const fs::path& Folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(Folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
     TTempDir dir;
@@ -89,28 +42,28 @@ TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
         int Status;
         std::string Says; // part of the message
     };
-    const std::string exportArgs = " --export " + Q(out.string()) + " --all";
+    const std::string exportArgs = " --export " + Quote(out.string()) + " --all";
     const std::vector<TCase> cases = {
-        {"scan " + Q(dir.File("missing.img")), 1, "no such file"},
-        {"scan " + Q(dir.Path.string()), 1, "folder"},
-        {"scan " + Q(empty), 1, "empty"},
-        {"scan " + Q(shortFile), 1, "smaller than one sector"},
-        {"scan " + Q(sector) + " --sector-size 4096", 1, "smaller than one sector"},
-        {"scan " + Q(fifo), 1, "not a drive"}, // must not wait for a writer
+        {"scan " + Quote(dir.File("missing.img")), 1, "no such file"},
+        {"scan " + Quote(dir.Path.string()), 1, "folder"},
+        {"scan " + Quote(empty), 1, "empty"},
+        {"scan " + Quote(shortFile), 1, "smaller than one sector"},
+        {"scan " + Quote(sector) + " --sector-size 4096", 1, "smaller than one sector"},
+        {"scan " + Quote(fifo), 1, "not a drive"}, // must not wait for a writer
         {"scan /dev/zero", 1, "not a drive"},
-        {"scan " + Q(dir.File("loop-a")), 1, "cannot be opened"},
+        {"scan " + Quote(dir.File("loop-a")), 1, "cannot be opened"},
         {"scan ''", 1, "no target"},
-        {"scan " + Q(sector) + " --sector-size 0", 2, "power of two"},
-        {"scan " + Q(sector) + " --sector-size 513", 2, "power of two"},
-        {"scan " + Q(sector) + " --sector-size 4294967808", 2, "power of two"},
-        {"scan " + Q(sector) + " --sector-size -512", 2, "sector-size"},
-        {"scan " + Q(sector) + " --sector-size 512x", 2, "sector-size"},
-        {"scan " + Q(sector) + " --keyword ''", 2, "--keyword: must not be empty"},
+        {"scan " + Quote(sector) + " --sector-size 0", 2, "power of two"},
+        {"scan " + Quote(sector) + " --sector-size 513", 2, "power of two"},
+        {"scan " + Quote(sector) + " --sector-size 4294967808", 2, "power of two"},
+        {"scan " + Quote(sector) + " --sector-size -512", 2, "sector-size"},
+        {"scan " + Quote(sector) + " --sector-size 512x", 2, "sector-size"},
+        {"scan " + Quote(sector) + " --keyword ''", 2, "--keyword: must not be empty"},
     };
     for (const TCase& c : cases) {
         for (const std::string& extra : {std::string(), exportArgs}) {
             SCOPED_TRACE(c.Args + extra);
-            const TRun r = RunCli(c.Args + extra, dir);
+            const TRun r = RunCli(c.Args + extra);
             EXPECT_EQ(r.Status, c.Status) << r.Err;
             EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
             EXPECT_EQ(r.Out, "");
@@ -119,7 +72,7 @@ TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
         }
     }
     // A one-sector image is no error: nothing to find, an empty table.
-    const TRun ok = RunCli("scan " + Q(sector) + " --json", dir);
+    const TRun ok = RunCli("scan " + Quote(sector) + " --json");
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     EXPECT_EQ(ok.Out.find("\"item\""), std::string::npos);
 }
@@ -162,7 +115,7 @@ TEST(ExportFaults, ReadOnlyFolderIsRefusedBeforeAnyFileIsWritten) {
     EXPECT_FALSE(report.Ok());
     EXPECT_NE(report.FolderError.find("Read-only"), std::string::npos) << report.FolderError;
     EXPECT_EQ(report.Written, 0u);
-    EXPECT_TRUE(Listing(dir.Path / "ro").empty());
+    EXPECT_TRUE(FileNames(dir.Path / "ro").empty());
 }
 
 TEST(ExportFaults, FullFileSystemNamesTheFileAndKeepsWhatWasThere) {
@@ -187,8 +140,9 @@ TEST(ExportFaults, FullFileSystemNamesTheFileAndKeepsWhatWasThere) {
     EXPECT_EQ(ReadAll(full / "RecoveredEmail0.eml"), emails[0].FullText);
     EXPECT_EQ(ReadAll(full / "RecoveredEmail1.eml"), "earlier export");
     EXPECT_EQ(ReadAll(full / "RecoveredEmail2.eml"), emails[2].FullText);
-    EXPECT_EQ(Listing(full), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
-                                                       "RecoveredEmail2.eml"}));
+    EXPECT_EQ(FileNames(full),
+              (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
+                                        "RecoveredEmail2.eml"}));
 }
 
 TEST(ExportFaults, TargetThatCannotBeReplacedIsNamedAndTheRestWritten) {
@@ -207,7 +161,7 @@ TEST(ExportFaults, TargetThatCannotBeReplacedIsNamedAndTheRestWritten) {
     EXPECT_EQ(report.Written, 1u);
     EXPECT_EQ(ReadAll(folder / "RecoveredEmail1.eml"), emails[1].FullText);
     EXPECT_TRUE(fs::is_directory(folder / "RecoveredEmail0.eml" / "inside"));
-    EXPECT_EQ(Listing(folder),
+    EXPECT_EQ(FileNames(folder),
               (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
                                         "RecoveredEmail2.eml"}));
 }
@@ -220,11 +174,11 @@ TEST(ExportFaults, CliReportsAFullFileSystemAsFailureNotSuccess) {
     const std::string image = dir.File("disk.img");
     TImage img(image, 4000 * 512);
     img.Put(512, MessageOfLength(1000, "small")).Put(100 * 512, MessageOfLength(300000, "big"));
-    const TRun r = RunCli("scan " + Q(image) + " --export " + Q(full.string()) + " --all", dir);
+    const TRun r = RunCli("scan " + Quote(image) + " --export " + Quote(full.string()) + " --all");
     EXPECT_EQ(r.Status, 1) << r.Err;
     EXPECT_NE(r.Err.find("RecoveredEmail1.eml: not written"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Err.find("exported to"), std::string::npos) << r.Err;
-    EXPECT_EQ(Listing(full), std::vector<std::string>{"RecoveredEmail0.eml"});
+    EXPECT_EQ(FileNames(full), std::vector<std::string>{"RecoveredEmail0.eml"});
 }
 
 } // namespace

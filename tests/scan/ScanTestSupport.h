@@ -1,13 +1,16 @@
 #pragma once
 
 // Helpers for the scan tests: a host that records what the scan tells it, a temporary folder that
-// cleans up after itself, and disk images written byte for byte where a test wants them.
+// cleans up after itself, disk images written byte for byte where a test wants them, and reading
+// back what a test's subject wrote.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +35,23 @@ class TRecordingHost : public ScanHost {
     void ProgressPosition(std::uint64_t position) override { Positions.push_back(position); }
     void ProgressClose() override { ++Closes; }
 };
+
+// The whole content of a file, as bytes.
+inline std::string ReadAll(const std::filesystem::path& P) {
+    std::ifstream in(P, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every name in a folder, temporary files included, sorted.
+inline std::vector<std::string> FileNames(const std::filesystem::path& Folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 class TTempDir {
   public:

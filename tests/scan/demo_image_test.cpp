@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& P) {
-    std::ifstream in(P, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // What the carving rule can bring back of a stored file: its bytes up to the first one that is
 // not text, cut after the last complete line.
 std::string Recoverable(const std::string& Stored) {

@@ -12,21 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& P) {
-    std::ifstream in(P, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> Names(const fs::path& Dir) {
-    std::vector<std::string> n;
-    for (const auto& e : fs::directory_iterator(Dir))
-        n.push_back(e.path().filename().string());
-    std::sort(n.begin(), n.end());
-    return n;
-}
-
 TEmailArray ThreeMessages() {
     TEmailArray emails(3);
     emails[0].FullText = "From: a\r\nTo: b\r\nSubject: zero\r\n\r\nbody\r\n";
@@ -44,7 +29,7 @@ TEST(Export, FilesAreNamedByRowPositionAndHoldFullTextByteForByte) {
     const TExportReport r = ExportRows(dir.Path.string(), emails, {{2, 1}, {5, 0}, {6, 2}});
     EXPECT_TRUE(r.Ok());
     EXPECT_EQ(r.Written, 3u);
-    EXPECT_EQ(Names(dir.Path),
+    EXPECT_EQ(FileNames(dir.Path),
               (std::vector<std::string>{"RecoveredEmail2.eml", "RecoveredEmail5.eml",
                                         "RecoveredEmail6.eml"}));
     EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail2.eml"), emails[1].FullText);
@@ -54,7 +39,7 @@ TEST(Export, FilesAreNamedByRowPositionAndHoldFullTextByteForByte) {
     // A second export replaces files of the same names.
     ASSERT_TRUE(ExportRows(dir.Path.string(), emails, {{2, 0}}).Ok());
     EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail2.eml"), emails[0].FullText);
-    EXPECT_EQ(Names(dir.Path).size(), 3u);
+    EXPECT_EQ(FileNames(dir.Path).size(), 3u);
 }
 
 TEST(Export, ProbeNeverTouchesAUsersFileAndLeavesNoTrace) {
@@ -62,7 +47,7 @@ TEST(Export, ProbeNeverTouchesAUsersFileAndLeavesNoTrace) {
     { std::ofstream(dir.Path / "check.DAT", std::ios::binary) << "user data"; }
     EXPECT_EQ(ProbeExportFolder(dir.Path.string()), "");
     EXPECT_EQ(ReadAll(dir.Path / "check.DAT"), "user data");
-    EXPECT_EQ(Names(dir.Path), std::vector<std::string>{"check.DAT"});
+    EXPECT_EQ(FileNames(dir.Path), std::vector<std::string>{"check.DAT"});
 }
 
 TEST(Export, FolderThatCannotBeWrittenIsReportedBeforeAnythingIsWritten) {
@@ -101,7 +86,7 @@ TEST(Export, EveryFailingFileIsReportedAndNoPartialFileIsLeft) {
     EXPECT_EQ(r.Failures[1].File, ExportFileName(dir.Path.string(), 3));
     EXPECT_FALSE(r.Failures[0].Reason.empty());
     EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail0.eml"), emails[0].FullText);
-    EXPECT_EQ(Names(dir.Path),
+    EXPECT_EQ(FileNames(dir.Path),
               (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
                                         "RecoveredEmail2.eml", "RecoveredEmail3.eml"}));
     // A row naming a message that does not exist is a failure too, not a silent skip.
