@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildInfo.h"
 #include "CliFormat.h"
 #include "CliProgress.h"
 #include "CliTarget.h"
@@ -170,6 +171,7 @@ int main(int argc, char** argv) {
                  "image raw, sector by sector, and carving the stored messages out of the bytes.",
                  kProgram};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string(kProgram) + " " + PW_VERSION);
     app.footer("Exit status: 0 success; 1 error (the target cannot be read, the export failed); "
                "2 wrong usage.\n"
                "Reading a block device needs the right to read it (for instance membership of the "
@@ -242,6 +244,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

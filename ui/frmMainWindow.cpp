@@ -25,6 +25,7 @@
 #include <QUrl>
 
 #include "BrowseForFolderU.h"
+#include "BuildInfo.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
@@ -109,7 +110,7 @@ TfrmMain::TfrmMain(THooks Hooks) : FHooks(std::move(Hooks)) {
 TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::BuildControls() {
-    setWindowTitle(QStringLiteral("Parcelwright v3.0"));
+    setWindowTitle(QStringLiteral("Parcelwright v" PW_VERSION));
     setWindowIcon(PwIcon(QStringLiteral("parcelwright"), 64));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -208,6 +209,7 @@ void TfrmMain::BuildControls() {
     mnuHelp = Help1->addAction(QStringLiteral("Parcelwright Help"));
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
     mnuHelp->setShortcutContext(Qt::WindowShortcut);
+    mnuAbout = Help1->addAction(QStringLiteral("About Parcelwright\u2026"));
 
     // An error that escapes a command is shown, and the program goes on; none may cross the
     // event loop.
@@ -226,6 +228,7 @@ void TfrmMain::BuildControls() {
     connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
+    connect(mnuAbout, &QAction::triggered, this, command(&TfrmMain::mnuAboutClick));
 
     // The client area is fixed; the frame follows it and the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -428,6 +431,7 @@ QString TfrmMain::ManualPath() {
         dir + QStringLiteral("/docs/manual.html"),
         dir + QStringLiteral("/../docs/manual.html"),
         dir + QStringLiteral("/../share/doc/parcelwright/manual.html"),
+        QStringLiteral(PW_INSTALL_DOCDIR "/manual.html"),
     };
     for (const QString& path : candidates)
         if (QFileInfo::exists(path)) return QFileInfo(path).canonicalFilePath();
@@ -446,6 +450,13 @@ void TfrmMain::mnuHelpClick() {
         FHooks.ShowMessage(
             QMessageBox::Critical, QApplication::applicationName(),
             QStringLiteral("No program could be started to show the help page %1.").arg(path));
+}
+
+void TfrmMain::mnuAboutClick() {
+    FHooks.ShowMessage(QMessageBox::Information, QStringLiteral("About Parcelwright"),
+                       QStringLiteral("Parcelwright version " PW_VERSION "\n\n"
+                                      "Recovers e-mail messages, deleted ones above all, from the "
+                                      "raw bytes of a drive or a disk image."));
 }
 
 void TfrmMain::mnuOpenImageClick() {

@@ -77,6 +77,7 @@ class TfrmMain : public QMainWindow, public ScanHost {
     void lvFoundEmailsClick();
     void sbSaveEmailClick();
     void mnuHelpClick();
+    void mnuAboutClick();
     void mnuOpenImageClick();
 
     // The manual page shipped with the program, or an empty string when none is found.
@@ -118,6 +119,7 @@ class TfrmMain : public QMainWindow, public ScanHost {
     QAction* mnuDeepScan; // checkable; for this session only, like every setting of the program
     QMenu* Help1;
     QAction* mnuHelp;
+    QAction* mnuAbout;
 
   protected:
     void closeEvent(QCloseEvent* Event) override;

@@ -644,6 +644,19 @@ TEST_F(UiTest, HelpOpensTheShippedManualAndExitCloses) {
     EXPECT_FALSE(w.isVisible());
 }
 
+TEST_F(UiTest, AboutBoxNamesTheVersionOfTheTitle) {
+    TfrmMain& w = Open();
+    ASSERT_EQ(w.Help1->actions().size(), 2);
+    EXPECT_EQ(w.Help1->actions()[1], w.mnuAbout);
+    w.mnuAbout->trigger();
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Title, "About Parcelwright");
+    const QString version = w.windowTitle().section(" v", 1);
+    EXPECT_EQ(version, "3.0");
+    EXPECT_TRUE(Boxes[0].Text.startsWith("Parcelwright version " + version + "\n"))
+        << Boxes[0].Text.toStdString();
+}
+
 // Runs BrowseForFolder with Act applied to its dialog once it is up.
 QString Browse(bool AllowNew, const std::function<void(QFileDialog&)>& Act) {
     QTimer::singleShot(0, [&] {
