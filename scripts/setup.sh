@@ -12,6 +12,7 @@ PACKAGES=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
   dosfstools mtools
   clang libclang-rt-14-dev
+  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db bash-completion
 )
 
 missing=()
