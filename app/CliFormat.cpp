@@ -1,6 +1,8 @@
 #include "CliFormat.h"
 
+#include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "ResultView.h"
 
@@ -142,14 +144,28 @@ std::string FormatTable(const TEmailArray& Emails, const std::vector<std::size_t
     return out;
 }
 
-std::optional<std::vector<std::size_t>> ParseRowList(std::string_view Text) {
-    std::vector<std::size_t> rows;
+std::optional<std::uint64_t> ParseDecimal(std::string_view Text) {
+    if (Text.empty() || Text.size() > 20) return std::nullopt;
+    for (char c : Text)
+        if (c < '0' || c > '9') return std::nullopt;
+    std::uint64_t v = 0;
+    const auto r = std::from_chars(Text.data(), Text.data() + Text.size(), v, 10);
+    if (r.ec != std::errc() || r.ptr != Text.data() + Text.size()) return std::nullopt;
+    return v;
+}
+
+std::optional<std::vector<TRowRange>> ParseRowList(std::string_view Text) {
+    // A list longer than any real choice is refused rather than held.
+    constexpr std::size_t kMostStretches = 100000;
+    std::vector<TRowRange> ranges;
     auto number = [](std::string_view s, std::size_t& v) {
-        if (s.empty()) return false;
-        const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-        return r.ec == std::errc() && r.ptr == s.data() + s.size();
+        const auto n = ParseDecimal(s);
+        if (!n || *n > std::numeric_limits<std::size_t>::max()) return false;
+        v = static_cast<std::size_t>(*n);
+        return true;
     };
     while (true) {
+        if (ranges.size() == kMostStretches) return std::nullopt;
         const std::size_t comma = Text.find(',');
         std::string_view part = Text.substr(0, comma);
         while (!part.empty() && part.front() == ' ')
@@ -157,19 +173,71 @@ std::optional<std::vector<std::size_t>> ParseRowList(std::string_view Text) {
         while (!part.empty() && part.back() == ' ')
             part.remove_suffix(1);
         const std::size_t dash = part.find('-');
-        std::size_t a = 0, b = 0;
+        TRowRange r;
         if (dash == std::string_view::npos) {
-            if (!number(part, a)) return std::nullopt;
-            rows.push_back(a);
-        } else {
-            if (!number(part.substr(0, dash), a) || !number(part.substr(dash + 1), b) || b < a ||
-                b - a > 10000000)
-                return std::nullopt;
-            for (std::size_t v = a; v <= b; ++v)
-                rows.push_back(v);
+            if (!number(part, r.First)) return std::nullopt;
+            r.Last = r.First;
+        } else if (!number(part.substr(0, dash), r.First) ||
+                   !number(part.substr(dash + 1), r.Last) || r.Last < r.First) {
+            return std::nullopt;
         }
+        ranges.push_back(r);
         if (comma == std::string_view::npos) break;
         Text.remove_prefix(comma + 1);
     }
+    return ranges;
+}
+
+std::vector<std::size_t> ExpandRowList(const std::vector<TRowRange>& Ranges, std::size_t RowCount,
+                                       std::optional<std::size_t>& FirstOutside) {
+    std::vector<std::size_t> rows;
+    std::vector<bool> taken(RowCount, false);
+    for (const TRowRange& r : Ranges) {
+        if (r.Last >= RowCount && !FirstOutside) FirstOutside = std::max(r.First, RowCount);
+        for (std::size_t p = r.First; p <= r.Last && p < RowCount; ++p)
+            if (!taken[p]) {
+                taken[p] = true;
+                rows.push_back(p);
+            }
+    }
     return rows;
+}
+
+std::string DisplayName(std::string_view Name) {
+    const bool plain = std::none_of(Name.begin(), Name.end(), [](char ch) {
+        const auto b = static_cast<unsigned char>(ch);
+        return b < 0x20 || b == 0x7F;
+    });
+    if (plain) return std::string(Name);
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out = "$'";
+    for (char ch : Name) {
+        const auto b = static_cast<unsigned char>(ch);
+        switch (ch) {
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\'':
+            out += "\\'";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            if (b < 0x20 || b == 0x7F) {
+                out += "\\x";
+                out += hex[b >> 4];
+                out += hex[b & 15];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out + "'";
 }

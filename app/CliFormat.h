@@ -30,5 +30,26 @@ std::string TerminalText(std::string_view Bytes);
 // line per shown row, columns aligned (long fields cut, marked with "...").
 std::string FormatTable(const TEmailArray& Emails, const std::vector<std::size_t>& Rows);
 
-// "0,3,7" or "0-3,7" as row positions, in the order given; nullopt when malformed.
-std::optional<std::vector<std::size_t>> ParseRowList(std::string_view Text);
+// A stretch of row positions, both ends included.
+struct TRowRange {
+    std::size_t First = 0;
+    std::size_t Last = 0;
+    bool operator==(const TRowRange&) const = default;
+};
+
+// "0,3,7" or "0-3,7" as stretches of row positions, in the order given, decimal only; nullopt when
+// malformed or empty. Kept as stretches so that a wide range costs nothing until the rows exist.
+std::optional<std::vector<TRowRange>> ParseRowList(std::string_view Text);
+
+// The positions the stretches name, each once, in the order first named. Positions at or past
+// RowCount are not taken; the first of them is put in FirstOutside (unchanged when none).
+std::vector<std::size_t> ExpandRowList(const std::vector<TRowRange>& Ranges, std::size_t RowCount,
+                                       std::optional<std::size_t>& FirstOutside);
+
+// A decimal number only: no sign, no leading "0x", no octal reading of a leading zero.
+std::optional<std::uint64_t> ParseDecimal(std::string_view Text);
+
+// A path or other name as it goes into a one-line message: unchanged when it holds only printable
+// characters, otherwise quoted as $'...' with escapes (\n, \x1b), so that a newline or an escape
+// sequence in a file name can neither break the line nor steer the terminal.
+std::string DisplayName(std::string_view Name);

@@ -3,8 +3,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -32,6 +36,7 @@ constexpr std::uint32_t kBufferSize = 20971520;
 
 struct TScanOptions {
     std::string Target;
+    std::string SectorSizeText;
     std::uint32_t SectorSize = 0;
     std::string Keyword;
     std::string Sort;
@@ -39,21 +44,63 @@ struct TScanOptions {
     bool Json = false;
     bool Deep = false;
     std::string ExportDir;
+    bool ItemsGiven = false;
     std::string Items;
     bool All = false;
+    bool Force = false;
 };
 
 void Fail(const std::string& Subject, const std::string& Cause) {
-    std::cerr << kProgram << ": " << Subject << ": " << Cause << "\n";
+    std::cerr << kProgram << ": " << DisplayName(Subject) << ": " << Cause << "\n";
 }
 
-int RunDrives() {
-    for (const std::string& drive : TGetDrives().ListDrives())
-        std::cout << drive << "\n";
+// Standard output with its failures seen: results lost to a full disk must not pass as success.
+class TStdout {
+  public:
+    void Write(std::string_view Text) {
+        if (!FError.empty() || Text.empty()) return;
+        if (std::fwrite(Text.data(), 1, Text.size(), stdout) != Text.size()) Failed();
+    }
+    // Flushes and closes standard output: the last chance for the system to refuse the bytes.
+    bool Finish() {
+        if (FError.empty() && std::fflush(stdout) != 0) Failed();
+        if (std::fclose(stdout) != 0 && FError.empty()) Failed();
+        if (FError.empty()) return true;
+        Fail("standard output", "the results could not be written: " + FError);
+        return false;
+    }
+
+  private:
+    void Failed() {
+        const int error = errno;
+        FError = error != 0 ? std::strerror(error) : "write failed";
+    }
+    std::string FError;
+};
+
+int RunDrives(TStdout& Out) {
+    const TDriveArray drives = TGetDrives().ListDrives();
+    for (const std::string& drive : drives)
+        Out.Write(drive + "\n");
+    if (drives.empty())
+        std::cerr << kProgram
+                  << ": no drive can be read now: reading a block device needs the right to read "
+                     "it (membership of the \"disk\" group, or root); disk images are scanned "
+                     "by their path\n";
     return 0;
 }
 
-int RunScan(const TScanOptions& Opt) {
+// True when Folder is the folder that holds the image file Target: exporting there writes onto
+// the file system the image came from, beside the evidence.
+bool IsImageFolder(const std::string& Target, const std::string& Folder) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(Target, ec)) return false;
+    std::filesystem::path parent = std::filesystem::path(Target).parent_path();
+    if (parent.empty()) parent = ".";
+    return std::filesystem::equivalent(parent, Folder, ec);
+}
+
+int RunScan(const TScanOptions& Opt, TStdout& Out) {
     // Settle everything the user asked for before the scan, so a mistake costs no scan time.
     std::optional<TResultColumn> column;
     if (!Opt.Sort.empty()) {
@@ -64,17 +111,23 @@ int RunScan(const TScanOptions& Opt) {
             return 2;
         }
     }
-    std::optional<std::vector<std::size_t>> chosen;
-    if (!Opt.Items.empty()) {
-        chosen = ParseRowList(Opt.Items);
-        if (!chosen) {
+    std::vector<TRowRange> chosen;
+    if (Opt.ItemsGiven) {
+        const auto parsed = ParseRowList(Opt.Items);
+        if (!parsed) {
             std::cerr << kProgram
                       << ": --items: expected row positions such as 0,3,7 or 2-5, got \""
-                      << Opt.Items << "\"\n";
+                      << DisplayName(Opt.Items) << "\"\n";
             return 2;
         }
+        chosen = *parsed;
     }
     if (!Opt.ExportDir.empty()) {
+        if (!Opt.Force && IsImageFolder(Opt.Target, Opt.ExportDir)) {
+            Fail(Opt.ExportDir, "is the folder that holds the image being scanned; export "
+                                "elsewhere, or give --force to write there anyway");
+            return 2;
+        }
         const std::string problem = ProbeExportFolder(Opt.ExportDir);
         if (!problem.empty()) {
             Fail(Opt.ExportDir, "cannot write to the export folder: " + problem);
@@ -115,36 +168,36 @@ int RunScan(const TScanOptions& Opt) {
     if (column) SortItems(rows, emails, *column, !Opt.Descending);
 
     if (Opt.Json)
-        std::cout << FormatJson(emails, offsets, rows, rules);
+        Out.Write(FormatJson(emails, offsets, rows, rules));
     else
-        std::cout << FormatTable(emails, rows);
-    std::cout.flush();
+        Out.Write(FormatTable(emails, rows));
 
     int status = 0;
     if (terminal)
         std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
                   << " shown\n";
-    if (unreadable > 0)
-        std::cerr << kProgram << ": " << Opt.Target << ": " << unreadable
-                  << " unreadable sectors (read as zeros)\n";
+    if (unreadable > 0) {
+        Fail(Opt.Target, std::to_string(unreadable) + " unreadable sectors (read as zeros)");
+        status = 3;
+    }
 
     if (!Opt.ExportDir.empty()) {
-        std::vector<TExportRow> toWrite;
         std::vector<std::size_t> positions;
         if (Opt.All) {
             for (std::size_t p = 0; p < rows.size(); ++p)
                 positions.push_back(p);
         } else {
-            positions = *chosen;
-        }
-        for (std::size_t p : positions) {
-            if (p >= rows.size()) {
-                std::cerr << kProgram << ": --items: row " << p << " is not in the list ("
+            std::optional<std::size_t> outside;
+            positions = ExpandRowList(chosen, rows.size(), outside);
+            if (outside) {
+                std::cerr << kProgram << ": --items: row " << *outside << " is not in the list ("
                           << rows.size() << " rows shown); nothing exported\n";
                 return 2;
             }
-            toWrite.push_back({p, rows[p]});
         }
+        std::vector<TExportRow> toWrite;
+        for (std::size_t p : positions)
+            toWrite.push_back({p, rows[p]});
         const TExportReport report = ExportRows(Opt.ExportDir, emails, toWrite);
         if (!report.FolderError.empty()) {
             Fail(Opt.ExportDir, "cannot write to the export folder: " + report.FolderError);
@@ -154,11 +207,11 @@ int RunScan(const TScanOptions& Opt) {
             Fail(f.File, "not written: " + f.Reason);
         if (!report.Ok()) {
             std::cerr << kProgram << ": " << report.Failures.size() << " of " << toWrite.size()
-                      << " files could not be written to " << Opt.ExportDir << "\n";
+                      << " files could not be written to " << DisplayName(Opt.ExportDir) << "\n";
             status = 1;
         } else {
             std::cerr << kProgram << ": " << report.Written << " messages exported to "
-                      << Opt.ExportDir << "\n";
+                      << DisplayName(Opt.ExportDir) << "\n";
         }
     }
     return status;
@@ -172,8 +225,10 @@ int main(int argc, char** argv) {
                  kProgram};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string(kProgram) + " " + PW_VERSION);
-    app.footer("Exit status: 0 success; 1 error (the target cannot be read, the export failed); "
-               "2 wrong usage.\n"
+    app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
+               "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
+               "sectors could not be read (they count as zeros; the count is on standard "
+               "error).\n"
                "Reading a block device needs the right to read it (for instance membership of the "
                "\"disk\" group, or root).\n"
                "Run '" +
@@ -191,16 +246,15 @@ int main(int argc, char** argv) {
                      "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, "
                      "or the first file of an EWF set: image.E01)")
         ->required();
-    scan->add_option("--sector-size", opt.SectorSize,
-                     "Bytes per sector of an image file (default 512; devices report their own)")
+    // Taken as text and read as a decimal number here: the parser's own reading would take a
+    // leading zero for octal ("0512" as 330).
+    scan->add_option("--sector-size", opt.SectorSizeText,
+                     "Bytes per sector of an image file, in decimal (default 512; devices report "
+                     "their own)")
         ->check([](const std::string& s) -> std::string {
-            unsigned long v = 0;
-            try {
-                v = std::stoul(s);
-            } catch (const std::exception&) {
-                return "not a number";
-            }
-            if (v < 256 || v > 65536 || (v & (v - 1)) != 0)
+            const auto v = ParseDecimal(s);
+            if (!v) return "not a decimal number";
+            if (*v < 256 || *v > 65536 || (*v & (*v - 1)) != 0)
                 return "must be a power of two from 256 to 65536";
             return {};
         });
@@ -228,14 +282,27 @@ int main(int argc, char** argv) {
         "--export", opt.ExportDir,
         "Write chosen rows to this folder as RecoveredEmail<row>.eml (row = position in the list "
         "as shown, from 0), each holding the stored message byte for byte. The folder is tested "
-        "before the scan; success is reported only when every file was written");
-    CLI::Option* items = scan->add_option(
-        "--items", opt.Items, "Rows to export, by position in the list as shown: 0,3,7 or 2-5");
+        "before the scan; success is reported only when every file was written. The folder that "
+        "holds the image being scanned is refused unless --force is given")
+                              // An unset shell variable must not pass for "export nowhere".
+                              ->check([](const std::string& s) -> std::string {
+                                  return s.empty() ? "must not be empty" : "";
+                              });
+    CLI::Option* items =
+        scan->add_option("--items", opt.Items,
+                         "Rows to export, by position in the list as shown, in decimal: 0,3,7 or "
+                         "2-5; a row named twice is written once")
+            ->check([](const std::string& s) -> std::string {
+                return ParseRowList(s) ? "" : "expected row positions such as 0,3,7 or 2-5";
+            });
     CLI::Option* all = scan->add_flag("--all", opt.All, "Export every row shown");
+    CLI::Option* force = scan->add_flag(
+        "--force", opt.Force, "Export even into the folder that holds the image being scanned");
     desc->needs(scan->get_option("--sort"));
     items->needs(exp);
     all->needs(exp);
     items->excludes(all);
+    force->needs(exp);
 
     try {
         app.parse(argc, argv);
@@ -252,11 +319,18 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    opt.ItemsGiven = items->count() > 0;
+    if (!opt.SectorSizeText.empty())
+        opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(opt.SectorSizeText));
+
+    TStdout out;
+    int status = 1;
     try {
-        if (drives->parsed()) return RunDrives();
-        return RunScan(opt);
+        status = drives->parsed() ? RunDrives(out) : RunScan(opt, out);
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << "\n";
-        return 1;
+        status = 1;
     }
+    if (!out.Finish() && status != 2) status = 1;
+    return status;
 }

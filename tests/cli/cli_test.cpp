@@ -261,8 +261,8 @@ TEST_F(CliTest, WrongUsageIsStatusTwoAndHelpDocumentsTheOptions) {
 }
 
 TEST(CliFormat, RowListsAndTerminalSafety) {
-    EXPECT_EQ(ParseRowList("0,3,7"), (std::vector<std::size_t>{0, 3, 7}));
-    EXPECT_EQ(ParseRowList("2-4, 9"), (std::vector<std::size_t>{2, 3, 4, 9}));
+    EXPECT_EQ(ParseRowList("0,3,7"), (std::vector<TRowRange>{{0, 0}, {3, 3}, {7, 7}}));
+    EXPECT_EQ(ParseRowList("2-4, 9"), (std::vector<TRowRange>{{2, 4}, {9, 9}}));
     EXPECT_EQ(ParseRowList(""), std::nullopt);
     EXPECT_EQ(ParseRowList("1,,2"), std::nullopt);
     EXPECT_EQ(ParseRowList("4-2"), std::nullopt);
