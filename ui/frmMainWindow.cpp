@@ -236,25 +236,12 @@ void TfrmMain::BuildControls() {
     }
 }
 
-void TfrmMain::FormCreate() {
-    FCore.ListDrives();
-}
-
 void TfrmMain::sbScanClick() {
     FCore.Scan(cbDrives->currentIndex());
 }
 
-void TfrmMain::runScan(const std::string& DrivePath) {
-    FCore.runScan(DrivePath);
-}
-
 void TfrmMain::btnApplyFilterClick() {
     FCore.ApplyFilter(txtFilter->text().toLatin1().toStdString());
-    SyncFilterControls();
-}
-
-void TfrmMain::btnClearFilterClick() {
-    FCore.ClearFilter();
     SyncFilterControls();
 }
 
@@ -263,18 +250,6 @@ void TfrmMain::SyncFilterControls() {
     btnApplyFilter->setEnabled(!FCore.FilterActive());
     btnClearFilter->setEnabled(FCore.FilterActive());
     txtFilter->setEnabled(!FCore.FilterActive());
-}
-
-void TfrmMain::sbSelectAllClick() {
-    FCore.SetAllTicked(true);
-}
-
-void TfrmMain::sbDeselectAllClick() {
-    FCore.SetAllTicked(false);
-}
-
-void TfrmMain::lvFoundEmailsColumnClick(TResultColumn Column) {
-    FCore.SortBy(Column);
 }
 
 void TfrmMain::lvFoundEmailsClick() {
@@ -287,18 +262,6 @@ void TfrmMain::lvFoundEmailsClick() {
     QString text = QString::fromLatin1(body->data(), static_cast<qsizetype>(body->size()));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     txtmsgbody->setPlainText(text);
-}
-
-void TfrmMain::sbSaveEmailClick() {
-    FCore.ExportTicked();
-}
-
-void TfrmMain::mnuHelpClick() {
-    FCore.OpenHelp();
-}
-
-void TfrmMain::mnuOpenImageClick() {
-    FCore.OpenImage();
 }
 
 void TfrmMain::ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) {
@@ -324,21 +287,9 @@ std::string TfrmMain::ProgramFolder() {
     return ToLocal(QCoreApplication::applicationDirPath());
 }
 
-void TfrmMain::SetBusy(bool Busy) {
-    setEnabled(!Busy);
-}
-
-void TfrmMain::RowsChanging(TRowsChange Change) {
-    FModel->RowsChanging(Change);
-}
-
 void TfrmMain::RowsChanged(TRowsChange Change) {
     FModel->RowsChanged(Change);
     if (Change == TRowsChange::Refill && FModel->rowCount() > 0) lvFoundEmails->scrollToBottom();
-}
-
-void TfrmMain::TicksChanged(std::size_t First, std::size_t Last) {
-    FModel->TicksChanged(First, Last);
 }
 
 void TfrmMain::DrivesChanged(int Selected) {
@@ -372,10 +323,6 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
         }
     }
     return QMainWindow::eventFilter(Watched, Event);
-}
-
-void TfrmMain::KeepAlive(std::uint64_t count) {
-    FPacer.KeepAlive(count);
 }
 
 void TfrmMain::ProgressOpen(std::uint64_t maximum) {

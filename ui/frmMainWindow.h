@@ -55,24 +55,27 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     ~TfrmMain() override;
 
     // ScanHost: events are pumped at most every 30 ms (TKeepAlivePacer).
-    void KeepAlive(std::uint64_t count = 1) override;
+    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;
 
     // Handlers of the window, each handing its work to the core.
-    void FormCreate();
+    void FormCreate() { FCore.ListDrives(); }
     void sbScanClick();
-    void runScan(const std::string& DrivePath);
+    void runScan(const std::string& DrivePath) { FCore.runScan(DrivePath); }
     void btnApplyFilterClick();
-    void btnClearFilterClick();
-    void sbSelectAllClick();
-    void sbDeselectAllClick();
-    void lvFoundEmailsColumnClick(TResultColumn Column);
+    void btnClearFilterClick() {
+        FCore.ClearFilter();
+        SyncFilterControls();
+    }
+    void sbSelectAllClick() { FCore.SetAllTicked(true); }
+    void sbDeselectAllClick() { FCore.SetAllTicked(false); }
+    void lvFoundEmailsColumnClick(TResultColumn Column) { FCore.SortBy(Column); }
     void lvFoundEmailsClick();
-    void sbSaveEmailClick();
-    void mnuHelpClick();
-    void mnuOpenImageClick();
+    void sbSaveEmailClick() { FCore.ExportTicked(); }
+    void mnuHelpClick() { FCore.OpenHelp(); }
+    void mnuOpenImageClick() { FCore.OpenImage(); }
 
     TMainWindowCore& Core() { return FCore; }
     TFoundEmailsModel* Model() const { return FModel; }
@@ -114,10 +117,12 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     std::string ChooseImage() override;
     bool OpenDocument(const std::string& Path) override;
     std::string ProgramFolder() override;
-    void SetBusy(bool Busy) override;
-    void RowsChanging(TRowsChange Change) override;
+    void SetBusy(bool Busy) override { setEnabled(!Busy); }
+    void RowsChanging(TRowsChange Change) override { FModel->RowsChanging(Change); }
     void RowsChanged(TRowsChange Change) override;
-    void TicksChanged(std::size_t First, std::size_t Last) override;
+    void TicksChanged(std::size_t First, std::size_t Last) override {
+        FModel->TicksChanged(First, Last);
+    }
     void DrivesChanged(int Selected) override;
 
     void BuildControls();
