@@ -296,7 +296,8 @@ TEST_F(CoreTest, SortDirectionFollowsTheColumnClicks) {
     EXPECT_EQ(Items(), std::vector<std::size_t>({11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}));
     core.SortBy(TResultColumn::ItemNum);
     EXPECT_EQ(Items(), All12);
-    core.SortBy(TResultColumn::Date);
+    core.SortBy(TResultColumn::Date); // a new column, ascending kept
+    EXPECT_EQ(core.Rows().front().Item, 0u);
     core.SortBy(TResultColumn::Date);
 
     // A refill brings found order back but keeps the sort state.
