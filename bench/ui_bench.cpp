@@ -92,13 +92,13 @@ int main(int argc, char** argv) {
     w.show();
 
     constexpr std::size_t Count = 100000;
-    w.emails = Messages(Count);
-    const TEmailArray& emails = w.emails;
+    w.Core().ShowResults(Messages(Count));
+    const TEmailArray& emails = w.Core().Emails();
 
     const double fillBase = Seconds([&] { (void)FilterItems(emails, {}); });
     // Until the rows are on screen: the refill and the view's first paint of them.
     const double fill = Seconds([&] {
-        w.populateList();
+        w.Core().populateList();
         w.lvFoundEmails->viewport()->repaint();
         QCoreApplication::processEvents();
     });
@@ -121,14 +121,13 @@ int main(int argc, char** argv) {
     const double sortBase =
         Seconds([&] { SortItems(items, emails, TResultColumn::Subject, true); });
     const double sort = Seconds([&] {
-        w.lvFoundEmailsColumnClick(4);
+        w.lvFoundEmailsColumnClick(TResultColumn::Subject);
         w.lvFoundEmails->viewport()->repaint();
     });
     std::printf("sort by Subject:       %8.3f s  (engine byte sort %.4f s, ratio %.2f)\n", sort,
                 sortBase, sort / sortBase);
 
-    w.emails.clear();
-    w.populateList();
+    w.Core().ShowResults({});
 
     const bool own = argc < 2;
     const std::string image = own ? MakeImage(std::uint64_t(1) << 30) : argv[1];

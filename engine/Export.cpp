@@ -1,8 +1,6 @@
 #include "Export.h"
 
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -26,42 +24,44 @@ std::string Describe(int err) {
 }
 
 // Writes Text to Target through a temporary file in the same folder. Empty on success.
-std::string WriteWhole(const fs::path& Target, const std::string& Text) {
+std::string WriteWhole(TExportOutput& Output, const fs::path& Target, const std::string& Text) {
     std::string tempName = ".";
     tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
     const fs::path temp = Target.parent_path() / tempName;
-    errno = 0;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return Describe(errno);
-        out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-        out.flush();
-        if (!out) {
-            const int err = errno;
-            out.close();
-            std::error_code ec;
-            fs::remove(temp, ec);
-            return Describe(err);
-        }
-        out.close();
-        if (!out) {
-            const int err = errno;
-            std::error_code ec;
-            fs::remove(temp, ec);
-            return Describe(err);
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, Target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return ec.message();
-    }
-    return {};
+    std::string reason = Output.Write(temp, Text);
+    if (reason.empty()) reason = Output.Rename(temp, Target);
+    if (!reason.empty()) Output.Remove(temp);
+    return reason;
 }
 
 } // namespace
+
+std::string TExportOutput::Write(const fs::path& Path, std::string_view Bytes) {
+    errno = 0;
+    std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+    if (!out) return Describe(errno);
+    out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+    out.flush();
+    // Closing is where a full disk may show first.
+    if (out) out.close();
+    return out ? std::string() : Describe(errno);
+}
+
+void TExportOutput::Remove(const fs::path& Path) {
+    std::error_code ignored;
+    fs::remove(Path, ignored);
+}
+
+std::string TExportOutput::Rename(const fs::path& From, const fs::path& To) {
+    std::error_code ec;
+    fs::rename(From, To, ec);
+    return ec ? ec.message() : std::string();
+}
+
+TExportOutput& RealExportOutput() {
+    static TExportOutput output;
+    return output;
+}
 
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
     std::string name = "RecoveredEmail";
@@ -69,7 +69,7 @@ std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
     return (fs::path(Folder) / name).string();
 }
 
-std::string ProbeExportFolder(const std::string& Folder) {
+std::string ProbeExportFolder(const std::string& Folder, TExportOutput& Output) {
     std::error_code ec;
     const fs::file_status st = fs::status(Folder, ec);
     if (!fs::exists(st)) return "no such folder";
@@ -80,30 +80,25 @@ std::string ProbeExportFolder(const std::string& Folder) {
         probeName.append(FreshSuffix()).append(".tmp");
         const fs::path probe = fs::path(Folder) / probeName;
         if (fs::exists(probe, ec) || ec) continue;
-        errno = 0;
-        std::ofstream out(probe, std::ios::binary);
-        if (!out) return Describe(errno);
-        out.close();
-        fs::remove(probe, ec);
-        return {};
+        std::string reason = Output.Write(probe, {});
+        Output.Remove(probe);
+        return reason;
     }
     return "no fresh name for a probe file";
 }
 
 TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
-                         const std::vector<TExportRow>& Rows) {
+                         const std::vector<TExportRow>& Rows, TExportOutput& Output) {
     TExportReport report;
-    report.FolderError = ProbeExportFolder(Folder);
+    report.FolderError = ProbeExportFolder(Folder, Output);
     if (!report.FolderError.empty()) return report;
     for (const TExportRow& row : Rows) {
         const std::string name = ExportFileName(Folder, row.RowPosition);
         if (row.Item >= Emails.size()) {
-            std::string reason = "no message ";
-            reason.append(std::to_string(row.Item));
-            report.Failures.push_back({name, std::move(reason)});
+            report.Failures.push_back({name, "no message " + std::to_string(row.Item)});
             continue;
         }
-        std::string reason = WriteWhole(fs::path(name), Emails[row.Item].FullText);
+        std::string reason = WriteWhole(Output, fs::path(name), Emails[row.Item].FullText);
         if (reason.empty())
             ++report.Written;
         else

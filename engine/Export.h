@@ -5,7 +5,9 @@
 // position + ".eml") and holds the message's FullText byte for byte.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Globals.h"
@@ -31,15 +33,34 @@ struct TExportReport {
     bool Ok() const { return FolderError.empty() && Failures.empty(); }
 };
 
+// Every change the export makes to the file system goes through here, so that a refusing disk
+// (read-only, full, a name taken by a folder) can be played without one. Each answer is empty on
+// success, otherwise the reason.
+class TExportOutput {
+  public:
+    virtual ~TExportOutput() = default;
+    // Creates or empties Path and writes Bytes to it; may leave a partial file when it fails.
+    virtual std::string Write(const std::filesystem::path& Path, std::string_view Bytes);
+    // Removes a file; failures are of no interest to the caller.
+    virtual void Remove(const std::filesystem::path& Path);
+    // Moves From onto To, replacing a file of that name.
+    virtual std::string Rename(const std::filesystem::path& From, const std::filesystem::path& To);
+};
+
+// The file system itself.
+TExportOutput& RealExportOutput();
+
 // Folder joined with "RecoveredEmail" + RowPosition + ".eml".
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);
 
 // Creates and deletes a probe file under a fresh name of its own (an existing file is never
 // touched). Empty when the folder takes files, otherwise the reason it does not.
-std::string ProbeExportFolder(const std::string& Folder);
+std::string ProbeExportFolder(const std::string& Folder,
+                              TExportOutput& Output = RealExportOutput());
 
 // Probes the folder, then writes every row; each file goes to a temporary name first and is
 // renamed into place, so no partial .eml file is left behind, and an existing file of the same
 // name is replaced only by a complete one.
 TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
-                         const std::vector<TExportRow>& Rows);
+                         const std::vector<TExportRow>& Rows,
+                         TExportOutput& Output = RealExportOutput());

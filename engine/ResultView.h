@@ -1,8 +1,10 @@
 #pragma once
 
 // The results list's rules, kept apart from any window so the desktop program and the
-// command-line scanner show the same rows in the same order: a row is an item number (the
-// message's position in the found list); filtering and sorting change the rows, never the list.
+// command-line scanner show the same rows: a row is an item number (the message's position in the
+// found list); filtering and sorting change the rows, never the list. The order of a sort by a
+// text column differs: the command-line scanner compares bytes through the upper-case table,
+// while a desktop window may collate by the user's locale.
 
 #include <cstddef>
 #include <optional>
@@ -12,7 +14,10 @@
 
 #include "Globals.h"
 
+// The columns of the results list, left to right; the one vocabulary of the window core, its
+// views and the command-line scanner.
 enum class TResultColumn { ItemNum = 0, Date = 1, From = 2, To = 3, Subject = 4 };
+constexpr int ResultColumnCount = 5;
 
 // "Item Num", "Date", "From", "To", "Subject".
 const char* ColumnCaption(TResultColumn Column);

@@ -7,9 +7,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -26,30 +24,17 @@
 
 #include "BrowseForFolderU.h"
 #include "BuildInfo.h"
-#include "Error.h"
-#include "Export.h"
-#include "GetDrives.h"
-#include "ResultView.h"
-#include "ScanHardDisk.h"
 #include "uistyle.h"
 #include "waitfrm.h"
 
 namespace {
 
-constexpr auto PumpInterval = std::chrono::milliseconds(30);
-constexpr unsigned CallsPerClockCheck = 256;
-
-const char* const ExportPrompt = "Select Where To Save Recovered Emails";
-const char* const FolderNotWritable =
-    "Cannot Write To Output Folder ,Please Select A Writeable Folder";
-const char* const ExportDone = "Emails Succesfully Exported To Folder";
-
-QString FromBytes(const std::string& Text) {
-    return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
-}
-
 QString FromLocal(const std::string& Text) {
     return QString::fromLocal8Bit(Text);
+}
+
+std::string ToLocal(const QString& Text) {
+    return Text.toLocal8Bit().toStdString();
 }
 
 void DefaultShowMessage(QWidget* Owner, QMessageBox::Icon Icon, const QString& Title,
@@ -72,7 +57,20 @@ QToolButton* PictureButton(QWidget* Parent, const QString& Caption, const QStrin
 
 } // namespace
 
-TfrmMain::TfrmMain(THooks Hooks) : FHooks(std::move(Hooks)) {
+TfrmMain::TfrmMain(THooks Hooks)
+    : FHooks(std::move(Hooks)),
+      FCore(*this, FHooks.ListDrives,
+            [this](const std::vector<std::string_view>& Texts) -> TTextOrder {
+                auto keys = std::make_shared<std::vector<QCollatorSortKey>>();
+                keys->reserve(Texts.size());
+                for (const std::string_view text : Texts)
+                    keys->push_back(FCollator.sortKey(
+                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))));
+                return [keys](std::size_t A, std::size_t B) {
+                    return (*keys)[A].compare((*keys)[B]);
+                };
+            }),
+      FPacer([] { QCoreApplication::processEvents(); }, FHooks.Clock) {
     if (!FHooks.ShowMessage)
         FHooks.ShowMessage = [this](QMessageBox::Icon Icon, const QString& Title,
                                     const QString& Text) {
@@ -91,11 +89,6 @@ TfrmMain::TfrmMain(THooks Hooks) : FHooks(std::move(Hooks)) {
         };
     if (!FHooks.OpenUrl)
         FHooks.OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
-    if (!FHooks.ListDrives)
-        FHooks.ListDrives = [] {
-            TGetDrives lister;
-            return lister.ListDrives();
-        };
 
     // The "C" locale has no collation of its own (and would sort case first): fall back to a
     // neutral language's rules there.
@@ -157,7 +150,7 @@ void TfrmMain::BuildControls() {
     btnClearFilter->setGeometry(120, 64, 50, 17);
     btnClearFilter->setEnabled(false);
 
-    FModel = new TFoundEmailsModel(emails, this);
+    FModel = new TFoundEmailsModel(FCore, this);
     FModel->SetRowIcon(PwIcon(QStringLiteral("envelope"), 16));
     lvFoundEmails = new QTableView(client);
     lvFoundEmails->setGeometry(8, 104, 777, 273);
@@ -178,8 +171,8 @@ void TfrmMain::BuildControls() {
     header->setHighlightSections(false);
     header->setStretchLastSection(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[TFoundEmailsModel::ColumnCount] = {65, 150, 200, 200, 500};
-    for (int c = 0; c < TFoundEmailsModel::ColumnCount; ++c)
+    const int widths[ResultColumnCount] = {65, 150, 200, 200, 500};
+    for (int c = 0; c < ResultColumnCount; ++c)
         lvFoundEmails->setColumnWidth(c, widths[c]);
 
     lvFoundEmails->installEventFilter(this);
@@ -214,7 +207,7 @@ void TfrmMain::BuildControls() {
     // An error that escapes a command is shown, and the program goes on; none may cross the
     // event loop.
     const auto command = [this](void (TfrmMain::*Handler)()) {
-        return [this, Handler] { Guarded([this, Handler] { (this->*Handler)(); }); };
+        return [this, Handler] { FCore.Guarded([this, Handler] { (this->*Handler)(); }); };
     };
     connect(sbScan, &QToolButton::clicked, this, command(&TfrmMain::sbScanClick));
     connect(sbSelectAll, &QToolButton::clicked, this, command(&TfrmMain::sbSelectAllClick));
@@ -223,10 +216,17 @@ void TfrmMain::BuildControls() {
     connect(btnApplyFilter, &QPushButton::clicked, this, command(&TfrmMain::btnApplyFilterClick));
     connect(btnClearFilter, &QPushButton::clicked, this, command(&TfrmMain::btnClearFilterClick));
     connect(header, &QHeaderView::sectionClicked, this,
-            [this](int Column) { Guarded([this, Column] { lvFoundEmailsColumnClick(Column); }); });
+            [this](int Column) {
+                FCore.Guarded([this, Column] {
+                    lvFoundEmailsColumnClick(static_cast<TResultColumn>(Column));
+                });
+            });
     connect(lvFoundEmails, &QTableView::clicked, this, command(&TfrmMain::lvFoundEmailsClick));
     connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
+    connect(mnuDeepScan, &QAction::toggled, this, [this](bool On) {
+        FCore.SetRule(On ? TCarvingRule::Deep : TCarvingRule::Standard);
+    });
     connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
     connect(mnuAbout, &QAction::triggered, this, command(&TfrmMain::mnuAboutClick));
 
@@ -239,277 +239,75 @@ void TfrmMain::BuildControls() {
     }
 }
 
-void TfrmMain::FormCreate() {
-    TDriveArray listed;
-    try {
-        listed = FHooks.ListDrives();
-    } catch (const std::exception& e) {
-        ShowApplicationError(e);
-        return;
-    }
-    for (const std::string& path : listed)
-        AddDriveItem(path);
-    if (cbDrives->count() > 0)
-        cbDrives->setCurrentIndex(0);
-    else
-        cbDrives->setCurrentIndex(-1);
-}
-
-void TfrmMain::AddDriveItem(const std::string& Path) {
-    cbDrives->addItem(FDriveIcon, FromLocal(Path));
-    // Image paths are often longer than the box; the whole path shows on hover.
-    cbDrives->setItemData(cbDrives->count() - 1, FromLocal(Path), Qt::ToolTipRole);
-    drives.push_back(Path);
-}
-
 void TfrmMain::sbScanClick() {
-    const int index = cbDrives->currentIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= drives.size()) return;
-    runScan(drives[static_cast<std::size_t>(index)]);
-}
-
-void TfrmMain::runScan(const std::string& DrivePath) {
-    setEnabled(false);
-    FScanning = true;
-    try {
-        TEmailArray found;
-        {
-            TScanHardDisk scanner(DrivePath, *this);
-            scanner.SetDeepScan(mnuDeepScan->isChecked());
-            found = scanner.ScanDrive();
-        }
-        // Rows refer to emails by position: drop them before the list they point into changes.
-        FModel->Clear();
-        emails = std::move(found);
-    } catch (...) {
-        // The earlier results stay as they were; only the windows are put back, then the error
-        // goes on to be shown.
-        ProgressClose();
-        FScanning = false;
-        setEnabled(true);
-        throw;
-    }
-    FScanning = false;
-    setEnabled(true);
-    populateList();
-}
-
-void TfrmMain::populateList() {
-    FModel->Clear();
-    if (emails.empty()) return;
-    const std::vector<std::size_t> items =
-        filterActive ? FilterItems(emails, txtFilter->text().toLatin1().toStdString())
-                     : FilterItems(emails, {});
-    FModel->BeginFill();
-    for (const std::size_t item : items)
-        addEmailItem(emails[item], static_cast<int>(item));
-    FModel->EndFill();
-    if (FModel->rowCount() > 0) lvFoundEmails->scrollToBottom();
-}
-
-void TfrmMain::addEmailItem(const TEmail& Email, int Position) {
-    (void)Email; // the row reads its texts from emails[Position]
-    FModel->AddRow(Position);
+    FCore.Scan(cbDrives->currentIndex());
 }
 
 void TfrmMain::btnApplyFilterClick() {
-    if (txtFilter->text().isEmpty()) return;
-    filterActive = true;
-    btnApplyFilter->setEnabled(false);
-    btnClearFilter->setEnabled(true);
-    populateList();
-    txtFilter->setEnabled(false);
+    FCore.ApplyFilter(txtFilter->text().toLatin1().toStdString());
+    SyncFilterControls();
 }
 
-void TfrmMain::btnClearFilterClick() {
-    filterActive = false;
-    btnApplyFilter->setEnabled(true);
-    btnClearFilter->setEnabled(false);
-    populateList();
-    txtFilter->setEnabled(true);
-}
-
-void TfrmMain::sbSelectAllClick() {
-    FModel->SetAllChecked(true);
-}
-
-void TfrmMain::sbDeselectAllClick() {
-    FModel->SetAllChecked(false);
-}
-
-void TfrmMain::lvFoundEmailsColumnClick(int Column) {
-    if (Column == sortColumn)
-        sortAscending = !sortAscending;
-    else
-        sortColumn = Column;
-
-    FSortKeys.clear();
-    FSortKeyOf.assign(emails.size(), -1);
-    if (Column != TFoundEmailsModel::ColItemNum) {
-        FSortKeys.reserve(FModel->Rows().size());
-        for (const TResultRow& row : FModel->Rows()) {
-            FSortKeyOf[static_cast<std::size_t>(row.Item)] = static_cast<int>(FSortKeys.size());
-            FSortKeys.push_back(FCollator.sortKey(
-                TFoundEmailsModel::FieldText(emails[static_cast<std::size_t>(row.Item)], Column)));
-        }
-    }
-    FModel->SortRows([this, Column](const TResultRow& A, const TResultRow& B) {
-        return compareItems(A, B, Column) < 0;
-    });
-    FSortKeys.clear();
-}
-
-int TfrmMain::compareItems(const TResultRow& Row1, const TResultRow& Row2, int Column) const {
-    int result = 0;
-    if (Column == TFoundEmailsModel::ColItemNum) {
-        result = CompareItems(emails, static_cast<std::size_t>(Row1.Item),
-                              static_cast<std::size_t>(Row2.Item), TResultColumn::ItemNum);
-    } else {
-        const auto key = [this](const TResultRow& Row) {
-            const std::size_t item = static_cast<std::size_t>(Row.Item);
-            return item < FSortKeyOf.size() ? FSortKeyOf[item] : -1;
-        };
-        const int k1 = key(Row1);
-        const int k2 = key(Row2);
-        if (k1 >= 0 && k2 >= 0)
-            result = FSortKeys[static_cast<std::size_t>(k1)].compare(
-                FSortKeys[static_cast<std::size_t>(k2)]);
-        else
-            result = FCollator.compare(
-                TFoundEmailsModel::FieldText(emails[static_cast<std::size_t>(Row1.Item)], Column),
-                TFoundEmailsModel::FieldText(emails[static_cast<std::size_t>(Row2.Item)], Column));
-    }
-    return sortAscending ? result : -result;
+void TfrmMain::SyncFilterControls() {
+    // The keyword cannot change while the filter is on.
+    btnApplyFilter->setEnabled(!FCore.FilterActive());
+    btnClearFilter->setEnabled(FCore.FilterActive());
+    txtFilter->setEnabled(!FCore.FilterActive());
 }
 
 void TfrmMain::lvFoundEmailsClick() {
     const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows();
     if (selected.isEmpty()) return;
-    const int row = selected.first().row();
     txtmsgbody->clear();
-    const std::size_t item =
-        static_cast<std::size_t>(FModel->Rows()[static_cast<std::size_t>(row)].Item);
-    if (item >= emails.size()) return;
+    const std::string* body = FCore.PreviewOf(static_cast<std::size_t>(selected.first().row()));
+    if (body == nullptr) return;
     // The whole body, as plain text; its CR LF pairs become the box's line breaks.
-    QString body = FromBytes(emails[item].Body);
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    txtmsgbody->setPlainText(body);
+    QString text = QString::fromLatin1(body->data(), static_cast<qsizetype>(body->size()));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    txtmsgbody->setPlainText(text);
 }
 
-void TfrmMain::sbSaveEmailClick() {
-    const QString folder = FHooks.BrowseFolder(QString::fromLatin1(ExportPrompt), QString(), true);
-    if (folder.isEmpty()) return;
+void TfrmMain::ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) {
+    FHooks.ShowMessage(Kind == TMessageKind::Information ? QMessageBox::Information
+                                                         : QMessageBox::Critical,
+                       FromLocal(Title), FromLocal(Text));
+}
 
-    std::vector<TExportRow> rows;
-    const std::vector<TResultRow>& shown = FModel->Rows();
-    for (std::size_t position = 0; position < shown.size(); ++position)
-        if (shown[position].Checked)
-            rows.push_back({position, static_cast<std::size_t>(shown[position].Item)});
+std::string TfrmMain::BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                                   bool AllowNewFolder) {
+    return ToLocal(FHooks.BrowseFolder(FromLocal(Prompt), FromLocal(Initial), AllowNewFolder));
+}
 
-    const TExportReport report = ExportRows(folder.toLocal8Bit().toStdString(), emails, rows);
-    if (!report.FolderError.empty()) {
-        ShowError(QString::fromLatin1(FolderNotWritable));
-        return;
+std::string TfrmMain::ChooseImage() {
+    return ToLocal(FHooks.ChooseImage());
+}
+
+bool TfrmMain::OpenDocument(const std::string& Path) {
+    return FHooks.OpenUrl(QUrl::fromLocalFile(FromLocal(Path)));
+}
+
+std::string TfrmMain::ProgramFolder() {
+    return ToLocal(QCoreApplication::applicationDirPath());
+}
+
+void TfrmMain::RowsChanged(TRowsChange Change) {
+    FModel->RowsChanged(Change);
+    if (Change == TRowsChange::Refill && FModel->rowCount() > 0) lvFoundEmails->scrollToBottom();
+}
+
+void TfrmMain::DrivesChanged(int Selected) {
+    cbDrives->clear();
+    for (const std::string& path : FCore.Drives()) {
+        cbDrives->addItem(FDriveIcon, FromLocal(path));
+        // Image paths are often longer than the box; the whole path shows on hover.
+        cbDrives->setItemData(cbDrives->count() - 1, FromLocal(path), Qt::ToolTipRole);
     }
-    if (report.Ok()) {
-        FHooks.ShowMessage(QMessageBox::Information, QStringLiteral("Information"),
-                           QString::fromLatin1(ExportDone));
-        return;
-    }
-    const TExportFailure& first = report.Failures.front();
-    ShowError(QStringLiteral("%1 of %2 selected emails could not be exported.\n"
-                             "First failure: %3 (%4)")
-                  .arg(report.Failures.size())
-                  .arg(rows.size())
-                  .arg(FromLocal(first.File), FromLocal(first.Reason)));
-}
-
-QString TfrmMain::ManualPath() {
-    const QString dir = QCoreApplication::applicationDirPath();
-    const QStringList candidates = {
-        dir + QStringLiteral("/manual.html"),
-        dir + QStringLiteral("/docs/manual.html"),
-        dir + QStringLiteral("/../docs/manual.html"),
-        dir + QStringLiteral("/../share/doc/parcelwright/manual.html"),
-        QStringLiteral(PW_INSTALL_DOCDIR "/manual.html"),
-    };
-    for (const QString& path : candidates)
-        if (QFileInfo::exists(path)) return QFileInfo(path).canonicalFilePath();
-    return {};
-}
-
-void TfrmMain::mnuHelpClick() {
-    const QString path = ManualPath();
-    if (path.isEmpty()) {
-        FHooks.ShowMessage(QMessageBox::Critical, QApplication::applicationName(),
-                           QStringLiteral("The help page manual.html was not found next to the "
-                                          "program."));
-        return;
-    }
-    if (!FHooks.OpenUrl(QUrl::fromLocalFile(path)))
-        FHooks.ShowMessage(
-            QMessageBox::Critical, QApplication::applicationName(),
-            QStringLiteral("No program could be started to show the help page %1.").arg(path));
-}
-
-void TfrmMain::mnuAboutClick() {
-    FHooks.ShowMessage(QMessageBox::Information, QStringLiteral("About Parcelwright"),
-                       QStringLiteral("Parcelwright version " PW_VERSION "\n\n"
-                                      "Recovers e-mail messages, deleted ones above all, from the "
-                                      "raw bytes of a drive or a disk image."));
-}
-
-void TfrmMain::mnuOpenImageClick() {
-    const QString chosen = FHooks.ChooseImage();
-    if (chosen.isEmpty()) return;
-    const std::string path = QFileInfo(chosen).absoluteFilePath().toLocal8Bit().toStdString();
-    TGetDrives lister;
-    if (!lister.AddImage(path)) {
-        ShowError(QStringLiteral("The disk image %1 cannot be read, or it is empty.")
-                      .arg(FromLocal(path)));
-        return;
-    }
-    for (std::size_t i = 0; i < drives.size(); ++i) {
-        if (drives[i] == path) {
-            cbDrives->setCurrentIndex(static_cast<int>(i));
-            return;
-        }
-    }
-    // Entries without a drive behind them (after a failed listing) stay unreachable: the new
-    // entry must sit at the same index in the box as in drives.
-    while (static_cast<std::size_t>(cbDrives->count()) > drives.size())
-        cbDrives->removeItem(cbDrives->count() - 1);
-    AddDriveItem(path);
-    cbDrives->setCurrentIndex(cbDrives->count() - 1);
-}
-
-QString TfrmMain::ErrorText(const QString& Message) {
-    if (!Message.isEmpty() && Message.back() > QLatin1Char('.')) return Message + QLatin1Char('.');
-    return Message;
-}
-
-void TfrmMain::ShowError(const QString& Message) {
-    FHooks.ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), Message);
-}
-
-void TfrmMain::Guarded(const std::function<void()>& Command) {
-    try {
-        Command();
-    } catch (const std::exception& e) {
-        ShowApplicationError(e);
-    } catch (...) {
-        ShowApplicationError(std::runtime_error("Unexpected error"));
-    }
-}
-
-void TfrmMain::ShowApplicationError(const std::exception& Error) {
-    FHooks.ShowMessage(QMessageBox::Critical, QApplication::applicationName(),
-                       ErrorText(QString::fromLocal8Bit(Error.what())));
+    cbDrives->setCurrentIndex(Selected);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
     // A scan cannot be cancelled; the window closes once it has ended.
-    if (FScanning) {
+    if (FCore.Scanning()) {
         Event->ignore();
         return;
     }
@@ -523,22 +321,11 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
         if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier &&
             current.isValid()) {
             const std::size_t row = static_cast<std::size_t>(current.row());
-            FModel->SetChecked(current.row(), !FModel->Rows()[row].Checked);
+            FCore.SetTicked(row, !FCore.Rows()[row].Checked);
             return true;
         }
     }
     return QMainWindow::eventFilter(Watched, Event);
-}
-
-void TfrmMain::KeepAlive(std::uint64_t count) {
-    if (!FCheckClock && count < CallsPerClockCheck && ++FCallsSinceCheck < CallsPerClockCheck)
-        return;
-    FCallsSinceCheck = 0;
-    FCheckClock = false;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - FLastPump < PumpInterval) return;
-    FLastPump = now;
-    QCoreApplication::processEvents();
 }
 
 void TfrmMain::ProgressOpen(std::uint64_t maximum) {
@@ -547,12 +334,12 @@ void TfrmMain::ProgressOpen(std::uint64_t maximum) {
     FWait->show();
     // Put it on screen now rather than at the first progress step.
     QCoreApplication::processEvents();
-    FLastPump = std::chrono::steady_clock::now();
+    FPacer.Pumped();
 }
 
 void TfrmMain::ProgressPosition(std::uint64_t position) {
     if (FWait) FWait->SetPosition(position);
-    FCheckClock = true;
+    FPacer.CheckSoon();
 }
 
 void TfrmMain::ProgressClose() {
@@ -560,4 +347,11 @@ void TfrmMain::ProgressClose() {
         FWait->close();
         FWait.reset();
     }
+}
+
+void TfrmMain::mnuAboutClick() {
+    FHooks.ShowMessage(QMessageBox::Information, QStringLiteral("About Parcelwright"),
+                       QStringLiteral("Parcelwright version " PW_VERSION "\n\n"
+                                      "Recovers e-mail messages, deleted ones above all, from the "
+                                      "raw bytes of a drive or a disk image."));
 }

@@ -5,16 +5,13 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <QCollator>
 #include <QMainWindow>
 #include <QMessageBox>
 
 #include "FoundEmailsModel.h"
-#include "GetDrives.h"
-#include "Globals.h"
-#include "ScanHost.h"
+#include "MainWindowCore.h"
 
 class QAction;
 class QComboBox;
@@ -28,11 +25,11 @@ class QTextEdit;
 class QToolButton;
 class TfrmWait;
 
-// The program's one main window: the drive box, the scan command, the results list with its
-// keyword filter, sort and ticks, the preview and the export. It is also the scan's host: the
+// The program's one main window on Qt: the controls, their layout and their events, each
+// handed to the window core, which holds what the commands do. It is also the scan's host: the
 // scan runs inside the Scan command on this thread and keeps the windows painted through
 // KeepAlive.
-class TfrmMain : public QMainWindow, public ScanHost {
+class TfrmMain : public QMainWindow, public TMainWindowView {
     Q_OBJECT
   public:
     // How the window talks to the world outside it. Each has a working default; tests replace
@@ -50,53 +47,40 @@ class TfrmMain : public QMainWindow, public ScanHost {
         std::function<bool(const QUrl&)> OpenUrl;
         // The drives to offer; may throw PwError.
         std::function<TDriveArray()> ListDrives;
+        // The clock that paces the pumping of events during a scan.
+        TKeepAlivePacer::TClock Clock;
     };
 
     explicit TfrmMain(THooks Hooks = {});
     ~TfrmMain() override;
 
-    // ScanHost: events are pumped at most every PumpInterval, so that a scan runs as fast here
-    // as without a window; the clock is read only every few hundred calls or at a progress step.
-    void KeepAlive(std::uint64_t count = 1) override;
+    // ScanHost: events are pumped at most every 30 ms (TKeepAlivePacer).
+    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;
 
-    // Handlers and operations of the window.
-    void FormCreate();
+    // Handlers of the window, each handing its work to the core.
+    void FormCreate() { FCore.ListDrives(); }
     void sbScanClick();
-    void runScan(const std::string& DrivePath);
-    void populateList();
-    void addEmailItem(const TEmail& Email, int Position);
+    void runScan(const std::string& DrivePath) { FCore.runScan(DrivePath); }
     void btnApplyFilterClick();
-    void btnClearFilterClick();
-    void sbSelectAllClick();
-    void sbDeselectAllClick();
-    void lvFoundEmailsColumnClick(int Column);
-    int compareItems(const TResultRow& Row1, const TResultRow& Row2, int Column) const;
+    void btnClearFilterClick() {
+        FCore.ClearFilter();
+        SyncFilterControls();
+    }
+    void sbSelectAllClick() { FCore.SetAllTicked(true); }
+    void sbDeselectAllClick() { FCore.SetAllTicked(false); }
+    void lvFoundEmailsColumnClick(TResultColumn Column) { FCore.SortBy(Column); }
     void lvFoundEmailsClick();
-    void sbSaveEmailClick();
-    void mnuHelpClick();
+    void sbSaveEmailClick() { FCore.ExportTicked(); }
+    void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
-    void mnuOpenImageClick();
+    void mnuOpenImageClick() { FCore.OpenImage(); }
 
-    // The manual page shipped with the program, or an empty string when none is found.
-    static QString ManualPath();
-
-    // The text the toolkit shows for an error that ends a command: its message, with a full stop
-    // added when the message's last character sorts after the full stop.
-    static QString ErrorText(const QString& Message);
-
+    TMainWindowCore& Core() { return FCore; }
     TFoundEmailsModel* Model() const { return FModel; }
     TfrmWait* WaitWindow() const { return FWait.get(); }
-    bool Scanning() const { return FScanning; }
-
-    // State of the window, kept between scans.
-    TEmailArray emails;
-    TDriveArray drives; // parallel to cbDrives: item i stands for element i
-    bool filterActive = false;
-    int sortColumn = 0;
-    bool sortAscending = false;
 
     // Controls.
     QToolButton* sbScan;
@@ -127,25 +111,31 @@ class TfrmMain : public QMainWindow, public ScanHost {
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   private:
+    // TMainWindowView
+    void ShowMessage(TMessageKind Kind, const std::string& Title,
+                     const std::string& Text) override;
+    std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                             bool AllowNewFolder) override;
+    std::string ChooseImage() override;
+    bool OpenDocument(const std::string& Path) override;
+    std::string ProgramFolder() override;
+    void SetBusy(bool Busy) override { setEnabled(!Busy); }
+    void RowsChanging(TRowsChange Change) override { FModel->RowsChanging(Change); }
+    void RowsChanged(TRowsChange Change) override;
+    void TicksChanged(std::size_t First, std::size_t Last) override {
+        FModel->TicksChanged(First, Last);
+    }
+    void DrivesChanged(int Selected) override;
+
     void BuildControls();
-    void ShowError(const QString& Message);
-    void ShowApplicationError(const std::exception& Error);
-    void Guarded(const std::function<void()>& Command);
-    void AddDriveItem(const std::string& Path);
+    void SyncFilterControls();
 
     THooks FHooks;
+    // Text columns sort by the user's locale, ignoring case.
+    QCollator FCollator;
+    TMainWindowCore FCore;
+    TKeepAlivePacer FPacer;
     TFoundEmailsModel* FModel;
     QIcon FDriveIcon;
-
-    // Keys of the column being sorted, per item number, prepared once per sort so that the
-    // comparisons of a sort cost a byte comparison each.
-    QCollator FCollator;
-    std::vector<QCollatorSortKey> FSortKeys;
-    std::vector<int> FSortKeyOf;
-
     std::unique_ptr<TfrmWait> FWait;
-    bool FScanning = false;
-    bool FCheckClock = true;
-    unsigned FCallsSinceCheck = 0;
-    std::chrono::steady_clock::time_point FLastPump{};
 };

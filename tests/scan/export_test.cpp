@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <sstream>
 
 #include "Export.h"
@@ -94,6 +96,102 @@ TEST(Export, EveryFailingFileIsReportedAndNoPartialFileIsLeft) {
     EXPECT_FALSE(bad.Ok());
     EXPECT_EQ(bad.Failures.size(), 1u);
     EXPECT_FALSE(fs::exists(dir.Path / "RecoveredEmail9.eml"));
+}
+
+// The real file system, with switches that make it refuse as a read-only or a full disk would:
+// a full one takes what fits of a write, then fails; removing a file gives its room back.
+class TFaultyOutput : public TExportOutput {
+  public:
+    std::string RefuseWrites;
+    std::string RefuseRenames;
+    std::size_t Capacity = std::numeric_limits<std::size_t>::max();
+
+    std::string Write(const fs::path& Path, std::string_view Bytes) override {
+        if (!RefuseWrites.empty()) return RefuseWrites;
+        FSizes.erase(Path);
+        const std::size_t room = Capacity - std::min(Capacity, Used());
+        const bool fits = Bytes.size() <= room;
+        FSizes[Path] = fits ? Bytes.size() : room;
+        const std::string reason = TExportOutput::Write(Path, Bytes.substr(0, FSizes[Path]));
+        return fits ? reason : "No space left on device";
+    }
+    void Remove(const fs::path& Path) override {
+        FSizes.erase(Path);
+        TExportOutput::Remove(Path);
+    }
+    std::string Rename(const fs::path& From, const fs::path& To) override {
+        if (!RefuseRenames.empty()) return RefuseRenames;
+        FSizes[To] = FSizes[From];
+        FSizes.erase(From);
+        return TExportOutput::Rename(From, To);
+    }
+
+  private:
+    std::size_t Used() const {
+        std::size_t used = 0;
+        for (const auto& [path, size] : FSizes)
+            used += size;
+        return used;
+    }
+    std::map<fs::path, std::size_t> FSizes;
+};
+
+TEmailArray SizedMessages(std::size_t MiddleSize) {
+    TEmailArray emails(3);
+    emails[0].FullText = MessageOfLength(20000, "zero");
+    emails[1].FullText = MessageOfLength(MiddleSize, "one");
+    emails[2].FullText = MessageOfLength(1000, "two");
+    return emails;
+}
+
+const std::vector<TExportRow> kThreeRows = {{0, 0}, {1, 1}, {2, 2}};
+
+TEST(ExportFaults, ReadOnlyFolderIsRefusedBeforeAnyFileIsWritten) {
+    TTempDir dir;
+    TFaultyOutput readOnly;
+    readOnly.RefuseWrites = "Read-only file system";
+    const TExportReport report =
+        ExportRows(dir.Path.string(), SizedMessages(500), kThreeRows, readOnly);
+    EXPECT_FALSE(report.Ok());
+    EXPECT_EQ(report.FolderError, "Read-only file system");
+    EXPECT_EQ(report.Written, 0u);
+    EXPECT_TRUE(FileNames(dir.Path).empty());
+    EXPECT_EQ(ProbeExportFolder(dir.Path.string(), readOnly), "Read-only file system");
+}
+
+TEST(ExportFaults, FullDiskNamesTheFileAndKeepsWhatWasThere) {
+    TTempDir dir;
+    // An earlier export's file of the same name must survive a failed replacement whole.
+    { std::ofstream(dir.Path / "RecoveredEmail1.eml", std::ios::binary) << "earlier export"; }
+    TFaultyOutput full;
+    full.Capacity = 128 * 1024;
+    const TEmailArray emails = SizedMessages(400000);
+    const TExportReport report = ExportRows(dir.Path.string(), emails, kThreeRows, full);
+    EXPECT_FALSE(report.Ok());
+    EXPECT_TRUE(report.FolderError.empty());
+    ASSERT_EQ(report.Failures.size(), 1u);
+    EXPECT_EQ(report.Failures[0].File, (dir.Path / "RecoveredEmail1.eml").string());
+    EXPECT_EQ(report.Failures[0].Reason, "No space left on device");
+    EXPECT_EQ(report.Written, 2u);
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail0.eml"), emails[0].FullText);
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail1.eml"), "earlier export");
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail2.eml"), emails[2].FullText);
+    EXPECT_EQ(FileNames(dir.Path),
+              (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml",
+                                        "RecoveredEmail2.eml"}));
+}
+
+TEST(ExportFaults, RefusedRenameKeepsTheOldFileAndLeavesNoTemporary) {
+    TTempDir dir;
+    { std::ofstream(dir.Path / "RecoveredEmail0.eml", std::ios::binary) << "earlier export"; }
+    TFaultyOutput output;
+    output.RefuseRenames = "Permission denied";
+    const TExportReport report = ExportRows(dir.Path.string(), SizedMessages(500), {{0, 1}}, output);
+    ASSERT_EQ(report.Failures.size(), 1u);
+    EXPECT_EQ(report.Failures[0].Reason, "Permission denied");
+    EXPECT_EQ(report.Written, 0u);
+    EXPECT_EQ(FileNames(dir.Path), std::vector<std::string>{"RecoveredEmail0.eml"});
+    EXPECT_EQ(ReadAll(dir.Path / "RecoveredEmail0.eml"), "earlier export");
 }
 
 } // namespace

@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
                       w.lvFoundEmails->visualRect(row).center());
     for (const int tick : {1, 4})
         if (tick < rows)
-            w.Model()->setData(w.Model()->index(tick, 0), Qt::Checked, Qt::CheckStateRole);
+            w.Core().SetTicked(std::size_t(tick), true);
     w.lvFoundEmails->scrollToTop();
     Shoot("main.png", w.frameGeometry());
 
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
 
     w.txtFilter->setText("invoice");
     w.btnApplyFilterClick();
-    w.lvFoundEmailsColumnClick(4);
+    w.lvFoundEmailsColumnClick(TResultColumn::Subject);
     Shoot("filtered.png", w.frameGeometry());
 
     std::filesystem::remove(image);

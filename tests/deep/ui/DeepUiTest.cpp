@@ -52,7 +52,7 @@ class DeepUiTest : public ::testing::Test {
 
     std::vector<std::string> Found() const {
         std::vector<std::string> Texts;
-        for (const TEmail& Email : Window->emails)
+        for (const TEmail& Email : Window->Core().Emails())
             Texts.push_back(Email.FullText);
         return Texts;
     }
@@ -106,7 +106,7 @@ TEST_F(DeepUiTest, AnEwfImageOpensAsADiskImage) {
     Chosen = QString::fromStdString((Dir / "mail.E01").string());
     w.mnuOpenImage->trigger();
     ASSERT_TRUE(Boxes.empty()) << Boxes[0].toStdString();
-    ASSERT_EQ(w.drives, std::vector<std::string>{(Dir / "mail.E01").string()});
+    ASSERT_EQ(w.Core().Drives(), std::vector<std::string>{(Dir / "mail.E01").string()});
     w.mnuDeepScan->trigger();
     QTest::mouseClick(w.sbScan, Qt::LeftButton);
     EXPECT_TRUE(Found() == Corpus.Messages);

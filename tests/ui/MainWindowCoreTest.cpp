@@ -1,0 +1,552 @@
+// The main window's commands without a window: a recording view stands in for the toolkit, and
+// the scans read images built here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "Error.h"
+#include "MainWindowCore.h"
+#include "UiTestImages.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TBox {
+    TMessageKind Kind;
+    std::string Title;
+    std::string Text;
+};
+
+class TRecordingView : public TMainWindowView {
+  public:
+    void ShowMessage(TMessageKind Kind, const std::string& Title,
+                     const std::string& Text) override {
+        Boxes.push_back({Kind, Title, Text});
+    }
+    std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                             bool AllowNewFolder) override {
+        Prompts.push_back(Prompt);
+        EXPECT_EQ(Initial, "");
+        EXPECT_TRUE(AllowNewFolder);
+        return Folder;
+    }
+    std::string ChooseImage() override { return Image; }
+    bool OpenDocument(const std::string& Path) override {
+        Opened.push_back(Path);
+        return CanOpen;
+    }
+    std::string ProgramFolder() override { return Program; }
+    void SetBusy(bool Busy) override { BusyCalls.push_back(Busy); }
+    void DrivesChanged(int Selected) override { Selected_ = Selected; }
+    void RowsChanging(TRowsChange) override { ++Changing; }
+    void RowsChanged(TRowsChange) override { ++Changed; }
+    void ProgressOpen(std::uint64_t) override { ++Opens; }
+    void ProgressClose() override { ++Closes; }
+
+    std::vector<TBox> Boxes;
+    std::vector<std::string> Prompts, Opened;
+    std::vector<bool> BusyCalls;
+    std::string Folder, Image, Program;
+    bool CanOpen = true;
+    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0;
+};
+
+class CoreTest : public ::testing::Test {
+  protected:
+    CoreTest() : Dir("pw-core-") {
+        Stored = Catalogue();
+        Image = MakeImage(Dir.Path / "twelve.img", Stored).string();
+        Drives = {Image};
+    }
+
+    TMainWindowCore& Open() {
+        Core = std::make_unique<TMainWindowCore>(View, [this] {
+            if (ListingFails) throw PwError("Drive listing failed");
+            return Drives;
+        });
+        Core->ListDrives();
+        return *Core;
+    }
+    TMainWindowCore& Scanned() {
+        Open().Scan(0);
+        return *Core;
+    }
+    std::vector<std::size_t> Items() const {
+        std::vector<std::size_t> items;
+        for (const TResultRow& row : Core->Rows())
+            items.push_back(row.Item);
+        return items;
+    }
+    std::vector<std::string> Column(TResultColumn C) const {
+        std::vector<std::string> texts;
+        for (std::size_t r = 0; r < Core->Rows().size(); ++r)
+            texts.push_back(Core->CellText(r, C).substr(1)); // the stored value has its space
+        return texts;
+    }
+    int Ticked() const {
+        return int(std::count_if(Core->Rows().begin(), Core->Rows().end(),
+                                 [](const TResultRow& R) { return R.Checked; }));
+    }
+    static std::vector<std::string> FilesIn(const fs::path& Folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string Read(const fs::path& Path) {
+        std::ifstream in(Path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    TTestFolder Dir;
+    std::vector<TStored> Stored;
+    std::string Image;
+    TDriveArray Drives;
+    bool ListingFails = false;
+    TRecordingView View;
+    std::unique_ptr<TMainWindowCore> Core;
+};
+
+const std::vector<std::size_t> All12 = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+TEST_F(CoreTest, FirstDriveIsPreselectedAndScanTakesTheDriveByIndex) {
+    const fs::path other = MakeImage(Dir.Path / "one.img", {Stored[0]});
+    Drives = {Image, other.string()};
+    TMainWindowCore& core = Open();
+    EXPECT_EQ(core.Drives(), Drives);
+    EXPECT_EQ(View.Selected_, 0);
+
+    core.Scan(0);
+    ASSERT_EQ(core.Emails().size(), 12u);
+    EXPECT_EQ(Items(), All12);
+    EXPECT_EQ(core.CellText(3, TResultColumn::ItemNum), "3");
+    EXPECT_EQ(core.CellText(3, TResultColumn::Date), " Mon, 13 Jan 2022 10:00:00 +0000");
+    EXPECT_EQ(core.CellText(3, TResultColumn::Subject), " banana");
+    EXPECT_EQ(View.BusyCalls, std::vector<bool>({true, false}));
+    EXPECT_FALSE(core.Scanning());
+    EXPECT_EQ(View.Opens, View.Closes);
+    EXPECT_EQ(View.Changing, View.Changed);
+    EXPECT_TRUE(View.Boxes.empty());
+
+    // The second drive, by its index; its scan replaces the list and the ticks.
+    core.SetAllTicked(true);
+    core.Scan(1);
+    EXPECT_EQ(core.Emails().size(), 1u);
+    EXPECT_EQ(Items(), std::vector<std::size_t>({0}));
+    EXPECT_EQ(Ticked(), 0);
+    // An index with no drive behind it does nothing.
+    for (const int index : {-1, 2}) {
+        core.Scan(index);
+        EXPECT_EQ(core.Emails().size(), 1u);
+    }
+}
+
+TEST_F(CoreTest, NoDriveOrAFailedListingLeavesNothingToScan) {
+    Drives.clear();
+    Open().Scan(0);
+    EXPECT_EQ(View.Selected_, -1);
+    EXPECT_TRUE(Core->Emails().empty());
+    EXPECT_TRUE(View.Boxes.empty());
+    EXPECT_TRUE(View.BusyCalls.empty());
+
+    ListingFails = true;
+    TMainWindowCore& core = Open();
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_EQ(View.Boxes[0].Title, "Parcelwright");
+    EXPECT_EQ(View.Boxes[0].Text, "Drive listing failed.");
+    EXPECT_TRUE(core.Drives().empty());
+    EXPECT_EQ(View.Selected_, -1);
+    core.Scan(0);
+    EXPECT_TRUE(core.Emails().empty());
+}
+
+TEST(CoreErrorText, GainsFullStopOnlyAfterLettersAndDigits) {
+    EXPECT_EQ(TMainWindowCore::ErrorText("Sector size is 0"), "Sector size is 0.");
+    EXPECT_EQ(TMainWindowCore::ErrorText("Done."), "Done.");
+    EXPECT_EQ(TMainWindowCore::ErrorText("Really!"), "Really!");
+    EXPECT_EQ(TMainWindowCore::ErrorText(""), "");
+}
+
+TEST_F(CoreTest, FailingScanRestoresWindowsAndKeepsEarlierResults) {
+    const fs::path empty = Dir.Path / "empty.img";
+    std::ofstream(empty).close();
+    Drives = {Image, empty.string(), (Dir.Path / "missing.img").string()};
+    TMainWindowCore& core = Open();
+    core.Scan(0);
+    ASSERT_EQ(core.Rows().size(), 12u);
+
+    for (const int bad : {1, 2}) {
+        SCOPED_TRACE(bad);
+        View.Boxes.clear();
+        View.BusyCalls.clear();
+        core.Guarded([&] { core.Scan(bad); });
+        EXPECT_EQ(View.BusyCalls, std::vector<bool>({true, false}));
+        EXPECT_FALSE(core.Scanning());
+        EXPECT_GE(View.Closes, View.Opens);
+        ASSERT_EQ(View.Boxes.size(), 1u);
+        EXPECT_EQ(View.Boxes[0].Title, "Parcelwright");
+        EXPECT_FALSE(View.Boxes[0].Text.empty());
+        EXPECT_EQ(core.Emails().size(), 12u);
+        EXPECT_EQ(core.Rows().size(), 12u);
+    }
+    // Errors of other kinds are shown too; and the window still works.
+    View.Boxes.clear();
+    core.Guarded([] { throw std::runtime_error("disk gone"); });
+    core.Guarded([] { throw 42; });
+    ASSERT_EQ(View.Boxes.size(), 2u);
+    EXPECT_EQ(View.Boxes[0].Text, "disk gone.");
+    EXPECT_EQ(View.Boxes[1].Text, "Unexpected error.");
+    core.Scan(0);
+    EXPECT_EQ(core.Rows().size(), 12u);
+}
+
+TEST_F(CoreTest, FilterNarrowsRowsWithGapsAndClearBringsThemBack) {
+    TMainWindowCore& core = Scanned();
+
+    // An empty keyword changes nothing.
+    core.ApplyFilter("");
+    EXPECT_FALSE(core.FilterActive());
+    EXPECT_EQ(core.Rows().size(), 12u);
+
+    core.SetTicked(0, true);
+    core.ApplyFilter("invoice");
+    EXPECT_TRUE(core.FilterActive());
+    EXPECT_EQ(Items(), std::vector<std::size_t>({1, 4, 7, 10}));
+    EXPECT_EQ(core.CellText(1, TResultColumn::ItemNum), "4");
+    EXPECT_EQ(Ticked(), 0);
+
+    // A new scan keeps the filter and drops the ticks.
+    core.SetTicked(2, true);
+    core.Scan(0);
+    EXPECT_EQ(Items(), std::vector<std::size_t>({1, 4, 7, 10}));
+    EXPECT_EQ(Ticked(), 0);
+
+    core.SetAllTicked(true);
+    core.ClearFilter();
+    EXPECT_FALSE(core.FilterActive());
+    EXPECT_EQ(Items(), All12);
+    EXPECT_EQ(Ticked(), 0);
+
+    // A keyword no body holds; spaces are part of the keyword.
+    core.ApplyFilter("absent");
+    EXPECT_TRUE(core.Rows().empty());
+    core.ClearFilter();
+    core.ApplyFilter("number 1");
+    EXPECT_EQ(Items(), std::vector<std::size_t>({1, 10, 11}));
+}
+
+TEST_F(CoreTest, TicksTouchShownRowsOnly) {
+    TMainWindowCore& core = Open();
+    core.SetAllTicked(true); // an empty list: nothing to do
+    core.SetTicked(0, true);
+    EXPECT_TRUE(core.Rows().empty());
+
+    core.Scan(0);
+    core.ApplyFilter("INVOICE");
+    core.SetAllTicked(true);
+    EXPECT_EQ(Ticked(), 4);
+    core.SetTicked(2, false);
+    EXPECT_FALSE(core.Rows()[2].Checked);
+    EXPECT_EQ(Ticked(), 3);
+    core.SetTicked(99, true); // no such row
+    core.SetAllTicked(false);
+    EXPECT_EQ(Ticked(), 0);
+    EXPECT_EQ(core.Rows().size(), 4u);
+}
+
+TEST_F(CoreTest, SortDirectionFollowsTheColumnClicks) {
+    TMainWindowCore& core = Scanned();
+    // The first click on the column already recorded (Item Num) sorts ascending.
+    EXPECT_EQ(core.SortColumn(), TResultColumn::ItemNum);
+    EXPECT_FALSE(core.SortAscending());
+    core.SortBy(TResultColumn::ItemNum);
+    EXPECT_TRUE(core.SortAscending());
+    EXPECT_EQ(Items(), All12);
+
+    // A new column keeps the direction; ignoring case.
+    core.SortBy(TResultColumn::Subject);
+    EXPECT_EQ(core.SortColumn(), TResultColumn::Subject);
+    EXPECT_TRUE(core.SortAscending());
+    EXPECT_EQ(Column(TResultColumn::Subject),
+              std::vector<std::string>({"Apple", "banana", "Cherry", "date", "fig", "grape",
+                                        "kiwi", "Lemon", "Mango", "melon", "orange", "pear"}));
+    // The same column again reverses; ticks go with their rows.
+    core.SetTicked(0, true); // Apple, item 1
+    core.SortBy(TResultColumn::Subject);
+    EXPECT_FALSE(core.SortAscending());
+    EXPECT_EQ(Column(TResultColumn::Subject).front(), "pear");
+    EXPECT_TRUE(core.Rows().back().Checked);
+    EXPECT_EQ(core.Rows().back().Item, 1u);
+
+    core.SortBy(TResultColumn::Date);
+    EXPECT_FALSE(core.SortAscending());
+    EXPECT_EQ(core.Rows().front().Item, 11u);
+    // Item Num sorts by number (9 before 10 and 11).
+    core.SortBy(TResultColumn::ItemNum);
+    EXPECT_EQ(Items(), std::vector<std::size_t>({11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}));
+    core.SortBy(TResultColumn::ItemNum);
+    EXPECT_EQ(Items(), All12);
+    core.SortBy(TResultColumn::Date); // a new column, ascending kept
+    EXPECT_EQ(core.Rows().front().Item, 0u);
+    core.SortBy(TResultColumn::Date);
+
+    // A refill brings found order back but keeps the sort state.
+    core.Scan(0);
+    EXPECT_EQ(Items(), All12);
+    EXPECT_EQ(core.SortColumn(), TResultColumn::Date);
+    EXPECT_FALSE(core.SortAscending());
+}
+
+TEST_F(CoreTest, SortUsesTheViewsCollationOncePerSort) {
+    int prepared = 0;
+    // Longest text first: an order no byte comparison gives.
+    Core = std::make_unique<TMainWindowCore>(
+        View, [this] { return Drives; },
+        [&prepared](const std::vector<std::string_view>& Texts) -> TTextOrder {
+            ++prepared;
+            return [&Texts](std::size_t A, std::size_t B) {
+                return int(Texts[B].size()) - int(Texts[A].size());
+            };
+        });
+    Core->ListDrives();
+    Core->Scan(0);
+    Core->SortBy(TResultColumn::Subject); // descending on a first click
+    EXPECT_EQ(prepared, 1);
+    EXPECT_EQ(Column(TResultColumn::Subject).front(), "fig");
+    EXPECT_EQ(Column(TResultColumn::Subject).back().size(), 6u);
+    Core->SortBy(TResultColumn::ItemNum); // by number, no texts
+    EXPECT_EQ(prepared, 1);
+}
+
+TEST_F(CoreTest, PreviewIsTheBodyOfTheMessageNamedInItemNum) {
+    TMainWindowCore& core = Scanned();
+    core.ApplyFilter("invoice");
+    core.SortBy(TResultColumn::Subject);
+    ASSERT_EQ(core.Rows().size(), 4u);
+    for (std::size_t r = 0; r < 4; ++r) {
+        const std::string* body = core.PreviewOf(r);
+        ASSERT_NE(body, nullptr);
+        EXPECT_EQ(*body, "\r\n" + Stored[core.Rows()[r].Item].Body) << r;
+    }
+    EXPECT_EQ(core.PreviewOf(4), nullptr);
+}
+
+TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
+    TMainWindowCore& core = Scanned();
+    const fs::path out = Dir.Path / "out";
+    fs::create_directories(out);
+    View.Folder = out.string();
+
+    core.ApplyFilter("invoice");
+    core.SortBy(TResultColumn::ItemNum); // ascending on the first click
+    core.SortBy(TResultColumn::ItemNum);
+    ASSERT_EQ(Items(), std::vector<std::size_t>({10, 7, 4, 1}));
+    core.SetTicked(1, true);
+    core.SetTicked(3, true);
+    core.ExportTicked();
+    EXPECT_EQ(View.Prompts, std::vector<std::string>({"Select Where To Save Recovered Emails"}));
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Information);
+    EXPECT_EQ(View.Boxes[0].Title, "Information");
+    EXPECT_EQ(View.Boxes[0].Text, "Emails Succesfully Exported To Folder");
+    EXPECT_EQ(FilesIn(out),
+              std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
+    EXPECT_EQ(Read(out / "RecoveredEmail1.eml"), core.Emails()[7].FullText);
+    EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
+    // The export changes nothing in the window.
+    EXPECT_TRUE(core.Rows()[1].Checked);
+    EXPECT_TRUE(core.FilterActive());
+
+    // Nothing ticked: nothing written, and still the information box. Cancelled: no box.
+    fs::remove_all(out);
+    fs::create_directories(out);
+    core.SetAllTicked(false);
+    View.Boxes.clear();
+    core.ExportTicked();
+    EXPECT_TRUE(FilesIn(out).empty());
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Title, "Information");
+    View.Folder.clear();
+    View.Boxes.clear();
+    core.ExportTicked();
+    EXPECT_TRUE(View.Boxes.empty());
+}
+
+TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
+    TMainWindowCore& core = Scanned();
+    core.SetAllTicked(true);
+    // A folder "under" a regular file cannot take files, not even for root.
+    const fs::path file = Dir.Path / "plain-file";
+    std::ofstream(file) << "x";
+    for (const fs::path& folder : {file / "sub", fs::path("/proc/self/parcelwright-out")}) {
+        View.Boxes.clear();
+        View.Folder = folder.string();
+        core.ExportTicked();
+        ASSERT_EQ(View.Boxes.size(), 1u);
+        EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+        EXPECT_EQ(View.Boxes[0].Title, "Error");
+        EXPECT_EQ(View.Boxes[0].Text,
+                  "Cannot Write To Output Folder ,Please Select A Writeable Folder");
+    }
+    EXPECT_EQ(FilesIn(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
+
+    // A user's own check.DAT is never touched by the probe.
+    const fs::path out = Dir.Path / "out";
+    fs::create_directories(out);
+    std::ofstream(out / "check.DAT") << "keep me";
+    View.Folder = out.string();
+    core.ExportTicked();
+    EXPECT_EQ(Read(out / "check.DAT"), "keep me");
+    EXPECT_EQ(FilesIn(out).size(), 13u);
+}
+
+TEST_F(CoreTest, ExportFailureIsReportedNeverClaimedAsSuccess) {
+    TMainWindowCore& core = Scanned();
+    const fs::path out = Dir.Path / "out";
+    fs::create_directories(out / "RecoveredEmail2.eml" / "occupied");
+    View.Folder = out.string();
+    core.SetAllTicked(true);
+    core.ExportTicked();
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Title, "Error");
+    EXPECT_NE(View.Boxes[0].Text.find("1 of 12"), std::string::npos) << View.Boxes[0].Text;
+    EXPECT_NE(View.Boxes[0].Text.find("RecoveredEmail2.eml"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(out / "RecoveredEmail11.eml"));
+}
+
+TEST_F(CoreTest, OpenDiskImageAddsAndSelectsItOnce) {
+    Drives = {(Dir.Path / "none.img").string()};
+    TMainWindowCore& core = Open();
+    View.Image = Image;
+    core.OpenImage();
+    EXPECT_EQ(core.Drives(), TDriveArray({Drives[0], Image}));
+    EXPECT_EQ(View.Selected_, 1);
+    View.Selected_ = 0;
+    core.OpenImage();
+    EXPECT_EQ(core.Drives().size(), 2u);
+    EXPECT_EQ(View.Selected_, 1);
+    core.Scan(1);
+    EXPECT_EQ(core.Rows().size(), 12u);
+    // Cancelled: nothing changes.
+    View.Image.clear();
+    View.Selected_ = -2;
+    core.OpenImage();
+    EXPECT_EQ(core.Drives().size(), 2u);
+    EXPECT_EQ(View.Selected_, -2);
+    EXPECT_TRUE(View.Boxes.empty());
+
+    // A relative path is taken from the working folder, and named in full.
+    const fs::path before = fs::current_path();
+    fs::current_path(Dir.Path);
+    View.Image = "./twelve.img";
+    core.OpenImage();
+    fs::current_path(before);
+    EXPECT_EQ(core.Drives().size(), 2u);
+    EXPECT_EQ(View.Selected_, 1);
+}
+
+TEST_F(CoreTest, OpenDiskImageRefusesBadInputWithOneErrorAndLosesNothing) {
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Rows().size(), 12u);
+    const fs::path empty = Dir.Path / "empty.img", shortFile = Dir.Path / "short.img",
+                   fifo = Dir.Path / "pipe";
+    std::ofstream(empty, std::ios::binary).flush();
+    std::ofstream(shortFile, std::ios::binary) << std::string(511, 'x');
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(Dir.Path / "loop-b", Dir.Path / "loop-a");
+    fs::create_symlink(Dir.Path / "loop-a", Dir.Path / "loop-b");
+    // A missing path, a folder, an empty file, less than one sector, a pipe (must not wait for a
+    // writer), a device that is not a drive, a path that cannot be opened.
+    for (const fs::path& bad : {Dir.Path / "missing.img", Dir.Path, empty, shortFile, fifo,
+                                fs::path("/dev/zero"), Dir.Path / "loop-a"}) {
+        SCOPED_TRACE(bad.string());
+        View.Boxes.clear();
+        View.Image = bad.string();
+        core.OpenImage();
+        ASSERT_EQ(View.Boxes.size(), 1u);
+        EXPECT_EQ(View.Boxes[0].Title, "Error");
+        EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+        EXPECT_NE(View.Boxes[0].Text.find(fs::absolute(bad).lexically_normal().string()),
+                  std::string::npos)
+            << View.Boxes[0].Text;
+        EXPECT_EQ(core.Drives(), Drives);
+        EXPECT_EQ(core.Rows().size(), 12u); // the earlier results stay
+    }
+    core.Scan(0);
+    EXPECT_EQ(core.Rows().size(), 12u);
+}
+
+TEST_F(CoreTest, HelpOpensTheShippedManualOrSaysWhyNot) {
+    TMainWindowCore& core = Open();
+    // Beside the program, or in the source tree's docs/ one folder up.
+    fs::create_directories(Dir.Path / "bin");
+    fs::create_directories(Dir.Path / "docs");
+    std::ofstream(Dir.Path / "docs" / "manual.html") << "<html></html>";
+    View.Program = (Dir.Path / "bin").string();
+    core.OpenHelp();
+    ASSERT_EQ(View.Opened.size(), 1u);
+    EXPECT_EQ(fs::path(View.Opened[0]), fs::canonical(Dir.Path / "docs" / "manual.html"));
+    EXPECT_TRUE(View.Boxes.empty());
+
+    View.CanOpen = false;
+    core.OpenHelp();
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Title, "Parcelwright");
+    EXPECT_NE(View.Boxes[0].Text.find("manual.html"), std::string::npos);
+
+    fs::remove(Dir.Path / "docs" / "manual.html");
+    core.OpenHelp();
+    ASSERT_EQ(View.Boxes.size(), 2u);
+    EXPECT_EQ(View.Boxes[1].Text, "The help page manual.html was not found next to the program.");
+    EXPECT_EQ(View.Opened.size(), 2u);
+}
+
+TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
+    using namespace std::chrono;
+    steady_clock::time_point now{};
+    int pumps = 0, reads = 0;
+    TKeepAlivePacer pacer([&] { ++pumps; }, [&] {
+        ++reads;
+        return now;
+    });
+    now += hours(1);
+    pacer.KeepAlive(1); // the first call checks the clock and pumps
+    EXPECT_EQ(pumps, 1);
+
+    // A million calls within one interval: no pump, and the clock read once per 256 calls.
+    for (int i = 0; i < 1'000'000; ++i)
+        pacer.KeepAlive(1);
+    EXPECT_EQ(pumps, 1);
+    EXPECT_LE(reads, 1 + 1'000'000 / 256 + 1);
+    // Time passes: the next clock check pumps, once.
+    now += milliseconds(30);
+    for (int i = 0; i < 256; ++i)
+        pacer.KeepAlive(1);
+    EXPECT_EQ(pumps, 2);
+    // Large counts (a text run measured at once) and progress steps check the clock at once.
+    now += milliseconds(31);
+    pacer.KeepAlive(100000);
+    EXPECT_EQ(pumps, 3);
+    now += milliseconds(31);
+    pacer.CheckSoon();
+    pacer.KeepAlive(1);
+    EXPECT_EQ(pumps, 4);
+    // A pump made elsewhere starts the interval again.
+    now += milliseconds(31);
+    pacer.Pumped();
+    pacer.CheckSoon();
+    pacer.KeepAlive(1);
+    EXPECT_EQ(pumps, 4);
+}
+
+} // namespace

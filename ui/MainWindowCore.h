@@ -1,0 +1,186 @@
+#pragma once
+
+// What the main window's commands do, apart from any toolkit: the drive list with added images,
+// the scan into rows, the keyword filter, the sort, the ticks, the preview and the export with
+// its messages. A view (Qt on Linux, Win32 on Windows) builds the controls, wires their events
+// to these operations and renders Rows(); the core reaches the world outside only through the
+// view's interface below.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "GetDrives.h"
+#include "Globals.h"
+#include "ResultView.h"
+#include "ScanHardDisk.h"
+#include "ScanHost.h"
+
+// One row of the results list: the message's position in the found list (its "Item Num", the
+// row's only link to its message) and the row's tick.
+struct TResultRow {
+    std::size_t Item = 0;
+    bool Checked = false;
+};
+
+enum class TMessageKind { Information, Error };
+
+// Refill: every row replaced (scan, filter). Reorder: the same rows, ticks included, in a new
+// order (sort).
+enum class TRowsChange { Refill, Reorder };
+
+// What the core needs of the window around it. It is also the scan's host: keep-alive and the
+// progress window.
+class TMainWindowView : public ScanHost {
+  public:
+    // A modal box with one OK button.
+    virtual void ShowMessage(TMessageKind Kind, const std::string& Title,
+                             const std::string& Text) = 0;
+    // The folder chooser: prompt, initial folder, new folder allowed. Empty when cancelled.
+    virtual std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                                     bool AllowNewFolder) = 0;
+    // The image file chooser of "Open Disk Image…". Empty when cancelled.
+    virtual std::string ChooseImage() = 0;
+    // Shows a document in the desktop's default program; false when nothing could show it.
+    virtual bool OpenDocument(const std::string& Path) = 0;
+    // The folder the program was started from, where its manual is looked for first.
+    virtual std::string ProgramFolder() = 0;
+    // The whole window refuses input while a scan runs.
+    virtual void SetBusy(bool Busy) = 0;
+
+    // Announced around every change of the rows, so a view can keep its own state in step.
+    virtual void RowsChanging(TRowsChange Change) { (void)Change; }
+    virtual void RowsChanged(TRowsChange Change) { (void)Change; }
+    virtual void TicksChanged(std::size_t First, std::size_t Last) { (void)First, (void)Last; }
+    // The drive list was (re)built; Selected is the entry to select, -1 for none.
+    virtual void DrivesChanged(int Selected) { (void)Selected; }
+};
+
+// How the texts of a column are ordered for a sort. Called once per sort with the texts of the
+// rows; answers a comparison of two of them by index into Texts (below, at or above zero). A
+// view collates by its platform's locale and can prepare its keys once per text here rather than
+// once per comparison.
+using TTextOrder = std::function<int(std::size_t, std::size_t)>;
+using TCollation = std::function<TTextOrder(const std::vector<std::string_view>& Texts)>;
+
+// The upper-case table's order (CompareTextNoCase), as the command-line scanner sorts.
+TCollation CollateNoCase();
+
+class TMainWindowCore {
+  public:
+    // ListDrives defaults to the drives the system offers; Collation to CollateNoCase().
+    explicit TMainWindowCore(TMainWindowView& View, std::function<TDriveArray()> ListDrives = {},
+                             TCollation Collation = {});
+
+    // Fills the drive list and selects its first entry. An error of the listing is shown and
+    // leaves the list empty.
+    void ListDrives();
+    // Adds an image chosen by the user, or selects it when it is listed already.
+    void OpenImage();
+
+    // Scans the drive at DriveIndex of Drives(); nothing for an index with no drive behind it.
+    void Scan(int DriveIndex);
+    // One scan of one drive; its list replaces the earlier one only when it ends well. Errors
+    // reach the caller after the windows are put back.
+    void runScan(const std::string& DrivePath);
+    // Takes a scan's list as Emails() and refills the rows.
+    void ShowResults(TEmailArray Found);
+    // Rows from Emails() in found order, through the keyword when the filter is on; unticked.
+    void populateList();
+
+    // An empty keyword changes nothing. The keyword is bytes, taken as typed.
+    void ApplyFilter(const std::string& Keyword);
+    void ClearFilter();
+
+    void SetAllTicked(bool Ticked);
+    void SetTicked(std::size_t Row, bool Ticked);
+
+    // A click on a column header: the same column again reverses the direction, another column
+    // keeps it. Item Num sorts by number, the other columns by the collation, ignoring case;
+    // rows with equal keys keep their order.
+    void SortBy(TResultColumn Column);
+
+    // The body a click on a row shows, or null when the row does not exist.
+    const std::string* PreviewOf(std::size_t Row) const;
+
+    // Writes the ticked rows into a folder the user picks and says how it went.
+    void ExportTicked();
+
+    // Opens the manual shipped with the program, or says why it cannot.
+    void OpenHelp();
+
+    // Runs a command; an error that escapes it is shown, and the program goes on.
+    void Guarded(const std::function<void()>& Command);
+
+    // The text shown for an error that ends a command: its message, with a full stop added when
+    // the message's last character sorts after the full stop.
+    static std::string ErrorText(std::string Message);
+    // The manual page beside the program (or where it is installed), or empty when none is found.
+    static std::string ManualPath(const std::string& ProgramFolder);
+
+    const TEmailArray& Emails() const { return emails; }
+    const TDriveArray& Drives() const { return drives; }
+    const std::vector<TResultRow>& Rows() const { return rows; }
+    // A row's text in a column: Item Num in decimal, the other fields exactly as stored.
+    std::string CellText(std::size_t Row, TResultColumn Column) const;
+
+    bool FilterActive() const { return filterActive; }
+    TResultColumn SortColumn() const { return sortColumn; }
+    bool SortAscending() const { return sortAscending; }
+    bool Scanning() const { return scanning; }
+    // Options ▸ Deep Scan, for this session only.
+    TCarvingRule Rule() const { return rule; }
+    void SetRule(TCarvingRule Rule) { rule = Rule; }
+
+  private:
+    TEmailArray RunScanner(const std::string& DrivePath);
+    // Rows afresh from the list; Found, when given, replaces the list first.
+    void Refill(TEmailArray* Found);
+    void ShowError(const std::string& Text);
+    void ShowApplicationError(const std::string& Message);
+
+    TMainWindowView& FView;
+    std::function<TDriveArray()> FListDrives;
+    TCollation FCollation;
+
+    // State of the window, kept between scans.
+    TEmailArray emails;
+    TDriveArray drives;
+    std::vector<TResultRow> rows;
+    bool filterActive = false;
+    std::string keyword;
+    TResultColumn sortColumn = TResultColumn::ItemNum;
+    bool sortAscending = false;
+    bool scanning = false;
+    TCarvingRule rule = TCarvingRule::Standard;
+};
+
+// Paces a view's event pumping during a scan: the engine calls keep-alive per byte, line and
+// message, so the clock is read only every few hundred calls (or at once after a progress step)
+// and events are pumped at most once per Interval, so that a scan runs as fast with a window as
+// without.
+class TKeepAlivePacer {
+  public:
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    explicit TKeepAlivePacer(std::function<void()> Pump, TClock Clock = {},
+                             std::chrono::milliseconds Interval = std::chrono::milliseconds(30));
+
+    void KeepAlive(std::uint64_t Count);
+    // A progress step: read the clock at the next keep-alive.
+    void CheckSoon() { FCheckClock = true; }
+    // Events were just pumped by other means; the interval starts again.
+    void Pumped();
+
+  private:
+    std::function<void()> FPump;
+    TClock FClock;
+    std::chrono::milliseconds FInterval;
+    bool FCheckClock = true;
+    unsigned FCallsSinceCheck = 0;
+    std::chrono::steady_clock::time_point FLastPump{};
+};
