@@ -1,7 +1,5 @@
 #include "MainWindowCore.h"
 
-#include "BuildInfo.h"
-
 #include <algorithm>
 #include <exception>
 #include <filesystem>
