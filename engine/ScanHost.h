@@ -20,6 +20,13 @@ public:
     virtual void ProgressOpen(std::uint64_t maximum) { (void)maximum; }
     virtual void ProgressPosition(std::uint64_t position) { (void)position; }
     virtual void ProgressClose() {}
+
+    // The byte offset the scan has reached, told far more often than the position (also inside
+    // long text runs), so that a display can move by bytes; hosts keep it cheap.
+    virtual void ProgressBytes(std::uint64_t offset) { (void)offset; }
+
+    // Asked as often as ProgressBytes: true ends the scan there, keeping what was found so far.
+    virtual bool CancelRequested() { return false; }
 };
 
 // A host that does nothing: for callers that need no window and no progress.
