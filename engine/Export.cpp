@@ -63,6 +63,10 @@ std::string WriteWhole(const fs::path& Target, const std::string& Text) {
 
 } // namespace
 
+std::string WriteFileWhole(const std::string& Target, const std::string& Text) {
+    return WriteWhole(fs::path(Target), Text);
+}
+
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
     std::string name = "RecoveredEmail";
     name.append(std::to_string(RowPosition)).append(".eml");

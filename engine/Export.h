@@ -31,6 +31,10 @@ struct TExportReport {
     bool Ok() const { return FolderError.empty() && Failures.empty(); }
 };
 
+// Writes Text to Target through a temporary file in the same folder, renamed into place when
+// complete. Empty on success, otherwise the reason it was not written.
+std::string WriteFileWhole(const std::string& Target, const std::string& Text);
+
 // Folder joined with "RecoveredEmail" + RowPosition + ".eml".
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);
 
