@@ -12,7 +12,8 @@ bool AddressByte(unsigned char c) {
 }
 
 bool Plausible(std::string_view Address) {
-    if (Address.empty() || Address.find('@') == std::string_view::npos) return false;
+    const std::size_t at = Address.find('@');
+    if (at == 0 || at == std::string_view::npos || at + 1 == Address.size()) return false;
     for (char c : Address)
         if (!AddressByte(static_cast<unsigned char>(c))) return false;
     return true;
