@@ -82,7 +82,8 @@ std::string JsonByteString(std::string_view Bytes) {
 
 std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
                        const std::vector<std::size_t>& Rows,
-                       const std::vector<std::string>& Rules) {
+                       const std::vector<std::string>& Rules,
+                       const std::function<std::string(std::size_t)>& MoreFields) {
     std::string out = "[";
     bool first = true;
     for (std::size_t item : Rows) {
@@ -98,6 +99,7 @@ std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_
         out += ", \"subject\": " + JsonByteString(e.Subject);
         out += ", \"body\": " + JsonByteString(e.Body);
         out += ", \"fulltext\": " + JsonByteString(e.FullText);
+        if (MoreFields) out += MoreFields(item);
         out += "}";
     }
     out += first ? "]\n" : "\n]\n";

@@ -3,6 +3,7 @@
 // Text the command-line scanner prints: the results table and the JSON array.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,10 +18,12 @@ std::string JsonByteString(std::string_view Bytes);
 
 // One JSON array with an object per shown row: item, offset, rule, date, from, to, subject, body
 // and fulltext. Offsets[item] is the drive byte offset of the message's first line; Rules[item]
-// names the carving rule that found it ("standard" where Rules has no entry).
+// names the carving rule that found it ("standard" where Rules has no entry). MoreFields, when
+// given, returns further fields for an item, each written as ", \"name\": value".
 std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
                        const std::vector<std::size_t>& Rows,
-                       const std::vector<std::string>& Rules = {});
+                       const std::vector<std::string>& Rules = {},
+                       const std::function<std::string(std::size_t)>& MoreFields = {});
 
 // Field text made safe for a terminal: control bytes become "?", tabs a space, 8-bit bytes their
 // Latin-1 character (C1 controls "?"), so stored bytes can never steer the terminal.

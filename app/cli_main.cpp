@@ -18,12 +18,15 @@
 
 #include "BuildInfo.h"
 #include "CliFormat.h"
+#include "CliMail.h"
 #include "CliProgress.h"
 #include "CliTarget.h"
+#include "Copies.h"
 #include "DiskBuffer.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
+#include "MboxExport.h"
 #include "ResultView.h"
 #include "ScanHardDisk.h"
 #include "SystemLayer.h"
@@ -48,7 +51,18 @@ struct TScanOptions {
     std::string Items;
     bool All = false;
     bool Force = false;
+    std::string Text;
+    bool Unique = false;
+    std::string Mbox;
+    std::string Dfxml;
+    std::string CommandLine;
 };
+
+// The folder a file named by the user would be written to, checked before the scan.
+std::string ProbeFileFolder(const std::string& File) {
+    const std::size_t slash = File.find_last_of('/');
+    return ProbeExportFolder(slash == std::string::npos ? "." : File.substr(0, slash + 1));
+}
 
 void Fail(const std::string& Subject, const std::string& Cause) {
     std::cerr << kProgram << ": " << DisplayName(Subject) << ": " << Cause << "\n";
@@ -134,6 +148,21 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
             return 1;
         }
     }
+    if (!Opt.Text.empty() && !CanDecodeMail()) {
+        std::cerr << kProgram << ": --text: this build does not decode mail; use --keyword\n";
+        return 2;
+    }
+    if (!Opt.Dfxml.empty() && !CanWriteReport()) {
+        std::cerr << kProgram << ": --dfxml: this build does not write reports\n";
+        return 2;
+    }
+    for (const std::string& file : {Opt.Mbox, Opt.Dfxml}) {
+        if (file.empty()) continue;
+        if (const std::string problem = ProbeFileFolder(file); !problem.empty()) {
+            Fail(file, "cannot write to its folder: " + problem);
+            return 1;
+        }
+    }
     if (const std::string problem = TargetProblem(Opt.Target, Opt.SectorSize); !problem.empty()) {
         Fail(Opt.Target, problem);
         return 1;
@@ -145,10 +174,12 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
     std::vector<std::uint64_t> offsets;
     std::vector<std::string> rules;
     std::uint64_t unreadable = 0;
+    std::uint64_t imageSize = 0;
     try {
         auto buffer = std::make_unique<TDiskBuffer>(Opt.Target, kBufferSize, PlatformSystem(),
                                                     Opt.SectorSize);
         progress.SetSectorSize(buffer->SectorSize());
+        imageSize = static_cast<std::uint64_t>(buffer->TotalSectors()) * buffer->SectorSize();
         TScanHardDisk scan(std::move(buffer), progress);
         scan.SetDeepScan(Opt.Deep);
         emails = scan.ScanDrive();
@@ -165,10 +196,15 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
     }
 
     std::vector<std::size_t> rows = FilterItems(emails, Opt.Keyword);
+    if (!Opt.Text.empty()) rows = FilterDecodedText(emails, rows, Opt.Text);
+    const std::vector<std::optional<std::size_t>> copies = FindCopies(emails);
+    if (Opt.Unique) rows = WithoutCopies(rows, copies);
     if (column) SortItems(rows, emails, *column, !Opt.Descending);
 
     if (Opt.Json)
-        Out.Write(FormatJson(emails, offsets, rows, rules));
+        Out.Write(FormatJson(emails, offsets, rows, rules, [&](std::size_t item) {
+            return MailJsonFields(emails[item], copies[item]);
+        }));
     else
         Out.Write(FormatTable(emails, rows));
 
@@ -212,6 +248,23 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
         } else {
             std::cerr << kProgram << ": " << report.Written << " messages exported to "
                       << DisplayName(Opt.ExportDir) << "\n";
+        }
+    }
+    if (!Opt.Mbox.empty()) {
+        if (const std::string problem = WriteMbox(Opt.Mbox, emails, rows); !problem.empty()) {
+            Fail(Opt.Mbox, "not written: " + problem);
+            status = 1;
+        } else {
+            std::cerr << kProgram << ": " << rows.size() << " messages written to " << Opt.Mbox
+                      << "\n";
+        }
+    }
+    if (!Opt.Dfxml.empty()) {
+        const TReportSource source{Opt.Target, imageSize, Opt.CommandLine};
+        if (const std::string problem = WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, rows);
+            !problem.empty()) {
+            Fail(Opt.Dfxml, "not written: " + problem);
+            status = 1;
         }
     }
     return status;
@@ -298,12 +351,31 @@ int main(int argc, char** argv) {
     CLI::Option* all = scan->add_flag("--all", opt.All, "Export every row shown");
     CLI::Option* force = scan->add_flag(
         "--force", opt.Force, "Export even into the folder that holds the image being scanned");
+    scan->add_option("--text", opt.Text,
+                     "Show only messages whose decoded From, To, Subject or text holds this text, "
+                     "ignoring case in any script (encoded words, charsets, quoted-printable and "
+                     "base64 undone first)")
+        ->check([](const std::string& s) -> std::string {
+            return s.empty() ? "must not be empty" : "";
+        });
+    scan->add_flag("--unique", opt.Unique,
+                   "Show only the first of each set of copies (messages with equal stored bytes); "
+                   "the JSON's copy_of names the first for every later copy");
+    scan->add_option("--mbox", opt.Mbox,
+                     "Write the rows shown to this file as one mboxrd mailbox, the stored bytes "
+                     "of each message unchanged apart from \">From \" quoting");
+    scan->add_option("--dfxml", opt.Dfxml,
+                     "Write a DFXML report of the rows shown to this file: the image, and per "
+                     "message its export name, byte run on the image, and SHA-256 and MD5 of "
+                     "its stored bytes");
     desc->needs(scan->get_option("--sort"));
     items->needs(exp);
     all->needs(exp);
     items->excludes(all);
     force->needs(exp);
 
+    for (int i = 0; i < argc; ++i)
+        opt.CommandLine.append(i ? " " : "").append(argv[i]);
     try {
         app.parse(argc, argv);
         if (exp->count() > 0 && items->count() == 0 && all->count() == 0)

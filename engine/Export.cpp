@@ -63,6 +63,11 @@ TExportOutput& RealExportOutput() {
     return output;
 }
 
+std::string WriteFileWhole(const std::string& Target, const std::string& Text,
+                           TExportOutput& Output) {
+    return WriteWhole(Output, fs::path(Target), Text);
+}
+
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition) {
     std::string name = "RecoveredEmail";
     name.append(std::to_string(RowPosition)).append(".eml");

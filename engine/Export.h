@@ -50,6 +50,11 @@ class TExportOutput {
 // The file system itself.
 TExportOutput& RealExportOutput();
 
+// Writes Text to Target through a temporary file in the same folder, renamed into place when
+// complete. Empty on success, otherwise the reason it was not written.
+std::string WriteFileWhole(const std::string& Target, const std::string& Text,
+                           TExportOutput& Output = RealExportOutput());
+
 // Folder joined with "RecoveredEmail" + RowPosition + ".eml".
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);
 

@@ -1,0 +1,53 @@
+#pragma once
+
+// The command-line scanner's view of what was recovered beyond the stored fields: the decoded
+// message in the JSON, the decoded-text filter, and the DFXML report. Decoding happens here, for
+// the rows printed or filtered, never during the scan. Builds without GMime (the Windows
+// programs) print "decoded": null and refuse the text filter; builds without the hash and XML
+// libraries refuse the report and print "sha256": null.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+
+// Whether this build reads MIME mail, and whether it hashes and writes DFXML.
+bool CanDecodeMail();
+bool CanWriteReport();
+
+// A JSON string literal of UTF-8 text (made valid first), escaped as JSON requires.
+std::string JsonText(std::string_view Utf8);
+
+// The fields each JSON object gains, each with a leading ", ": "decoded" (an object, or null where
+// mail is not decoded), "sha256" of the stored bytes (null where not hashed) and "copy_of".
+std::string MailJsonFields(const TEmail& Email, std::optional<std::size_t> CopyOf);
+
+// The rows whose decoded From, To, Subject or text hold Words, ignoring case in Unicode.
+std::vector<std::size_t> FilterDecodedText(const TEmailArray& Emails,
+                                           const std::vector<std::size_t>& Rows,
+                                           std::string_view Words);
+
+// Lower-case hex digests of bytes; empty where this build does not hash.
+std::string Sha256Hex(std::string_view Bytes);
+std::string Md5Hex(std::string_view Bytes);
+
+struct TReportSource {
+    std::string Image;          // the target as given
+    std::uint64_t ImageSize = 0; // bytes
+    std::string CommandLine;
+};
+
+// The DFXML report of the rows shown: the source and this program, then per row a fileobject
+// named as the row's export file (RecoveredEmail<row>.eml) with its byte run on the image and
+// the SHA-256 and MD5 digests of its stored bytes.
+std::string DfxmlReport(const TReportSource& Source, const TEmailArray& Emails,
+                        const std::vector<std::uint64_t>& Offsets,
+                        const std::vector<std::size_t>& Rows);
+
+// Writes the report through a temporary name; empty on success, else the reason.
+std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
+                             const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
+                             const std::vector<std::size_t>& Rows);

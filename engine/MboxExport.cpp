@@ -1,0 +1,93 @@
+#include "MboxExport.h"
+
+#include <array>
+#include <cstdio>
+
+#include "Export.h"
+
+namespace {
+
+bool AddressByte(unsigned char c) {
+    return c > 0x20 && c < 0x7F && c != '<' && c != '>' && c != '"' && c != ',';
+}
+
+bool Plausible(std::string_view Address) {
+    const std::size_t at = Address.find('@');
+    if (at == 0 || at == std::string_view::npos || at + 1 == Address.size()) return false;
+    for (char c : Address)
+        if (!AddressByte(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+} // namespace
+
+std::string MboxSender(std::string_view FromField) {
+    const std::size_t open = FromField.rfind('<');
+    if (open != std::string_view::npos) {
+        const std::size_t close = FromField.find('>', open);
+        if (close != std::string_view::npos) {
+            const std::string_view inside = FromField.substr(open + 1, close - open - 1);
+            if (Plausible(inside)) return std::string(inside);
+        }
+    }
+    // A bare address: the word holding '@'.
+    std::size_t start = 0;
+    while (start < FromField.size()) {
+        std::size_t end = start;
+        while (end < FromField.size() && AddressByte(static_cast<unsigned char>(FromField[end])))
+            ++end;
+        if (Plausible(FromField.substr(start, end - start)))
+            return std::string(FromField.substr(start, end - start));
+        start = end + 1;
+    }
+    return "MAILER-DAEMON";
+}
+
+std::string MboxDate(std::chrono::system_clock::time_point When) {
+    using namespace std::chrono;
+    static constexpr std::array<const char*, 7> dayNames{"Sun", "Mon", "Tue", "Wed",
+                                                     "Thu", "Fri", "Sat"};
+    static constexpr std::array<const char*, 12> monthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const sys_days day = floor<days>(When);
+    const year_month_day ymd{day};
+    const hh_mm_ss<seconds> time{floor<seconds>(When - day)};
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %s %2u %02d:%02d:%02d %d",
+                  dayNames[weekday{day}.c_encoding()],
+                  monthNames[static_cast<unsigned>(ymd.month()) - 1],
+                  static_cast<unsigned>(ymd.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<int>(ymd.year()));
+    return text;
+}
+
+std::string MboxText(const TEmailArray& Emails, const std::vector<std::size_t>& Items,
+                     std::chrono::system_clock::time_point When) {
+    const std::string date = MboxDate(When);
+    std::string out;
+    for (std::size_t item : Items) {
+        if (item >= Emails.size()) continue;
+        const TEmail& e = Emails[item];
+        out.append("From ").append(MboxSender(e.From)).append(" ").append(date).append("\n");
+        std::string_view text = e.FullText;
+        while (!text.empty()) {
+            const std::size_t nl = text.find('\n');
+            const std::string_view line = text.substr(0, nl == std::string_view::npos ? nl : nl + 1);
+            std::size_t quotes = 0;
+            while (quotes < line.size() && line[quotes] == '>')
+                ++quotes;
+            if (line.substr(quotes).starts_with("From ")) out += '>';
+            out.append(line);
+            text.remove_prefix(line.size());
+        }
+        if (!e.FullText.empty() && e.FullText.back() != '\n') out += '\n';
+        out += '\n';
+    }
+    return out;
+}
+
+std::string WriteMbox(const std::string& File, const TEmailArray& Emails,
+                      const std::vector<std::size_t>& Items) {
+    return WriteFileWhole(File, MboxText(Emails, Items, std::chrono::system_clock::now()));
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// Found messages as one mboxrd mailbox, the form mail programs import: each message after a
+// "From " line, any line of it that reads "From " behind zero or more '>' quoted with one more
+// '>', and an empty line after it. Nothing else of the stored bytes changes (CR LF line ends stay
+// CR LF); a message that does not end with a line end gets one, so the next "From " line starts
+// a line.
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+
+// The envelope sender for a message's "From " line: the address in its From field when there is
+// one without spaces or control bytes, else "MAILER-DAEMON".
+std::string MboxSender(std::string_view FromField);
+
+// The "From " line's date: "Thu Jan  1 00:00:00 1970" (UTC).
+std::string MboxDate(std::chrono::system_clock::time_point When);
+
+// The mailbox holding Items (item numbers into Emails, in that order); When dates the From lines.
+std::string MboxText(const TEmailArray& Emails, const std::vector<std::size_t>& Items,
+                     std::chrono::system_clock::time_point When);
+
+// Writes the mailbox to File through a temporary name in the same folder, renamed into place
+// when complete. Empty on success, otherwise the reason it was not written.
+std::string WriteMbox(const std::string& File, const TEmailArray& Emails,
+                      const std::vector<std::size_t>& Items);
