@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "CarvingSkeleton.h"
 #include "FastStrings.h"
-#include "emailparser.h"
 
 namespace {
 
@@ -68,17 +68,14 @@ TLineShape Shape(std::string_view Line) {
     return shape;
 }
 
-// The parser's own test of a name, on a field reused from line to line so that names (short, as
-// header names are) cost no allocation.
-bool IsKnownName(std::string_view Name, TRPCField& Scratch) {
-    Scratch.IsField = 1;
-    Scratch.Name.assign(Name);
-    return TEmailParser::IsKnownHeader(Scratch);
+bool IsKnownName(std::string_view Name) {
+    return KnownHeaderIndex(Name) >= 0;
 }
 
 struct TBlock {
-    bool Whole = false;  // closes within reach and holds at least three known header lines
-    std::size_t End = 0; // 0-based offset just past the last line looked at
+    bool Whole = false;     // closes within reach and holds at least three known header lines
+    bool PastReach = false; // every line within reach may stand in a block, but none closes it
+    std::size_t End = 0;    // 0-based offset just past the last line looked at
 };
 
 // Looks at the header block whose first line (a header line) starts at Start. Stops at the
@@ -86,7 +83,6 @@ struct TBlock {
 // text or once past the reach, so it reads each block once.
 TBlock ExamineBlock(std::string_view Text, std::size_t Start) {
     TBlock block;
-    TRPCField scratch;
     unsigned known = 0;
     std::size_t p = Start;
     while (p - Start < TDeepEmailParser::HeaderReach) {
@@ -97,13 +93,15 @@ TBlock ExamineBlock(std::string_view Text, std::size_t Start) {
         block.End = next;
         if (line.size() == 2) {
             block.Whole = known >= 3 && next - Start <= TDeepEmailParser::HeaderReach;
-            break;
+            block.PastReach = next - Start > TDeepEmailParser::HeaderReach;
+            return block;
         }
         const TLineShape shape = Shape(line);
-        if (!shape.BlockLine) break;
-        if (shape.HeaderLine && IsKnownName(shape.Name, scratch)) ++known;
+        if (!shape.BlockLine) return block;
+        if (shape.HeaderLine && IsKnownName(shape.Name)) ++known;
         p = next;
     }
+    block.PastReach = p - Start >= TDeepEmailParser::HeaderReach;
     return block;
 }
 
@@ -193,47 +191,23 @@ bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t Secto
 void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                                        std::vector<std::size_t>* Starts,
                                        bool OpensWithWholeBlock) const {
-    // As in the standard carver, a message's lines are contiguous in Text, so its texts are
-    // copied once, as ranges, when it is complete.
-    TEmailArray found;
-    std::vector<std::size_t> starts;
-    bool inHeader = false, inBody = false;
+    TMessageCutter cut(Text, *FHost);
     bool inQuote = false, quoteHasLines = false;
     // Whether the previous line belongs to a run of header-like lines begun by a header line; a
     // block can begin only where such a run begins.
     bool inGroup = false;
-    std::size_t messageStart = 0, bodyStart = 0, end = 0;
-    bool hasBody = false;
-    TRPCField field; // reused from line to line
-    auto store = [&](const TLineShape& Shape) {
-        if (!Shape.HeaderLine || !IsKnownName(Shape.Name, field)) return;
-        field.Value.assign(Shape.Value);
-        TEmailParser::StoreHeaderField(field, found.back());
+    auto store = [&cut](const TLineShape& Shape) {
+        if (Shape.HeaderLine) {
+            const int known = KnownHeaderIndex(Shape.Name);
+            if (known >= 0) cut.Store(known, Shape.Value);
+        }
     };
-
-    auto finish = [&] {
-        if (found.empty()) return;
-        TEmail& email = found.back();
-        email.FullText.assign(Text.substr(messageStart, end - messageStart));
-        if (hasBody) email.Body.assign(Text.substr(bodyStart, end - bodyStart));
-    };
-
-    std::size_t p = 0;
-    for (;;) {
-        FHost->KeepAlive();
-        const std::size_t cr = FindLineEnd(Text, p + 1);
-        if (cr == 0) break;
-        const std::size_t next = cr + 1;
-        const std::string_view line = Text.substr(p, next - p);
+    cut.EachLine([&](std::string_view line, std::size_t p) {
         const bool empty = line.size() == 2;
-
-        if (inHeader) {
+        if (cut.InHeader()) {
             // The block was examined whole when it began: its lines run to its empty line.
             if (empty) {
-                inHeader = false;
-                inBody = true;
-                hasBody = true;
-                bodyStart = p;
+                cut.OpenBody(p);
                 inGroup = false;
             } else {
                 store(Shape(line));
@@ -251,27 +225,26 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
         } else if (inGroup) {
             if (inQuote) quoteHasLines = true;
         } else {
-            // A header-like line after a line that was none: a block may begin here.
+            // A header-like line after a line that was none: a block may begin here. A block too
+            // long to be judged within reach is cut as the standard rule cuts: from a known
+            // header line on.
             inGroup = shape.HeaderLine;
-            if (inGroup && !inQuote &&
-                ((p == 0 && OpensWithWholeBlock) || ExamineBlock(Text, p).Whole)) {
-                finish();
-                found.emplace_back();
-                starts.push_back(p);
-                messageStart = p;
-                hasBody = false;
-                inHeader = true;
-                inBody = false;
+            bool starts = false;
+            if (inGroup && !inQuote) {
+                if (p == 0 && OpensWithWholeBlock) {
+                    starts = true;
+                } else {
+                    const TBlock block = ExamineBlock(Text, p);
+                    starts = block.Whole || (block.PastReach && IsKnownName(shape.Name));
+                }
+            }
+            if (starts) {
+                cut.Start(p);
                 store(shape);
             } else if (inQuote) {
                 quoteHasLines = true;
             }
         }
-        if (inHeader || inBody) end = next;
-        p = next;
-    }
-    finish();
-
-    Result = std::move(found);
-    if (Starts != nullptr) *Starts = std::move(starts);
+    });
+    cut.Hand(Result, Starts);
 }

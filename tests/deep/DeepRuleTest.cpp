@@ -150,9 +150,9 @@ TEST(DeepStartTest, BlockClosesWithin64KiB) {
     EXPECT_TRUE(Deep.IsMessageStart(Exact, 512));
     std::string Over = Head + "X-One: 1\r\n" + Filler + "\r\n";
     EXPECT_FALSE(Deep.IsMessageStart(Over.substr(0, TDeepEmailParser::HeaderReach), 512));
-    // Cutting applies the same reach.
-    EXPECT_EQ(Cut(Exact + "body\r\n").size(), 1u);
-    EXPECT_EQ(Cut(Over + "body\r\n").size(), 0u);
+    // Cutting applies the same reach; a block past it is cut as the standard rule cuts it.
+    EXPECT_EQ(FullTexts(Cut(Exact + "body\r\n")), std::vector<std::string>{Exact + "body\r\n"});
+    EXPECT_EQ(FullTexts(Cut(Over + "body\r\n")), std::vector<std::string>{Over + "body\r\n"});
 }
 
 TEST(DeepStartTest, BlockMustBeTextAndNoiseNeverStarts) {
@@ -309,6 +309,27 @@ TEST(DeepCutting, HeaderLikeLinesInBodiesStayBodyText) {
     EXPECT_EQ(Cut(Head + Body + Next).size(), 2u);
 }
 
+TEST(DeepCutting, BlocksPastTheReachFallBackToTheStandardCut) {
+    // A block longer than the reach is no whole block, but the standard rule still cuts a message
+    // at its first known header line; deep must not merge it into the message before.
+    const std::string First = Lines({"From: a", "To: b", "Subject: one", "", "text"});
+    std::string Second = Lines({"Return-Path: <c@example.org>"}) + ReceivedChain(500) +
+                         Lines({"From: c", "To: d", "Subject: two", "", "more"});
+    ASSERT_GT(Second.size(), TDeepEmailParser::HeaderReach);
+    TEmailArray StandardFound;
+    Standard.ExtractMessages(First + Second, StandardFound);
+    ASSERT_EQ(FullTexts(StandardFound), (std::vector<std::string>{First, Second}));
+    std::vector<std::size_t> Starts;
+    const TEmailArray Found = Cut(First + Second, &Starts);
+    EXPECT_EQ(FullTexts(Found), (std::vector<std::string>{First, Second}));
+    EXPECT_EQ(Starts, (std::vector<std::size_t>{0, First.size()}));
+    ASSERT_EQ(Found.size(), 2u);
+    EXPECT_EQ(Found[1].Subject, " two");
+    // A header-like line that is no known header line starts nothing, long block or not.
+    const std::string Unknown = Lines({"X-Note: n"}) + ReceivedChain(500);
+    EXPECT_EQ(FullTexts(Cut(First + Unknown)), (std::vector<std::string>{First + Unknown}));
+}
+
 TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
     const std::string Head = Lines({"From: a", "To: b", "Subject: s", ""});
     for (std::string_view Marker :
@@ -355,9 +376,14 @@ TEST(DeepCutting, LongHeaderLikeStretchesStayLinear) {
     for (int i = 0; i < 250000; ++i)
         Text += "Date: d\r\nTo: t\r\n";
     Text += "prose\r\n";
-    const TEmailArray Found = Cut(Text);
-    ASSERT_EQ(Found.size(), 1u);
-    EXPECT_EQ(Found[0].FullText.size(), Text.size());
+    // The stretch runs past the reach, so it is cut as the standard rule cuts it: from its first
+    // known header line to the end.
+    std::vector<std::size_t> Starts;
+    const TEmailArray Found = Cut(Text, &Starts);
+    ASSERT_EQ(Found.size(), 2u);
+    const std::size_t Stretch = Text.find("Date: d");
+    EXPECT_EQ(Starts, (std::vector<std::size_t>{0, Stretch}));
+    EXPECT_EQ(Found[0].FullText.size() + Found[1].FullText.size(), Text.size());
 }
 
 TEST(DeepMeasure, PlantedMessagesAllWholeNoneInvented) {
