@@ -15,21 +15,18 @@
 #include "CliFormat.h"
 #include "CliProgress.h"
 #include "CliTarget.h"
-#include "DiskBuffer.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
 #include "ResultView.h"
 #include "ScanHardDisk.h"
-#include "SystemLayer.h"
 #include "Terminal.h"
 
 namespace {
 
 constexpr const char* kProgram = "parcelwright-cli";
-constexpr std::uint32_t kBufferSize = 20971520;
 
-struct TScanOptions {
+struct TCliOptions {
     std::string Target;
     std::uint32_t SectorSize = 0;
     std::string Keyword;
@@ -52,7 +49,7 @@ int RunDrives() {
     return 0;
 }
 
-int RunScan(const TScanOptions& Opt) {
+int RunScan(const TCliOptions& Opt) {
     // Settle everything the user asked for before the scan, so a mistake costs no scan time.
     std::optional<TResultColumn> column;
     if (!Opt.Sort.empty()) {
@@ -87,21 +84,13 @@ int RunScan(const TScanOptions& Opt) {
 
     const bool terminal = IsTerminal(2);
     TCliProgress progress(std::cerr, terminal, 0);
-    TEmailArray emails;
-    std::vector<std::uint64_t> offsets;
-    std::vector<std::string> rules;
-    std::uint64_t unreadable = 0;
+    TScanResult result;
     try {
-        auto buffer = std::make_unique<TDiskBuffer>(Opt.Target, kBufferSize, PlatformSystem(),
-                                                    Opt.SectorSize);
-        progress.SetSectorSize(buffer->SectorSize());
-        TScanHardDisk scan(std::move(buffer), progress);
-        scan.SetDeepScan(Opt.Deep);
-        emails = scan.ScanDrive();
-        offsets = scan.Offsets();
-        for (TCarvingRule rule : scan.Rules())
-            rules.emplace_back(CarvingRuleName(rule));
-        unreadable = scan.UnreadableSectors();
+        const TScanOptions options{Opt.SectorSize,
+                                   Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
+        TScanHardDisk scan(Opt.Target, options, progress);
+        progress.SetSectorSize(scan.SectorSize());
+        result = scan.ScanDrive();
     } catch (const PwError& e) {
         Fail(Opt.Target, e.what());
         return 1;
@@ -109,6 +98,14 @@ int RunScan(const TScanOptions& Opt) {
         Fail(Opt.Target, "out of memory");
         return 1;
     }
+    const TEmailArray& emails = result.Emails;
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::string> rules;
+    for (const TEmailPlace& place : result.Places) {
+        offsets.push_back(place.Offset);
+        rules.emplace_back(CarvingRuleName(place.Rule));
+    }
+    const std::uint64_t unreadable = result.UnreadableSectors;
 
     std::vector<std::size_t> rows = FilterItems(emails, Opt.Keyword);
     if (column) SortItems(rows, emails, *column, !Opt.Descending);
@@ -180,7 +177,7 @@ int main(int argc, char** argv) {
     CLI::App* drives =
         app.add_subcommand("drives", "List the drives that can be read now, one per line.");
 
-    TScanOptions opt;
+    TCliOptions opt;
     CLI::App* scan = app.add_subcommand(
         "scan", "Scan a drive, block device or disk image and list the messages found, in found "
                 "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "

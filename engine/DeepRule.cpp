@@ -1,9 +1,11 @@
 #include "DeepRule.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "CarvingSkeleton.h"
 #include "FastStrings.h"
@@ -248,3 +250,79 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
     });
     cut.Hand(Result, Starts);
 }
+
+TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector) {
+    TStart start;
+    // Line 0 as HeaderBlockLength takes it: a header line ending inside the sector.
+    if (!TDeepEmailParser::OpensHeaderLine(Sector)) return start;
+    const std::size_t cr = FindLineEnd(Sector, 1);
+    if (cr == 0) return start;
+    const std::string_view line0 = Sector.substr(0, cr + 1);
+    const TLineShape shape0 = Shape(line0);
+    if (!shape0.HeaderLine) return start;
+    // The sector's bytes are not to be used once more are fetched.
+    const bool known0 = IsKnownName(shape0.Name);
+    const std::size_t text0 = TDeepEmailParser::TextRunLength(line0);
+    const bool text0Whole = text0 == line0.size();
+
+    // The lines after line 0 are the remembered ones from their start on, whatever sector asked
+    // before: a line ends at the first CR LF after any byte of it.
+    const std::uint64_t next = Offset + cr + 1;
+    if (!FValid || Offset < FLastOffset || next < FFrom || next > FTo) {
+        FFrom = FTo = FSearched = next;
+        FStop = TStop::Open;
+        FKnown.clear();
+        FBad.clear();
+        FValid = true;
+    }
+    FLastOffset = Offset;
+    FFrom = next;
+    while (!FKnown.empty() && FKnown.front() < next)
+        FKnown.pop_front();
+    while (!FBad.empty() && FBad.front() < next)
+        FBad.pop_front();
+
+    // Lines are taken while they end within reach of this sector, over pieces that grow, so that
+    // a block that stops soon costs little to fetch.
+    const std::uint64_t limit = Offset + TDeepEmailParser::HeaderReach;
+    for (std::uint64_t piece = 1024; FStop == TStop::Open && FTo < limit; piece *= 2) {
+        const std::uint64_t base = FTo;
+        const std::uint64_t want = std::min(limit - base, FSearched - base + piece);
+        const std::string_view rest = FFetch(base, static_cast<std::uint32_t>(want));
+        std::size_t at = 0;
+        std::size_t from = static_cast<std::size_t>(std::max<std::uint64_t>(1, FSearched - base));
+        for (;;) {
+            const std::size_t end = FindLineEnd(rest, from);
+            if (end == 0) {
+                FSearched = base + want; // no line ends with an LF before here
+                break;
+            }
+            const std::string_view line = rest.substr(at, end + 1 - at);
+            if (line.size() == 2) {
+                FStop = TStop::Empty;
+                break;
+            }
+            const TLineShape shape = Shape(line);
+            if (!shape.BlockLine) {
+                FStop = TStop::Broken;
+                break;
+            }
+            if (shape.HeaderLine && IsKnownName(shape.Name)) FKnown.push_back(base + at);
+            if (const std::size_t text = TDeepEmailParser::TextRunLength(line); text < line.size())
+                FBad.push_back(base + at + text);
+            at = end + 1;
+            from = at + 1;
+            FTo = FSearched = base + at;
+        }
+        if (base + want == limit) break;
+    }
+    const std::size_t known = FKnown.size() + (known0 ? 1 : 0);
+    if (FStop != TStop::Empty || FTo + 2 > limit || known < 3) return start;
+    start.Block = static_cast<std::size_t>(FTo + 2 - Offset);
+    if (!text0Whole)
+        start.Text = text0;
+    else
+        start.Text = FBad.empty() ? start.Block : static_cast<std::size_t>(FBad.front() - Offset);
+    return start;
+}
+

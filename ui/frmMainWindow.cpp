@@ -271,9 +271,9 @@ void TfrmMain::runScan(const std::string& DrivePath) {
     try {
         TEmailArray found;
         {
-            TScanHardDisk scanner(DrivePath, *this);
-            scanner.SetDeepScan(mnuDeepScan->isChecked());
-            found = scanner.ScanDrive();
+            TScanOptions options;
+            options.Rule = mnuDeepScan->isChecked() ? TCarvingRule::Deep : TCarvingRule::Standard;
+            found = TScanHardDisk(DrivePath, options, *this).ScanDrive().Emails;
         }
         // Rows refer to emails by position: drop them before the list they point into changes.
         FModel->Clear();

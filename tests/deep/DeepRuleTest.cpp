@@ -416,3 +416,62 @@ TEST(DeepMeasure, NothingFoundInNoiseOrPlainText) {
 }
 
 } // namespace
+
+namespace {
+
+// Images where every sector may open a header block: header lines, continuations, empty lines,
+// prose and stray control bytes in random order, with lines of every length.
+std::string HeaderishImage(std::mt19937& Rng, std::size_t Size) {
+    static const std::vector<std::string> Pieces = {
+        "From: f\r\n", "To: t\r\n", "Subject: s\r\n", "Received: from x by y\r\n",
+        "X-Long: " + std::string(700, 'v') + "\r\n", "\tfolded\r\n", "\r\n", "prose line\r\n",
+        "Date: d\x01\r\n", "Cc:\r\n", "plain", "Reply-To: r\r\n"};
+    std::string Image;
+    while (Image.size() < Size)
+        Image += Pieces[Rng() % (Rng() % 4 == 0 ? Pieces.size() : 6)];
+    Image.resize(Size);
+    return Image;
+}
+
+} // namespace
+
+TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) {
+    std::mt19937 Rng(11);
+    std::size_t Starts = 0, Blocks = 0;
+    for (int Round = 0; Round < 40; ++Round) {
+        const std::uint32_t SectorSize = Round % 3 == 0 ? 64 : 512;
+        const std::string Image = HeaderishImage(Rng, 200000 + Rng() % 5000);
+        std::uint64_t Fetched = 0;
+        TDeepBlockWalker Walker([&](std::uint64_t Offset, std::uint32_t Count) {
+            Fetched += Count;
+            // Zeros past the end, as the disk buffer serves them.
+            static std::string Padded;
+            Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+            Padded.resize(Count, '\0');
+            return std::string_view(Padded);
+        });
+        for (std::uint64_t Offset = SectorSize; Offset + SectorSize <= Image.size();) {
+            std::string Reach = Image.substr(Offset, TDeepEmailParser::HeaderReach);
+            Reach.resize(TDeepEmailParser::HeaderReach, '\0');
+            const std::size_t Block = Deep.HeaderBlockLength(Reach, SectorSize);
+            const TDeepBlockWalker::TStart Start =
+                Walker.Examine(Offset, std::string_view(Image).substr(Offset, SectorSize));
+            ASSERT_EQ(Start.Block, Block) << "round " << Round << " offset " << Offset;
+            if (Block > 0) {
+                const std::size_t Text = TDeepEmailParser::TextRunLength(Reach.substr(0, Block));
+                ASSERT_EQ(Start.Text, Text) << "round " << Round << " offset " << Offset;
+                ASSERT_EQ(Deep.IsMessageStart(Reach, SectorSize), Text == Block);
+                Starts += Text == Block;
+                ++Blocks;
+            }
+            // Now and then a jump past a run, as after a find.
+            Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1);
+        }
+        // Asked afresh, every sector would read the whole reach.
+        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepEmailParser::HeaderReach)
+            << "round " << Round;
+    }
+    // Both answers were met often: starts, and blocks that are not text throughout.
+    EXPECT_GT(Starts, 100u);
+    EXPECT_GT(Blocks - Starts, 100u);
+}
