@@ -9,6 +9,7 @@
 
 #include "DeepCorpus.h"
 #include "DeepRule.h"
+#include "ReferenceRules.h"
 #include "ScanHost.h"
 #include "emailparser.h"
 
@@ -74,12 +75,9 @@ std::vector<std::string> ScanImage(const std::string& Image, bool UseDeep,
             std::string Window(Rest.substr(0, 2 * SectorSize));
             Window.resize(2 * SectorSize, '\0');
             if (Standard.IsMessageStart(Window, SectorSize)) {
-                while (Run < Rest.size() && Run < RunCap) {
-                    const auto b = static_cast<unsigned char>(Rest[Run]);
-                    if (!(b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E)))
-                        break;
+                while (Run < Rest.size() && Run < RunCap &&
+                       RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Run])))
                     ++Run;
-                }
                 Standard.ExtractMessages(Rest.substr(0, Run), Messages);
             }
         }
@@ -207,7 +205,7 @@ TEST(DeepStartTest, LinesSplitAsTheStandardParserSplitsThem) {
 
 TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
     for (int b = 0; b < 256; ++b) {
-        const bool Standard = b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E);
+        const bool Standard = RefRules::RefIsTextByte(static_cast<unsigned char>(b));
         const bool Expected = Standard || b == 0x0C || b == 0x1B || b >= 0x80;
         EXPECT_EQ(TDeepEmailParser::IsTextByte(static_cast<unsigned char>(b)), Expected) << b;
     }
