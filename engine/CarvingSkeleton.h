@@ -6,7 +6,6 @@
 // contiguous in the run from its first line until the next message begins, and its body from its
 // empty line on, so each text is copied once, as a range, when the message is complete.
 
-#include <cstddef>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,7 +41,6 @@ class TMessageCutter {
     }
 
     bool InHeader() const { return FInHeader; }
-
     // A message begins with the line at At; the one before it is complete.
     void Start(std::size_t At) {
         Finish();
@@ -55,7 +53,6 @@ class TMessageCutter {
     }
 
     void Store(int Known, std::string_view Value) { StoreKnownHeader(Known, Value, FFound.back()); }
-
     // The empty line at At closes the header block; the body runs from it.
     void OpenBody(std::size_t At) {
         FInHeader = false;
@@ -63,7 +60,6 @@ class TMessageCutter {
         FHasBody = true;
         FBodyStart = At;
     }
-
     void Hand(TEmailArray& Result, std::vector<std::size_t>* Starts) {
         Result = std::move(FFound);
         if (Starts != nullptr) *Starts = std::move(FStarts);

@@ -1,7 +1,6 @@
 #pragma once
 
-// Public face of the scan driver; the scan work fills in the implementation and may add private
-// members, but keeps these signatures, which the front ends are written against.
+// The scan driver: walks a drive sector by sector and hands each start found to a carving rule.
 
 #include <cstdint>
 #include <memory>
