@@ -22,22 +22,19 @@
 #include "CliProgress.h"
 #include "CliTarget.h"
 #include "Copies.h"
-#include "DiskBuffer.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
 #include "MboxExport.h"
 #include "ResultView.h"
 #include "ScanHardDisk.h"
-#include "SystemLayer.h"
 #include "Terminal.h"
 
 namespace {
 
 constexpr const char* kProgram = "parcelwright-cli";
-constexpr std::uint32_t kBufferSize = 20971520;
 
-struct TScanOptions {
+struct TCliOptions {
     std::string Target;
     std::string SectorSizeText;
     std::uint32_t SectorSize = 0;
@@ -104,6 +101,20 @@ int RunDrives(TStdout& Out) {
     return 0;
 }
 
+// "100-109, 2000": the first few ranges, and how many more there are.
+std::string SectorRangesText(const std::vector<TSectorRange>& Ranges) {
+    constexpr std::size_t kShown = 8;
+    std::string text = "sectors ";
+    for (std::size_t i = 0; i < Ranges.size() && i < kShown; ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(Ranges[i].First);
+        if (Ranges[i].Count > 1) text += "-" + std::to_string(Ranges[i].First + Ranges[i].Count - 1);
+    }
+    if (Ranges.size() > kShown)
+        text += " and " + std::to_string(Ranges.size() - kShown) + " more ranges";
+    return text;
+}
+
 // True when Folder is the folder that holds the image file Target: exporting there writes onto
 // the file system the image came from, beside the evidence.
 bool IsImageFolder(const std::string& Target, const std::string& Folder) {
@@ -114,7 +125,7 @@ bool IsImageFolder(const std::string& Target, const std::string& Folder) {
     return std::filesystem::equivalent(parent, Folder, ec);
 }
 
-int RunScan(const TScanOptions& Opt, TStdout& Out) {
+int RunScan(const TCliOptions& Opt, TStdout& Out) {
     // Settle everything the user asked for before the scan, so a mistake costs no scan time.
     std::optional<TResultColumn> column;
     if (!Opt.Sort.empty()) {
@@ -170,23 +181,15 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
 
     const bool terminal = IsTerminal(2);
     TCliProgress progress(std::cerr, terminal, 0);
-    TEmailArray emails;
-    std::vector<std::uint64_t> offsets;
-    std::vector<std::string> rules;
-    std::uint64_t unreadable = 0;
+    TScanResult result;
     std::uint64_t imageSize = 0;
     try {
-        auto buffer = std::make_unique<TDiskBuffer>(Opt.Target, kBufferSize, PlatformSystem(),
-                                                    Opt.SectorSize);
-        progress.SetSectorSize(buffer->SectorSize());
-        imageSize = static_cast<std::uint64_t>(buffer->TotalSectors()) * buffer->SectorSize();
-        TScanHardDisk scan(std::move(buffer), progress);
-        scan.SetDeepScan(Opt.Deep);
-        emails = scan.ScanDrive();
-        offsets = scan.Offsets();
-        for (TCarvingRule rule : scan.Rules())
-            rules.emplace_back(CarvingRuleName(rule));
-        unreadable = scan.UnreadableSectors();
+        const TScanOptions options{Opt.SectorSize,
+                                   Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
+        TScanHardDisk scan(Opt.Target, options, progress);
+        progress.SetSectorSize(scan.SectorSize());
+        imageSize = scan.DriveBytes();
+        result = scan.ScanDrive();
     } catch (const PwError& e) {
         Fail(Opt.Target, e.what());
         return 1;
@@ -194,6 +197,14 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
         Fail(Opt.Target, "out of memory");
         return 1;
     }
+    const TEmailArray& emails = result.Emails;
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::string> rules;
+    for (const TEmailPlace& place : result.Places) {
+        offsets.push_back(place.Offset);
+        rules.emplace_back(CarvingRuleName(place.Rule));
+    }
+    const std::uint64_t unreadable = result.UnreadableSectors;
 
     std::vector<std::size_t> rows = FilterItems(emails, Opt.Keyword);
     if (!Opt.Text.empty()) rows = FilterDecodedText(emails, rows, Opt.Text);
@@ -213,7 +224,8 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
         std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
                   << " shown\n";
     if (unreadable > 0) {
-        Fail(Opt.Target, std::to_string(unreadable) + " unreadable sectors (read as zeros)");
+        Fail(Opt.Target, std::to_string(unreadable) + " unreadable sectors (read as zeros): " +
+                             SectorRangesText(result.Unreadable));
         status = 3;
     }
 
@@ -290,7 +302,7 @@ int main(int argc, char** argv) {
     CLI::App* drives =
         app.add_subcommand("drives", "List the drives that can be read now, one per line.");
 
-    TScanOptions opt;
+    TCliOptions opt;
     CLI::App* scan = app.add_subcommand(
         "scan", "Scan a drive, block device or disk image and list the messages found, in found "
                 "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "

@@ -130,10 +130,10 @@ int main(int argc, char** argv) {
 
     std::printf("deepmail: %zu MiB, %zu planted messages\n", SizeMiB, Planted.Messages.size());
     for (const bool Deep : {false, true}) {
-        TScanHardDisk Scanner(Path, NullScanHost());
-        Scanner.SetDeepScan(Deep);
+        TScanOptions Options;
+        Options.Rule = Deep ? TCarvingRule::Deep : TCarvingRule::Standard;
         std::vector<std::string> Found;
-        for (const TEmail& Email : Scanner.ScanDrive())
+        for (const TEmail& Email : TScanHardDisk(Path, Options, NullScanHost()).ScanDrive().Emails)
             Found.push_back(Email.FullText);
         const TDeepTally Tally = TallyFound(Planted, Found);
         std::printf("  %-8s scan: %zu of %zu planted messages whole, %zu other pieces listed\n",

@@ -4,8 +4,9 @@
 //
 // KIND "mixed": 1 MiB blocks in turn of zeros, random bytes, CR LF text without headers, LF text,
 // and random bytes with messages stored at sector starts. "text": CR LF text only, no message.
-// "mail": a message at the start of every 64 KiB, random bytes between. The content is the same
-// for the same arguments.
+// "mail": a message at the start of every 64 KiB, random bytes between. "headers": header lines of
+// 64 bytes and no empty line anywhere, so every sector opens like a header block that never
+// closes (the deep rule's worst case). The content is the same for the same arguments.
 
 #include <cstdint>
 #include <cstdio>
@@ -80,6 +81,15 @@ std::string Message(std::uint64_t N) {
     return m;
 }
 
+void FillHeaders(std::string& Block, std::uint64_t& Line) {
+    const char* const names[] = {"Received", "From", "To", "X-Mailer", "Subject", "Date"};
+    for (std::size_t at = 0; at + 64 <= Block.size(); at += 64, ++Line) {
+        std::string line = std::string(names[Line % 6]) + ": line " + std::to_string(Line) + " ";
+        line.resize(62, 'h');
+        Block.replace(at, 64, line + "\r\n");
+    }
+}
+
 void Put(std::string& Block, std::size_t At, const std::string& Bytes) {
     if (At + Bytes.size() + 1 > Block.size())
         return;
@@ -91,13 +101,13 @@ void Put(std::string& Block, std::size_t At, const std::string& Bytes) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::cerr << "usage: make_bench_image OUT SIZE_MIB mixed|text|mail\n";
+        std::cerr << "usage: make_bench_image OUT SIZE_MIB mixed|text|mail|headers\n";
         return 2;
     }
     const std::string out = argv[1];
     const std::uint64_t mib = std::strtoull(argv[2], nullptr, 10);
     const std::string kind = argv[3];
-    if (mib == 0 || (kind != "mixed" && kind != "text" && kind != "mail")) {
+    if (mib == 0 || (kind != "mixed" && kind != "text" && kind != "mail" && kind != "headers")) {
         std::cerr << "make_bench_image: bad size or kind\n";
         return 2;
     }
@@ -108,9 +118,11 @@ int main(int argc, char** argv) {
     }
     TRandom rng;
     std::string block(kBlock, '\0');
-    std::uint64_t messages = 0;
+    std::uint64_t messages = 0, lines = 0;
     for (std::uint64_t b = 0; b < mib; ++b) {
-        if (kind == "text") {
+        if (kind == "headers") {
+            FillHeaders(block, lines);
+        } else if (kind == "text") {
             FillText(block, rng, "\r\n");
         } else if (kind == "mail") {
             FillRandom(block, rng);

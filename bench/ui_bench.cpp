@@ -142,8 +142,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 5; ++round) {
         bare = std::min(bare, Seconds(
                                   [&] {
-                                      TScanHardDisk scan(image, NullScanHost());
-                                      found = scan.ScanDrive().size();
+                                      TScanHardDisk scan(image, {}, NullScanHost());
+                                      found = scan.ScanDrive().Emails.size();
                                   },
                                   1));
         windowed = std::min(windowed, Seconds([&] { w.runScan(image); }, 1));

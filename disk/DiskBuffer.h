@@ -58,6 +58,8 @@ class TDiskBuffer {
 
     // Sectors that could not be read (served as zeros) so far, each counted once.
     std::uint64_t UnreadableSectors() const;
+    // The same sectors as merged ranges: first sector -> one past the last.
+    const std::map<std::uint64_t, std::uint64_t>& UnreadableRanges() const { return FUnreadable; }
 
     // Places the chunk at Offset's sector and reads its first slice.
     void LoadChunk(std::uint64_t Offset);

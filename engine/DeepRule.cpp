@@ -1,12 +1,14 @@
 #include "DeepRule.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
+#include "CarvingSkeleton.h"
 #include "FastStrings.h"
-#include "emailparser.h"
 
 namespace {
 
@@ -68,17 +70,14 @@ TLineShape Shape(std::string_view Line) {
     return shape;
 }
 
-// The parser's own test of a name, on a field reused from line to line so that names (short, as
-// header names are) cost no allocation.
-bool IsKnownName(std::string_view Name, TRPCField& Scratch) {
-    Scratch.IsField = 1;
-    Scratch.Name.assign(Name);
-    return TEmailParser::IsKnownHeader(Scratch);
+bool IsKnownName(std::string_view Name) {
+    return KnownHeaderIndex(Name) >= 0;
 }
 
 struct TBlock {
-    bool Whole = false;  // closes within reach and holds at least three known header lines
-    std::size_t End = 0; // 0-based offset just past the last line looked at
+    bool Whole = false;     // closes within reach and holds at least three known header lines
+    bool PastReach = false; // every line within reach may stand in a block, but none closes it
+    std::size_t End = 0;    // 0-based offset just past the last line looked at
 };
 
 // Looks at the header block whose first line (a header line) starts at Start. Stops at the
@@ -86,7 +85,6 @@ struct TBlock {
 // text or once past the reach, so it reads each block once.
 TBlock ExamineBlock(std::string_view Text, std::size_t Start) {
     TBlock block;
-    TRPCField scratch;
     unsigned known = 0;
     std::size_t p = Start;
     while (p - Start < TDeepEmailParser::HeaderReach) {
@@ -97,13 +95,15 @@ TBlock ExamineBlock(std::string_view Text, std::size_t Start) {
         block.End = next;
         if (line.size() == 2) {
             block.Whole = known >= 3 && next - Start <= TDeepEmailParser::HeaderReach;
-            break;
+            block.PastReach = next - Start > TDeepEmailParser::HeaderReach;
+            return block;
         }
         const TLineShape shape = Shape(line);
-        if (!shape.BlockLine) break;
-        if (shape.HeaderLine && IsKnownName(shape.Name, scratch)) ++known;
+        if (!shape.BlockLine) return block;
+        if (shape.HeaderLine && IsKnownName(shape.Name)) ++known;
         p = next;
     }
+    block.PastReach = p - Start >= TDeepEmailParser::HeaderReach;
     return block;
 }
 
@@ -193,47 +193,23 @@ bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t Secto
 void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                                        std::vector<std::size_t>* Starts,
                                        bool OpensWithWholeBlock) const {
-    // As in the standard carver, a message's lines are contiguous in Text, so its texts are
-    // copied once, as ranges, when it is complete.
-    TEmailArray found;
-    std::vector<std::size_t> starts;
-    bool inHeader = false, inBody = false;
+    TMessageCutter cut(Text, *FHost);
     bool inQuote = false, quoteHasLines = false;
     // Whether the previous line belongs to a run of header-like lines begun by a header line; a
     // block can begin only where such a run begins.
     bool inGroup = false;
-    std::size_t messageStart = 0, bodyStart = 0, end = 0;
-    bool hasBody = false;
-    TRPCField field; // reused from line to line
-    auto store = [&](const TLineShape& Shape) {
-        if (!Shape.HeaderLine || !IsKnownName(Shape.Name, field)) return;
-        field.Value.assign(Shape.Value);
-        TEmailParser::StoreHeaderField(field, found.back());
+    auto store = [&cut](const TLineShape& Shape) {
+        if (Shape.HeaderLine) {
+            const int known = KnownHeaderIndex(Shape.Name);
+            if (known >= 0) cut.Store(known, Shape.Value);
+        }
     };
-
-    auto finish = [&] {
-        if (found.empty()) return;
-        TEmail& email = found.back();
-        email.FullText.assign(Text.substr(messageStart, end - messageStart));
-        if (hasBody) email.Body.assign(Text.substr(bodyStart, end - bodyStart));
-    };
-
-    std::size_t p = 0;
-    for (;;) {
-        FHost->KeepAlive();
-        const std::size_t cr = FindLineEnd(Text, p + 1);
-        if (cr == 0) break;
-        const std::size_t next = cr + 1;
-        const std::string_view line = Text.substr(p, next - p);
+    cut.EachLine([&](std::string_view line, std::size_t p) {
         const bool empty = line.size() == 2;
-
-        if (inHeader) {
+        if (cut.InHeader()) {
             // The block was examined whole when it began: its lines run to its empty line.
             if (empty) {
-                inHeader = false;
-                inBody = true;
-                hasBody = true;
-                bodyStart = p;
+                cut.OpenBody(p);
                 inGroup = false;
             } else {
                 store(Shape(line));
@@ -251,27 +227,102 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
         } else if (inGroup) {
             if (inQuote) quoteHasLines = true;
         } else {
-            // A header-like line after a line that was none: a block may begin here.
+            // A header-like line after a line that was none: a block may begin here. A block too
+            // long to be judged within reach is cut as the standard rule cuts: from a known
+            // header line on.
             inGroup = shape.HeaderLine;
-            if (inGroup && !inQuote &&
-                ((p == 0 && OpensWithWholeBlock) || ExamineBlock(Text, p).Whole)) {
-                finish();
-                found.emplace_back();
-                starts.push_back(p);
-                messageStart = p;
-                hasBody = false;
-                inHeader = true;
-                inBody = false;
+            bool starts = false;
+            if (inGroup && !inQuote) {
+                if (p == 0 && OpensWithWholeBlock) {
+                    starts = true;
+                } else {
+                    const TBlock block = ExamineBlock(Text, p);
+                    starts = block.Whole || (block.PastReach && IsKnownName(shape.Name));
+                }
+            }
+            if (starts) {
+                cut.Start(p);
                 store(shape);
             } else if (inQuote) {
                 quoteHasLines = true;
             }
         }
-        if (inHeader || inBody) end = next;
-        p = next;
-    }
-    finish();
-
-    Result = std::move(found);
-    if (Starts != nullptr) *Starts = std::move(starts);
+    });
+    cut.Hand(Result, Starts);
 }
+
+TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector) {
+    TStart start;
+    // Line 0 as HeaderBlockLength takes it: a header line ending inside the sector.
+    if (!TDeepEmailParser::OpensHeaderLine(Sector)) return start;
+    const std::size_t cr = FindLineEnd(Sector, 1);
+    if (cr == 0) return start;
+    const std::string_view line0 = Sector.substr(0, cr + 1);
+    const TLineShape shape0 = Shape(line0);
+    if (!shape0.HeaderLine) return start;
+    // The sector's bytes are not to be used once more are fetched.
+    const bool known0 = IsKnownName(shape0.Name);
+    const std::size_t text0 = TDeepEmailParser::TextRunLength(line0);
+    const bool text0Whole = text0 == line0.size();
+
+    // The lines after line 0 are the remembered ones from their start on, whatever sector asked
+    // before: a line ends at the first CR LF after any byte of it.
+    const std::uint64_t next = Offset + cr + 1;
+    if (!FValid || Offset < FLastOffset || next < FFrom || next > FTo) {
+        FFrom = FTo = FSearched = next;
+        FStop = TStop::Open;
+        FKnown.clear();
+        FBad.clear();
+        FValid = true;
+    }
+    FLastOffset = Offset;
+    FFrom = next;
+    while (!FKnown.empty() && FKnown.front() < next)
+        FKnown.pop_front();
+    while (!FBad.empty() && FBad.front() < next)
+        FBad.pop_front();
+
+    // Lines are taken while they end within reach of this sector, over pieces that grow, so that
+    // a block that stops soon costs little to fetch.
+    const std::uint64_t limit = Offset + TDeepEmailParser::HeaderReach;
+    for (std::uint64_t piece = 1024; FStop == TStop::Open && FTo < limit; piece *= 2) {
+        const std::uint64_t base = FTo;
+        const std::uint64_t want = std::min(limit - base, FSearched - base + piece);
+        const std::string_view rest = FFetch(base, static_cast<std::uint32_t>(want));
+        std::size_t at = 0;
+        std::size_t from = static_cast<std::size_t>(std::max<std::uint64_t>(1, FSearched - base));
+        for (;;) {
+            const std::size_t end = FindLineEnd(rest, from);
+            if (end == 0) {
+                FSearched = base + want; // no line ends with an LF before here
+                break;
+            }
+            const std::string_view line = rest.substr(at, end + 1 - at);
+            if (line.size() == 2) {
+                FStop = TStop::Empty;
+                break;
+            }
+            const TLineShape shape = Shape(line);
+            if (!shape.BlockLine) {
+                FStop = TStop::Broken;
+                break;
+            }
+            if (shape.HeaderLine && IsKnownName(shape.Name)) FKnown.push_back(base + at);
+            if (const std::size_t text = TDeepEmailParser::TextRunLength(line); text < line.size())
+                FBad.push_back(base + at + text);
+            at = end + 1;
+            from = at + 1;
+            FTo = FSearched = base + at;
+        }
+        if (base + want == limit) break;
+    }
+    const std::size_t known = FKnown.size() + (known0 ? 1 : 0);
+    if (FStop != TStop::Empty || FTo + 2 > limit || known < 3) return start;
+    start.Block = static_cast<std::size_t>(FTo + 2 - Offset);
+    if (!text0Whole)
+        start.Text = text0;
+    else
+        start.Text = FBad.empty() ? start.Block : static_cast<std::size_t>(FBad.front() - Offset);
+    return start;
+}
+

@@ -13,6 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -59,3 +61,35 @@ class TDeepEmailParser {
   private:
     ScanHost* FHost;
 };
+
+// The deep start test for the sectors of a drive taken in increasing order, reading each byte a
+// bounded number of times. Asked afresh, every sector that opens like a header line costs up to
+// HeaderReach bytes; here the lines of a block that has not closed yet are examined once and
+// remembered while the blocks of later sectors overlap them.
+class TDeepBlockWalker {
+  public:
+    // Bytes [Offset, Offset + Count) of the drive, zeros past its end; used before the next call.
+    using TFetch = std::function<std::string_view(std::uint64_t Offset, std::uint32_t Count)>;
+    explicit TDeepBlockWalker(TFetch Fetch) : FFetch(std::move(Fetch)) {}
+
+    struct TStart {
+        std::size_t Block = 0; // what HeaderBlockLength answers for the sector
+        std::size_t Text = 0;  // text bytes from the sector's start, counted up to Block
+    };
+    // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
+    TStart Examine(std::uint64_t Offset, std::string_view Sector);
+
+  private:
+    enum class TStop { Open, Empty, Broken };
+    TFetch FFetch;
+    bool FValid = false;
+    std::uint64_t FLastOffset = 0;
+    // Every line starting in [FFrom, FTo) may stand in a block and is not empty; FTo is the start
+    // of the next line, which FStop tells about once known. No CR LF ends it with an LF before
+    // FSearched.
+    std::uint64_t FFrom = 0, FTo = 0, FSearched = 0;
+    TStop FStop = TStop::Open;
+    std::deque<std::uint64_t> FKnown; // starts of the known header lines among them
+    std::deque<std::uint64_t> FBad;   // per line holding one: its first byte that is no text
+};
+

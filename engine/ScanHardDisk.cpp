@@ -1,6 +1,8 @@
 #include "ScanHardDisk.h"
 
+#include "DiskBuffer.h"
 #include "Error.h"
+#include "SystemLayer.h"
 
 #include <algorithm>
 #include <array>
@@ -43,11 +45,19 @@ std::size_t TextPrefix(std::string_view Bytes) {
 
 } // namespace
 
-TScanHardDisk::TScanHardDisk(const std::string& DrivePath, ScanHost& Host)
-    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, kBufferSize), Host) {}
+TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
+                             ScanHost& Host)
+    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, kBufferSize, PlatformSystem(),
+                                                  Options.SectorSize),
+                    Options, Host) {}
 
-TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, ScanHost& Host)
-    : FBuffer(std::move(Buffer)), FParser(Host), FHost(&Host), FDeepParser(Host) {
+TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
+                             ScanHost& Host)
+    : FDeepScan(Options.Rule == TCarvingRule::Deep), FBuffer(std::move(Buffer)), FParser(Host),
+      FHost(&Host), FDeepParser(Host),
+      FDeepStarts([this](std::uint64_t Offset, std::uint32_t Count) {
+          return FBuffer->View(Count, Offset);
+      }) {
     if (!FBuffer) throw PwError("no disk buffer to scan");
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw PwError("the drive reports a sector size of 0");
@@ -55,7 +65,15 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, ScanHost& Host
 
 TScanHardDisk::~TScanHardDisk() = default;
 
-TEmailArray TScanHardDisk::ScanDrive() {
+std::uint32_t TScanHardDisk::SectorSize() const {
+    return FSectorSize;
+}
+
+std::uint64_t TScanHardDisk::DriveBytes() const {
+    return static_cast<std::uint64_t>(FBuffer->TotalSectors()) * FSectorSize;
+}
+
+TScanResult TScanHardDisk::ScanDrive() {
     FHost->KeepAlive(1);
     // The whole drive: the sector count is kept in 64 bits, so drives of 2^32 sectors and more are
     // walked to their last sector and the progress maximum is the true count.
@@ -97,7 +115,10 @@ TEmailArray TScanHardDisk::ScanDrive() {
         throw;
     }
     FHost->ProgressClose();
-    return std::move(FFound);
+    FResult.UnreadableSectors = FBuffer->UnreadableSectors();
+    for (const auto& [first, end] : FBuffer->UnreadableRanges())
+        FResult.Unreadable.push_back({first, end - first});
+    return std::move(FResult);
 }
 
 bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k) {
@@ -145,26 +166,6 @@ bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned&
     return true;
 }
 
-const std::vector<std::uint64_t>& TScanHardDisk::Offsets() const {
-    return FOffsets;
-}
-
-std::uint64_t TScanHardDisk::UnreadableSectors() const {
-    return FBuffer->UnreadableSectors();
-}
-
-void TScanHardDisk::SetDeepScan(bool On) {
-    FDeepScan = On;
-}
-
-bool TScanHardDisk::DeepScan() const {
-    return FDeepScan;
-}
-
-const std::vector<TCarvingRule>& TScanHardDisk::Rules() const {
-    return FRules;
-}
-
 std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     if (FDeepScan) {
         // Either rule's start needs line 0 to open like a header line; most sectors are settled
@@ -176,44 +177,41 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     // Views are valid only until the next call on the buffer, so each is used before the next.
     const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
     if (!FParser.IsMessageStart(Window, FSectorSize)) return 0;
-    const std::uint32_t L = TextRunLength(Offset);
-    const std::string_view Text = FBuffer->View(L, Offset);
+    const std::uint32_t L = RunLength(Offset, &TextPrefix);
     TEmailArray Messages;
     std::vector<std::size_t> Starts;
-    FParser.ExtractMessages(Text, Messages, &Starts);
-    for (std::size_t i = 0; i < Messages.size(); ++i) {
-        FHost->KeepAlive(1);
-        FFound.push_back(std::move(Messages[i]));
-        FOffsets.push_back(Offset + (i < Starts.size() ? Starts[i] : 0));
-        FRules.push_back(TCarvingRule::Standard);
-    }
+    FParser.ExtractMessages(FBuffer->View(L, Offset), Messages, &Starts);
+    Append(Messages, Starts, Offset, TCarvingRule::Standard);
     return L;
 }
 
 std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
     // Only a sector that opens like a header line gets here, to be looked at as far as its
     // header block may reach.
-    const std::size_t Block = FDeepParser.HeaderBlockLength(
-        FBuffer->View(TDeepEmailParser::HeaderReach, Offset), FSectorSize);
-    if (Block == 0) return 0;
-    // The start test's last step: the block is text up to its empty line.
+    const TDeepBlockWalker::TStart start =
+        FDeepStarts.Examine(Offset, FBuffer->View(FSectorSize, Offset));
+    if (start.Block == 0) return 0;
+    // The start test's last step: the block is text up to its empty line. Where it is not, the
+    // run ends inside the block and is counted as if measured.
+    if (start.Text < start.Block) {
+        if (start.Text > 0) FHost->KeepAlive(start.Text);
+        return 0;
+    }
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
-    if (L < Block) return 0;
-    const std::string_view Text = FBuffer->View(L, Offset);
     TEmailArray Messages;
     std::vector<std::size_t> Starts;
-    FDeepParser.ExtractMessages(Text, Messages, &Starts, true);
-    for (std::size_t i = 0; i < Messages.size(); ++i) {
-        FHost->KeepAlive(1);
-        FFound.push_back(std::move(Messages[i]));
-        FOffsets.push_back(Offset + Starts[i]);
-        FRules.push_back(TCarvingRule::Deep);
-    }
+    FDeepParser.ExtractMessages(FBuffer->View(L, Offset), Messages, &Starts, true);
+    Append(Messages, Starts, Offset, TCarvingRule::Deep);
     return L;
 }
 
-std::uint32_t TScanHardDisk::TextRunLength(std::uint64_t Offset) {
-    return RunLength(Offset, &TextPrefix);
+void TScanHardDisk::Append(TEmailArray& Messages, const std::vector<std::size_t>& Starts,
+                           std::uint64_t Offset, TCarvingRule Rule) {
+    for (std::size_t i = 0; i < Messages.size(); ++i) {
+        FHost->KeepAlive(1);
+        FResult.Emails.push_back(std::move(Messages[i]));
+        FResult.Places.push_back({Offset + (i < Starts.size() ? Starts[i] : 0), Rule});
+    }
 }
 
 std::uint32_t TScanHardDisk::RunLength(std::uint64_t Offset,

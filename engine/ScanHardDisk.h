@@ -1,7 +1,6 @@
 #pragma once
 
-// Public face of the scan driver; the scan work fills in the implementation and may add private
-// members, but keeps these signatures, which the front ends are written against.
+// The scan driver: walks a drive sector by sector and hands each start found to a carving rule.
 
 #include <cstdint>
 #include <memory>
@@ -9,10 +8,11 @@
 #include <vector>
 
 #include "DeepRule.h"
-#include "DiskBuffer.h"
 #include "Globals.h"
 #include "ScanHost.h"
 #include "emailparser.h"
+
+class TDiskBuffer;
 
 // The carving rule that found a message.
 enum class TCarvingRule { Standard, Deep };
@@ -22,30 +22,43 @@ inline const char* CarvingRuleName(TCarvingRule Rule) {
     return Rule == TCarvingRule::Deep ? "deep" : "standard";
 }
 
+struct TScanOptions {
+    std::uint32_t SectorSize = 0;               // 0: the drive's own
+    TCarvingRule Rule = TCarvingRule::Standard; // Deep: deep rule, standard where it finds nothing
+};
+
+struct TEmailPlace {
+    std::uint64_t Offset = 0; // drive byte offset of the message's first line
+    TCarvingRule Rule = TCarvingRule::Standard;
+};
+
+struct TSectorRange {
+    std::uint64_t First = 0;
+    std::uint64_t Count = 0;
+};
+
+struct TScanResult {
+    TEmailArray Emails;                   // found order; index = Item Num
+    std::vector<TEmailPlace> Places;      // one per message
+    std::uint64_t UnreadableSectors = 0;  // read as zeros
+    std::vector<TSectorRange> Unreadable; // the unreadable sectors, merged into ranges
+};
+
 class TScanHardDisk {
   public:
     // Opens the drive (a block device or an image file path) through a disk buffer of
     // 20 971 520 bytes. Errors while the buffer is made reach the caller unchanged.
-    TScanHardDisk(const std::string& DrivePath, ScanHost& Host);
-    // For tests and other sources of bytes: scans the given buffer.
-    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, ScanHost& Host);
+    TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options, ScanHost& Host);
+    // For tests and other sources of bytes: scans the given buffer (its sector size stands).
+    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
+                  ScanHost& Host);
     ~TScanHardDisk();
 
-    // Runs the whole scan once, from sector 1 to the last, and hands back the found list.
-    TEmailArray ScanDrive();
-
-    // Beside the list: for each found message, the byte offset on the drive of its first line.
-    const std::vector<std::uint64_t>& Offsets() const;
-    // Sectors the disk buffer could not read (served as zeros).
-    std::uint64_t UnreadableSectors() const;
-
-    // Deep scan, off unless set before ScanDrive: each sector is tried with the deep rule first
-    // and, where no deep start is found, with the standard rule, so nothing the standard scan
-    // finds is lost.
-    void SetDeepScan(bool On);
-    bool DeepScan() const;
-    // Beside the list: the rule that found each message.
-    const std::vector<TCarvingRule>& Rules() const;
+    // Runs the whole scan once, from sector 1 to the last.
+    TScanResult ScanDrive();
+    std::uint32_t SectorSize() const;
+    // The drive's size in whole sectors, in bytes (what the scan covers).
+    std::uint64_t DriveBytes() const;
 
   private:
     std::uint32_t ScanSector(std::uint64_t Offset);
@@ -53,17 +66,17 @@ class TScanHardDisk {
     // steps in k and moving the progress display as the scan loop does. False when sector s is
     // to be examined by the general step (its window is not held, or it starts a message).
     bool TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k);
-    std::uint32_t TextRunLength(std::uint64_t Offset);
     std::uint32_t ScanSectorDeep(std::uint64_t Offset);
     std::uint32_t RunLength(std::uint64_t Offset, std::size_t (*Prefix)(std::string_view));
+    void Append(TEmailArray& Messages, const std::vector<std::size_t>& Starts,
+                std::uint64_t Offset, TCarvingRule Rule);
 
     std::uint32_t FSectorSize = 0;
-    TEmailArray FFound;
+    bool FDeepScan = false;
+    TScanResult FResult;
     std::unique_ptr<TDiskBuffer> FBuffer;
     TEmailParser FParser;
     ScanHost* FHost;
-    std::vector<std::uint64_t> FOffsets;
     TDeepEmailParser FDeepParser;
-    bool FDeepScan = false;
-    std::vector<TCarvingRule> FRules;
+    TDeepBlockWalker FDeepStarts;
 };

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "CarvingSkeleton.h"
 #include "FastStringFuncs.h"
 #include "FastStrings.h"
 
@@ -60,7 +61,13 @@ TLineParts SplitLine(std::string_view Line) {
     return parts;
 }
 
-void StoreKnown(int Known, std::string_view Value, TEmail& Email) {
+} // namespace
+
+int KnownHeaderIndex(std::string_view Name) {
+    return KnownIndex(Name);
+}
+
+void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email) {
     switch (Known) {
     case KnownFrom:
         Email.From.assign(Value);
@@ -78,6 +85,8 @@ void StoreKnown(int Known, std::string_view Value, TEmail& Email) {
         break;
     }
 }
+
+namespace {
 
 // Built on first use; the marker is fixed, so one table serves every line.
 struct TQuoteMarkerTable {
@@ -196,7 +205,7 @@ bool TEmailParser::IsQuoteMarker(std::string_view Line) {
 }
 
 void TEmailParser::StoreHeaderField(const TRPCField& Field, TEmail& Email) {
-    StoreKnown(KnownIndex(Field.Name), Field.Value, Email);
+    StoreKnownHeader(KnownIndex(Field.Name), Field.Value, Email);
 }
 
 namespace {
@@ -233,62 +242,25 @@ bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorS
 
 void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                                    std::vector<std::size_t>* Starts) const {
-    // A message's lines are contiguous in Text from its first known header line until the next
-    // message begins, and its body from its blank line on; so each text is copied once, as a
-    // range, when the message is complete, instead of being grown line by line.
-    TEmailArray found;
-    std::vector<std::size_t> starts;
-    bool inHeader = false, inBody = false, inQuote = false;
-    std::size_t messageStart = 0, bodyStart = 0, end = 0;
-    bool hasBody = false;
-
-    auto finish = [&] {
-        if (found.empty()) return;
-        TEmail& email = found.back();
-        email.FullText.assign(Text.substr(messageStart, end - messageStart));
-        if (hasBody) email.Body.assign(Text.substr(bodyStart, end - bodyStart));
-    };
-
-    std::size_t p = 0; // 0-based start of the current line
-    for (;;) {
-        FHost->KeepAlive();
-        const std::size_t cr = FindLineEnd(Text, p + 1);
-        if (cr == 0) break;
-        const std::size_t next = cr + 1; // past the LF
-        const std::string_view line = Text.substr(p, next - p);
+    TMessageCutter cut(Text, *FHost);
+    bool inQuote = false;
+    cut.EachLine([&](std::string_view line, std::size_t p) {
         const TLineParts parts = SplitLine(line);
         if (parts.IsField) {
             const int known = KnownIndex(parts.Name);
             if (known >= 0 && !inQuote) {
-                if (!inHeader) {
-                    finish();
-                    found.emplace_back();
-                    starts.push_back(p);
-                    messageStart = p;
-                    hasBody = false;
-                    inHeader = true;
-                    inBody = false;
-                }
-                StoreKnown(known, parts.Value, found.back());
+                if (!cut.InHeader()) cut.Start(p);
+                cut.Store(known, parts.Value);
             }
         } else {
             const bool empty = line.size() == 2;
-            if (empty && inHeader) {
-                inHeader = false;
-                inBody = true;
-                hasBody = true;
-                bodyStart = p;
-            } else if (empty && inQuote) {
+            if (empty && cut.InHeader())
+                cut.OpenBody(p);
+            else if (empty && inQuote)
                 inQuote = false;
-            } else if (HasQuoteMarker(line)) {
+            else if (HasQuoteMarker(line))
                 inQuote = true;
-            }
         }
-        if (inHeader || inBody) end = next;
-        p = next;
-    }
-    finish();
-
-    Result = std::move(found);
-    if (Starts != nullptr) *Starts = std::move(starts);
+    });
+    cut.Hand(Result, Starts);
 }

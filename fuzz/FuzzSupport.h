@@ -1,13 +1,15 @@
 #pragma once
 
-// Shared by the fuzz targets: an input reader, a plain restatement of the header-line rule to
-// check the engine against, and the failure that stops the fuzzer with the input kept.
+// Shared by the fuzz targets: an input reader, the failure that stops the fuzzer with the input
+// kept, and the plain restatement of the rules to check the engine against.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+
+#include "ReferenceRules.h"
 
 #define FUZZ_CHECK(cond)                                                                           \
     do {                                                                                           \
@@ -40,32 +42,3 @@ class TFuzzInput {
   private:
     std::string_view FData;
 };
-
-// The header-line rule as written: a colon not first, no space first, a space after the colon,
-// printable name bytes; known when the upper-cased name is one of the ten.
-inline bool IsKnownHeaderLine(std::string_view Line) {
-    const std::size_t k = Line.find(':');
-    if (k == std::string_view::npos || k == 0 || Line[0] == ' ') return false;
-    if (k + 1 >= Line.size() || Line[k + 1] != ' ') return false;
-    std::string name;
-    for (std::size_t i = 0; i < k; ++i) {
-        const auto c = static_cast<unsigned char>(Line[i]);
-        if (c < 0x21 || c > 0x7E) return false;
-        name += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    }
-    for (const char* known : {"RETURN-PATH", "REPLY-TO", "ENVELOPE-TO", "DELIVERY-DATE", "RECEIVED",
-                              "MESSAGE-ID", "FROM", "TO", "SUBJECT", "DATE"})
-        if (name == known) return true;
-    return false;
-}
-
-inline bool IsHeaderLine(std::string_view Line) {
-    const std::size_t k = Line.find(':');
-    if (k == std::string_view::npos || k == 0 || Line[0] == ' ') return false;
-    if (k + 1 >= Line.size() || Line[k + 1] != ' ') return false;
-    for (std::size_t i = 0; i < k; ++i) {
-        const auto c = static_cast<unsigned char>(Line[i]);
-        if (c < 0x21 || c > 0x7E) return false;
-    }
-    return true;
-}

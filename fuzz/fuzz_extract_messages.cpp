@@ -1,6 +1,7 @@
 // ExtractMessages over any text: every message begins with a known header line and ends with
 // CR LF, its Body is a suffix of its FullText beginning with CR LF (or empty), and the FullTexts
-// are consecutive pieces of the text running to its last complete line.
+// are consecutive pieces of the text running to its last complete line; all as the rule restated
+// line by line cuts them.
 
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         const std::string& full = m.FullText;
         FUZZ_CHECK(full.size() >= 2 && full.compare(full.size() - 2, 2, "\r\n") == 0);
         const std::size_t firstEnd = full.find("\r\n");
-        FUZZ_CHECK(IsKnownHeaderLine(std::string_view(full).substr(0, firstEnd + 2)));
+        FUZZ_CHECK(RefRules::RefIsKnownHeaderLine(std::string_view(full).substr(0, firstEnd + 2)));
         FUZZ_CHECK(m.Body.empty() ||
                    (m.Body.size() <= full.size() && m.Body.compare(0, 2, "\r\n") == 0 &&
                     full.compare(full.size() - m.Body.size(), m.Body.size(), m.Body) == 0));
@@ -43,8 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         // No message and no quote marker: no line of the text is a known header line.
         std::size_t p = 0;
         for (std::size_t c; (c = text.find("\r\n", p)) != std::string_view::npos; p = c + 2)
-            FUZZ_CHECK(!IsKnownHeaderLine(text.substr(p, c + 2 - p)));
+            FUZZ_CHECK(!RefRules::RefIsKnownHeaderLine(text.substr(p, c + 2 - p)));
     }
+    // The same cut as the rule restated line by line.
+    std::vector<std::size_t> refStarts;
+    FUZZ_CHECK(RefRules::RefExtract(std::string(text), refStarts) == found && refStarts == starts);
     // Asking for the starts changes nothing.
     TEmailArray again;
     parser.ExtractMessages(text, again);

@@ -7,45 +7,18 @@
 #include "FuzzSupport.h"
 #include "emailparser.h"
 
-namespace {
-
-bool ReferenceStart(std::string_view W, std::uint32_t SectorSize) {
-    std::size_t p = 0, i = 0;
-    int count = 0;
-    bool inHeader = false;
-    while (true) {
-        const std::size_t c = W.find("\r\n", p);
-        if (c == std::string_view::npos) return false;
-        const std::string_view line = W.substr(p, c + 2 - p);
-        p = c + 2;
-        const bool header = IsHeaderLine(line);
-        if (header && IsKnownHeaderLine(line)) {
-            if (!inHeader && c + 1 < SectorSize && i == 0) {
-                inHeader = true;
-                count = 1;
-            } else if (inHeader) {
-                ++count;
-            }
-        }
-        if (!header && line == "\r\n" && inHeader) return count >= 3;
-        ++i;
-    }
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     TFuzzInput in(Data, Size);
     const std::uint32_t sector = (in.Byte() & 1) ? 4096 : 512;
     const std::string window(in.Rest()); // any length, not only two sectors
     static const TEmailParser parser;
     const bool start = parser.IsMessageStart(window, sector);
-    FUZZ_CHECK(start == ReferenceStart(window, sector));
+    FUZZ_CHECK(start == RefRules::RefIsMessageStart(window, sector));
     if (start) {
         // A start is a header line of a known name on the first byte, ended within the sector.
         const std::size_t end = window.find("\r\n");
         FUZZ_CHECK(end + 2 <= sector);
-        FUZZ_CHECK(IsKnownHeaderLine(std::string_view(window).substr(0, end + 2)));
+        FUZZ_CHECK(RefRules::RefIsKnownHeaderLine(std::string_view(window).substr(0, end + 2)));
         // ...and the carver then cuts a message from that very byte.
         TEmailArray found;
         std::vector<std::size_t> starts;

@@ -2,7 +2,7 @@
 // unreadable stretch and sparse holes chosen by the input. The scan always ends, never reads
 // sector 0, opens and closes its progress once with the true sector count, finds only messages
 // whose bytes stand on the drive (unreadable sectors as zeros, nothing stale), in drive order;
-// and reporting holes changes nothing.
+// and reporting holes changes nothing. Either carving rule, as the input chooses.
 
 #include <memory>
 #include <string>
@@ -34,13 +34,16 @@ struct TOutcome {
     std::uint64_t Unreadable = 0;
 };
 
-TOutcome Scan(TFaultySystem& System, std::uint32_t BufferSize) {
+TOutcome Scan(TFaultySystem& System, std::uint32_t BufferSize, TCarvingRule Rule) {
     TCountingHost host;
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, BufferSize, System), host);
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, BufferSize, System),
+                       TScanOptions{0, Rule}, host);
     TOutcome r;
-    r.Emails = scan.ScanDrive();
-    r.Offsets = scan.Offsets();
-    r.Unreadable = scan.UnreadableSectors();
+    TScanResult result = scan.ScanDrive();
+    r.Emails = std::move(result.Emails);
+    for (const TEmailPlace& place : result.Places)
+        r.Offsets.push_back(place.Offset);
+    r.Unreadable = result.UnreadableSectors;
     FUZZ_CHECK(host.Opens.size() == 1 && host.Opens[0] == System.Bytes.size() / System.SectorSize);
     FUZZ_CHECK(host.Closes == 1);
     return r;
@@ -56,13 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const std::uint32_t bufferSize = sector * (1 + ((shape >> 2) & 7));
     const std::uint32_t badFirst = in.Word(), badLength = in.Byte() * 16;
     const std::uint32_t maxRead = in.Byte();
+    const TCarvingRule rule = (maxRead & 1) ? TCarvingRule::Deep : TCarvingRule::Standard;
     std::string bytes(in.Rest());
     if (bytes.size() < sector) return 0; // no whole sector: creation refuses it (tested elsewhere)
 
     TFaultySystem plain;
     plain.SectorSize = sector;
     plain.Bytes = bytes;
-    const TOutcome a = Scan(plain, bufferSize);
+    const TOutcome a = Scan(plain, bufferSize, rule);
     FUZZ_CHECK(a.Unreadable == 0);
     // Only the sectors the scan examined and read are ever asked for: never sector 0.
     for (std::size_t i = 0; i < a.Emails.size(); ++i) {
@@ -75,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     // Holes reported where the drive holds zeros: the same results.
     TFaultySystem sparse = plain;
     sparse.HolesFromZeros(1 + (shape >> 5));
-    const TOutcome b = Scan(sparse, bufferSize);
+    const TOutcome b = Scan(sparse, bufferSize, rule);
     FUZZ_CHECK(b.Emails == a.Emails && b.Offsets == a.Offsets);
 
     // An unreadable stretch and short reads: the result is that of a drive whose unreadable
@@ -92,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         for (std::uint64_t s = first; s < end; ++s)
             std::fill_n(zeroed.Bytes.begin() + static_cast<std::ptrdiff_t>(s * sector), sector,
                         '\0');
-        const TOutcome c = Scan(faulty, bufferSize);
-        const TOutcome d = Scan(zeroed, bufferSize);
+        const TOutcome c = Scan(faulty, bufferSize, rule);
+        const TOutcome d = Scan(zeroed, bufferSize, rule);
         FUZZ_CHECK(c.Emails == d.Emails && c.Offsets == d.Offsets);
         // Sector 0 is never read, so never counted; the others of the stretch are, once.
         const std::uint64_t counted = first < end ? end - std::max<std::uint64_t>(first, 1) : 0;

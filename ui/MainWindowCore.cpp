@@ -73,9 +73,9 @@ void TMainWindowCore::Scan(int DriveIndex) {
 
 // The one place that speaks the scan driver's interface.
 TEmailArray TMainWindowCore::RunScanner(const std::string& DrivePath) {
-    TScanHardDisk scanner(DrivePath, FView);
-    scanner.SetDeepScan(rule == TCarvingRule::Deep);
-    return scanner.ScanDrive();
+    TScanOptions options;
+    options.Rule = rule;
+    return TScanHardDisk(DrivePath, options, FView).ScanDrive().Emails;
 }
 
 void TMainWindowCore::runScan(const std::string& DrivePath) {

@@ -9,6 +9,7 @@
 
 #include "DeepCorpus.h"
 #include "DeepRule.h"
+#include "ReferenceRules.h"
 #include "ScanHost.h"
 #include "emailparser.h"
 
@@ -74,12 +75,9 @@ std::vector<std::string> ScanImage(const std::string& Image, bool UseDeep,
             std::string Window(Rest.substr(0, 2 * SectorSize));
             Window.resize(2 * SectorSize, '\0');
             if (Standard.IsMessageStart(Window, SectorSize)) {
-                while (Run < Rest.size() && Run < RunCap) {
-                    const auto b = static_cast<unsigned char>(Rest[Run]);
-                    if (!(b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E)))
-                        break;
+                while (Run < Rest.size() && Run < RunCap &&
+                       RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Run])))
                     ++Run;
-                }
                 Standard.ExtractMessages(Rest.substr(0, Run), Messages);
             }
         }
@@ -150,9 +148,9 @@ TEST(DeepStartTest, BlockClosesWithin64KiB) {
     EXPECT_TRUE(Deep.IsMessageStart(Exact, 512));
     std::string Over = Head + "X-One: 1\r\n" + Filler + "\r\n";
     EXPECT_FALSE(Deep.IsMessageStart(Over.substr(0, TDeepEmailParser::HeaderReach), 512));
-    // Cutting applies the same reach.
-    EXPECT_EQ(Cut(Exact + "body\r\n").size(), 1u);
-    EXPECT_EQ(Cut(Over + "body\r\n").size(), 0u);
+    // Cutting applies the same reach; a block past it is cut as the standard rule cuts it.
+    EXPECT_EQ(FullTexts(Cut(Exact + "body\r\n")), std::vector<std::string>{Exact + "body\r\n"});
+    EXPECT_EQ(FullTexts(Cut(Over + "body\r\n")), std::vector<std::string>{Over + "body\r\n"});
 }
 
 TEST(DeepStartTest, BlockMustBeTextAndNoiseNeverStarts) {
@@ -207,7 +205,7 @@ TEST(DeepStartTest, LinesSplitAsTheStandardParserSplitsThem) {
 
 TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
     for (int b = 0; b < 256; ++b) {
-        const bool Standard = b == 9 || b == 10 || b == 11 || b == 13 || (b >= 0x20 && b <= 0x7E);
+        const bool Standard = RefRules::RefIsTextByte(static_cast<unsigned char>(b));
         const bool Expected = Standard || b == 0x0C || b == 0x1B || b >= 0x80;
         EXPECT_EQ(TDeepEmailParser::IsTextByte(static_cast<unsigned char>(b)), Expected) << b;
     }
@@ -309,6 +307,27 @@ TEST(DeepCutting, HeaderLikeLinesInBodiesStayBodyText) {
     EXPECT_EQ(Cut(Head + Body + Next).size(), 2u);
 }
 
+TEST(DeepCutting, BlocksPastTheReachFallBackToTheStandardCut) {
+    // A block longer than the reach is no whole block, but the standard rule still cuts a message
+    // at its first known header line; deep must not merge it into the message before.
+    const std::string First = Lines({"From: a", "To: b", "Subject: one", "", "text"});
+    std::string Second = Lines({"Return-Path: <c@example.org>"}) + ReceivedChain(500) +
+                         Lines({"From: c", "To: d", "Subject: two", "", "more"});
+    ASSERT_GT(Second.size(), TDeepEmailParser::HeaderReach);
+    TEmailArray StandardFound;
+    Standard.ExtractMessages(First + Second, StandardFound);
+    ASSERT_EQ(FullTexts(StandardFound), (std::vector<std::string>{First, Second}));
+    std::vector<std::size_t> Starts;
+    const TEmailArray Found = Cut(First + Second, &Starts);
+    EXPECT_EQ(FullTexts(Found), (std::vector<std::string>{First, Second}));
+    EXPECT_EQ(Starts, (std::vector<std::size_t>{0, First.size()}));
+    ASSERT_EQ(Found.size(), 2u);
+    EXPECT_EQ(Found[1].Subject, " two");
+    // A header-like line that is no known header line starts nothing, long block or not.
+    const std::string Unknown = Lines({"X-Note: n"}) + ReceivedChain(500);
+    EXPECT_EQ(FullTexts(Cut(First + Unknown)), (std::vector<std::string>{First + Unknown}));
+}
+
 TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
     const std::string Head = Lines({"From: a", "To: b", "Subject: s", ""});
     for (std::string_view Marker :
@@ -355,9 +374,14 @@ TEST(DeepCutting, LongHeaderLikeStretchesStayLinear) {
     for (int i = 0; i < 250000; ++i)
         Text += "Date: d\r\nTo: t\r\n";
     Text += "prose\r\n";
-    const TEmailArray Found = Cut(Text);
-    ASSERT_EQ(Found.size(), 1u);
-    EXPECT_EQ(Found[0].FullText.size(), Text.size());
+    // The stretch runs past the reach, so it is cut as the standard rule cuts it: from its first
+    // known header line to the end.
+    std::vector<std::size_t> Starts;
+    const TEmailArray Found = Cut(Text, &Starts);
+    ASSERT_EQ(Found.size(), 2u);
+    const std::size_t Stretch = Text.find("Date: d");
+    EXPECT_EQ(Starts, (std::vector<std::size_t>{0, Stretch}));
+    EXPECT_EQ(Found[0].FullText.size() + Found[1].FullText.size(), Text.size());
 }
 
 TEST(DeepMeasure, PlantedMessagesAllWholeNoneInvented) {
@@ -390,3 +414,62 @@ TEST(DeepMeasure, NothingFoundInNoiseOrPlainText) {
 }
 
 } // namespace
+
+namespace {
+
+// Images where every sector may open a header block: header lines, continuations, empty lines,
+// prose and stray control bytes in random order, with lines of every length.
+std::string HeaderishImage(std::mt19937& Rng, std::size_t Size) {
+    static const std::vector<std::string> Pieces = {
+        "From: f\r\n", "To: t\r\n", "Subject: s\r\n", "Received: from x by y\r\n",
+        "X-Long: " + std::string(700, 'v') + "\r\n", "\tfolded\r\n", "\r\n", "prose line\r\n",
+        "Date: d\x01\r\n", "Cc:\r\n", "plain", "Reply-To: r\r\n"};
+    std::string Image;
+    while (Image.size() < Size)
+        Image += Pieces[Rng() % (Rng() % 4 == 0 ? Pieces.size() : 6)];
+    Image.resize(Size);
+    return Image;
+}
+
+} // namespace
+
+TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) {
+    std::mt19937 Rng(11);
+    std::size_t Starts = 0, Blocks = 0;
+    for (int Round = 0; Round < 40; ++Round) {
+        const std::uint32_t SectorSize = Round % 3 == 0 ? 64 : 512;
+        const std::string Image = HeaderishImage(Rng, 200000 + Rng() % 5000);
+        std::uint64_t Fetched = 0;
+        TDeepBlockWalker Walker([&](std::uint64_t Offset, std::uint32_t Count) {
+            Fetched += Count;
+            // Zeros past the end, as the disk buffer serves them.
+            static std::string Padded;
+            Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+            Padded.resize(Count, '\0');
+            return std::string_view(Padded);
+        });
+        for (std::uint64_t Offset = SectorSize; Offset + SectorSize <= Image.size();) {
+            std::string Reach = Image.substr(Offset, TDeepEmailParser::HeaderReach);
+            Reach.resize(TDeepEmailParser::HeaderReach, '\0');
+            const std::size_t Block = Deep.HeaderBlockLength(Reach, SectorSize);
+            const TDeepBlockWalker::TStart Start =
+                Walker.Examine(Offset, std::string_view(Image).substr(Offset, SectorSize));
+            ASSERT_EQ(Start.Block, Block) << "round " << Round << " offset " << Offset;
+            if (Block > 0) {
+                const std::size_t Text = TDeepEmailParser::TextRunLength(Reach.substr(0, Block));
+                ASSERT_EQ(Start.Text, Text) << "round " << Round << " offset " << Offset;
+                ASSERT_EQ(Deep.IsMessageStart(Reach, SectorSize), Text == Block);
+                Starts += Text == Block;
+                ++Blocks;
+            }
+            // Now and then a jump past a run, as after a find.
+            Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1);
+        }
+        // Asked afresh, every sector would read the whole reach.
+        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepEmailParser::HeaderReach)
+            << "round " << Round;
+    }
+    // Both answers were met often: starts, and blocks that are not text throughout.
+    EXPECT_GT(Starts, 100u);
+    EXPECT_GT(Blocks - Starts, 100u);
+}

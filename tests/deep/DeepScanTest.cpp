@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DeepCorpus.h"
+#include "DiskBuffer.h"
 #include "EwfImage.h"
 #include "RawDiskAccess.h"
 #include "ScanHardDisk.h"
@@ -42,13 +43,16 @@ class DeepScanTest : public ::testing::Test {
     };
 
     static TResult Scan(const std::string& Path, bool Deep) {
-        TScanHardDisk Scanner(Path, NullScanHost());
-        EXPECT_FALSE(Scanner.DeepScan()) << "deep scan is opt-in";
-        Scanner.SetDeepScan(Deep);
+        EXPECT_EQ(TScanOptions().Rule, TCarvingRule::Standard) << "deep scan is opt-in";
+        TScanOptions Options;
+        Options.Rule = Deep ? TCarvingRule::Deep : TCarvingRule::Standard;
+        TScanResult Scanned = TScanHardDisk(Path, Options, NullScanHost()).ScanDrive();
         TResult Result;
-        Result.Found = Scanner.ScanDrive();
-        Result.Offsets = Scanner.Offsets();
-        Result.Rules = Scanner.Rules();
+        Result.Found = std::move(Scanned.Emails);
+        for (const TEmailPlace& Place : Scanned.Places) {
+            Result.Offsets.push_back(Place.Offset);
+            Result.Rules.push_back(Place.Rule);
+        }
         for (const TEmail& Email : Result.Found)
             Result.Texts.push_back(Email.FullText);
         EXPECT_EQ(Result.Rules.size(), Result.Found.size());
@@ -153,8 +157,8 @@ TEST_F(DeepScanTest, AnEwfImageScansLikeItsRawBytes) {
     EXPECT_EQ(FromEwf.Offsets, Corpus.Offsets);
     // The standard rule too finds the same there as in the raw bytes read with 4096-byte sectors.
     TScanHardDisk RawScan(std::make_unique<TDiskBuffer>(Raw, 20971520, PlatformSystem(), 4096),
-                          NullScanHost());
-    const TEmailArray FromRaw = RawScan.ScanDrive();
+                          {}, NullScanHost());
+    const TEmailArray FromRaw = RawScan.ScanDrive().Emails;
     EXPECT_TRUE(Scan(E01, false).Found == FromRaw);
 }
 
@@ -171,7 +175,7 @@ TEST_F(DeepScanTest, FilesThatAreNoImagesScanRawOrAreRefusedByName) {
     Broken += std::string(100, 'z');
     const std::string Path = Write("broken.E01", Broken);
     try {
-        TScanHardDisk Scanner(Path, NullScanHost());
+        TScanHardDisk Scanner(Path, {}, NullScanHost());
         ADD_FAILURE() << "a broken image must not open";
     } catch (const std::exception& Error) {
         EXPECT_NE(std::string(Error.what()).find(Path), std::string::npos) << Error.what();

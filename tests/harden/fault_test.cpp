@@ -24,23 +24,24 @@ struct TPlanted {
     std::string Text;
 };
 
-struct TScanResult {
+struct TFaultScan {
     TEmailArray Emails;
     std::vector<std::uint64_t> Offsets;
     std::uint64_t Unreadable = 0;
 };
 
 // SliceBytes 0: each chunk is read whole, in one read.
-TScanResult Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0,
+TFaultScan Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0,
                  std::uint32_t SliceBytes = TDiskBuffer::DefaultSliceBytes) {
     TRecordingHost host;
     TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, kBufferSize, System,
                                                      ImageSectorSize, SliceBytes),
-                       host);
-    TScanResult r;
-    r.Emails = scan.ScanDrive();
-    r.Offsets = scan.Offsets();
-    r.Unreadable = scan.UnreadableSectors();
+                       {}, host);
+    TFaultScan r;
+    TScanResult result = scan.ScanDrive();
+    r.Emails = std::move(result.Emails);
+    r.Offsets = OffsetsOf(result);
+    r.Unreadable = result.UnreadableSectors;
     EXPECT_EQ(host.Closes, 1);
     return r;
 }
@@ -68,7 +69,7 @@ class FaultTest : public ::testing::Test {
 
     // Every planted message whose bytes lie wholly outside [BadFirst, BadEnd) is found once, at its
     // offset, whole; nothing else is found.
-    void ExpectFoundOutside(const TScanResult& R, std::uint64_t BadFirst, std::uint64_t BadEnd) {
+    void ExpectFoundOutside(const TFaultScan& R, std::uint64_t BadFirst, std::uint64_t BadEnd) {
         std::size_t j = 0;
         for (const TPlanted& p : Planted) {
             const bool hit = p.Offset < BadEnd && BadFirst < p.Offset + p.Text.size() + 1;
@@ -94,7 +95,7 @@ TEST_F(FaultTest, FailingSectorsCostOnlyThemselvesAndAreCountedOnce) {
                        {seam - 3 * 512, seam + 5 * 512},
                        {System.Bytes.size() - 512, System.Bytes.size()}};
     // A message planted inside a bad sector is lost, the rest are found.
-    const TScanResult r = Scan(System);
+    const TFaultScan r = Scan(System);
     EXPECT_EQ(r.Unreadable, 1u + 1u + 8u + 1u);
     std::vector<TPlanted> lost, kept;
     for (const TPlanted& p : Planted) {
@@ -121,7 +122,7 @@ TEST_F(FaultTest, AFailedChunkNeverServesTheBytesOfTheChunkBefore) {
     System.Bytes.replace(first, m.size(), m);
     System.Bytes[first + m.size()] = '\0';
     System.BadBytes = {{first + chunk - 2 * 512, first + chunk + 80000ull * 512}};
-    const TScanResult r = Scan(System);
+    const TFaultScan r = Scan(System);
     ASSERT_EQ(r.Emails.size(), 1u);
     EXPECT_EQ(r.Offsets[0], first);
     EXPECT_EQ(r.Unreadable, 80002u);
@@ -129,7 +130,7 @@ TEST_F(FaultTest, AFailedChunkNeverServesTheBytesOfTheChunkBefore) {
 
 TEST_F(FaultTest, ShortReadsAreContinuedAndChangeNothing) {
     Build(5 * 1024 * 1024 + 333, 3 * 512, 97 * 512);
-    const TScanResult whole = Scan(System);
+    const TFaultScan whole = Scan(System);
     ASSERT_EQ(whole.Emails.size(), Planted.size());
     // Cut below the slice a chunk is read in, and (chunks read whole) below a chunk.
     constexpr std::uint32_t kSlice = TDiskBuffer::DefaultSliceBytes;
@@ -143,7 +144,7 @@ TEST_F(FaultTest, ShortReadsAreContinuedAndChangeNothing) {
         TFaultySystem shorter = System;
         shorter.MaxReadBytes = most;
         shorter.ReadCalls = shorter.ShortReads = 0;
-        const TScanResult r = Scan(shorter, 0, slice);
+        const TFaultScan r = Scan(shorter, 0, slice);
         EXPECT_GT(shorter.ShortReads, 0u);
         EXPECT_EQ(r.Emails, whole.Emails);
         EXPECT_EQ(r.Offsets, whole.Offsets);
@@ -160,7 +161,7 @@ TEST_F(FaultTest, DeviceVanishingMidScanEndsTheScanWithWhatWasRead) {
         SCOPED_TRACE(k);
         TFaultySystem vanishing = System;
         vanishing.VanishAfterReads = k;
-        const TScanResult r = Scan(vanishing, 0, 0);
+        const TFaultScan r = Scan(vanishing, 0, 0);
         const std::uint64_t lostFrom = 1 + k * 81918;
         ExpectFoundOutside(r, lostFrom * 512, System.Bytes.size());
         EXPECT_EQ(r.Unreadable, sectors - lostFrom);
@@ -172,7 +173,7 @@ TEST_F(FaultTest, DeviceVanishingMidScanEndsTheScanWithWhatWasRead) {
         SCOPED_TRACE(k);
         TFaultySystem vanishing = System;
         vanishing.VanishAfterReads = k;
-        const TScanResult r = Scan(vanishing);
+        const TFaultScan r = Scan(vanishing);
         const std::uint64_t lostFrom = 1 + k * slice;
         ExpectFoundOutside(r, lostFrom * 512, System.Bytes.size());
         EXPECT_EQ(r.Unreadable, sectors - lostFrom);
@@ -186,7 +187,7 @@ TEST_F(FaultTest, ImageCutShorterWhileScannedEndsCleanly) {
     TFaultySystem cutting = System;
     cutting.TruncateAfterReads = 1;
     cutting.TruncateTo = cut;
-    const TScanResult r = Scan(cutting);
+    const TFaultScan r = Scan(cutting);
     const std::uint64_t sectors = System.Bytes.size() / 512;
     // Sectors past the cut cannot be read whole any more; the one the cut splits is among them.
     EXPECT_EQ(r.Unreadable, sectors - cut / 512);
@@ -196,7 +197,7 @@ TEST_F(FaultTest, ImageCutShorterWhileScannedEndsCleanly) {
 TEST_F(FaultTest, WholeDriveUnreadableStillEnds) {
     Build(2 * 1024 * 1024, 512, 4096);
     System.BadBytes = {{0, System.Bytes.size()}};
-    const TScanResult r = Scan(System, 4096);
+    const TFaultScan r = Scan(System, 4096);
     EXPECT_TRUE(r.Emails.empty());
     EXPECT_EQ(r.Unreadable, System.Bytes.size() / 4096 - 1); // sector 0 is never read
 }

@@ -30,10 +30,12 @@ struct TResult {
 
 TResult ScanWith(TSystemLayer& System, const std::string& Path, std::uint32_t SectorSize = 0) {
     TRecordingHost host;
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>(Path, kBufferSize, System, SectorSize), host);
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(Path, kBufferSize, System, SectorSize), {},
+                       host);
     TResult r;
-    r.Emails = scan.ScanDrive();
-    r.Offsets = scan.Offsets();
+    TScanResult result = scan.ScanDrive();
+    r.Emails = std::move(result.Emails);
+    r.Offsets = OffsetsOf(result);
     r.Opens = host.Opens;
     return r;
 }

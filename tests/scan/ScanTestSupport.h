@@ -18,6 +18,15 @@
 #include "Error.h"
 #include "ScanHost.h"
 
+// The drive offsets of a scan result's messages, in found order.
+template <class TResult>
+std::vector<std::uint64_t> OffsetsOf(const TResult& Result) {
+    std::vector<std::uint64_t> offsets;
+    for (const auto& place : Result.Places)
+        offsets.push_back(place.Offset);
+    return offsets;
+}
+
 class TRecordingHost : public ScanHost {
   public:
     std::uint64_t KeepAlives = 0;

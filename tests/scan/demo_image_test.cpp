@@ -42,8 +42,7 @@ TEST(DemoImage, EveryDeletedMessageComesBackByteForByte) {
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
     TRecordingHost host;
-    TScanHardDisk scan(image, host);
-    const TEmailArray found = scan.ScanDrive();
+    const TEmailArray found = TScanHardDisk(image, {}, host).ScanDrive().Emails;
 
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(stored))

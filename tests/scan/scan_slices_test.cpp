@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "DiskBuffer.h"
 #include "FakeSystemLayer.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
@@ -25,10 +26,11 @@ TSlicedScan ScanFake(const std::string& Bytes, std::uint32_t SliceBytes) {
     TRecordingHost host;
     // 16384-sector chunks, so that a few megabytes hold several chunks and their seams.
     TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 4 << 20, fake, 0, SliceBytes),
-                       host);
+                       {}, host);
     TSlicedScan out;
-    out.Emails = scan.ScanDrive();
-    out.Offsets = scan.Offsets();
+    TScanResult result = scan.ScanDrive();
+    out.Emails = std::move(result.Emails);
+    out.Offsets = OffsetsOf(result);
     out.Reads = fake.Reads;
     return out;
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "DiskBuffer.h"
 #include "FakeSystemLayer.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
+#include "SystemLayer.h"
 
 namespace {
 
@@ -17,9 +19,9 @@ struct TScanOutcome {
 
 TScanOutcome Scan(const std::string& Path) {
     TScanOutcome out;
-    TScanHardDisk scan(Path, out.Host);
-    out.Emails = scan.ScanDrive();
-    out.Offsets = scan.Offsets();
+    TScanResult result = TScanHardDisk(Path, {}, out.Host).ScanDrive();
+    out.Emails = std::move(result.Emails);
+    out.Offsets = OffsetsOf(result);
     return out;
 }
 
@@ -176,12 +178,12 @@ TEST_F(ScanTest, KeepAliveCountsEveryByteOfTheRunAndEveryMessage) {
     TImage img(Dir.File("count.img"), 8 * kSector);
     img.Put(kSector, msg);
     TRecordingHost host;
-    TScanHardDisk scan(img.Path(), host);
+    TScanHardDisk scan(img.Path(), {}, host);
     // The carver makes keep-alive calls of its own through the same host: count them apart.
     TRecordingHost parserHost;
     TEmailArray direct;
     TEmailParser(parserHost).ExtractMessages(msg, direct);
-    ASSERT_EQ(scan.ScanDrive().size(), 1u);
+    ASSERT_EQ(scan.ScanDrive().Emails.size(), 1u);
     EXPECT_EQ(host.KeepAlives, 1 + msg.size() + 1 + parserHost.KeepAlives);
 }
 
@@ -241,7 +243,7 @@ TEST_F(ScanTest, ErrorDuringTheScanClosesProgressAndReachesTheCaller) {
     img.Put(5 * kSector, MakeMessage("a", "b", "c", "d"));
     TRecordingHost host;
     host.FailAtKeepAlive = 2; // the first keep-alive after the start one: inside the scan loop
-    TScanHardDisk scan(img.Path(), host);
+    TScanHardDisk scan(img.Path(), {}, host);
     EXPECT_THROW(scan.ScanDrive(), PwError);
     EXPECT_EQ(host.Opens.size(), 1u);
     EXPECT_EQ(host.Closes, 1);
@@ -249,9 +251,9 @@ TEST_F(ScanTest, ErrorDuringTheScanClosesProgressAndReachesTheCaller) {
 
 TEST_F(ScanTest, DriveThatCannotBeMeasuredFailsCreation) {
     TRecordingHost host;
-    EXPECT_THROW(TScanHardDisk(Dir.File("missing.img"), host), PwError);
+    EXPECT_THROW(TScanHardDisk(Dir.File("missing.img"), {}, host), PwError);
     TImage empty(Dir.File("empty.img"), 0);
-    EXPECT_THROW(TScanHardDisk(empty.Path(), host), PwError);
+    EXPECT_THROW(TScanHardDisk(empty.Path(), {}, host), PwError);
     EXPECT_TRUE(host.Opens.empty());
 }
 
@@ -267,12 +269,19 @@ TEST_F(ScanTest, SectorsOfAnImageMayBeLargerThan512) {
     img.Put(7 * 4096 + 512, MakeMessage("m@x", "y", "mid sector", "not at a sector start"));
     TRecordingHost host;
     TScanHardDisk scan(std::make_unique<TDiskBuffer>(img.Path(), 20971520, PlatformSystem(), 4096),
-                       host);
-    const TEmailArray found = scan.ScanDrive();
+                       {}, host);
+    EXPECT_EQ(scan.SectorSize(), 4096u);
+    const TScanResult result = scan.ScanDrive();
+    const TEmailArray& found = result.Emails;
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].FullText, a);
     EXPECT_EQ(found[1].FullText, b);
-    EXPECT_EQ(scan.Offsets(), (std::vector<std::uint64_t>{4096, 5 * 4096}));
+    EXPECT_EQ(OffsetsOf(result), (std::vector<std::uint64_t>{4096, 5 * 4096}));
+    // The sector size is an option of the scan as well.
+    TScanOptions options;
+    options.SectorSize = 4096;
+    TRecordingHost again;
+    EXPECT_EQ(OffsetsOf(TScanHardDisk(img.Path(), options, again).ScanDrive()), OffsetsOf(result));
     EXPECT_EQ(host.Opens, std::vector<std::uint64_t>{40});
 }
 
@@ -290,16 +299,21 @@ TEST_F(ScanTest, UnreadableSectorsReadAsZerosAndAreCounted) {
     TFakeDrive drive;
     drive.Size = bytes.size();
     drive.Bytes = bytes;
-    drive.BadBytes = {{50 * 512, 53 * 512}};
-    fake.Drives["/dev/fake"] = drive;
-
     TRecordingHost host;
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 20971520, fake), host);
-    const TEmailArray found = scan.ScanDrive();
+    drive.BadBytes = {{50 * 512, 53 * 512}, {200 * 512, 201 * 512}};
+    fake.Drives["/dev/fake"] = drive;
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 20971520, fake), {}, host);
+    const TScanResult result = scan.ScanDrive();
+    const TEmailArray& found = result.Emails;
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].FullText, a);
     EXPECT_EQ(found[1].FullText, c);
-    EXPECT_EQ(scan.UnreadableSectors(), 3u);
+    EXPECT_EQ(result.UnreadableSectors, 4u);
+    ASSERT_EQ(result.Unreadable.size(), 2u);
+    EXPECT_EQ(result.Unreadable[0].First, 50u);
+    EXPECT_EQ(result.Unreadable[0].Count, 3u);
+    EXPECT_EQ(result.Unreadable[1].First, 200u);
+    EXPECT_EQ(result.Unreadable[1].Count, 1u);
 }
 
 } // namespace
