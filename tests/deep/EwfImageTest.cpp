@@ -10,6 +10,8 @@
 #include <string>
 
 #include "EwfImage.h"
+#include "EwfImages.h"
+#include "ImageBuilder.h"
 
 namespace fs = std::filesystem;
 
@@ -18,17 +20,7 @@ namespace {
 class EwfImageTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!TEwfImage::Supported()) GTEST_SKIP() << "built without libewf";
-        if (std::system("command -v ewfacquirestream >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "ewfacquirestream not installed";
-        Dir = fs::temp_directory_path() /
-              ("pw-ewf-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(Dir);
-        fs::create_directories(Dir);
-    }
-    void TearDown() override {
-        if (!Dir.empty()) fs::remove_all(Dir);
+        if (const std::string Why = EwfUnavailable(); !Why.empty()) GTEST_SKIP() << Why;
     }
 
     // Raw bytes with text, zeros and noise, so compressed and uncompressed chunks both occur.
@@ -47,15 +39,14 @@ class EwfImageTest : public ::testing::Test {
 
     // Writes Raw to Dir/raw and acquires it as Dir/img.E01 (and further segments).
     fs::path Acquire(const std::string& Raw, const std::string& Options) {
-        const fs::path RawPath = Dir / "raw";
-        std::ofstream(RawPath, std::ios::binary).write(Raw.data(), Raw.size());
-        const std::string Command = "ewfacquirestream -q -t '" + (Dir / "img").string() + "' " +
-                                    Options + " < '" + RawPath.string() + "' >/dev/null 2>&1";
-        EXPECT_EQ(std::system(Command.c_str()), 0) << Command;
-        return Dir / "img.E01";
+        WriteFile(Dir / "raw", Raw);
+        const std::string First = AcquireEwf(Dir / "raw", Dir / "img", Options);
+        EXPECT_FALSE(First.empty()) << Options;
+        return First;
     }
 
-    fs::path Dir;
+    TTempDir Temp;
+    const fs::path& Dir = Temp.Path;
 };
 
 TEST_F(EwfImageTest, SegmentSetReadsBackByteForByte) {
@@ -147,6 +138,37 @@ TEST_F(EwfImageTest, DataOfAMissingSegmentReadsAsFailedZeros) {
     }
     std::string Whole(Raw.size(), 'x');
     EXPECT_FALSE(Image.Read(0, Whole.data(), Whole.size()));
+}
+
+// The scanner's standard output is no business of the image reader: whether it is a pipe, a
+// sparse file or a dense file opened without truncation, the JSON starts at its first byte and
+// lists every message of the image.
+TEST_F(EwfImageTest, TheScannerWritesItsResultsWhereverStandardOutputGoes) {
+    TImage Raw((Dir / "mail.raw").string(), 2 * 1024 * 1024);
+    for (int i = 0; i < 3; ++i)
+        Raw.Put(4096 + i * 300 * 1024,
+                MakeMessage("a@example.org", "b@example.org", "planted " + std::to_string(i),
+                            "body"));
+    const std::string E01 = AcquireEwf(Raw.Path(), Dir / "mail");
+    ASSERT_FALSE(E01.empty());
+
+    const TRun Piped = RunCli("scan " + Quote(E01) + " --json");
+    ASSERT_EQ(Piped.Status, 0) << Piped.Err;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(Piped.Out.find("planted " + std::to_string(i)), std::string::npos);
+    ASSERT_EQ(Piped.Out, RunCli("scan " + Quote(Raw.Path()) + " --json").Out);
+
+    const std::uint64_t OutSize = 16 * 1024 * 1024;
+    const fs::path Sparse = Dir / "sparse.out", Dense = Dir / "dense.out";
+    fs::resize_file((std::ofstream(Sparse).close(), Sparse), OutSize);
+    std::ofstream(Dense, std::ios::binary) << std::string(OutSize, ' ');
+    for (const fs::path& Out : {Sparse, Dense}) {
+        SCOPED_TRACE(Out.filename().string());
+        const TRun Run = RunCliInto("scan " + Quote(E01) + " --json", Out.string());
+        EXPECT_EQ(Run.Status, 0) << Run.Err;
+        EXPECT_EQ(Run.Out.size(), OutSize);
+        EXPECT_EQ(Run.Out.substr(0, Piped.Out.size()), Piped.Out);
+    }
 }
 
 } // namespace
