@@ -16,6 +16,7 @@
 #include "CliProgress.h"
 #include "CliTarget.h"
 #include "DiskBuffer.h"
+#include "DriveProbe.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
@@ -80,10 +81,14 @@ int RunScan(const TScanOptions& Opt) {
             return 1;
         }
     }
-    if (const std::string problem = TargetProblem(Opt.Target, Opt.SectorSize); !problem.empty()) {
-        Fail(Opt.Target, problem);
+    // One probe opens the target for the whole scan.
+    TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
+    if (!probe.Ok()) {
+        Fail(Opt.Target, probe.Reason);
         return 1;
     }
+    for (const std::string& warning : TargetWarnings(probe))
+        Fail(Opt.Target, warning);
 
     const bool terminal = IsTerminal(2);
     TCliProgress progress(std::cerr, terminal, 0);
@@ -92,8 +97,7 @@ int RunScan(const TScanOptions& Opt) {
     std::vector<std::string> rules;
     std::uint64_t unreadable = 0;
     try {
-        auto buffer = std::make_unique<TDiskBuffer>(Opt.Target, kBufferSize, PlatformSystem(),
-                                                    Opt.SectorSize);
+        auto buffer = std::make_unique<TDiskBuffer>(std::move(probe), kBufferSize);
         progress.SetSectorSize(buffer->SectorSize());
         TScanHardDisk scan(std::move(buffer), progress);
         scan.SetDeepScan(Opt.Deep);
@@ -190,7 +194,8 @@ int main(int argc, char** argv) {
                      "or the first file of an EWF set: image.E01)")
         ->required();
     scan->add_option("--sector-size", opt.SectorSize,
-                     "Bytes per sector of an image file (default 512; devices report their own)")
+                     "Bytes per sector of an image file (default 512, or what an EWF image "
+                     "stores); a block device has its own, and a different one is refused")
         ->check([](const std::string& s) -> std::string {
             unsigned long v = 0;
             try {

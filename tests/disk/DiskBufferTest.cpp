@@ -192,7 +192,7 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
     fake.DriveLetters = false;
     fake.AddDrive("/img/empty.img", 0);
     fake.AddDrive("/img/tiny.img", 511);
-    fake.AddDrive("/home", 4096).Measurable = false;
+    fake.AddDrive("/home", 4096).Kind = TDriveKind::Folder;
     fake.AddDrive("/dev/sdb", 1 << 20);
     fake.DeniedPaths.insert("/dev/sdb");
     const auto message = [&](const std::string& path) {
@@ -203,15 +203,13 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
         }
         return std::string("no error");
     };
-    EXPECT_EQ(message("/img/none.img"), "Cannot open /img/none.img: no such file or device");
+    EXPECT_EQ(message("/img/none.img"), "Cannot scan /img/none.img: no such file or device");
     EXPECT_EQ(message("/dev/sdb"),
-              "Cannot open /dev/sdb: permission denied (run with the right to read the device)");
-    EXPECT_EQ(message("/home"),
-              "Cannot scan /home: not a drive (neither a block device nor a disk image)");
-    EXPECT_EQ(message("/img/empty.img"),
-              "Cannot scan /img/empty.img: the drive is empty (it holds no whole sector)");
+              "Cannot scan /dev/sdb: permission denied (run with the right to read the device)");
+    EXPECT_EQ(message("/home"), "Cannot scan /home: not a drive or disk image (it is a folder)");
+    EXPECT_EQ(message("/img/empty.img"), "Cannot scan /img/empty.img: empty");
     EXPECT_EQ(message("/img/tiny.img"),
-              "Cannot scan /img/tiny.img: the drive is empty (it holds no whole sector)");
+              "Cannot scan /img/tiny.img: smaller than one sector (511 bytes)");
     EXPECT_EQ(message(""), "No drive or disk image was given");
     EXPECT_EQ(fake.OpenHandles, 0);
 
