@@ -62,14 +62,18 @@ class TVolumeReader final : public TDriveReader {
     TDriveInfo FInfo;
 };
 
-TDriveProbe& Refuse(TDriveProbe& Probe, TDriveProblem Problem, std::string Reason) {
+TDriveProbe&& Refuse(TDriveProbe& Probe, TDriveProblem Problem, std::string Reason) {
     Probe.Problem = Problem;
     Probe.Reason = std::move(Reason);
     Probe.Reader.reset();
-    return Probe;
+    return std::move(Probe);
 }
 
-TDriveProbe& RefuseOpen(TDriveProbe& Probe, const TOpenFailure& Failure) {
+std::string NotADrive(const std::string& What) {
+    return "not a drive or disk image (it is " + What + ")";
+}
+
+TDriveProbe&& RefuseOpen(TDriveProbe& Probe, const TOpenFailure& Failure) {
     switch (Failure.Error) {
     case TOpenError::NotFound:
         return Refuse(Probe, TDriveProblem::NotFound, "no such file or device");
@@ -88,23 +92,22 @@ TDriveProbe& RefuseOpen(TDriveProbe& Probe, const TOpenFailure& Failure) {
         break;
     }
     if (Failure.Kind == TDriveKind::Socket)
-        return Refuse(Probe, TDriveProblem::Socket, "not a drive or disk image (it is a socket)");
+        return Refuse(Probe, TDriveProblem::Socket, NotADrive("a socket"));
     return Refuse(Probe, TDriveProblem::CannotOpen,
                   Failure.Text.empty() ? "cannot be opened for reading"
                                        : "cannot be opened (" + Failure.Text + ")");
 }
 
-TDriveProbe& RefuseKind(TDriveProbe& Probe, TDriveKind Kind) {
+TDriveProbe&& RefuseKind(TDriveProbe& Probe, TDriveKind Kind) {
     switch (Kind) {
     case TDriveKind::Folder:
-        return Refuse(Probe, TDriveProblem::Folder, "not a drive or disk image (it is a folder)");
+        return Refuse(Probe, TDriveProblem::Folder, NotADrive("a folder"));
     case TDriveKind::Socket:
-        return Refuse(Probe, TDriveProblem::Socket, "not a drive or disk image (it is a socket)");
+        return Refuse(Probe, TDriveProblem::Socket, NotADrive("a socket"));
     case TDriveKind::Fifo:
-        return Refuse(Probe, TDriveProblem::Fifo, "not a drive or disk image (it is a named pipe)");
+        return Refuse(Probe, TDriveProblem::Fifo, NotADrive("a named pipe"));
     case TDriveKind::CharDevice:
-        return Refuse(Probe, TDriveProblem::CharDevice,
-                      "not a drive or disk image (it is a character device)");
+        return Refuse(Probe, TDriveProblem::CharDevice, NotADrive("a character device"));
     default:
         return Refuse(Probe, TDriveProblem::NotADrive, "not a drive or disk image");
     }
@@ -139,17 +142,16 @@ bool ReadFully(TDriveReader& Reader, void* Target, std::uint64_t Count, std::uin
 TDriveProbe ProbeDrive(TSystemLayer& System, const std::string& Path, std::uint32_t SectorSize) {
     TDriveProbe probe;
     probe.Path = Path;
-    if (Path.empty())
-        return std::move(Refuse(probe, TDriveProblem::NoDrive, "no drive or disk image given"));
+    if (Path.empty()) return Refuse(probe, TDriveProblem::NoDrive, "no drive or disk image given");
 
     // Where drives are letters, the drive list offers roots ("C:\"); a longer path is an image.
     if (System.UsesDriveLetters() && Path.size() <= 3) {
         GetDriveInfo(System, Path, probe.Info);
         if (probe.Info.BytesPerSector == 0)
-            return std::move(Refuse(probe, TDriveProblem::NotReady,
-                                    "the drive is not ready or cannot be measured"));
+            return Refuse(probe, TDriveProblem::NotReady,
+                          "the drive is not ready or cannot be measured");
         if (probe.Info.TotalBytes < probe.Info.BytesPerSector)
-            return std::move(Refuse(probe, TDriveProblem::Empty, "empty"));
+            return Refuse(probe, TDriveProblem::Empty, "empty");
         const char c = Path[0];
         probe.Reader = std::make_unique<TVolumeReader>(
             System, (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c, probe.Info);
@@ -158,11 +160,11 @@ TDriveProbe ProbeDrive(TSystemLayer& System, const std::string& Path, std::uint3
 
     TOpenFailure failure;
     const THandle handle = System.OpenForReading(Path, failure);
-    if (handle == InvalidHandle) return std::move(RefuseOpen(probe, failure));
+    if (handle == InvalidHandle) return RefuseOpen(probe, failure);
     TDriveMeasure measure = System.MeasureDrive(handle);
     probe.Reader = std::make_unique<TRawReader>(System, handle, measure);
     if (measure.Kind != TDriveKind::ImageFile && measure.Kind != TDriveKind::BlockDevice)
-        return std::move(RefuseKind(probe, measure.Kind));
+        return RefuseKind(probe, measure.Kind);
 
     // An EWF set is recognised by its first bytes, whatever the file is called. Asked of the file
     // itself: the scan's reader never reads sector 0.
@@ -179,19 +181,18 @@ TDriveProbe ProbeDrive(TSystemLayer& System, const std::string& Path, std::uint3
     probe.Info.TotalBytes = static_cast<std::int64_t>(
         std::min<std::uint64_t>(measure.TotalBytes, std::numeric_limits<std::int64_t>::max()));
     if (sector == 0)
-        return std::move(
-            Refuse(probe, TDriveProblem::UnknownSectorSize, "its sector size is unknown"));
+        return Refuse(probe, TDriveProblem::UnknownSectorSize, "its sector size is unknown");
     probe.Info.TotalClusters = probe.Info.TotalBytes / sector;
     if (device && SectorSize != 0 && SectorSize != sector)
-        return std::move(Refuse(probe, TDriveProblem::SectorSizeRefused,
-                                "a block device has its own sector size (" +
-                                    std::to_string(sector) + " bytes); a sector size of " +
-                                    std::to_string(SectorSize) + " applies to image files only"));
+        return Refuse(probe, TDriveProblem::SectorSizeRefused,
+                      "a block device has its own sector size (" + std::to_string(sector) +
+                          " bytes); a sector size of " + std::to_string(SectorSize) +
+                          " applies to image files only");
     probe.TrailingBytes = static_cast<std::uint64_t>(probe.Info.TotalBytes) % sector;
-    if (probe.Info.TotalBytes == 0) return std::move(Refuse(probe, TDriveProblem::Empty, "empty"));
+    if (probe.Info.TotalBytes == 0) return Refuse(probe, TDriveProblem::Empty, "empty");
     if (probe.Info.TotalClusters == 0)
-        return std::move(Refuse(probe, TDriveProblem::SmallerThanSector,
-                                "smaller than one sector (" +
-                                    std::to_string(probe.Info.TotalBytes) + " bytes)"));
+        return Refuse(probe, TDriveProblem::SmallerThanSector,
+                      "smaller than one sector (" + std::to_string(probe.Info.TotalBytes) +
+                          " bytes)");
     return probe;
 }
