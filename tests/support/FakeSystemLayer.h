@@ -105,7 +105,6 @@ class TFakeSystem : public TSystemLayer {
     std::map<std::string, TFakeDrive> Drives;        // by path ("\\.\C:", "/dev/sda", image)
     std::set<std::string> DeniedPaths;               // open fails: permission denied
     std::map<std::string, TOpenFailure> FailedOpens; // open fails as scripted
-    bool UpperCaseAnswers = false; // true: upper-cases a-z as the system call would
     bool VWin32Opens = true;
     // Answer of the VWIN32 device; by default it serves the packet's sectors from drive "\\.\C:".
     std::function<bool(std::uint32_t, TDiocRegisters&, const TDiskIO&, void*)> Device;
@@ -236,12 +235,7 @@ class TFakeSystem : public TSystemLayer {
         return "system error " + std::to_string(Code);
     }
 
-    bool UpperCase(unsigned char (&Bytes)[256]) override {
-        if (!UpperCaseAnswers) return false;
-        for (unsigned char& b : Bytes)
-            if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
-        return true;
-    }
+    bool UpperCase(unsigned char (&)[256]) override { return false; }
 
     THandle OpenForReading(const std::string& Path, TOpenFailure& Failure) override {
         Calls.push_back("Open(" + Path + ")");
