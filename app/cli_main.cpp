@@ -22,6 +22,8 @@
 #include "CliProgress.h"
 #include "CliTarget.h"
 #include "Copies.h"
+#include "DiskBuffer.h"
+#include "DriveProbe.h"
 #include "Error.h"
 #include "Export.h"
 #include "GetDrives.h"
@@ -174,10 +176,14 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             return 1;
         }
     }
-    if (const std::string problem = TargetProblem(Opt.Target, Opt.SectorSize); !problem.empty()) {
-        Fail(Opt.Target, problem);
+    // One probe opens the target for the whole scan.
+    TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
+    if (!probe.Ok()) {
+        Fail(Opt.Target, probe.Reason);
         return 1;
     }
+    for (const std::string& warning : TargetWarnings(probe))
+        Fail(Opt.Target, warning);
 
     const bool terminal = IsTerminal(2);
     TCliProgress progress(std::cerr, terminal, 0);
@@ -186,7 +192,9 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
     try {
         const TScanOptions options{Opt.SectorSize,
                                    Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
-        TScanHardDisk scan(Opt.Target, options, progress);
+        TScanHardDisk scan(
+            std::make_unique<TDiskBuffer>(std::move(probe), TScanHardDisk::BufferSize), options,
+            progress);
         progress.SetSectorSize(scan.SectorSize());
         imageSize = scan.DriveBytes();
         result = scan.ScanDrive();
@@ -314,8 +322,8 @@ int main(int argc, char** argv) {
     // Taken as text and read as a decimal number here: the parser's own reading would take a
     // leading zero for octal ("0512" as 330).
     scan->add_option("--sector-size", opt.SectorSizeText,
-                     "Bytes per sector of an image file, in decimal (default 512; devices report "
-                     "their own)")
+                     "Bytes per sector of an image file, in decimal (default 512, or what an EWF "
+                     "image stores); a block device has its own, and a different one is refused")
         ->check([](const std::string& s) -> std::string {
             const auto v = ParseDecimal(s);
             if (!v) return "not a decimal number";

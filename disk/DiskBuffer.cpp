@@ -5,24 +5,13 @@
 #include <limits>
 
 #include "Error.h"
+#include "SystemLayer.h"
 
 namespace {
 
 // How far the window of a chunk held in memory may grow before released bytes are dropped: a few
 // slices, well inside the processor's cache (measured best between 256 KiB and 1 MiB).
 constexpr std::uint64_t kWindowBytes = 512 * 1024;
-
-std::string OpenFailure(const std::string& Path, TOpenError Error) {
-    switch (Error) {
-    case TOpenError::NotFound:
-        return "Cannot open " + Path + ": no such file or device";
-    case TOpenError::AccessDenied:
-        return "Cannot open " + Path +
-               ": permission denied (run with the right to read the device)";
-    default:
-        return "Cannot open " + Path + " for reading";
-    }
-}
 
 } // namespace
 
@@ -32,51 +21,34 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize)
 TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
                          TSystemLayer& System, std::uint32_t ImageSectorSize,
                          std::uint32_t SliceBytes)
-    : FSystem(&System), FDrivePath(DrivePath) {
-    if (!FDrivePath.empty()) {
-        const char c = FDrivePath[0];
-        FDriveLetter = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    // Closes a path's handle when creation fails, since no destructor will.
-    auto fail = [this](const std::string& Message) {
-        if (FHandle != InvalidHandle) FSystem->Close(FHandle);
-        FHandle = InvalidHandle;
-        throw PwError(Message);
-    };
+    : TDiskBuffer(ProbeDrive(System, DrivePath, ImageSectorSize), BufferSize, SliceBytes) {}
 
-    if (FDrivePath.empty()) fail("No drive or disk image was given");
-    // Where drives are letters, the drive list offers roots ("C:\"); a longer path is an image.
-    const bool byPath = !System.UsesDriveLetters() || FDrivePath.size() > 3;
-    if (!byPath) {
-        GetDriveInfo(System, FDrivePath, FDriveInfo);
-        if (FDriveInfo.BytesPerSector == 0)
-            fail("Cannot read drive " + FDrivePath +
-                 ": the drive is not ready or cannot be measured");
-    } else {
-        TOpenError error = TOpenError::None;
-        FHandle = System.OpenForReading(FDrivePath, error);
-        if (FHandle == InvalidHandle) fail(OpenFailure(FDrivePath, error));
-        std::uint32_t sectorSize = 0;
-        std::uint64_t totalBytes = 0;
-        if (!System.MeasureDrive(FHandle, sectorSize, totalBytes))
-            fail("Cannot scan " + FDrivePath +
-                 ": not a drive (neither a block device nor a disk image)");
-        if (ImageSectorSize != 0) sectorSize = ImageSectorSize;
-        if (sectorSize == 0) fail("Cannot scan " + FDrivePath + ": its sector size is unknown");
-        FDriveInfo.BytesPerSector = sectorSize;
-        FDriveInfo.SectorsPerCluster = 1;
-        FDriveInfo.BytesPerCluster = sectorSize;
-        FDriveInfo.TotalBytes = static_cast<std::int64_t>(
-            std::min<std::uint64_t>(totalBytes, std::numeric_limits<std::int64_t>::max()));
-        FDriveInfo.TotalClusters = FDriveInfo.TotalBytes / sectorSize;
-    }
+TDiskBuffer::TDiskBuffer(TDriveProbe Probe, std::uint32_t BufferSize, std::uint32_t SliceBytes)
+    : FReader(std::move(Probe.Reader)), FDriveInfo(Probe.Info) {
+    if (Probe.Problem == TDriveProblem::NoDrive) throw PwError("No drive or disk image was given");
+    if (!Probe.Ok()) throw PwError("Cannot scan " + Probe.Path + ": " + Probe.Reason);
+    Start(BufferSize, SliceBytes);
+}
 
+TDiskBuffer::TDiskBuffer(std::unique_ptr<TDriveReader> Reader, std::uint32_t BufferSize,
+                         std::uint32_t SliceBytes)
+    : FReader(std::move(Reader)) {
+    const std::uint32_t sector = FReader->SectorSize();
+    FDriveInfo.BytesPerSector = FDriveInfo.BytesPerCluster = sector;
+    FDriveInfo.SectorsPerCluster = 1;
+    FDriveInfo.TotalBytes = static_cast<std::int64_t>(
+        std::min<std::uint64_t>(FReader->Size(), std::numeric_limits<std::int64_t>::max()));
+    if (sector == 0 || FDriveInfo.TotalBytes < sector)
+        throw PwError("Cannot scan the drive: it holds no whole sector");
+    FDriveInfo.TotalClusters = FDriveInfo.TotalBytes / sector;
+    Start(BufferSize, SliceBytes);
+}
+
+void TDiskBuffer::Start(std::uint32_t BufferSize, std::uint32_t SliceBytes) {
     FSectorSize = FDriveInfo.BytesPerSector;
     FTotalSectors = FDriveInfo.TotalBytes / FSectorSize;
-    if (FTotalSectors <= 0)
-        fail("Cannot scan " + FDrivePath + ": the drive is empty (it holds no whole sector)");
     FChunkSectors = std::max<std::uint64_t>(1, std::uint64_t{BufferSize / FSectorSize} * 2);
-    FSliceSectors = (SliceBytes == 0 || FHandle == InvalidHandle)
+    FSliceSectors = (SliceBytes == 0 || !FReader->ReadsInPieces())
                         ? FChunkSectors
                         : std::clamp<std::uint64_t>(SliceBytes / FSectorSize, 1, FChunkSectors);
 
@@ -90,9 +62,7 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
     LoadChunk(FSectorSize);
 }
 
-TDiskBuffer::~TDiskBuffer() {
-    if (FHandle != InvalidHandle) FSystem->Close(FHandle);
-}
+TDiskBuffer::~TDiskBuffer() = default;
 
 std::int64_t TDiskBuffer::TotalSectors() const {
     return FTotalSectors;
@@ -186,7 +156,7 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
         if (!ReadRange(first, count, target)) {
             // Never serve an earlier chunk's bytes. A device or image is asked again piece by
             // piece so that one bad sector costs one sector; a volume read is all or nothing.
-            if (FHandle != InvalidHandle) {
+            if (FReader->ReadsInPieces()) {
                 ReadInPieces(first, count, target);
             } else {
                 std::memset(target, 0, count * FSectorSize);
@@ -200,10 +170,9 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
 }
 
 std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
-    if (FHandle == InvalidHandle) return Offset;
     if (Offset < FExtentFrom || Offset >= FDataEnd) {
         std::uint64_t start = 0, end = 0;
-        if (!FSystem->DataExtent(FHandle, Offset, start, end) || start < Offset || end < start) {
+        if (!FReader->DataExtent(Offset, start, end) || start < Offset || end < start) {
             // Unknown: everything from here counts as data.
             start = Offset;
             end = std::numeric_limits<std::uint64_t>::max();
@@ -216,10 +185,7 @@ std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
 }
 
 bool TDiskBuffer::ReadRange(std::uint64_t First, std::uint64_t Count, char* Target) {
-    if (FHandle != InvalidHandle)
-        return ReadSectors(*FSystem, FHandle, FSectorSize, First, Count, Target);
-    const auto drive = static_cast<std::uint8_t>(FDriveLetter - 64);
-    return ReadSectors(*FSystem, drive, First, Count, Target);
+    return ReadFully(*FReader, Target, Count * FSectorSize, First * FSectorSize);
 }
 
 void TDiskBuffer::ReadInPieces(std::uint64_t First, std::uint64_t Count, char* Target) {

@@ -17,24 +17,34 @@
 #include <string>
 #include <string_view>
 
-#include "RawDiskAccess.h"
+#include "DriveInfo.h"
+#include "DriveProbe.h"
+#include "DriveReader.h"
+
+class TSystemLayer;
 
 using TBuffData = std::string;
 
 class TDiskBuffer {
   public:
-    // Measures the drive (sector size, total bytes) and reads the first chunk from sector 1. The
+    // Opens and measures the drive (ProbeDrive) and reads the first chunk from sector 1. The
     // drive is a block device or image path, or where drives are letters a root ("C:\", "C:",
     // "C") or the path of an image file.
-    // Throws PwError when the drive cannot be measured (sector size 0) or holds no sector.
+    // Throws PwError, with the probe's reason, when the drive cannot be scanned.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
     // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not
-    // 0, replaces the sector size of a drive named by path (an image made with other sectors).
+    // 0, replaces the sector size of an image file (a block device keeps its own).
     // SliceBytes is how much of a chunk is read at once (rounded down to whole sectors, at least
     // one); 0 reads each chunk whole when it is placed. Drives named by letter are always read
     // whole, since a volume read is all or nothing.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize, TSystemLayer& System,
                 std::uint32_t ImageSectorSize = 0, std::uint32_t SliceBytes = DefaultSliceBytes);
+    // Over a drive already probed; throws PwError with its reason when it has a problem.
+    TDiskBuffer(TDriveProbe Probe, std::uint32_t BufferSize,
+                std::uint32_t SliceBytes = DefaultSliceBytes);
+    // Over any reader, measured by what it tells; throws PwError when it holds no whole sector.
+    TDiskBuffer(std::unique_ptr<TDriveReader> Reader, std::uint32_t BufferSize,
+                std::uint32_t SliceBytes = DefaultSliceBytes);
 
     static constexpr std::uint32_t DefaultSliceBytes = 128 * 1024;
     ~TDiskBuffer();
@@ -71,8 +81,8 @@ class TDiskBuffer {
     }
 
     // The first byte offset at or after Offset that may hold anything but zeros: Offset itself
-    // unless it lies in a hole of a sparse image. Asks the system layer once per hole or stretch
-    // of data, so calling it per sector costs next to nothing.
+    // unless it lies in a hole of a sparse image. Asks the reader once per hole or stretch of
+    // data, so calling it per sector costs next to nothing.
     std::uint64_t NextData(std::uint64_t Offset);
 
     // Where the chunk lies now (first sector, number of sectors).
@@ -81,6 +91,7 @@ class TDiskBuffer {
     const TDriveInfo& DriveInfo() const { return FDriveInfo; }
 
   private:
+    void Start(std::uint32_t BufferSize, std::uint32_t SliceBytes);
     // Makes the window hold the chunk's bytes [Offset, End), both inside the chunk.
     void Hold(std::uint64_t Offset, std::uint64_t End);
     bool ReadRange(std::uint64_t First, std::uint64_t Count, char* Target);
@@ -89,17 +100,14 @@ class TDiskBuffer {
     std::string_view ViewSlow(std::uint32_t Count, std::uint64_t Offset);
     std::string_view Assemble(std::uint32_t Count, std::uint64_t Offset);
 
-    TSystemLayer* FSystem;
+    std::unique_ptr<TDriveReader> FReader;
     std::uint64_t FChunkSectors = 0;
     std::uint64_t FSliceSectors = 0;
-    std::string FDrivePath;
-    char FDriveLetter = 0;
     TDriveInfo FDriveInfo;
     std::uint32_t FSectorSize = 0;
     std::int64_t FTotalSectors = 0;
     std::int64_t FChunkStart = 0;
     std::int64_t FChunkCount = 0;
-    THandle FHandle = InvalidHandle; // drives named by path stay open for the buffer's life
     // The window of the chunk held in memory: the drive's bytes [FWindowFirst, FFilledEnd), and
     // once the window reaches the chunk's end, FPadBytes zeros after them so that a request
     // reaching past the drive's end can still be handed out as a view. Room for a whole chunk.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "DriveProbe.h"
+
 TGetDrives::TGetDrives() : TGetDrives(PlatformSystem()) {}
 
 TGetDrives::TGetDrives(TSystemLayer& System) : FSystem(&System) {}
@@ -64,14 +66,7 @@ bool TGetDrives::IsDriveReady(const std::string& Root) {
 }
 
 bool TGetDrives::IsReadableAndNotEmpty(const std::string& Path) {
-    TOpenError error = TOpenError::None;
-    const THandle handle = FSystem->OpenForReading(Path, error);
-    if (handle == InvalidHandle) return false;
-    std::uint32_t sectorSize = 0;
-    std::uint64_t totalBytes = 0;
-    const bool measured = FSystem->MeasureDrive(handle, sectorSize, totalBytes);
-    FSystem->Close(handle);
-    return measured && sectorSize != 0 && totalBytes >= sectorSize;
+    return ProbeDrive(*FSystem, Path).Ok();
 }
 
 bool NaturalLess(const std::string& A, const std::string& B) {

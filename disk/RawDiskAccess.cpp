@@ -1,5 +1,7 @@
 #include "RawDiskAccess.h"
 
+#include "DriveProbe.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -113,23 +115,7 @@ void GetDriveInfoByLetter(TSystemLayer& System, const std::string& DrivePath, TD
 
 void GetDriveInfoByPath(TSystemLayer& System, const std::string& DrivePath, TDriveInfo& Info,
                         std::uint32_t ImageSectorSize) {
-    Info = TDriveInfo{};
-    TOpenError error = TOpenError::None;
-    const THandle handle = System.OpenForReading(DrivePath, error);
-    if (handle == InvalidHandle) return;
-    std::uint32_t sectorSize = 0;
-    std::uint64_t totalBytes = 0;
-    const bool measured = System.MeasureDrive(handle, sectorSize, totalBytes);
-    System.Close(handle);
-    if (!measured) return;
-    if (ImageSectorSize != 0) sectorSize = ImageSectorSize;
-    if (sectorSize == 0) return;
-    Info.BytesPerSector = sectorSize;
-    Info.SectorsPerCluster = 1;
-    Info.BytesPerCluster = sectorSize;
-    Info.TotalBytes = static_cast<std::int64_t>(
-        std::min<std::uint64_t>(totalBytes, std::numeric_limits<std::int64_t>::max()));
-    Info.TotalClusters = Info.TotalBytes / sectorSize;
+    Info = ProbeDrive(System, DrivePath, ImageSectorSize).Info;
 }
 
 // One request of the 9x path: the extended read first where the version allows it, INT 25h after.
@@ -377,8 +363,8 @@ bool ReadSectors(TSystemLayer& System, THandle Handle, std::uint32_t SectorSize,
 
 bool ReadSectors(TSystemLayer& System, const std::string& DrivePath, std::uint32_t SectorSize,
                  std::uint64_t FirstSector, std::uint64_t SectorCount, void* Target) {
-    TOpenError error = TOpenError::None;
-    const THandle handle = System.OpenForReading(DrivePath, error);
+    TOpenFailure failure;
+    const THandle handle = System.OpenForReading(DrivePath, failure);
     if (handle == InvalidHandle) return false;
     const bool ok = ReadSectors(System, handle, SectorSize, FirstSector, SectorCount, Target);
     System.Close(handle);

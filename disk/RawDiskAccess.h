@@ -7,17 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "DriveInfo.h"
 #include "SystemLayer.h"
-
-struct TDriveInfo {
-    std::uint32_t BytesPerCluster = 0;
-    std::uint32_t BytesPerSector = 0;
-    std::uint32_t SectorsPerCluster = 0;
-    std::int64_t TotalClusters = 0;
-    std::int64_t FreeClusters = 0;
-    std::int64_t TotalBytes = 0;
-    std::int64_t FreeBytes = 0;
-};
 
 struct TWinVersion {
     std::string Name;

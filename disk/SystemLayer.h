@@ -86,8 +86,25 @@ inline constexpr std::uint32_t VWin32DiocDosDriveInfo = 6;
 inline constexpr std::uint32_t CarryFlag = 1;
 } // namespace win
 
-// Why an open by path failed.
+// What a path names, as far as the system can tell.
+enum class TDriveKind { Unknown, ImageFile, BlockDevice, Folder, CharDevice, Fifo, Socket };
+
+// Why an open by path failed: the cause the program names, what the path is where the system
+// could still tell (a socket cannot be opened at all), and the system's own words.
 enum class TOpenError { None, NotFound, AccessDenied, Other };
+struct TOpenFailure {
+    TOpenError Error = TOpenError::None;
+    TDriveKind Kind = TDriveKind::Unknown;
+    std::string Group; // the group that may read a device this user may not, when known
+    std::string Text;
+};
+
+// What an open device or file is, and for a drive its logical sector size and size in bytes.
+struct TDriveMeasure {
+    TDriveKind Kind = TDriveKind::Unknown;
+    std::uint32_t SectorSize = 0;
+    std::uint64_t TotalBytes = 0;
+};
 
 class TSystemLayer {
   public:
@@ -133,12 +150,14 @@ class TSystemLayer {
     // The system's text for an error code.
     virtual std::string SysErrorMessage(std::uint32_t Code) = 0;
 
+    // The system's own 8-bit upper-casing (CharUpperBuffA), applied in place to all 256 bytes.
+    // False where the platform has none; the buffer is then unchanged.
+    virtual bool UpperCase(unsigned char (&Bytes)[256]) = 0;
+
     // --- Block devices and image files named by path ---
-    virtual THandle OpenForReading(const std::string& Path, TOpenError& Error) = 0;
-    // Logical sector size and size in bytes of an open device or image; false when it is neither
-    // (a directory, a character device, a pipe).
-    virtual bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
-                              std::uint64_t& TotalBytes) = 0;
+    virtual THandle OpenForReading(const std::string& Path, TOpenFailure& Failure) = 0;
+    // What an open handle is; the sector size and size only for an image file or block device.
+    virtual TDriveMeasure MeasureDrive(THandle Handle) = 0;
     // One positioned read (pread): bytes read, 0 at the end, -1 on failure.
     virtual std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
                                 std::uint64_t Offset) = 0;

@@ -3,18 +3,14 @@
 
 #include "SystemLayer.h"
 
-#include "EwfImage.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <memory>
-#include <mutex>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -23,6 +19,16 @@
 #endif
 
 namespace {
+
+TDriveKind KindOf(mode_t Mode) {
+    if (S_ISREG(Mode)) return TDriveKind::ImageFile;
+    if (S_ISBLK(Mode)) return TDriveKind::BlockDevice;
+    if (S_ISDIR(Mode)) return TDriveKind::Folder;
+    if (S_ISCHR(Mode)) return TDriveKind::CharDevice;
+    if (S_ISFIFO(Mode)) return TDriveKind::Fifo;
+    if (S_ISSOCK(Mode)) return TDriveKind::Socket;
+    return TDriveKind::Unknown;
+}
 
 class TLinuxSystem final : public TSystemLayer {
   public:
@@ -71,69 +77,73 @@ class TLinuxSystem final : public TSystemLayer {
         return std::strerror(static_cast<int>(Code));
     }
 
-    THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
-        if (IsEwfPath(Path)) return OpenEwf(Path, Error);
+    // Folding is left to the caller's Windows-1252 rules, so the keyword filter behaves the same
+    // here as on Windows.
+    bool UpperCase(unsigned char (&)[256]) override { return false; }
+
+    THandle OpenForReading(const std::string& Path, TOpenFailure& Failure) override {
+        Failure = {};
         int fd;
         do {
             // Without O_NONBLOCK a named pipe with no writer would block the open for ever.
             fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
-            // Reads of drives and images block as usual; anything else is refused later by
-            // MeasureDrive and never read.
+            // Reads of drives and images block as usual; anything else is refused by what
+            // MeasureDrive tells and never read.
             const int flags = ::fcntl(fd, F_GETFL);
             if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
             // A scan reads front to back: let the kernel read ahead further. Only a hint.
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-            Error = TOpenError::None;
             return fd;
         }
-        switch (errno) {
+        const int code = errno;
+        Failure.Text = std::strerror(code);
+        struct stat st {};
+        if (::stat(Path.c_str(), &st) == 0) Failure.Kind = KindOf(st.st_mode);
+        switch (code) {
         case ENOENT:
         case ENOTDIR:
+            Failure.Error = TOpenError::NotFound;
+            break;
         case ENXIO:
         case ENODEV:
-            Error = TOpenError::NotFound;
+            // A socket cannot be opened at all; a device node without its device is not there.
+            Failure.Error =
+                Failure.Kind == TDriveKind::Socket ? TOpenError::Other : TOpenError::NotFound;
             break;
         case EACCES:
         case EPERM:
-            Error = TOpenError::AccessDenied;
+            Failure.Error = TOpenError::AccessDenied;
+            if (Failure.Kind == TDriveKind::BlockDevice)
+                if (const group* g = ::getgrgid(st.st_gid)) Failure.Group = g->gr_name;
             break;
         default:
-            Error = TOpenError::Other;
+            Failure.Error = TOpenError::Other;
         }
         return InvalidHandle;
     }
 
-    bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
-                      std::uint64_t& TotalBytes) override {
-        SectorSize = 0;
-        TotalBytes = 0;
-        if (TEwfImage* image = Ewf(Handle)) {
-            SectorSize = image->BytesPerSector();
-            TotalBytes = image->MediaSize();
-            return true;
-        }
+    TDriveMeasure MeasureDrive(THandle Handle) override {
+        TDriveMeasure m;
         struct stat st {};
-        if (::fstat(static_cast<int>(Handle), &st) != 0) return false;
-        if (S_ISREG(st.st_mode)) {
-            SectorSize = 512;
-            TotalBytes = static_cast<std::uint64_t>(st.st_size);
-            return true;
+        if (::fstat(static_cast<int>(Handle), &st) != 0) return m;
+        m.Kind = KindOf(st.st_mode);
+        if (m.Kind == TDriveKind::ImageFile) {
+            m.SectorSize = 512;
+            m.TotalBytes = static_cast<std::uint64_t>(st.st_size);
         }
 #ifdef __linux__
-        if (S_ISBLK(st.st_mode)) {
-            int logical = 0;
-            std::uint64_t bytes = 0;
-            if (::ioctl(static_cast<int>(Handle), BLKSSZGET, &logical) != 0 || logical <= 0)
-                return false;
-            if (::ioctl(static_cast<int>(Handle), BLKGETSIZE64, &bytes) != 0) return false;
-            SectorSize = static_cast<std::uint32_t>(logical);
-            TotalBytes = bytes;
-            return true;
+        int logical = 0;
+        std::uint64_t bytes = 0;
+        if (m.Kind == TDriveKind::BlockDevice &&
+            ::ioctl(static_cast<int>(Handle), BLKSSZGET, &logical) == 0 && logical > 0 &&
+            ::ioctl(static_cast<int>(Handle), BLKGETSIZE64, &bytes) == 0) {
+            m.SectorSize = static_cast<std::uint32_t>(logical);
+            m.TotalBytes = bytes;
         }
 #endif
-        return false;
+        return m;
     }
 
     std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
@@ -141,7 +151,6 @@ class TLinuxSystem final : public TSystemLayer {
         // pread moves at most about 2 GiB at once; larger requests come back short and are
         // continued by the caller.
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(Count, INT_MAX));
-        if (TEwfImage* image = Ewf(Handle)) return ReadEwf(*image, Target, count, Offset);
         ssize_t got;
         do {
             got = ::pread(static_cast<int>(Handle), Target, count, static_cast<off_t>(Offset));
@@ -173,11 +182,6 @@ class TLinuxSystem final : public TSystemLayer {
     }
 
     void Close(THandle Handle) override {
-        if (Handle >= EwfHandleBase) {
-            const std::lock_guard lock(FEwfLock);
-            FEwfImages.erase(Handle);
-            return;
-        }
         ::close(static_cast<int>(Handle));
     }
 
@@ -189,49 +193,6 @@ class TLinuxSystem final : public TSystemLayer {
             paths.push_back("/dev/" + it->path().filename().string());
         return paths;
     }
-
-  private:
-    // --- EWF (.E01) images: a drive like any image, its reads going through libewf. Their handles
-    // lie far above any file descriptor.
-    static constexpr THandle EwfHandleBase = THandle{1} << 40;
-
-    static bool IsEwfPath(const std::string& Path) {
-        struct stat st {};
-        return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-               TEwfImage::IsEwfFile(Path);
-    }
-
-    THandle OpenEwf(const std::string& Path, TOpenError& Error) {
-        auto image = std::make_unique<TEwfImage>(Path);
-        if (!image->IsOpen()) {
-            Error = TOpenError::Other;
-            return InvalidHandle;
-        }
-        const std::lock_guard lock(FEwfLock);
-        const THandle handle = FNextEwfHandle++;
-        FEwfImages.emplace(handle, std::move(image));
-        Error = TOpenError::None;
-        return handle;
-    }
-
-    TEwfImage* Ewf(THandle Handle) {
-        if (Handle < EwfHandleBase) return nullptr;
-        const std::lock_guard lock(FEwfLock);
-        const auto it = FEwfImages.find(Handle);
-        return it == FEwfImages.end() ? nullptr : it->second.get();
-    }
-
-    static std::int64_t ReadEwf(TEwfImage& Image, void* Target, std::size_t Count,
-                                std::uint64_t Offset) {
-        if (Offset >= Image.MediaSize()) return 0;
-        const auto count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(Count, Image.MediaSize() - Offset));
-        return Image.Read(Offset, Target, count) ? static_cast<std::int64_t>(count) : -1;
-    }
-
-    std::mutex FEwfLock;
-    std::map<THandle, std::unique_ptr<TEwfImage>> FEwfImages;
-    THandle FNextEwfHandle = EwfHandleBase;
 };
 
 } // namespace

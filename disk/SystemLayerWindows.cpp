@@ -132,47 +132,65 @@ class TWindowsSystem final : public TSystemLayer {
         return message;
     }
 
-    // Directories open too (backup semantics), so that they are refused as "not a drive" rather
-    // than as a permission problem.
-    THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
+    bool UpperCase(unsigned char (&Bytes)[256]) override {
+        // Byte 0 included: CharUpperBuffA takes a length, not a terminated string.
+        ::CharUpperBuffA(reinterpret_cast<LPSTR>(Bytes), 256);
+        return true;
+    }
+
+    // Directories open too (backup semantics), so that they are refused as folders rather than
+    // as a permission problem.
+    THandle OpenForReading(const std::string& Path, TOpenFailure& Failure) override {
+        Failure = {};
         // A scan reads front to back: the cache may read ahead further. Only a hint.
         const HANDLE handle = ::CreateFileA(
             Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            Error = TOpenError::None;
-            return FromHandle(handle);
-        }
-        switch (::GetLastError()) {
+        if (handle != INVALID_HANDLE_VALUE) return FromHandle(handle);
+        const DWORD code = ::GetLastError();
+        Failure.Text = SysErrorMessage(code);
+        switch (code) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_NAME:
-            Error = TOpenError::NotFound;
+            Failure.Error = TOpenError::NotFound;
             break;
         case ERROR_ACCESS_DENIED:
-            Error = TOpenError::AccessDenied;
+            Failure.Error = TOpenError::AccessDenied;
             break;
         default:
-            Error = TOpenError::Other;
+            Failure.Error = TOpenError::Other;
         }
         return InvalidHandle;
     }
 
     // Image files only; volumes are measured through the free-space queries.
-    bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
-                      std::uint64_t& TotalBytes) override {
-        SectorSize = 0;
-        TotalBytes = 0;
+    TDriveMeasure MeasureDrive(THandle Handle) override {
+        TDriveMeasure m;
         BY_HANDLE_FILE_INFORMATION info{};
-        if (::GetFileType(AsHandle(Handle)) != FILE_TYPE_DISK ||
-            !::GetFileInformationByHandle(AsHandle(Handle), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return false;
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(AsHandle(Handle), &size)) return false;
-        SectorSize = 512;
-        TotalBytes = static_cast<std::uint64_t>(size.QuadPart);
-        return true;
+        switch (::GetFileType(AsHandle(Handle))) {
+        case FILE_TYPE_CHAR:
+            m.Kind = TDriveKind::CharDevice;
+            return m;
+        case FILE_TYPE_PIPE:
+            m.Kind = TDriveKind::Fifo;
+            return m;
+        case FILE_TYPE_DISK:
+            break;
+        default:
+            return m;
+        }
+        if (!::GetFileInformationByHandle(AsHandle(Handle), &info)) return m;
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            m.Kind = TDriveKind::Folder;
+            return m;
+        }
+        m.Kind = TDriveKind::ImageFile;
+        if (!::GetFileSizeEx(AsHandle(Handle), &size)) return m;
+        m.SectorSize = 512;
+        m.TotalBytes = static_cast<std::uint64_t>(size.QuadPart);
+        return m;
     }
 
     std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "Error.h"
-#include "SystemUpperCase.h"
+#include "SystemLayer.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ struct TUpperTable {
     TUpperTable() {
         for (int b = 0; b < 256; ++b)
             Bytes[b] = static_cast<unsigned char>(b);
-        if (!SystemUpperCase(Bytes)) FoldWindows1252(Bytes);
+        if (!PlatformSystem().UpperCase(Bytes)) FoldWindows1252(Bytes);
     }
 };
 

@@ -12,7 +12,6 @@
 namespace {
 
 // Size asked of the disk buffer (its chunk is twice this) and the longest run handed to the carver.
-constexpr std::uint32_t kBufferSize = 20971520;
 constexpr std::uint32_t kRunCap = 20971520;
 constexpr unsigned kProgressInterval = 2000;
 // Sectors tested over one request to the buffer while the chunk holds them.
@@ -47,7 +46,7 @@ std::size_t TextPrefix(std::string_view Bytes) {
 
 TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
                              ScanHost& Host)
-    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, kBufferSize, PlatformSystem(),
+    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, BufferSize, PlatformSystem(),
                                                   Options.SectorSize),
                     Options, Host) {}
 

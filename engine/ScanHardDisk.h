@@ -46,8 +46,11 @@ struct TScanResult {
 
 class TScanHardDisk {
   public:
+    // What the scan asks of its disk buffer (the chunk is twice this).
+    static constexpr std::uint32_t BufferSize = 20971520;
+
     // Opens the drive (a block device or an image file path) through a disk buffer of
-    // 20 971 520 bytes. Errors while the buffer is made reach the caller unchanged.
+    // BufferSize bytes. Errors while the buffer is made reach the caller unchanged.
     TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options, ScanHost& Host);
     // For tests and other sources of bytes: scans the given buffer (its sector size stands).
     TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,

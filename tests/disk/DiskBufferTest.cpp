@@ -6,6 +6,7 @@
 
 #include "DiskBuffer.h"
 #include "Error.h"
+#include "FakeReader.h"
 #include "FakeSystemLayer.h"
 
 namespace {
@@ -192,7 +193,7 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
     fake.DriveLetters = false;
     fake.AddDrive("/img/empty.img", 0);
     fake.AddDrive("/img/tiny.img", 511);
-    fake.AddDrive("/home", 4096).Measurable = false;
+    fake.AddDrive("/home", 4096).Kind = TDriveKind::Folder;
     fake.AddDrive("/dev/sdb", 1 << 20);
     fake.DeniedPaths.insert("/dev/sdb");
     const auto message = [&](const std::string& path) {
@@ -203,15 +204,13 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
         }
         return std::string("no error");
     };
-    EXPECT_EQ(message("/img/none.img"), "Cannot open /img/none.img: no such file or device");
+    EXPECT_EQ(message("/img/none.img"), "Cannot scan /img/none.img: no such file or device");
     EXPECT_EQ(message("/dev/sdb"),
-              "Cannot open /dev/sdb: permission denied (run with the right to read the device)");
-    EXPECT_EQ(message("/home"),
-              "Cannot scan /home: not a drive (neither a block device nor a disk image)");
-    EXPECT_EQ(message("/img/empty.img"),
-              "Cannot scan /img/empty.img: the drive is empty (it holds no whole sector)");
+              "Cannot scan /dev/sdb: permission denied (run with the right to read the device)");
+    EXPECT_EQ(message("/home"), "Cannot scan /home: not a drive or disk image (it is a folder)");
+    EXPECT_EQ(message("/img/empty.img"), "Cannot scan /img/empty.img: empty");
     EXPECT_EQ(message("/img/tiny.img"),
-              "Cannot scan /img/tiny.img: the drive is empty (it holds no whole sector)");
+              "Cannot scan /img/tiny.img: smaller than one sector (511 bytes)");
     EXPECT_EQ(message(""), "No drive or disk image was given");
     EXPECT_EQ(fake.OpenHandles, 0);
 
@@ -244,6 +243,44 @@ TEST(DiskBufferImages, WithDriveLettersALongerPathIsAnImageFile) {
     EXPECT_EQ(buffer.GetData(8, 3 * 512), Expected(3 * 512, 8, 50 * 512));
     EXPECT_EQ(fake.Reads.at(0), (TRead{512, 49 * 512}));
     EXPECT_THROW(TDiskBuffer("C:\\images\\none.img", kBufferSize, fake), PwError);
+}
+
+} // namespace
+
+namespace {
+
+// Any reader will do: one that reads in pieces loses only its bad sector, one that reads all or
+// nothing (a volume) loses the slice it failed, and a reader with no whole sector is refused.
+TEST(DiskBufferReaders, AFailedReadCostsWhatTheReaderCanTell) {
+    std::string bytes(64 * 512, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = FakeByte(i);
+    for (bool inPieces : {true, false}) {
+        SCOPED_TRACE(inPieces ? "in pieces" : "all or nothing");
+        auto reader = std::make_unique<TFakeReader>();
+        reader->Bytes = bytes;
+        reader->BadBytes = {{20 * 512 + 7, 20 * 512 + 8}};
+        reader->InPieces = inPieces;
+        TFakeReader& script = *reader;
+        TDiskBuffer buffer(std::move(reader), 16 * 512, 4 * 512);
+        EXPECT_EQ(buffer.TotalSectors(), 64);
+        std::string all;
+        for (std::uint64_t s = 1; s < 64; ++s)
+            all += buffer.GetData(512, s * 512);
+        // All or nothing: the chunk of sectors 1 to 32 is lost; sector 32 is served again by
+        // the next chunk, which reads.
+        EXPECT_EQ(buffer.UnreadableSectors(), inPieces ? 1u : 32u);
+        for (std::uint64_t s = 1; s < 64; ++s) {
+            const bool zeroed = inPieces ? s == 20 : s < 32;
+            EXPECT_EQ(all.substr((s - 1) * 512, 512),
+                      zeroed ? std::string(512, '\0') : bytes.substr(s * 512, 512))
+                << "sector " << s;
+        }
+        EXPECT_FALSE(script.Reads.empty());
+    }
+    auto tiny = std::make_unique<TFakeReader>();
+    tiny->Bytes = std::string(100, 'x');
+    EXPECT_THROW(TDiskBuffer(std::move(tiny), 1 << 20), PwError);
 }
 
 } // namespace

@@ -91,7 +91,7 @@ TEST_F(ImageFiles, UnusableImagesAreRefusedWithTheirCause) {
         return std::string("no error");
     };
     EXPECT_NE(message(empty).find("empty"), std::string::npos);
-    EXPECT_EQ(message(missing), "Cannot open " + missing + ": no such file or device");
+    EXPECT_EQ(message(missing), "Cannot scan " + missing + ": no such file or device");
     EXPECT_NE(message(Folder.string()).find("not a drive"), std::string::npos);
     if (!PlatformSystem().UsesDriveLetters()) {
         EXPECT_NE(message("/dev/null").find("not a drive"), std::string::npos);

@@ -52,7 +52,7 @@ TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
         {"scan " + Quote(fifo), 1, "not a drive"}, // must not wait for a writer
         {"scan /dev/zero", 1, "not a drive"},
         {"scan " + Quote(dir.File("loop-a")), 1, "cannot be opened"},
-        {"scan ''", 1, "no target"},
+        {"scan ''", 1, "no drive or disk image given"},
         {"scan " + Quote(sector) + " --sector-size 0", 2, "power of two"},
         {"scan " + Quote(sector) + " --sector-size 513", 2, "power of two"},
         {"scan " + Quote(sector) + " --sector-size 4294967808", 2, "power of two"},
@@ -75,6 +75,15 @@ TEST(BadInput, CliRefusesEachWithOneClearLineAndLeavesNothing) {
     const TRun ok = RunCli("scan " + Quote(sector) + " --json");
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     EXPECT_EQ(ok.Out.find("\"item\""), std::string::npos);
+    // An image whose last sector is cut short is scanned, and the user told what is left out.
+    const std::string partial = dir.File("partial.img");
+    TImage(partial, 4 * 512 + 100);
+    const TRun cut = RunCli("scan " + Quote(partial));
+    EXPECT_EQ(cut.Status, 0) << cut.Err;
+    EXPECT_NE(cut.Err.find("the last 100 bytes are not a whole sector and are not scanned"),
+              std::string::npos)
+        << cut.Err;
+    EXPECT_EQ(RunCli("scan " + Quote(sector)).Err, "") << "a whole image gets no warning";
 }
 
 // A tmpfs of its own, mounted for one test; Skipped when this process may not mount. The faults

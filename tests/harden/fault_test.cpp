@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "DiskBuffer.h"
-#include "FaultySystem.h"
+#include "FakeSystemLayer.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "DiskBuffer.h"
-#include "FaultySystem.h"
+#include "FakeSystemLayer.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 #include "SystemLayer.h"
@@ -93,8 +93,8 @@ TEST(Sparse, LinuxLayerReportsHolesOfARealSparseFile) {
     TImage img(path, 64u << 20);
     img.Put(1u << 20, "data").Put((8u << 20) + 5, "more");
     TSystemLayer& sys = PlatformSystem();
-    TOpenError error{};
-    const THandle h = sys.OpenForReading(path, error);
+    TOpenFailure failure;
+    const THandle h = sys.OpenForReading(path, failure);
     ASSERT_NE(h, InvalidHandle);
     std::uint64_t start = 0, end = 0;
     ASSERT_TRUE(sys.DataExtent(h, 0, start, end));
@@ -173,8 +173,8 @@ TEST(Sparse, ThreeTebibyteImageIsScannedToItsLastSector) {
     }
     {
         // Where the file system cannot tell holes, reading 3 TiB of zeros would take hours.
-        TOpenError error{};
-        const THandle h = PlatformSystem().OpenForReading(path, error);
+        TOpenFailure failure;
+        const THandle h = PlatformSystem().OpenForReading(path, failure);
         ASSERT_NE(h, InvalidHandle);
         std::uint64_t start = 0, end = 0;
         const bool known = PlatformSystem().DataExtent(h, 1ull << 30, start, end);

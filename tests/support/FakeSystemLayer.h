@@ -1,7 +1,10 @@
 #pragma once
 
 // A scripted system layer for tests: it answers exactly what a test sets up (version blocks,
-// volumes, drive lists, images with unreadable byte ranges) and records every call it gets.
+// volumes, drive lists, images) and records every call it gets. Each drive has fault switches:
+// reads that fail over chosen byte ranges, reads cut short, a device that vanishes after a number
+// of reads, an image cut shorter while it is read, and holes a sparse image would report.
+// TFaultySystem is the same layer holding one image of its own, for the scan's fault tests.
 
 #include <algorithm>
 #include <cstdio>
@@ -23,11 +26,24 @@ inline char FakeByte(std::uint64_t Offset) {
 
 struct TFakeDrive {
     std::uint64_t Size = 0;
-    std::string Bytes;              // the content when not empty; FakeByte otherwise
+    std::string Bytes;              // the content when not empty (its size is the drive's size);
+                                    // FakeByte over Size bytes otherwise
     std::uint32_t SectorSize = 512; // as a block device reports it
-    bool Measurable = true;         // false: a directory or other non-drive
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> BadBytes; // [first, end) that fail
+    TDriveKind Kind = TDriveKind::ImageFile;
+    bool Measurable = true; // false: a drive the layer cannot tell anything about
 
+    // --- faults ---
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> BadBytes; // [first, end): reads fail
+    std::uint64_t MaxReadBytes = 0;       // not 0: a read moves at most this many bytes
+    std::uint64_t VanishAfterReads = 0;   // not 0: every read after this many fails
+    std::uint64_t TruncateAfterReads = 0; // not 0: after this many reads the image shrinks
+    std::uint64_t TruncateTo = 0;         // ... to this many bytes
+    // Data extents a sparse image reports ([first, end), ascending). Bytes outside read as
+    // zeros in Bytes too, so results must match those of a layer that reports none.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> DataExtents;
+    bool ReportsExtents = false;
+
+    std::uint64_t Length() const { return Bytes.empty() ? Size : Bytes.size(); }
     char At(std::uint64_t Offset) const {
         return Bytes.empty() ? FakeByte(Offset) : Bytes[static_cast<std::size_t>(Offset)];
     }
@@ -35,6 +51,29 @@ struct TFakeDrive {
         for (const auto& [first, end] : BadBytes)
             if (Offset < end && first < Offset + Count) return true;
         return false;
+    }
+
+    // Reports as holes the stretches of at least MinHole zero bytes (so the content is unchanged).
+    void HolesFromZeros(std::uint64_t MinHole) {
+        DataExtents.clear();
+        ReportsExtents = true;
+        std::uint64_t dataStart = 0, i = 0;
+        const std::uint64_t n = Bytes.size();
+        while (i < n) {
+            if (Bytes[i] != '\0') {
+                ++i;
+                continue;
+            }
+            std::uint64_t j = i;
+            while (j < n && Bytes[j] == '\0')
+                ++j;
+            if (j - i >= MinHole) {
+                if (i > dataStart) DataExtents.emplace_back(dataStart, i);
+                dataStart = j;
+            }
+            i = j;
+        }
+        if (n > dataStart) DataExtents.emplace_back(dataStart, n);
     }
 };
 
@@ -51,7 +90,7 @@ struct TDeviceCall {
     TDiskIO Packet;
 };
 
-class TFakeSystem final : public TSystemLayer {
+class TFakeSystem : public TSystemLayer {
   public:
     // --- what the test sets up ---
     bool DriveLetters = true;
@@ -65,6 +104,7 @@ class TFakeSystem final : public TSystemLayer {
     std::map<std::string, TDiskFreeSpace> FreeSpace; // by root, for GetDiskFreeSpaceA
     std::map<std::string, TFakeDrive> Drives;        // by path ("\\.\C:", "/dev/sda", image)
     std::set<std::string> DeniedPaths;               // open fails: permission denied
+    std::map<std::string, TOpenFailure> FailedOpens; // open fails as scripted
     bool VWin32Opens = true;
     // Answer of the VWIN32 device; by default it serves the packet's sectors from drive "\\.\C:".
     std::function<bool(std::uint32_t, TDiocRegisters&, const TDiskIO&, void*)> Device;
@@ -81,6 +121,10 @@ class TFakeSystem final : public TSystemLayer {
     std::vector<TRead> Reads; // ReadAt and ReadFile, in byte offsets and counts
     std::vector<TDeviceCall> DeviceCalls;
     int OpenHandles = 0;
+    std::uint64_t ReadCalls = 0; // reads of drives (ReadAt and ReadFile)
+    std::uint64_t FailedReads = 0;
+    std::uint64_t ShortReads = 0;
+    std::uint64_t LowestOffsetRead = UINT64_MAX;
 
     static std::string Root(char Letter) { return std::string(1, Letter) + ":\\"; }
 
@@ -131,7 +175,7 @@ class TFakeSystem final : public TSystemLayer {
         std::snprintf(text, sizeof text, ",%x,%x,%x,%x)", Access, Share, Disposition, Flags);
         Calls.push_back("CreateFileA(" + Path + text);
         if (Path == "\\\\.\\VWIN32") return VWin32Opens ? Open(Path) : InvalidHandle;
-        if (!Drives.count(Path) || DeniedPaths.count(Path)) return InvalidHandle;
+        if (!Find(Path) || DeniedPaths.count(Path)) return InvalidHandle;
         return Open(Path);
     }
     bool SetFilePointer(THandle Handle, std::int64_t Offset) override {
@@ -191,25 +235,29 @@ class TFakeSystem final : public TSystemLayer {
         return "system error " + std::to_string(Code);
     }
 
-    THandle OpenForReading(const std::string& Path, TOpenError& Error) override {
+    bool UpperCase(unsigned char (&)[256]) override { return false; }
+
+    THandle OpenForReading(const std::string& Path, TOpenFailure& Failure) override {
         Calls.push_back("Open(" + Path + ")");
+        Failure = {};
+        if (const auto it = FailedOpens.find(Path); it != FailedOpens.end()) {
+            Failure = it->second;
+            return InvalidHandle;
+        }
         if (DeniedPaths.count(Path)) {
-            Error = TOpenError::AccessDenied;
+            Failure.Error = TOpenError::AccessDenied;
             return InvalidHandle;
         }
-        if (!Drives.count(Path)) {
-            Error = TOpenError::NotFound;
+        if (!Find(Path)) {
+            Failure.Error = TOpenError::NotFound;
             return InvalidHandle;
         }
-        Error = TOpenError::None;
         return Open(Path);
     }
-    bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize, std::uint64_t& Total) override {
-        const TFakeDrive& drive = Drives[Opened.at(Handle)];
-        if (!drive.Measurable) return false;
-        SectorSize = drive.SectorSize;
-        Total = drive.Size;
-        return true;
+    TDriveMeasure MeasureDrive(THandle Handle) override {
+        const TFakeDrive& drive = *Find(Opened.at(Handle));
+        if (!drive.Measurable) return {};
+        return {drive.Kind, drive.SectorSize, drive.Length()};
     }
     std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
                         std::uint64_t Offset) override {
@@ -219,6 +267,21 @@ class TFakeSystem final : public TSystemLayer {
         Calls.push_back("Close");
         CloseOpen(Handle);
     }
+    bool DataExtent(THandle Handle, std::uint64_t Offset, std::uint64_t& DataStart,
+                    std::uint64_t& DataEnd) override {
+        const auto it = Opened.find(Handle);
+        const TFakeDrive* drive = it == Opened.end() ? nullptr : Find(it->second);
+        if (!drive || !drive->ReportsExtents)
+            return TSystemLayer::DataExtent(Handle, Offset, DataStart, DataEnd);
+        for (const auto& [first, end] : drive->DataExtents) {
+            if (end <= Offset) continue;
+            DataStart = std::max(first, Offset);
+            DataEnd = end;
+            return true;
+        }
+        DataStart = DataEnd = std::max<std::uint64_t>(Offset, drive->Length());
+        return true;
+    }
     std::vector<std::string> BlockDevices() override { return BlockDeviceList; }
 
     // Adds a drive whose content is FakeByte, of Size bytes.
@@ -226,6 +289,13 @@ class TFakeSystem final : public TSystemLayer {
         TFakeDrive& drive = Drives[Path];
         drive.Size = Size;
         return drive;
+    }
+
+  protected:
+    // The drive a path names, or null.
+    virtual TFakeDrive* Find(const std::string& Path) {
+        const auto it = Drives.find(Path);
+        return it == Drives.end() ? nullptr : &it->second;
     }
 
   private:
@@ -247,12 +317,22 @@ class TFakeSystem final : public TSystemLayer {
     }
     std::int64_t Serve(THandle Handle, void* Target, std::uint64_t Count, std::uint64_t Offset) {
         Reads.push_back({Offset, Count});
-        auto it = Opened.find(Handle);
-        if (it == Opened.end()) return -1;
-        const TFakeDrive& drive = Drives[it->second];
-        if (drive.Fails(Offset, Count)) return -1;
-        if (Offset >= drive.Size) return 0;
-        const std::uint64_t n = std::min(Count, drive.Size - Offset);
+        ++ReadCalls;
+        LowestOffsetRead = std::min(LowestOffsetRead, Offset);
+        const auto it = Opened.find(Handle);
+        if (it == Opened.end()) return Fail();
+        TFakeDrive& drive = *Find(it->second);
+        if (drive.TruncateAfterReads != 0 && ReadCalls > drive.TruncateAfterReads &&
+            drive.Bytes.size() > drive.TruncateTo)
+            drive.Bytes.resize(drive.TruncateTo);
+        if (drive.VanishAfterReads != 0 && ReadCalls > drive.VanishAfterReads) return Fail();
+        if (drive.Fails(Offset, Count)) return Fail();
+        if (Offset >= drive.Length()) return 0;
+        std::uint64_t n = std::min(Count, drive.Length() - Offset);
+        if (drive.MaxReadBytes != 0 && n > drive.MaxReadBytes) {
+            n = drive.MaxReadBytes;
+            ++ShortReads;
+        }
         auto* target = static_cast<char*>(Target);
         if (!drive.Bytes.empty()) {
             std::memcpy(target, drive.Bytes.data() + Offset, n);
@@ -262,8 +342,24 @@ class TFakeSystem final : public TSystemLayer {
         }
         return static_cast<std::int64_t>(n);
     }
+    std::int64_t Fail() {
+        ++FailedReads;
+        return -1;
+    }
 
     THandle NextHandle = 3;
     std::map<THandle, std::string> Opened;
     std::map<THandle, std::uint64_t> Positions;
+};
+
+// One image of its own at Path, its content and fault switches at hand (System.Bytes,
+// System.BadBytes, ...): what the scan's fault and sparse tests and the fuzz target drive.
+class TFaultySystem final : public TFakeDrive, public TFakeSystem {
+  public:
+    std::string Path = "/faulty.img";
+
+    TFaultySystem() { DriveLetters = false; }
+
+  protected:
+    TFakeDrive* Find(const std::string& P) override { return P == Path ? this : nullptr; }
 };
