@@ -249,6 +249,23 @@ std::string DfxmlReport(const TReportSource& Source, const TEmailArray& Emails,
     w.Element("image_filename", XmlSafe(Source.Image));
     w.Element("imagesize", std::to_string(Source.ImageSize));
     w.Close();
+    if (!Source.Unreadable.empty()) {
+        // What could not be read was carved as zeros: an examiner must know where.
+        std::uint64_t count = 0;
+        for (const TSectorRange& r : Source.Unreadable)
+            count += r.Count;
+        w.Open("unreadable_sectors");
+        w.Attribute("count", std::to_string(count));
+        w.Open("byte_runs");
+        for (const TSectorRange& r : Source.Unreadable) {
+            w.Open("byte_run");
+            w.Attribute("img_offset", std::to_string(r.First * Source.SectorSize));
+            w.Attribute("len", std::to_string(r.Count * Source.SectorSize));
+            w.Close();
+        }
+        w.Close();
+        w.Close();
+    }
     for (std::size_t row = 0; row < Rows.size(); ++row) {
         const std::size_t item = Rows[row];
         if (item >= Emails.size()) continue;

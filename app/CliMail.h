@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Globals.h"
+#include "ScanHardDisk.h"
 
 // Whether this build reads MIME mail, and whether it hashes and writes DFXML.
 bool CanDecodeMail();
@@ -38,6 +39,8 @@ struct TReportSource {
     std::string Image;          // the target as given
     std::uint64_t ImageSize = 0; // bytes
     std::string CommandLine;
+    std::uint32_t SectorSize = 0;
+    std::vector<TSectorRange> Unreadable; // sectors read as zeros because they could not be read
 };
 
 // The DFXML report of the rows shown: the source and this program, then per row a fileobject

@@ -189,6 +189,7 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
     TCliProgress progress(std::cerr, terminal, 0);
     TScanResult result;
     std::uint64_t imageSize = 0;
+    std::uint32_t sectorSize = 0;
     try {
         const TScanOptions options{Opt.SectorSize,
                                    Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
@@ -197,6 +198,7 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             progress);
         progress.SetSectorSize(scan.SectorSize());
         imageSize = scan.DriveBytes();
+        sectorSize = scan.SectorSize();
         result = scan.ScanDrive();
     } catch (const PwError& e) {
         Fail(Opt.Target, e.what());
@@ -280,7 +282,8 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         }
     }
     if (!Opt.Dfxml.empty()) {
-        const TReportSource source{Opt.Target, imageSize, Opt.CommandLine};
+        const TReportSource source{Opt.Target, imageSize, Opt.CommandLine, sectorSize,
+                                   result.Unreadable};
         if (const std::string problem = WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, rows);
             !problem.empty()) {
             Fail(Opt.Dfxml, "not written: " + problem);

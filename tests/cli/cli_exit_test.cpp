@@ -6,9 +6,7 @@
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "CliFormat.h"
@@ -171,31 +169,6 @@ TEST_F(CliExitTest, NamesThatWouldBreakTheErrorLineAreQuoted) {
 
     EXPECT_EQ(DisplayName("/dev/sdb1"), "/dev/sdb1");
     EXPECT_EQ(DisplayName("a'b\tc\x7f"), "$'a\\'b\\tc\\x7f'");
-}
-
-TEST_F(CliExitTest, UnreadableSectorsEndInStatusThree) {
-    if (std::system("command -v ewfacquirestream >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "ewfacquirestream not installed";
-    // An EWF set whose second segment is gone: its data cannot be read.
-    std::string raw(3 * 1024 * 1024, '\0');
-    const std::string m = MakeMessage("e@example.org", "f@example.org", "kept", "body");
-    raw.replace(512, m.size(), m);
-    for (std::size_t at = 512 * 1024; at + 4 < raw.size(); at += 4099)
-        raw[at] = static_cast<char>(at * 131 % 251); // random-looking: no compression
-    std::ofstream(Dir.File("raw"), std::ios::binary).write(raw.data(), std::ssize(raw));
-    const std::string acquire = "ewfacquirestream -q -S 1048576 -c none -t " +
-                                Quote(Dir.File("ewf")) + " < " + Quote(Dir.File("raw")) +
-                                " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(acquire.c_str()), 0);
-    ASSERT_TRUE(fs::exists(Dir.Path / "ewf.E02"));
-
-    TRun r = RunCli("scan " + Quote(Dir.File("ewf.E01")) + " --json");
-    ASSERT_EQ(r.Status, 0) << r.Err;
-    fs::remove(Dir.Path / "ewf.E02");
-    r = RunCli("scan " + Quote(Dir.File("ewf.E01")) + " --json");
-    EXPECT_EQ(r.Status, 3) << r.Err;
-    EXPECT_NE(r.Err.find("unreadable sectors"), std::string::npos) << r.Err;
-    EXPECT_NE(r.Out.find("kept"), std::string::npos); // what could be read is still listed
 }
 
 } // namespace
