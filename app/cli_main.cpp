@@ -33,6 +33,18 @@ namespace {
 
 constexpr const char* kProgram = "parcelwright-cli";
 constexpr std::uint32_t kBufferSize = 20971520;
+#ifdef _WIN32
+constexpr const char* kDriveRights = "reading a drive needs administrator rights";
+constexpr const char* kTargetHelp =
+    "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
+    "file (raw; EWF sets are read by the Linux build)";
+#else
+constexpr const char* kDriveRights = "reading a block device needs the right to read it "
+                                     "(membership of the \"disk\" group, or root)";
+constexpr const char* kTargetHelp =
+    "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, or the first "
+    "file of an EWF set: image.E01)";
+#endif
 
 struct TScanOptions {
     std::string Target;
@@ -83,10 +95,8 @@ int RunDrives(TStdout& Out) {
     for (const std::string& drive : drives)
         Out.Write(drive + "\n");
     if (drives.empty())
-        std::cerr << kProgram
-                  << ": no drive can be read now: reading a block device needs the right to read "
-                     "it (membership of the \"disk\" group, or root); disk images are scanned "
-                     "by their path\n";
+        std::cerr << kProgram << ": no drive can be read now: " << kDriveRights
+                  << "; disk images are scanned by their path\n";
     return 0;
 }
 
@@ -133,6 +143,14 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
             Fail(Opt.ExportDir, "cannot write to the export folder: " + problem);
             return 1;
         }
+    }
+    if (std::string problem = ImageFormatProblem(Opt.Target); !problem.empty()) {
+        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+        return 1;
+    }
+    if (std::string problem = DriveAccessProblem(Opt.Target); !problem.empty()) {
+        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+        return 1;
     }
     if (const std::string problem = TargetProblem(Opt.Target, Opt.SectorSize); !problem.empty()) {
         Fail(Opt.Target, problem);
@@ -229,8 +247,7 @@ int main(int argc, char** argv) {
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
                "error).\n"
-               "Reading a block device needs the right to read it (for instance membership of the "
-               "\"disk\" group, or root).\n"
+               "Drives: " + std::string(kDriveRights) + ".\n"
                "Run '" +
                std::string(kProgram) + " scan --help' for the scan's options.\n");
 
@@ -242,9 +259,7 @@ int main(int argc, char** argv) {
         "scan", "Scan a drive, block device or disk image and list the messages found, in found "
                 "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "
                 "goes to standard error when that is a terminal.");
-    scan->add_option("TARGET", opt.Target,
-                     "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, "
-                     "or the first file of an EWF set: image.E01)")
+    scan->add_option("TARGET", opt.Target, kTargetHelp)
         ->required();
     // Taken as text and read as a decimal number here: the parser's own reading would take a
     // leading zero for octal ("0512" as 330).
@@ -320,6 +335,7 @@ int main(int argc, char** argv) {
     }
 
     opt.ItemsGiven = items->count() > 0;
+    opt.Target = DriveTarget(PlatformSystem(), opt.Target);
     if (!opt.SectorSizeText.empty())
         opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(opt.SectorSizeText));
 

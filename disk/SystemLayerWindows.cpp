@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <windows.h>
+#include <winioctl.h>
 
 namespace {
 
@@ -158,11 +159,25 @@ class TWindowsSystem final : public TSystemLayer {
         return InvalidHandle;
     }
 
-    // Image files only; volumes are measured through the free-space queries.
+    // Devices named by path (\\.\PhysicalDrive0, \\.\C:) by their geometry, image files by
+    // their size; drive roots are measured through the free-space queries.
     bool MeasureDrive(THandle Handle, std::uint32_t& SectorSize,
                       std::uint64_t& TotalBytes) override {
         SectorSize = 0;
         TotalBytes = 0;
+        // The length, not the geometry's size: for a volume that is the partition's own.
+        DISK_GEOMETRY geometry{};
+        GET_LENGTH_INFORMATION length{};
+        DWORD returned = 0;
+        if (::DeviceIoControl(AsHandle(Handle), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0,
+                              &geometry, sizeof geometry, &returned, nullptr) &&
+            geometry.BytesPerSector != 0 &&
+            ::DeviceIoControl(AsHandle(Handle), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                              sizeof length, &returned, nullptr)) {
+            SectorSize = geometry.BytesPerSector;
+            TotalBytes = static_cast<std::uint64_t>(length.Length.QuadPart);
+            return true;
+        }
         BY_HANDLE_FILE_INFORMATION info{};
         if (::GetFileType(AsHandle(Handle)) != FILE_TYPE_DISK ||
             !::GetFileInformationByHandle(AsHandle(Handle), &info) ||
