@@ -16,6 +16,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "BuildInfo.h"
 #include "CliFormat.h"
 #include "CliProgress.h"
@@ -76,7 +81,13 @@ class TStdout {
     // Flushes and closes standard output: the last chance for the system to refuse the bytes.
     bool Finish() {
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
+#ifdef _WIN32
+        // The Windows C runtime flushes its streams again at exit and faults on a closed one;
+        // its flush has already handed every byte to the system.
+        if (FError.empty() && std::ferror(stdout) != 0) Failed();
+#else
         if (std::fclose(stdout) != 0 && FError.empty()) Failed();
+#endif
         if (FError.empty()) return true;
         Fail("standard output", "the results could not be written: " + FError);
         return false;
@@ -238,6 +249,10 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Results are bytes: the same on every system, no line end turned into CR LF on the way.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
                  "image raw, sector by sector, and carving the stored messages out of the bytes.",
                  kProgram};

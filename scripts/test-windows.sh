@@ -63,7 +63,7 @@ if [ ! -x "$LBUILD/parcelwright-cli" ]; then
   [ -f "$LBUILD/CMakeCache.txt" ] || cmake -S . -B "$LBUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON >/dev/null
   cmake --build "$LBUILD" --target parcelwright-cli
 fi
-demo="$WBUILD/demo.img"
+demo="$PWD/$WBUILD/demo.img"
 [ -f "$demo" ] || bash scripts/make-demo-image.sh "$demo" >/dev/null
 "$LBUILD/parcelwright-cli" scan "$demo" --json >"$WBUILD/demo-linux.json"
 "$WINE" "$WBUILD/parcelwright-cli.exe" scan "$(wine_path "$demo")" --json >"$WBUILD/demo-windows.json" 2>"$WBUILD/demo-windows.err" </dev/null || true

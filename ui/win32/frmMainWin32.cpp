@@ -44,7 +44,8 @@ constexpr TPlace Places[] = {
 constexpr int ClientWidth = 792, ClientHeight = 546;
 constexpr int ButtonSlot = 104, ButtonHeight = 89, Picture = 48;
 
-constexpr DWORD MainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// Children are not clipped: the group boxes leave their inside to the window's background.
+constexpr DWORD MainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD MainExStyle = WS_EX_CONTROLPARENT;
 
 // Dots per inch of a window: the per-monitor value where the system has it (Windows 10 on),
@@ -395,7 +396,14 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
             ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
             return reinterpret_cast<LRESULT>(FPreviewBrush);
         }
-        break;
+        [[fallthrough]];
+    case WM_CTLCOLORBTN: {
+        // Labels, group boxes and buttons on the button face.
+        const auto dc = reinterpret_cast<HDC>(WParam);
+        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+        ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
     case WM_DPICHANGED: {
         FDpi = HIWORD(WParam);
         MakeFont();
