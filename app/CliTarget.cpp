@@ -1,6 +1,7 @@
 #include "CliTarget.h"
 
 #include "DriveProbe.h"
+#include "EwfImage.h"
 #include "SystemLayer.h"
 
 std::string TargetProblem(TSystemLayer& System, const std::string& Target,
@@ -20,4 +21,60 @@ std::vector<std::string> TargetWarnings(const TDriveProbe& Probe) {
     if (!Probe.Damage.empty())
         warnings.push_back(Probe.Damage + "; what it held reads as unreadable sectors");
     return warnings;
+}
+
+namespace {
+
+bool IsDriveLetter(char C) {
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z');
+}
+
+// "C:" or "C:\" (or "C:/").
+bool IsBareDrive(const std::string& Target) {
+    return (Target.size() == 2 || (Target.size() == 3 && (Target[2] == '\\' || Target[2] == '/'))) &&
+           IsDriveLetter(Target[0]) && Target[1] == ':';
+}
+
+} // namespace
+
+std::string DriveTarget(const TSystemLayer& System, const std::string& Target) {
+    if (!System.UsesDriveLetters() || !IsBareDrive(Target)) return Target;
+    const char letter = static_cast<char>(
+        Target[0] >= 'a' && Target[0] <= 'z' ? Target[0] - 'a' + 'A' : Target[0]);
+    return std::string(1, letter) + ":\\";
+}
+
+std::string DriveAccessProblem(TSystemLayer& System, const std::string& Target) {
+    if (!System.UsesDriveLetters()) return {};
+    std::string device;
+    if (IsBareDrive(Target))
+        device = std::string("\\\\.\\") + Target[0] + ":";
+    else if (Target.rfind("\\\\.\\", 0) == 0)
+        device = Target;
+    else
+        return {}; // an image file: no rights needed
+    TOpenError error = TOpenError::None;
+    const THandle handle = System.OpenForReading(device, error);
+    if (handle != InvalidHandle) {
+        System.Close(handle);
+        return {};
+    }
+    if (error == TOpenError::AccessDenied)
+        return "Cannot read drive " + Target +
+               ": run Parcelwright as administrator to read drives; disk images need no rights";
+    if (error == TOpenError::NotFound) return "Cannot read drive " + Target + ": no such drive";
+    return {};
+}
+
+std::string DriveAccessProblem(const std::string& Target) {
+    return DriveAccessProblem(PlatformSystem(), Target);
+}
+
+std::string ImageFormatProblem(const std::string& Path) {
+    if (TEwfImage::Supported() || !TEwfImage::IsEwfFile(Path)) return {};
+#ifdef _WIN32
+    return "Cannot read " + Path + ": .E01 images are read by the Linux build";
+#else
+    return "Cannot read " + Path + ": this build has no libewf";
+#endif
 }

@@ -16,6 +16,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "BuildInfo.h"
 #include "CliFormat.h"
 #include "CliMail.h"
@@ -35,6 +40,18 @@
 namespace {
 
 constexpr const char* kProgram = "parcelwright-cli";
+#ifdef _WIN32
+constexpr const char* kDriveRights = "reading a drive needs administrator rights";
+constexpr const char* kTargetHelp =
+    "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
+    "file (raw; EWF sets are read by the Linux build)";
+#else
+constexpr const char* kDriveRights = "reading a block device needs the right to read it "
+                                     "(membership of the \"disk\" group, or root)";
+constexpr const char* kTargetHelp =
+    "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, or the first "
+    "file of an EWF set: image.E01)";
+#endif
 
 struct TCliOptions {
     std::string Target;
@@ -77,7 +94,13 @@ class TStdout {
     // Flushes and closes standard output: the last chance for the system to refuse the bytes.
     bool Finish() {
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
+#ifdef _WIN32
+        // The Windows C runtime flushes its streams again at exit and faults on a closed one;
+        // its flush has already handed every byte to the system.
+        if (FError.empty() && std::ferror(stdout) != 0) Failed();
+#else
         if (std::fclose(stdout) != 0 && FError.empty()) Failed();
+#endif
         if (FError.empty()) return true;
         Fail("standard output", "the results could not be written: " + FError);
         return false;
@@ -96,10 +119,8 @@ int RunDrives(TStdout& Out) {
     for (const std::string& drive : drives)
         Out.Write(drive + "\n");
     if (drives.empty())
-        std::cerr << kProgram
-                  << ": no drive can be read now: reading a block device needs the right to read "
-                     "it (membership of the \"disk\" group, or root); disk images are scanned "
-                     "by their path\n";
+        std::cerr << kProgram << ": no drive can be read now: " << kDriveRights
+                  << "; disk images are scanned by their path\n";
     return 0;
 }
 
@@ -175,6 +196,14 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             Fail(file, "cannot write to its folder: " + problem);
             return 1;
         }
+    }
+    if (std::string problem = ImageFormatProblem(Opt.Target); !problem.empty()) {
+        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+        return 1;
+    }
+    if (std::string problem = DriveAccessProblem(Opt.Target); !problem.empty()) {
+        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+        return 1;
     }
     // One probe opens the target for the whole scan.
     TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
@@ -296,6 +325,10 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Results are bytes: the same on every system, no line end turned into CR LF on the way.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
                  "image raw, sector by sector, and carving the stored messages out of the bytes.",
                  kProgram};
@@ -305,8 +338,7 @@ int main(int argc, char** argv) {
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
                "error).\n"
-               "Reading a block device needs the right to read it (for instance membership of the "
-               "\"disk\" group, or root).\n"
+               "Drives: " + std::string(kDriveRights) + ".\n"
                "Run '" +
                std::string(kProgram) + " scan --help' for the scan's options.\n");
 
@@ -318,9 +350,7 @@ int main(int argc, char** argv) {
         "scan", "Scan a drive, block device or disk image and list the messages found, in found "
                 "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "
                 "goes to standard error when that is a terminal.");
-    scan->add_option("TARGET", opt.Target,
-                     "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, "
-                     "or the first file of an EWF set: image.E01)")
+    scan->add_option("TARGET", opt.Target, kTargetHelp)
         ->required();
     // Taken as text and read as a decimal number here: the parser's own reading would take a
     // leading zero for octal ("0512" as 330).
@@ -415,6 +445,7 @@ int main(int argc, char** argv) {
     }
 
     opt.ItemsGiven = items->count() > 0;
+    opt.Target = DriveTarget(PlatformSystem(), opt.Target);
     if (!opt.SectorSizeText.empty())
         opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(opt.SectorSizeText));
 

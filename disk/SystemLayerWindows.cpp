@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <windows.h>
+#include <winioctl.h>
 
 namespace {
 
@@ -164,9 +165,24 @@ class TWindowsSystem final : public TSystemLayer {
         return InvalidHandle;
     }
 
-    // Image files only; volumes are measured through the free-space queries.
+    // Devices named by path (\\.\PhysicalDrive0, \\.\C:) by their geometry, image files by
+    // their size; drive roots are measured through the free-space queries.
     TDriveMeasure MeasureDrive(THandle Handle) override {
         TDriveMeasure m;
+        // The length, not the geometry's size: for a volume that is the partition's own.
+        DISK_GEOMETRY geometry{};
+        GET_LENGTH_INFORMATION length{};
+        DWORD returned = 0;
+        if (::DeviceIoControl(AsHandle(Handle), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0,
+                              &geometry, sizeof geometry, &returned, nullptr) &&
+            geometry.BytesPerSector != 0 &&
+            ::DeviceIoControl(AsHandle(Handle), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                              sizeof length, &returned, nullptr)) {
+            m.Kind = TDriveKind::BlockDevice;
+            m.SectorSize = geometry.BytesPerSector;
+            m.TotalBytes = static_cast<std::uint64_t>(length.Length.QuadPart);
+            return m;
+        }
         BY_HANDLE_FILE_INFORMATION info{};
         LARGE_INTEGER size{};
         switch (::GetFileType(AsHandle(Handle))) {

@@ -1,0 +1,72 @@
+#include "WinText.h"
+
+#include <windows.h>
+
+#include "CodePage1252.h"
+
+std::wstring CellFrom1252(std::string_view Bytes) {
+    std::wstring text;
+    text.reserve(Bytes.size());
+    for (const char c : Bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text.push_back(byte == 0 ? L' ' : static_cast<wchar_t>(CharFrom1252(byte)));
+    }
+    return text;
+}
+
+std::wstring DisplayFrom1252(std::string_view Bytes) {
+    std::wstring text;
+    text.reserve(Bytes.size() + Bytes.size() / 32);
+    for (std::size_t i = 0; i < Bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(Bytes[i]);
+        if (byte == '\r' || byte == '\n') {
+            text += L"\r\n";
+            if (byte == '\r' && i + 1 < Bytes.size() && Bytes[i + 1] == '\n') ++i;
+        } else {
+            text.push_back(byte == 0 ? L' ' : static_cast<wchar_t>(CharFrom1252(byte)));
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> BytesFromTyped(const std::wstring& Text, wchar_t& Unmappable) {
+    std::string bytes;
+    bytes.reserve(Text.size());
+    for (const wchar_t ch : Text) {
+        bool found = false;
+        for (unsigned byte = 1; byte < 256 && !found; ++byte)
+            if (static_cast<wchar_t>(CharFrom1252(static_cast<unsigned char>(byte))) == ch) {
+                bytes.push_back(static_cast<char>(byte));
+                found = true;
+            }
+        if (!found) {
+            Unmappable = ch;
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+std::wstring WideFromSystem(std::string_view Text) {
+    if (Text.empty()) return {};
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
+                                             nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+std::optional<std::string> SystemFromWide(const std::wstring& Text) {
+    if (Text.empty()) return std::string();
+    BOOL lossy = FALSE;
+    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
+                                             static_cast<int>(Text.size()), nullptr, 0, nullptr,
+                                             &lossy);
+    if (length <= 0 || lossy) return std::nullopt;
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), static_cast<int>(Text.size()),
+                          narrow.data(), length, nullptr, &lossy);
+    if (lossy) return std::nullopt;
+    return narrow;
+}

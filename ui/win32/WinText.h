@@ -1,0 +1,23 @@
+#pragma once
+
+// Text between the program's byte strings and the window system's UTF-16. Stored mail is
+// Windows-1252 whatever the system's code page; file paths and messages are in the system's
+// code page, as the file functions of the C++ library take them.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Stored bytes as the characters they stand for, ready for an edit box: NUL (which would end the
+// box's text early) shows as a space, and a lone CR or LF becomes a line break of the box.
+std::wstring DisplayFrom1252(std::string_view Bytes);
+// One cell of the results list: each byte its character, NUL as a space.
+std::wstring CellFrom1252(std::string_view Bytes);
+
+// Text typed by the user as Windows-1252 bytes; nullopt, with the character, when one has none.
+std::optional<std::string> BytesFromTyped(const std::wstring& Text, wchar_t& Unmappable);
+
+// Between the system's code page and UTF-16. A path with a character the code page lacks has no
+// narrow form: nullopt.
+std::wstring WideFromSystem(std::string_view Text);
+std::optional<std::string> SystemFromWide(const std::wstring& Text);

@@ -1,0 +1,734 @@
+#include "frmMainWin32.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "BuildInfo.h"
+#include "Error.h"
+#include "WinIds.h"
+#include "WinText.h"
+#include "waitfrmWin32.h"
+
+namespace {
+
+const wchar_t* const MainClass = L"ParcelwrightMain";
+const wchar_t* const ColumnHeaders[ResultColumnCount] = {L"Item Num", L"Date", L"From", L"To",
+                                                         L"Subject"};
+const int ColumnWidths[ResultColumnCount] = {65, 150, 200, 200, 500};
+
+// Where each control sits in the client area, in pixels at 96 dots per inch.
+struct TPlace {
+    int Id;
+    int Left, Top, Width, Height;
+};
+// The picture buttons share one flat toolbar; each button is as wide as its slot (100 pixels and
+// the 4 between two), so the pictures and captions centre where the separate buttons would.
+constexpr TPlace Places[] = {
+    {PW_ID_TOOLBAR, 6, 8, 416, 89},
+    {PW_ID_GROUPBOX1, 424, 8, 177, 89},
+    {PW_ID_DRIVES, 424 + 8, 8 + 32, 161, 22 + 8 * 18}, // the height holds the 8 dropped rows
+    {PW_ID_FILTER, 608, 8, 177, 89},
+    {PW_ID_KEYWORDLABEL, 608 + 8, 8 + 16, 100, 14},
+    {PW_ID_TXTFILTER, 608 + 8, 8 + 32, 161, 21},
+    {PW_ID_APPLYFILTER, 608 + 64, 8 + 64, 50, 17},
+    {PW_ID_CLEARFILTER, 608 + 120, 8 + 64, 50, 17},
+    {PW_ID_FOUNDEMAILS, 8, 104, 777, 273},
+    {PW_ID_MSGBODY, 8, 384, 777, 161},
+};
+constexpr int ClientWidth = 792, ClientHeight = 546;
+constexpr int ButtonSlot = 104, ButtonHeight = 89, Picture = 48;
+
+// Children are not clipped: the group boxes leave their inside to the window's background.
+constexpr DWORD MainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD MainExStyle = WS_EX_CONTROLPARENT;
+
+// Dots per inch of a window: the per-monitor value where the system has it (Windows 10 on),
+// else the screen's.
+unsigned DpiOf(HWND Window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi != nullptr && Window != nullptr) {
+        const UINT dpi = getDpi(Window);
+        if (dpi != 0) return dpi;
+    }
+    const HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<unsigned>(dpi) : 96;
+}
+
+HICON LoadIconSized(int Id, int Size) {
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(Id),
+                                           IMAGE_ICON, Size, Size, LR_DEFAULTCOLOR));
+}
+
+HIMAGELIST MakeImageList(int Size, std::initializer_list<int> Icons) {
+    const HIMAGELIST list =
+        ImageList_Create(Size, Size, ILC_COLOR32 | ILC_MASK, static_cast<int>(Icons.size()), 0);
+    for (const int id : Icons) {
+        const HICON icon = LoadIconSized(id, Size);
+        ImageList_AddIcon(list, icon);
+        if (icon != nullptr) ::DestroyIcon(icon);
+    }
+    return list;
+}
+
+std::wstring WindowText(HWND Window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(Window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(Window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void DefaultShowMessage(HWND Owner, bool Error, const std::wstring& Title,
+                        const std::wstring& Text) {
+    ::MessageBoxW(Owner, Text.c_str(), Title.c_str(),
+                  MB_OK | (Error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+int CALLBACK BrowseCallback(HWND Dialog, UINT Message, LPARAM, LPARAM Data) {
+    if (Message == BFFM_INITIALIZED && Data != 0)
+        ::SendMessageW(Dialog, BFFM_SETSELECTIONW, TRUE, Data);
+    return 0;
+}
+
+std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
+                                 const std::wstring& Initial, bool AllowNew) {
+    wchar_t path[MAX_PATH + 1] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = Owner;
+    info.pszDisplayName = path;
+    info.lpszTitle = Prompt.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | (AllowNew ? 0 : BIF_NONEWFOLDERBUTTON);
+    if (!Initial.empty()) {
+        info.lpfn = BrowseCallback;
+        info.lParam = reinterpret_cast<LPARAM>(Initial.c_str());
+    }
+    const PIDLIST_ABSOLUTE item = ::SHBrowseForFolderW(&info);
+    if (item == nullptr) return {};
+    std::wstring chosen;
+    if (::SHGetPathFromIDListW(item, path)) chosen = path;
+    ::CoTaskMemFree(item);
+    return chosen;
+}
+
+std::wstring DefaultChooseImage(HWND Owner) {
+    std::vector<wchar_t> file(32768, L'\0');
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = Owner;
+    ofn.lpstrFilter = L"Disk images (*.img;*.dd;*.raw;*.bin;*.iso;*.vhd;*.E01)\0"
+                      L"*.img;*.dd;*.raw;*.bin;*.iso;*.vhd;*.E01\0All files (*.*)\0*.*\0";
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = L"Open Disk Image";
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (!::GetOpenFileNameW(&ofn)) return {};
+    return file.data();
+}
+
+} // namespace
+
+TfrmMainWin32::TfrmMainWin32() : TfrmMainWin32(THooks{}) {}
+
+TfrmMainWin32::TfrmMainWin32(THooks Hooks)
+    : FHooks(std::move(Hooks)),
+      FCore(*this, FHooks.ListDrives,
+            // Text columns sort by the user's locale ignoring case (CompareString), on the
+            // characters the stored bytes stand for, prepared once per text.
+            [](const std::vector<std::string_view>& Texts) -> TTextOrder {
+                auto wide = std::make_shared<std::vector<std::wstring>>();
+                wide->reserve(Texts.size());
+                for (const std::string_view text : Texts)
+                    wide->push_back(CellFrom1252(text));
+                return [wide](std::size_t A, std::size_t B) {
+                    const std::wstring& a = (*wide)[A];
+                    const std::wstring& b = (*wide)[B];
+                    return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(),
+                                            static_cast<int>(a.size()), b.data(),
+                                            static_cast<int>(b.size())) -
+                           CSTR_EQUAL;
+                };
+            }),
+      FPacer([this] { PumpMessages(); }) {
+    if (!FHooks.ShowMessage)
+        FHooks.ShowMessage = [this](bool Error, const std::wstring& Title,
+                                    const std::wstring& Text) {
+            DefaultShowMessage(FHandle, Error, Title, Text);
+        };
+    if (!FHooks.BrowseFolder)
+        FHooks.BrowseFolder = [this](const std::wstring& Prompt, const std::wstring& Initial,
+                                     bool AllowNew) {
+            return DefaultBrowseFolder(FHandle, Prompt, Initial, AllowNew);
+        };
+    if (!FHooks.ChooseImage) FHooks.ChooseImage = [this] { return DefaultChooseImage(FHandle); };
+    if (!FHooks.OpenDocument)
+        FHooks.OpenDocument = [](const std::wstring& Path) {
+            const auto result = reinterpret_cast<INT_PTR>(
+                ::ShellExecuteW(nullptr, L"open", Path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+            return result > 32;
+        };
+
+    static const bool registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconSized(PW_ICON_APP, ::GetSystemMetrics(SM_CXICON));
+        wc.hIconSm = LoadIconSized(PW_ICON_APP, ::GetSystemMetrics(SM_CXSMICON));
+        wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = MainClass;
+        return ::RegisterClassExW(&wc) != 0;
+    }();
+    (void)registered;
+
+    const std::wstring title = L"Parcelwright v" + WideFromSystem(PW_VERSION);
+    FHandle = ::CreateWindowExW(MainExStyle, MainClass, title.c_str(), MainStyle, CW_USEDEFAULT,
+                                CW_USEDEFAULT, ClientWidth, ClientHeight, nullptr, nullptr,
+                                ::GetModuleHandleW(nullptr), this);
+    if (FHandle == nullptr) throw PwError("The main window cannot be created");
+    FDpi = DpiOf(FHandle);
+    MakeFont();
+    BuildMenu();
+    BuildControls();
+    Layout();
+    FormCreate();
+}
+
+TfrmMainWin32::~TfrmMainWin32() {
+    FWait.reset();
+    if (FHandle != nullptr) {
+        ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+        ::DestroyWindow(FHandle);
+    }
+    if (FAccelerators != nullptr) ::DestroyAcceleratorTable(FAccelerators);
+    if (ilIcons != nullptr) ImageList_Destroy(ilIcons);
+    if (ilButtons != nullptr) ImageList_Destroy(ilButtons);
+    if (FFont != nullptr) ::DeleteObject(FFont);
+    if (FPreviewBrush != nullptr) ::DeleteObject(FPreviewBrush);
+}
+
+void TfrmMainWin32::MakeFont() {
+    // "MS Sans Serif" 8 pt, as the system's dialog font stands for it today.
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(8, static_cast<int>(FDpi), 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    wcscpy_s(font.lfFaceName, L"MS Shell Dlg 2");
+    const HFONT made = ::CreateFontIndirectW(&font);
+    if (FFont != nullptr) ::DeleteObject(FFont);
+    FFont = made;
+}
+
+void TfrmMainWin32::BuildMenu() {
+    MainMenu1 = ::CreateMenu();
+    const HMENU file = ::CreatePopupMenu();
+    ::AppendMenuW(file, MF_STRING, PW_ID_OPENIMAGE, L"Open Disk Image\u2026");
+    ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(file, MF_STRING, PW_ID_EXIT, L"E&xit");
+    const HMENU options = ::CreatePopupMenu();
+    ::AppendMenuW(options, MF_STRING | MF_UNCHECKED, PW_ID_DEEPSCAN, L"Deep Scan");
+    const HMENU help = ::CreatePopupMenu();
+    ::AppendMenuW(help, MF_STRING, PW_ID_HELP, L"Parcelwright Help\tF1");
+    ::AppendMenuW(help, MF_STRING, PW_ID_ABOUT, L"About Parcelwright\u2026");
+    ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(options), L"&Options");
+    ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
+    ::SetMenu(FHandle, MainMenu1);
+
+    ACCEL keys[] = {{FVIRTKEY, VK_F1, PW_ID_HELP}};
+    FAccelerators = ::CreateAcceleratorTableW(keys, 1);
+}
+
+void TfrmMainWin32::BuildControls() {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    const auto child = [&](DWORD ExStyle, const wchar_t* Class, const wchar_t* Text, DWORD Style,
+                           int Id) {
+        const HWND made = ::CreateWindowExW(ExStyle, Class, Text, WS_CHILD | WS_VISIBLE | Style,
+                                            0, 0, 10, 10, FHandle,
+                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
+                                            instance, nullptr);
+        ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+        return made;
+    };
+
+    const int small = Px(16);
+    ilIcons = MakeImageList(small, {PW_ICON_DRIVE, PW_ICON_ENVELOPE});
+    ilButtons = MakeImageList(Px(Picture), {PW_ICON_SCAN, PW_ICON_SELECTALL, PW_ICON_DESELECTALL,
+                                            PW_ICON_EXPORT});
+
+    // Creation order is the tab order: the results list, the filter's controls, the preview,
+    // the drive box. The toolbar's buttons take no keyboard focus.
+    lvFoundEmails = child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                          WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                          PW_ID_FOUNDEMAILS);
+    ListView_SetExtendedListViewStyle(lvFoundEmails, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
+                                                         LVS_EX_FULLROWSELECT |
+                                                         LVS_EX_DOUBLEBUFFER);
+    ListView_SetImageList(lvFoundEmails, ilIcons, LVSIL_SMALL);
+    for (int c = 0; c < ResultColumnCount; ++c) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = Px(ColumnWidths[c]);
+        column.pszText = const_cast<wchar_t*>(ColumnHeaders[c]);
+        column.iSubItem = c;
+        ListView_InsertColumn(lvFoundEmails, c, &column);
+    }
+
+    lblKeyword = child(0, L"STATIC", L"&Keyword", SS_LEFT, PW_ID_KEYWORDLABEL);
+    txtFilter = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL,
+                      PW_ID_TXTFILTER);
+    btnApplyFilter =
+        child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
+    btnClearFilter =
+        child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
+    ::EnableWindow(btnClearFilter, FALSE);
+
+    // The preview: read-only, wrapping, no scroll bars; the whole body, however long.
+    txtmsgbody = child(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                       WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, PW_ID_MSGBODY);
+    ::SendMessageW(txtmsgbody, EM_SETLIMITTEXT, 0, 0);
+    FPreviewBrush = ::CreateSolidBrush(::GetSysColor(COLOR_WINDOW));
+
+    cbDrives = child(0, WC_COMBOBOXEXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+                     PW_ID_DRIVES);
+    ::SendMessageW(cbDrives, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(ilIcons));
+
+    tbButtons = child(0, TOOLBARCLASSNAMEW, L"",
+                      TBSTYLE_FLAT | CCS_NORESIZE | CCS_NODIVIDER | CCS_NOPARENTALIGN,
+                      PW_ID_TOOLBAR);
+    ::SendMessageW(tbButtons, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    ::SendMessageW(tbButtons, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(ilButtons));
+    const struct {
+        int Id;
+        const wchar_t* Caption;
+    } buttons[] = {{PW_ID_SCAN, L"Scan"},
+                   {PW_ID_SELECTALL, L"Quick Select All"},
+                   {PW_ID_DESELECTALL, L"Quick Deselect All"},
+                   {PW_ID_SAVEEMAIL, L"Export Selected"}};
+    TBBUTTON made[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        made[i].iBitmap = i;
+        made[i].idCommand = buttons[i].Id;
+        made[i].fsState = TBSTATE_ENABLED;
+        made[i].fsStyle = BTNS_BUTTON;
+        made[i].iString = reinterpret_cast<INT_PTR>(buttons[i].Caption);
+    }
+    ::SendMessageW(tbButtons, TB_ADDBUTTONSW, 4, reinterpret_cast<LPARAM>(made));
+
+    Filter = child(0, L"BUTTON", L"Filter Emails", BS_GROUPBOX, PW_ID_FILTER);
+    GroupBox1 = child(0, L"BUTTON", L"Select Drive To Scan", BS_GROUPBOX, PW_ID_GROUPBOX1);
+}
+
+void TfrmMainWin32::Layout() {
+    // The frame follows the fixed client area and the menu bar.
+    RECT frame{0, 0, Px(ClientWidth), Px(ClientHeight)};
+    ::AdjustWindowRectEx(&frame, MainStyle, TRUE, MainExStyle);
+    ::SetWindowPos(FHandle, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const TPlace& place : Places)
+        ::SetWindowPos(::GetDlgItem(FHandle, place.Id), nullptr, Px(place.Left), Px(place.Top),
+                       Px(place.Width), Px(place.Height), SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(tbButtons, TB_SETBITMAPSIZE, 0, MAKELPARAM(Px(Picture), Px(Picture)));
+    ::SendMessageW(tbButtons, TB_SETBUTTONWIDTH, 0, MAKELPARAM(Px(ButtonSlot), Px(ButtonSlot)));
+    ::SendMessageW(tbButtons, TB_SETBUTTONSIZE, 0, MAKELPARAM(Px(ButtonSlot), Px(ButtonHeight)));
+    for (int c = 0; c < ResultColumnCount; ++c)
+        ListView_SetColumnWidth(lvFoundEmails, c, Px(ColumnWidths[c]));
+    ::SendMessageW(cbDrives, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Px(16));
+}
+
+void TfrmMainWin32::Show(int ShowCommand) {
+    RECT area{}, own{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    ::GetWindowRect(FHandle, &own);
+    const int width = own.right - own.left, height = own.bottom - own.top;
+    ::SetWindowPos(FHandle, nullptr, std::max<int>(area.left, (area.left + area.right - width) / 2),
+                   std::max<int>(area.top, (area.top + area.bottom - height) / 2), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER);
+    ::ShowWindow(FHandle, ShowCommand);
+    ::UpdateWindow(FHandle);
+}
+
+bool TfrmMainWin32::PreTranslate(MSG& Message) {
+    if (::TranslateAcceleratorW(FHandle, FAccelerators, &Message)) return true;
+    return ::IsDialogMessageW(FHandle, &Message) != 0;
+}
+
+LRESULT CALLBACK TfrmMainWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam,
+                                           LPARAM LParam) {
+    if (Message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(LParam);
+        ::SetWindowLongPtrW(Window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TfrmMainWin32*>(::GetWindowLongPtrW(Window, GWLP_USERDATA));
+    if (self == nullptr || self->FHandle == nullptr)
+        return ::DefWindowProcW(Window, Message, WParam, LParam);
+    return self->Handle(Message, WParam, LParam);
+}
+
+LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
+    switch (Message) {
+    case WM_COMMAND:
+        // Buttons and the toolbar say BN_CLICKED; menus and the F1 key come without a control.
+        if (HIWORD(WParam) == BN_CLICKED || LParam == 0) {
+            Command(LOWORD(WParam));
+            return 0;
+        }
+        break;
+    case WM_NOTIFY:
+        return Notify(*reinterpret_cast<const NMHDR*>(LParam));
+    case WM_CTLCOLORSTATIC:
+        // The read-only preview keeps a text box's background.
+        if (reinterpret_cast<HWND>(LParam) == txtmsgbody) {
+            const auto dc = reinterpret_cast<HDC>(WParam);
+            ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(FPreviewBrush);
+        }
+        [[fallthrough]];
+    case WM_CTLCOLORBTN: {
+        // Labels, group boxes and buttons on the button face.
+        const auto dc = reinterpret_cast<HDC>(WParam);
+        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+        ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DPICHANGED: {
+        FDpi = HIWORD(WParam);
+        MakeFont();
+        for (HWND control = ::GetWindow(FHandle, GW_CHILD); control != nullptr;
+             control = ::GetWindow(control, GW_HWNDNEXT))
+            ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+        const auto* suggested = reinterpret_cast<const RECT*>(LParam);
+        ::SetWindowPos(FHandle, nullptr, suggested->left, suggested->top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout();
+        return 0;
+    }
+    case WM_CLOSE:
+        // A scan cannot be cancelled; the window closes once it has ended.
+        if (FCore.Scanning()) return 0;
+        ::DestroyWindow(FHandle);
+        return 0;
+    case WM_DESTROY:
+        FHandle = nullptr;
+        if (FHooks.QuitOnClose) ::PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(FHandle, Message, WParam, LParam);
+}
+
+void TfrmMainWin32::Command(int Id) {
+    switch (Id) {
+    case PW_ID_SCAN:
+        Guarded(&TfrmMainWin32::sbScanClick);
+        break;
+    case PW_ID_SELECTALL:
+        Guarded(&TfrmMainWin32::sbSelectAllClick);
+        break;
+    case PW_ID_DESELECTALL:
+        Guarded(&TfrmMainWin32::sbDeselectAllClick);
+        break;
+    case PW_ID_SAVEEMAIL:
+        Guarded(&TfrmMainWin32::sbSaveEmailClick);
+        break;
+    case PW_ID_APPLYFILTER:
+        Guarded(&TfrmMainWin32::btnApplyFilterClick);
+        break;
+    case PW_ID_CLEARFILTER:
+        Guarded(&TfrmMainWin32::btnClearFilterClick);
+        break;
+    case PW_ID_OPENIMAGE:
+        Guarded(&TfrmMainWin32::mnuOpenImageClick);
+        break;
+    case PW_ID_EXIT:
+        ::SendMessageW(FHandle, WM_CLOSE, 0, 0);
+        break;
+    case PW_ID_DEEPSCAN:
+        Guarded(&TfrmMainWin32::mnuDeepScanClick);
+        break;
+    case PW_ID_HELP:
+        Guarded(&TfrmMainWin32::mnuHelpClick);
+        break;
+    case PW_ID_ABOUT:
+        Guarded(&TfrmMainWin32::mnuAboutClick);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
+    if (Header.hwndFrom != lvFoundEmails) return 0;
+    switch (Header.code) {
+    case LVN_GETDISPINFOW: {
+        // The list holds no texts of its own: each cell is read from the core when shown.
+        auto& info = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(Header));
+        if ((info.item.mask & LVIF_TEXT) != 0 && info.item.pszText != nullptr &&
+            info.item.cchTextMax > 0) {
+            const auto column = static_cast<TResultColumn>(info.item.iSubItem);
+            FCellText = CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem),
+                                                    column));
+            const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
+            const std::size_t count = std::min(room, FCellText.size());
+            std::copy_n(FCellText.data(), count, info.item.pszText);
+            info.item.pszText[count] = L'\0';
+        }
+        return 0;
+    }
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(Header);
+        if (FSyncingTicks || change.iItem < 0 || (change.uChanged & LVIF_STATE) == 0 ||
+            ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) == 0)
+            return 0;
+        // State picture 2 is the ticked box.
+        const bool ticked = ((change.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
+        FCore.Guarded(
+            [&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
+        return 0;
+    }
+    case LVN_COLUMNCLICK: {
+        const int column = reinterpret_cast<const NMLISTVIEW&>(Header).iSubItem;
+        FCore.Guarded([&] { lvFoundEmailsColumnClick(column); });
+        return 0;
+    }
+    case NM_CLICK:
+        Guarded(&TfrmMainWin32::lvFoundEmailsClick);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void TfrmMainWin32::Guarded(void (TfrmMainWin32::*Handler)()) {
+    FCore.Guarded([this, Handler] { (this->*Handler)(); });
+}
+
+void TfrmMainWin32::sbScanClick() {
+    const auto index = static_cast<int>(::SendMessageW(cbDrives, CB_GETCURSEL, 0, 0));
+    if (index < 0 || static_cast<std::size_t>(index) >= FCore.Drives().size()) return;
+    if (FHooks.DriveProblem) {
+        const std::string problem =
+            FHooks.DriveProblem(FCore.Drives()[static_cast<std::size_t>(index)]);
+        if (!problem.empty()) {
+            ShowMessage(TMessageKind::Error, "Parcelwright", problem);
+            return;
+        }
+    }
+    FCore.Scan(index);
+}
+
+void TfrmMainWin32::btnApplyFilterClick() {
+    wchar_t unmappable = 0;
+    const std::optional<std::string> keyword = BytesFromTyped(WindowText(txtFilter), unmappable);
+    if (!keyword) {
+        const std::wstring text = std::wstring(L"The keyword cannot be searched for: the "
+                                               L"character \u201C") +
+                                  unmappable + L"\u201D is not one that stored mail can hold.";
+        FHooks.ShowMessage(true, L"Error", text);
+        return;
+    }
+    FCore.ApplyFilter(*keyword);
+    SyncFilterControls();
+}
+
+void TfrmMainWin32::btnClearFilterClick() {
+    FCore.ClearFilter();
+    SyncFilterControls();
+}
+
+void TfrmMainWin32::SyncFilterControls() {
+    // The keyword cannot change while the filter is on.
+    const bool on = FCore.FilterActive();
+    ::EnableWindow(btnApplyFilter, !on);
+    ::EnableWindow(btnClearFilter, on);
+    ::EnableWindow(txtFilter, !on);
+}
+
+void TfrmMainWin32::lvFoundEmailsColumnClick(int Column) {
+    if (Column < 0 || Column >= ResultColumnCount) return;
+    FCore.SortBy(static_cast<TResultColumn>(Column));
+}
+
+void TfrmMainWin32::lvFoundEmailsClick() {
+    const int selected = ListView_GetNextItem(lvFoundEmails, -1, LVNI_SELECTED);
+    if (selected < 0) return;
+    const std::string* body = FCore.PreviewOf(static_cast<std::size_t>(selected));
+    const std::wstring text = body != nullptr ? DisplayFrom1252(*body) : std::wstring();
+    ::SetWindowTextW(txtmsgbody, text.c_str());
+}
+
+void TfrmMainWin32::mnuOpenImageClick() {
+    FCore.OpenImage();
+}
+
+void TfrmMainWin32::mnuDeepScanClick() {
+    const bool deep = FCore.Rule() != TCarvingRule::Deep;
+    FCore.SetRule(deep ? TCarvingRule::Deep : TCarvingRule::Standard);
+    ::CheckMenuItem(MainMenu1, PW_ID_DEEPSCAN, MF_BYCOMMAND | (deep ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void TfrmMainWin32::mnuAboutClick() {
+    FHooks.ShowMessage(false, L"About Parcelwright",
+                       L"Parcelwright version " + WideFromSystem(PW_VERSION) +
+                           L"\n\nRecovers e-mail messages, deleted ones above all, from the raw "
+                           L"bytes of a drive or a disk image.");
+}
+
+void TfrmMainWin32::ShowMessage(TMessageKind Kind, const std::string& Title,
+                                const std::string& Text) {
+    FHooks.ShowMessage(Kind == TMessageKind::Error, WideFromSystem(Title), WideFromSystem(Text));
+}
+
+std::string TfrmMainWin32::BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                                        bool AllowNewFolder) {
+    const std::wstring chosen =
+        FHooks.BrowseFolder(WideFromSystem(Prompt), WideFromSystem(Initial), AllowNewFolder);
+    const std::optional<std::string> path = SystemFromWide(chosen);
+    if (!path) {
+        FHooks.ShowMessage(true, L"Error",
+                           L"The folder " + chosen +
+                               L" has characters outside the system's code page; please choose "
+                               L"another folder.");
+        return {};
+    }
+    return *path;
+}
+
+std::string TfrmMainWin32::ChooseImage() {
+    const std::wstring chosen = FHooks.ChooseImage();
+    const std::optional<std::string> path = SystemFromWide(chosen);
+    if (!path) {
+        FHooks.ShowMessage(true, L"Error",
+                           L"The disk image " + chosen +
+                               L" has characters outside the system's code page; please rename "
+                               L"it or move it to another folder.");
+        return {};
+    }
+    if (!path->empty() && FHooks.ImageProblem) {
+        const std::string problem = FHooks.ImageProblem(*path);
+        if (!problem.empty()) {
+            ShowMessage(TMessageKind::Error, "Error", problem);
+            return {};
+        }
+    }
+    return *path;
+}
+
+bool TfrmMainWin32::OpenDocument(const std::string& Path) {
+    return FHooks.OpenDocument(WideFromSystem(Path));
+}
+
+std::string TfrmMainWin32::ProgramFolder() {
+    std::wstring path(32768, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) path.resize(slash);
+    return SystemFromWide(path).value_or(std::string());
+}
+
+void TfrmMainWin32::SetBusy(bool Busy) {
+    ::EnableWindow(FHandle, !Busy);
+}
+
+void TfrmMainWin32::RowsChanged(TRowsChange Change) {
+    const std::size_t count = FCore.Rows().size();
+    if (Change == TRowsChange::Reorder) {
+        // The same rows in a new order: texts are read afresh, ticks follow their rows.
+        SyncTicks(0, count == 0 ? 0 : count - 1);
+        if (count > 0) ListView_RedrawItems(lvFoundEmails, 0, static_cast<int>(count) - 1);
+        return;
+    }
+    ::SendMessageW(lvFoundEmails, WM_SETREDRAW, FALSE, 0);
+    FSyncingTicks = true;
+    ListView_DeleteAllItems(lvFoundEmails);
+    ListView_SetItemCountEx(lvFoundEmails, static_cast<int>(count), LVSICF_NOINVALIDATEALL);
+    for (std::size_t row = 0; row < count; ++row) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+        item.iItem = static_cast<int>(row);
+        item.pszText = LPSTR_TEXTCALLBACKW;
+        item.iImage = 1;
+        item.stateMask = LVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(1);
+        ListView_InsertItem(lvFoundEmails, &item);
+    }
+    FSyncingTicks = false;
+    ::SendMessageW(lvFoundEmails, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(lvFoundEmails, nullptr, TRUE);
+    // The view ends scrolled to its last row, as rows are appended one by one.
+    if (count > 0) ListView_EnsureVisible(lvFoundEmails, static_cast<int>(count) - 1, FALSE);
+}
+
+void TfrmMainWin32::TicksChanged(std::size_t First, std::size_t Last) {
+    SyncTicks(First, Last);
+}
+
+void TfrmMainWin32::SyncTicks(std::size_t First, std::size_t Last) {
+    const auto& rows = FCore.Rows();
+    FSyncingTicks = true;
+    for (std::size_t row = First; row <= Last && row < rows.size(); ++row)
+        ListView_SetItemState(lvFoundEmails, static_cast<int>(row),
+                              INDEXTOSTATEIMAGEMASK(rows[row].Checked ? 2 : 1),
+                              LVIS_STATEIMAGEMASK);
+    FSyncingTicks = false;
+}
+
+void TfrmMainWin32::DrivesChanged(int Selected) {
+    ::SendMessageW(cbDrives, CB_RESETCONTENT, 0, 0);
+    for (const std::string& path : FCore.Drives()) {
+        std::wstring text = WideFromSystem(path);
+        COMBOBOXEXITEMW item{};
+        item.mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+        item.iItem = -1;
+        item.pszText = text.data();
+        item.iImage = 0;
+        item.iSelectedImage = 0;
+        ::SendMessageW(cbDrives, CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    ::SendMessageW(cbDrives, CB_SETCURSEL, static_cast<WPARAM>(Selected), 0);
+}
+
+void TfrmMainWin32::PumpMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Not ours to take: the program's loop ends on it after the scan.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (FHandle != nullptr && PreTranslate(message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+void TfrmMainWin32::ProgressOpen(std::uint64_t maximum) {
+    FWait = std::make_unique<TfrmWaitWin32>(maximum, FDpi, FFont);
+    FWait->ShowOver(FHandle);
+    // On screen now rather than at the first progress step.
+    PumpMessages();
+    FPacer.Pumped();
+}
+
+void TfrmMainWin32::ProgressPosition(std::uint64_t position) {
+    if (FWait) FWait->SetPosition(position);
+    FPacer.CheckSoon();
+}
+
+void TfrmMainWin32::ProgressClose() {
+    FWait.reset();
+}

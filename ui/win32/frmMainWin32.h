@@ -1,0 +1,143 @@
+#pragma once
+
+// The program's one main window on Windows: native controls over the window core, which holds
+// what every command does. It builds the controls and their layout, hands each event to the core
+// and shows the core's rows; it has no filter, sort, tick or export logic of its own. It is also
+// the scan's host: the scan runs inside the Scan command on this thread and keeps the windows
+// painted by dispatching pending messages (paced by TKeepAlivePacer).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "MainWindowCore.h"
+
+class TfrmWaitWin32;
+
+class TfrmMainWin32 final : public TMainWindowView {
+  public:
+    // How the window talks to the world outside it. Each has a working default; tests replace
+    // them so that no modal box or dialog blocks and what would be shown can be checked.
+    struct THooks {
+        // Modal box with one OK button; Error chooses the icon.
+        std::function<void(bool Error, const std::wstring& Title, const std::wstring& Text)>
+            ShowMessage;
+        // Folder chooser: prompt, initial folder, new folder allowed. Empty answer = cancelled.
+        std::function<std::wstring(const std::wstring& Prompt, const std::wstring& Initial,
+                                   bool AllowNew)>
+            BrowseFolder;
+        // Image file chooser of "Open Disk Image…". Empty answer = cancelled.
+        std::function<std::wstring()> ChooseImage;
+        // Opens a document in its default program; false when nothing could.
+        std::function<bool(const std::wstring& Path)> OpenDocument;
+        // The drives to offer; may throw PwError.
+        std::function<TDriveArray()> ListDrives;
+        // Why a drive cannot be scanned before the scan starts (empty when it can): reading a
+        // drive needs rights that reading an image does not.
+        std::function<std::string(const std::string& DrivePath)> DriveProblem;
+        // Why an image file cannot be offered at all (empty when it can).
+        std::function<std::string(const std::string& ImagePath)> ImageProblem;
+        // Closing the window ends the message loop (not in tests, which run no loop).
+        bool QuitOnClose = true;
+    };
+
+    TfrmMainWin32();
+    explicit TfrmMainWin32(THooks Hooks);
+    ~TfrmMainWin32() override;
+    TfrmMainWin32(const TfrmMainWin32&) = delete;
+    TfrmMainWin32& operator=(const TfrmMainWin32&) = delete;
+
+    // Shows the window, centred on the work area.
+    void Show(int ShowCommand = SW_SHOWNORMAL);
+    // Keyboard handling for a message the loop took: F1, Tab between controls. True when the
+    // message was used and must not be dispatched.
+    bool PreTranslate(MSG& Message);
+
+    // ScanHost
+    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
+    void ProgressOpen(std::uint64_t maximum) override;
+    void ProgressPosition(std::uint64_t position) override;
+    void ProgressClose() override;
+
+    // Handlers, each handing its work to the core.
+    void FormCreate() { FCore.ListDrives(); }
+    void sbScanClick();
+    void sbSelectAllClick() { FCore.SetAllTicked(true); }
+    void sbDeselectAllClick() { FCore.SetAllTicked(false); }
+    void sbSaveEmailClick() { FCore.ExportTicked(); }
+    void btnApplyFilterClick();
+    void btnClearFilterClick();
+    void lvFoundEmailsColumnClick(int Column);
+    void lvFoundEmailsClick();
+    void mnuOpenImageClick();
+    void mnuHelpClick() { FCore.OpenHelp(); }
+    void mnuAboutClick();
+    void mnuDeepScanClick();
+
+    TMainWindowCore& Core() { return FCore; }
+    HWND Handle() const { return FHandle; }
+    // The progress window while a scan runs, else null.
+    TfrmWaitWin32* WaitWindow() const { return FWait.get(); }
+
+    // Controls (children of the main window; the group boxes' contents too).
+    HWND tbButtons = nullptr; // sbScan, sbSelectAll, sbDeselectAll, sbSaveEmail
+    HWND GroupBox1 = nullptr;
+    HWND cbDrives = nullptr;
+    HWND Filter = nullptr;
+    HWND lblKeyword = nullptr;
+    HWND txtFilter = nullptr;
+    HWND btnApplyFilter = nullptr;
+    HWND btnClearFilter = nullptr;
+    HWND lvFoundEmails = nullptr;
+    HWND txtmsgbody = nullptr;
+    HMENU MainMenu1 = nullptr;
+
+  private:
+    // TMainWindowView
+    void ShowMessage(TMessageKind Kind, const std::string& Title,
+                     const std::string& Text) override;
+    std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
+                             bool AllowNewFolder) override;
+    std::string ChooseImage() override;
+    bool OpenDocument(const std::string& Path) override;
+    std::string ProgramFolder() override;
+    void SetBusy(bool Busy) override;
+    void RowsChanged(TRowsChange Change) override;
+    void TicksChanged(std::size_t First, std::size_t Last) override;
+    void DrivesChanged(int Selected) override;
+
+    static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
+    LRESULT Handle(UINT Message, WPARAM WParam, LPARAM LParam);
+    LRESULT Notify(const NMHDR& Header);
+    void Command(int Id);
+    // Runs a handler; an error that escapes it is shown and the program goes on.
+    void Guarded(void (TfrmMainWin32::*Handler)());
+
+    void BuildControls();
+    void BuildMenu();
+    void Layout();
+    void MakeFont();
+    void SyncFilterControls();
+    void SyncTicks(std::size_t First, std::size_t Last);
+    void PumpMessages();
+    int Px(int Value) const { return ::MulDiv(Value, static_cast<int>(FDpi), 96); }
+
+    THooks FHooks;
+    TMainWindowCore FCore;
+    TKeepAlivePacer FPacer;
+    HWND FHandle = nullptr;
+    HACCEL FAccelerators = nullptr;
+    unsigned FDpi = 96;
+    HFONT FFont = nullptr;
+    HIMAGELIST ilIcons = nullptr;  // 16 px: 0 drive, 1 envelope
+    HIMAGELIST ilButtons = nullptr; // 48 px: the four picture buttons
+    HBRUSH FPreviewBrush = nullptr;
+    std::wstring FCellText; // the text last handed to the results list
+    bool FSyncingTicks = false;
+    std::unique_ptr<TfrmWaitWin32> FWait;
+};
