@@ -58,17 +58,23 @@ QToolButton* PictureButton(QWidget* Parent, const QString& Caption, const QStrin
     return button;
 }
 
-// The results list: Tab leaves it (the window's tab order goes on to the keyword box), and a
-// move of the current row by keyboard is told, so that the preview can follow it.
+// The results list: Tab leaves it (the window's tab order goes on to the keyword box), a move
+// of the current row by keyboard is told, so that the preview can follow it, and Ctrl+A is Quick
+// Select All here too (the list would take it for selecting rows, of which it selects one).
 class TResultsList : public QTableView {
   public:
-    TResultsList(QWidget* Parent, std::function<void(int)> RowMoved)
-        : QTableView(Parent), FRowMoved(std::move(RowMoved)) {
+    TResultsList(QWidget* Parent, std::function<void(int)> RowMoved,
+                 std::function<void()> SelectAll)
+        : QTableView(Parent), FRowMoved(std::move(RowMoved)), FSelectAll(std::move(SelectAll)) {
         setTabKeyNavigation(false);
     }
 
   protected:
     void keyPressEvent(QKeyEvent* Event) override {
+        if (Event->matches(QKeySequence::SelectAll)) {
+            FSelectAll();
+            return;
+        }
         const int before = currentIndex().row();
         QTableView::keyPressEvent(Event);
         const QModelIndex now = currentIndex();
@@ -77,6 +83,7 @@ class TResultsList : public QTableView {
 
   private:
     std::function<void(int)> FRowMoved;
+    std::function<void()> FSelectAll;
 };
 
 } // namespace
@@ -187,9 +194,9 @@ void TfrmMain::BuildControls() {
 
     FModel = new TFoundEmailsModel(FCore, this);
     FModel->SetRowIcon(PwIcon(QStringLiteral("envelope"), 16));
-    lvFoundEmails = new TResultsList(client, [this](int Row) {
-        FCore.Guarded([this, Row] { ShowPreview(Row); });
-    });
+    lvFoundEmails = new TResultsList(
+        client, [this](int Row) { FCore.Guarded([this, Row] { ShowPreview(Row); }); },
+        [this] { FCore.Guarded([this] { sbSelectAllClick(); }); });
     lvFoundEmails->setGeometry(8, 104, 777, 273);
     lvFoundEmails->setModel(FModel);
     lvFoundEmails->setShowGrid(true);
@@ -441,6 +448,12 @@ void TfrmMain::ProgressOpen(std::uint64_t maximum) {
 void TfrmMain::ProgressPosition(std::uint64_t position) {
     if (FWait) FWait->SetPosition(position);
     FPacer.CheckSoon();
+}
+
+void TfrmMain::SetBusy(bool Busy) {
+    setEnabled(!Busy);
+    // The progress window had the keys; they come back here.
+    if (!Busy && isVisible()) activateWindow();
 }
 
 void TfrmMain::ProgressShow(const TScanProgress& Progress) {

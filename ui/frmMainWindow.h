@@ -136,7 +136,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     bool OpenDocument(const std::string& Path) override;
     bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) override;
     std::string ProgramFolder() override;
-    void SetBusy(bool Busy) override { setEnabled(!Busy); }
+    void SetBusy(bool Busy) override;
     void RowsChanging(TRowsChange Change) override { FModel->RowsChanging(Change); }
     void RowsChanged(TRowsChange Change) override;
     void TicksChanged(std::size_t First, std::size_t Last) override {
