@@ -151,15 +151,19 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
         progress.SetSectorSize(buffer->SectorSize());
         TScanHardDisk scan(std::move(buffer), progress);
         scan.SetDeepScan(Opt.Deep);
+        CatchInterrupt();
         emails = scan.ScanDrive();
+        ReleaseInterrupt();
         offsets = scan.Offsets();
         for (TCarvingRule rule : scan.Rules())
             rules.emplace_back(CarvingRuleName(rule));
         unreadable = scan.UnreadableSectors();
     } catch (const PwError& e) {
+        ReleaseInterrupt();
         Fail(Opt.Target, e.what());
         return 1;
     } catch (const std::bad_alloc&) {
+        ReleaseInterrupt();
         Fail(Opt.Target, "out of memory");
         return 1;
     }
@@ -173,6 +177,9 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
         Out.Write(FormatTable(emails, rows));
 
     int status = 0;
+    if (progress.Interrupted())
+        std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the "
+                  << emails.size() << " messages found before it stopped are kept\n";
     if (terminal)
         std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
                   << " shown\n";
@@ -214,6 +221,8 @@ int RunScan(const TScanOptions& Opt, TStdout& Out) {
                       << DisplayName(Opt.ExportDir) << "\n";
         }
     }
+    // The shell's status for a program ended by Ctrl+C.
+    if (progress.Interrupted()) return 130;
     return status;
 }
 
@@ -228,7 +237,8 @@ int main(int argc, char** argv) {
     app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
-               "error).\n"
+               "error); 130 the scan was stopped by Ctrl+C (what it found is still printed and "
+               "exported; a second Ctrl+C ends the program at once).\n"
                "Reading a block device needs the right to read it (for instance membership of the "
                "\"disk\" group, or root).\n"
                "Run '" +
