@@ -29,7 +29,7 @@ constexpr std::uint32_t ScanBufferBytes = 20971520;
 constexpr unsigned ByteCallsPerClockCheck = 4096;
 constexpr auto ProgressInterval = std::chrono::milliseconds(200);
 // Rate and time left are not told before the scan has run this long.
-constexpr double SecondsBeforeRate = 1.0;
+constexpr double SecondsBeforeRate = 0.5;
 
 std::string Count(std::size_t N, const char* One, const char* Many) {
     return std::to_string(N) + " " + (N == 1 ? One : Many);

@@ -39,7 +39,7 @@ struct TScanProgress {
 
     // 0 to 1.
     double Fraction() const;
-    // Bytes per second; 0 while too little has passed to tell.
+    // Bytes per second; 0 for the first half second, too little to tell.
     double Rate() const;
     // Seconds left at the present rate; negative while it cannot be told.
     double SecondsLeft() const;

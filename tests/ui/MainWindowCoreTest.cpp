@@ -691,11 +691,11 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     EXPECT_TRUE(monitor.Stopped());
 }
 
-TEST(ScanProgress, TellsNoRateBeforeASecondAndNoTimeLeftWithoutARate) {
+TEST(ScanProgress, TellsNoRateBeforeHalfASecondAndNoTimeLeftWithoutARate) {
     TScanProgress p;
     p.BytesTotal = 3ull << 40;
     p.BytesDone = 1ull << 40;
-    p.Seconds = 0.5;
+    p.Seconds = 0.4;
     EXPECT_EQ(p.Rate(), 0);
     EXPECT_LT(p.SecondsLeft(), 0);
     EXPECT_EQ(p.BytesText(), "1.0 TiB of 3.0 TiB (33%)");
