@@ -237,7 +237,8 @@ void TfrmMain::BuildControls() {
     setTabOrder(btnClearFilter, txtmsgbody);
     setTabOrder(txtmsgbody, cbDrives);
 
-    // Every command of the picture buttons is in a menu too, with its key.
+    // Every command of the picture buttons is in the File menu too, with its key; the menu bar
+    // stays as it was.
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
     mnuOpenImage = File1->addAction(QStringLiteral("&Open Disk Image\u2026"));
     mnuOpenImage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -245,13 +246,12 @@ void TfrmMain::BuildControls() {
     mnuScan->setShortcut(QKeySequence(Qt::Key_F5));
     mnuExport = File1->addAction(QStringLiteral("&Export Selected\u2026"));
     mnuExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuSelectAll = File1->addAction(QStringLiteral("Quick Select &All"));
+    mnuSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    mnuDeselectAll = File1->addAction(QStringLiteral("Quick &Deselect All"));
+    mnuDeselectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
-    Edit1 = menuBar()->addMenu(QStringLiteral("&Edit"));
-    mnuSelectAll = Edit1->addAction(QStringLiteral("Quick &Select All"));
-    mnuSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
-    mnuDeselectAll = Edit1->addAction(QStringLiteral("Quick &Deselect All"));
-    mnuDeselectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     // Ctrl+A in the keyword box selects its text, as in any text box.
     mnuSelectAll->setShortcutContext(Qt::WindowShortcut);
     Options1 = menuBar()->addMenu(QStringLiteral("&Options"));

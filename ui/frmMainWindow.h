@@ -106,7 +106,6 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QAction* mnuOpenImage;
     QAction* mnuScan;
     QAction* mnuExport;
-    QMenu* Edit1;
     QAction* mnuSelectAll;
     QAction* mnuDeselectAll;
     QAction* Exit1;

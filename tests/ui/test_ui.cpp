@@ -230,8 +230,13 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     QStringList menus;
     for (QAction* a : w.menuBar()->actions())
         menus << a->text().remove('&');
-    // Edit: the tick commands by keyboard; Options: the opt-in deep scan.
-    EXPECT_EQ(menus, QStringList({"File", "Edit", "Options", "Help"}));
+    EXPECT_EQ(menus, QStringList({"File", "Options", "Help"})); // Options: the opt-in deep scan
+    // The picture buttons' commands, reachable by keyboard through the File menu.
+    QStringList commands;
+    for (QAction* a : w.File1->actions())
+        if (!a->isSeparator()) commands << a->text().remove('&');
+    EXPECT_EQ(commands, QStringList({"Open Disk Image\u2026", "Scan", "Export Selected\u2026",
+                                     "Quick Select All", "Quick Deselect All", "Exit"}));
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
