@@ -49,11 +49,14 @@ class TShotWindow : public TfrmMain {
     bool Taken = false;
     void ProgressShow(const TScanProgress& Progress) override {
         TfrmMain::ProgressShow(Progress);
-        if (!Taken && Progress.Rate() > 0 && WaitWindow() != nullptr) {
-            Taken = true;
-            QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
-            Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
-        }
+        // A fast machine may be past the middle before the rate is known.
+        if (Progress.Rate() > 0 || Progress.Fraction() >= 0.6) Take();
+    }
+    void Take() {
+        if (Taken || WaitWindow() == nullptr) return;
+        Taken = true;
+        QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
+        Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
     }
 };
 
@@ -107,7 +110,7 @@ std::string SampleImage() {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(image.data(), std::streamsize(image.size()));
     std::string noise(1 << 20, '\x01');
-    for (int i = 0; i < 1200; ++i)
+    for (int i = 0; i < 2000; ++i)
         out.write(noise.data(), std::streamsize(noise.size()));
     return path;
 }
