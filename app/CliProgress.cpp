@@ -1,5 +1,7 @@
 #include "CliProgress.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -26,7 +28,35 @@ std::string Duration(double s) {
     return buf;
 }
 
+std::atomic<bool> Interrupt{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+
+extern "C" void OnInterrupt(int) {
+    Interrupt.store(true);
+    // A second Ctrl+C is not caught: it ends the program.
+    std::signal(SIGINT, SIG_DFL);
+}
+
 } // namespace
+
+void CatchInterrupt() {
+    Interrupt.store(false);
+    std::signal(SIGINT, OnInterrupt);
+}
+
+void ReleaseInterrupt() {
+    std::signal(SIGINT, SIG_DFL);
+}
+
+bool InterruptRequested() {
+    return Interrupt.load(std::memory_order_relaxed);
+}
+
+bool TCliProgress::CancelRequested() {
+    if (!InterruptRequested()) return false;
+    FInterrupted = true;
+    return true;
+}
 
 TCliProgress::TCliProgress(std::ostream& Out, bool Enabled, std::uint32_t SectorSize)
     : FOut(Out), FEnabled(Enabled), FSectorSize(SectorSize) {}

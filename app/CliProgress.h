@@ -22,6 +22,10 @@ class TCliProgress : public ScanHost {
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;
+    // True once Ctrl+C was pressed (see CatchInterrupt); the scan then stops keeping what it found.
+    bool CancelRequested() override;
+    // The scan was told to stop by Ctrl+C.
+    bool Interrupted() const { return FInterrupted; }
 
     // The line drawn for a position after Seconds of scanning (without the leading carriage
     // return); exposed so that its wording can be checked.
@@ -36,4 +40,12 @@ class TCliProgress : public ScanHost {
     bool FOpen = false;
     Clock::time_point FStart{};
     Clock::time_point FLastDraw{};
+    bool FInterrupted = false;
 };
+
+// Ctrl+C during a scan: the first asks the scan to stop (what was found is still printed and
+// exported), a second one ends the program at once as usual. Catching ends with ReleaseInterrupt.
+void CatchInterrupt();
+void ReleaseInterrupt();
+// Ctrl+C was pressed since CatchInterrupt.
+bool InterruptRequested();

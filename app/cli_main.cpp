@@ -228,11 +228,15 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         progress.SetSectorSize(scan.SectorSize());
         imageSize = scan.DriveBytes();
         sectorSize = scan.SectorSize();
+        CatchInterrupt();
         result = scan.ScanDrive();
+        ReleaseInterrupt();
     } catch (const PwError& e) {
+        ReleaseInterrupt();
         Fail(Opt.Target, e.what());
         return 1;
     } catch (const std::bad_alloc&) {
+        ReleaseInterrupt();
         Fail(Opt.Target, "out of memory");
         return 1;
     }
@@ -259,6 +263,9 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         Out.Write(FormatTable(emails, rows));
 
     int status = 0;
+    if (progress.Interrupted())
+        std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the "
+                  << emails.size() << " messages found before it stopped are kept\n";
     if (terminal)
         std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
                   << " shown\n";
@@ -319,6 +326,8 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             status = 1;
         }
     }
+    // The shell's status for a program ended by Ctrl+C.
+    if (progress.Interrupted()) return 130;
     return status;
 }
 
@@ -337,7 +346,8 @@ int main(int argc, char** argv) {
     app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
-               "error).\n"
+               "error); 130 the scan was stopped by Ctrl+C (what it found is still printed and "
+               "exported; a second Ctrl+C ends the program at once).\n"
                "Drives: " + std::string(kDriveRights) + ".\n"
                "Run '" +
                std::string(kProgram) + " scan --help' for the scan's options.\n");

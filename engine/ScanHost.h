@@ -27,6 +27,9 @@ public:
 
     // Asked as often as ProgressBytes: true ends the scan there, keeping what was found so far.
     virtual bool CancelRequested() { return false; }
+
+    // One message was added to the found list, so that a display can count them as they come.
+    virtual void MessageFound() {}
 };
 
 // A host that does nothing: for callers that need no window and no progress.

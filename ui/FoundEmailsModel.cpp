@@ -9,8 +9,7 @@ TFoundEmailsModel::TFoundEmailsModel(TMainWindowCore& Core, QObject* Parent)
 
 QString TFoundEmailsModel::Text(int Row, TResultColumn Column) const {
     if (Row < 0) return {};
-    const std::string text = FCore.CellText(static_cast<std::size_t>(Row), Column);
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(FCore.CellShown(static_cast<std::size_t>(Row), Column));
 }
 
 int TFoundEmailsModel::rowCount(const QModelIndex& Parent) const {

@@ -15,7 +15,8 @@ class TFoundEmailsModel : public QAbstractTableModel {
   public:
     TFoundEmailsModel(TMainWindowCore& Core, QObject* Parent);
 
-    // A cell's text as the records hold it: every byte one character, nothing decoded.
+    // A cell's text as the records hold it: every byte its Windows-1252 character, nothing
+    // decoded.
     QString Text(int Row, TResultColumn Column) const;
 
     int rowCount(const QModelIndex& Parent = {}) const override;

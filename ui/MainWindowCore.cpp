@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <cstdio>
 #include <numeric>
+#include <optional>
 #include <system_error>
 
 #include "BuildInfo.h"
+#include "CodePage1252.h"
 #include "Export.h"
 
 namespace fs = std::filesystem;
@@ -20,8 +23,148 @@ const char* const FolderNotWritable =
 const char* const ExportDone = "Emails Succesfully Exported To Folder";
 
 constexpr unsigned CallsPerClockCheck = 256;
+// The scan driver's own read buffer.
+// The engine tells the byte offset per byte of a text run: the clock is read every so many calls.
+constexpr unsigned ByteCallsPerClockCheck = 4096;
+constexpr auto ProgressInterval = std::chrono::milliseconds(200);
+// Rate and time left are not told before the scan has run this long.
+constexpr double SecondsBeforeRate = 0.5;
+
+std::string Count(std::size_t N, const char* One, const char* Many) {
+    return std::to_string(N) + " " + (N == 1 ? One : Many);
+}
+
+std::string ByteSize(double Bytes) {
+    const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    int unit = 0;
+    while (Bytes >= 1024 && unit < 5) {
+        Bytes /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", Bytes, units[unit]);
+    return text;
+}
+
+std::string Duration(double Seconds) {
+    const auto t = static_cast<long long>(Seconds + 0.5);
+    char text[32];
+    if (t >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", t / 60, t % 60);
+    return text;
+}
+
+std::string CodePointName(char32_t C) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(C));
+    return text;
+}
+
+std::string Utf8Of(char32_t C) {
+    std::string out;
+    if (C < 0x80) {
+        out += static_cast<char>(C);
+    } else if (C < 0x800) {
+        out += static_cast<char>(0xC0 | (C >> 6));
+        out += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C < 0x10000) {
+        out += static_cast<char>(0xE0 | (C >> 12));
+        out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (C >> 18));
+        out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (C & 0x3F));
+    }
+    return out;
+}
 
 } // namespace
+
+double TScanProgress::Fraction() const {
+    if (BytesTotal == 0) return 0;
+    return std::min(1.0, static_cast<double>(BytesDone) / static_cast<double>(BytesTotal));
+}
+
+double TScanProgress::Rate() const {
+    if (Seconds < SecondsBeforeRate || BytesDone == 0) return 0;
+    return static_cast<double>(BytesDone) / Seconds;
+}
+
+double TScanProgress::SecondsLeft() const {
+    const double rate = Rate();
+    if (rate <= 0) return -1;
+    return static_cast<double>(BytesTotal - std::min(BytesDone, BytesTotal)) / rate;
+}
+
+std::string TScanProgress::BytesText() const {
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%.0f%%", Fraction() * 100);
+    return ByteSize(static_cast<double>(std::min(BytesDone, BytesTotal))) + " of " +
+           ByteSize(static_cast<double>(BytesTotal)) + " (" + percent + ")";
+}
+
+std::string TScanProgress::CountsText() const {
+    std::string text = Count(Found, "message", "messages") + " found";
+    if (Cancelling) return text + " \u00b7 stopping\u2026";
+    if (const double rate = Rate(); rate > 0) {
+        text += " \u00b7 " + ByteSize(rate) + "/s";
+        text += " \u00b7 " + Duration(SecondsLeft()) + " left";
+    }
+    return text;
+}
+
+TScanMonitor::TScanMonitor(TMainWindowView& View, std::uint32_t SectorSize,
+                           std::uint64_t TotalBytes, const bool& CancelFlag, TClock Clock)
+    : FView(View), FSectorSize(SectorSize), FCancel(CancelFlag), FClock(std::move(Clock)) {
+    if (!FClock) FClock = [] { return std::chrono::steady_clock::now(); };
+    FProgress.BytesTotal = TotalBytes;
+}
+
+void TScanMonitor::ProgressOpen(std::uint64_t maximum) {
+    FView.ProgressOpen(maximum);
+    FStart = FClock();
+    ShowNow();
+}
+
+void TScanMonitor::ProgressPosition(std::uint64_t position) {
+    // Sector steps stand for bytes too, for a scan that tells no byte offsets.
+    FProgress.BytesDone = std::max(FProgress.BytesDone, position * FSectorSize);
+    FView.ProgressPosition(position);
+    Tick();
+}
+
+void TScanMonitor::ProgressBytes(std::uint64_t offset) {
+    if (offset > FProgress.BytesDone) FProgress.BytesDone = offset;
+    if (++FCalls < ByteCallsPerClockCheck) return;
+    Tick();
+}
+
+bool TScanMonitor::CancelRequested() {
+    if (!FCancel) return false;
+    FStopped = true;
+    return true;
+}
+
+void TScanMonitor::Tick() {
+    FCalls = 0;
+    const auto now = FClock();
+    if (now - FLastShow < ProgressInterval) return;
+    FLastShow = now;
+    FProgress.Seconds = std::chrono::duration<double>(now - FStart).count();
+    FProgress.Cancelling = FCancel;
+    FView.ProgressShow(FProgress);
+}
+
+void TScanMonitor::ShowNow() {
+    FLastShow = FClock();
+    FProgress.Seconds = std::chrono::duration<double>(FLastShow - FStart).count();
+    FProgress.Cancelling = FCancel;
+    FView.ProgressShow(FProgress);
+}
 
 TCollation CollateNoCase() {
     return [](const std::vector<std::string_view>& Texts) -> TTextOrder {
@@ -67,32 +210,68 @@ void TMainWindowCore::OpenImage() {
 }
 
 void TMainWindowCore::Scan(int DriveIndex) {
-    if (DriveIndex < 0 || static_cast<std::size_t>(DriveIndex) >= drives.size()) return;
+    if (DriveIndex < 0 || static_cast<std::size_t>(DriveIndex) >= drives.size()) {
+        FView.ShowMessage(
+            TMessageKind::Information, "Information",
+            drives.empty()
+                ? "Nothing was scanned: there is no drive you may read. Open a disk image with "
+                  "File \u25b8 Open Disk Image\u2026 (Ctrl+O), or see the help (F1) on getting "
+                  "the right to read a drive."
+                : "Nothing was scanned: choose a drive in \u201cSelect Drive To Scan\u201d "
+                  "first.");
+        return;
+    }
     runScan(drives[static_cast<std::size_t>(DriveIndex)]);
 }
 
+void TMainWindowCore::RequestCancel() {
+    if (!scanning || cancelRequest) return;
+    cancelRequest = true;
+    if (FMonitor != nullptr) FMonitor->ShowNow();
+}
+
 // The one place that speaks the scan driver's interface.
-TEmailArray TMainWindowCore::RunScanner(const std::string& DrivePath) {
+TEmailArray TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stopped) {
+    auto buffer = std::make_unique<TDiskBuffer>(DrivePath, TScanHardDisk::BufferSize);
+    const std::uint32_t sectorSize = buffer->SectorSize();
+    const std::uint64_t totalBytes =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, buffer->TotalSectors())) *
+        sectorSize;
+    TScanMonitor monitor(FView, sectorSize, totalBytes, cancelRequest, FClock);
     TScanOptions options;
     options.Rule = rule;
-    return TScanHardDisk(DrivePath, options, FView).ScanDrive().Emails;
+    TScanHardDisk scanner(std::move(buffer), options, monitor);
+    FMonitor = &monitor;
+    struct TForget {
+        TScanMonitor*& Monitor;
+        ~TForget() { Monitor = nullptr; }
+    } forget{FMonitor};
+    TEmailArray found = scanner.ScanDrive().Emails;
+    Stopped = monitor.Stopped();
+    return found;
 }
 
 void TMainWindowCore::runScan(const std::string& DrivePath) {
     FView.SetBusy(true);
     scanning = true;
+    cancelRequest = false;
     TEmailArray found;
+    bool stopped = false;
     try {
-        found = RunScanner(DrivePath);
+        found = RunScanner(DrivePath, stopped);
     } catch (...) {
         // The earlier results stay as they were; only the windows are put back, then the error
         // goes on to be shown.
         FView.ProgressClose();
         scanning = false;
+        cancelRequest = false;
         FView.SetBusy(false);
         throw;
     }
     scanning = false;
+    cancelRequest = false;
+    cancelled = stopped;
+    scanned = true;
     FView.SetBusy(false);
     ShowResults(std::move(found));
 }
@@ -112,7 +291,9 @@ void TMainWindowCore::Refill(TEmailArray* Found) {
     if (Found != nullptr) emails = std::move(*Found);
     for (const std::size_t item : FilterItems(emails, filterActive ? keyword : std::string()))
         rows.push_back({item, false});
+    ticked = 0;
     FView.RowsChanged(TRowsChange::Refill);
+    FView.CountsChanged();
 }
 
 void TMainWindowCore::ApplyFilter(const std::string& Keyword) {
@@ -120,6 +301,23 @@ void TMainWindowCore::ApplyFilter(const std::string& Keyword) {
     filterActive = true;
     keyword = Keyword;
     populateList();
+}
+
+bool TMainWindowCore::ApplyTypedFilter(const std::string& Utf8Keyword) {
+    if (Utf8Keyword.empty()) return false;
+    char32_t unmappable = 0;
+    const std::optional<std::string> bytes = BytesFromUtf8(Utf8Keyword, unmappable);
+    if (!bytes) {
+        ShowError(unmappable == 0xFFFD
+                      ? std::string("The keyword is not valid text; type it again.")
+                      : "The keyword cannot be searched for: the character \u201c" +
+                            Utf8Of(unmappable) + "\u201d (" + CodePointName(unmappable) +
+                            ") has no byte in Windows-1252, the code page stored mail is "
+                            "searched in. Leave it out of the keyword.");
+        return false;
+    }
+    ApplyFilter(*bytes);
+    return true;
 }
 
 void TMainWindowCore::ClearFilter() {
@@ -131,13 +329,19 @@ void TMainWindowCore::SetAllTicked(bool Ticked) {
     if (rows.empty()) return;
     for (TResultRow& row : rows)
         row.Checked = Ticked;
+    ticked = Ticked ? rows.size() : 0;
     FView.TicksChanged(0, rows.size() - 1);
+    FView.CountsChanged();
 }
 
 void TMainWindowCore::SetTicked(std::size_t Row, bool Ticked) {
     if (Row >= rows.size()) return;
-    rows[Row].Checked = Ticked;
+    if (rows[Row].Checked != Ticked) {
+        rows[Row].Checked = Ticked;
+        ticked = Ticked ? ticked + 1 : ticked - 1;
+    }
     FView.TicksChanged(Row, Row);
+    FView.CountsChanged();
 }
 
 void TMainWindowCore::SortBy(TResultColumn Column) {
@@ -183,17 +387,44 @@ std::string TMainWindowCore::CellText(std::size_t Row, TResultColumn Column) con
     return ColumnText(emails[rows[Row].Item], Column);
 }
 
+std::string TMainWindowCore::CellShown(std::size_t Row, TResultColumn Column) const {
+    return Utf8From1252(CellText(Row, Column));
+}
+
+std::string TMainWindowCore::PreviewShown(std::size_t Row) const {
+    const std::string* body = PreviewOf(Row);
+    return body != nullptr ? Utf8From1252(*body) : std::string();
+}
+
+std::string TMainWindowCore::StatusText() const {
+    if (!scanned) return {};
+    std::string text = cancelled ? "Scan cancelled: " + Count(emails.size(), "message", "messages") +
+                                       " found before it stopped"
+                                 : Count(emails.size(), "message", "messages") + " found";
+    text += " \u00b7 " + std::to_string(rows.size()) + " shown";
+    if (filterActive) text += " with the keyword \u201c" + Utf8From1252(keyword) + "\u201d";
+    text += " \u00b7 " + std::to_string(ticked) + " ticked";
+    return text;
+}
+
 void TMainWindowCore::ExportTicked() {
+    std::vector<TExportRow> chosen;
+    for (std::size_t position = 0; position < rows.size(); ++position)
+        if (rows[position].Checked) chosen.push_back({position, rows[position].Item});
+    // Said before a folder is asked for, so that no one believes files were written.
+    if (chosen.empty()) {
+        FView.ShowMessage(TMessageKind::Information, "Information",
+                          "No emails selected. Tick the rows to export first (Quick Select All "
+                          "ticks every row shown); nothing was written.");
+        return;
+    }
+
     const std::string folder = FView.BrowseFolder(ExportPrompt, {}, true);
     if (folder.empty()) return;
 
-    std::vector<TExportRow> ticked;
-    for (std::size_t position = 0; position < rows.size(); ++position)
-        if (rows[position].Checked) ticked.push_back({position, rows[position].Item});
-
-    const TExportReport report = ExportRows(folder, emails, ticked);
+    const TExportReport report = ExportRows(folder, emails, chosen);
     if (!report.FolderError.empty()) {
-        ShowError(FolderNotWritable);
+        ShowError(std::string(FolderNotWritable) + "\n\n" + folder + ": " + report.FolderError);
         return;
     }
     if (report.Ok()) {
@@ -201,7 +432,7 @@ void TMainWindowCore::ExportTicked() {
         return;
     }
     const TExportFailure& first = report.Failures.front();
-    ShowError(std::to_string(report.Failures.size()) + " of " + std::to_string(ticked.size()) +
+    ShowError(std::to_string(report.Failures.size()) + " of " + std::to_string(chosen.size()) +
               " selected emails could not be exported.\nFirst failure: " + first.File + " (" +
               first.Reason + ")");
 }
@@ -221,16 +452,19 @@ std::string TMainWindowCore::ManualPath(const std::string& ProgramFolder) {
     return {};
 }
 
-void TMainWindowCore::OpenHelp() {
+void TMainWindowCore::OpenHelp(const std::string& Anchor) {
     const std::string path = ManualPath(FView.ProgramFolder());
     if (path.empty()) {
         FView.ShowMessage(TMessageKind::Error, ApplicationTitle,
                           "The help page manual.html was not found next to the program.");
         return;
     }
-    if (!FView.OpenDocument(path))
+    const bool shown = Anchor.empty() ? FView.OpenDocument(path) : FView.OpenDocumentAt(path, Anchor);
+    if (!shown)
         FView.ShowMessage(TMessageKind::Error, ApplicationTitle,
-                          "No program could be started to show the help page " + path + ".");
+                          "No web browser could be started to show the help page. Open this file "
+                          "in a browser yourself:\n" +
+                              path);
 }
 
 void TMainWindowCore::Guarded(const std::function<void()>& Command) {

@@ -29,6 +29,26 @@ struct TResultRow {
 
 enum class TMessageKind { Information, Error };
 
+// What the progress window shows while a scan runs, worked out once for every view.
+struct TScanProgress {
+    std::uint64_t BytesDone = 0;
+    std::uint64_t BytesTotal = 0;
+    std::size_t Found = 0;
+    double Seconds = 0;       // since the scan began
+    bool Cancelling = false;  // a cancel was asked for and the scan is winding down
+
+    // 0 to 1.
+    double Fraction() const;
+    // Bytes per second; 0 for the first half second, too little to tell.
+    double Rate() const;
+    // Seconds left at the present rate; negative while it cannot be told.
+    double SecondsLeft() const;
+    // "1.2 GiB of 2.0 GiB (60%)"
+    std::string BytesText() const;
+    // "123 messages found · 45.0 MiB/s · 0:12 left", or what is known of it.
+    std::string CountsText() const;
+};
+
 // Refill: every row replaced (scan, filter). Reorder: the same rows, ticks included, in a new
 // order (sort).
 enum class TRowsChange { Refill, Reorder };
@@ -47,6 +67,11 @@ class TMainWindowView : public ScanHost {
     virtual std::string ChooseImage() = 0;
     // Shows a document in the desktop's default program; false when nothing could show it.
     virtual bool OpenDocument(const std::string& Path) = 0;
+    // The same, scrolled to the named anchor where the view can do so.
+    virtual bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) {
+        (void)Anchor;
+        return OpenDocument(Path);
+    }
     // The folder the program was started from, where its manual is looked for first.
     virtual std::string ProgramFolder() = 0;
     // The whole window refuses input while a scan runs.
@@ -58,6 +83,49 @@ class TMainWindowView : public ScanHost {
     virtual void TicksChanged(std::size_t First, std::size_t Last) { (void)First, (void)Last; }
     // The drive list was (re)built; Selected is the entry to select, -1 for none.
     virtual void DrivesChanged(int Selected) { (void)Selected; }
+    // The counts of StatusText() changed (rows refilled, ticks changed, a scan ended).
+    virtual void CountsChanged() {}
+
+    // The progress window's figures, at most every few tenths of a second during a scan and
+    // at once when a cancel is asked for.
+    virtual void ProgressShow(const TScanProgress& Progress) { (void)Progress; }
+};
+
+using TClock = std::function<std::chrono::steady_clock::time_point()>;
+
+// The scan's host as the core gives it to the engine: passes keep-alive and the progress
+// window's calls on to the view, counts the bytes and the messages found, works out rate and time
+// left, and answers the user's cancel request. Cheap per call: the engine calls it per byte.
+class TScanMonitor : public ScanHost {
+  public:
+    TScanMonitor(TMainWindowView& View, std::uint32_t SectorSize, std::uint64_t TotalBytes,
+                 const bool& CancelFlag, TClock Clock = {});
+
+    void KeepAlive(std::uint64_t count = 1) override { FView.KeepAlive(count); }
+    void ProgressOpen(std::uint64_t maximum) override;
+    void ProgressPosition(std::uint64_t position) override;
+    void ProgressClose() override { FView.ProgressClose(); }
+    void ProgressBytes(std::uint64_t offset) override;
+    bool CancelRequested() override;
+    void MessageFound() override { ++FProgress.Found; }
+
+    // Tells the view now, not at the next tick (a cancel was just asked for).
+    void ShowNow();
+    // The engine asked after the cancel request and was told to stop.
+    bool Stopped() const { return FStopped; }
+    const TScanProgress& Progress() const { return FProgress; }
+
+  private:
+    void Tick();
+
+    TMainWindowView& FView;
+    std::uint32_t FSectorSize;
+    const bool& FCancel;
+    TClock FClock;
+    TScanProgress FProgress;
+    std::chrono::steady_clock::time_point FStart{}, FLastShow{};
+    unsigned FCalls = 0;
+    bool FStopped = false;
 };
 
 // How the texts of a column are ordered for a sort. Called once per sort with the texts of the
@@ -82,8 +150,12 @@ class TMainWindowCore {
     // Adds an image chosen by the user, or selects it when it is listed already.
     void OpenImage();
 
-    // Scans the drive at DriveIndex of Drives(); nothing for an index with no drive behind it.
+    // Scans the drive at DriveIndex of Drives(); for an index with no drive behind it, says why
+    // nothing was scanned.
     void Scan(int DriveIndex);
+    // The Cancel button or Esc in the progress window: the scan stops at its next check and
+    // keeps what it found.
+    void RequestCancel();
     // One scan of one drive; its list replaces the earlier one only when it ends well. Errors
     // reach the caller after the windows are put back.
     void runScan(const std::string& DrivePath);
@@ -94,6 +166,10 @@ class TMainWindowCore {
 
     // An empty keyword changes nothing. The keyword is bytes, taken as typed.
     void ApplyFilter(const std::string& Keyword);
+    // The keyword as the user typed it (UTF-8), made into the Windows-1252 bytes stored mail is
+    // searched in. A character with no byte there is refused with a message naming it, and the
+    // filter stays as it was. True when the filter was applied.
+    bool ApplyTypedFilter(const std::string& Utf8Keyword);
     void ClearFilter();
 
     void SetAllTicked(bool Ticked);
@@ -107,11 +183,12 @@ class TMainWindowCore {
     // The body a click on a row shows, or null when the row does not exist.
     const std::string* PreviewOf(std::size_t Row) const;
 
-    // Writes the ticked rows into a folder the user picks and says how it went.
+    // Writes the ticked rows into a folder the user picks and says how it went. With nothing
+    // ticked it says so and asks for no folder.
     void ExportTicked();
 
-    // Opens the manual shipped with the program, or says why it cannot.
-    void OpenHelp();
+    // Opens the manual shipped with the program, or says why it cannot; Anchor names a section.
+    void OpenHelp(const std::string& Anchor = {});
 
     // Runs a command; an error that escapes it is shown, and the program goes on.
     void Guarded(const std::function<void()>& Command);
@@ -127,6 +204,23 @@ class TMainWindowCore {
     const std::vector<TResultRow>& Rows() const { return rows; }
     // A row's text in a column: Item Num in decimal, the other fields exactly as stored.
     std::string CellText(std::size_t Row, TResultColumn Column) const;
+    // The same as UTF-8 for the screen, each byte its Windows-1252 character.
+    std::string CellShown(std::size_t Row, TResultColumn Column) const;
+    // The preview of a row as UTF-8 (see PreviewOf), or empty when the row does not exist.
+    std::string PreviewShown(std::size_t Row) const;
+
+    std::size_t TickedCount() const { return ticked; }
+    // The last scan was stopped by the user before its end.
+    bool ScanCancelled() const { return cancelled; }
+    // Found, shown and ticked after a scan ("12 messages found · 4 shown with the keyword
+    // “invoice” · 1 ticked"); says when the scan was cancelled. Empty before the first scan.
+    std::string StatusText() const;
+    // No drive is offered: the view shows how to go on (open an image, get the right to read a
+    // device: the manual's section DeviceAccessAnchor).
+    bool NothingToScan() const { return drives.empty(); }
+    static constexpr const char* DeviceAccessAnchor = "device-access";
+
+    void SetClock(TClock Clock) { FClock = std::move(Clock); }
 
     bool FilterActive() const { return filterActive; }
     TResultColumn SortColumn() const { return sortColumn; }
@@ -137,7 +231,7 @@ class TMainWindowCore {
     void SetRule(TCarvingRule Rule) { rule = Rule; }
 
   private:
-    TEmailArray RunScanner(const std::string& DrivePath);
+    TEmailArray RunScanner(const std::string& DrivePath, bool& Stopped);
     // Rows afresh from the list; Found, when given, replaces the list first.
     void Refill(TEmailArray* Found);
     void ShowError(const std::string& Text);
@@ -146,6 +240,8 @@ class TMainWindowCore {
     TMainWindowView& FView;
     std::function<TDriveArray()> FListDrives;
     TCollation FCollation;
+    TClock FClock;
+    TScanMonitor* FMonitor = nullptr; // during a scan
 
     // State of the window, kept between scans.
     TEmailArray emails;
@@ -156,6 +252,10 @@ class TMainWindowCore {
     TResultColumn sortColumn = TResultColumn::ItemNum;
     bool sortAscending = false;
     bool scanning = false;
+    bool cancelRequest = false;
+    bool cancelled = false;
+    bool scanned = false;
+    std::size_t ticked = 0;
     TCarvingRule rule = TCarvingRule::Standard;
 };
 
@@ -165,7 +265,7 @@ class TMainWindowCore {
 // without.
 class TKeepAlivePacer {
   public:
-    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    using TClock = ::TClock;
 
     explicit TKeepAlivePacer(std::function<void()> Pump, TClock Clock = {},
                              std::chrono::milliseconds Interval = std::chrono::milliseconds(30));

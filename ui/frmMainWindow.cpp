@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTextEdit>
 #include <QToolButton>
@@ -24,6 +25,8 @@
 
 #include "BrowseForFolderU.h"
 #include "BuildInfo.h"
+#include "CodePage1252.h"
+#include "ItemNumDelegate.h"
 #include "uistyle.h"
 #include "waitfrm.h"
 
@@ -55,6 +58,34 @@ QToolButton* PictureButton(QWidget* Parent, const QString& Caption, const QStrin
     return button;
 }
 
+// The results list: Tab leaves it (the window's tab order goes on to the keyword box), a move
+// of the current row by keyboard is told, so that the preview can follow it, and Ctrl+A is Quick
+// Select All here too (the list would take it for selecting rows, of which it selects one).
+class TResultsList : public QTableView {
+  public:
+    TResultsList(QWidget* Parent, std::function<void(int)> RowMoved,
+                 std::function<void()> SelectAll)
+        : QTableView(Parent), FRowMoved(std::move(RowMoved)), FSelectAll(std::move(SelectAll)) {
+        setTabKeyNavigation(false);
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* Event) override {
+        if (Event->matches(QKeySequence::SelectAll)) {
+            FSelectAll();
+            return;
+        }
+        const int before = currentIndex().row();
+        QTableView::keyPressEvent(Event);
+        const QModelIndex now = currentIndex();
+        if (now.isValid() && now.row() != before) FRowMoved(now.row());
+    }
+
+  private:
+    std::function<void(int)> FRowMoved;
+    std::function<void()> FSelectAll;
+};
+
 } // namespace
 
 TfrmMain::TfrmMain(THooks Hooks)
@@ -64,8 +95,7 @@ TfrmMain::TfrmMain(THooks Hooks)
                 auto keys = std::make_shared<std::vector<QCollatorSortKey>>();
                 keys->reserve(Texts.size());
                 for (const std::string_view text : Texts)
-                    keys->push_back(FCollator.sortKey(
-                        QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))));
+                    keys->push_back(FCollator.sortKey(QString::fromStdString(Utf8From1252(text))));
                 return [keys](std::size_t A, std::size_t B) {
                     return (*keys)[A].compare((*keys)[B]);
                 };
@@ -135,6 +165,18 @@ void TfrmMain::BuildControls() {
     cbDrives->setIconSize(QSize(16, 16));
     cbDrives->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cbDrives->view()->setTextElideMode(Qt::ElideMiddle);
+    cbDrives->setPlaceholderText(QStringLiteral("No drive you may read"));
+    // Where every non-root Linux user starts: no device may be read, so say how to go on.
+    lblNoDrive = new QLabel(GroupBox1);
+    lblNoDrive->setGeometry(8, 56, 161, 30);
+    lblNoDrive->setWordWrap(true);
+    lblNoDrive->setTextFormat(Qt::RichText);
+    lblNoDrive->setText(QStringLiteral(
+        "<a href=\"open\">Open a disk image\u2026</a> (Ctrl+O) or <a href=\"rights\">get "
+        "the right to read a drive</a>"));
+    lblNoDrive->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                        Qt::LinksAccessibleByKeyboard);
+    lblNoDrive->hide();
 
     Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
     Filter->setGeometry(608, 8, 177, 89);
@@ -152,7 +194,9 @@ void TfrmMain::BuildControls() {
 
     FModel = new TFoundEmailsModel(FCore, this);
     FModel->SetRowIcon(PwIcon(QStringLiteral("envelope"), 16));
-    lvFoundEmails = new QTableView(client);
+    lvFoundEmails = new TResultsList(
+        client, [this](int Row) { FCore.Guarded([this, Row] { ShowPreview(Row); }); },
+        [this] { FCore.Guarded([this] { sbSelectAllClick(); }); });
     lvFoundEmails->setGeometry(8, 104, 777, 273);
     lvFoundEmails->setModel(FModel);
     lvFoundEmails->setShowGrid(true);
@@ -174,6 +218,8 @@ void TfrmMain::BuildControls() {
     const int widths[ResultColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < ResultColumnCount; ++c)
         lvFoundEmails->setColumnWidth(c, widths[c]);
+    lvFoundEmails->setItemDelegateForColumn(static_cast<int>(TResultColumn::ItemNum),
+                                            new TItemNumDelegate(lvFoundEmails));
 
     lvFoundEmails->installEventFilter(this);
 
@@ -191,10 +237,23 @@ void TfrmMain::BuildControls() {
     setTabOrder(btnClearFilter, txtmsgbody);
     setTabOrder(txtmsgbody, cbDrives);
 
+    // Every command of the picture buttons is in the File menu too, with its key; the menu bar
+    // stays as it was.
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuOpenImage = File1->addAction(QStringLiteral("Open Disk Image\u2026"));
+    mnuOpenImage = File1->addAction(QStringLiteral("&Open Disk Image\u2026"));
+    mnuOpenImage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuScan = File1->addAction(QStringLiteral("&Scan"));
+    mnuScan->setShortcut(QKeySequence(Qt::Key_F5));
+    mnuExport = File1->addAction(QStringLiteral("&Export Selected\u2026"));
+    mnuExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuSelectAll = File1->addAction(QStringLiteral("Quick Select &All"));
+    mnuSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    mnuDeselectAll = File1->addAction(QStringLiteral("Quick &Deselect All"));
+    mnuDeselectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
+    // Ctrl+A in the keyword box selects its text, as in any text box.
+    mnuSelectAll->setShortcutContext(Qt::WindowShortcut);
     Options1 = menuBar()->addMenu(QStringLiteral("&Options"));
     mnuDeepScan = Options1->addAction(QStringLiteral("Deep Scan"));
     mnuDeepScan->setCheckable(true);
@@ -203,6 +262,10 @@ void TfrmMain::BuildControls() {
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
     mnuHelp->setShortcutContext(Qt::WindowShortcut);
     mnuAbout = Help1->addAction(QStringLiteral("About Parcelwright\u2026"));
+
+    lblStatus = new QLabel(this);
+    statusBar()->addWidget(lblStatus, 1);
+    statusBar()->setSizeGripEnabled(false);
 
     // An error that escapes a command is shown, and the program goes on; none may cross the
     // event loop.
@@ -223,6 +286,14 @@ void TfrmMain::BuildControls() {
             });
     connect(lvFoundEmails, &QTableView::clicked, this, command(&TfrmMain::lvFoundEmailsClick));
     connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
+    connect(mnuScan, &QAction::triggered, this, command(&TfrmMain::sbScanClick));
+    connect(mnuExport, &QAction::triggered, this, command(&TfrmMain::sbSaveEmailClick));
+    connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
+    connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
+    connect(txtFilter, &QLineEdit::returnPressed, this, command(&TfrmMain::btnApplyFilterClick));
+    connect(lblNoDrive, &QLabel::linkActivated, this, [this](const QString& Link) {
+        FCore.Guarded([this, Link] { lblNoDriveLinkActivated(Link); });
+    });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(mnuDeepScan, &QAction::toggled, this, [this](bool On) {
         FCore.SetRule(On ? TCarvingRule::Deep : TCarvingRule::Standard);
@@ -240,12 +311,25 @@ void TfrmMain::BuildControls() {
 }
 
 void TfrmMain::sbScanClick() {
+    // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
+    if (FCore.Scanning()) return;
     FCore.Scan(cbDrives->currentIndex());
+    if (FCloseAfterScan) {
+        FCloseAfterScan = false;
+        close();
+    }
 }
 
 void TfrmMain::btnApplyFilterClick() {
-    FCore.ApplyFilter(txtFilter->text().toLatin1().toStdString());
+    FCore.ApplyTypedFilter(txtFilter->text().toStdString());
     SyncFilterControls();
+}
+
+void TfrmMain::lblNoDriveLinkActivated(const QString& Link) {
+    if (Link == QLatin1String("open"))
+        FCore.OpenImage();
+    else
+        FCore.OpenHelp(TMainWindowCore::DeviceAccessAnchor);
 }
 
 void TfrmMain::SyncFilterControls() {
@@ -258,11 +342,14 @@ void TfrmMain::SyncFilterControls() {
 void TfrmMain::lvFoundEmailsClick() {
     const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows();
     if (selected.isEmpty()) return;
+    ShowPreview(selected.first().row());
+}
+
+void TfrmMain::ShowPreview(int Row) {
     txtmsgbody->clear();
-    const std::string* body = FCore.PreviewOf(static_cast<std::size_t>(selected.first().row()));
-    if (body == nullptr) return;
+    if (FCore.PreviewOf(static_cast<std::size_t>(Row)) == nullptr) return;
     // The whole body, as plain text; its CR LF pairs become the box's line breaks.
-    QString text = QString::fromLatin1(body->data(), static_cast<qsizetype>(body->size()));
+    QString text = QString::fromStdString(FCore.PreviewShown(static_cast<std::size_t>(Row)));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     txtmsgbody->setPlainText(text);
 }
@@ -286,6 +373,12 @@ bool TfrmMain::OpenDocument(const std::string& Path) {
     return FHooks.OpenUrl(QUrl::fromLocalFile(FromLocal(Path)));
 }
 
+bool TfrmMain::OpenDocumentAt(const std::string& Path, const std::string& Anchor) {
+    QUrl url = QUrl::fromLocalFile(FromLocal(Path));
+    url.setFragment(QString::fromStdString(Anchor));
+    return FHooks.OpenUrl(url);
+}
+
 std::string TfrmMain::ProgramFolder() {
     return ToLocal(QCoreApplication::applicationDirPath());
 }
@@ -303,15 +396,26 @@ void TfrmMain::DrivesChanged(int Selected) {
         cbDrives->setItemData(cbDrives->count() - 1, FromLocal(path), Qt::ToolTipRole);
     }
     cbDrives->setCurrentIndex(Selected);
+    lblNoDrive->setVisible(FCore.NothingToScan());
+}
+
+void TfrmMain::CountsChanged() {
+    lblStatus->setText(QString::fromStdString(FCore.StatusText()));
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
-    // A scan cannot be cancelled; the window closes once it has ended.
     if (FCore.Scanning()) {
+        FCloseAfterScan = true;
+        FCore.RequestCancel();
         Event->ignore();
         return;
     }
     QMainWindow::closeEvent(Event);
+}
+
+void TfrmMain::moveEvent(QMoveEvent* Event) {
+    QMainWindow::moveEvent(Event);
+    if (FWait) FWait->CentreOver(this);
 }
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
@@ -330,8 +434,12 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
 
 void TfrmMain::ProgressOpen(std::uint64_t maximum) {
     FWait = std::make_unique<TfrmWait>(maximum);
+    FWait->OnCancel = [this] { frmWaitCancel(); };
     FWait->CentreOver(this);
     FWait->show();
+    // It takes the keys (Esc) while the main window is disabled.
+    FWait->activateWindow();
+    FWait->setFocus();
     // Put it on screen now rather than at the first progress step.
     QCoreApplication::processEvents();
     FPacer.Pumped();
@@ -340,6 +448,16 @@ void TfrmMain::ProgressOpen(std::uint64_t maximum) {
 void TfrmMain::ProgressPosition(std::uint64_t position) {
     if (FWait) FWait->SetPosition(position);
     FPacer.CheckSoon();
+}
+
+void TfrmMain::SetBusy(bool Busy) {
+    setEnabled(!Busy);
+    // The progress window had the keys; they come back here.
+    if (!Busy && isVisible()) activateWindow();
+}
+
+void TfrmMain::ProgressShow(const TScanProgress& Progress) {
+    if (FWait) FWait->ShowProgress(Progress);
 }
 
 void TfrmMain::ProgressClose() {

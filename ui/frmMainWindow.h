@@ -59,6 +59,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;
+    void ProgressShow(const TScanProgress& Progress) override;
 
     // Handlers of the window, each handing its work to the core.
     void FormCreate() { FCore.ListDrives(); }
@@ -77,6 +78,10 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
     void mnuOpenImageClick() { FCore.OpenImage(); }
+    // A link of the first-run hint: open an image, or the manual on the right to read a device.
+    void lblNoDriveLinkActivated(const QString& Link);
+    // The Cancel button and Esc of the progress window.
+    void frmWaitCancel() { FCore.RequestCancel(); }
 
     TMainWindowCore& Core() { return FCore; }
     TFoundEmailsModel* Model() const { return FModel; }
@@ -89,6 +94,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QToolButton* sbSaveEmail;
     QGroupBox* GroupBox1;
     QComboBox* cbDrives;
+    QLabel* lblNoDrive; // in GroupBox1, shown only when no drive is offered
     QGroupBox* Filter;
     QLabel* lblKeyword;
     QLineEdit* txtFilter;
@@ -98,15 +104,24 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QTextEdit* txtmsgbody;
     QMenu* File1;
     QAction* mnuOpenImage;
+    QAction* mnuScan;
+    QAction* mnuExport;
+    QAction* mnuSelectAll;
+    QAction* mnuDeselectAll;
     QAction* Exit1;
     QMenu* Options1;
     QAction* mnuDeepScan; // checkable; for this session only, like every setting of the program
     QMenu* Help1;
     QAction* mnuHelp;
     QAction* mnuAbout;
+    // Found, shown and ticked, under the client area.
+    QLabel* lblStatus;
 
   protected:
+    // Closing during a scan cancels it; the window closes when the scan has ended.
     void closeEvent(QCloseEvent* Event) override;
+    // The progress window stays centred over the main window.
+    void moveEvent(QMoveEvent* Event) override;
     // Space in the results list ticks or unticks the current row, whichever cell is current.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -118,17 +133,20 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
                              bool AllowNewFolder) override;
     std::string ChooseImage() override;
     bool OpenDocument(const std::string& Path) override;
+    bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) override;
     std::string ProgramFolder() override;
-    void SetBusy(bool Busy) override { setEnabled(!Busy); }
+    void SetBusy(bool Busy) override;
     void RowsChanging(TRowsChange Change) override { FModel->RowsChanging(Change); }
     void RowsChanged(TRowsChange Change) override;
     void TicksChanged(std::size_t First, std::size_t Last) override {
         FModel->TicksChanged(First, Last);
     }
     void DrivesChanged(int Selected) override;
+    void CountsChanged() override;
 
     void BuildControls();
     void SyncFilterControls();
+    void ShowPreview(int Row);
 
     THooks FHooks;
     // Text columns sort by the user's locale, ignoring case.
@@ -138,4 +156,5 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     TFoundEmailsModel* FModel;
     QIcon FDriveIcon;
     std::unique_ptr<TfrmWait> FWait;
+    bool FCloseAfterScan = false;
 };

@@ -1,15 +1,18 @@
 #include "waitfrm.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
+#include "MainWindowCore.h"
 #include "uistyle.h"
 
 TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
-    setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Please Wait Scanning Drive"));
     setFont(PwWindowFont());
     setAutoFillBackground(true);
@@ -22,9 +25,22 @@ TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
     Label1->move(16, 24);
     Label1->adjustSize();
 
+    lblBytes = new QLabel(this);
+    lblBytes->setGeometry(200, 24, 281, 17);
+    lblBytes->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
     pbwait = new QProgressBar(this);
     pbwait->setGeometry(16, 48, 465, 17);
     pbwait->setTextVisible(false);
+
+    lblCounts = new QLabel(this);
+    lblCounts->setGeometry(16, 80, 370, 17);
+
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel->setGeometry(406, 76, 75, 25);
+    btnCancel->setDefault(true);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmWait::Cancel);
+    setFocusProxy(btnCancel);
 
     FormCreate();
 }
@@ -39,9 +55,36 @@ void TfrmWait::FormCreate() {
     pbwait->setValue(0);
 }
 
+void TfrmWait::SetBar(int Value) {
+    if (Value > pbwait->value()) pbwait->setValue(std::min(Value, pbwait->maximum()));
+}
+
 void TfrmWait::SetPosition(std::uint64_t Value) {
     if (Value > FMax) Value = FMax;
-    pbwait->setValue(static_cast<int>(Value >> FShift));
+    SetBar(static_cast<int>(Value >> FShift));
+}
+
+void TfrmWait::ShowProgress(const TScanProgress& Progress) {
+    SetBar(static_cast<int>(std::floor(Progress.Fraction() * pbwait->maximum())));
+    lblBytes->setText(QString::fromUtf8(Progress.BytesText()));
+    lblCounts->setText(QString::fromUtf8(Progress.CountsText()));
+    if (Progress.Cancelling) {
+        btnCancel->setEnabled(false);
+        Label1->setText(QStringLiteral("Stopping the scan ......"));
+        Label1->adjustSize();
+    }
+}
+
+void TfrmWait::Cancel() {
+    if (OnCancel) OnCancel();
+}
+
+void TfrmWait::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Escape) {
+        Cancel();
+        return;
+    }
+    QFrame::keyPressEvent(Event);
 }
 
 void TfrmWait::CentreOver(const QWidget* Over) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,15 +49,27 @@ class TRecordingView : public TMainWindowView {
     void DrivesChanged(int Selected) override { Selected_ = Selected; }
     void RowsChanging(TRowsChange) override { ++Changing; }
     void RowsChanged(TRowsChange) override { ++Changed; }
-    void ProgressOpen(std::uint64_t) override { ++Opens; }
+    void ProgressOpen(std::uint64_t) override {
+        ++Opens;
+        if (OnProgressOpen) OnProgressOpen();
+    }
     void ProgressClose() override { ++Closes; }
+    void ProgressShow(const TScanProgress& Progress) override { Shown.push_back(Progress); }
+    bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) override {
+        Anchors.push_back(Anchor);
+        return OpenDocument(Path);
+    }
+    void CountsChanged() override { ++Counts; }
 
     std::vector<TBox> Boxes;
     std::vector<std::string> Prompts, Opened;
     std::vector<bool> BusyCalls;
     std::string Folder, Image, Program;
     bool CanOpen = true;
-    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0;
+    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0, Counts = 0;
+    std::vector<TScanProgress> Shown;
+    std::vector<std::string> Anchors;
+    std::function<void()> OnProgressOpen;
 };
 
 class CoreTest : public ::testing::Test {
@@ -150,13 +163,28 @@ TEST_F(CoreTest, FirstDriveIsPreselectedAndScanTakesTheDriveByIndex) {
     }
 }
 
-TEST_F(CoreTest, NoDriveOrAFailedListingLeavesNothingToScan) {
+TEST_F(CoreTest, NoDriveOrAFailedListingLeavesNothingToScanAndScanSaysWhy) {
     Drives.clear();
     Open().Scan(0);
     EXPECT_EQ(View.Selected_, -1);
+    EXPECT_TRUE(Core->NothingToScan());
     EXPECT_TRUE(Core->Emails().empty());
-    EXPECT_TRUE(View.Boxes.empty());
     EXPECT_TRUE(View.BusyCalls.empty());
+    // Every non-root Linux user starts here: the box names the way on.
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Information);
+    EXPECT_NE(View.Boxes[0].Text.find("Open Disk Image"), std::string::npos);
+    EXPECT_EQ(Core->StatusText(), "");
+    View.Boxes.clear();
+
+    // A drive is offered, but none is chosen.
+    Drives = {Image};
+    Open().Scan(-1);
+    EXPECT_FALSE(Core->NothingToScan());
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_NE(View.Boxes[0].Text.find("Select Drive To Scan"), std::string::npos);
+    EXPECT_TRUE(View.BusyCalls.empty());
+    View.Boxes.clear();
 
     ListingFails = true;
     TMainWindowCore& core = Open();
@@ -168,6 +196,7 @@ TEST_F(CoreTest, NoDriveOrAFailedListingLeavesNothingToScan) {
     EXPECT_EQ(View.Selected_, -1);
     core.Scan(0);
     EXPECT_TRUE(core.Emails().empty());
+    EXPECT_EQ(View.Boxes.size(), 2u);
 }
 
 TEST(CoreErrorText, GainsFullStopOnlyAfterLettersAndDigits) {
@@ -367,15 +396,21 @@ TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
     EXPECT_TRUE(core.Rows()[1].Checked);
     EXPECT_TRUE(core.FilterActive());
 
-    // Nothing ticked: nothing written, and still the information box. Cancelled: no box.
+    // Nothing ticked: said before any folder is asked for, nothing written, no claim of files.
     fs::remove_all(out);
     fs::create_directories(out);
     core.SetAllTicked(false);
     View.Boxes.clear();
+    View.Prompts.clear();
     core.ExportTicked();
     EXPECT_TRUE(FilesIn(out).empty());
+    EXPECT_TRUE(View.Prompts.empty());
     ASSERT_EQ(View.Boxes.size(), 1u);
     EXPECT_EQ(View.Boxes[0].Title, "Information");
+    EXPECT_EQ(View.Boxes[0].Text.rfind("No emails selected", 0), 0u) << View.Boxes[0].Text;
+    EXPECT_EQ(View.Boxes[0].Text.find("Succesfully"), std::string::npos);
+    // Cancelled: no box.
+    core.SetTicked(0, true);
     View.Folder.clear();
     View.Boxes.clear();
     core.ExportTicked();
@@ -395,8 +430,14 @@ TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
         ASSERT_EQ(View.Boxes.size(), 1u);
         EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
         EXPECT_EQ(View.Boxes[0].Title, "Error");
-        EXPECT_EQ(View.Boxes[0].Text,
-                  "Cannot Write To Output Folder ,Please Select A Writeable Folder");
+        // The box keeps its words and adds the folder and the reason the system gave.
+        const std::string& text = View.Boxes[0].Text;
+        EXPECT_EQ(text.rfind("Cannot Write To Output Folder ,Please Select A Writeable Folder\n\n" +
+                                 folder.string() + ": ",
+                             0),
+                  0u)
+            << text;
+        EXPECT_GT(text.size(), text.find(": ") + 4) << "no reason given: " << text;
     }
     EXPECT_EQ(FilesIn(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
 
@@ -498,17 +539,200 @@ TEST_F(CoreTest, HelpOpensTheShippedManualOrSaysWhyNot) {
     EXPECT_EQ(fs::path(View.Opened[0]), fs::canonical(Dir.Path / "docs" / "manual.html"));
     EXPECT_TRUE(View.Boxes.empty());
 
+    // A section: the anchor goes with the page.
+    core.OpenHelp(TMainWindowCore::DeviceAccessAnchor);
+    EXPECT_EQ(View.Anchors, std::vector<std::string>({"device-access"}));
+    ASSERT_EQ(View.Opened.size(), 2u);
+    View.Opened.pop_back();
+
+    // No browser: it says so and names the file, so the user can open it by hand.
     View.CanOpen = false;
     core.OpenHelp();
     ASSERT_EQ(View.Boxes.size(), 1u);
     EXPECT_EQ(View.Boxes[0].Title, "Parcelwright");
-    EXPECT_NE(View.Boxes[0].Text.find("manual.html"), std::string::npos);
+    EXPECT_NE(View.Boxes[0].Text.find("No web browser"), std::string::npos);
+    EXPECT_NE(View.Boxes[0].Text.find(fs::canonical(Dir.Path / "docs" / "manual.html").string()),
+              std::string::npos)
+        << View.Boxes[0].Text;
 
     fs::remove(Dir.Path / "docs" / "manual.html");
     core.OpenHelp();
     ASSERT_EQ(View.Boxes.size(), 2u);
     EXPECT_EQ(View.Boxes[1].Text, "The help page manual.html was not found next to the program.");
     EXPECT_EQ(View.Opened.size(), 2u);
+}
+
+TEST_F(CoreTest, TypedKeywordBecomesWindows1252BytesOrIsRefusedByName) {
+    Stored[2].Body = "price 20 \x80 net\r\n"; // the euro sign in Windows-1252
+    Stored[5].Body = "price 20 ? net\r\n";     // what a Latin-1 conversion would make of it
+    Stored[8].Body = "\x93quoted\x94 and caf\xe9\r\n";
+    Drives = {MakeImage(Dir.Path / "euro.img", Stored).string()};
+    // 8-bit bodies are the deep rule's.
+    TMainWindowCore& core = Open();
+    core.SetRule(TCarvingRule::Deep);
+    core.Scan(0);
+
+    EXPECT_TRUE(core.ApplyTypedFilter("\u20ac"));
+    EXPECT_EQ(Items(), std::vector<std::size_t>({2}));
+    core.ClearFilter();
+    EXPECT_TRUE(core.ApplyTypedFilter("\u201cQUOTED\u201d and CAF\u00c9"));
+    EXPECT_EQ(Items(), std::vector<std::size_t>({8}));
+    core.ClearFilter();
+    EXPECT_TRUE(View.Boxes.empty());
+
+    // No byte for it: a clear message naming the character, the filter stays off.
+    for (const char* typed : {"\u0416ena", "\u4e2d", "20 \u20ac \U0001F600"}) {
+        View.Boxes.clear();
+        EXPECT_FALSE(core.ApplyTypedFilter(typed)) << typed;
+        EXPECT_FALSE(core.FilterActive());
+        EXPECT_EQ(Items(), All12);
+        ASSERT_EQ(View.Boxes.size(), 1u);
+        EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+        EXPECT_NE(View.Boxes[0].Text.find("Windows-1252"), std::string::npos);
+    }
+    EXPECT_NE(View.Boxes[0].Text.find("\U0001F600"), std::string::npos) << View.Boxes[0].Text;
+    EXPECT_NE(View.Boxes[0].Text.find("U+1F600"), std::string::npos) << View.Boxes[0].Text;
+    View.Boxes.clear();
+    EXPECT_FALSE(core.ApplyTypedFilter(""));
+    EXPECT_TRUE(View.Boxes.empty());
+}
+
+TEST_F(CoreTest, BytesAreShownAsTheirWindows1252Characters) {
+    Stored[0].Subject = "\x93Offer\x94 \x80 100 \x96 caf\xe9";
+    Stored[0].Body = "\x85 \x99 \x9c\r\n";
+    Drives = {MakeImage(Dir.Path / "cp.img", Stored).string()};
+    TMainWindowCore& core = Open();
+    core.SetRule(TCarvingRule::Deep);
+    core.Scan(0);
+    EXPECT_EQ(core.CellShown(0, TResultColumn::Subject),
+              " \u201cOffer\u201d \u20ac 100 \u2013 caf\u00e9");
+    // The stored bytes themselves are never changed.
+    EXPECT_EQ(core.CellText(0, TResultColumn::Subject), " " + Stored[0].Subject);
+    EXPECT_EQ(core.CellShown(0, TResultColumn::ItemNum), "0");
+    EXPECT_EQ(core.PreviewShown(0), "\r\n\u2026 \u2122 \u0153\r\n");
+    EXPECT_EQ(core.PreviewShown(12), "");
+}
+
+TEST_F(CoreTest, StatusCountsFoundShownAndTicked) {
+    TMainWindowCore& core = Open();
+    EXPECT_EQ(core.StatusText(), "");
+    core.Scan(0);
+    EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 12 shown \u00b7 0 ticked");
+    const int before = View.Counts;
+    core.SetTicked(3, true);
+    core.SetTicked(3, true); // no double count
+    core.SetTicked(5, true);
+    EXPECT_EQ(core.TickedCount(), 2u);
+    EXPECT_GT(View.Counts, before);
+    core.ApplyFilter("invoice");
+    EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 4 shown with the keyword \u201cinvoice\u201d "
+                                 "\u00b7 0 ticked");
+    core.SetAllTicked(true);
+    core.SetTicked(0, false);
+    core.SortBy(TResultColumn::Subject); // a sort keeps the ticks
+    EXPECT_EQ(core.TickedCount(), 3u);
+    EXPECT_NE(core.StatusText().find("3 ticked"), std::string::npos);
+    core.ClearFilter();
+    EXPECT_EQ(core.TickedCount(), 0u);
+    EXPECT_FALSE(core.ScanCancelled());
+}
+
+// The progress figures, with the engine's calls played by hand on a clock of the test's own.
+TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
+    TRecordingView view;
+    using namespace std::chrono;
+    steady_clock::time_point now{};
+    bool cancel = false;
+    TScanMonitor monitor(view, 512, 1000 * 1024 * 1024ull, cancel, [&] { return now; });
+    monitor.ProgressOpen(2048000);
+    ASSERT_EQ(view.Shown.size(), 1u);
+    EXPECT_EQ(view.Shown[0].BytesDone, 0u);
+    EXPECT_EQ(view.Shown[0].CountsText(), "0 messages found");
+    EXPECT_EQ(view.Shown[0].BytesText(), "0 B of 1000.0 MiB (0%)");
+
+    // Sector steps count as bytes; byte offsets move further inside a long run.
+    now += milliseconds(500);
+    monitor.ProgressPosition(2000);
+    EXPECT_EQ(view.Shown.back().BytesDone, 2000u * 512);
+    for (int i = 0; i < 3; ++i)
+        monitor.MessageFound();
+    now += milliseconds(1500);
+    for (std::uint64_t b = 0; b <= 8192; ++b)
+        monitor.ProgressBytes(100 * 1024 * 1024 + b);
+    const TScanProgress& p = view.Shown.back();
+    EXPECT_EQ(p.Found, 3u);
+    // The clock is read once per 4096 byte calls.
+    EXPECT_EQ(p.BytesDone, 100u * 1024 * 1024 + 4095);
+    EXPECT_DOUBLE_EQ(p.Seconds, 2.0);
+    EXPECT_NEAR(p.Rate(), 50.0 * 1024 * 1024, 4096);
+    EXPECT_NEAR(p.SecondsLeft(), 18.0, 0.01);
+    EXPECT_NEAR(p.Fraction(), 0.1, 0.001);
+    EXPECT_EQ(p.CountsText(), "3 messages found \u00b7 50.0 MiB/s \u00b7 0:18 left");
+    EXPECT_EQ(p.BytesText(), "100.0 MiB of 1000.0 MiB (10%)");
+
+    // Not more often than a few times a second, however often the engine calls.
+    const std::size_t shows = view.Shown.size();
+    for (int i = 0; i < 100000; ++i)
+        monitor.ProgressBytes(200 * 1024 * 1024);
+    monitor.ProgressPosition(300000);
+    EXPECT_EQ(view.Shown.size(), shows);
+    now += milliseconds(250);
+    monitor.ProgressPosition(400000);
+    EXPECT_EQ(view.Shown.size(), shows + 1);
+
+    // Cancel: answered only once asked for; the engine's asking is what stops the scan.
+    EXPECT_FALSE(monitor.CancelRequested());
+    EXPECT_FALSE(monitor.Stopped());
+    cancel = true;
+    monitor.ShowNow();
+    EXPECT_TRUE(view.Shown.back().Cancelling);
+    EXPECT_EQ(view.Shown.back().CountsText(), "3 messages found \u00b7 stopping\u2026");
+    EXPECT_TRUE(monitor.CancelRequested());
+    EXPECT_TRUE(monitor.Stopped());
+}
+
+TEST(ScanProgress, TellsNoRateBeforeHalfASecondAndNoTimeLeftWithoutARate) {
+    TScanProgress p;
+    p.BytesTotal = 3ull << 40;
+    p.BytesDone = 1ull << 40;
+    p.Seconds = 0.4;
+    EXPECT_EQ(p.Rate(), 0);
+    EXPECT_LT(p.SecondsLeft(), 0);
+    EXPECT_EQ(p.BytesText(), "1.0 TiB of 3.0 TiB (33%)");
+    p.Found = 1;
+    p.Seconds = 4096;
+    EXPECT_EQ(p.CountsText(), "1 message found \u00b7 256.0 MiB/s \u00b7 2:16:32 left");
+    p.BytesDone = p.BytesTotal + 5; // the last window reaches past the end
+    EXPECT_EQ(p.Fraction(), 1.0);
+    EXPECT_EQ(p.SecondsLeft(), 0);
+    TScanProgress empty;
+    EXPECT_EQ(empty.Fraction(), 0);
+}
+
+// Needs the scan driver to ask CancelRequested (and to tell byte offsets): fails until it does.
+TEST_F(CoreTest, CancelStopsTheScanAndKeepsWhatWasFound) {
+    TMainWindowCore& core = Open();
+    core.Scan(0);
+    ASSERT_EQ(core.Emails().size(), 12u);
+    View.OnProgressOpen = [&] { core.RequestCancel(); };
+    core.Scan(0);
+    EXPECT_TRUE(core.ScanCancelled());
+    EXPECT_LT(core.Emails().size(), 12u);
+    EXPECT_EQ(core.Rows().size(), core.Emails().size());
+    EXPECT_EQ(core.StatusText().rfind("Scan cancelled: ", 0), 0u) << core.StatusText();
+    EXPECT_FALSE(core.Scanning());
+    EXPECT_EQ(View.Opens, View.Closes);
+    EXPECT_EQ(View.BusyCalls.back(), false);
+
+    // The next scan starts afresh and runs to the end.
+    View.OnProgressOpen = nullptr;
+    core.Scan(0);
+    EXPECT_FALSE(core.ScanCancelled());
+    EXPECT_EQ(core.Emails().size(), 12u);
+    // Outside a scan a cancel request is nothing.
+    core.RequestCancel();
+    core.Scan(0);
+    EXPECT_EQ(core.Emails().size(), 12u);
 }
 
 TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -28,6 +29,7 @@
 
 #include "BrowseForFolderU.h"
 #include "Error.h"
+#include "ItemNumDelegate.h"
 #include "frmMainWindow.h"
 #include "UiTestImages.h"
 #include "waitfrm.h"
@@ -73,7 +75,7 @@ class UiTest : public ::testing::Test {
         hooks.ChooseImage = [this] { return ChosenImage; };
         hooks.OpenUrl = [this](const QUrl& Url) {
             Opened.push_back(Url);
-            return true;
+            return CanOpen;
         };
         hooks.ListDrives = [this] {
             if (ListingFails) throw PwError("Drive listing failed");
@@ -89,6 +91,22 @@ class UiTest : public ::testing::Test {
         TfrmMain& w = Open();
         QTest::mouseClick(w.sbScan, Qt::LeftButton);
         return w;
+    }
+    // The sample with 8-bit text, scanned with the deep rule (the standard one keeps 7-bit text).
+    TfrmMain& ScannedDeep(const std::vector<TStored>& Messages) {
+        Drives = {MakeImage(Dir / "eight-bit.img", Messages).string()};
+        TfrmMain& w = Open();
+        w.mnuDeepScan->setChecked(true);
+        QTest::mouseClick(w.sbScan, Qt::LeftButton);
+        return w;
+    }
+    void Activate() {
+        QApplication::setActiveWindow(Window.get());
+        QCoreApplication::processEvents();
+    }
+    void Key(int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier) {
+        QWidget* target = QApplication::focusWidget();
+        QTest::keyClick(target != nullptr ? target : Window.get(), Qt::Key(Key), Modifiers);
     }
 
     int Rows() const { return Window->Model()->rowCount(); }
@@ -119,9 +137,14 @@ class UiTest : public ::testing::Test {
     void Tick(int Row) {
         Window->Model()->setData(Window->Model()->index(Row, 0), Qt::Checked, Qt::CheckStateRole);
     }
+    // Typed key by key, any character (QTest's own typing knows ASCII only).
+    static void Type(QWidget* Target, const QString& Text) {
+        for (const QChar c : Text)
+            QTest::sendKeyEvent(QTest::Click, Target, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
     void ApplyKeyword(const QString& Keyword) {
         Window->txtFilter->clear();
-        QTest::keyClicks(Window->txtFilter, Keyword);
+        Type(Window->txtFilter, Keyword);
         QTest::mouseClick(Window->btnApplyFilter, Qt::LeftButton);
     }
     static std::string Read(const fs::path& Path) {
@@ -147,6 +170,7 @@ class UiTest : public ::testing::Test {
     std::vector<TStored> Stored;
     TDriveArray Drives;
     bool ListingFails = false;
+    bool CanOpen = true;
     QString Folder;
     QString ChosenImage;
     std::vector<TBox> Boxes;
@@ -207,6 +231,12 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     for (QAction* a : w.menuBar()->actions())
         menus << a->text().remove('&');
     EXPECT_EQ(menus, QStringList({"File", "Options", "Help"})); // Options: the opt-in deep scan
+    // The picture buttons' commands, reachable by keyboard through the File menu.
+    QStringList commands;
+    for (QAction* a : w.File1->actions())
+        if (!a->isSeparator()) commands << a->text().remove('&');
+    EXPECT_EQ(commands, QStringList({"Open Disk Image\u2026", "Scan", "Export Selected\u2026",
+                                     "Quick Select All", "Quick Deselect All", "Exit"}));
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
@@ -259,7 +289,8 @@ TEST_F(UiTest, NoDriveOrAFailedListingLeavesTheBoxEmpty) {
     EXPECT_EQ(w.cbDrives->count(), 0);
     EXPECT_EQ(w.cbDrives->currentIndex(), -1);
     QTest::mouseClick(w.sbScan, Qt::LeftButton);
-    EXPECT_TRUE(Boxes.empty());
+    ASSERT_EQ(Boxes.size(), 1u); // why nothing was scanned (FirstRun…)
+    Boxes.clear();
 
     ListingFails = true;
     TfrmMain& failed = Open();
@@ -270,6 +301,7 @@ TEST_F(UiTest, NoDriveOrAFailedListingLeavesTheBoxEmpty) {
     EXPECT_EQ(failed.cbDrives->count(), 0);
     QTest::mouseClick(failed.sbScan, Qt::LeftButton);
     EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Boxes.size(), 2u);
 }
 
 TEST_F(UiTest, FailingScanRestoresTheWindows) {
@@ -428,6 +460,8 @@ TEST_F(UiTest, ExportButtonAsksForTheFolderAndSaysHowItWent) {
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Title, "Error");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
+    // The folder and the system's reason follow the box's own words.
+    EXPECT_TRUE(Boxes[0].Text.contains(Folder + ": ")) << Boxes[0].Text.toStdString();
 }
 
 TEST_F(UiTest, OpenDiskImageFillsTheDriveBox) {
@@ -478,6 +512,292 @@ TEST_F(UiTest, AboutBoxNamesTheVersionOfTheTitle) {
     EXPECT_EQ(version, "3.0");
     EXPECT_TRUE(Boxes[0].Text.startsWith("Parcelwright version " + version + "\n"))
         << Boxes[0].Text.toStdString();
+}
+
+TEST_F(UiTest, ItemNumIsReadableInItsSixtyFivePixels) {
+    TfrmMain& w = Scanned();
+    EXPECT_EQ(w.lvFoundEmails->columnWidth(0), 65);
+    ASSERT_NE(dynamic_cast<TItemNumDelegate*>(w.lvFoundEmails->itemDelegateForColumn(0)), nullptr);
+    const QRect cell = w.lvFoundEmails->visualRect(w.Model()->index(0, 0));
+    const QFontMetrics metrics(w.lvFoundEmails->font());
+    for (const int number : {0, 100, 999, 4711, 9999, 12345, 999999, 9999999}) {
+        const QString text = QString::number(number);
+        const TItemNumDelegate::TLayout layout =
+            TItemNumDelegate::Layout(cell, metrics.horizontalAdvance(text));
+        EXPECT_GE(layout.Text.width(), metrics.horizontalAdvance(text)) << number;
+        EXPECT_TRUE(cell.contains(layout.Check)) << number;
+        EXPECT_LE(layout.Text.right(), cell.right()) << number;
+        EXPECT_GT(layout.Text.left(), layout.Check.right()) << number;
+        // The envelope is drawn whenever it leaves the number its room (the lists of real disks).
+        if (number < 10000) {
+            EXPECT_FALSE(layout.Icon.isEmpty()) << number;
+            EXPECT_GT(layout.Icon.left(), layout.Check.right());
+            EXPECT_GT(layout.Text.left(), layout.Icon.right());
+        }
+    }
+    // The check box where it is drawn ticks the row.
+    const TItemNumDelegate::TLayout layout = TItemNumDelegate::Layout(cell, 10);
+    QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {}, layout.Check.center());
+    EXPECT_TRUE(Checked(0));
+    QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {}, layout.Check.center());
+    EXPECT_FALSE(Checked(0));
+}
+
+TEST_F(UiTest, TypedKeywordIsSearchedAsWindows1252OrRefusedByName) {
+    std::vector<TStored> mail = Stored;
+    mail[2].Body = "price 20 \x80 net\r\n";
+    mail[5].Body = "price 20 ? net\r\n";
+    TfrmMain& w = ScannedDeep(mail);
+    ASSERT_EQ(Rows(), 12);
+    ApplyKeyword(QStringLiteral("20 \u20ac"));
+    EXPECT_EQ(Items(), std::vector<int>({2}));
+    EXPECT_TRUE(Boxes.empty());
+    QTest::mouseClick(w.btnClearFilter, Qt::LeftButton);
+
+    ApplyKeyword(QStringLiteral("\u0416"));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_TRUE(Boxes[0].Text.contains(QStringLiteral("\u201c\u0416\u201d (U+0416)")))
+        << Boxes[0].Text.toStdString();
+    // Nothing changed: no filter, every row, the keyword still there to correct.
+    EXPECT_EQ(Rows(), 12);
+    EXPECT_FALSE(w.Core().FilterActive());
+    EXPECT_TRUE(w.btnApplyFilter->isEnabled());
+    EXPECT_TRUE(w.txtFilter->isEnabled());
+    EXPECT_EQ(w.txtFilter->text(), QStringLiteral("\u0416"));
+}
+
+TEST_F(UiTest, TabLeavesTheListInTheWindowsTabOrder) {
+    TfrmMain& w = Scanned();
+    Activate();
+    ClickRow(3);
+    ASSERT_EQ(QApplication::focusWidget(), w.lvFoundEmails);
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.txtFilter);
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.btnApplyFilter);
+    Key(Qt::Key_Tab); // Clear is disabled
+    EXPECT_EQ(QApplication::focusWidget(), w.txtmsgbody);
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cbDrives);
+    w.lvFoundEmails->setFocus();
+    Key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_NE(QApplication::focusWidget(), w.lvFoundEmails);
+    // The current row stayed where it was.
+    EXPECT_EQ(w.lvFoundEmails->currentIndex().row(), 3);
+}
+
+TEST_F(UiTest, BytesShowAsWindows1252InListAndPreview) {
+    std::vector<TStored> mail = Stored;
+    mail[0].Subject = "\x93Offer\x94 \x80 100 \x96 caf\xe9";
+    mail[0].Body = "\x85 \x99 \x9c\r\n";
+    TfrmMain& w = ScannedDeep(mail);
+    ASSERT_EQ(Rows(), 12);
+    EXPECT_EQ(Cell(0, 4), QStringLiteral(" \u201cOffer\u201d \u20ac 100 \u2013 caf\u00e9"));
+    ClickRow(0);
+    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("\n\u2026 \u2122 \u0153\n"));
+}
+
+TEST_F(UiTest, StatusLineCountsFoundShownAndTickedBelowTheClientArea) {
+    TfrmMain& w = Open();
+    EXPECT_EQ(w.lblStatus->text(), "");
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    EXPECT_EQ(w.lblStatus->text(), QStringLiteral("12 messages found \u00b7 12 shown \u00b7 0 ticked"));
+    ApplyKeyword("invoice");
+    Tick(1);
+    EXPECT_EQ(w.lblStatus->text(),
+              QStringLiteral("12 messages found \u00b7 4 shown with the keyword "
+                             "\u201cinvoice\u201d \u00b7 1 ticked"));
+    // The client area keeps its size and controls; the line is under it.
+    EXPECT_EQ(w.centralWidget()->size(), QSize(792, 546));
+    EXPECT_TRUE(w.statusBar()->isVisible());
+    EXPECT_GE(w.statusBar()->geometry().top(), w.centralWidget()->geometry().bottom());
+    EXPECT_TRUE(w.statusBar()->isAncestorOf(w.lblStatus));
+}
+
+TEST_F(UiTest, KeysReachEveryCommand) {
+    TfrmMain& w = Open();
+    Activate();
+    Key(Qt::Key_F5);
+    ASSERT_EQ(Rows(), 12);
+
+    // Ctrl+A, Ctrl+Shift+A: the quick ticks; in the keyword box Ctrl+A selects its text.
+    // The keys come back to the main window once the progress window is gone.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &w);
+    w.lvFoundEmails->setFocus();
+    Key(Qt::Key_A, Qt::ControlModifier);
+    for (int r = 0; r < Rows(); ++r)
+        EXPECT_TRUE(Checked(r)) << r;
+    Key(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.Core().TickedCount(), 0u);
+    w.txtFilter->setFocus();
+    QTest::keyClicks(w.txtFilter, "invoice");
+    Key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(w.txtFilter->selectedText(), "invoice");
+    EXPECT_EQ(w.Core().TickedCount(), 0u);
+
+    // Ctrl+E with nothing ticked: said at once, no folder asked for.
+    Key(Qt::Key_E, Qt::ControlModifier);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_TRUE(Boxes[0].Text.startsWith("No emails selected"));
+    EXPECT_TRUE(Prompts.empty());
+
+    // Enter in the keyword box applies the filter.
+    w.txtFilter->setFocus();
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Items(), std::vector<int>({1, 4, 7, 10}));
+    EXPECT_TRUE(w.btnClearFilter->isEnabled());
+
+    // The preview follows the current row when it moves by keyboard.
+    ClickRow(0);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hello number 1\n"));
+    w.lvFoundEmails->setFocus();
+    Key(Qt::Key_Down);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hello number 4\n"));
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hello number 10\n"));
+
+    // Ctrl+O: Open Disk Image….
+    const fs::path other = MakeImage(Dir / "other.img", {Stored[0]});
+    ChosenImage = QString::fromStdString(other.string());
+    Key(Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(w.cbDrives->count(), 2);
+    EXPECT_EQ(w.cbDrives->currentIndex(), 1);
+    EXPECT_EQ(w.mnuScan->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(w.mnuExport->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    EXPECT_EQ(Boxes.size(), 1u);
+}
+
+TEST_F(UiTest, FirstRunHintOpensAnImageOrTheManualsSectionOnDevices) {
+    Drives.clear();
+    TfrmMain& w = Open();
+    EXPECT_TRUE(w.lblNoDrive->isVisible());
+    EXPECT_TRUE(w.lblNoDrive->text().contains("Open a disk image"));
+    EXPECT_EQ(w.cbDrives->placeholderText(), "No drive you may read");
+    EXPECT_TRUE(w.GroupBox1->rect().contains(w.lblNoDrive->geometry()));
+
+    emit w.lblNoDrive->linkActivated("rights");
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0].fragment(), "device-access");
+    // The manual shipped beside the program has that section.
+    std::ifstream manual(Opened[0].toLocalFile().toStdString());
+    const std::string page{std::istreambuf_iterator<char>(manual), {}};
+    EXPECT_NE(page.find("id=\"device-access\""), std::string::npos);
+
+    ChosenImage = QString::fromStdString(Image.string());
+    emit w.lblNoDrive->linkActivated("open");
+    EXPECT_EQ(w.cbDrives->count(), 1);
+    EXPECT_FALSE(w.lblNoDrive->isVisible());
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    EXPECT_EQ(Rows(), 12);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(UiTest, HelpWithNoBrowserNamesTheFile) {
+    TfrmMain& w = Open();
+    CanOpen = false;
+    w.mnuHelp->trigger();
+    ASSERT_EQ(Boxes.size(), 1u);
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_TRUE(Boxes[0].Text.contains(Opened[0].toLocalFile())) << Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Boxes[0].Text.contains("No web browser"));
+}
+
+// A window that plays the user during its scan: Act runs once the progress window is up.
+class TActingWindow : public TfrmMain {
+  public:
+    using TfrmMain::TfrmMain;
+    std::function<void(TfrmMain&)> Act;
+    void ProgressOpen(std::uint64_t maximum) override {
+        TfrmMain::ProgressOpen(maximum);
+        if (Act) Act(*this);
+    }
+};
+
+TEST_F(UiTest, ProgressWindowShowsCountsAndFollowsTheMainWindow) {
+    TfrmMain& w = Open();
+    w.ProgressOpen(5000);
+    TfrmWait* wait = w.WaitWindow();
+    ASSERT_NE(wait, nullptr);
+    TScanProgress p;
+    p.BytesTotal = 5000 * 512;
+    p.BytesDone = 1250 * 512;
+    p.Found = 42;
+    p.Seconds = 2;
+    w.ProgressShow(p);
+    EXPECT_EQ(wait->Bar()->value(), 1250);
+    EXPECT_EQ(wait->BytesLabel()->text(), QStringLiteral("625.0 KiB of 2.4 MiB (25%)"));
+    EXPECT_TRUE(wait->CountsLabel()->text().startsWith("42 messages found \u00b7 312.5 KiB/s"))
+        << wait->CountsLabel()->text().toStdString();
+    EXPECT_TRUE(wait->CountsLabel()->text().endsWith("0:06 left"));
+    // A sector step behind the bytes already shown does not move the bar back.
+    w.ProgressPosition(1000);
+    EXPECT_EQ(wait->Bar()->value(), 1250);
+    EXPECT_TRUE(wait->CancelButton()->isEnabled());
+    EXPECT_EQ(wait->CancelButton()->text(), "Cancel");
+    EXPECT_TRUE(wait->geometry().contains(wait->CancelButton()->geometry().translated(wait->pos())));
+
+    w.move(w.pos() + QPoint(37, 23));
+    QCoreApplication::processEvents();
+    EXPECT_LE((wait->frameGeometry().center() - w.frameGeometry().center()).manhattanLength(), 2);
+    w.ProgressClose();
+}
+
+TEST_F(UiTest, CancelButtonAndEscAskTheScanToStop) {
+    for (const bool byEsc : {false, true}) {
+        auto window = std::make_unique<TActingWindow>(TfrmMain::THooks{});
+        bool stopping = false, disabled = false;
+        window->Act = [&](TfrmMain& W) {
+            TfrmWait* wait = W.WaitWindow();
+            if (byEsc)
+                QTest::keyClick(wait, Qt::Key_Escape);
+            else
+                QTest::mouseClick(wait->CancelButton(), Qt::LeftButton);
+            stopping = wait->CountsLabel()->text().contains(QStringLiteral("stopping"));
+            disabled = !wait->CancelButton()->isEnabled();
+        };
+        window->runScan(Image.string());
+        EXPECT_TRUE(stopping) << byEsc;
+        EXPECT_TRUE(disabled) << byEsc;
+        EXPECT_EQ(window->WaitWindow(), nullptr);
+        EXPECT_TRUE(window->isEnabled());
+    }
+}
+
+// Needs the scan driver to ask CancelRequested: fails until it does.
+TEST_F(UiTest, CancelledScanKeepsWhatItFoundAndSaysSo) {
+    TfrmMain::THooks hooks;
+    hooks.ListDrives = [this] { return Drives; };
+    hooks.ShowMessage = [this](QMessageBox::Icon Icon, const QString& Title, const QString& Text) {
+        Boxes.push_back({Icon, Title, Text});
+    };
+    TActingWindow w(hooks);
+    w.show();
+    w.Act = [](TfrmMain& W) { QTest::mouseClick(W.WaitWindow()->CancelButton(), Qt::LeftButton); };
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(w.Core().ScanCancelled());
+    EXPECT_LT(w.Model()->rowCount(), 12);
+    EXPECT_TRUE(w.lblStatus->text().startsWith("Scan cancelled: ")) << w.lblStatus->text().toStdString();
+    EXPECT_TRUE(w.isEnabled());
+}
+
+TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
+    TActingWindow w(TfrmMain::THooks{[this](QMessageBox::Icon, const QString&, const QString& T) {
+                                         Boxes.push_back({QMessageBox::NoIcon, "", T});
+                                     },
+                                     {}, {}, {}, [this] { return Drives; }, {}});
+    w.show();
+    bool closedAtOnce = true;
+    w.Act = [&](TfrmMain& W) {
+        W.close();
+        closedAtOnce = !W.isVisible();
+    };
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(Boxes.empty());
 }
 
 // Runs BrowseForFolder with Act applied to its dialog once it is up.

@@ -1,7 +1,7 @@
 // Not a test: takes the pictures a person checks by eye (and the README's screenshot). Runs the
 // real program window on a real display (Xvfb), scans an image of sample mail made here, and
 // saves PNG files of the main window with results and a preview, of the progress window in the
-// middle of the scan, and of the export folder dialog.
+// middle of the scan, of the first run with no drive, and of the export folder dialog.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
 //
@@ -42,23 +42,21 @@ void Shoot(const QString& Name, const QRect& Area) {
     std::printf("%s %s\n", shot.save(path) ? "saved" : "FAILED", qPrintable(path));
 }
 
-// A window that photographs its progress window once the scan is half done.
+// A window that photographs its progress window once rate and time left are known.
 class TShotWindow : public TfrmMain {
   public:
     using TfrmMain::TfrmMain;
-    std::uint64_t Max = 0;
     bool Taken = false;
-    void ProgressOpen(std::uint64_t maximum) override {
-        Max = maximum;
-        TfrmMain::ProgressOpen(maximum);
+    void ProgressShow(const TScanProgress& Progress) override {
+        TfrmMain::ProgressShow(Progress);
+        // A fast machine may be past the middle before the rate is known.
+        if (Progress.Rate() > 0 || Progress.Fraction() >= 0.6) Take();
     }
-    void ProgressPosition(std::uint64_t position) override {
-        TfrmMain::ProgressPosition(position);
-        if (!Taken && position * 2 >= Max && WaitWindow() != nullptr) {
-            Taken = true;
-            QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
-            Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
-        }
+    void Take() {
+        if (Taken || WaitWindow() == nullptr) return;
+        Taken = true;
+        QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
+        Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
     }
 };
 
@@ -86,9 +84,10 @@ std::string SampleImage() {
                                     "Welcome aboard!",
                                     "Invoice 2317 overdue",
                                     "Photos from the weekend"};
-    std::string image(512 * 4096, '\0');
+    // A few hundred messages, so that Item Num runs to three digits.
+    std::string image(512 * 40 * 330, '\0');
     std::size_t sector = 40;
-    for (int i = 0; i < 24; ++i) {
+    for (int i = 0; i < 320; ++i) {
         const std::string body =
             "Hi " +
             std::string(people[(i + 3) % 8]).substr(0, std::string(people[(i + 3) % 8]).find('@')) +
@@ -104,14 +103,14 @@ std::string SampleImage() {
                      std::to_string(i % 6) + ":00 +0100",
                  body);
         image.replace(sector * 512, text.size(), text);
-        sector += 40 + (i * 13) % 50;
+        sector += 20 + (i * 13) % 17;
     }
     // Plenty of sectors after the mail, so the progress window is seen mid-scan.
     const std::string path = (std::filesystem::temp_directory_path() / "pw-sample.img").string();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(image.data(), std::streamsize(image.size()));
     std::string noise(1 << 20, '\x01');
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 2000; ++i)
         out.write(noise.data(), std::streamsize(noise.size()));
     return path;
 }
@@ -125,6 +124,16 @@ int main(int argc, char** argv) {
     OutDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     const std::string image = SampleImage();
     const std::string shown = argc > 2 ? argv[2] : image;
+
+    // First run: no drive the user may read.
+    {
+        TfrmMain::THooks none;
+        none.ListDrives = [] { return TDriveArray{}; };
+        TfrmMain first(none);
+        first.show();
+        QTest::qWait(300);
+        Shoot("first-run.png", first.frameGeometry());
+    }
 
     TfrmMain::THooks hooks;
     hooks.ListDrives = [&] { return TDriveArray{shown, image}; };
@@ -142,10 +151,14 @@ int main(int argc, char** argv) {
     const QModelIndex row = w.Model()->index(0, 2);
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
                       w.lvFoundEmails->visualRect(row).center());
-    for (const int tick : {1, 4})
-        if (tick < rows)
+    for (const int tick : {1, 4, rows - 3})
+        if (tick >= 0 && tick < rows)
             w.Core().SetTicked(std::size_t(tick), true);
-    w.lvFoundEmails->scrollToTop();
+    // The end of the list, where the numbers are longest.
+    const QModelIndex last = w.Model()->index(rows - 4, 2);
+    QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
+                      w.lvFoundEmails->visualRect(last).center());
+    w.lvFoundEmails->scrollToBottom();
     Shoot("main.png", w.frameGeometry());
 
     QTimer::singleShot(600, [&] {
