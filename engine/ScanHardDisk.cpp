@@ -82,7 +82,7 @@ TScanResult TScanHardDisk::ScanDrive() {
     try {
         std::uint64_t s = 1;
         unsigned k = 0;
-        while (s < N) {
+        while (s < N && !Stopping(s * FSectorSize)) {
             // Sectors whose two-sector window the chunk in memory holds are tested straight over
             // it; the first accepted one, and every window the chunk cannot serve, take the
             // general step below, which reads through the buffer and may move its chunk.
@@ -137,6 +137,7 @@ bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned&
     constexpr std::uint64_t kAhead = 16; // sectors fetched ahead of the test
     while (s <= last) {
         const std::uint64_t first = s;
+        if (Stopping(first * ss)) return true;
         FBuffer->ReleaseBefore(first * ss);
         const std::uint64_t pieceLast = std::min(last, s + pieceSectors - 1);
         const char* base =
@@ -210,7 +211,15 @@ void TScanHardDisk::Append(TEmailArray& Messages, const std::vector<std::size_t>
         FHost->KeepAlive(1);
         FResult.Emails.push_back(std::move(Messages[i]));
         FResult.Places.push_back({Offset + (i < Starts.size() ? Starts[i] : 0), Rule});
+        FHost->MessageFound();
     }
+}
+
+bool TScanHardDisk::Stopping(std::uint64_t Offset) {
+    if (FResult.Cancelled) return true;
+    FHost->ProgressBytes(Offset);
+    FResult.Cancelled = FHost->CancelRequested();
+    return FResult.Cancelled;
 }
 
 std::uint32_t TScanHardDisk::RunLength(std::uint64_t Offset,
@@ -223,6 +232,8 @@ std::uint32_t TScanHardDisk::RunLength(std::uint64_t Offset,
         const std::uint32_t want = std::min(piece, kRunCap - run);
         const std::size_t got = Prefix(FBuffer->View(want, Offset + run));
         run += static_cast<std::uint32_t>(got);
+        // A run may be 20 MiB long: the display moves inside it too.
+        FHost->ProgressBytes(Offset + run);
         if (got < want) break;
         piece = std::min<std::uint32_t>(piece * 2, 1u << 20);
     }

@@ -42,6 +42,7 @@ struct TScanResult {
     std::vector<TEmailPlace> Places;      // one per message
     std::uint64_t UnreadableSectors = 0;  // read as zeros
     std::vector<TSectorRange> Unreadable; // the unreadable sectors, merged into ranges
+    bool Cancelled = false;               // the host asked the scan to stop before the end
 };
 
 class TScanHardDisk {
@@ -64,6 +65,8 @@ class TScanHardDisk {
     std::uint64_t DriveBytes() const;
 
   private:
+    // Tells the host how far the scan has come; true when it asks the scan to stop there.
+    bool Stopping(std::uint64_t Offset);
     std::uint32_t ScanSector(std::uint64_t Offset);
     // Tests sector s and those after it while the chunk in memory holds their windows, counting
     // steps in k and moving the progress display as the scan loop does. False when sector s is
