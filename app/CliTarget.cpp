@@ -53,8 +53,9 @@ std::string DriveAccessProblem(TSystemLayer& System, const std::string& Target) 
         device = Target;
     else
         return {}; // an image file: no rights needed
-    TOpenError error = TOpenError::None;
-    const THandle handle = System.OpenForReading(device, error);
+    TOpenFailure failure;
+    const THandle handle = System.OpenForReading(device, failure);
+    const TOpenError error = failure.Error;
     if (handle != InvalidHandle) {
         System.Close(handle);
         return {};

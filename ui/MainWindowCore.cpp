@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "BuildInfo.h"
+#include "DiskBuffer.h"
 #include "CodePage1252.h"
 #include "Export.h"
 

@@ -48,17 +48,19 @@ TEST(CliInterrupt, ScanStopsAtCtrlCKeepingWhatItFound) {
     std::ostringstream out;
     TCliProgress progress(out, false, 512);
     {
-        TScanHardDisk full(image.string(), progress);
-        ASSERT_EQ(full.ScanDrive().size(), 12u);
+        TScanHardDisk full(image.string(), {}, progress);
+        ASSERT_EQ(full.ScanDrive().Emails.size(), 12u);
     }
     CatchInterrupt();
     std::raise(SIGINT);
-    TScanHardDisk scan(image.string(), progress);
-    const std::size_t found = scan.ScanDrive().size();
+    TScanHardDisk scan(image.string(), {}, progress);
+    const TScanResult result = scan.ScanDrive();
+    const std::size_t found = result.Emails.size();
     ReleaseInterrupt();
     std::filesystem::remove(image);
     EXPECT_TRUE(progress.Interrupted());
     EXPECT_LT(found, 12u);
+    EXPECT_TRUE(result.Cancelled);
 }
 
 } // namespace
