@@ -67,6 +67,7 @@ struct TCliOptions {
     std::string Items;
     bool All = false;
     bool Force = false;
+    bool NoClobber = false;
     std::string Text;
     bool Unique = false;
     std::string Mbox;
@@ -292,7 +293,8 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         std::vector<TExportRow> toWrite;
         for (std::size_t p : positions)
             toWrite.push_back({p, rows[p]});
-        const TExportReport report = ExportRows(Opt.ExportDir, emails, toWrite);
+        const TExportReport report =
+            ExportRows(Opt.ExportDir, emails, toWrite, RealExportOutput(), !Opt.NoClobber);
         if (!report.FolderError.empty()) {
             Fail(Opt.ExportDir, "cannot write to the export folder: " + report.FolderError);
             return 1;
@@ -436,6 +438,10 @@ int main(int argc, char** argv) {
     all->needs(exp);
     items->excludes(all);
     force->needs(exp);
+    scan->add_flag("--no-clobber", opt.NoClobber,
+                   "Keep files that exist already: such a file is named and counted as not "
+                   "written (exit status 1), never replaced")
+        ->needs(exp);
 
     for (int i = 0; i < argc; ++i)
         opt.CommandLine.append(i ? " " : "").append(argv[i]);

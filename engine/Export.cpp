@@ -24,12 +24,14 @@ std::string Describe(int err) {
 }
 
 // Writes Text to Target through a temporary file in the same folder. Empty on success.
-std::string WriteWhole(TExportOutput& Output, const fs::path& Target, const std::string& Text) {
+std::string WriteWhole(TExportOutput& Output, const fs::path& Target, const std::string& Text,
+                       bool Replace = true) {
     std::string tempName = ".";
     tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
     const fs::path temp = Target.parent_path() / tempName;
     std::string reason = Output.Write(temp, Text);
-    if (reason.empty()) reason = Output.Rename(temp, Target);
+    if (reason.empty())
+        reason = Replace ? Output.Rename(temp, Target) : Output.RenameNoReplace(temp, Target);
     if (!reason.empty()) Output.Remove(temp);
     return reason;
 }
@@ -56,6 +58,19 @@ std::string TExportOutput::Rename(const fs::path& From, const fs::path& To) {
     std::error_code ec;
     fs::rename(From, To, ec);
     return ec ? ec.message() : std::string();
+}
+
+std::string TExportOutput::RenameNoReplace(const fs::path& From, const fs::path& To) {
+    std::error_code ec;
+    fs::create_hard_link(From, To, ec);
+    if (ec == std::errc::file_exists) return ExistsAlready;
+    if (!ec) {
+        Remove(From);
+        return {};
+    }
+    // A file system without hard links: look, then move (a file made in between is replaced).
+    if (fs::exists(fs::symlink_status(To, ec))) return ExistsAlready;
+    return Rename(From, To);
 }
 
 TExportOutput& RealExportOutput() {
@@ -93,7 +108,8 @@ std::string ProbeExportFolder(const std::string& Folder, TExportOutput& Output) 
 }
 
 TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
-                         const std::vector<TExportRow>& Rows, TExportOutput& Output) {
+                         const std::vector<TExportRow>& Rows, TExportOutput& Output,
+                         bool Replace) {
     TExportReport report;
     report.FolderError = ProbeExportFolder(Folder, Output);
     if (!report.FolderError.empty()) return report;
@@ -103,7 +119,8 @@ TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
             report.Failures.push_back({name, "no message " + std::to_string(row.Item)});
             continue;
         }
-        std::string reason = WriteWhole(Output, fs::path(name), Emails[row.Item].FullText);
+        std::string reason =
+            WriteWhole(Output, fs::path(name), Emails[row.Item].FullText, Replace);
         if (reason.empty())
             ++report.Written;
         else

@@ -45,6 +45,12 @@ class TExportOutput {
     virtual void Remove(const std::filesystem::path& Path);
     // Moves From onto To, replacing a file of that name.
     virtual std::string Rename(const std::filesystem::path& From, const std::filesystem::path& To);
+    // Moves From onto To only when no file of that name exists, deciding that in one step where
+    // the file system can (a hard link); otherwise answers ExistsAlready and leaves both.
+    virtual std::string RenameNoReplace(const std::filesystem::path& From,
+                                        const std::filesystem::path& To);
+
+    static constexpr const char* ExistsAlready = "a file of that name exists already";
 };
 
 // The file system itself.
@@ -65,7 +71,8 @@ std::string ProbeExportFolder(const std::string& Folder,
 
 // Probes the folder, then writes every row; each file goes to a temporary name first and is
 // renamed into place, so no partial .eml file is left behind, and an existing file of the same
-// name is replaced only by a complete one.
+// name is replaced only by a complete one. With Replace false an existing file is kept, and its
+// row counts as a failure (TExportOutput::ExistsAlready).
 TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
                          const std::vector<TExportRow>& Rows,
-                         TExportOutput& Output = RealExportOutput());
+                         TExportOutput& Output = RealExportOutput(), bool Replace = true);

@@ -21,7 +21,8 @@ esac
 bash scripts/setup.sh
 
 BUILD=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON \
+    -DPW_ASSERTIONS=ON >/dev/null
 cmake --build "$BUILD"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
@@ -34,7 +35,7 @@ bash scripts/test-windows.sh
 # --- Sanitizers: the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer ----
 ASAN_BUILD=${ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON \
-    -DPW_SANITIZE=address,undefined -DPW_BUILD_BENCH=OFF >/dev/null
+    -DPW_SANITIZE=address,undefined -DPW_ASSERTIONS=ON -DPW_BUILD_BENCH=OFF >/dev/null
 cmake --build "$ASAN_BUILD"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "CliFormat.h"
@@ -156,6 +157,27 @@ TEST_F(CliExitTest, TheImagesOwnFolderIsRefusedForExportUnlessForced) {
     r = RunCli(Scan("--export " + Quote(Dir.Path.string()) + " --all --force"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_TRUE(fs::exists(Dir.Path / "RecoveredEmail1.eml"));
+}
+
+TEST_F(CliExitTest, NoClobberKeepsFilesThatExistAndSaysWhich) {
+    const fs::path out = Elsewhere.Path / "out";
+    fs::create_directories(out);
+    std::ofstream(out / "RecoveredEmail1.eml") << "mine";
+    TRun r = RunCli(Scan("--export " + Quote(out.string()) + " --all --no-clobber"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail1.eml"), "mine");
+    EXPECT_NE(ReadAll(out / "RecoveredEmail0.eml").find("Subject: first"), std::string::npos);
+    EXPECT_NE(r.Err.find("RecoveredEmail1.eml: not written: a file of that name exists already"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("1 of 2 files could not be written"), std::string::npos) << r.Err;
+    // Nothing is left behind under a temporary name.
+    EXPECT_EQ(FileNames(out).size(), 2u);
+
+    // Without it, the file is replaced by the message, as the desktop program's export does.
+    r = RunCli(Scan("--export " + Quote(out.string()) + " --all"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(ReadAll(out / "RecoveredEmail1.eml").find("Subject: second"), std::string::npos);
 }
 
 TEST_F(CliExitTest, NamesThatWouldBreakTheErrorLineAreQuoted) {
