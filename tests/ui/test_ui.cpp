@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QPushButton>
@@ -82,7 +84,15 @@ class UiTest : public ::testing::Test {
             return Drives;
         };
         hooks.Clock = [this] { return Now; };
+        hooks.ChooseSaveFile = [this](const QString& Title, const QString& Suggested,
+                                      const QString&) {
+            SaveTitles.push_back(Title);
+            Suggestions.push_back(Suggested);
+            return SaveAs;
+        };
         Window = std::make_unique<TfrmMain>(hooks);
+        // The tests of the list and preview as specified check the stored text.
+        Window->mnuMessageSource->setChecked(Source);
         Window->show();
         return *Window;
     }
@@ -178,6 +188,9 @@ class UiTest : public ::testing::Test {
     std::vector<QUrl> Opened;
     std::unique_ptr<TfrmMain> Window;
     std::chrono::steady_clock::time_point Now{};
+    bool Source = true; // View > Message Source at the start
+    QString SaveAs;
+    std::vector<QString> SaveTitles, Suggestions;
 };
 
 TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
@@ -218,7 +231,11 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     EXPECT_TRUE(w.btnApplyFilter->isEnabled());
     EXPECT_FALSE(w.btnClearFilter->isEnabled());
     EXPECT_EQ(w.lvFoundEmails->geometry(), QRect(8, 104, 777, 273));
-    EXPECT_EQ(w.txtmsgbody->geometry(), QRect(8, 384, 777, 161));
+    // The preview gives up height to the details under it, which end where it ended.
+    EXPECT_EQ(w.txtmsgbody->geometry(), QRect(8, 384, 777, 77));
+    EXPECT_EQ(w.txtDetails->geometry().bottom(), 544);
+    EXPECT_EQ(w.btnSaveAttachment->geometry().right(), 784);
+    EXPECT_EQ(w.centralWidget()->size(), QSize(792, 546));
 
     const char* const headers[] = {"Item Num", "Date", "From", "To", "Subject"};
     const int widths[] = {65, 150, 200, 200, 500};
@@ -230,21 +247,30 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     QStringList menus;
     for (QAction* a : w.menuBar()->actions())
         menus << a->text().remove('&');
-    EXPECT_EQ(menus, QStringList({"File", "Options", "Help"})); // Options: the opt-in deep scan
+    // View: decoded or stored text, copies; Options: the opt-in deep scan.
+    EXPECT_EQ(menus, QStringList({"File", "View", "Options", "Help"}));
     // The picture buttons' commands, reachable by keyboard through the File menu.
     QStringList commands;
     for (QAction* a : w.File1->actions())
         if (!a->isSeparator()) commands << a->text().remove('&');
     EXPECT_EQ(commands, QStringList({"Open Disk Image\u2026", "Scan", "Export Selected\u2026",
-                                     "Quick Select All", "Quick Deselect All", "Exit"}));
+                                     "Export Selected as Mailbox\u2026", "Quick Select All",
+                                     "Quick Deselect All", "Exit"}));
+    QStringList views;
+    for (QAction* a : w.View1->actions()) {
+        views << a->text().remove('&');
+        EXPECT_TRUE(a->isCheckable());
+    }
+    EXPECT_EQ(views, QStringList({"Message Source", "Hide Copies"}));
+    EXPECT_FALSE(w.mnuHideCopies->isChecked()); // nothing hidden by default
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
 
     // Tab order: list, keyword box, Apply, Clear (when enabled), preview, drive box.
     w.btnClearFilter->setEnabled(true);
-    QWidget* chain[] = {w.lvFoundEmails,  w.txtFilter,  w.btnApplyFilter,
-                        w.btnClearFilter, w.txtmsgbody, w.cbDrives};
+    QWidget* chain[] = {w.lvFoundEmails,  w.txtFilter,  w.btnApplyFilter, w.btnClearFilter,
+                        w.txtmsgbody,     w.cbDrives,   w.chkText,        w.txtDetails};
     const auto nextTabStop = [](QWidget* From) {
         QWidget* next = From->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())
@@ -787,7 +813,7 @@ TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
     TActingWindow w(TfrmMain::THooks{[this](QMessageBox::Icon, const QString&, const QString& T) {
                                          Boxes.push_back({QMessageBox::NoIcon, "", T});
                                      },
-                                     {}, {}, {}, [this] { return Drives; }, {}});
+                                     {}, {}, {}, [this] { return Drives; }, {}, {}});
     w.show();
     bool closedAtOnce = true;
     w.Act = [&](TfrmMain& W) {
