@@ -451,6 +451,11 @@ const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
     return Row < rows.size() ? Decoded(rows[Row].Item) : nullptr;
 }
 
+std::size_t TMainWindowCore::DecodedCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(decoded.begin(), decoded.end(), [](const auto& D) { return D.has_value(); }));
+}
+
 void TMainWindowCore::ClearFilter() {
     filterActive = false;
     populateList();

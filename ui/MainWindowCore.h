@@ -230,6 +230,8 @@ class TMainWindowCore {
     // The decoded message of a row, decoded at its first use and kept; null when the row does
     // not exist or this build does not decode mail.
     const TDecodedMessage* DecodedOf(std::size_t Row) const;
+    // How many messages have been decoded so far (none by the scan itself).
+    std::size_t DecodedCount() const;
     // The details under the preview: the headers that matter, where on the disk the message was
     // found and by which rule, whether it is a copy, and its attachments. UTF-8, lines ended by
     // LF; empty when the row does not exist.
