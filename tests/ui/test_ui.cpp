@@ -446,6 +446,93 @@ TEST_F(UiTest, PreviewShowsTheClickedRowsBodyAndKeepsItOtherwise) {
     EXPECT_EQ(w.txtmsgbody->toPlainText(), before);
 }
 
+// Modern mail (MimeSample): the decoded view is the window's own; Message Source shows the
+// stored text the tests above check.
+TEST_F(UiTest, DecodedListPreviewAndDetailsAndTheMessageSourceSwitch) {
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    TfrmMain& w = Scanned();
+    ASSERT_EQ(Items(), std::vector<int>({0, 1, 2, 3}));
+    EXPECT_FALSE(w.mnuMessageSource->isChecked());
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(Cell(0, 1), "2022-03-01 09:00:00 UTC");
+    EXPECT_EQ(w.cbAttachments->count(), 0);
+    EXPECT_FALSE(w.btnSaveAttachment->isEnabled());
+
+    ClickRow(0);
+    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    const QString details = w.txtDetails->toPlainText();
+    EXPECT_TRUE(details.contains(QStringLiteral("Subject: Gr\u00fc\u00dfe aus K\u00f6ln"))) << details.toStdString();
+    EXPECT_TRUE(details.contains("Found at byte 1024 (0x400) by the standard rule"));
+    ASSERT_EQ(w.cbAttachments->count(), 1);
+    EXPECT_EQ(w.cbAttachments->itemText(0), "hello.txt");
+    EXPECT_TRUE(w.btnSaveAttachment->isEnabled());
+    ClickRow(2);
+    EXPECT_TRUE(w.txtDetails->toPlainText().contains("Copy of item 0"));
+    // HTML as plain text in a box that takes no rich text.
+    ClickRow(3);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hi there"));
+    EXPECT_FALSE(w.txtmsgbody->toPlainText().contains("<"));
+    EXPECT_FALSE(w.txtmsgbody->acceptRichText());
+
+    // View > Message Source: list and preview of the same row as stored, details unchanged.
+    ClickRow(0);
+    w.mnuMessageSource->trigger();
+    EXPECT_TRUE(w.Core().SourceView());
+    EXPECT_EQ(Cell(0, 4), " =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=");
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("--b1\nContent-Type: text/plain"));
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Sch=C3=B6ne"));
+    EXPECT_EQ(w.txtDetails->toPlainText(), details);
+    w.mnuMessageSource->trigger();
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    TfrmMain& w = Scanned();
+    w.mnuHideCopies->trigger();
+    EXPECT_EQ(Items(), std::vector<int>({0, 1, 3}));
+    EXPECT_TRUE(w.lblStatus->text().contains("copies hidden"));
+    w.mnuHideCopies->trigger();
+    EXPECT_EQ(Rows(), 4);
+
+    // File > Export Selected as Mailbox...
+    Tick(1);
+    Tick(3);
+    SaveAs = QString::fromStdString((Dir / "picked.mbox").string());
+    w.mnuExportMailbox->trigger();
+    ASSERT_EQ(SaveTitles.size(), 1u);
+    EXPECT_EQ(SaveTitles[0], "Export Selected as Mailbox");
+    EXPECT_EQ(Suggestions[0], "RecoveredEmails.mbox");
+    const std::string mbox = Read(Dir / "picked.mbox");
+    EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
+    EXPECT_NE(mbox.find(w.Core().Emails()[3].FullText), std::string::npos);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Information);
+
+    // Save Attachment...: the decoded bytes under the chosen name.
+    ClickRow(0);
+    SaveAs = QString::fromStdString((Dir / "hello-saved.txt").string());
+    QTest::mouseClick(w.btnSaveAttachment, Qt::LeftButton);
+    EXPECT_EQ(Suggestions.back(), "hello.txt");
+    EXPECT_EQ(Read(Dir / "hello-saved.txt"), "Hello, attachment!\n");
+    EXPECT_EQ(Boxes.size(), 1u);
+
+    // The text mode of the filter: decoded words, any case; its box is locked with the keyword.
+    w.chkText->setChecked(true);
+    ApplyKeyword(QStringLiteral("K\u00d6LN"));
+    EXPECT_EQ(Items(), std::vector<int>({0, 2}));
+    EXPECT_FALSE(w.chkText->isEnabled());
+    QTest::mouseClick(w.btnClearFilter, Qt::LeftButton);
+    EXPECT_TRUE(w.chkText->isEnabled());
+    w.chkText->setChecked(false);
+    ApplyKeyword(QStringLiteral("K\u00f6ln")); // the stored bytes hold it quoted-printable
+    EXPECT_EQ(Rows(), 0);
+}
+
 TEST_F(UiTest, PreviewShowsTheWholeOfALongBody) {
     std::vector<TStored> big = {Stored[0]};
     std::string body;
