@@ -580,39 +580,45 @@ std::string TMainWindowCore::PreviewView(std::size_t Row) const {
 std::string TMainWindowCore::DetailsText(std::size_t Row) const {
     if (Row >= rows.size()) return {};
     const std::size_t item = rows[Row].Item;
+    const TDecodedMessage* message = Decoded(item);
+    // Five short lines: what fits under the preview without scrolling.
     std::string text;
-    if (const TDecodedMessage* message = Decoded(item)) {
-        text += "From: " + message->From + "\n";
-        text += "To: " + message->To + "\n";
+    if (message != nullptr) {
+        text += "From: " + message->From + "   To: " + message->To + "\n";
         text += "Date: " + (message->Time ? UtcText(*message->Time) + " (" + message->DateText + ")"
                                           : message->DateText) +
                 "\n";
         text += "Subject: " + message->Subject + "\n";
     } else {
-        text += "From:" + CellShown(Row, TResultColumn::From) + "\n";
-        text += "To:" + CellShown(Row, TResultColumn::To) + "\n";
+        text += "From:" + CellShown(Row, TResultColumn::From) +
+                "   To:" + CellShown(Row, TResultColumn::To) + "\n";
         text += "Date:" + CellShown(Row, TResultColumn::Date) + "\n";
         text += "Subject:" + CellShown(Row, TResultColumn::Subject) + "\n";
     }
+    std::string place;
     if (item < places.size())
-        text += "Found at byte " + std::to_string(places[item].Offset) + " (" +
-                HexOffset(places[item].Offset) + ") by the " +
-                CarvingRuleName(places[item].Rule) + " rule\n";
+        place = "Found at byte " + std::to_string(places[item].Offset) + " (" +
+                HexOffset(places[item].Offset) + ") by the " + CarvingRuleName(places[item].Rule) +
+                " rule";
     if (const auto first = CopyOf(item))
-        text += "Copy of item " + std::to_string(*first) + " (the same stored bytes)\n";
-    if (const TDecodedMessage* message = Decoded(item)) {
-        if (message->Attachments.empty()) {
-            text += "No attachments\n";
-        } else {
-            text += "Attachments:\n";
-            for (const TAttachmentInfo& a : message->Attachments)
-                text += "  " + (a.FileName.empty() ? std::string("(unnamed)") : a.FileName) +
-                        " \u00b7 " + a.ContentType + " \u00b7 " +
-                        Count(static_cast<std::size_t>(a.Size), "byte", "bytes") + "\n";
-        }
-    } else {
+        place += (place.empty() ? "Copy of item " : " \u00b7 copy of item ") +
+                 std::to_string(*first) + " (the same stored bytes)";
+    if (!place.empty()) text += place + "\n";
+    if (message == nullptr) {
         text += "This build does not decode MIME mail: the list and preview show the stored "
                 "text as found.\n";
+    } else if (message->Attachments.empty()) {
+        text += "No attachments\n";
+    } else {
+        text += "Attachments: ";
+        for (std::size_t i = 0; i < message->Attachments.size(); ++i) {
+            const TAttachmentInfo& a = message->Attachments[i];
+            if (i > 0) text += "; ";
+            text += (a.FileName.empty() ? std::string("(unnamed)") : a.FileName) + " (" +
+                    a.ContentType + ", " +
+                    Count(static_cast<std::size_t>(a.Size), "byte", "bytes") + ")";
+        }
+        text += "\n";
     }
     return text;
 }

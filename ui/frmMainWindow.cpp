@@ -251,7 +251,7 @@ void TfrmMain::BuildControls() {
     txtDetails = new QPlainTextEdit(client);
     txtDetails->setGeometry(8, 465, 633, 80);
     txtDetails->setReadOnly(true);
-    txtDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtDetails->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtDetails->setTabChangesFocus(true);
     cbAttachments = new QComboBox(client);
     cbAttachments->setGeometry(645, 465, 140, 22);

@@ -468,7 +468,7 @@ TEST_F(UiTest, DecodedListPreviewAndDetailsAndTheMessageSourceSwitch) {
     EXPECT_EQ(w.cbAttachments->itemText(0), "hello.txt");
     EXPECT_TRUE(w.btnSaveAttachment->isEnabled());
     ClickRow(2);
-    EXPECT_TRUE(w.txtDetails->toPlainText().contains("Copy of item 0"));
+    EXPECT_TRUE(w.txtDetails->toPlainText().contains("copy of item 0"));
     // HTML as plain text in a box that takes no rich text.
     ClickRow(3);
     EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hi there"));
