@@ -786,6 +786,9 @@ TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
 class ReadTest : public CoreTest {
   protected:
     ReadTest() { Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()}; }
+    void SetUp() override {
+        if (!TMainWindowCore::CanDecode()) GTEST_SKIP() << "built without the mail module";
+    }
     std::size_t RowOf(std::size_t Item) const {
         for (std::size_t r = 0; r < Core->Rows().size(); ++r)
             if (Core->Rows()[r].Item == Item) return r;
@@ -996,6 +999,59 @@ TEST_F(ReadTest, SaveAttachmentWritesTheDecodedBytesOrSaysWhyNot) {
     core.SaveAttachment(r, 1);
     EXPECT_EQ(View.SaveTitles.size(), asked);
     EXPECT_EQ(View.Boxes.size(), 3u);
+}
+
+TEST_F(ReadTest, AttachmentNamesAreOfferedWithoutFoldersOrControlCharacters) {
+    const std::string text =
+        "From: a@example.com\r\nSubject: names\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n"
+        "Content-Type: text/plain\r\n\r\nsee attached\r\n--x\r\n"
+        "Content-Type: application/octet-stream\r\n"
+        "Content-Disposition: attachment; filename=\"../../.bashrc\"\r\n\r\nx\r\n--x\r\n"
+        "Content-Type: application/octet-stream\r\n"
+        "Content-Disposition: attachment; filename=\"..\"\r\n\r\ny\r\n--x--\r\n";
+    TMainWindowCore& core = Open();
+    core.ShowResults(TEmailArray{TEmail{"", "", "", "", text, ""}});
+    ASSERT_EQ(core.DecodedOf(0)->Attachments.size(), 2u);
+    View.SaveAs.clear(); // cancelled: nothing written
+    core.SaveAttachment(0, 0);
+    core.SaveAttachment(0, 1);
+    EXPECT_EQ(View.Suggestions, (std::vector<std::string>{".._.._.bashrc", "attachment2"}));
+    EXPECT_TRUE(View.Boxes.empty());
+}
+
+// Where the mail module is not built (the Windows programs), the window shows what is stored and
+// says why.
+TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
+    if (TMainWindowCore::CanDecode()) GTEST_SKIP() << "built with the mail module";
+    Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()};
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Rows().size(), 4u);
+    EXPECT_TRUE(core.SourceView());
+    core.SetSourceView(false);
+    EXPECT_TRUE(core.SourceView());
+    EXPECT_EQ(core.CellView(0, TResultColumn::Subject), core.CellShown(0, TResultColumn::Subject));
+    EXPECT_EQ(core.PreviewView(0), core.PreviewShown(0));
+    EXPECT_EQ(core.DecodedOf(0), nullptr);
+    const std::string details = core.DetailsText(2);
+    EXPECT_NE(details.find("does not decode MIME mail"), std::string::npos) << details;
+    EXPECT_NE(details.find("Found at byte 5120 (0x1400) by the standard rule \u00b7 copy of item 0"),
+              std::string::npos)
+        << details;
+    // Copies are told by the bytes alone and can still be hidden.
+    core.SetHideCopies(true);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 1, 3}));
+    // The text filter is refused, the rows stay.
+    EXPECT_FALSE(core.ApplyTextFilter("K\u00f6ln"));
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_FALSE(core.FilterActive());
+    EXPECT_EQ(core.Rows().size(), 3u);
+    // The mailbox needs no decoding.
+    core.SetAllTicked(true);
+    View.SaveAs = (Dir.Path / "raw.mbox").string();
+    core.ExportTickedMailbox();
+    EXPECT_NE(Read(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
 }
 
 } // namespace
