@@ -357,6 +357,7 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         // row to be shown.
         copies = FindCopies(emails);
         decoded.assign(emails.size(), std::nullopt);
+        headers.assign(emails.size(), std::nullopt);
     }
     std::vector<std::size_t> items;
     if (filterActive && filterMode == TFilterMode::Text) {
@@ -447,6 +448,25 @@ const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
     return &*decoded[Item];
 }
 
+const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
+    if (!CanDecode() || Item >= emails.size()) return nullptr;
+    if (decoded.size() == emails.size() && decoded[Item]) return &*decoded[Item];
+    if (headers.size() != emails.size()) headers.assign(emails.size(), std::nullopt);
+    if (!headers[Item]) {
+        // The parts (attachments above all) are most of the work of a whole decode; the list
+        // needs none of them.
+        const std::string_view stored = emails[Item].FullText;
+        // The header ends at the first empty line, whichever line end the message uses.
+        const std::size_t crlf = stored.find("\r\n\r\n");
+        const std::size_t lf = stored.find("\n\n");
+        std::size_t end = std::string_view::npos;
+        if (crlf != std::string_view::npos) end = crlf + 4;
+        if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
+        headers[Item] = mail::Decode(stored.substr(0, end));
+    }
+    return &*headers[Item];
+}
+
 const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
     return Row < rows.size() ? Decoded(rows[Row].Item) : nullptr;
 }
@@ -454,6 +474,11 @@ const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
 std::size_t TMainWindowCore::DecodedCount() const {
     return static_cast<std::size_t>(
         std::count_if(decoded.begin(), decoded.end(), [](const auto& D) { return D.has_value(); }));
+}
+
+std::size_t TMainWindowCore::HeadersDecodedCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(headers.begin(), headers.end(), [](const auto& D) { return D.has_value(); }));
 }
 
 void TMainWindowCore::ClearFilter() {
@@ -497,7 +522,7 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
         if (byDecoded) {
             decodedTexts.reserve(rows.size());
             for (const TResultRow& row : rows) {
-                const TDecodedMessage& message = *Decoded(row.Item);
+                const TDecodedMessage& message = *Headers(row.Item);
                 switch (Column) {
                 case TResultColumn::From: decodedTexts.push_back(message.From); break;
                 case TResultColumn::To: decodedTexts.push_back(message.To); break;
@@ -561,7 +586,9 @@ std::string TMainWindowCore::PreviewShown(std::size_t Row) const {
 
 std::string TMainWindowCore::CellView(std::size_t Row, TResultColumn Column) const {
     const TDecodedMessage* message =
-        SourceView() || Column == TResultColumn::ItemNum ? nullptr : DecodedOf(Row);
+        SourceView() || Column == TResultColumn::ItemNum || Row >= rows.size()
+            ? nullptr
+            : Headers(rows[Row].Item);
     if (message == nullptr) return CellShown(Row, Column);
     switch (Column) {
     case TResultColumn::From: return message->From;

@@ -230,8 +230,10 @@ class TMainWindowCore {
     // The decoded message of a row, decoded at its first use and kept; null when the row does
     // not exist or this build does not decode mail.
     const TDecodedMessage* DecodedOf(std::size_t Row) const;
-    // How many messages have been decoded so far (none by the scan itself).
+    // How many messages have been decoded whole so far, and how many only as far as the header
+    // fields the list shows (none of either by the scan itself).
     std::size_t DecodedCount() const;
+    std::size_t HeadersDecodedCount() const;
     // The details under the preview: the headers that matter, where on the disk the message was
     // found and by which rule, whether it is a copy, and its attachments. UTF-8, lines ended by
     // LF; empty when the row does not exist.
@@ -295,6 +297,9 @@ class TMainWindowCore {
     // Rows afresh from the list; Found, when given, replaces the list first.
     void Refill(TScanResult* Found);
     const TDecodedMessage* Decoded(std::size_t Item) const;
+    // The decoded header fields (From, To, Subject, date) alone, for the list and its sort:
+    // a message decoded whole serves, else its header lines are decoded without its parts.
+    const TDecodedMessage* Headers(std::size_t Item) const;
     void ShowError(const std::string& Text);
     void ShowApplicationError(const std::string& Message);
 
@@ -310,6 +315,7 @@ class TMainWindowCore {
     std::vector<std::optional<std::size_t>> copies; // per item
     // Decoded messages by item, filled as rows are shown.
     mutable std::vector<std::optional<TDecodedMessage>> decoded;
+    mutable std::vector<std::optional<TDecodedMessage>> headers; // header fields only
     TDriveArray drives;
     std::vector<TResultRow> rows;
     bool filterActive = false;

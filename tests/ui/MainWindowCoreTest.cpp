@@ -807,16 +807,21 @@ TEST_F(ReadTest, ListAndPreviewAreDecodedOnlyAsRowsAreShownAndTheSourceViewShows
     TMainWindowCore& core = Scanned();
     ASSERT_EQ(core.Emails().size(), 4u);
     EXPECT_EQ(core.DecodedCount(), 0u); // the scan decodes nothing
+    EXPECT_EQ(core.HeadersDecodedCount(), 0u);
     const std::size_t r = RowOf(0);
+    // The list decodes the header lines of the rows it shows, the preview the whole message.
     EXPECT_EQ(core.CellView(r, TResultColumn::Subject), "Gr\u00fc\u00dfe aus K\u00f6ln");
-    EXPECT_EQ(core.DecodedCount(), 1u);
+    EXPECT_EQ(core.HeadersDecodedCount(), 1u);
+    EXPECT_EQ(core.DecodedCount(), 0u);
     EXPECT_NE(core.CellView(r, TResultColumn::From).find("J\u00fcrgen"), std::string::npos);
     EXPECT_EQ(core.CellView(r, TResultColumn::To), "Bob <bob@example.org>");
     EXPECT_EQ(core.CellView(r, TResultColumn::Date), "2022-03-01 09:00:00 UTC");
     EXPECT_EQ(core.CellView(r, TResultColumn::ItemNum), "0");
     EXPECT_EQ(core.PreviewView(r), "Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln");
+    EXPECT_EQ(core.DecodedCount(), 1u);
     EXPECT_EQ(core.CellView(RowOf(1), TResultColumn::Date), "sometime last week");
-    EXPECT_EQ(core.DecodedCount(), 2u);
+    EXPECT_EQ(core.HeadersDecodedCount(), 2u);
+    EXPECT_EQ(core.DecodedCount(), 1u);
 
     // HTML is read as text; the remote picture is neither shown nor fetched.
     const std::string html = core.PreviewView(RowOf(3));
@@ -1018,6 +1023,22 @@ TEST_F(ReadTest, AttachmentNamesAreOfferedWithoutFoldersOrControlCharacters) {
     core.SaveAttachment(0, 1);
     EXPECT_EQ(View.Suggestions, (std::vector<std::string>{".._.._.bashrc", "attachment2"}));
     EXPECT_TRUE(View.Boxes.empty());
+}
+
+TEST_F(ReadTest, TheListReadsTheHeaderLinesUpToTheFirstEmptyLineOfEitherLineEnd) {
+    TMainWindowCore& core = Open();
+    core.ShowResults(TEmailArray{
+        TEmail{"", "", "", "", "Subject: =?UTF-8?Q?Caf=C3=A9?=\nFrom: a@example.com\n\nSubject: body\r\n\r\n", ""},
+        TEmail{"", "", "", "", "Subject: Tea\r\n\r\nSubject: body\n\nSubject: later\n", ""},
+        TEmail{"", "", "", "", "Subject: Cut short", ""}});
+    EXPECT_EQ(core.CellView(0, TResultColumn::Subject), "Caf\u00e9");
+    EXPECT_EQ(core.CellView(0, TResultColumn::From), "a@example.com");
+    EXPECT_EQ(core.CellView(1, TResultColumn::Subject), "Tea");
+    EXPECT_EQ(core.CellView(2, TResultColumn::Subject), "Cut short");
+    EXPECT_EQ(core.DecodedCount(), 0u);
+    // The whole decode agrees with what the list showed.
+    for (std::size_t r = 0; r < 3; ++r)
+        EXPECT_EQ(core.DecodedOf(r)->Subject, core.CellView(r, TResultColumn::Subject)) << r;
 }
 
 // Where the mail module is not built (the Windows programs), the window shows what is stored and
