@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "BuildInfo.h"
+#include "CodePage1252.h"
 #include "Copies.h"
 #include "DiskBuffer.h"
-#include "CodePage1252.h"
 #include "Export.h"
 #include "MboxExport.h"
 
@@ -23,21 +23,37 @@ namespace {
 // and these are never reached with a message, since CanDecode() is false there.
 namespace mail {
 #ifdef PW_HAVE_MAIL
-TDecodedMessage Decode(std::string_view Stored) { return DecodeMessage(Stored); }
+TDecodedMessage Decode(std::string_view Stored) {
+    return DecodeMessage(Stored);
+}
 std::string Attachment(std::string_view Stored, std::size_t Index) {
     return AttachmentBytes(Stored, Index);
 }
-std::string Iso(std::int64_t Time) { return IsoUtc(Time); }
+std::string Iso(std::int64_t Time) {
+    return IsoUtc(Time);
+}
 bool Contains(const TDecodedMessage& M, std::string_view Needle) {
     return DecodedContains(M, Needle);
 }
-std::string Valid(std::string_view Text) { return ValidUtf8(Text); }
+std::string Valid(std::string_view Text) {
+    return ValidUtf8(Text);
+}
 #else
-TDecodedMessage Decode(std::string_view) { return {}; }
-std::string Attachment(std::string_view, std::size_t) { return {}; }
-std::string Iso(std::int64_t) { return {}; }
-bool Contains(const TDecodedMessage&, std::string_view) { return false; }
-std::string Valid(std::string_view Text) { return std::string(Text); }
+TDecodedMessage Decode(std::string_view) {
+    return {};
+}
+std::string Attachment(std::string_view, std::size_t) {
+    return {};
+}
+std::string Iso(std::int64_t) {
+    return {};
+}
+bool Contains(const TDecodedMessage&, std::string_view) {
+    return false;
+}
+std::string Valid(std::string_view Text) {
+    return std::string(Text);
+}
 #endif
 } // namespace mail
 
@@ -137,7 +153,6 @@ std::string SuggestedFileName(const std::string& Name, std::size_t Index) {
 }
 
 } // namespace
-
 
 double TScanProgress::Fraction() const {
     if (BytesTotal == 0) return 0;
@@ -524,10 +539,18 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
             for (const TResultRow& row : rows) {
                 const TDecodedMessage& message = *Headers(row.Item);
                 switch (Column) {
-                case TResultColumn::From: decodedTexts.push_back(message.From); break;
-                case TResultColumn::To: decodedTexts.push_back(message.To); break;
-                case TResultColumn::Subject: decodedTexts.push_back(message.Subject); break;
-                default: decodedTexts.push_back(message.DateText); break;
+                case TResultColumn::From:
+                    decodedTexts.push_back(message.From);
+                    break;
+                case TResultColumn::To:
+                    decodedTexts.push_back(message.To);
+                    break;
+                case TResultColumn::Subject:
+                    decodedTexts.push_back(message.Subject);
+                    break;
+                default:
+                    decodedTexts.push_back(message.DateText);
+                    break;
                 }
                 if (Column == TResultColumn::Date) times.push_back(message.Time);
             }
@@ -591,11 +614,16 @@ std::string TMainWindowCore::CellView(std::size_t Row, TResultColumn Column) con
             : Headers(rows[Row].Item);
     if (message == nullptr) return CellShown(Row, Column);
     switch (Column) {
-    case TResultColumn::From: return message->From;
-    case TResultColumn::To: return message->To;
-    case TResultColumn::Subject: return message->Subject;
-    case TResultColumn::Date: return message->Time ? UtcText(*message->Time) : message->DateText;
-    default: return CellShown(Row, Column);
+    case TResultColumn::From:
+        return message->From;
+    case TResultColumn::To:
+        return message->To;
+    case TResultColumn::Subject:
+        return message->Subject;
+    case TResultColumn::Date:
+        return message->Time ? UtcText(*message->Time) : message->DateText;
+    default:
+        return CellShown(Row, Column);
     }
 }
 
@@ -612,8 +640,9 @@ std::string TMainWindowCore::DetailsText(std::size_t Row) const {
     std::string text;
     if (message != nullptr) {
         text += "From: " + message->From + "   To: " + message->To + "\n";
-        text += "Date: " + (message->Time ? UtcText(*message->Time) + " (" + message->DateText + ")"
-                                          : message->DateText) +
+        text += "Date: " +
+                (message->Time ? UtcText(*message->Time) + " (" + message->DateText + ")"
+                               : message->DateText) +
                 "\n";
         text += "Subject: " + message->Subject + "\n";
     } else {

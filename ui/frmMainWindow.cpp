@@ -98,8 +98,8 @@ TfrmMain::TfrmMain(THooks Hooks)
                 keys->reserve(Texts.size());
                 const bool stored = FCore.SourceView();
                 for (const std::string_view text : Texts)
-                    keys->push_back(FCollator.sortKey(QString::fromStdString(
-                        stored ? Utf8From1252(text) : std::string(text))));
+                    keys->push_back(FCollator.sortKey(
+                        QString::fromStdString(stored ? Utf8From1252(text) : std::string(text))));
                 return [keys](std::size_t A, std::size_t B) {
                     return (*keys)[A].compare((*keys)[B]);
                 };
@@ -334,16 +334,13 @@ void TfrmMain::BuildControls() {
     connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
     connect(mnuScan, &QAction::triggered, this, command(&TfrmMain::sbScanClick));
     connect(mnuExport, &QAction::triggered, this, command(&TfrmMain::sbSaveEmailClick));
-    connect(mnuExportMailbox, &QAction::triggered, this,
-            command(&TfrmMain::mnuExportMailboxClick));
+    connect(mnuExportMailbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMailboxClick));
     connect(btnSaveAttachment, &QPushButton::clicked, this,
             command(&TfrmMain::btnSaveAttachmentClick));
-    connect(mnuMessageSource, &QAction::toggled, this, [this](bool On) {
-        FCore.Guarded([this, On] { mnuMessageSourceToggled(On); });
-    });
-    connect(mnuHideCopies, &QAction::toggled, this, [this](bool On) {
-        FCore.Guarded([this, On] { mnuHideCopiesToggled(On); });
-    });
+    connect(mnuMessageSource, &QAction::toggled, this,
+            [this](bool On) { FCore.Guarded([this, On] { mnuMessageSourceToggled(On); }); });
+    connect(mnuHideCopies, &QAction::toggled, this,
+            [this](bool On) { FCore.Guarded([this, On] { mnuHideCopiesToggled(On); }); });
     connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
     connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
     connect(txtFilter, &QLineEdit::returnPressed, this, command(&TfrmMain::btnApplyFilterClick));

@@ -52,8 +52,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
         // The clock that paces the pumping of events during a scan.
         TKeepAlivePacer::TClock Clock;
         // Save file chooser: title, suggested name, file types. Empty answer = cancelled.
-        std::function<QString(const QString& Title, const QString& Suggested,
-                              const QString& Types)>
+        std::function<QString(const QString& Title, const QString& Suggested, const QString& Types)>
             ChooseSaveFile;
     };
 

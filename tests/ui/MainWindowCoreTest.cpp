@@ -846,21 +846,21 @@ TEST_F(ReadTest, DecodedDatesSortByTimeWithTextDatesAfterTheRealOnesEitherWay) {
     TMainWindowCore& core = Scanned();
     core.SortBy(TResultColumn::Date); // Item Num was descending; Date keeps the direction
     EXPECT_FALSE(core.SortAscending());
-    EXPECT_EQ(Dates(), (std::vector<std::string>{"2022-03-01 09:00:00 UTC",
-                                                 "2022-03-01 09:00:00 UTC",
-                                                 "2022-01-10 08:00:00 UTC", "sometime last week"}));
+    EXPECT_EQ(Dates(),
+              (std::vector<std::string>{"2022-03-01 09:00:00 UTC", "2022-03-01 09:00:00 UTC",
+                                        "2022-01-10 08:00:00 UTC", "sometime last week"}));
     core.SortBy(TResultColumn::Date);
-    EXPECT_EQ(Dates(), (std::vector<std::string>{"2022-01-10 08:00:00 UTC",
-                                                 "2022-03-01 09:00:00 UTC",
-                                                 "2022-03-01 09:00:00 UTC", "sometime last week"}));
+    EXPECT_EQ(Dates(),
+              (std::vector<std::string>{"2022-01-10 08:00:00 UTC", "2022-03-01 09:00:00 UTC",
+                                        "2022-03-01 09:00:00 UTC", "sometime last week"}));
     // Decoded subjects sort as read, not as stored ("=?UTF-8?..." would come first).
     core.SortBy(TResultColumn::Subject);
     std::vector<std::string> subjects;
     for (std::size_t r = 0; r < core.Rows().size(); ++r)
         subjects.push_back(core.CellView(r, TResultColumn::Subject));
-    EXPECT_EQ(subjects, (std::vector<std::string>{"Gr\u00fc\u00dfe aus K\u00f6ln",
-                                                  "Gr\u00fc\u00dfe aus K\u00f6ln", "Notes",
-                                                  "Offer"}));
+    EXPECT_EQ(subjects,
+              (std::vector<std::string>{"Gr\u00fc\u00dfe aus K\u00f6ln",
+                                        "Gr\u00fc\u00dfe aus K\u00f6ln", "Notes", "Offer"}));
 }
 
 TEST_F(ReadTest, DetailsNameHeadersPlaceRuleCopyAndAttachments) {
@@ -964,8 +964,7 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     EXPECT_LT(notes, html);
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find("\nFrom dave@example.com "), std::string::npos);
-    EXPECT_EQ(FilesIn(Dir.Path),
-              (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+    EXPECT_EQ(FilesIn(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
 
     // A folder that is not there: an error naming the file, never a success.
     View.SaveAs = (Dir.Path / "missing" / "out.mbox").string();
@@ -1028,7 +1027,8 @@ TEST_F(ReadTest, AttachmentNamesAreOfferedWithoutFoldersOrControlCharacters) {
 TEST_F(ReadTest, TheListReadsTheHeaderLinesUpToTheFirstEmptyLineOfEitherLineEnd) {
     TMainWindowCore& core = Open();
     core.ShowResults(TEmailArray{
-        TEmail{"", "", "", "", "Subject: =?UTF-8?Q?Caf=C3=A9?=\nFrom: a@example.com\n\nSubject: body\r\n\r\n", ""},
+        TEmail{"", "", "", "",
+               "Subject: =?UTF-8?Q?Caf=C3=A9?=\nFrom: a@example.com\n\nSubject: body\r\n\r\n", ""},
         TEmail{"", "", "", "", "Subject: Tea\r\n\r\nSubject: body\n\nSubject: later\n", ""},
         TEmail{"", "", "", "", "Subject: Cut short", ""}});
     EXPECT_EQ(core.CellView(0, TResultColumn::Subject), "Caf\u00e9");
@@ -1056,8 +1056,9 @@ TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
     EXPECT_EQ(core.DecodedOf(0), nullptr);
     const std::string details = core.DetailsText(2);
     EXPECT_NE(details.find("does not decode MIME mail"), std::string::npos) << details;
-    EXPECT_NE(details.find("Found at byte 5120 (0x1400) by the standard rule \u00b7 copy of item 0"),
-              std::string::npos)
+    EXPECT_NE(
+        details.find("Found at byte 5120 (0x1400) by the standard rule \u00b7 copy of item 0"),
+        std::string::npos)
         << details;
     // Copies are told by the bytes alone and can still be hidden.
     core.SetHideCopies(true);

@@ -12,8 +12,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
@@ -269,8 +269,8 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
 
     // Tab order: list, keyword box, Apply, Clear (when enabled), preview, drive box.
     w.btnClearFilter->setEnabled(true);
-    QWidget* chain[] = {w.lvFoundEmails,  w.txtFilter,  w.btnApplyFilter, w.btnClearFilter,
-                        w.txtmsgbody,     w.cbDrives,   w.chkText,        w.txtDetails};
+    QWidget* chain[] = {w.lvFoundEmails, w.txtFilter, w.btnApplyFilter, w.btnClearFilter,
+                        w.txtmsgbody,    w.cbDrives,  w.chkText,        w.txtDetails};
     const auto nextTabStop = [](QWidget* From) {
         QWidget* next = From->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())
@@ -460,9 +460,11 @@ TEST_F(UiTest, DecodedListPreviewAndDetailsAndTheMessageSourceSwitch) {
     EXPECT_FALSE(w.btnSaveAttachment->isEnabled());
 
     ClickRow(0);
-    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(w.txtmsgbody->toPlainText(),
+              QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
     const QString details = w.txtDetails->toPlainText();
-    EXPECT_TRUE(details.contains(QStringLiteral("Subject: Gr\u00fc\u00dfe aus K\u00f6ln"))) << details.toStdString();
+    EXPECT_TRUE(details.contains(QStringLiteral("Subject: Gr\u00fc\u00dfe aus K\u00f6ln")))
+        << details.toStdString();
     EXPECT_TRUE(details.contains("Found at byte 1024 (0x400) by the standard rule"));
     ASSERT_EQ(w.cbAttachments->count(), 1);
     EXPECT_EQ(w.cbAttachments->itemText(0), "hello.txt");
@@ -485,7 +487,8 @@ TEST_F(UiTest, DecodedListPreviewAndDetailsAndTheMessageSourceSwitch) {
     EXPECT_EQ(w.txtDetails->toPlainText(), details);
     w.mnuMessageSource->trigger();
     EXPECT_EQ(Cell(0, 4), QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln"));
-    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(w.txtmsgbody->toPlainText(),
+              QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
     EXPECT_TRUE(Boxes.empty());
 }
 
@@ -900,7 +903,12 @@ TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
     TActingWindow w(TfrmMain::THooks{[this](QMessageBox::Icon, const QString&, const QString& T) {
                                          Boxes.push_back({QMessageBox::NoIcon, "", T});
                                      },
-                                     {}, {}, {}, [this] { return Drives; }, {}, {}});
+                                     {},
+                                     {},
+                                     {},
+                                     [this] { return Drives; },
+                                     {},
+                                     {}});
     w.show();
     bool closedAtOnce = true;
     w.Act = [&](TfrmMain& W) {
