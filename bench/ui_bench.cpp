@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     std::printf("sort by Subject:       %8.3f s  (engine byte sort %.4f s, ratio %.2f)\n", sort,
                 sortBase, sort / sortBase);
 
-    w.Core().ShowResults({});
+    w.Core().ShowResults(TEmailArray{});
 
     const bool own = argc < 2;
     const std::string image = own ? MakeImage(std::uint64_t(1) << 30) : argv[1];

@@ -9,7 +9,7 @@ TFoundEmailsModel::TFoundEmailsModel(TMainWindowCore& Core, QObject* Parent)
 
 QString TFoundEmailsModel::Text(int Row, TResultColumn Column) const {
     if (Row < 0) return {};
-    return QString::fromStdString(FCore.CellShown(static_cast<std::size_t>(Row), Column));
+    return QString::fromStdString(FCore.CellView(static_cast<std::size_t>(Row), Column));
 }
 
 int TFoundEmailsModel::rowCount(const QModelIndex& Parent) const {

@@ -15,8 +15,8 @@ class TFoundEmailsModel : public QAbstractTableModel {
   public:
     TFoundEmailsModel(TMainWindowCore& Core, QObject* Parent);
 
-    // A cell's text as the records hold it: every byte its Windows-1252 character, nothing
-    // decoded.
+    // A cell's text as the list shows it: decoded, or in the source view as the records hold
+    // it (every byte its Windows-1252 character).
     QString Text(int Row, TResultColumn Column) const;
 
     int rowCount(const QModelIndex& Parent = {}) const override;

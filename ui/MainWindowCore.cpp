@@ -9,13 +9,53 @@
 #include <system_error>
 
 #include "BuildInfo.h"
-#include "DiskBuffer.h"
 #include "CodePage1252.h"
+#include "Copies.h"
+#include "DiskBuffer.h"
 #include "Export.h"
+#include "MboxExport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The mail module where it is built; where it is not (the Windows programs) nothing is decoded
+// and these are never reached with a message, since CanDecode() is false there.
+namespace mail {
+#ifdef PW_HAVE_MAIL
+TDecodedMessage Decode(std::string_view Stored) {
+    return DecodeMessage(Stored);
+}
+std::string Attachment(std::string_view Stored, std::size_t Index) {
+    return AttachmentBytes(Stored, Index);
+}
+std::string Iso(std::int64_t Time) {
+    return IsoUtc(Time);
+}
+bool Contains(const TDecodedMessage& M, std::string_view Needle) {
+    return DecodedContains(M, Needle);
+}
+std::string Valid(std::string_view Text) {
+    return ValidUtf8(Text);
+}
+#else
+TDecodedMessage Decode(std::string_view) {
+    return {};
+}
+std::string Attachment(std::string_view, std::size_t) {
+    return {};
+}
+std::string Iso(std::int64_t) {
+    return {};
+}
+bool Contains(const TDecodedMessage&, std::string_view) {
+    return false;
+}
+std::string Valid(std::string_view Text) {
+    return std::string(Text);
+}
+#endif
+} // namespace mail
 
 const char* const ApplicationTitle = "Parcelwright";
 const char* const ExportPrompt = "Select Where To Save Recovered Emails";
@@ -81,6 +121,35 @@ std::string Utf8Of(char32_t C) {
         out += static_cast<char>(0x80 | (C & 0x3F));
     }
     return out;
+}
+
+// "2022-01-10 10:00:00 UTC": one zone for every message, as examiners compare times.
+std::string UtcText(std::int64_t Time) {
+    std::string iso = mail::Iso(Time); // "2022-01-10T10:00:00Z"
+    if (iso.size() == 20 && iso[10] == 'T' && iso.back() == 'Z') {
+        iso[10] = ' ';
+        iso.back() = ' ';
+        return iso + "UTC";
+    }
+    return iso;
+}
+
+std::string HexOffset(std::uint64_t Offset) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(Offset));
+    return text;
+}
+
+// An attachment's name made safe to offer as a file name: no folders, no control characters.
+std::string SuggestedFileName(const std::string& Name, std::size_t Index) {
+    std::string safe;
+    for (const char c : Name) {
+        const auto u = static_cast<unsigned char>(c);
+        safe += (u < 0x20 || c == '/' || c == '\\' || c == ':' || u == 0x7F) ? '_' : c;
+    }
+    if (safe.empty() || safe == "." || safe == "..")
+        safe = "attachment" + std::to_string(Index + 1);
+    return safe;
 }
 
 } // namespace
@@ -232,7 +301,7 @@ void TMainWindowCore::RequestCancel() {
 }
 
 // The one place that speaks the scan driver's interface.
-TEmailArray TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stopped) {
+TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stopped) {
     auto buffer = std::make_unique<TDiskBuffer>(DrivePath, TScanHardDisk::BufferSize);
     const std::uint32_t sectorSize = buffer->SectorSize();
     const std::uint64_t totalBytes =
@@ -247,7 +316,7 @@ TEmailArray TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
         TScanMonitor*& Monitor;
         ~TForget() { Monitor = nullptr; }
     } forget{FMonitor};
-    TEmailArray found = scanner.ScanDrive().Emails;
+    TScanResult found = scanner.ScanDrive();
     Stopped = monitor.Stopped();
     return found;
 }
@@ -256,7 +325,7 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
     FView.SetBusy(true);
     scanning = true;
     cancelRequest = false;
-    TEmailArray found;
+    TScanResult found;
     bool stopped = false;
     try {
         found = RunScanner(DrivePath, stopped);
@@ -277,20 +346,45 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
     ShowResults(std::move(found));
 }
 
-void TMainWindowCore::ShowResults(TEmailArray Found) {
+void TMainWindowCore::ShowResults(TScanResult Found) {
     Refill(&Found);
+}
+
+void TMainWindowCore::ShowResults(TEmailArray Found) {
+    TScanResult result;
+    result.Emails = std::move(Found);
+    Refill(&result);
 }
 
 void TMainWindowCore::populateList() {
     Refill(nullptr);
 }
 
-void TMainWindowCore::Refill(TEmailArray* Found) {
+void TMainWindowCore::Refill(TScanResult* Found) {
     // Rows refer to emails by position: the view lets go of them before the list changes.
     FView.RowsChanging(TRowsChange::Refill);
     rows.clear();
-    if (Found != nullptr) emails = std::move(*Found);
-    for (const std::size_t item : FilterItems(emails, filterActive ? keyword : std::string()))
+    if (Found != nullptr) {
+        emails = std::move(Found->Emails);
+        places = std::move(Found->Places);
+        if (places.size() != emails.size()) places.clear();
+        // Hashing is done once here, after the scan, never during it; decoding waits for a
+        // row to be shown.
+        copies = FindCopies(emails);
+        decoded.assign(emails.size(), std::nullopt);
+        headers.assign(emails.size(), std::nullopt);
+    }
+    std::vector<std::size_t> items;
+    if (filterActive && filterMode == TFilterMode::Text) {
+        for (std::size_t item = 0; item < emails.size(); ++item) {
+            const TDecodedMessage* message = Decoded(item);
+            if (message != nullptr && mail::Contains(*message, keyword)) items.push_back(item);
+        }
+    } else {
+        items = FilterItems(emails, filterActive ? keyword : std::string());
+    }
+    if (hideCopies) items = WithoutCopies(items, copies);
+    for (const std::size_t item : items)
         rows.push_back({item, false});
     ticked = 0;
     FView.RowsChanged(TRowsChange::Refill);
@@ -300,6 +394,7 @@ void TMainWindowCore::Refill(TEmailArray* Found) {
 void TMainWindowCore::ApplyFilter(const std::string& Keyword) {
     if (Keyword.empty()) return;
     filterActive = true;
+    filterMode = TFilterMode::Bytes;
     keyword = Keyword;
     populateList();
 }
@@ -319,6 +414,86 @@ bool TMainWindowCore::ApplyTypedFilter(const std::string& Utf8Keyword) {
     }
     ApplyFilter(*bytes);
     return true;
+}
+
+bool TMainWindowCore::ApplyTextFilter(const std::string& Utf8Words) {
+    if (Utf8Words.empty()) return false;
+    if (!CanDecode()) {
+        ShowError("This build does not decode mail, so it cannot search the decoded text. Search "
+                  "the stored bytes with the keyword instead.");
+        return false;
+    }
+    filterActive = true;
+    filterMode = TFilterMode::Text;
+    keyword = mail::Valid(Utf8Words);
+    populateList();
+    return true;
+}
+
+void TMainWindowCore::SetHideCopies(bool Hide) {
+    if (Hide == hideCopies) return;
+    hideCopies = Hide;
+    populateList();
+}
+
+std::optional<std::size_t> TMainWindowCore::CopyOf(std::size_t Item) const {
+    return Item < copies.size() ? copies[Item] : std::nullopt;
+}
+
+void TMainWindowCore::SetSourceView(bool Source) {
+    if (Source == sourceView) return;
+    // The same rows, shown otherwise: a view repaints them and keeps its selection.
+    FView.RowsChanging(TRowsChange::Reorder);
+    sourceView = Source;
+    FView.RowsChanged(TRowsChange::Reorder);
+}
+
+bool TMainWindowCore::CanDecode() {
+#ifdef PW_HAVE_MAIL
+    return true;
+#else
+    return false;
+#endif
+}
+
+const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
+    if (!CanDecode() || Item >= emails.size()) return nullptr;
+    if (decoded.size() != emails.size()) decoded.assign(emails.size(), std::nullopt);
+    if (!decoded[Item]) decoded[Item] = mail::Decode(emails[Item].FullText);
+    return &*decoded[Item];
+}
+
+const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
+    if (!CanDecode() || Item >= emails.size()) return nullptr;
+    if (decoded.size() == emails.size() && decoded[Item]) return &*decoded[Item];
+    if (headers.size() != emails.size()) headers.assign(emails.size(), std::nullopt);
+    if (!headers[Item]) {
+        // The parts (attachments above all) are most of the work of a whole decode; the list
+        // needs none of them.
+        const std::string_view stored = emails[Item].FullText;
+        // The header ends at the first empty line, whichever line end the message uses.
+        const std::size_t crlf = stored.find("\r\n\r\n");
+        const std::size_t lf = stored.find("\n\n");
+        std::size_t end = std::string_view::npos;
+        if (crlf != std::string_view::npos) end = crlf + 4;
+        if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
+        headers[Item] = mail::Decode(stored.substr(0, end));
+    }
+    return &*headers[Item];
+}
+
+const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
+    return Row < rows.size() ? Decoded(rows[Row].Item) : nullptr;
+}
+
+std::size_t TMainWindowCore::DecodedCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(decoded.begin(), decoded.end(), [](const auto& D) { return D.has_value(); }));
+}
+
+std::size_t TMainWindowCore::HeadersDecodedCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(headers.begin(), headers.end(), [](const auto& D) { return D.has_value(); }));
 }
 
 void TMainWindowCore::ClearFilter() {
@@ -353,16 +528,51 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
 
     // The collation prepares the column's texts once per sort, not once per comparison.
     std::vector<std::string_view> texts;
+    std::vector<std::string> decodedTexts; // the decoded view's texts, kept for the collation
+    std::vector<std::optional<std::int64_t>> times;
     TTextOrder byText;
+    const bool byDecoded = !SourceView();
     if (Column != TResultColumn::ItemNum) {
         texts.reserve(rows.size());
-        for (const TResultRow& row : rows)
-            texts.push_back(ColumnText(emails[row.Item], Column));
+        if (byDecoded) {
+            decodedTexts.reserve(rows.size());
+            for (const TResultRow& row : rows) {
+                const TDecodedMessage& message = *Headers(row.Item);
+                switch (Column) {
+                case TResultColumn::From:
+                    decodedTexts.push_back(message.From);
+                    break;
+                case TResultColumn::To:
+                    decodedTexts.push_back(message.To);
+                    break;
+                case TResultColumn::Subject:
+                    decodedTexts.push_back(message.Subject);
+                    break;
+                default:
+                    decodedTexts.push_back(message.DateText);
+                    break;
+                }
+                if (Column == TResultColumn::Date) times.push_back(message.Time);
+            }
+            for (const std::string& text : decodedTexts)
+                texts.push_back(text);
+        } else {
+            for (const TResultRow& row : rows)
+                texts.push_back(ColumnText(emails[row.Item], Column));
+        }
         byText = FCollation(texts);
     }
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](std::size_t A, std::size_t B) {
+        if (!times.empty()) {
+            // Real times first in either direction; the texts that are no date after them.
+            if (times[A].has_value() != times[B].has_value()) return times[A].has_value();
+            if (times[A]) {
+                if (*times[A] == *times[B]) return false;
+                return sortAscending ? *times[A] < *times[B] : *times[A] > *times[B];
+            }
+        }
         const int result = byText ? byText(A, B)
                                   : CompareItems(emails, rows[A].Item, rows[B].Item, Column);
         return (sortAscending ? result : -result) < 0;
@@ -397,13 +607,128 @@ std::string TMainWindowCore::PreviewShown(std::size_t Row) const {
     return body != nullptr ? Utf8From1252(*body) : std::string();
 }
 
+std::string TMainWindowCore::CellView(std::size_t Row, TResultColumn Column) const {
+    const TDecodedMessage* message =
+        SourceView() || Column == TResultColumn::ItemNum || Row >= rows.size()
+            ? nullptr
+            : Headers(rows[Row].Item);
+    if (message == nullptr) return CellShown(Row, Column);
+    switch (Column) {
+    case TResultColumn::From:
+        return message->From;
+    case TResultColumn::To:
+        return message->To;
+    case TResultColumn::Subject:
+        return message->Subject;
+    case TResultColumn::Date:
+        return message->Time ? UtcText(*message->Time) : message->DateText;
+    default:
+        return CellShown(Row, Column);
+    }
+}
+
+std::string TMainWindowCore::PreviewView(std::size_t Row) const {
+    const TDecodedMessage* message = SourceView() ? nullptr : DecodedOf(Row);
+    return message != nullptr ? message->Text : PreviewShown(Row);
+}
+
+std::string TMainWindowCore::DetailsText(std::size_t Row) const {
+    if (Row >= rows.size()) return {};
+    const std::size_t item = rows[Row].Item;
+    const TDecodedMessage* message = Decoded(item);
+    // Five short lines: what fits under the preview without scrolling.
+    std::string text;
+    if (message != nullptr) {
+        text += "From: " + message->From + "   To: " + message->To + "\n";
+        text += "Date: " +
+                (message->Time ? UtcText(*message->Time) + " (" + message->DateText + ")"
+                               : message->DateText) +
+                "\n";
+        text += "Subject: " + message->Subject + "\n";
+    } else {
+        text += "From:" + CellShown(Row, TResultColumn::From) +
+                "   To:" + CellShown(Row, TResultColumn::To) + "\n";
+        text += "Date:" + CellShown(Row, TResultColumn::Date) + "\n";
+        text += "Subject:" + CellShown(Row, TResultColumn::Subject) + "\n";
+    }
+    std::string place;
+    if (item < places.size())
+        place = "Found at byte " + std::to_string(places[item].Offset) + " (" +
+                HexOffset(places[item].Offset) + ") by the " + CarvingRuleName(places[item].Rule) +
+                " rule";
+    if (const auto first = CopyOf(item))
+        place += (place.empty() ? "Copy of item " : " \u00b7 copy of item ") +
+                 std::to_string(*first) + " (the same stored bytes)";
+    if (!place.empty()) text += place + "\n";
+    if (message == nullptr) {
+        text += "This build does not decode MIME mail: the list and preview show the stored "
+                "text as found.\n";
+    } else if (message->Attachments.empty()) {
+        text += "No attachments\n";
+    } else {
+        text += "Attachments: ";
+        for (std::size_t i = 0; i < message->Attachments.size(); ++i) {
+            const TAttachmentInfo& a = message->Attachments[i];
+            if (i > 0) text += "; ";
+            text += (a.FileName.empty() ? std::string("(unnamed)") : a.FileName) + " (" +
+                    a.ContentType + ", " +
+                    Count(static_cast<std::size_t>(a.Size), "byte", "bytes") + ")";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+void TMainWindowCore::SaveAttachment(std::size_t Row, std::size_t Index) {
+    const TDecodedMessage* message = DecodedOf(Row);
+    if (message == nullptr || Index >= message->Attachments.size()) {
+        FView.ShowMessage(TMessageKind::Information, "Information",
+                          "Choose a message and one of its attachments first; nothing was saved.");
+        return;
+    }
+    const std::string file = FView.ChooseSaveFile(
+        "Save Attachment", SuggestedFileName(message->Attachments[Index].FileName, Index),
+        "All files (*)");
+    if (file.empty()) return;
+    const std::string reason =
+        WriteFileWhole(file, mail::Attachment(emails[rows[Row].Item].FullText, Index));
+    if (!reason.empty()) ShowError("The attachment could not be saved.\n\n" + file + ": " + reason);
+}
+
+void TMainWindowCore::ExportTickedMailbox() {
+    std::vector<std::size_t> items;
+    for (const TResultRow& row : rows)
+        if (row.Checked) items.push_back(row.Item);
+    if (items.empty()) {
+        FView.ShowMessage(TMessageKind::Information, "Information",
+                          "No emails selected. Tick the rows to export first (Quick Select All "
+                          "ticks every row shown); nothing was written.");
+        return;
+    }
+    const std::string file = FView.ChooseSaveFile("Export Selected as Mailbox",
+                                                  "RecoveredEmails.mbox", "Mailboxes (*.mbox)");
+    if (file.empty()) return;
+    const std::string reason = WriteMbox(file, emails, items);
+    if (!reason.empty()) {
+        ShowError("The mailbox could not be written; nothing was exported.\n\n" + file + ": " +
+                  reason);
+        return;
+    }
+    FView.ShowMessage(TMessageKind::Information, "Information",
+                      Count(items.size(), "email", "emails") + " exported to the mailbox " + file);
+}
+
 std::string TMainWindowCore::StatusText() const {
     if (!scanned) return {};
     std::string text = cancelled ? "Scan cancelled: " + Count(emails.size(), "message", "messages") +
                                        " found before it stopped"
                                  : Count(emails.size(), "message", "messages") + " found";
     text += " \u00b7 " + std::to_string(rows.size()) + " shown";
-    if (filterActive) text += " with the keyword \u201c" + Utf8From1252(keyword) + "\u201d";
+    if (filterActive)
+        text += filterMode == TFilterMode::Text
+                    ? " with the text \u201c" + keyword + "\u201d"
+                    : " with the keyword \u201c" + Utf8From1252(keyword) + "\u201d";
+    if (hideCopies) text += ", copies hidden";
     text += " \u00b7 " + std::to_string(ticked) + " ticked";
     return text;
 }

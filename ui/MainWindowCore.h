@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "DecodedMessage.h"
 #include "GetDrives.h"
 #include "Globals.h"
 #include "ResultView.h"
@@ -89,7 +91,19 @@ class TMainWindowView : public ScanHost {
     // The progress window's figures, at most every few tenths of a second during a scan and
     // at once when a cancel is asked for.
     virtual void ProgressShow(const TScanProgress& Progress) { (void)Progress; }
+
+    // The file chooser for saving: title, suggested file name, file types ("Mailboxes
+    // (*.mbox)"). Empty when cancelled; a view without one saves nothing.
+    virtual std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                                       const std::string& Types) {
+        (void)Title, (void)Suggested, (void)Types;
+        return {};
+    }
 };
+
+// How the keyword filter searches: the stored bytes as typed (the default), or the decoded
+// headers and text in Unicode, ignoring case.
+enum class TFilterMode { Bytes, Text };
 
 using TClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -131,7 +145,8 @@ class TScanMonitor : public ScanHost {
 // How the texts of a column are ordered for a sort. Called once per sort with the texts of the
 // rows; answers a comparison of two of them by index into Texts (below, at or above zero). A
 // view collates by its platform's locale and can prepare its keys once per text here rather than
-// once per comparison.
+// once per comparison. The texts are the stored bytes (Windows-1252) in the source view and UTF-8
+// in the decoded view (TMainWindowCore::SourceView()).
 using TTextOrder = std::function<int(std::size_t, std::size_t)>;
 using TCollation = std::function<TTextOrder(const std::vector<std::string_view>& Texts)>;
 
@@ -159,7 +174,9 @@ class TMainWindowCore {
     // One scan of one drive; its list replaces the earlier one only when it ends well. Errors
     // reach the caller after the windows are put back.
     void runScan(const std::string& DrivePath);
-    // Takes a scan's list as Emails() and refills the rows.
+    // Takes a scan's list as Emails() and its places, and refills the rows.
+    void ShowResults(TScanResult Found);
+    // The same for a list whose places are not known.
     void ShowResults(TEmailArray Found);
     // Rows from Emails() in found order, through the keyword when the filter is on; unticked.
     void populateList();
@@ -171,13 +188,33 @@ class TMainWindowCore {
     // filter stays as it was. True when the filter was applied.
     bool ApplyTypedFilter(const std::string& Utf8Keyword);
     void ClearFilter();
+    // The second mode: the words (UTF-8) searched in the decoded From, To, Subject and text,
+    // ignoring case in Unicode. Decodes every message once (kept for later). Refused with a
+    // message where this build does not decode mail. True when the filter was applied.
+    bool ApplyTextFilter(const std::string& Utf8Words);
+    TFilterMode FilterMode() const { return filterMode; }
+
+    // View > Hide Copies: of each set of messages with equal stored bytes only the first is
+    // listed. Off by default; changing it refills the rows.
+    void SetHideCopies(bool Hide);
+    bool HideCopies() const { return hideCopies; }
+    // The item number of the first message with the same stored bytes, or none.
+    std::optional<std::size_t> CopyOf(std::size_t Item) const;
+
+    // View > Message Source: list and preview show the stored text (every byte its Windows-1252
+    // character, nothing decoded) instead of the decoded message. Where mail is not decoded the
+    // stored text is all there is.
+    void SetSourceView(bool Source);
+    bool SourceView() const { return sourceView || !CanDecode(); }
+    static bool CanDecode();
 
     void SetAllTicked(bool Ticked);
     void SetTicked(std::size_t Row, bool Ticked);
 
     // A click on a column header: the same column again reverses the direction, another column
     // keeps it. Item Num sorts by number, the other columns by the collation, ignoring case;
-    // rows with equal keys keep their order.
+    // rows with equal keys keep their order. In the decoded view Date sorts by time, dates that
+    // do not parse after all real ones (by their text) in either direction.
     void SortBy(TResultColumn Column);
 
     // The body a click on a row shows, or null when the row does not exist.
@@ -186,6 +223,24 @@ class TMainWindowCore {
     // Writes the ticked rows into a folder the user picks and says how it went. With nothing
     // ticked it says so and asks for no folder.
     void ExportTicked();
+    // The ticked rows, in list order, as one mboxrd mailbox file the user names; written through
+    // a temporary name. Says how it went, as ExportTicked does.
+    void ExportTickedMailbox();
+
+    // The decoded message of a row, decoded at its first use and kept; null when the row does
+    // not exist or this build does not decode mail.
+    const TDecodedMessage* DecodedOf(std::size_t Row) const;
+    // How many messages have been decoded whole so far, and how many only as far as the header
+    // fields the list shows (none of either by the scan itself).
+    std::size_t DecodedCount() const;
+    std::size_t HeadersDecodedCount() const;
+    // The details under the preview: the headers that matter, where on the disk the message was
+    // found and by which rule, whether it is a copy, and its attachments. UTF-8, lines ended by
+    // LF; empty when the row does not exist.
+    std::string DetailsText(std::size_t Row) const;
+    // Asks for a file name and writes attachment Index of a row's message there, decoded,
+    // through a temporary name; says why when it cannot.
+    void SaveAttachment(std::size_t Row, std::size_t Index);
 
     // Opens the manual shipped with the program, or says why it cannot; Anchor names a section.
     void OpenHelp(const std::string& Anchor = {});
@@ -200,6 +255,8 @@ class TMainWindowCore {
     static std::string ManualPath(const std::string& ProgramFolder);
 
     const TEmailArray& Emails() const { return emails; }
+    // Where each message was found; empty when the list came without places.
+    const std::vector<TEmailPlace>& Places() const { return places; }
     const TDriveArray& Drives() const { return drives; }
     const std::vector<TResultRow>& Rows() const { return rows; }
     // A row's text in a column: Item Num in decimal, the other fields exactly as stored.
@@ -208,6 +265,11 @@ class TMainWindowCore {
     std::string CellShown(std::size_t Row, TResultColumn Column) const;
     // The preview of a row as UTF-8 (see PreviewOf), or empty when the row does not exist.
     std::string PreviewShown(std::size_t Row) const;
+    // What the list and preview show in the present view: the decoded header, date and text,
+    // or in the source view CellShown and PreviewShown. Decoded dates read
+    // "2022-01-10 10:00:00 UTC"; a date that does not parse shows as written.
+    std::string CellView(std::size_t Row, TResultColumn Column) const;
+    std::string PreviewView(std::size_t Row) const;
 
     std::size_t TickedCount() const { return ticked; }
     // The last scan was stopped by the user before its end.
@@ -231,9 +293,13 @@ class TMainWindowCore {
     void SetRule(TCarvingRule Rule) { rule = Rule; }
 
   private:
-    TEmailArray RunScanner(const std::string& DrivePath, bool& Stopped);
+    TScanResult RunScanner(const std::string& DrivePath, bool& Stopped);
     // Rows afresh from the list; Found, when given, replaces the list first.
-    void Refill(TEmailArray* Found);
+    void Refill(TScanResult* Found);
+    const TDecodedMessage* Decoded(std::size_t Item) const;
+    // The decoded header fields (From, To, Subject, date) alone, for the list and its sort:
+    // a message decoded whole serves, else its header lines are decoded without its parts.
+    const TDecodedMessage* Headers(std::size_t Item) const;
     void ShowError(const std::string& Text);
     void ShowApplicationError(const std::string& Message);
 
@@ -245,10 +311,18 @@ class TMainWindowCore {
 
     // State of the window, kept between scans.
     TEmailArray emails;
+    std::vector<TEmailPlace> places;
+    std::vector<std::optional<std::size_t>> copies; // per item
+    // Decoded messages by item, filled as rows are shown.
+    mutable std::vector<std::optional<TDecodedMessage>> decoded;
+    mutable std::vector<std::optional<TDecodedMessage>> headers; // header fields only
     TDriveArray drives;
     std::vector<TResultRow> rows;
     bool filterActive = false;
     std::string keyword;
+    TFilterMode filterMode = TFilterMode::Bytes;
+    bool hideCopies = false;
+    bool sourceView = false;
     TResultColumn sortColumn = TResultColumn::ItemNum;
     bool sortAscending = false;
     bool scanning = false;

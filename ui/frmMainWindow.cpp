@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -94,8 +96,10 @@ TfrmMain::TfrmMain(THooks Hooks)
             [this](const std::vector<std::string_view>& Texts) -> TTextOrder {
                 auto keys = std::make_shared<std::vector<QCollatorSortKey>>();
                 keys->reserve(Texts.size());
+                const bool stored = FCore.SourceView();
                 for (const std::string_view text : Texts)
-                    keys->push_back(FCollator.sortKey(QString::fromStdString(Utf8From1252(text))));
+                    keys->push_back(FCollator.sortKey(
+                        QString::fromStdString(stored ? Utf8From1252(text) : std::string(text))));
                 return [keys](std::size_t A, std::size_t B) {
                     return (*keys)[A].compare((*keys)[B]);
                 };
@@ -116,6 +120,11 @@ TfrmMain::TfrmMain(THooks Hooks)
                 this, QStringLiteral("Open Disk Image"), QString(),
                 QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;"
                                "All files (*)"));
+        };
+    if (!FHooks.ChooseSaveFile)
+        FHooks.ChooseSaveFile = [this](const QString& Title, const QString& Suggested,
+                                       const QString& Types) {
+            return QFileDialog::getSaveFileName(this, Title, Suggested, Types);
         };
     if (!FHooks.OpenUrl)
         FHooks.OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
@@ -191,6 +200,12 @@ void TfrmMain::BuildControls() {
     btnClearFilter = new QPushButton(QStringLiteral("Clear"), Filter);
     btnClearFilter->setGeometry(120, 64, 50, 17);
     btnClearFilter->setEnabled(false);
+    chkText = new QCheckBox(QStringLiteral("Text"), Filter);
+    chkText->setGeometry(8, 62, 54, 21);
+    chkText->setToolTip(QStringLiteral(
+        "Search the decoded senders, recipients, subjects and text, ignoring case, instead of "
+        "the stored bytes"));
+    chkText->setEnabled(TMainWindowCore::CanDecode());
 
     FModel = new TFoundEmailsModel(FCore, this);
     FModel->SetRowIcon(PwIcon(QStringLiteral("envelope"), 16));
@@ -224,18 +239,38 @@ void TfrmMain::BuildControls() {
     lvFoundEmails->installEventFilter(this);
 
     txtmsgbody = new QTextEdit(client);
-    txtmsgbody->setGeometry(8, 384, 777, 161);
+    // The preview gives up height to the details under it; the rest stands where it was.
+    txtmsgbody->setGeometry(8, 384, 777, 77);
     txtmsgbody->setAcceptRichText(false);
     txtmsgbody->setLineWrapMode(QTextEdit::WidgetWidth);
     txtmsgbody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtmsgbody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txtmsgbody->setTabChangesFocus(true);
+    txtmsgbody->setReadOnly(true);
 
+    txtDetails = new QPlainTextEdit(client);
+    txtDetails->setGeometry(8, 465, 633, 80);
+    txtDetails->setReadOnly(true);
+    txtDetails->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtDetails->setTabChangesFocus(true);
+    cbAttachments = new QComboBox(client);
+    cbAttachments->setGeometry(645, 465, 140, 22);
+    cbAttachments->setPlaceholderText(QStringLiteral("No attachments"));
+    cbAttachments->setEnabled(false);
+    btnSaveAttachment = new QPushButton(QStringLiteral("Save Attachment\u2026"), client);
+    btnSaveAttachment->setGeometry(645, 491, 140, 24);
+    btnSaveAttachment->setEnabled(false);
+
+    // The window's own order first; the controls added to it follow the drive box.
     setTabOrder(lvFoundEmails, txtFilter);
     setTabOrder(txtFilter, btnApplyFilter);
     setTabOrder(btnApplyFilter, btnClearFilter);
     setTabOrder(btnClearFilter, txtmsgbody);
     setTabOrder(txtmsgbody, cbDrives);
+    setTabOrder(cbDrives, chkText);
+    setTabOrder(chkText, txtDetails);
+    setTabOrder(txtDetails, cbAttachments);
+    setTabOrder(cbAttachments, btnSaveAttachment);
 
     // Every command of the picture buttons is in the File menu too, with its key; the menu bar
     // stays as it was.
@@ -246,6 +281,8 @@ void TfrmMain::BuildControls() {
     mnuScan->setShortcut(QKeySequence(Qt::Key_F5));
     mnuExport = File1->addAction(QStringLiteral("&Export Selected\u2026"));
     mnuExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuExportMailbox = File1->addAction(QStringLiteral("Export Selected as &Mailbox\u2026"));
+    mnuExportMailbox->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
     mnuSelectAll = File1->addAction(QStringLiteral("Quick Select &All"));
     mnuSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     mnuDeselectAll = File1->addAction(QStringLiteral("Quick &Deselect All"));
@@ -254,6 +291,15 @@ void TfrmMain::BuildControls() {
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
     // Ctrl+A in the keyword box selects its text, as in any text box.
     mnuSelectAll->setShortcutContext(Qt::WindowShortcut);
+    View1 = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuMessageSource = View1->addAction(QStringLiteral("Message &Source"));
+    mnuMessageSource->setCheckable(true);
+    mnuMessageSource->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    // Without the mail module the stored text is all there is to show.
+    mnuMessageSource->setChecked(!TMainWindowCore::CanDecode());
+    mnuMessageSource->setEnabled(TMainWindowCore::CanDecode());
+    mnuHideCopies = View1->addAction(QStringLiteral("Hide &Copies"));
+    mnuHideCopies->setCheckable(true);
     Options1 = menuBar()->addMenu(QStringLiteral("&Options"));
     mnuDeepScan = Options1->addAction(QStringLiteral("Deep Scan"));
     mnuDeepScan->setCheckable(true);
@@ -288,6 +334,13 @@ void TfrmMain::BuildControls() {
     connect(mnuOpenImage, &QAction::triggered, this, command(&TfrmMain::mnuOpenImageClick));
     connect(mnuScan, &QAction::triggered, this, command(&TfrmMain::sbScanClick));
     connect(mnuExport, &QAction::triggered, this, command(&TfrmMain::sbSaveEmailClick));
+    connect(mnuExportMailbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMailboxClick));
+    connect(btnSaveAttachment, &QPushButton::clicked, this,
+            command(&TfrmMain::btnSaveAttachmentClick));
+    connect(mnuMessageSource, &QAction::toggled, this,
+            [this](bool On) { FCore.Guarded([this, On] { mnuMessageSourceToggled(On); }); });
+    connect(mnuHideCopies, &QAction::toggled, this,
+            [this](bool On) { FCore.Guarded([this, On] { mnuHideCopiesToggled(On); }); });
     connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
     connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
     connect(txtFilter, &QLineEdit::returnPressed, this, command(&TfrmMain::btnApplyFilterClick));
@@ -321,8 +374,36 @@ void TfrmMain::sbScanClick() {
 }
 
 void TfrmMain::btnApplyFilterClick() {
-    FCore.ApplyTypedFilter(txtFilter->text().toStdString());
+    if (chkText->isChecked())
+        FCore.ApplyTextFilter(txtFilter->text().toStdString());
+    else
+        FCore.ApplyTypedFilter(txtFilter->text().toStdString());
     SyncFilterControls();
+}
+
+void TfrmMain::btnSaveAttachmentClick() {
+    const int row = PreviewRow();
+    if (row < 0 || cbAttachments->currentIndex() < 0) return;
+    FCore.SaveAttachment(static_cast<std::size_t>(row),
+                         static_cast<std::size_t>(cbAttachments->currentIndex()));
+}
+
+void TfrmMain::mnuMessageSourceToggled(bool On) {
+    FCore.SetSourceView(On);
+    if (const int row = PreviewRow(); row >= 0) ShowPreview(row);
+}
+
+void TfrmMain::mnuHideCopiesToggled(bool On) {
+    FCore.SetHideCopies(On);
+    if (const int row = PreviewRow(); row >= 0) ShowPreview(row);
+}
+
+int TfrmMain::PreviewRow() const {
+    if (FPreviewItem == NoItem) return -1;
+    const auto& rows = FCore.Rows();
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (rows[r].Item == FPreviewItem) return static_cast<int>(r);
+    return -1;
 }
 
 void TfrmMain::lblNoDriveLinkActivated(const QString& Link) {
@@ -337,6 +418,7 @@ void TfrmMain::SyncFilterControls() {
     btnApplyFilter->setEnabled(!FCore.FilterActive());
     btnClearFilter->setEnabled(FCore.FilterActive());
     txtFilter->setEnabled(!FCore.FilterActive());
+    chkText->setEnabled(!FCore.FilterActive() && TMainWindowCore::CanDecode());
 }
 
 void TfrmMain::lvFoundEmailsClick() {
@@ -347,11 +429,31 @@ void TfrmMain::lvFoundEmailsClick() {
 
 void TfrmMain::ShowPreview(int Row) {
     txtmsgbody->clear();
-    if (FCore.PreviewOf(static_cast<std::size_t>(Row)) == nullptr) return;
-    // The whole body, as plain text; its CR LF pairs become the box's line breaks.
-    QString text = QString::fromStdString(FCore.PreviewShown(static_cast<std::size_t>(Row)));
+    txtDetails->clear();
+    cbAttachments->clear();
+    cbAttachments->setEnabled(false);
+    btnSaveAttachment->setEnabled(false);
+    const auto row = static_cast<std::size_t>(Row);
+    if (FCore.PreviewOf(row) == nullptr) {
+        FPreviewItem = NoItem;
+        return;
+    }
+    FPreviewItem = FCore.Rows()[row].Item;
+    // The whole text, always plain: HTML was made text when decoded, and nothing is fetched.
+    // CR LF pairs become the box's line breaks.
+    QString text = QString::fromStdString(FCore.PreviewView(row));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     txtmsgbody->setPlainText(text);
+    txtDetails->setPlainText(QString::fromStdString(FCore.DetailsText(row)).trimmed());
+    if (const TDecodedMessage* message = FCore.DecodedOf(row)) {
+        for (const TAttachmentInfo& a : message->Attachments)
+            cbAttachments->addItem(a.FileName.empty() ? QString::fromStdString(a.ContentType)
+                                                      : QString::fromStdString(a.FileName));
+        const bool any = !message->Attachments.empty();
+        cbAttachments->setEnabled(any);
+        btnSaveAttachment->setEnabled(any);
+        if (any) cbAttachments->setCurrentIndex(0);
+    }
 }
 
 void TfrmMain::ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) {
@@ -397,6 +499,13 @@ void TfrmMain::DrivesChanged(int Selected) {
     }
     cbDrives->setCurrentIndex(Selected);
     lblNoDrive->setVisible(FCore.NothingToScan());
+}
+
+std::string TfrmMain::ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                                     const std::string& Types) {
+    return ToLocal(FHooks.ChooseSaveFile(QString::fromStdString(Title),
+                                         QString::fromStdString(Suggested),
+                                         QString::fromStdString(Types)));
 }
 
 void TfrmMain::CountsChanged() {

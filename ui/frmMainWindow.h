@@ -14,7 +14,9 @@
 #include "MainWindowCore.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
+class QPlainTextEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -49,6 +51,9 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
         std::function<TDriveArray()> ListDrives;
         // The clock that paces the pumping of events during a scan.
         TKeepAlivePacer::TClock Clock;
+        // Save file chooser: title, suggested name, file types. Empty answer = cancelled.
+        std::function<QString(const QString& Title, const QString& Suggested, const QString& Types)>
+            ChooseSaveFile;
     };
 
     explicit TfrmMain(THooks Hooks = {});
@@ -75,6 +80,10 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void lvFoundEmailsColumnClick(TResultColumn Column) { FCore.SortBy(Column); }
     void lvFoundEmailsClick();
     void sbSaveEmailClick() { FCore.ExportTicked(); }
+    void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }
+    void btnSaveAttachmentClick();
+    void mnuMessageSourceToggled(bool On);
+    void mnuHideCopiesToggled(bool On);
     void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
     void mnuOpenImageClick() { FCore.OpenImage(); }
@@ -102,13 +111,22 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QPushButton* btnClearFilter;
     QTableView* lvFoundEmails;
     QTextEdit* txtmsgbody;
+    QCheckBox* chkText; // in Filter: search the decoded text rather than the stored bytes
+    // Under the preview: headers, place on the disk, rule, copy, attachments.
+    QPlainTextEdit* txtDetails;
+    QComboBox* cbAttachments;
+    QPushButton* btnSaveAttachment;
     QMenu* File1;
     QAction* mnuOpenImage;
     QAction* mnuScan;
     QAction* mnuExport;
+    QAction* mnuExportMailbox;
     QAction* mnuSelectAll;
     QAction* mnuDeselectAll;
     QAction* Exit1;
+    QMenu* View1;
+    QAction* mnuMessageSource; // checkable: list and preview show the stored text
+    QAction* mnuHideCopies;    // checkable: only the first of each set of copies is listed
     QMenu* Options1;
     QAction* mnuDeepScan; // checkable; for this session only, like every setting of the program
     QMenu* Help1;
@@ -143,10 +161,14 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     }
     void DrivesChanged(int Selected) override;
     void CountsChanged() override;
+    std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                               const std::string& Types) override;
 
     void BuildControls();
     void SyncFilterControls();
     void ShowPreview(int Row);
+    // The row whose message the preview shows, or -1.
+    int PreviewRow() const;
 
     THooks FHooks;
     // Text columns sort by the user's locale, ignoring case.
@@ -157,4 +179,6 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QIcon FDriveIcon;
     std::unique_ptr<TfrmWait> FWait;
     bool FCloseAfterScan = false;
+    static constexpr std::size_t NoItem = static_cast<std::size_t>(-1);
+    std::size_t FPreviewItem = NoItem; // the message in the preview
 };

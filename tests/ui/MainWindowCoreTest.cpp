@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ class TRecordingView : public TMainWindowView {
         return OpenDocument(Path);
     }
     void CountsChanged() override { ++Counts; }
+    std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                               const std::string&) override {
+        SaveTitles.push_back(Title);
+        Suggestions.push_back(Suggested);
+        return SaveAs;
+    }
 
     std::vector<TBox> Boxes;
     std::vector<std::string> Prompts, Opened;
@@ -70,6 +77,8 @@ class TRecordingView : public TMainWindowView {
     std::vector<TScanProgress> Shown;
     std::vector<std::string> Anchors;
     std::function<void()> OnProgressOpen;
+    std::string SaveAs;
+    std::vector<std::string> SaveTitles, Suggestions;
 };
 
 class CoreTest : public ::testing::Test {
@@ -771,6 +780,300 @@ TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
     pacer.CheckSoon();
     pacer.KeepAlive(1);
     EXPECT_EQ(pumps, 4);
+}
+
+// Reading what was found: modern mail (MimeSample) decoded as rows are shown.
+class ReadTest : public CoreTest {
+  protected:
+    ReadTest() { Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()}; }
+    void SetUp() override {
+        if (!TMainWindowCore::CanDecode()) GTEST_SKIP() << "built without the mail module";
+    }
+    std::size_t RowOf(std::size_t Item) const {
+        for (std::size_t r = 0; r < Core->Rows().size(); ++r)
+            if (Core->Rows()[r].Item == Item) return r;
+        ADD_FAILURE() << "item " << Item << " not listed";
+        return 0;
+    }
+    std::vector<std::string> Dates() const {
+        std::vector<std::string> dates;
+        for (std::size_t r = 0; r < Core->Rows().size(); ++r)
+            dates.push_back(Core->CellView(r, TResultColumn::Date));
+        return dates;
+    }
+};
+
+TEST_F(ReadTest, ListAndPreviewAreDecodedOnlyAsRowsAreShownAndTheSourceViewShowsTheStoredText) {
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Emails().size(), 4u);
+    EXPECT_EQ(core.DecodedCount(), 0u); // the scan decodes nothing
+    EXPECT_EQ(core.HeadersDecodedCount(), 0u);
+    const std::size_t r = RowOf(0);
+    // The list decodes the header lines of the rows it shows, the preview the whole message.
+    EXPECT_EQ(core.CellView(r, TResultColumn::Subject), "Gr\u00fc\u00dfe aus K\u00f6ln");
+    EXPECT_EQ(core.HeadersDecodedCount(), 1u);
+    EXPECT_EQ(core.DecodedCount(), 0u);
+    EXPECT_NE(core.CellView(r, TResultColumn::From).find("J\u00fcrgen"), std::string::npos);
+    EXPECT_EQ(core.CellView(r, TResultColumn::To), "Bob <bob@example.org>");
+    EXPECT_EQ(core.CellView(r, TResultColumn::Date), "2022-03-01 09:00:00 UTC");
+    EXPECT_EQ(core.CellView(r, TResultColumn::ItemNum), "0");
+    EXPECT_EQ(core.PreviewView(r), "Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln");
+    EXPECT_EQ(core.DecodedCount(), 1u);
+    EXPECT_EQ(core.CellView(RowOf(1), TResultColumn::Date), "sometime last week");
+    EXPECT_EQ(core.HeadersDecodedCount(), 2u);
+    EXPECT_EQ(core.DecodedCount(), 1u);
+
+    // HTML is read as text; the remote picture is neither shown nor fetched.
+    const std::string html = core.PreviewView(RowOf(3));
+    EXPECT_NE(html.find("Hi there"), std::string::npos) << html;
+    EXPECT_EQ(html.find('<'), std::string::npos) << html;
+
+    // Message Source: exactly the stored text, as before decoding existed.
+    core.SetSourceView(true);
+    EXPECT_TRUE(core.SourceView());
+    for (std::size_t row = 0; row < core.Rows().size(); ++row) {
+        for (const auto c : {TResultColumn::Date, TResultColumn::From, TResultColumn::Subject})
+            EXPECT_EQ(core.CellView(row, c), core.CellShown(row, c));
+        EXPECT_EQ(core.PreviewView(row), core.PreviewShown(row));
+    }
+    EXPECT_NE(core.PreviewView(r).find("Sch=C3=B6ne"), std::string::npos);
+    EXPECT_EQ(core.CellView(r, TResultColumn::Subject), " =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=");
+    core.SetSourceView(false);
+    EXPECT_EQ(core.CellView(r, TResultColumn::Subject), "Gr\u00fc\u00dfe aus K\u00f6ln");
+}
+
+TEST_F(ReadTest, DecodedDatesSortByTimeWithTextDatesAfterTheRealOnesEitherWay) {
+    TMainWindowCore& core = Scanned();
+    core.SortBy(TResultColumn::Date); // Item Num was descending; Date keeps the direction
+    EXPECT_FALSE(core.SortAscending());
+    EXPECT_EQ(Dates(),
+              (std::vector<std::string>{"2022-03-01 09:00:00 UTC", "2022-03-01 09:00:00 UTC",
+                                        "2022-01-10 08:00:00 UTC", "sometime last week"}));
+    core.SortBy(TResultColumn::Date);
+    EXPECT_EQ(Dates(),
+              (std::vector<std::string>{"2022-01-10 08:00:00 UTC", "2022-03-01 09:00:00 UTC",
+                                        "2022-03-01 09:00:00 UTC", "sometime last week"}));
+    // Decoded subjects sort as read, not as stored ("=?UTF-8?..." would come first).
+    core.SortBy(TResultColumn::Subject);
+    std::vector<std::string> subjects;
+    for (std::size_t r = 0; r < core.Rows().size(); ++r)
+        subjects.push_back(core.CellView(r, TResultColumn::Subject));
+    EXPECT_EQ(subjects,
+              (std::vector<std::string>{"Gr\u00fc\u00dfe aus K\u00f6ln",
+                                        "Gr\u00fc\u00dfe aus K\u00f6ln", "Notes", "Offer"}));
+}
+
+TEST_F(ReadTest, DetailsNameHeadersPlaceRuleCopyAndAttachments) {
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Places().size(), 4u);
+    const std::string first = core.DetailsText(RowOf(0));
+    EXPECT_NE(first.find("Subject: Gr\u00fc\u00dfe aus K\u00f6ln\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("Date: 2022-03-01 09:00:00 UTC (Tue, 1 Mar 2022 10:00:00 +0100)\n"),
+              std::string::npos)
+        << first;
+    EXPECT_NE(first.find("Found at byte 1024 (0x400) by the standard rule\n"), std::string::npos)
+        << first;
+    EXPECT_NE(first.find("Attachments: hello.txt (text/plain, 19 bytes)\n"), std::string::npos)
+        << first;
+    EXPECT_NE(first.find("From: J\u00fcrgen <j@example.de>   To: Bob <bob@example.org>\n"),
+              std::string::npos)
+        << first;
+    EXPECT_EQ(first.find("copy of item"), std::string::npos);
+
+    const std::string copy = core.DetailsText(RowOf(2));
+    EXPECT_NE(copy.find("Found at byte 5120 (0x1400)"), std::string::npos) << copy;
+    EXPECT_NE(copy.find(" by the standard rule \u00b7 copy of item 0 "), std::string::npos) << copy;
+    EXPECT_EQ(core.CopyOf(2), std::optional<std::size_t>(0));
+    EXPECT_EQ(core.CopyOf(0), std::nullopt);
+    EXPECT_NE(core.DetailsText(RowOf(1)).find("No attachments"), std::string::npos);
+    EXPECT_EQ(core.DetailsText(4), "");
+
+    // A list that came without places says nothing of them.
+    core.ShowResults(TEmailArray(core.Emails()));
+    EXPECT_EQ(core.DetailsText(0).find("Found at"), std::string::npos);
+    EXPECT_NE(core.DetailsText(0).find("Subject: "), std::string::npos);
+}
+
+TEST_F(ReadTest, HideCopiesKeepsTheFirstOfEachAndNothingIsHiddenByDefault) {
+    TMainWindowCore& core = Scanned();
+    EXPECT_FALSE(core.HideCopies());
+    EXPECT_EQ(core.Rows().size(), 4u);
+    core.SetTicked(0, true);
+    core.SetHideCopies(true);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 1, 3}));
+    EXPECT_EQ(core.TickedCount(), 0u); // rows refilled
+    EXPECT_NE(core.StatusText().find("3 shown, copies hidden"), std::string::npos)
+        << core.StatusText();
+    // Together with the keyword filter (bodies): the copies of what it keeps are still hidden.
+    core.ApplyFilter("Content-Type");
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0}));
+    core.SetHideCopies(false);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
+}
+
+TEST_F(ReadTest, TextFilterSearchesDecodedWordsIgnoringCaseWhileTheKeywordStaysBytes) {
+    TMainWindowCore& core = Scanned();
+    // The stored bytes hold "K=C3=B6ln": the byte keyword does not find the decoded word.
+    EXPECT_TRUE(core.ApplyTypedFilter("K\u00f6ln"));
+    EXPECT_EQ(core.FilterMode(), TFilterMode::Bytes);
+    EXPECT_TRUE(core.Rows().empty());
+    core.ClearFilter();
+
+    EXPECT_TRUE(core.ApplyTextFilter("K\u00d6LN")); // upper case, not ASCII
+    EXPECT_EQ(core.FilterMode(), TFilterMode::Text);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
+    EXPECT_NE(core.StatusText().find("with the text \u201cK\u00d6LN\u201d"), std::string::npos);
+    core.ClearFilter();
+    EXPECT_TRUE(core.ApplyTextFilter("THERE")); // in the HTML's text
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{3}));
+    core.ClearFilter();
+    EXPECT_TRUE(core.ApplyTextFilter("tracker.example.com")); // not in the text read
+    EXPECT_TRUE(core.Rows().empty());
+    EXPECT_FALSE(core.ApplyTextFilter(""));
+    // The byte keyword is the mode again once it is applied.
+    core.ClearFilter();
+    EXPECT_TRUE(core.ApplyTypedFilter("Plain notes"));
+    EXPECT_EQ(core.FilterMode(), TFilterMode::Bytes);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{1}));
+    EXPECT_TRUE(View.Boxes.empty());
+}
+
+TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
+    TMainWindowCore& core = Scanned();
+    View.SaveAs = (Dir.Path / "out.mbox").string();
+    core.ExportTickedMailbox(); // nothing ticked: said, no file asked for
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_TRUE(View.SaveTitles.empty());
+    EXPECT_FALSE(fs::exists(View.SaveAs));
+
+    core.SetTicked(RowOf(1), true);
+    core.SetTicked(RowOf(3), true);
+    core.ExportTickedMailbox();
+    ASSERT_EQ(View.SaveTitles.size(), 1u);
+    EXPECT_EQ(View.SaveTitles[0], "Export Selected as Mailbox");
+    EXPECT_EQ(View.Suggestions[0], "RecoveredEmails.mbox");
+    ASSERT_EQ(View.Boxes.size(), 2u);
+    EXPECT_EQ(View.Boxes[1].Kind, TMessageKind::Information);
+    EXPECT_NE(View.Boxes[1].Text.find("2 emails exported"), std::string::npos);
+    const std::string mbox = Read(View.SaveAs);
+    // List order, each after its own From line, nothing else changed; no temporary file left.
+    const std::size_t html = mbox.find(core.Emails()[3].FullText);
+    const std::size_t notes = mbox.find(core.Emails()[1].FullText);
+    ASSERT_NE(html, std::string::npos);
+    ASSERT_NE(notes, std::string::npos);
+    EXPECT_LT(notes, html);
+    EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
+    EXPECT_NE(mbox.find("\nFrom dave@example.com "), std::string::npos);
+    EXPECT_EQ(FilesIn(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+
+    // A folder that is not there: an error naming the file, never a success.
+    View.SaveAs = (Dir.Path / "missing" / "out.mbox").string();
+    core.ExportTickedMailbox();
+    ASSERT_EQ(View.Boxes.size(), 3u);
+    EXPECT_EQ(View.Boxes[2].Kind, TMessageKind::Error);
+    EXPECT_NE(View.Boxes[2].Text.find(View.SaveAs), std::string::npos);
+    // Cancelled: nothing said, nothing written.
+    View.SaveAs.clear();
+    core.ExportTickedMailbox();
+    EXPECT_EQ(View.Boxes.size(), 3u);
+}
+
+TEST_F(ReadTest, SaveAttachmentWritesTheDecodedBytesOrSaysWhyNot) {
+    TMainWindowCore& core = Scanned();
+    const std::size_t r = RowOf(0);
+    View.SaveAs = (Dir.Path / "saved.txt").string();
+    core.SaveAttachment(r, 0);
+    EXPECT_EQ(View.Suggestions, (std::vector<std::string>{"hello.txt"}));
+    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+    EXPECT_TRUE(View.Boxes.empty());
+    // An existing file the user chose to replace is replaced whole.
+    std::ofstream(View.SaveAs) << "an older and much longer file than the attachment";
+    core.SaveAttachment(r, 0);
+    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+
+    View.SaveAs = (Dir.Path / "missing" / "saved.txt").string();
+    core.SaveAttachment(r, 0);
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_NE(View.Boxes[0].Text.find(View.SaveAs), std::string::npos);
+
+    // No such attachment: said, and no file asked for.
+    const std::size_t asked = View.SaveTitles.size();
+    core.SaveAttachment(RowOf(1), 0);
+    core.SaveAttachment(r, 1);
+    EXPECT_EQ(View.SaveTitles.size(), asked);
+    EXPECT_EQ(View.Boxes.size(), 3u);
+}
+
+TEST_F(ReadTest, AttachmentNamesAreOfferedWithoutFoldersOrControlCharacters) {
+    const std::string text =
+        "From: a@example.com\r\nSubject: names\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n"
+        "Content-Type: text/plain\r\n\r\nsee attached\r\n--x\r\n"
+        "Content-Type: application/octet-stream\r\n"
+        "Content-Disposition: attachment; filename=\"../../.bashrc\"\r\n\r\nx\r\n--x\r\n"
+        "Content-Type: application/octet-stream\r\n"
+        "Content-Disposition: attachment; filename=\"..\"\r\n\r\ny\r\n--x--\r\n";
+    TMainWindowCore& core = Open();
+    core.ShowResults(TEmailArray{TEmail{"", "", "", "", text, ""}});
+    ASSERT_EQ(core.DecodedOf(0)->Attachments.size(), 2u);
+    View.SaveAs.clear(); // cancelled: nothing written
+    core.SaveAttachment(0, 0);
+    core.SaveAttachment(0, 1);
+    EXPECT_EQ(View.Suggestions, (std::vector<std::string>{".._.._.bashrc", "attachment2"}));
+    EXPECT_TRUE(View.Boxes.empty());
+}
+
+TEST_F(ReadTest, TheListReadsTheHeaderLinesUpToTheFirstEmptyLineOfEitherLineEnd) {
+    TMainWindowCore& core = Open();
+    core.ShowResults(TEmailArray{
+        TEmail{"", "", "", "",
+               "Subject: =?UTF-8?Q?Caf=C3=A9?=\nFrom: a@example.com\n\nSubject: body\r\n\r\n", ""},
+        TEmail{"", "", "", "", "Subject: Tea\r\n\r\nSubject: body\n\nSubject: later\n", ""},
+        TEmail{"", "", "", "", "Subject: Cut short", ""}});
+    EXPECT_EQ(core.CellView(0, TResultColumn::Subject), "Caf\u00e9");
+    EXPECT_EQ(core.CellView(0, TResultColumn::From), "a@example.com");
+    EXPECT_EQ(core.CellView(1, TResultColumn::Subject), "Tea");
+    EXPECT_EQ(core.CellView(2, TResultColumn::Subject), "Cut short");
+    EXPECT_EQ(core.DecodedCount(), 0u);
+    // The whole decode agrees with what the list showed.
+    for (std::size_t r = 0; r < 3; ++r)
+        EXPECT_EQ(core.DecodedOf(r)->Subject, core.CellView(r, TResultColumn::Subject)) << r;
+}
+
+// Where the mail module is not built (the Windows programs), the window shows what is stored and
+// says why.
+TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
+    if (TMainWindowCore::CanDecode()) GTEST_SKIP() << "built with the mail module";
+    Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()};
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Rows().size(), 4u);
+    EXPECT_TRUE(core.SourceView());
+    core.SetSourceView(false);
+    EXPECT_TRUE(core.SourceView());
+    EXPECT_EQ(core.CellView(0, TResultColumn::Subject), core.CellShown(0, TResultColumn::Subject));
+    EXPECT_EQ(core.PreviewView(0), core.PreviewShown(0));
+    EXPECT_EQ(core.DecodedOf(0), nullptr);
+    const std::string details = core.DetailsText(2);
+    EXPECT_NE(details.find("does not decode MIME mail"), std::string::npos) << details;
+    EXPECT_NE(
+        details.find("Found at byte 5120 (0x1400) by the standard rule \u00b7 copy of item 0"),
+        std::string::npos)
+        << details;
+    // Copies are told by the bytes alone and can still be hidden.
+    core.SetHideCopies(true);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 1, 3}));
+    // The text filter is refused, the rows stay.
+    EXPECT_FALSE(core.ApplyTextFilter("K\u00f6ln"));
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_FALSE(core.FilterActive());
+    EXPECT_EQ(core.Rows().size(), 3u);
+    // The mailbox needs no decoding.
+    core.SetAllTicked(true);
+    View.SaveAs = (Dir.Path / "raw.mbox").string();
+    core.ExportTickedMailbox();
+    EXPECT_NE(Read(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
 }
 
 } // namespace

@@ -55,6 +55,56 @@ inline std::filesystem::path MakeImage(const std::filesystem::path& Path,
     return Path;
 }
 
+// Whole stored messages, one every four sectors from sector 2 on, as MakeImage places them.
+inline std::filesystem::path MakeImageOf(const std::filesystem::path& Path,
+                                         const std::vector<std::string>& Texts) {
+    constexpr std::size_t Sector = 512;
+    std::string image(Sector * (4 * Texts.size() + 8), '\0');
+    for (std::size_t i = 0; i < Texts.size(); ++i)
+        image.replace(Sector * (2 + 4 * i), Texts[i].size(), Texts[i]);
+    std::ofstream(Path, std::ios::binary).write(image.data(), std::streamsize(image.size()));
+    return Path;
+}
+
+// Modern mail as mail programs store it, with what each should read as written by hand:
+//  0  multipart: encoded-word sender and subject ("Jürgen", "Grüße aus Köln"), a quoted-printable
+//     UTF-8 text part, a base64 attachment "hello.txt" of 19 bytes ("Hello, attachment!\n");
+//     sent 2022-03-01 10:00 +0100, 09:00 UTC
+//  1  a date that is no date
+//  2  the same bytes as 0 (a copy)
+//  3  HTML only, with a remote picture; sent 2022-01-10 08:00 UTC
+inline std::vector<std::string> MimeSample() {
+    const std::string multipart = "From: =?UTF-8?Q?J=C3=BCrgen?= <j@example.de>\r\n"
+                                  "To: Bob <bob@example.org>\r\n"
+                                  "Subject: =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=\r\n"
+                                  "Date: Tue, 1 Mar 2022 10:00:00 +0100\r\n"
+                                  "MIME-Version: 1.0\r\n"
+                                  "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+                                  "\r\n"
+                                  "--b1\r\n"
+                                  "Content-Type: text/plain; charset=utf-8\r\n"
+                                  "Content-Transfer-Encoding: quoted-printable\r\n"
+                                  "\r\n"
+                                  "Sch=C3=B6ne Gr=C3=BC=C3=9Fe aus K=C3=B6ln\r\n"
+                                  "--b1\r\n"
+                                  "Content-Type: text/plain; name=\"hello.txt\"\r\n"
+                                  "Content-Disposition: attachment; filename=\"hello.txt\"\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n"
+                                  "\r\n"
+                                  "SGVsbG8sIGF0dGFjaG1lbnQhCg==\r\n"
+                                  "--b1--\r\n";
+    const std::string undated = "From: Carol <carol@example.net>\r\nTo: Bob <bob@example.org>\r\n"
+                                "Subject: Notes\r\nDate: sometime last week\r\n\r\n"
+                                "Plain notes\r\n";
+    const std::string html =
+        "From: Dave <dave@example.com>\r\nTo: Bob <bob@example.org>\r\nSubject: Offer\r\n"
+        "Date: Mon, 10 Jan 2022 08:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: text/html; charset=us-ascii\r\n\r\n"
+        "<html><body><p>Hi <b>there</b></p><img src=\"http://tracker.example.com/x.png\">"
+        "</body></html>\r\n";
+    return {multipart, undated, multipart, html};
+}
+
 // A folder of the test's own, removed with everything in it when the test ends.
 class TTestFolder {
   public:

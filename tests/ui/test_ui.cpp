@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -9,9 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
@@ -82,7 +84,15 @@ class UiTest : public ::testing::Test {
             return Drives;
         };
         hooks.Clock = [this] { return Now; };
+        hooks.ChooseSaveFile = [this](const QString& Title, const QString& Suggested,
+                                      const QString&) {
+            SaveTitles.push_back(Title);
+            Suggestions.push_back(Suggested);
+            return SaveAs;
+        };
         Window = std::make_unique<TfrmMain>(hooks);
+        // The tests of the list and preview as specified check the stored text.
+        Window->mnuMessageSource->setChecked(Source);
         Window->show();
         return *Window;
     }
@@ -178,6 +188,9 @@ class UiTest : public ::testing::Test {
     std::vector<QUrl> Opened;
     std::unique_ptr<TfrmMain> Window;
     std::chrono::steady_clock::time_point Now{};
+    bool Source = true; // View > Message Source at the start
+    QString SaveAs;
+    std::vector<QString> SaveTitles, Suggestions;
 };
 
 TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
@@ -218,7 +231,11 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     EXPECT_TRUE(w.btnApplyFilter->isEnabled());
     EXPECT_FALSE(w.btnClearFilter->isEnabled());
     EXPECT_EQ(w.lvFoundEmails->geometry(), QRect(8, 104, 777, 273));
-    EXPECT_EQ(w.txtmsgbody->geometry(), QRect(8, 384, 777, 161));
+    // The preview gives up height to the details under it, which end where it ended.
+    EXPECT_EQ(w.txtmsgbody->geometry(), QRect(8, 384, 777, 77));
+    EXPECT_EQ(w.txtDetails->geometry().bottom(), 544);
+    EXPECT_EQ(w.btnSaveAttachment->geometry().right(), 784);
+    EXPECT_EQ(w.centralWidget()->size(), QSize(792, 546));
 
     const char* const headers[] = {"Item Num", "Date", "From", "To", "Subject"};
     const int widths[] = {65, 150, 200, 200, 500};
@@ -230,21 +247,30 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
     QStringList menus;
     for (QAction* a : w.menuBar()->actions())
         menus << a->text().remove('&');
-    EXPECT_EQ(menus, QStringList({"File", "Options", "Help"})); // Options: the opt-in deep scan
+    // View: decoded or stored text, copies; Options: the opt-in deep scan.
+    EXPECT_EQ(menus, QStringList({"File", "View", "Options", "Help"}));
     // The picture buttons' commands, reachable by keyboard through the File menu.
     QStringList commands;
     for (QAction* a : w.File1->actions())
         if (!a->isSeparator()) commands << a->text().remove('&');
     EXPECT_EQ(commands, QStringList({"Open Disk Image\u2026", "Scan", "Export Selected\u2026",
-                                     "Quick Select All", "Quick Deselect All", "Exit"}));
+                                     "Export Selected as Mailbox\u2026", "Quick Select All",
+                                     "Quick Deselect All", "Exit"}));
+    QStringList views;
+    for (QAction* a : w.View1->actions()) {
+        views << a->text().remove('&');
+        EXPECT_TRUE(a->isCheckable());
+    }
+    EXPECT_EQ(views, QStringList({"Message Source", "Hide Copies"}));
+    EXPECT_FALSE(w.mnuHideCopies->isChecked()); // nothing hidden by default
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
 
     // Tab order: list, keyword box, Apply, Clear (when enabled), preview, drive box.
     w.btnClearFilter->setEnabled(true);
-    QWidget* chain[] = {w.lvFoundEmails,  w.txtFilter,  w.btnApplyFilter,
-                        w.btnClearFilter, w.txtmsgbody, w.cbDrives};
+    QWidget* chain[] = {w.lvFoundEmails, w.txtFilter, w.btnApplyFilter, w.btnClearFilter,
+                        w.txtmsgbody,    w.cbDrives,  w.chkText,        w.txtDetails};
     const auto nextTabStop = [](QWidget* From) {
         QWidget* next = From->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())
@@ -418,6 +444,96 @@ TEST_F(UiTest, PreviewShowsTheClickedRowsBodyAndKeepsItOtherwise) {
     QTest::mouseClick(w.btnClearFilter, Qt::LeftButton);
     ClickHeader(2);
     EXPECT_EQ(w.txtmsgbody->toPlainText(), before);
+}
+
+// Modern mail (MimeSample): the decoded view is the window's own; Message Source shows the
+// stored text the tests above check.
+TEST_F(UiTest, DecodedListPreviewAndDetailsAndTheMessageSourceSwitch) {
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    TfrmMain& w = Scanned();
+    ASSERT_EQ(Items(), std::vector<int>({0, 1, 2, 3}));
+    EXPECT_FALSE(w.mnuMessageSource->isChecked());
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(Cell(0, 1), "2022-03-01 09:00:00 UTC");
+    EXPECT_EQ(w.cbAttachments->count(), 0);
+    EXPECT_FALSE(w.btnSaveAttachment->isEnabled());
+
+    ClickRow(0);
+    EXPECT_EQ(w.txtmsgbody->toPlainText(),
+              QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    const QString details = w.txtDetails->toPlainText();
+    EXPECT_TRUE(details.contains(QStringLiteral("Subject: Gr\u00fc\u00dfe aus K\u00f6ln")))
+        << details.toStdString();
+    EXPECT_TRUE(details.contains("Found at byte 1024 (0x400) by the standard rule"));
+    ASSERT_EQ(w.cbAttachments->count(), 1);
+    EXPECT_EQ(w.cbAttachments->itemText(0), "hello.txt");
+    EXPECT_TRUE(w.btnSaveAttachment->isEnabled());
+    ClickRow(2);
+    EXPECT_TRUE(w.txtDetails->toPlainText().contains("copy of item 0"));
+    // HTML as plain text in a box that takes no rich text.
+    ClickRow(3);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Hi there"));
+    EXPECT_FALSE(w.txtmsgbody->toPlainText().contains("<"));
+    EXPECT_FALSE(w.txtmsgbody->acceptRichText());
+
+    // View > Message Source: list and preview of the same row as stored, details unchanged.
+    ClickRow(0);
+    w.mnuMessageSource->trigger();
+    EXPECT_TRUE(w.Core().SourceView());
+    EXPECT_EQ(Cell(0, 4), " =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=");
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("--b1\nContent-Type: text/plain"));
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().contains("Sch=C3=B6ne"));
+    EXPECT_EQ(w.txtDetails->toPlainText(), details);
+    w.mnuMessageSource->trigger();
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_EQ(w.txtmsgbody->toPlainText(),
+              QStringLiteral("Sch\u00f6ne Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    TfrmMain& w = Scanned();
+    w.mnuHideCopies->trigger();
+    EXPECT_EQ(Items(), std::vector<int>({0, 1, 3}));
+    EXPECT_TRUE(w.lblStatus->text().contains("copies hidden"));
+    w.mnuHideCopies->trigger();
+    EXPECT_EQ(Rows(), 4);
+
+    // File > Export Selected as Mailbox...
+    Tick(1);
+    Tick(3);
+    SaveAs = QString::fromStdString((Dir / "picked.mbox").string());
+    w.mnuExportMailbox->trigger();
+    ASSERT_EQ(SaveTitles.size(), 1u);
+    EXPECT_EQ(SaveTitles[0], "Export Selected as Mailbox");
+    EXPECT_EQ(Suggestions[0], "RecoveredEmails.mbox");
+    const std::string mbox = Read(Dir / "picked.mbox");
+    EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
+    EXPECT_NE(mbox.find(w.Core().Emails()[3].FullText), std::string::npos);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Information);
+
+    // Save Attachment...: the decoded bytes under the chosen name.
+    ClickRow(0);
+    SaveAs = QString::fromStdString((Dir / "hello-saved.txt").string());
+    QTest::mouseClick(w.btnSaveAttachment, Qt::LeftButton);
+    EXPECT_EQ(Suggestions.back(), "hello.txt");
+    EXPECT_EQ(Read(Dir / "hello-saved.txt"), "Hello, attachment!\n");
+    EXPECT_EQ(Boxes.size(), 1u);
+
+    // The text mode of the filter: decoded words, any case; its box is locked with the keyword.
+    w.chkText->setChecked(true);
+    ApplyKeyword(QStringLiteral("K\u00d6LN"));
+    EXPECT_EQ(Items(), std::vector<int>({0, 2}));
+    EXPECT_FALSE(w.chkText->isEnabled());
+    QTest::mouseClick(w.btnClearFilter, Qt::LeftButton);
+    EXPECT_TRUE(w.chkText->isEnabled());
+    w.chkText->setChecked(false);
+    ApplyKeyword(QStringLiteral("K\u00f6ln")); // the stored bytes hold it quoted-printable
+    EXPECT_EQ(Rows(), 0);
 }
 
 TEST_F(UiTest, PreviewShowsTheWholeOfALongBody) {
@@ -787,7 +903,12 @@ TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
     TActingWindow w(TfrmMain::THooks{[this](QMessageBox::Icon, const QString&, const QString& T) {
                                          Boxes.push_back({QMessageBox::NoIcon, "", T});
                                      },
-                                     {}, {}, {}, [this] { return Drives; }, {}});
+                                     {},
+                                     {},
+                                     {},
+                                     [this] { return Drives; },
+                                     {},
+                                     {}});
     w.show();
     bool closedAtOnce = true;
     w.Act = [&](TfrmMain& W) {

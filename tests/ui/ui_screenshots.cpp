@@ -1,7 +1,8 @@
 // Not a test: takes the pictures a person checks by eye (and the README's screenshot). Runs the
 // real program window on a real display (Xvfb), scans an image of sample mail made here, and
 // saves PNG files of the main window with results and a preview, of the progress window in the
-// middle of the scan, of the first run with no drive, and of the export folder dialog.
+// middle of the scan, of the first run with no drive, and of the export folder dialog; then of
+// modern mail read: decoded, as stored (Message Source), and a copy's details.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
 //
@@ -25,6 +26,7 @@
 #include <string>
 
 #include "BrowseForFolderU.h"
+#include "UiTestImages.h"
 #include "frmMainWindow.h"
 #include "uistyle.h"
 #include "waitfrm.h"
@@ -176,5 +178,33 @@ int main(int argc, char** argv) {
     Shoot("filtered.png", w.frameGeometry());
 
     std::filesystem::remove(image);
+
+    // Modern mail: encoded words, quoted-printable, an attachment, HTML only, a copy.
+    const std::string mime = (std::filesystem::temp_directory_path() / "pw-mime.img").string();
+    std::vector<std::string> texts = MimeSample();
+    texts.push_back(Mail("erin@example.org", "=?ISO-8859-1?Q?Ren=E9e_Faure?= <renee@example.fr>",
+                         "=?UTF-8?Q?Caf=C3=A9_on_Thursday=3F?=", "Wed, 2 Mar 2022 17:45:00 +0100",
+                         "Thursday at ten suits me.\r\n\r\nErin\r\n"));
+    MakeImageOf(mime, texts);
+    TfrmMain::THooks readHooks;
+    readHooks.ListDrives = [&] { return TDriveArray{mime}; };
+    TfrmMain reader(readHooks);
+    reader.show();
+    QTest::qWait(300);
+    QTest::mouseClick(reader.sbScan, Qt::LeftButton);
+    QTest::qWait(200);
+    const auto click = [&](int Row) {
+        const QModelIndex index = reader.Model()->index(Row, 2);
+        QTest::mouseClick(reader.lvFoundEmails->viewport(), Qt::LeftButton, {},
+                          reader.lvFoundEmails->visualRect(index).center());
+    };
+    click(0);
+    Shoot("read-decoded.png", reader.frameGeometry());
+    reader.mnuMessageSource->trigger();
+    Shoot("read-source.png", reader.frameGeometry());
+    reader.mnuMessageSource->trigger();
+    click(2);
+    Shoot("read-details.png", reader.frameGeometry());
+    std::filesystem::remove(mime);
     return 0;
 }

@@ -68,10 +68,11 @@ class DeepUiTest : public ::testing::Test {
 TEST_F(DeepUiTest, DeepScanIsACheckableOptionOffUntilTicked) {
     TfrmMain& w = Open({Image});
     const QList<QAction*> Menus = w.menuBar()->actions();
-    ASSERT_EQ(Menus.size(), 3);
+    ASSERT_EQ(Menus.size(), 4);
     EXPECT_EQ(Menus[0]->text(), "&File");
-    EXPECT_EQ(Menus[1]->text(), "&Options");
-    EXPECT_EQ(Menus[2]->text(), "&Help");
+    EXPECT_EQ(Menus[1]->text(), "&View");
+    EXPECT_EQ(Menus[2]->text(), "&Options");
+    EXPECT_EQ(Menus[3]->text(), "&Help");
     EXPECT_EQ(w.mnuDeepScan->text(), "Deep Scan");
     EXPECT_TRUE(w.mnuDeepScan->isCheckable());
     EXPECT_FALSE(w.mnuDeepScan->isChecked());
