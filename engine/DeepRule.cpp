@@ -51,12 +51,14 @@ constexpr std::array<std::string_view, 8> QuoteMarkers = {
 // lines end at CR LF only (a lone LF stands inside a line), one stored with LF at every LF.
 enum class TEnds { Lf, CrLf };
 
-// Past-the-end of the line that starts at p, 0 when no line ends. Under CR LF, a lone LF before
-// "From " ends a line too when MboxAware: that is an mbox separator of an LF mbox that holds CR LF
-// messages.
+// Past-the-end of the line that starts at p, 0 when no line ends. Under CR LF, when MboxAware, a
+// lone LF before "From " ends a line too, and so does the first LF of a line that begins so: an
+// LF mbox may hold CR LF messages, its separators and the empty lines before them are LF lines.
 std::size_t NextLine(std::string_view Text, std::size_t p, TEnds Ends, bool MboxAware) {
     const char* base = Text.data();
     const std::size_t n = Text.size();
+    if (MboxAware && Ends == TEnds::CrLf && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)
+        Ends = TEnds::Lf;
     std::size_t from = p;
     while (from < n) {
         const void* hit = std::memchr(base + from, '\n', n - from);
@@ -184,8 +186,8 @@ unsigned LineFlags(const TLineShape& Shape) {
     }
     if (NameIn(name, HttpOnlyNames)) flags |= HttpLine;
     if (NameIn(name, MailOnlyNames)) flags |= MailLine;
-    if (EqualsNoCase(name, "Content-Disposition"sv) && FindNoCase(value, "form-data"sv) != std::string_view::npos)
-        flags |= FormLine;
+    // The disposition's name may be cut off by a sector start; its value tells.
+    if (FindNoCase(value.substr(0, 12), "form-data"sv) != std::string_view::npos) flags |= FormLine;
     for (const char c : name)
         if (c >= 'A' && c <= 'Z') {
             flags |= CasedLine;
@@ -208,10 +210,13 @@ struct TLineCounts {
 // blocks may start one) a block whose every line is a field or a continuation, holding From, Date
 // or Message-ID and one other field. Never web traffic, a form upload or a config file's
 // lower-case keys.
+bool LookAlike(const TLineCounts& Lines) {
+    return Lines.Of(FormLine) > 0 || (Lines.Of(HttpLine) > 0 && Lines.Of(MailLine) == 0) ||
+           Lines.Of(CasedLine) == 0;
+}
+
 bool MailBlock(const TLineCounts& Lines, bool Short) {
-    if (Lines.Of(FormLine) > 0) return false;
-    if (Lines.Of(HttpLine) > 0 && Lines.Of(MailLine) == 0) return false;
-    if (Lines.Of(CasedLine) == 0) return false;
+    if (LookAlike(Lines)) return false;
     if (Lines.Of(KnownLine) >= 3) return true;
     return Short && Lines.Of(AnchorLine) >= 1 && Lines.Of(FieldLine) >= 2;
 }
@@ -683,7 +688,10 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
     TLineCounts lines;
     lines.Count = FCounts;
     lines.Add(flags0);
-    if (!MailBlock(lines, true)) return start;
+    if (!MailBlock(lines, true)) {
+        start.LookAlike = LookAlike(lines);
+        return start;
+    }
     start.Block = static_cast<std::size_t>(FClose - Offset);
     if (!text0Whole)
         start.Text = text0;

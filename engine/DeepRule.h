@@ -89,6 +89,7 @@ class TDeepBlockWalker {
     struct TStart {
         std::size_t Block = 0; // what HeaderBlockLength answers for the sector
         std::size_t Text = 0;  // text bytes from the sector's start, counted up to Block
+        bool LookAlike = false; // a closed block of web traffic, a form upload or config keys
     };
     // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
     // Answers for sectors that open with a header line; mbox separators are asked of the parser.

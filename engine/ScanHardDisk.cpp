@@ -176,8 +176,11 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
         // Either rule's start needs line 0 to open like a header line; most sectors are settled
         // on that, by their first bytes.
         if (!DeepCandidate(FBuffer->View(FSectorSize, Offset))) return 0;
-        const std::uint32_t L = ScanSectorDeep(Offset);
+        bool lookAlike = false;
+        const std::uint32_t L = ScanSectorDeep(Offset, lookAlike);
         if (L > 0) return L;
+        // What the deep rule knows for no mail is not taken by the standard rule's test either.
+        if (lookAlike) return 0;
     }
     // Views are valid only until the next call on the buffer, so each is used before the next.
     const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
@@ -190,7 +193,7 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     return L;
 }
 
-std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
+std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset, bool& LookAlike) {
     // Only a sector that opens like a header line or an mbox separator gets here, to be looked
     // at as far as its header block may reach. Separators are few: each is asked afresh.
     if (TDeepEmailParser::OpensSeparator(FBuffer->View(FSectorSize, Offset))) {
@@ -203,6 +206,7 @@ std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
     }
     const TDeepBlockWalker::TStart start =
         FDeepStarts.Examine(Offset, FBuffer->View(FSectorSize, Offset));
+    LookAlike = start.LookAlike;
     if (start.Block == 0) return 0;
     // The start test's last step: the block is text up to its empty line. Where it is not, the
     // run ends inside the block and is counted as if measured.
