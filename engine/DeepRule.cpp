@@ -151,43 +151,77 @@ enum TLineFlag : unsigned {
 };
 constexpr unsigned FlagCount = 7;
 
-constexpr std::array<std::string_view, 22> HttpOnlyNames = {
-    "Host"sv,          "User-Agent"sv,     "Server"sv,          "Set-Cookie"sv,
-    "Cookie"sv,        "Cache-Control"sv,  "Content-Length"sv,  "Accept"sv,
-    "Accept-Encoding"sv, "Accept-Language"sv, "Connection"sv,   "Transfer-Encoding"sv,
-    "Location"sv,      "ETag"sv,           "Last-Modified"sv,   "Expires"sv,
-    "Vary"sv,          "Pragma"sv,         "Referer"sv,         "Authorization"sv,
-    "Keep-Alive"sv,    "Upgrade-Insecure-Requests"sv};
-constexpr std::array<std::string_view, 16> MailOnlyNames = {
-    "To"sv,          "Cc"sv,          "Bcc"sv,           "Subject"sv,
-    "Message-ID"sv,  "Received"sv,    "Return-Path"sv,   "Reply-To"sv,
-    "In-Reply-To"sv, "References"sv,  "MIME-Version"sv,  "Delivered-To"sv,
-    "Envelope-To"sv, "Delivery-Date"sv, "X-Mailer"sv,    "Sender"sv};
+// The names a block's lines are judged by, with the kinds they make a line of. Known ones are
+// TEmailParser's, matched as it matches them (any ASCII case).
+enum TNameRole : unsigned { Plain = 0, Known = 1, Anchor = 2 };
+struct TNameInfo {
+    std::string_view Name;
+    unsigned Flags; // HttpLine or MailLine
+    unsigned Role;
+};
+constexpr std::array<TNameInfo, 40> NameInfos = {{
+    {"Host"sv, HttpLine, Plain},          {"User-Agent"sv, HttpLine, Plain},
+    {"Server"sv, HttpLine, Plain},        {"Set-Cookie"sv, HttpLine, Plain},
+    {"Cookie"sv, HttpLine, Plain},        {"Cache-Control"sv, HttpLine, Plain},
+    {"Content-Length"sv, HttpLine, Plain}, {"Accept"sv, HttpLine, Plain},
+    {"Accept-Encoding"sv, HttpLine, Plain}, {"Accept-Language"sv, HttpLine, Plain},
+    {"Connection"sv, HttpLine, Plain},    {"Transfer-Encoding"sv, HttpLine, Plain},
+    {"Location"sv, HttpLine, Plain},      {"ETag"sv, HttpLine, Plain},
+    {"Last-Modified"sv, HttpLine, Plain}, {"Expires"sv, HttpLine, Plain},
+    {"Vary"sv, HttpLine, Plain},          {"Pragma"sv, HttpLine, Plain},
+    {"Referer"sv, HttpLine, Plain},       {"Authorization"sv, HttpLine, Plain},
+    {"Keep-Alive"sv, HttpLine, Plain},    {"Upgrade-Insecure-Requests"sv, HttpLine, Plain},
+    {"To"sv, MailLine, Known},            {"Cc"sv, MailLine, Plain},
+    {"Bcc"sv, MailLine, Plain},           {"Subject"sv, MailLine, Known},
+    {"Message-ID"sv, MailLine, Known | Anchor}, {"Received"sv, MailLine, Known},
+    {"Return-Path"sv, MailLine, Known},   {"Reply-To"sv, MailLine, Known},
+    {"In-Reply-To"sv, MailLine, Plain},   {"References"sv, MailLine, Plain},
+    {"MIME-Version"sv, MailLine, Plain},  {"Delivered-To"sv, MailLine, Plain},
+    {"Envelope-To"sv, MailLine, Known},   {"Delivery-Date"sv, MailLine, Known},
+    {"X-Mailer"sv, MailLine, Plain},      {"Sender"sv, MailLine, Plain},
+    {"From"sv, 0, Known | Anchor},        {"Date"sv, 0, Known | Anchor},
+}};
+constexpr std::size_t LongestName = 32;
 
-template <std::size_t N>
-bool NameIn(std::string_view Name, const std::array<std::string_view, N>& Names) {
-    for (const std::string_view n : Names)
-        if (EqualsNoCase(Name, n)) return true;
-    return false;
+// The table's entries by name length, so that a line's name is compared with a few at most.
+const std::array<std::vector<const TNameInfo*>, LongestName>& NamesByLength() {
+    static const std::array<std::vector<const TNameInfo*>, LongestName> table = [] {
+        std::array<std::vector<const TNameInfo*>, LongestName> t;
+        for (const TNameInfo& info : NameInfos)
+            t[info.Name.size()].push_back(&info);
+        return t;
+    }();
+    return table;
 }
 
 unsigned LineFlags(const TLineShape& Shape) {
     if (Shape.Name.empty()) return 0;
     unsigned flags = FieldLine;
     const std::string_view name = Shape.Name, value = Shape.Value;
-    if (Shape.HeaderLine && IsKnownName(name)) {
-        flags |= KnownLine;
-        const bool anchor =
-            (EqualsNoCase(name, "From"sv) && value.find('@') != std::string_view::npos) ||
-            (EqualsNoCase(name, "Message-ID"sv) && value.find('@') != std::string_view::npos) ||
-            (EqualsNoCase(name, "Date"sv) &&
-             value.find_first_of("0123456789"sv) != std::string_view::npos);
-        if (anchor) flags |= AnchorLine;
+    if (name.size() < LongestName) {
+        for (const TNameInfo* info : NamesByLength()[name.size()]) {
+            if (!EqualsNoCase(name, info->Name)) continue;
+            flags |= info->Flags;
+            if ((info->Role & Known) != 0 && Shape.HeaderLine) {
+                flags |= KnownLine;
+                // From with an address, Message-ID with an @, Date with a figure.
+                const bool anchor =
+                    (info->Role & Anchor) != 0 &&
+                    (name.size() == 4 && Lower(static_cast<unsigned char>(name[0])) == 'd'
+                         ? value.find_first_of("0123456789"sv) != std::string_view::npos
+                         : value.find('@') != std::string_view::npos);
+                if (anchor) flags |= AnchorLine;
+            }
+            break;
+        }
     }
-    if (NameIn(name, HttpOnlyNames)) flags |= HttpLine;
-    if (NameIn(name, MailOnlyNames)) flags |= MailLine;
     // The disposition's name may be cut off by a sector start; its value tells.
-    if (FindNoCase(value.substr(0, 12), "form-data"sv) != std::string_view::npos) flags |= FormLine;
+    std::string_view disposition = value;
+    while (!disposition.empty() && disposition[0] == ' ')
+        disposition.remove_prefix(1);
+    if (!disposition.empty() && Lower(static_cast<unsigned char>(disposition[0])) == 'f' &&
+        EqualsNoCase(disposition.substr(0, 9), "form-data"sv))
+        flags |= FormLine;
     for (const char c : name)
         if (c >= 'A' && c <= 'Z') {
             flags |= CasedLine;
@@ -199,9 +233,9 @@ unsigned LineFlags(const TLineShape& Shape) {
 // Lines of each kind in a block.
 struct TLineCounts {
     std::array<unsigned, FlagCount> Count{};
-    void Add(unsigned Flags, int By = 1) {
-        for (unsigned f = 0; f < FlagCount; ++f)
-            if (Flags & (1u << f)) Count[f] = static_cast<unsigned>(static_cast<int>(Count[f]) + By);
+    void Add(unsigned Flags) {
+        for (unsigned f = Flags; f != 0; f &= f - 1)
+            ++Count[static_cast<unsigned>(__builtin_ctz(f))];
     }
     unsigned Of(TLineFlag Flag) const { return Count[static_cast<unsigned>(__builtin_ctz(Flag))]; }
 };
@@ -636,8 +670,8 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
     FLastOffset = Offset;
     FFrom = next;
     while (!FLines.empty() && FLines.front().first < next) {
-        for (unsigned f = 0; f < FCounts.size(); ++f)
-            if (FLines.front().second & (1u << f)) --FCounts[f];
+        for (unsigned f = FLines.front().second; f != 0; f &= f - 1)
+            --FCounts[static_cast<unsigned>(__builtin_ctz(f))];
         FLines.pop_front();
     }
     while (!FBad.empty() && FBad.front() < next)
@@ -672,10 +706,12 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
                 FStop = TStop::Broken;
                 break;
             }
-            const unsigned flags = LineFlags(shape);
-            FLines.emplace_back(base + at, flags);
-            for (unsigned f = 0; f < FCounts.size(); ++f)
-                if (flags & (1u << f)) ++FCounts[f];
+            // Continuations count for nothing and are not remembered.
+            if (const unsigned flags = LineFlags(shape); flags != 0) {
+                FLines.emplace_back(base + at, flags);
+                for (unsigned f = flags; f != 0; f &= f - 1)
+                    ++FCounts[static_cast<unsigned>(__builtin_ctz(f))];
+            }
             if (const std::size_t text = TDeepEmailParser::TextRunLength(line); text < line.size())
                 FBad.push_back(base + at + text);
             at = end;
