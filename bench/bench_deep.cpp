@@ -2,11 +2,14 @@
 // (zeros, binary noise, text whose lines look like headers now and then) in which a tenth of the
 // 1 MiB blocks are mail stores of real-world-shaped messages, one at each sector-aligned place.
 // Prints how many of the planted messages the standard scan and the deep scan recover whole and
-// how many other pieces each lists.
+// how many other pieces each lists. With "unix", the image of the "unixmail" run instead: mail
+// dense, every 1 MiB block a Unix mail store of LF messages, Maildir files at sector starts or an
+// mbox file.
 //
-//   bench_deep IMAGE MIB        (the image is written when missing; same bytes for the same size)
+//   bench_deep IMAGE MIB [unix] (the image is written when missing; same bytes for the same size)
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +21,7 @@
 
 #include "DeepCorpus.h"
 #include "ScanHardDisk.h"
+#include "UnixMail.h"
 
 namespace {
 
@@ -67,6 +71,38 @@ void FillBlock(std::string& Block, int Kind, TXorShift& Rng, TDeepCorpus& Mail, 
         }
         break;
     }
+    case 4: { // LF Maildir files at sector starts
+        std::size_t p = 0;
+        for (;;) {
+            const std::string Message = MakeUnixMessage(static_cast<unsigned>(Rng()),
+                                                        static_cast<int>(Rng() % UnixKinds));
+            if (p + Message.size() + 1 > MiB) break;
+            std::memcpy(&Block[p], Message.data(), Message.size());
+            Planted.push_back(Message);
+            PlantedAt.push_back(BlockOffset + p);
+            p = (p + Message.size() + 1 + SectorSize - 1) / SectorSize * SectorSize;
+        }
+        break;
+    }
+    case 5: { // an LF mbox file
+        std::vector<std::string> Messages;
+        std::size_t Size = 0;
+        const unsigned Seed = static_cast<unsigned>(Rng());
+        for (;;) {
+            std::string Message = MakeUnixMessage(static_cast<unsigned>(Rng()),
+                                                  static_cast<int>(Rng() % UnixKinds));
+            Size += Message.size() + 80;
+            if (Size + 1 > MiB) break;
+            Messages.push_back(std::move(Message));
+        }
+        const std::string File = MboxFile(Messages, Seed);
+        std::memcpy(&Block[0], File.data(), File.size());
+        for (const std::string& Message : Messages) {
+            Planted.push_back(Message);
+            PlantedAt.push_back(BlockOffset + File.find(Message));
+        }
+        break;
+    }
     default: { // a mail store: messages at sector starts, the rest of each sector zeros
         std::size_t p = 0;
         while (true) {
@@ -90,10 +126,11 @@ void FillBlock(std::string& Block, int Kind, TXorShift& Rng, TDeepCorpus& Mail, 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: bench_deep IMAGE MIB\n";
+    if (argc != 3 && !(argc == 4 && std::string(argv[3]) == "unix")) {
+        std::cerr << "usage: bench_deep IMAGE MIB [unix]\n";
         return 2;
     }
+    const bool Unix = argc == 4;
     const std::string Path = argv[1];
     const std::size_t SizeMiB = std::strtoull(argv[2], nullptr, 10);
     if (SizeMiB == 0) {
@@ -115,7 +152,9 @@ int main(int argc, char** argv) {
     std::string Block;
     for (std::size_t b = 0; b < SizeMiB; ++b) {
         const std::uint64_t r = Rng() % 100;
-        const int Kind = b == 0 ? 0 : r < 35 ? 0 : r < 65 ? 1 : r < 90 ? 2 : 3;
+        const int Kind = b == 0 ? 0
+                         : Unix ? (r < 50 ? 4 : 5)
+                                : (r < 35 ? 0 : r < 65 ? 1 : r < 90 ? 2 : 3);
         FillBlock(Block, Kind, Rng, Mail, MailAt, b * MiB, Planted.Messages, Planted.Offsets);
         if (!Exists) Out.write(Block.data(), static_cast<std::streamsize>(Block.size()));
     }
@@ -128,17 +167,26 @@ int main(int argc, char** argv) {
         std::filesystem::rename(Part, Path);
     }
 
-    std::printf("deepmail: %zu MiB, %zu planted messages\n", SizeMiB, Planted.Messages.size());
+    std::printf("%s: %zu MiB, %zu planted messages\n", Unix ? "unixmail" : "deepmail", SizeMiB,
+                Planted.Messages.size());
+    double Seconds[2] = {0, 0};
     for (const bool Deep : {false, true}) {
         TScanOptions Options;
         Options.Rule = Deep ? TCarvingRule::Deep : TCarvingRule::Standard;
         std::vector<std::string> Found;
-        for (const TEmail& Email : TScanHardDisk(Path, Options, NullScanHost()).ScanDrive().Emails)
+        // The engine alone, without the front end's listing of what it finds.
+        const auto Begin = std::chrono::steady_clock::now();
+        TScanResult Result = TScanHardDisk(Path, Options, NullScanHost()).ScanDrive();
+        Seconds[Deep] = std::chrono::duration<double>(std::chrono::steady_clock::now() - Begin).count();
+        for (const TEmail& Email : Result.Emails)
             Found.push_back(Email.FullText);
         const TDeepTally Tally = TallyFound(Planted, Found);
         std::printf("  %-8s scan: %zu of %zu planted messages whole, %zu other pieces listed\n",
                     Deep ? "deep" : "standard", Tally.Whole, Planted.Messages.size(),
                     Tally.Invented);
     }
+    std::printf("  engine alone: standard %.0f MiB/s, deep %.0f MiB/s, ratio %.2f\n",
+                static_cast<double>(SizeMiB) / Seconds[0], static_cast<double>(SizeMiB) / Seconds[1],
+                Seconds[0] / Seconds[1]);
     return 0;
 }

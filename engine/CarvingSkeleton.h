@@ -40,7 +40,41 @@ class TMessageCutter {
         Finish();
     }
 
+    // EachLine for a rule that ends its lines its own way: NextLine(p) answers the 0-based end (past
+    // the last byte) of the line starting at p, or 0 when no line ends; it may change from line to
+    // line with what the rule has seen.
+    template <class TNextLine, class TOnLine>
+    void EachLineBy(TNextLine&& NextLine, TOnLine&& OnLine) {
+        std::size_t p = 0;
+        for (;;) {
+            FHost->KeepAlive();
+            const std::size_t next = NextLine(p);
+            if (next == 0) break;
+            OnLine(FText.substr(p, next - p), p);
+            if (FInHeader || FInBody) FEnd = next;
+            p = next;
+        }
+        Finish();
+    }
+
     bool InHeader() const { return FInHeader; }
+    bool InMessage() const { return FInHeader || FInBody; }
+    // The open message ends at End, before the line that is being handed (End lies at or after the
+    // start of its body); no later line belongs to it.
+    void Close(std::size_t End) {
+        if (!InMessage()) return;
+        FEnd = End;
+        FInHeader = FInBody = false;
+    }
+    // After the walk: the last message loses its bytes from End on (End inside its body).
+    void CutBack(std::size_t End) {
+        if (FFound.empty() || End >= FEnd || End < FBodyStart || !FHasBody) return;
+        TEmail& email = FFound.back();
+        const std::size_t drop = FEnd - End;
+        email.FullText.resize(email.FullText.size() - drop);
+        email.Body.resize(email.Body.size() - drop);
+        FEnd = End;
+    }
     // A message begins with the line at At; the one before it is complete.
     void Start(std::size_t At) {
         Finish();

@@ -1,21 +1,31 @@
 #pragma once
 
 // The deep carving rule: an opt-in second rule beside TEmailParser's, for real-world mail whose
-// header blocks run long (chains of Received lines), whose bodies hold 8-bit text, and whose
-// replies quote other messages' headers. It still cuts every message exactly:
+// header blocks run long (chains of Received lines), whose bodies hold 8-bit text, whose lines
+// end with LF as Unix mail stores keep them, and whose replies quote other messages' headers. It
+// still cuts every message exactly:
 // - a message starts where a whole header block starts: a header line (any name) whose block
-//   closes with an empty line within HeaderReach bytes and holds at least three known header lines;
-//   every line of the block is a header line, a folded continuation or a "Name:" line;
+//   closes with an empty line within HeaderReach bytes, every line of it a header line, a folded
+//   continuation or a "Name:" line; the block holds three known header lines, or From (with an
+//   address), Date (with a figure) or Message-ID (with an @) and one more field. Blocks of web
+//   traffic, form uploads and config files' lower-case keys are never a message's;
+// - a message's lines end as its first line does, with CR LF or with LF, and it keeps them;
+// - an mbox separator line ("From " address and date) ends the message before it, with the empty
+//   line before it, and the next line starts the next message;
+// - while a message's multipart body or an attached message is open, header blocks in it are its
+//   own;
 // - text runs also take form feed, escape and every byte from 0x80 up;
 // - a lone header-like line in a body is body text;
 // - more quote markers open a quoted block.
 // Header lines are split and known names recognised exactly as TEmailParser does.
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Globals.h"
@@ -42,6 +52,10 @@ class TDeepEmailParser {
     // The cheap half of IsMessageStart: could line 0 of this sector open a header block at all?
     // (A name of printable bytes, a colon and a space at the sector's first byte.)
     static bool OpensHeaderLine(std::string_view Sector);
+    // Whether the sector begins like an mbox separator ("From "), which HeaderBlockLength takes
+    // as a start when a whole header block follows the separator line; the length then counts
+    // the separator line too. Such a view should reach HeaderReach bytes past that line.
+    static bool OpensSeparator(std::string_view Sector);
 
     // Replaces Result with the messages cut from Text (a run of text bytes); Starts, when given,
     // receives each message's 0-based offset in Text. OpensWithWholeBlock tells that
@@ -75,8 +89,10 @@ class TDeepBlockWalker {
     struct TStart {
         std::size_t Block = 0; // what HeaderBlockLength answers for the sector
         std::size_t Text = 0;  // text bytes from the sector's start, counted up to Block
+        bool LookAlike = false; // a closed block of web traffic, a form upload or config keys
     };
     // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
+    // Answers for sectors that open with a header line; mbox separators are asked of the parser.
     TStart Examine(std::uint64_t Offset, std::string_view Sector);
 
   private:
@@ -85,11 +101,13 @@ class TDeepBlockWalker {
     bool FValid = false;
     std::uint64_t FLastOffset = 0;
     // Every line starting in [FFrom, FTo) may stand in a block and is not empty; FTo is the start
-    // of the next line, which FStop tells about once known. No CR LF ends it with an LF before
-    // FSearched.
-    std::uint64_t FFrom = 0, FTo = 0, FSearched = 0;
+    // of the next line, which FStop tells about once known (an empty one ends at FClose). No line
+    // ends before FSearched. Lines end at CR LF when FCrLf, else at LF.
+    std::uint64_t FFrom = 0, FTo = 0, FSearched = 0, FClose = 0;
     TStop FStop = TStop::Open;
-    std::deque<std::uint64_t> FKnown; // starts of the known header lines among them
+    bool FCrLf = true;
+    std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
+    std::array<unsigned, 7> FCounts{};                     // lines of each kind among them
     std::deque<std::uint64_t> FBad;   // per line holding one: its first byte that is no text
 };
 

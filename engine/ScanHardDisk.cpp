@@ -42,6 +42,11 @@ std::size_t TextPrefix(std::string_view Bytes) {
     return i;
 }
 
+// Whether a sector may open a deep start: a header line or an mbox separator at its first byte.
+bool DeepCandidate(std::string_view Sector) {
+    return TDeepEmailParser::OpensHeaderLine(Sector) || TDeepEmailParser::OpensSeparator(Sector);
+}
+
 } // namespace
 
 TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
@@ -152,9 +157,9 @@ bool TScanHardDisk::TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned&
             const char* window = base + (s - first) * ss;
             if (s + kAhead <= pieceLast) __builtin_prefetch(window + kAhead * ss);
             // A deep scan hands the general step every sector whose line 0 opens like a header
-            // line, which either rule's start needs.
+            // line, which either rule's start needs, or like an mbox separator.
             const bool candidate =
-                FDeepScan ? TDeepEmailParser::OpensHeaderLine(std::string_view(window, ss))
+                FDeepScan ? DeepCandidate(std::string_view(window, ss))
                           : TEmailParser::MayStartMessage(static_cast<unsigned char>(window[0])) &&
                                 FParser.IsMessageStart(
                                     std::string_view(window, 2 * static_cast<std::size_t>(ss)), ss);
@@ -170,9 +175,12 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     if (FDeepScan) {
         // Either rule's start needs line 0 to open like a header line; most sectors are settled
         // on that, by their first bytes.
-        if (!TDeepEmailParser::OpensHeaderLine(FBuffer->View(FSectorSize, Offset))) return 0;
-        const std::uint32_t L = ScanSectorDeep(Offset);
+        if (!DeepCandidate(FBuffer->View(FSectorSize, Offset))) return 0;
+        bool lookAlike = false;
+        const std::uint32_t L = ScanSectorDeep(Offset, lookAlike);
         if (L > 0) return L;
+        // What the deep rule knows for no mail is not taken by the standard rule's test either.
+        if (lookAlike) return 0;
     }
     // Views are valid only until the next call on the buffer, so each is used before the next.
     const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
@@ -185,11 +193,20 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     return L;
 }
 
-std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
-    // Only a sector that opens like a header line gets here, to be looked at as far as its
-    // header block may reach.
+std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset, bool& LookAlike) {
+    // Only a sector that opens like a header line or an mbox separator gets here, to be looked
+    // at as far as its header block may reach. Separators are few: each is asked afresh.
+    if (TDeepEmailParser::OpensSeparator(FBuffer->View(FSectorSize, Offset))) {
+        const std::string_view view =
+            FBuffer->View(FSectorSize + TDeepEmailParser::HeaderReach, Offset);
+        const std::size_t block = FDeepParser.HeaderBlockLength(view, FSectorSize);
+        if (block == 0 || TDeepEmailParser::TextRunLength(view.substr(0, block)) < block)
+            return 0;
+        return CarveDeep(Offset);
+    }
     const TDeepBlockWalker::TStart start =
         FDeepStarts.Examine(Offset, FBuffer->View(FSectorSize, Offset));
+    LookAlike = start.LookAlike;
     if (start.Block == 0) return 0;
     // The start test's last step: the block is text up to its empty line. Where it is not, the
     // run ends inside the block and is counted as if measured.
@@ -197,6 +214,10 @@ std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset) {
         if (start.Text > 0) FHost->KeepAlive(start.Text);
         return 0;
     }
+    return CarveDeep(Offset);
+}
+
+std::uint32_t TScanHardDisk::CarveDeep(std::uint64_t Offset) {
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
     TEmailArray Messages;
     std::vector<std::size_t> Starts;

@@ -72,7 +72,10 @@ class TScanHardDisk {
     // steps in k and moving the progress display as the scan loop does. False when sector s is
     // to be examined by the general step (its window is not held, or it starts a message).
     bool TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k);
-    std::uint32_t ScanSectorDeep(std::uint64_t Offset);
+    // LookAlike: the sector opens a closed block that only looks like mail.
+    std::uint32_t ScanSectorDeep(std::uint64_t Offset, bool& LookAlike);
+    // Cuts the deep rule's messages from the run of text bytes at Offset; its length.
+    std::uint32_t CarveDeep(std::uint64_t Offset);
     std::uint32_t RunLength(std::uint64_t Offset, std::size_t (*Prefix)(std::string_view));
     void Append(TEmailArray& Messages, const std::vector<std::size_t>& Starts,
                 std::uint64_t Offset, TCarvingRule Rule);

@@ -418,15 +418,21 @@ TEST(DeepMeasure, NothingFoundInNoiseOrPlainText) {
 namespace {
 
 // Images where every sector may open a header block: header lines, continuations, empty lines,
-// prose and stray control bytes in random order, with lines of every length.
-std::string HeaderishImage(std::mt19937& Rng, std::size_t Size) {
+// prose and stray control bytes in random order, with lines of every length. With Lf, the lines
+// end with LF, mostly, and some blocks are short ones or only look like mail.
+std::string HeaderishImage(std::mt19937& Rng, std::size_t Size, bool Lf = false) {
     static const std::vector<std::string> Pieces = {
         "From: f\r\n", "To: t\r\n", "Subject: s\r\n", "Received: from x by y\r\n",
         "X-Long: " + std::string(700, 'v') + "\r\n", "\tfolded\r\n", "\r\n", "prose line\r\n",
         "Date: d\x01\r\n", "Cc:\r\n", "plain", "Reply-To: r\r\n"};
+    static const std::vector<std::string> LfPieces = {
+        "From: f@x\n", "To: t\n", "Subject: s\n", "Date: 3 Mar\n", "X-Long: " + std::string(700, 'v') + "\n",
+        " folded\n", "\n", "prose line\n", "Message-ID: <m@x>\n", "Host: h\n", "to: lower\n",
+        "X-D: form-data\n", "Date: d\x01\n", "Cc:\n", "plain", "\r\n", "Reply-To: r\r\n"};
+    const std::vector<std::string>& From = Lf ? LfPieces : Pieces;
     std::string Image;
     while (Image.size() < Size)
-        Image += Pieces[Rng() % (Rng() % 4 == 0 ? Pieces.size() : 6)];
+        Image += From[Rng() % (Rng() % 4 == 0 ? From.size() : (Lf ? 9 : 6))];
     Image.resize(Size);
     return Image;
 }
@@ -435,10 +441,10 @@ std::string HeaderishImage(std::mt19937& Rng, std::size_t Size) {
 
 TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) {
     std::mt19937 Rng(11);
-    std::size_t Starts = 0, Blocks = 0;
-    for (int Round = 0; Round < 40; ++Round) {
+    std::size_t Starts = 0, Blocks = 0, LfStarts = 0;
+    for (int Round = 0; Round < 60; ++Round) {
         const std::uint32_t SectorSize = Round % 3 == 0 ? 64 : 512;
-        const std::string Image = HeaderishImage(Rng, 200000 + Rng() % 5000);
+        const std::string Image = HeaderishImage(Rng, 200000 + Rng() % 5000, Round >= 40);
         std::uint64_t Fetched = 0;
         TDeepBlockWalker Walker([&](std::uint64_t Offset, std::uint32_t Count) {
             Fetched += Count;
@@ -460,6 +466,7 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
                 ASSERT_EQ(Start.Text, Text) << "round " << Round << " offset " << Offset;
                 ASSERT_EQ(Deep.IsMessageStart(Reach, SectorSize), Text == Block);
                 Starts += Text == Block;
+                LfStarts += Text == Block && Round >= 40;
                 ++Blocks;
             }
             // Now and then a jump past a run, as after a find.
@@ -472,4 +479,5 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
     // Both answers were met often: starts, and blocks that are not text throughout.
     EXPECT_GT(Starts, 100u);
     EXPECT_GT(Blocks - Starts, 100u);
+    EXPECT_GT(LfStarts, 50u);
 }
