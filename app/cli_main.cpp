@@ -315,8 +315,8 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             Fail(Opt.Mbox, "not written: " + problem);
             status = 1;
         } else {
-            std::cerr << kProgram << ": " << rows.size() << " messages written to " << Opt.Mbox
-                      << "\n";
+            std::cerr << kProgram << ": " << rows.size() << " messages written to "
+                      << DisplayName(Opt.Mbox) << "\n";
         }
     }
     if (!Opt.Dfxml.empty()) {
