@@ -42,7 +42,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$ASAN_BUILD" --output-on-failure -j"$(nproc)"
 
 # --- Fuzzing: a bounded run of every libFuzzer target (longer runs: scripts/fuzz.sh) -----------
-FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} bash scripts/fuzz.sh
 
 # --- Package: the .deb, lintian, and the installed programs against the build's -------------
 bash scripts/check-package.sh
