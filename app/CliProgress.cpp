@@ -4,29 +4,9 @@
 #include <csignal>
 #include <cstdio>
 
+#include "ProgressText.h"
+
 namespace {
-
-std::string Bytes(double b) {
-    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int u = 0;
-    while (b >= 1024 && u < 4) {
-        b /= 1024;
-        ++u;
-    }
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f %s", b, units[u]);
-    return buf;
-}
-
-std::string Duration(double s) {
-    const auto t = static_cast<long long>(s + 0.5);
-    char buf[32];
-    if (t >= 3600)
-        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
-    else
-        std::snprintf(buf, sizeof buf, "%lld:%02lld", t / 60, t % 60);
-    return buf;
-}
 
 std::atomic<bool> Interrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
@@ -97,10 +77,10 @@ std::string TCliProgress::Line(std::uint64_t Position, double Seconds) const {
     const double done = static_cast<double>(Position) * FSectorSize;
     if (Seconds > 0 && Position > 0) {
         const double rate = done / Seconds;
-        line += "  " + Bytes(rate) + "/s";
+        line += "  " + ByteSizeText(rate) + "/s";
         const double left =
             static_cast<double>(FMaximum - std::min(Position, FMaximum)) * FSectorSize / rate;
-        line += "  " + Duration(left) + " left";
+        line += "  " + DurationText(left) + " left";
     }
     return line + "\033[K";
 }

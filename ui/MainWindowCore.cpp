@@ -12,6 +12,7 @@
 #include "CodePage1252.h"
 #include "Copies.h"
 #include "DiskBuffer.h"
+#include "ProgressText.h"
 #include "Export.h"
 #include "MboxExport.h"
 
@@ -73,28 +74,6 @@ constexpr double SecondsBeforeRate = 0.5;
 
 std::string Count(std::size_t N, const char* One, const char* Many) {
     return std::to_string(N) + " " + (N == 1 ? One : Many);
-}
-
-std::string ByteSize(double Bytes) {
-    const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
-    int unit = 0;
-    while (Bytes >= 1024 && unit < 5) {
-        Bytes /= 1024;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", Bytes, units[unit]);
-    return text;
-}
-
-std::string Duration(double Seconds) {
-    const auto t = static_cast<long long>(Seconds + 0.5);
-    char text[32];
-    if (t >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", t / 60, t % 60);
-    return text;
 }
 
 std::string CodePointName(char32_t C) {
@@ -173,16 +152,16 @@ double TScanProgress::SecondsLeft() const {
 std::string TScanProgress::BytesText() const {
     char percent[16];
     std::snprintf(percent, sizeof percent, "%.0f%%", Fraction() * 100);
-    return ByteSize(static_cast<double>(std::min(BytesDone, BytesTotal))) + " of " +
-           ByteSize(static_cast<double>(BytesTotal)) + " (" + percent + ")";
+    return ByteSizeText(static_cast<double>(std::min(BytesDone, BytesTotal))) + " of " +
+           ByteSizeText(static_cast<double>(BytesTotal)) + " (" + percent + ")";
 }
 
 std::string TScanProgress::CountsText() const {
     std::string text = Count(Found, "message", "messages") + " found";
     if (Cancelling) return text + " \u00b7 stopping\u2026";
     if (const double rate = Rate(); rate > 0) {
-        text += " \u00b7 " + ByteSize(rate) + "/s";
-        text += " \u00b7 " + Duration(SecondsLeft()) + " left";
+        text += " \u00b7 " + ByteSizeText(rate) + "/s";
+        text += " \u00b7 " + DurationText(SecondsLeft()) + " left";
     }
     return text;
 }
