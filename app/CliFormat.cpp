@@ -80,7 +80,7 @@ std::string JsonByteString(std::string_view Bytes) {
     return out;
 }
 
-std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
+std::string FormatJson(const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
                        const std::vector<std::size_t>& Rows,
                        const std::vector<std::string>& Rules,
                        const std::function<std::string(std::size_t)>& MoreFields) {
@@ -121,7 +121,7 @@ std::string TerminalText(std::string_view Bytes) {
     return out;
 }
 
-std::string FormatTable(const TEmailArray& Emails, const std::vector<std::size_t>& Rows) {
+std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows) {
     static constexpr std::size_t kDate = 32, kFrom = 32, kTo = 32, kSubject = 60;
     std::size_t numWidth = 8; // "Item Num"
     for (std::size_t item : Rows)

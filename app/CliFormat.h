@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FoundEmails.h"
 #include "Globals.h"
 
 // A JSON string literal (quotes included) holding each byte as the character of the same code,
@@ -20,7 +21,7 @@ std::string JsonByteString(std::string_view Bytes);
 // and fulltext. Offsets[item] is the drive byte offset of the message's first line; Rules[item]
 // names the carving rule that found it ("standard" where Rules has no entry). MoreFields, when
 // given, returns further fields for an item, each written as ", \"name\": value".
-std::string FormatJson(const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
+std::string FormatJson(const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
                        const std::vector<std::size_t>& Rows,
                        const std::vector<std::string>& Rules = {},
                        const std::function<std::string(std::size_t)>& MoreFields = {});
@@ -31,7 +32,7 @@ std::string TerminalText(std::string_view Bytes);
 
 // The list as the desktop program shows it: "Item Num", "Date", "From", "To", "Subject", one
 // line per shown row, columns aligned (long fields cut, marked with "...").
-std::string FormatTable(const TEmailArray& Emails, const std::vector<std::size_t>& Rows);
+std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows);
 
 // A stretch of row positions, both ends included.
 struct TRowRange {

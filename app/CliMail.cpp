@@ -118,7 +118,7 @@ std::string MailJsonFields(const TEmail& Email, std::optional<std::size_t> CopyO
     return out;
 }
 
-std::vector<std::size_t> FilterDecodedText(const TEmailArray& Emails,
+std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
                                            const std::vector<std::size_t>& Rows,
                                            std::string_view Words) {
 #ifdef PW_WITH_MAIL
@@ -224,7 +224,7 @@ std::string XmlSafe(std::string_view Text) {
 } // namespace
 #endif
 
-std::string DfxmlReport(const TReportSource& Source, const TEmailArray& Emails,
+std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
                         const std::vector<std::uint64_t>& Offsets,
                         const std::vector<std::size_t>& Rows) {
 #ifdef PW_WITH_REPORT
@@ -303,7 +303,7 @@ std::string DfxmlReport(const TReportSource& Source, const TEmailArray& Emails,
 }
 
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
+                             const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
                              const std::vector<std::size_t>& Rows) {
     std::string text;
     try {

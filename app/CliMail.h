@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FoundEmails.h"
 #include "Globals.h"
 #include "ScanHardDisk.h"
 
@@ -27,7 +28,7 @@ std::string JsonText(std::string_view Utf8);
 std::string MailJsonFields(const TEmail& Email, std::optional<std::size_t> CopyOf);
 
 // The rows whose decoded From, To, Subject or text hold Words, ignoring case in Unicode.
-std::vector<std::size_t> FilterDecodedText(const TEmailArray& Emails,
+std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
                                            const std::vector<std::size_t>& Rows,
                                            std::string_view Words);
 
@@ -46,11 +47,11 @@ struct TReportSource {
 // The DFXML report of the rows shown: the source and this program, then per row a fileobject
 // named as the row's export file (RecoveredEmail<row>.eml) with its byte run on the image and
 // the SHA-256 and MD5 digests of its stored bytes.
-std::string DfxmlReport(const TReportSource& Source, const TEmailArray& Emails,
+std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
                         const std::vector<std::uint64_t>& Offsets,
                         const std::vector<std::size_t>& Rows);
 
 // Writes the report through a temporary name; empty on success, else the reason.
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TEmailArray& Emails, const std::vector<std::uint64_t>& Offsets,
+                             const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
                              const std::vector<std::size_t>& Rows);

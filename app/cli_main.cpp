@@ -241,7 +241,7 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         Fail(Opt.Target, "out of memory");
         return 1;
     }
-    const TEmailArray& emails = result.Emails;
+    const TFoundEmails& emails = result.Emails;
     std::vector<std::uint64_t> offsets;
     std::vector<std::string> rules;
     for (const TEmailPlace& place : result.Places) {
@@ -267,6 +267,11 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
     if (progress.Interrupted())
         std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the "
                   << emails.size() << " messages found before it stopped are kept\n";
+    if (!result.StopReason.empty()) {
+        Fail(Opt.Target, "the scan stopped before the end: " + result.StopReason + "; the " +
+                             std::to_string(emails.size()) + " messages found before are kept");
+        status = 1;
+    }
     if (terminal)
         std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
                   << " shown\n";

@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
 
     constexpr std::size_t Count = 100000;
     w.Core().ShowResults(Messages(Count));
-    const TEmailArray& emails = w.Core().Emails();
+    const TFoundEmails& emails = w.Core().Emails();
 
     const double fillBase = Seconds([&] { (void)FilterItems(emails, {}); });
     // Until the rows are on screen: the refill and the view's first paint of them.

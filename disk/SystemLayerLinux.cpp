@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -183,6 +184,54 @@ class TLinuxSystem final : public TSystemLayer {
 
     void Close(THandle Handle) override {
         ::close(static_cast<int>(Handle));
+    }
+
+    THandle CreateScratchFile(std::string& Error) override {
+        // TMPDIR where the user named one; else /var/tmp, which is on disk where /tmp may be
+        // memory (tmpfs), and scratch data kept on disk is the point.
+        std::string folder;
+        if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0')
+            folder = tmp;
+        else if (::access("/var/tmp", W_OK | X_OK) == 0)
+            folder = "/var/tmp";
+        else
+            folder = "/tmp";
+        int fd;
+#ifdef O_TMPFILE
+        // A file with no name: nothing is left behind, whatever way the process ends.
+        do {
+            fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return fd;
+#endif
+        // File systems without unnamed files: a named one, unlinked at once.
+        std::string name = folder + "/parcelwright-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            Error = folder + ": " + std::strerror(errno);
+            return InvalidHandle;
+        }
+        ::unlink(name.c_str());
+        return fd;
+    }
+
+    bool WriteAt(THandle Handle, const void* Data, std::uint64_t Count, std::uint64_t Offset,
+                 std::string& Error) override {
+        const auto* p = static_cast<const char*>(Data);
+        while (Count > 0) {
+            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(Count, INT_MAX));
+            const ssize_t put =
+                ::pwrite(static_cast<int>(Handle), p, count, static_cast<off_t>(Offset));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                Error = std::strerror(put < 0 ? errno : ENOSPC);
+                return false;
+            }
+            p += put;
+            Count -= static_cast<std::uint64_t>(put);
+            Offset += static_cast<std::uint64_t>(put);
+        }
+        return true;
     }
 
     std::vector<std::string> BlockDevices() override {

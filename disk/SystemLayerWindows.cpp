@@ -15,6 +15,14 @@ HANDLE AsHandle(THandle Handle) {
 THandle FromHandle(HANDLE Handle) {
     return reinterpret_cast<THandle>(Handle);
 }
+std::string Utf8(const wchar_t* Text) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, Text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, Text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(n) - 1);
+    return out;
+}
 
 class TWindowsSystem final : public TSystemLayer {
   public:
@@ -222,6 +230,48 @@ class TWindowsSystem final : public TSystemLayer {
     }
 
     void Close(THandle Handle) override { ::CloseHandle(AsHandle(Handle)); }
+
+    THandle CreateScratchFile(std::string& Error) override {
+        wchar_t folder[MAX_PATH + 1] = {};
+        wchar_t name[MAX_PATH + 1] = {};
+        if (::GetTempPathW(MAX_PATH + 1, folder) == 0 ||
+            ::GetTempFileNameW(folder, L"pw", 0, name) == 0) {
+            const DWORD code = ::GetLastError();
+            Error = Utf8(folder) + ": " + SysErrorMessage(code);
+            return InvalidHandle;
+        }
+        // Deleted by the system when the handle closes, also when the process is ended.
+        const HANDLE file = ::CreateFileW(
+            name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD code = ::GetLastError();
+            Error = Utf8(folder) + ": " + SysErrorMessage(code);
+            ::DeleteFileW(name);
+            return InvalidHandle;
+        }
+        return FromHandle(file);
+    }
+
+    bool WriteAt(THandle Handle, const void* Data, std::uint64_t Count, std::uint64_t Offset,
+                 std::string& Error) override {
+        const auto* p = static_cast<const char*>(Data);
+        while (Count > 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(Offset & 0xFFFFFFFF);
+            at.OffsetHigh = static_cast<DWORD>(Offset >> 32);
+            DWORD put = 0;
+            const auto count = static_cast<DWORD>(std::min<std::uint64_t>(Count, 1u << 30));
+            if (!::WriteFile(AsHandle(Handle), p, count, &put, &at) || put == 0) {
+                Error = SysErrorMessage(::GetLastError());
+                return false;
+            }
+            p += put;
+            Count -= put;
+            Offset += put;
+        }
+        return true;
+    }
 
     std::vector<std::string> BlockDevices() override { return {}; }
 };

@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "Globals.h"
+#include "FoundEmails.h"
 
 // For each item: the item number of the first message with the same stored bytes (FullText), or
 // nullopt for the first of its kind.
-std::vector<std::optional<std::size_t>> FindCopies(const TEmailArray& Emails);
+std::vector<std::optional<std::size_t>> FindCopies(const TFoundEmails& Emails);
 
 // Rows without the later copies: each set of copies keeps only its first message. Order kept.
 std::vector<std::size_t> WithoutCopies(const std::vector<std::size_t>& Rows,

@@ -107,7 +107,7 @@ std::string ProbeExportFolder(const std::string& Folder, TExportOutput& Output) 
     return "no fresh name for a probe file";
 }
 
-TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
+TExportReport ExportRows(const std::string& Folder, const TFoundEmails& Emails,
                          const std::vector<TExportRow>& Rows, TExportOutput& Output,
                          bool Replace) {
     TExportReport report;
@@ -120,7 +120,7 @@ TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
             continue;
         }
         std::string reason =
-            WriteWhole(Output, fs::path(name), Emails[row.Item].FullText, Replace);
+            WriteWhole(Output, fs::path(name), Emails.FullText(row.Item), Replace);
         if (reason.empty())
             ++report.Written;
         else

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FoundEmails.h"
 #include "Globals.h"
 
 // One row to write: its position in the list as shown and the message's item number.
@@ -73,6 +74,6 @@ std::string ProbeExportFolder(const std::string& Folder,
 // renamed into place, so no partial .eml file is left behind, and an existing file of the same
 // name is replaced only by a complete one. With Replace false an existing file is kept, and its
 // row counts as a failure (TExportOutput::ExistsAlready).
-TExportReport ExportRows(const std::string& Folder, const TEmailArray& Emails,
+TExportReport ExportRows(const std::string& Folder, const TFoundEmails& Emails,
                          const std::vector<TExportRow>& Rows,
                          TExportOutput& Output = RealExportOutput(), bool Replace = true);

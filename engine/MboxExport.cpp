@@ -62,7 +62,7 @@ std::string MboxDate(std::chrono::system_clock::time_point When) {
     return text;
 }
 
-std::string MboxText(const TEmailArray& Emails, const std::vector<std::size_t>& Items,
+std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>& Items,
                      std::chrono::system_clock::time_point When) {
     const std::string date = MboxDate(When);
     std::string out;
@@ -87,7 +87,7 @@ std::string MboxText(const TEmailArray& Emails, const std::vector<std::size_t>& 
     return out;
 }
 
-std::string WriteMbox(const std::string& File, const TEmailArray& Emails,
+std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
                       const std::vector<std::size_t>& Items) {
     return WriteFileWhole(File, MboxText(Emails, Items, std::chrono::system_clock::now()));
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FoundEmails.h"
 #include "Globals.h"
 
 // The envelope sender for a message's "From " line: the address in its From field when there is
@@ -22,10 +23,10 @@ std::string MboxSender(std::string_view FromField);
 std::string MboxDate(std::chrono::system_clock::time_point When);
 
 // The mailbox holding Items (item numbers into Emails, in that order); When dates the From lines.
-std::string MboxText(const TEmailArray& Emails, const std::vector<std::size_t>& Items,
+std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>& Items,
                      std::chrono::system_clock::time_point When);
 
 // Writes the mailbox to File through a temporary name in the same folder, renamed into place
 // when complete. Empty on success, otherwise the reason it was not written.
-std::string WriteMbox(const std::string& File, const TEmailArray& Emails,
+std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
                       const std::vector<std::size_t>& Items);

@@ -36,6 +36,21 @@ const std::string& ColumnText(const TEmail& Email, TResultColumn Column) {
     return Email.Subject;
 }
 
+std::string_view ColumnText(const TEmailHeaders& Headers, TResultColumn Column) {
+    switch (Column) {
+    case TResultColumn::Date:
+        return Headers.Date;
+    case TResultColumn::From:
+        return Headers.From;
+    case TResultColumn::To:
+        return Headers.To;
+    case TResultColumn::Subject:
+    case TResultColumn::ItemNum:
+        break;
+    }
+    return Headers.Subject;
+}
+
 std::optional<TResultColumn> ColumnFromName(std::string_view Name) {
     std::string n;
     for (char c : Name)
@@ -49,11 +64,11 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name) {
     return std::nullopt;
 }
 
-std::vector<std::size_t> FilterItems(const TEmailArray& Emails, std::string_view Keyword) {
+std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_view Keyword) {
     std::vector<std::size_t> items;
     items.reserve(Emails.size());
     for (std::size_t i = 0; i < Emails.size(); ++i)
-        if (Keyword.empty() || SearchText(Keyword, Emails[i].Body, false, 1) > 0)
+        if (Keyword.empty() || SearchText(Keyword, Emails.Body(i), false, 1) > 0)
             items.push_back(i);
     return items;
 }
@@ -69,13 +84,14 @@ int CompareTextNoCase(std::string_view A, std::string_view B) {
     return A.size() < B.size() ? -1 : 1;
 }
 
-int CompareItems(const TEmailArray& Emails, std::size_t ItemA, std::size_t ItemB,
+int CompareItems(const TFoundEmails& Emails, std::size_t ItemA, std::size_t ItemB,
                  TResultColumn Column) {
     if (Column == TResultColumn::ItemNum) return ItemA < ItemB ? -1 : (ItemA > ItemB ? 1 : 0);
-    return CompareTextNoCase(ColumnText(Emails[ItemA], Column), ColumnText(Emails[ItemB], Column));
+    return CompareTextNoCase(ColumnText(Emails.Headers(ItemA), Column),
+                             ColumnText(Emails.Headers(ItemB), Column));
 }
 
-void SortItems(std::vector<std::size_t>& Items, const TEmailArray& Emails, TResultColumn Column,
+void SortItems(std::vector<std::size_t>& Items, const TFoundEmails& Emails, TResultColumn Column,
                bool Ascending) {
     std::stable_sort(Items.begin(), Items.end(), [&](std::size_t a, std::size_t b) {
         const int r = CompareItems(Emails, a, b, Column);

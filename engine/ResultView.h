@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FoundEmails.h"
 #include "Globals.h"
 
 // The columns of the results list, left to right; the one vocabulary of the window core, its
@@ -24,6 +25,7 @@ const char* ColumnCaption(TResultColumn Column);
 
 // The row text of a column for one message (Date, From, To, Subject exactly as stored).
 const std::string& ColumnText(const TEmail& Email, TResultColumn Column);
+std::string_view ColumnText(const TEmailHeaders& Headers, TResultColumn Column);
 
 // A column named the way a user types it: "item", "num", "itemnum", "item num", "date", "from",
 // "to", "subject", any case; or a column number 0 to 4.
@@ -31,15 +33,15 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name);
 
 // Item numbers of the rows shown: every message when Keyword is empty, otherwise those whose Body
 // holds Keyword without regard to case (SearchText, case sensitivity off, from position 1).
-std::vector<std::size_t> FilterItems(const TEmailArray& Emails, std::string_view Keyword);
+std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_view Keyword);
 
 // Case-insensitive byte comparison through the upper-case table: below, at or above zero.
 int CompareTextNoCase(std::string_view A, std::string_view B);
 
 // Ascending order of two items: Item Num by number, the other columns by their text ignoring case.
-int CompareItems(const TEmailArray& Emails, std::size_t ItemA, std::size_t ItemB,
+int CompareItems(const TFoundEmails& Emails, std::size_t ItemA, std::size_t ItemB,
                  TResultColumn Column);
 
 // Sorts rows by a column; equal keys keep their order.
-void SortItems(std::vector<std::size_t>& Items, const TEmailArray& Emails, TResultColumn Column,
+void SortItems(std::vector<std::size_t>& Items, const TFoundEmails& Emails, TResultColumn Column,
                bool Ascending);

@@ -63,6 +63,8 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
           return FBuffer->View(Count, Offset);
       }) {
     if (!FBuffer) throw PwError("no disk buffer to scan");
+    FResult.Emails = TFoundEmails(Options.MemoryBytes,
+                                  Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw PwError("the drive reports a sector size of 0");
 }
@@ -230,14 +232,21 @@ void TScanHardDisk::Append(TEmailArray& Messages, const std::vector<std::size_t>
                            std::uint64_t Offset, TCarvingRule Rule) {
     for (std::size_t i = 0; i < Messages.size(); ++i) {
         FHost->KeepAlive(1);
-        FResult.Emails.push_back(std::move(Messages[i]));
+        try {
+            FResult.Emails.Add(Messages[i]);
+        } catch (const PwError& e) {
+            // Nothing can be kept from here on: stop, with what was found so far.
+            FResult.StopReason = e.what();
+            return;
+        }
         FResult.Places.push_back({Offset + (i < Starts.size() ? Starts[i] : 0), Rule});
         FHost->MessageFound();
+        FHost->MessageKept(FResult);
     }
 }
 
 bool TScanHardDisk::Stopping(std::uint64_t Offset) {
-    if (FResult.Cancelled) return true;
+    if (FResult.Cancelled || !FResult.StopReason.empty()) return true;
     FHost->ProgressBytes(Offset);
     FResult.Cancelled = FHost->CancelRequested();
     return FResult.Cancelled;

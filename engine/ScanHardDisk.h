@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "DeepRule.h"
+#include "FoundEmails.h"
 #include "Globals.h"
 #include "ScanHost.h"
 #include "emailparser.h"
 
 class TDiskBuffer;
+class TSystemLayer;
 
 // The carving rule that found a message.
 enum class TCarvingRule { Standard, Deep };
@@ -25,6 +27,10 @@ inline const char* CarvingRuleName(TCarvingRule Rule) {
 struct TScanOptions {
     std::uint32_t SectorSize = 0;               // 0: the drive's own
     TCarvingRule Rule = TCarvingRule::Standard; // Deep: deep rule, standard where it finds nothing
+    // Message bytes the found list holds in memory before it moves them to a scratch file, and
+    // the system layer that makes that file (the platform's when null).
+    std::size_t MemoryBytes = TFoundEmails::DefaultMemoryBytes;
+    TSystemLayer* Scratch = nullptr;
 };
 
 struct TEmailPlace {
@@ -38,11 +44,14 @@ struct TSectorRange {
 };
 
 struct TScanResult {
-    TEmailArray Emails;                   // found order; index = Item Num
+    TFoundEmails Emails;                  // found order; index = Item Num
     std::vector<TEmailPlace> Places;      // one per message
     std::uint64_t UnreadableSectors = 0;  // read as zeros
     std::vector<TSectorRange> Unreadable; // the unreadable sectors, merged into ranges
     bool Cancelled = false;               // the host asked the scan to stop before the end
+    // Why the scan stopped before the end by itself (the found messages could not be kept);
+    // empty when it ran to the end or was cancelled. What was found before stays.
+    std::string StopReason;
 };
 
 class TScanHardDisk {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+struct TScanResult;
+
 // What the engine needs of the program around it: the keep-alive call (let the windows process
 // pending events) and a progress display. The desktop program implements it with its event loop
 // and TfrmWait, the command-line scanner with a terminal progress bar, tests with a recording fake.
@@ -30,6 +32,9 @@ public:
 
     // One message was added to the found list, so that a display can count them as they come.
     virtual void MessageFound() {}
+    // Right after MessageFound: the list so far, its newest message last, for a host that hands
+    // messages on as they are found. The list must not be kept beyond the call.
+    virtual void MessageKept(const TScanResult& SoFar) { (void)SoFar; }
 };
 
 // A host that does nothing: for callers that need no window and no progress.

@@ -322,7 +322,11 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
     cancelled = stopped;
     scanned = true;
     FView.SetBusy(false);
+    const std::string stopReason = found.StopReason;
     ShowResults(std::move(found));
+    if (!stopReason.empty())
+        ShowError("The scan stopped before the end of the drive: " + stopReason +
+                  ".\n\nThe messages found up to there are listed.");
 }
 
 void TMainWindowCore::ShowResults(TScanResult Found) {
@@ -438,7 +442,7 @@ bool TMainWindowCore::CanDecode() {
 const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
     if (!CanDecode() || Item >= emails.size()) return nullptr;
     if (decoded.size() != emails.size()) decoded.assign(emails.size(), std::nullopt);
-    if (!decoded[Item]) decoded[Item] = mail::Decode(emails[Item].FullText);
+    if (!decoded[Item]) decoded[Item] = mail::Decode(emails.FullText(Item));
     return &*decoded[Item];
 }
 
@@ -449,7 +453,8 @@ const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
     if (!headers[Item]) {
         // The parts (attachments above all) are most of the work of a whole decode; the list
         // needs none of them.
-        const std::string_view stored = emails[Item].FullText;
+        const std::string text = emails.FullText(Item);
+        const std::string_view stored = text;
         // The header ends at the first empty line, whichever line end the message uses.
         const std::size_t crlf = stored.find("\r\n\r\n");
         const std::size_t lf = stored.find("\n\n");
@@ -537,7 +542,7 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
                 texts.push_back(text);
         } else {
             for (const TResultRow& row : rows)
-                texts.push_back(ColumnText(emails[row.Item], Column));
+                texts.push_back(ColumnText(emails.Headers(row.Item), Column));
         }
         byText = FCollation(texts);
     }
@@ -568,13 +573,14 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
 
 const std::string* TMainWindowCore::PreviewOf(std::size_t Row) const {
     if (Row >= rows.size() || rows[Row].Item >= emails.size()) return nullptr;
-    return &emails[rows[Row].Item].Body;
+    previewText = emails.Body(rows[Row].Item);
+    return &previewText;
 }
 
 std::string TMainWindowCore::CellText(std::size_t Row, TResultColumn Column) const {
     if (Row >= rows.size()) return {};
     if (Column == TResultColumn::ItemNum) return std::to_string(rows[Row].Item);
-    return ColumnText(emails[rows[Row].Item], Column);
+    return std::string(ColumnText(emails.Headers(rows[Row].Item), Column));
 }
 
 std::string TMainWindowCore::CellShown(std::size_t Row, TResultColumn Column) const {
@@ -670,7 +676,7 @@ void TMainWindowCore::SaveAttachment(std::size_t Row, std::size_t Index) {
         "All files (*)");
     if (file.empty()) return;
     const std::string reason =
-        WriteFileWhole(file, mail::Attachment(emails[rows[Row].Item].FullText, Index));
+        WriteFileWhole(file, mail::Attachment(emails.FullText(rows[Row].Item), Index));
     if (!reason.empty()) ShowError("The attachment could not be saved.\n\n" + file + ": " + reason);
 }
 

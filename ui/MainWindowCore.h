@@ -217,7 +217,8 @@ class TMainWindowCore {
     // do not parse after all real ones (by their text) in either direction.
     void SortBy(TResultColumn Column);
 
-    // The body a click on a row shows, or null when the row does not exist.
+    // The body a click on a row shows, or null when the row does not exist; valid until the next
+    // call.
     const std::string* PreviewOf(std::size_t Row) const;
 
     // Writes the ticked rows into a folder the user picks and says how it went. With nothing
@@ -254,7 +255,7 @@ class TMainWindowCore {
     // The manual page beside the program (or where it is installed), or empty when none is found.
     static std::string ManualPath(const std::string& ProgramFolder);
 
-    const TEmailArray& Emails() const { return emails; }
+    const TFoundEmails& Emails() const { return emails; }
     // Where each message was found; empty when the list came without places.
     const std::vector<TEmailPlace>& Places() const { return places; }
     const TDriveArray& Drives() const { return drives; }
@@ -310,7 +311,8 @@ class TMainWindowCore {
     TScanMonitor* FMonitor = nullptr; // during a scan
 
     // State of the window, kept between scans.
-    TEmailArray emails;
+    TFoundEmails emails;
+    mutable std::string previewText; // what PreviewOf last answered
     std::vector<TEmailPlace> places;
     std::vector<std::optional<std::size_t>> copies; // per item
     // Decoded messages by item, filled as rows are shown.

@@ -48,7 +48,7 @@ class DeepScanTest : public ::testing::Test {
         Options.Rule = Deep ? TCarvingRule::Deep : TCarvingRule::Standard;
         TScanResult Scanned = TScanHardDisk(Path, Options, NullScanHost()).ScanDrive();
         TResult Result;
-        Result.Found = std::move(Scanned.Emails);
+        Result.Found = Scanned.Emails.ToArray();
         for (const TEmailPlace& Place : Scanned.Places) {
             Result.Offsets.push_back(Place.Offset);
             Result.Rules.push_back(Place.Rule);
@@ -158,7 +158,7 @@ TEST_F(DeepScanTest, AnEwfImageScansLikeItsRawBytes) {
     // The standard rule too finds the same there as in the raw bytes read with 4096-byte sectors.
     TScanHardDisk RawScan(std::make_unique<TDiskBuffer>(Raw, 20971520, PlatformSystem(), 4096),
                           {}, NullScanHost());
-    const TEmailArray FromRaw = RawScan.ScanDrive().Emails;
+    const TEmailArray FromRaw = RawScan.ScanDrive().Emails.ToArray();
     EXPECT_TRUE(Scan(E01, false).Found == FromRaw);
 }
 

@@ -39,7 +39,7 @@ TFaultScan Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0,
                        {}, host);
     TFaultScan r;
     TScanResult result = scan.ScanDrive();
-    r.Emails = std::move(result.Emails);
+    r.Emails = result.Emails.ToArray();
     r.Offsets = OffsetsOf(result);
     r.Unreadable = result.UnreadableSectors;
     EXPECT_EQ(host.Closes, 1);

@@ -34,7 +34,7 @@ TResult ScanWith(TSystemLayer& System, const std::string& Path, std::uint32_t Se
                        host);
     TResult r;
     TScanResult result = scan.ScanDrive();
-    r.Emails = std::move(result.Emails);
+    r.Emails = result.Emails.ToArray();
     r.Offsets = OffsetsOf(result);
     r.Opens = host.Opens;
     return r;

@@ -42,7 +42,7 @@ TEST(DemoImage, EveryDeletedMessageComesBackByteForByte) {
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
     TRecordingHost host;
-    const TEmailArray found = TScanHardDisk(image, {}, host).ScanDrive().Emails;
+    const TEmailArray found = TScanHardDisk(image, {}, host).ScanDrive().Emails.ToArray();
 
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(stored))

@@ -29,7 +29,7 @@ TSlicedScan ScanFake(const std::string& Bytes, std::uint32_t SliceBytes) {
                        {}, host);
     TSlicedScan out;
     TScanResult result = scan.ScanDrive();
-    out.Emails = std::move(result.Emails);
+    out.Emails = result.Emails.ToArray();
     out.Offsets = OffsetsOf(result);
     out.Reads = fake.Reads;
     return out;

@@ -20,7 +20,7 @@ struct TScanOutcome {
 TScanOutcome Scan(const std::string& Path) {
     TScanOutcome out;
     TScanResult result = TScanHardDisk(Path, {}, out.Host).ScanDrive();
-    out.Emails = std::move(result.Emails);
+    out.Emails = result.Emails.ToArray();
     out.Offsets = OffsetsOf(result);
     return out;
 }
@@ -272,7 +272,7 @@ TEST_F(ScanTest, SectorsOfAnImageMayBeLargerThan512) {
                        {}, host);
     EXPECT_EQ(scan.SectorSize(), 4096u);
     const TScanResult result = scan.ScanDrive();
-    const TEmailArray& found = result.Emails;
+    const TEmailArray found = result.Emails.ToArray();
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].FullText, a);
     EXPECT_EQ(found[1].FullText, b);
@@ -304,7 +304,7 @@ TEST_F(ScanTest, UnreadableSectorsReadAsZerosAndAreCounted) {
     fake.Drives["/dev/fake"] = drive;
     TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 20971520, fake), {}, host);
     const TScanResult result = scan.ScanDrive();
-    const TEmailArray& found = result.Emails;
+    const TEmailArray found = result.Emails.ToArray();
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].FullText, a);
     EXPECT_EQ(found[1].FullText, c);

@@ -115,6 +115,10 @@ class TFakeSystem : public TSystemLayer {
     bool CanReturn = true; // whether WorkDirectory can be entered again
     std::uint32_t ErrorMode = 0;
     std::vector<std::string> BlockDeviceList;
+    // Scratch files: whether one can be made, and how many bytes all of them may hold together
+    // before a write fails as on a full disk.
+    bool ScratchRefused = false;
+    std::uint64_t ScratchRoom = UINT64_MAX;
 
     // --- what was asked ---
     std::vector<std::string> Calls;
@@ -261,12 +265,47 @@ class TFakeSystem : public TSystemLayer {
     }
     std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
                         std::uint64_t Offset) override {
+        if (const auto it = Scratch.find(Handle); it != Scratch.end()) {
+            const std::string& bytes = it->second;
+            if (Offset >= bytes.size()) return 0;
+            const std::size_t n = std::min<std::size_t>(Count, bytes.size() - Offset);
+            std::memcpy(Target, bytes.data() + Offset, n);
+            return static_cast<std::int64_t>(n);
+        }
         return Serve(Handle, Target, Count, Offset);
     }
     void Close(THandle Handle) override {
+        if (Scratch.erase(Handle)) {
+            --OpenScratchFiles;
+            return;
+        }
         Calls.push_back("Close");
         CloseOpen(Handle);
     }
+    THandle CreateScratchFile(std::string& Error) override {
+        if (ScratchRefused) {
+            Error = "/fake-tmp: Permission denied";
+            return InvalidHandle;
+        }
+        const THandle handle = NextScratch++;
+        Scratch[handle];
+        ++OpenScratchFiles;
+        return handle;
+    }
+    bool WriteAt(THandle Handle, const void* Data, std::uint64_t Count, std::uint64_t Offset,
+                 std::string& Error) override {
+        const auto it = Scratch.find(Handle);
+        if (it == Scratch.end() || Count > ScratchRoom) {
+            Error = "No space left on device";
+            return false;
+        }
+        ScratchRoom -= Count;
+        std::string& bytes = it->second;
+        if (bytes.size() < Offset + Count) bytes.resize(Offset + Count);
+        std::memcpy(bytes.data() + Offset, Data, Count);
+        return true;
+    }
+    int OpenScratchFiles = 0;
     bool DataExtent(THandle Handle, std::uint64_t Offset, std::uint64_t& DataStart,
                     std::uint64_t& DataEnd) override {
         const auto it = Opened.find(Handle);
@@ -348,6 +387,8 @@ class TFakeSystem : public TSystemLayer {
     }
 
     THandle NextHandle = 3;
+    THandle NextScratch = 1 << 20;
+    std::map<THandle, std::string> Scratch;
     std::map<THandle, std::string> Opened;
     std::map<THandle, std::uint64_t> Positions;
 };

@@ -889,7 +889,7 @@ TEST_F(ReadTest, DetailsNameHeadersPlaceRuleCopyAndAttachments) {
     EXPECT_EQ(core.DetailsText(4), "");
 
     // A list that came without places says nothing of them.
-    core.ShowResults(TEmailArray(core.Emails()));
+    core.ShowResults(core.Emails().ToArray());
     EXPECT_EQ(core.DetailsText(0).find("Found at"), std::string::npos);
     EXPECT_NE(core.DetailsText(0).find("Subject: "), std::string::npos);
 }

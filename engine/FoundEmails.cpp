@@ -1,0 +1,251 @@
+#include "FoundEmails.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "Error.h"
+#include "SystemLayer.h"
+
+namespace {
+
+// Writes to the scratch file are gathered to this size, so that a disk of small messages costs
+// one system call per MiB instead of one per message.
+constexpr std::size_t kPendingBytes = 1u << 20;
+
+std::uint32_t Size32(std::size_t Size) {
+    if (Size > std::numeric_limits<std::uint32_t>::max())
+        throw PwError("a message of more than 4 GiB cannot be kept");
+    return static_cast<std::uint32_t>(Size);
+}
+
+} // namespace
+
+// The bytes of the messages: the header fields in memory, the texts in memory or in the scratch
+// file. Append-only, so that every place handed out stays right.
+class TFoundEmails::TStore {
+  public:
+    TStore(std::size_t MemoryBytes, TSystemLayer* System)
+        : FMemoryBytes(MemoryBytes), FSystem(System) {}
+    ~TStore() {
+        if (FFile != InvalidHandle) FSystem->Close(FFile);
+    }
+    TStore(const TStore&) = delete;
+    TStore& operator=(const TStore&) = delete;
+
+    std::string Fields;
+
+    // Where the bytes now lie. Throws PwError, and keeps nothing of them, when they cannot be
+    // kept; what was appended before stays whole either way.
+    std::uint64_t Append(std::string_view Bytes) {
+        if (FFile == InvalidHandle) {
+            if (FSystem == nullptr || FMemory.size() + Bytes.size() <= FMemoryBytes) {
+                const std::uint64_t at = FMemory.size();
+                FMemory.append(Bytes);
+                return at;
+            }
+            Spill();
+        }
+        const std::uint64_t at = FEnd;
+        if (FPending.size() + Bytes.size() > kPendingBytes) Flush();
+        if (Bytes.size() > kPendingBytes) {
+            // Too big to gather: straight to the file, after everything gathered before it.
+            Write(Bytes, at);
+        } else {
+            FPending.append(Bytes);
+        }
+        FEnd += Bytes.size();
+        return at;
+    }
+
+    void Read(std::uint64_t At, std::size_t Size, std::string& Out) const {
+        Out.clear();
+        if (Size == 0) return;
+        if (FFile == InvalidHandle) {
+            Out.assign(FMemory, static_cast<std::size_t>(At), Size);
+            return;
+        }
+        // Each piece appended lies wholly in the file or wholly in the gathered bytes.
+        if (At >= FWritten) {
+            Out.assign(FPending, static_cast<std::size_t>(At - FWritten), Size);
+            return;
+        }
+        Out.resize(Size);
+        std::size_t got = 0;
+        while (got < Size) {
+            const std::int64_t n = FSystem->ReadAt(FFile, Out.data() + got, Size - got, At + got);
+            if (n <= 0)
+                throw PwError("the found messages could not be read back from the scratch file "
+                              "in the temporary folder");
+            got += static_cast<std::size_t>(n);
+        }
+    }
+
+    bool Spilled() const { return FFile != InvalidHandle; }
+
+  private:
+    // Moves the texts held in memory to a new scratch file.
+    void Spill() {
+        std::string error;
+        const THandle file = FSystem->CreateScratchFile(error);
+        if (file == InvalidHandle)
+            throw PwError("the found messages are too many to hold in memory, and no scratch file "
+                          "could be made for them in the temporary folder (" +
+                          error + ")");
+        FFile = file;
+        FEnd = FWritten = 0;
+        FPending.swap(FMemory);
+        FEnd = FPending.size();
+        try {
+            Flush();
+        } catch (...) {
+            // Back to memory as before: nothing is lost, and the next message tries again.
+            FPending.swap(FMemory);
+            FSystem->Close(FFile);
+            FFile = InvalidHandle;
+            FEnd = 0;
+            throw;
+        }
+        std::string().swap(FMemory);
+        FPending.reserve(kPendingBytes);
+    }
+
+    // Writes the gathered bytes. When that fails they stay gathered (and readable), so every
+    // message added so far is still whole.
+    void Flush() {
+        if (FPending.empty()) return;
+        Write(FPending, FWritten);
+        FWritten += FPending.size();
+        FPending.clear();
+    }
+
+    void Write(std::string_view Bytes, std::uint64_t At) {
+        std::string error;
+        if (!FSystem->WriteAt(FFile, Bytes.data(), Bytes.size(), At, error))
+            throw PwError("the found messages could not be written to the scratch file in the "
+                          "temporary folder (" +
+                          error + ")");
+        if (At == FWritten && FPending.empty()) FWritten = At + Bytes.size();
+    }
+
+    std::size_t FMemoryBytes;
+    TSystemLayer* FSystem; // null: everything in memory
+    std::string FMemory;
+    THandle FFile = InvalidHandle;
+    std::string FPending;      // gathered, not yet written; starts at FWritten in the file
+    std::uint64_t FWritten = 0; // bytes in the file
+    std::uint64_t FEnd = 0;     // bytes in the file and gathered
+};
+
+TFoundEmails::TFoundEmails() : TFoundEmails(DefaultMemoryBytes, PlatformSystem()) {}
+
+TFoundEmails::TFoundEmails(std::size_t MemoryBytes, TSystemLayer& System)
+    : FStore(std::make_shared<TStore>(MemoryBytes, &System)) {}
+
+TFoundEmails::TFoundEmails(const TEmailArray& Emails)
+    : FStore(std::make_shared<TStore>(0, nullptr)) {
+    FEntries.reserve(Emails.size());
+    for (const TEmail& email : Emails)
+        Add(email);
+}
+
+void TFoundEmails::Add(const TEmail& Email) {
+    Add(Email.FullText, Email.Body, {Email.From, Email.To, Email.Subject, Email.Date});
+}
+
+void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
+                       const TEmailHeaders& Headers) {
+    TEntry entry;
+    entry.TextSize = Size32(FullText.size());
+    entry.BodySize = Size32(Body.size());
+    const std::string_view fields[4] = {Headers.From, Headers.To, Headers.Subject, Headers.Date};
+    for (int i = 0; i < 4; ++i)
+        entry.FieldSizes[i] = Size32(fields[i].size());
+    // The rules cut Body from the end of FullText; only a message made otherwise stores it apart.
+    entry.BodyApart = !Body.empty() && (Body.size() > FullText.size() ||
+                                        FullText.substr(FullText.size() - Body.size()) != Body);
+    entry.Text = FStore->Append(FullText);
+    // A body stored apart must follow its text at once; a failure there leaves a text no entry
+    // refers to, which costs bytes and loses nothing.
+    if (entry.BodyApart) FStore->Append(Body);
+    std::string& arena = FStore->Fields;
+    entry.Fields = arena.size();
+    for (const std::string_view field : fields)
+        arena.append(field);
+    try {
+        FEntries.push_back(entry);
+    } catch (...) {
+        arena.resize(static_cast<std::size_t>(entry.Fields));
+        throw;
+    }
+}
+
+TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
+    const TEntry& e = FEntries.at(Item);
+    const std::string_view arena = FStore->Fields;
+    std::size_t at = static_cast<std::size_t>(e.Fields);
+    std::string_view f[4];
+    for (int i = 0; i < 4; ++i) {
+        f[i] = arena.substr(at, e.FieldSizes[i]);
+        at += e.FieldSizes[i];
+    }
+    return {f[0], f[1], f[2], f[3]};
+}
+
+std::string TFoundEmails::FullText(std::size_t Item) const {
+    const TEntry& e = FEntries.at(Item);
+    std::string out;
+    FStore->Read(e.Text, e.TextSize, out);
+    return out;
+}
+
+std::string TFoundEmails::Body(std::size_t Item) const {
+    const TEntry& e = FEntries.at(Item);
+    std::string out;
+    if (e.BodyApart)
+        FStore->Read(e.Text + e.TextSize, e.BodySize, out);
+    else
+        FStore->Read(e.Text + e.TextSize - e.BodySize, e.BodySize, out);
+    return out;
+}
+
+std::uint64_t TFoundEmails::FullTextSize(std::size_t Item) const {
+    return FEntries.at(Item).TextSize;
+}
+
+TEmail TFoundEmails::operator[](std::size_t Item) const {
+    const TEmailHeaders h = Headers(Item);
+    TEmail email;
+    email.From.assign(h.From);
+    email.To.assign(h.To);
+    email.Subject.assign(h.Subject);
+    email.Date.assign(h.Date);
+    email.FullText = FullText(Item);
+    email.Body = Body(Item);
+    return email;
+}
+
+TEmailArray TFoundEmails::ToArray() const {
+    TEmailArray out;
+    out.reserve(size());
+    for (std::size_t i = 0; i < size(); ++i)
+        out.push_back((*this)[i]);
+    return out;
+}
+
+bool TFoundEmails::Spilled() const {
+    return FStore->Spilled();
+}
+
+bool operator==(const TFoundEmails& A, const TEmailArray& B) {
+    if (A.size() != B.size()) return false;
+    for (std::size_t i = 0; i < A.size(); ++i)
+        if (!(A[i] == B[i])) return false;
+    return true;
+}
+
+bool operator==(const TFoundEmails& A, const TFoundEmails& B) {
+    if (A.size() != B.size()) return false;
+    for (std::size_t i = 0; i < A.size(); ++i)
+        if (!(A[i] == B[i])) return false;
+    return true;
+}

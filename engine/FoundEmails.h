@@ -1,0 +1,105 @@
+#pragma once
+
+// The found-message list. A disk full of mail holds far more message bytes than memory, so the
+// list keeps only a small record per message and the four header fields in memory; the stored
+// bytes (FullText, and Body where it is not FullText's end) stay in memory up to a limit and then
+// go to a scratch file in the system's temporary folder, which is gone when the list is.
+//
+// The bytes are copied when a message is added, not read again from the drive later: a live
+// system disk changes under the scan, and what is exported must be what the scan found, byte for
+// byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Globals.h"
+
+class TSystemLayer;
+
+// The header fields of one message: views into the list's memory, valid until the next Add.
+struct TEmailHeaders {
+    std::string_view From, To, Subject, Date;
+};
+
+class TFoundEmails {
+  public:
+    // Message bytes held in memory before the list moves them to a scratch file.
+    static constexpr std::size_t DefaultMemoryBytes = 32u << 20;
+
+    TFoundEmails();
+    // MemoryBytes 0 writes every message to the scratch file at once. The system layer makes
+    // the file and must outlive the list.
+    TFoundEmails(std::size_t MemoryBytes, TSystemLayer& System);
+    // A list holding these messages, in memory (for lists made by hand, as tests and small tools
+    // do; implicit so that a plain array serves wherever a list is asked for).
+    TFoundEmails(const TEmailArray& Emails); // NOLINT(google-explicit-constructor)
+
+    std::size_t size() const { return FEntries.size(); }
+    bool empty() const { return FEntries.empty(); }
+
+    // Adds a copy of the message. Throws PwError when its bytes cannot be kept (no scratch file
+    // can be made, the temporary folder is full); the list is then as it was, every message
+    // added before still whole.
+    void Add(const TEmail& Email);
+    // The same for a message given as views (Body empty or anywhere, usually FullText's end).
+    void Add(std::string_view FullText, std::string_view Body, const TEmailHeaders& Headers);
+
+    TEmailHeaders Headers(std::size_t Item) const;
+    std::string FullText(std::size_t Item) const;
+    std::string Body(std::size_t Item) const;
+    std::uint64_t FullTextSize(std::size_t Item) const;
+    // The whole message, copied out.
+    TEmail operator[](std::size_t Item) const;
+    TEmail back() const { return (*this)[size() - 1]; }
+    TEmail front() const { return (*this)[0]; }
+    TEmailArray ToArray() const;
+
+    // Whether the bytes went to a scratch file (for tests and the status of a long scan).
+    bool Spilled() const;
+
+    friend bool operator==(const TFoundEmails& A, const TEmailArray& B);
+    friend bool operator==(const TFoundEmails& A, const TFoundEmails& B);
+
+    // Walks the messages in found order, each copied out as it is reached.
+    class const_iterator {
+      public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = TEmail;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = TEmail;
+        const_iterator(const TFoundEmails* List, std::size_t Item) : FList(List), FItem(Item) {}
+        TEmail operator*() const { return (*FList)[FItem]; }
+        const_iterator& operator++() {
+            ++FItem;
+            return *this;
+        }
+        bool operator==(const const_iterator& Other) const { return FItem == Other.FItem; }
+        bool operator!=(const const_iterator& Other) const { return FItem != Other.FItem; }
+
+      private:
+        const TFoundEmails* FList;
+        std::size_t FItem;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+  private:
+    struct TEntry {
+        std::uint64_t Text = 0;   // where FullText lies in the store
+        std::uint64_t Fields = 0; // where From, To, Subject, Date lie, one after the other
+        std::uint32_t TextSize = 0;
+        std::uint32_t BodySize = 0;
+        std::uint32_t FieldSizes[4] = {};
+        bool BodyApart = false; // Body follows FullText in the store instead of ending it
+    };
+    class TStore;
+
+    std::shared_ptr<TStore> FStore;
+    std::vector<TEntry> FEntries;
+};
