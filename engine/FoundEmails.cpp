@@ -37,6 +37,8 @@ class TFoundEmails::TStore {
     // Where the bytes now lie. Throws PwError, and keeps nothing of them, when they cannot be
     // kept; what was appended before stays whole either way.
     std::uint64_t Append(std::string_view Bytes) {
+        // A folder that was full once is not tried again: the list is kept as it was then.
+        if (!FFailure.empty()) throw PwError(FFailure);
         if (FFile == InvalidHandle) {
             if (FSystem == nullptr || FMemory.size() + Bytes.size() <= FMemoryBytes) {
                 const std::uint64_t at = FMemory.size();
@@ -120,10 +122,12 @@ class TFoundEmails::TStore {
 
     void Write(std::string_view Bytes, std::uint64_t At) {
         std::string error;
-        if (!FSystem->WriteAt(FFile, Bytes.data(), Bytes.size(), At, error))
-            throw PwError("the found messages could not be written to the scratch file in the "
-                          "temporary folder (" +
-                          error + ")");
+        if (!FSystem->WriteAt(FFile, Bytes.data(), Bytes.size(), At, error)) {
+            FFailure = "the found messages could not be written to the scratch file in the "
+                       "temporary folder (" +
+                       error + ")";
+            throw PwError(FFailure);
+        }
         if (At == FWritten && FPending.empty()) FWritten = At + Bytes.size();
     }
 
@@ -134,6 +138,7 @@ class TFoundEmails::TStore {
     std::string FPending;      // gathered, not yet written; starts at FWritten in the file
     std::uint64_t FWritten = 0; // bytes in the file
     std::uint64_t FEnd = 0;     // bytes in the file and gathered
+    std::string FFailure;       // why the last write failed
 };
 
 TFoundEmails::TFoundEmails() : TFoundEmails(DefaultMemoryBytes, PlatformSystem()) {}
