@@ -80,30 +80,62 @@ std::string JsonByteString(std::string_view Bytes) {
     return out;
 }
 
-std::string FormatJson(const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
-                       const std::vector<std::size_t>& Rows,
-                       const std::vector<std::string>& Rules,
-                       const std::function<std::string(std::size_t)>& MoreFields) {
-    std::string out = "[";
-    bool first = true;
-    for (std::size_t item : Rows) {
-        const TEmail& e = Emails[item];
-        out += first ? "\n" : ",\n";
-        first = false;
-        out += "  {\"item\": " + std::to_string(item);
-        out += ", \"offset\": " + std::to_string(item < Offsets.size() ? Offsets[item] : 0);
-        out += ", \"rule\": " + JsonByteString(item < Rules.size() ? Rules[item] : "standard");
-        out += ", \"date\": " + JsonByteString(e.Date);
-        out += ", \"from\": " + JsonByteString(e.From);
-        out += ", \"to\": " + JsonByteString(e.To);
-        out += ", \"subject\": " + JsonByteString(e.Subject);
-        out += ", \"body\": " + JsonByteString(e.Body);
-        out += ", \"fulltext\": " + JsonByteString(e.FullText);
-        if (MoreFields) out += MoreFields(item);
-        out += "}";
+namespace {
+
+constexpr const char* kJsonFieldNames[] = {"item",    "offset",   "rule",    "date",
+                                           "from",    "to",       "subject", "body",
+                                           "fulltext", "decoded", "sha256",  "copy_of"};
+
+} // namespace
+
+std::string JsonFieldNames() {
+    std::string names;
+    for (const char* name : kJsonFieldNames)
+        names.append(names.empty() ? "" : ", ").append(name);
+    return names;
+}
+
+std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unknown) {
+    unsigned fields = 0;
+    while (!Text.empty()) {
+        const std::size_t comma = Text.find(',');
+        std::string_view name = Text.substr(0, comma);
+        Text.remove_prefix(comma == std::string_view::npos ? Text.size() : comma + 1);
+        while (!name.empty() && name.front() == ' ')
+            name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ')
+            name.remove_suffix(1);
+        if (name.empty()) continue;
+        const auto* known = std::find(std::begin(kJsonFieldNames), std::end(kJsonFieldNames), name);
+        if (known == std::end(kJsonFieldNames)) {
+            Unknown = std::string(name);
+            return std::nullopt;
+        }
+        fields |= 1u << (known - std::begin(kJsonFieldNames));
     }
-    out += first ? "]\n" : "\n]\n";
-    return out;
+    if (fields == 0) {
+        Unknown.clear();
+        return std::nullopt;
+    }
+    return fields;
+}
+
+std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64_t Offset,
+                       std::string_view Rule, unsigned Fields,
+                       const std::function<std::string(std::size_t)>& MoreFields) {
+    std::string out;
+    if (Fields & JsonItem) out += ", \"item\": " + std::to_string(Item);
+    if (Fields & JsonOffset) out += ", \"offset\": " + std::to_string(Offset);
+    if (Fields & JsonRule) out += ", \"rule\": " + JsonByteString(Rule);
+    const TEmailHeaders h = Emails.Headers(Item);
+    if (Fields & JsonDate) out += ", \"date\": " + JsonByteString(h.Date);
+    if (Fields & JsonFrom) out += ", \"from\": " + JsonByteString(h.From);
+    if (Fields & JsonTo) out += ", \"to\": " + JsonByteString(h.To);
+    if (Fields & JsonSubject) out += ", \"subject\": " + JsonByteString(h.Subject);
+    if (Fields & JsonBody) out += ", \"body\": " + JsonByteString(Emails.Body(Item));
+    if (Fields & JsonFullText) out += ", \"fulltext\": " + JsonByteString(Emails.FullText(Item));
+    if (MoreFields) out += MoreFields(Item);
+    return "{" + out.substr(out.empty() ? 0 : 2) + "}";
 }
 
 std::string TerminalText(std::string_view Bytes) {
@@ -139,7 +171,7 @@ std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_
                            ColumnCaption(TResultColumn::Date), ColumnCaption(TResultColumn::From),
                            ColumnCaption(TResultColumn::To), ColumnCaption(TResultColumn::Subject));
     for (std::size_t item : Rows) {
-        const TEmail& e = Emails[item];
+        const TEmailHeaders e = Emails.Headers(item);
         out += line(std::to_string(item), TerminalText(e.Date), TerminalText(e.From),
                     TerminalText(e.To), TerminalText(e.Subject));
     }

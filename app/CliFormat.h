@@ -17,13 +17,34 @@
 // character's code as a byte gives back exactly Bytes.
 std::string JsonByteString(std::string_view Bytes);
 
-// One JSON array with an object per shown row: item, offset, rule, date, from, to, subject, body
-// and fulltext. Offsets[item] is the drive byte offset of the message's first line; Rules[item]
-// names the carving rule that found it ("standard" where Rules has no entry). MoreFields, when
-// given, returns further fields for an item, each written as ", \"name\": value".
-std::string FormatJson(const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
-                       const std::vector<std::size_t>& Rows,
-                       const std::vector<std::string>& Rules = {},
+// The fields a JSON object may hold, as bits of a set, in the order they are printed: item,
+// offset (the drive byte offset of the message's first line), rule, date, from, to, subject, body,
+// fulltext, and what CliMail adds: decoded, sha256, copy_of.
+enum TJsonField : unsigned {
+    JsonItem = 1u << 0,
+    JsonOffset = 1u << 1,
+    JsonRule = 1u << 2,
+    JsonDate = 1u << 3,
+    JsonFrom = 1u << 4,
+    JsonTo = 1u << 5,
+    JsonSubject = 1u << 6,
+    JsonBody = 1u << 7,
+    JsonFullText = 1u << 8,
+    JsonDecoded = 1u << 9,
+    JsonSha256 = 1u << 10,
+    JsonCopyOf = 1u << 11,
+    JsonAllFields = (1u << 12) - 1,
+};
+// "item, offset, rule, ...": every field's name, in the order printed.
+std::string JsonFieldNames();
+// "item,subject,fulltext" (any order, spaces ignored) as a set of fields; nullopt when a name is
+// unknown or none is given, with the first unknown name in Unknown.
+std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unknown);
+
+// One JSON object holding the chosen fields of a row; Rule names the carving rule. MoreFields,
+// when given, returns the fields from decoded on for an item, each as ", \"name\": value".
+std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64_t Offset,
+                       std::string_view Rule, unsigned Fields,
                        const std::function<std::string(std::size_t)>& MoreFields = {});
 
 // Field text made safe for a terminal: control bytes become "?", tabs a space, 8-bit bytes their

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "CliFormat.h"
 #include "Export.h"
 
 #ifdef PW_WITH_MAIL
@@ -93,28 +94,35 @@ std::string JsonText(std::string_view Utf8) {
     return out + "\"";
 }
 
-std::string MailJsonFields(const TEmail& Email, std::optional<std::size_t> CopyOf) {
-    std::string out = ", \"decoded\": ";
+std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t> CopyOf,
+                           unsigned Fields) {
+    std::string out;
+    if (Fields & JsonDecoded) {
+        out += ", \"decoded\": ";
 #ifdef PW_WITH_MAIL
-    const TDecodedMessage d = DecodeMessage(Email.FullText);
-    out += "{\"from\": " + JsonText(d.From) + ", \"to\": " + JsonText(d.To) +
-           ", \"subject\": " + JsonText(d.Subject) +
-           ", \"date\": " + (d.Time ? JsonText(IsoUtc(*d.Time)) : std::string("null")) +
-           ", \"text\": " + JsonText(d.Text) + ", \"attachments\": [";
-    for (std::size_t i = 0; i < d.Attachments.size(); ++i) {
-        const TAttachmentInfo& a = d.Attachments[i];
-        out += (i ? ", " : "");
-        out += "{\"filename\": " + JsonText(a.FileName) +
-               ", \"content_type\": " + JsonText(a.ContentType) +
-               ", \"size\": " + std::to_string(a.Size) + "}";
-    }
-    out += "]}";
+        const TDecodedMessage d = DecodeMessage(FullText);
+        out += "{\"from\": " + JsonText(d.From) + ", \"to\": " + JsonText(d.To) +
+               ", \"subject\": " + JsonText(d.Subject) +
+               ", \"date\": " + (d.Time ? JsonText(IsoUtc(*d.Time)) : std::string("null")) +
+               ", \"text\": " + JsonText(d.Text) + ", \"attachments\": [";
+        for (std::size_t i = 0; i < d.Attachments.size(); ++i) {
+            const TAttachmentInfo& a = d.Attachments[i];
+            out += (i ? ", " : "");
+            out += "{\"filename\": " + JsonText(a.FileName) +
+                   ", \"content_type\": " + JsonText(a.ContentType) +
+                   ", \"size\": " + std::to_string(a.Size) + "}";
+        }
+        out += "]}";
 #else
-    out += "null";
+        out += "null";
 #endif
-    const std::string sha = Sha256Hex(Email.FullText);
-    out += ", \"sha256\": " + (sha.empty() ? std::string("null") : "\"" + sha + "\"");
-    out += ", \"copy_of\": " + (CopyOf ? std::to_string(*CopyOf) : std::string("null"));
+    }
+    if (Fields & JsonSha256) {
+        const std::string sha = Sha256Hex(FullText);
+        out += ", \"sha256\": " + (sha.empty() ? std::string("null") : "\"" + sha + "\"");
+    }
+    if (Fields & JsonCopyOf)
+        out += ", \"copy_of\": " + (CopyOf ? std::to_string(*CopyOf) : std::string("null"));
     return out;
 }
 
@@ -124,7 +132,7 @@ std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
 #ifdef PW_WITH_MAIL
     std::vector<std::size_t> kept;
     for (std::size_t item : Rows)
-        if (item < Emails.size() && DecodedContains(DecodeMessage(Emails[item].FullText), Words))
+        if (item < Emails.size() && DecodedContains(DecodeMessage(Emails.FullText(item)), Words))
             kept.push_back(item);
     return kept;
 #else
@@ -269,7 +277,7 @@ std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
     for (std::size_t row = 0; row < Rows.size(); ++row) {
         const std::size_t item = Rows[row];
         if (item >= Emails.size()) continue;
-        const std::string& bytes = Emails[item].FullText;
+        const std::string bytes = Emails.FullText(item);
         const std::string size = std::to_string(bytes.size());
         w.Open("fileobject");
         w.Element("filename", "RecoveredEmail" + std::to_string(row) + ".eml");

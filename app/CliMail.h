@@ -23,9 +23,11 @@ bool CanWriteReport();
 // A JSON string literal of UTF-8 text (made valid first), escaped as JSON requires.
 std::string JsonText(std::string_view Utf8);
 
-// The fields each JSON object gains, each with a leading ", ": "decoded" (an object, or null where
-// mail is not decoded), "sha256" of the stored bytes (null where not hashed) and "copy_of".
-std::string MailJsonFields(const TEmail& Email, std::optional<std::size_t> CopyOf);
+// The fields a JSON object gains, those of Fields (TJsonField bits) only, each with a leading
+// ", ": "decoded" (an object, or null where mail is not decoded), "sha256" of the stored bytes
+// (null where not hashed) and "copy_of".
+std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t> CopyOf,
+                           unsigned Fields);
 
 // The rows whose decoded From, To, Subject or text hold Words, ignoring case in Unicode.
 std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,

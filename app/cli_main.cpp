@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -61,6 +62,8 @@ struct TCliOptions {
     std::string Sort;
     bool Descending = false;
     bool Json = false;
+    bool JsonLines = false;
+    unsigned Fields = JsonAllFields;
     bool Deep = false;
     std::string ExportDir;
     bool ItemsGiven = false;
@@ -92,6 +95,10 @@ class TStdout {
         if (!FError.empty() || Text.empty()) return;
         if (std::fwrite(Text.data(), 1, Text.size(), stdout) != Text.size()) Failed();
     }
+    // Hands what was written to the system now, so that a pipeline sees it at once.
+    void Flush() {
+        if (FError.empty() && std::fflush(stdout) != 0) Failed();
+    }
     // Flushes and closes standard output: the last chance for the system to refuse the bytes.
     bool Finish() {
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
@@ -113,6 +120,61 @@ class TStdout {
         FError = error != 0 ? std::strerror(error) : "write failed";
     }
     std::string FError;
+};
+
+// The rows shown, settled one message at a time as the scan finds them: the keyword, the decoded
+// text and --unique, in that order. Copies are known for every message found, shown or not.
+class TRowPicker {
+  public:
+    TRowPicker(const TCliOptions& Opt, bool NeedCopies) : FOpt(Opt), FNeedCopies(NeedCopies) {}
+
+    // Takes the next message found; true when it is shown.
+    bool Take(const TFoundEmails& Emails, std::size_t Item) {
+        const std::optional<std::size_t> copy =
+            FNeedCopies ? FCopies.Add(Emails, Item) : std::nullopt;
+        Copies.push_back(copy);
+        bool shown = ItemShown(Emails, Item, FOpt.Keyword);
+        if (shown && !FOpt.Text.empty())
+            shown = !FilterDecodedText(Emails, {Item}, FOpt.Text).empty();
+        if (shown && FOpt.Unique && copy) shown = false;
+        if (shown) Rows.push_back(Item);
+        return shown;
+    }
+
+    std::vector<std::size_t> Rows;
+    std::vector<std::optional<std::size_t>> Copies; // by item
+  private:
+    const TCliOptions& FOpt;
+    bool FNeedCopies;
+    TCopyFinder FCopies;
+};
+
+// The scan's host for the command line: the progress display, and each message handed to the
+// row picker as it is found, printed at once when the rows come out in found order.
+class TPickingHost final : public ScanHost {
+  public:
+    using TPrint = std::function<void(const TScanResult&, std::size_t)>;
+    TPickingHost(ScanHost& Progress, TRowPicker& Picker, TPrint Print)
+        : FProgress(Progress), FPicker(Picker), FPrint(std::move(Print)) {}
+
+    void KeepAlive(std::uint64_t count) override { FProgress.KeepAlive(count); }
+    void ProgressOpen(std::uint64_t maximum) override { FProgress.ProgressOpen(maximum); }
+    void ProgressPosition(std::uint64_t position) override {
+        FProgress.ProgressPosition(position);
+    }
+    void ProgressClose() override { FProgress.ProgressClose(); }
+    void ProgressBytes(std::uint64_t offset) override { FProgress.ProgressBytes(offset); }
+    bool CancelRequested() override { return FProgress.CancelRequested(); }
+    void MessageFound() override { FProgress.MessageFound(); }
+    void MessageKept(const TScanResult& SoFar) override {
+        const std::size_t item = SoFar.Emails.size() - 1;
+        if (FPicker.Take(SoFar.Emails, item) && FPrint) FPrint(SoFar, item);
+    }
+
+  private:
+    ScanHost& FProgress;
+    TRowPicker& FPicker;
+    TPrint FPrint;
 };
 
 int RunDrives(TStdout& Out) {
@@ -216,7 +278,25 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
         Fail(Opt.Target, warning);
 
     const bool terminal = IsTerminal(2);
-    TCliProgress progress(std::cerr, terminal, 0);
+    // Lines streamed to the terminal are the progress there; a bar drawn between them would
+    // break them up.
+    const bool streaming = Opt.JsonLines && !column;
+    TCliProgress progress(std::cerr, terminal && !(streaming && IsTerminal(1)), 0);
+    const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
+    TRowPicker picker(Opt, Opt.Unique || (fields & JsonCopyOf) != 0);
+    auto moreFields = [&](const TFoundEmails& Emails, std::size_t Item) {
+        if ((fields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
+        return MailJsonFields(Emails.FullText(Item), picker.Copies[Item], fields);
+    };
+    auto jsonObject = [&](const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place) {
+        return JsonObject(Emails, Item, Place.Offset, CarvingRuleName(Place.Rule), fields,
+                          [&](std::size_t I) { return moreFields(Emails, I); });
+    };
+    TPickingHost host(progress, picker, [&](const TScanResult& SoFar, std::size_t Item) {
+        if (!streaming) return;
+        Out.Write(jsonObject(SoFar.Emails, Item, SoFar.Places[Item]) + "\n");
+        Out.Flush();
+    });
     TScanResult result;
     std::uint64_t imageSize = 0;
     std::uint32_t sectorSize = 0;
@@ -225,7 +305,7 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
                                    Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
         TScanHardDisk scan(
             std::make_unique<TDiskBuffer>(std::move(probe), TScanHardDisk::BufferSize), options,
-            progress);
+            host);
         progress.SetSectorSize(scan.SectorSize());
         imageSize = scan.DriveBytes();
         sectorSize = scan.SectorSize();
@@ -243,25 +323,26 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
     }
     const TFoundEmails& emails = result.Emails;
     std::vector<std::uint64_t> offsets;
-    std::vector<std::string> rules;
-    for (const TEmailPlace& place : result.Places) {
+    for (const TEmailPlace& place : result.Places)
         offsets.push_back(place.Offset);
-        rules.emplace_back(CarvingRuleName(place.Rule));
-    }
     const std::uint64_t unreadable = result.UnreadableSectors;
 
-    std::vector<std::size_t> rows = FilterItems(emails, Opt.Keyword);
-    if (!Opt.Text.empty()) rows = FilterDecodedText(emails, rows, Opt.Text);
-    const std::vector<std::optional<std::size_t>> copies = FindCopies(emails);
-    if (Opt.Unique) rows = WithoutCopies(rows, copies);
+    std::vector<std::size_t> rows = std::move(picker.Rows);
     if (column) SortItems(rows, emails, *column, !Opt.Descending);
 
-    if (Opt.Json)
-        Out.Write(FormatJson(emails, offsets, rows, rules, [&](std::size_t item) {
-            return MailJsonFields(emails[item], copies[item]);
-        }));
-    else
+    // Written a row at a time: the messages may be far more than memory holds.
+    if (Opt.Json) {
+        Out.Write("[");
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            Out.Write((i ? ",\n  " : "\n  ") + jsonObject(emails, rows[i], result.Places[rows[i]]));
+        Out.Write(rows.empty() ? "]\n" : "\n]\n");
+    } else if (Opt.JsonLines) {
+        if (!streaming)
+            for (const std::size_t item : rows)
+                Out.Write(jsonObject(emails, item, result.Places[item]) + "\n");
+    } else {
         Out.Write(FormatTable(emails, rows));
+    }
 
     int status = 0;
     if (progress.Interrupted())
@@ -397,6 +478,21 @@ int main(int argc, char** argv) {
                    "or \"deep\": the carving rule that found it), date, from, to, subject, body "
                    "and fulltext. Each stored byte is the character of the same code (U+0000 to "
                    "U+00FF), so the bytes can be recovered exactly");
+    CLI::Option* jsonLines = scan->add_flag(
+        "--json-lines", opt.JsonLines,
+        "Print one JSON object per line instead of the table, with the fields of --json; without "
+        "--sort each line is printed as soon as its message is found");
+    std::string fieldsText;
+    CLI::Option* fieldsOption =
+        scan->add_option("--fields", fieldsText,
+                         "The fields of each JSON object, comma-separated, printed in the order "
+                         "of --json: " +
+                             JsonFieldNames() + " (default: all)")
+            ->check([](const std::string& s) -> std::string {
+                std::string unknown;
+                if (ParseJsonFields(s, unknown)) return {};
+                return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
+            });
     scan->add_flag("--deep", opt.Deep,
                    "Deep scan: also recover messages with long header blocks (chains of Received "
                    "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
@@ -439,6 +535,7 @@ int main(int argc, char** argv) {
                      "message its export name, byte run on the image, and SHA-256 and MD5 of "
                      "its stored bytes");
     desc->needs(scan->get_option("--sort"));
+    jsonLines->excludes(scan->get_option("--json"));
     items->needs(exp);
     all->needs(exp);
     items->excludes(all);
@@ -454,6 +551,8 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         if (exp->count() > 0 && items->count() == 0 && all->count() == 0)
             throw CLI::ValidationError("--export", "needs --items or --all");
+        if (fieldsOption->count() > 0 && !opt.Json && !opt.JsonLines)
+            throw CLI::ValidationError("--fields", "needs --json or --json-lines");
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -466,6 +565,10 @@ int main(int argc, char** argv) {
     }
 
     opt.ItemsGiven = items->count() > 0;
+    if (fieldsOption->count() > 0) {
+        std::string unknown;
+        opt.Fields = *ParseJsonFields(fieldsText, unknown);
+    }
     opt.Target = DriveTarget(PlatformSystem(), opt.Target);
     if (!opt.SectorSizeText.empty())
         opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(opt.SectorSizeText));

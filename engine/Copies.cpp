@@ -5,22 +5,22 @@
 #include <string_view>
 #include <unordered_map>
 
+std::optional<std::size_t> TCopyFinder::Add(const TFoundEmails& Emails, std::size_t Item) {
+    const std::string text = Emails.FullText(Item);
+    const std::size_t hash = std::hash<std::string_view>{}(text);
+    const auto [from, to] = FFirst.equal_range(hash);
+    for (auto it = from; it != to; ++it)
+        if (Emails.FullTextSize(it->second) == text.size() && Emails.FullText(it->second) == text)
+            return it->second;
+    FFirst.emplace(hash, Item);
+    return std::nullopt;
+}
+
 std::vector<std::optional<std::size_t>> FindCopies(const TFoundEmails& Emails) {
     std::vector<std::optional<std::size_t>> copies(Emails.size());
-    // Only a hash of each text is kept, as the texts may be far more than memory holds; equal
-    // hashes are confirmed byte for byte.
-    std::unordered_multimap<std::size_t, std::size_t> first;
-    first.reserve(Emails.size());
-    for (std::size_t i = 0; i < Emails.size(); ++i) {
-        const std::string text = Emails.FullText(i);
-        const std::size_t hash = std::hash<std::string_view>{}(text);
-        const auto [from, to] = first.equal_range(hash);
-        for (auto it = from; it != to && !copies[i]; ++it)
-            if (Emails.FullTextSize(it->second) == text.size() &&
-                Emails.FullText(it->second) == text)
-                copies[i] = it->second;
-        if (!copies[i]) first.emplace(hash, i);
-    }
+    TCopyFinder finder;
+    for (std::size_t i = 0; i < Emails.size(); ++i)
+        copies[i] = finder.Add(Emails, i);
     return copies;
 }
 

@@ -5,9 +5,23 @@
 
 #include <cstddef>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "FoundEmails.h"
+
+// Copies found as the messages come, one item after the other in found order.
+class TCopyFinder {
+  public:
+    // The first earlier item with the same stored bytes as Item, or nullopt when Item is the
+    // first of its kind (it is then remembered for the items after it).
+    std::optional<std::size_t> Add(const TFoundEmails& Emails, std::size_t Item);
+
+  private:
+    // Only a hash of each text is kept, as the texts may be far more than memory holds; equal
+    // hashes are confirmed byte for byte.
+    std::unordered_multimap<std::size_t, std::size_t> FFirst;
+};
 
 // For each item: the item number of the first message with the same stored bytes (FullText), or
 // nullopt for the first of its kind.

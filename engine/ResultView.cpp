@@ -68,9 +68,12 @@ std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_vie
     std::vector<std::size_t> items;
     items.reserve(Emails.size());
     for (std::size_t i = 0; i < Emails.size(); ++i)
-        if (Keyword.empty() || SearchText(Keyword, Emails.Body(i), false, 1) > 0)
-            items.push_back(i);
+        if (ItemShown(Emails, i, Keyword)) items.push_back(i);
     return items;
+}
+
+bool ItemShown(const TFoundEmails& Emails, std::size_t Item, std::string_view Keyword) {
+    return Keyword.empty() || SearchText(Keyword, Emails.Body(Item), false, 1) > 0;
 }
 
 int CompareTextNoCase(std::string_view A, std::string_view B) {

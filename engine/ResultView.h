@@ -34,6 +34,8 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name);
 // Item numbers of the rows shown: every message when Keyword is empty, otherwise those whose Body
 // holds Keyword without regard to case (SearchText, case sensitivity off, from position 1).
 std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_view Keyword);
+// The same test for one item.
+bool ItemShown(const TFoundEmails& Emails, std::size_t Item, std::string_view Keyword);
 
 // Case-insensitive byte comparison through the upper-case table: below, at or above zero.
 int CompareTextNoCase(std::string_view A, std::string_view B);

@@ -169,6 +169,71 @@ TEST_F(CliTest, JsonCarriesEveryStoredByteAndTheOffset) {
     EXPECT_EQ(pos, json.size());
 }
 
+// The keys of each object in a JSON text, object by object (keys of nested objects left out).
+std::vector<std::vector<std::string>> JsonKeys(const std::string& J) {
+    std::vector<std::vector<std::string>> objects;
+    int depth = 0;
+    for (std::size_t i = 0; i < J.size(); ++i) {
+        if (J[i] == '"') {
+            std::string text = DecodeJsonString(J, i);
+            if (depth == 1 && J.compare(i, 2, ": ") == 0) objects.back().push_back(text);
+            --i; // the loop steps past the string's closing quote
+        } else if (J[i] == '{') {
+            if (++depth == 1) objects.emplace_back();
+        } else if (J[i] == '}') {
+            --depth;
+        }
+    }
+    return objects;
+}
+
+TEST_F(CliTest, JsonLinesHoldTheJsonObjectsOnePerLineWithTheFieldsAsked) {
+    for (const std::string rest : {"", " --keyword invoice", " --sort from --descending"}) {
+        const TRun array = RunCli("scan " + Quote(Image) + " --json" + rest);
+        const TRun lines = RunCli("scan " + Quote(Image) + " --json-lines" + rest);
+        ASSERT_EQ(array.Status, 0) << array.Err;
+        ASSERT_EQ(lines.Status, 0) << lines.Err;
+        // The array's rows, each on its own indented line, are the lines' objects in order.
+        std::string expected;
+        std::istringstream in(array.Out);
+        for (std::string line; std::getline(in, line);) {
+            if (line == "[" || line == "]") continue;
+            if (line.back() == ',') line.pop_back();
+            expected += line.substr(2) + "\n";
+        }
+        EXPECT_EQ(lines.Out, expected) << rest;
+    }
+
+    const std::vector<std::string> all = {"item", "offset", "rule",     "date",
+                                          "from", "to",     "subject",  "body",
+                                          "fulltext", "decoded", "sha256", "copy_of"};
+    TRun r = RunCli("scan " + Quote(Image) + " --json-lines");
+    EXPECT_EQ(JsonKeys(r.Out), std::vector<std::vector<std::string>>(3, all));
+    // Fields come in the order of --json whatever order they are named in.
+    for (const char* format : {"--json", "--json-lines"}) {
+        r = RunCli("scan " + Quote(Image) + " " + format + " --fields 'subject, item,offset'");
+        ASSERT_EQ(r.Status, 0) << r.Err;
+        EXPECT_EQ(JsonKeys(r.Out), std::vector<std::vector<std::string>>(
+                                       3, std::vector<std::string>{"item", "offset", "subject"}))
+            << format;
+        EXPECT_EQ(JsonValues(r.Out, "offset"),
+                  (std::vector<std::string>{"1536", "10240", "20480"}));
+    }
+    r = RunCli("scan " + Quote(Image) + " --json-lines --fields copy_of,sha256 --keyword zzz");
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "");
+
+    // Wrong usage, before any scan.
+    for (const char* args : {"--json-lines --fields item,size", "--json --fields ,", "--fields item",
+                             "--json --json-lines"}) {
+        r = RunCli("scan " + Quote(Image) + " " + args);
+        EXPECT_EQ(r.Status, 2) << args;
+        EXPECT_EQ(r.Out, "") << args;
+    }
+    r = RunCli("scan " + Quote(Image) + " --json --fields item,size");
+    EXPECT_NE(r.Err.find("unknown field \"size\""), std::string::npos) << r.Err;
+}
+
 TEST_F(CliTest, ExportWritesChosenRowsByPositionAndRefusesABadFolder) {
     const fs::path out = Dir.Path / "out";
     fs::create_directories(out);

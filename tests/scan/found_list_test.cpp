@@ -234,6 +234,33 @@ TEST_F(FoundListScan, AScanKeepingItsMessagesOnDiskFindsTheSameAndTellsTheHostTh
     EXPECT_TRUE(b.StopReason.empty());
 }
 
+TEST_F(FoundListScan, EachMessageIsHandedOnAsSoonAsItIsKept) {
+    const std::string path = DenseImage(50);
+    struct THandingHost : TRecordingHost {
+        int Found = 0;
+        std::vector<std::string> Texts;
+        std::vector<std::uint64_t> Offsets;
+        void MessageFound() override { ++Found; }
+        void MessageKept(const TScanResult& SoFar) override {
+            // The list so far ends with the message just counted.
+            EXPECT_EQ(SoFar.Emails.size(), static_cast<std::size_t>(Found));
+            EXPECT_EQ(SoFar.Places.size(), SoFar.Emails.size());
+            Texts.push_back(SoFar.Emails.FullText(SoFar.Emails.size() - 1));
+            Offsets.push_back(SoFar.Places.back().Offset);
+        }
+    } host;
+    TFakeSystem system;
+    TScanOptions options;
+    options.MemoryBytes = 2000; // the scratch file is in use while messages are handed on
+    options.Scratch = &system;
+    const TScanResult result = ScanWith(path, options, host);
+    ASSERT_EQ(result.Emails.size(), 50u);
+    ASSERT_EQ(host.Texts.size(), 50u);
+    for (std::size_t i = 0; i < 50; ++i)
+        EXPECT_EQ(host.Texts[i], result.Emails.FullText(i)) << i;
+    EXPECT_EQ(host.Offsets, OffsetsOf(result));
+}
+
 TEST_F(FoundListScan, AFullTemporaryFolderStopsTheScanWithWhatWasFoundAndWhy) {
     // More than the list gathers before it writes (1 MiB), so that a write is due mid-scan.
     const std::string path = DenseImage(4000);
