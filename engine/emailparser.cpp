@@ -1,6 +1,7 @@
 #include "emailparser.h"
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "CarvingSkeleton.h"
@@ -30,10 +31,27 @@ bool EqualsUpper(std::string_view Name, std::string_view Upper) {
     return true;
 }
 
+// KnownNames' indexes by name length (at most two names share one), so that a line's name is
+// compared with two names at most; the deep rule asks this for every header line it cuts.
+struct TKnownSlot {
+    std::array<std::int8_t, 2> Index{-1, -1};
+};
+constexpr std::size_t LongestKnown = 16;
+constexpr std::array<TKnownSlot, LongestKnown> MakeKnownSlots() {
+    std::array<TKnownSlot, LongestKnown> t{};
+    for (std::size_t i = 0; i < KnownNames.size(); ++i) {
+        TKnownSlot& slot = t[KnownNames[i].size()];
+        slot.Index[slot.Index[0] < 0 ? 0 : 1] = static_cast<std::int8_t>(i);
+    }
+    return t;
+}
+constexpr std::array<TKnownSlot, LongestKnown> KnownSlots = MakeKnownSlots();
+
 // Index of Name in KnownNames, or -1.
 int KnownIndex(std::string_view Name) {
-    for (std::size_t i = 0; i < KnownNames.size(); ++i)
-        if (EqualsUpper(Name, KnownNames[i])) return static_cast<int>(i);
+    if (Name.size() >= LongestKnown) return -1;
+    for (const std::int8_t i : KnownSlots[Name.size()].Index)
+        if (i >= 0 && EqualsUpper(Name, KnownNames[static_cast<std::size_t>(i)])) return i;
     return -1;
 }
 
