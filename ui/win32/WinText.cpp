@@ -57,6 +57,41 @@ std::wstring WideFromSystem(std::string_view Text) {
     return wide;
 }
 
+namespace {
+
+// Empty when Text is not valid in Page (or is empty).
+std::wstring WideFrom(UINT Page, DWORD Flags, std::string_view Text) {
+    if (Text.empty()) return {};
+    const int length = ::MultiByteToWideChar(Page, Flags, Text.data(),
+                                             static_cast<int>(Text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(Page, Flags, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+} // namespace
+
+std::wstring WideFromUtf8(std::string_view Text) {
+    return WideFrom(CP_UTF8, 0, Text);
+}
+
+std::wstring WideFromMessage(std::string_view Text) {
+    std::wstring wide = WideFrom(CP_UTF8, MB_ERR_INVALID_CHARS, Text);
+    return wide.empty() ? WideFromSystem(Text) : wide;
+}
+
+std::wstring EditLines(std::wstring Text) {
+    std::wstring out;
+    out.reserve(Text.size() + Text.size() / 32);
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == L'\n' && (i == 0 || Text[i - 1] != L'\r')) out += L'\r';
+        out += Text[i];
+    }
+    return out;
+}
+
 std::optional<std::string> SystemFromWide(const std::wstring& Text) {
     if (Text.empty()) return std::string();
     BOOL lossy = FALSE;
