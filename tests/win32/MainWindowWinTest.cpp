@@ -328,6 +328,14 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
             << caption;
     }
 
+    // The four buttons keep to their place beside the drive box.
+    RECT last{}, box{};
+    ::SendMessageW(w.tbButtons, TB_GETRECT, PW_ID_SAVEEMAIL, reinterpret_cast<LPARAM>(&last));
+    ::MapWindowPoints(w.tbButtons, w.Handle(), reinterpret_cast<POINT*>(&last), 2);
+    ::GetWindowRect(w.GroupBox1, &box);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_LE(last.right, box.left);
+
     const HWND header = ListView_GetHeader(w.lvFoundEmails);
     ASSERT_EQ(Header_GetItemCount(header), 5);
     const char* const headers[] = {"Item Num", "Date", "From", "To", "Subject"};
@@ -739,6 +747,12 @@ TEST_F(TWindowTest, DpiChangeRemakesPicturesFontAndLayout) {
     EXPECT_GE(r.right - r.left, 104 * 3 / 2);
     EXPECT_GE(r.right - r.left, CaptionWidth(w.tbButtons, L"Quick Deselect All"));
     EXPECT_GE(r.bottom - r.top, 72);
+    RECT box{};
+    ::SendMessageW(w.tbButtons, TB_GETRECT, PW_ID_SAVEEMAIL, reinterpret_cast<LPARAM>(&r));
+    ::MapWindowPoints(w.tbButtons, w.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    ::GetWindowRect(w.GroupBox1, &box);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_LE(r.right, box.left);
 
     // A scan at the new scale shows its rows and the right picture size in its list.
     ClickButton(PW_ID_SCAN);

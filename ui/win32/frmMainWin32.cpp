@@ -1,8 +1,10 @@
 #include "frmMainWin32.h"
 
 #include <algorithm>
+#include <array>
 #include <cwctype>
 #include <iterator>
+#include <numeric>
 #include <exception>
 #include <vector>
 
@@ -399,20 +401,37 @@ void TfrmMainWin32::MakeImageLists() {
     ilButtons = buttons;
 }
 
-int TfrmMainWin32::ButtonWidth() const {
-    // The widest caption in the toolbar's font, with the toolbar's own margins either side.
+std::array<int, 4> TfrmMainWin32::ButtonWidths() const {
+    // Each caption in the toolbar's font, with the toolbar's own margins either side; a picture
+    // needs as much room as its width.
     const HDC dc = ::GetDC(tbButtons);
     const HGDIOBJ old = ::SelectObject(dc, FFont);
-    int widest = 0;
-    for (const wchar_t* caption : ButtonCaptions) {
+    const auto padding = static_cast<DWORD>(::SendMessageW(tbButtons, TB_GETPADDING, 0, 0));
+    const int margins = LOWORD(padding) + Px(4);
+    std::array<int, 4> need{}, widths{};
+    for (std::size_t i = 0; i < need.size(); ++i) {
         SIZE extent{};
-        ::GetTextExtentPoint32W(dc, caption, static_cast<int>(wcslen(caption)), &extent);
-        widest = std::max<int>(widest, extent.cx);
+        ::GetTextExtentPoint32W(dc, ButtonCaptions[i], static_cast<int>(wcslen(ButtonCaptions[i])),
+                                &extent);
+        need[i] = std::max<int>(extent.cx, Px(Picture)) + margins;
+        widths[i] = std::max(Px(ButtonSlot), need[i]);
     }
     ::SelectObject(dc, old);
     ::ReleaseDC(tbButtons, dc);
-    const auto padding = static_cast<DWORD>(::SendMessageW(tbButtons, TB_GETPADDING, 0, 0));
-    return std::max(Px(ButtonSlot), widest + LOWORD(padding) + Px(4));
+    // The buttons keep to their four slots where they can: a wide caption takes its room from
+    // the buttons with room to spare, the most first, rather than from the drive box beside them.
+    int excess = std::accumulate(widths.begin(), widths.end(), 0) - 4 * Px(ButtonSlot);
+    while (excess > 0) {
+        std::size_t most = 0;
+        for (std::size_t i = 1; i < widths.size(); ++i)
+            if (widths[i] - need[i] > widths[most] - need[most]) most = i;
+        const int spare = widths[most] - need[most];
+        if (spare <= 0) break;
+        const int take = std::min(spare, excess);
+        widths[most] -= take;
+        excess -= take;
+    }
+    return widths;
 }
 
 void TfrmMainWin32::Layout() {
@@ -427,15 +446,27 @@ void TfrmMainWin32::Layout() {
     for (const TPlace& place : Places)
         ::SetWindowPos(::GetDlgItem(FHandle, place.Id), nullptr, Px(place.Left), Px(place.Top),
                        Px(place.Width), Px(place.Height), SWP_NOZORDER | SWP_NOACTIVATE);
-    const int button = ButtonWidth();
-    ::SetWindowPos(tbButtons, nullptr, 0, 0, 4 * button, Px(ButtonHeight),
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const std::array<int, 4> widths = ButtonWidths();
+    const auto [narrowest, widest] = std::minmax_element(widths.begin(), widths.end());
+    ::SetWindowPos(tbButtons, nullptr, 0, 0, std::accumulate(widths.begin(), widths.end(), 0),
+                   Px(ButtonHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(tbButtons, TB_SETBITMAPSIZE, 0, MAKELPARAM(Px(Picture), Px(Picture)));
-    ::SendMessageW(tbButtons, TB_SETBUTTONWIDTH, 0, MAKELPARAM(button, button));
-    ::SendMessageW(tbButtons, TB_SETBUTTONSIZE, 0, MAKELPARAM(button, Px(ButtonHeight)));
+    ::SendMessageW(tbButtons, TB_SETBUTTONWIDTH, 0, MAKELPARAM(*narrowest, *widest));
+    ::SendMessageW(tbButtons, TB_SETBUTTONSIZE, 0, MAKELPARAM(*widest, Px(ButtonHeight)));
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof info;
+        info.dwMask = TBIF_SIZE | TBIF_BYINDEX;
+        info.cx = static_cast<WORD>(widths[i]);
+        ::SendMessageW(tbButtons, TB_SETBUTTONINFOW, i, reinterpret_cast<LPARAM>(&info));
+    }
     ::SendMessageW(sbStatus, WM_SIZE, 0, 0);
     for (int c = 0; c < ResultColumnCount; ++c)
         ListView_SetColumnWidth(lvFoundEmails, c, Px(ColumnWidths[c]));
+    // "Item Num" whole in its header, whatever the font: the header's margins are 3 edges a side.
+    const int header = ListView_GetStringWidth(lvFoundEmails, ColumnHeaders[0]) +
+                       6 * ::GetSystemMetrics(SM_CXEDGE) + Px(2);
+    if (header > Px(ColumnWidths[0])) ListView_SetColumnWidth(lvFoundEmails, 0, header);
     ::SendMessageW(cbDrives, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Px(16));
 }
 

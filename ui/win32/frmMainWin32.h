@@ -6,6 +6,7 @@
 // the scan's host: the scan runs inside the Scan command on this thread and keeps the windows
 // painted by dispatching pending messages (paced by TKeepAlivePacer).
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -139,8 +140,8 @@ class TfrmMainWin32 final : public TMainWindowView {
     void MakeFont();
     // The pictures at the present dots per inch, handed to the controls that show them.
     void MakeImageLists();
-    // The picture buttons' width: their slot, or more where a caption needs it in this font.
-    int ButtonWidth() const;
+    // The picture buttons' widths: their slots, or more where a caption needs it in this font.
+    std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
     void SyncTicks(std::size_t First, std::size_t Last);
     void PumpMessages();
