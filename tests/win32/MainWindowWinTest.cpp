@@ -198,8 +198,8 @@ class TWindowTest : public ::testing::Test {
     void ClickButton(int Id) {
         RECT r{};
         const auto index = ::SendMessageW(Main->tbButtons, TB_COMMANDTOINDEX, Id, 0);
-        ASSERT_TRUE(::SendMessageW(Main->tbButtons, TB_GETITEMRECT, index,
-                                   reinterpret_cast<LPARAM>(&r)));
+        ASSERT_TRUE(
+            ::SendMessageW(Main->tbButtons, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)));
         ClickAt(Main->tbButtons, Centre(r));
     }
     void ClickHeader(int Column) {
@@ -238,8 +238,8 @@ class TWindowTest : public ::testing::Test {
     std::wstring Preview() {
         std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(Main->txtmsgbody)) + 1,
                           L'\0');
-        text.resize(static_cast<std::size_t>(::GetWindowTextW(
-            Main->txtmsgbody, text.data(), static_cast<int>(text.size()))));
+        text.resize(static_cast<std::size_t>(
+            ::GetWindowTextW(Main->txtmsgbody, text.data(), static_cast<int>(text.size()))));
         return text;
     }
     bool Enabled(HWND Control) { return ::IsWindowEnabled(Control) != 0; }
@@ -368,12 +368,11 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
     };
     using TTexts = std::vector<std::wstring>;
     EXPECT_EQ(captions(w.MainMenu1), (TTexts{L"&File", L"&View", L"&Options", L"&Help"}));
-    EXPECT_EQ(captions(::GetSubMenu(w.MainMenu1, 0)),
-              (TTexts{L"&Open Disk Image\u2026\tCtrl+O", L"&Scan\tF5",
-                      L"&Export Selected\u2026\tCtrl+E",
-                      L"Export Selected as &Mailbox\u2026\tCtrl+Shift+E",
-                      L"Quick Select &All\tCtrl+A", L"Quick &Deselect All\tCtrl+Shift+A", L"",
-                      L"E&xit"}));
+    EXPECT_EQ(
+        captions(::GetSubMenu(w.MainMenu1, 0)),
+        (TTexts{L"&Open Disk Image\u2026\tCtrl+O", L"&Scan\tF5", L"&Export Selected\u2026\tCtrl+E",
+                L"Export Selected as &Mailbox\u2026\tCtrl+Shift+E", L"Quick Select &All\tCtrl+A",
+                L"Quick &Deselect All\tCtrl+Shift+A", L"", L"E&xit"}));
     EXPECT_EQ(captions(::GetSubMenu(w.MainMenu1, 1)), (TTexts{L"Hide &Copies"}));
 }
 
@@ -413,8 +412,8 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     // same column again reverses it; ticks stay with their messages.
     Tick(0, true); // "pear"
     ClickHeader(4);
-    const std::vector<std::string> descending = {" pear",  " orange", " melon", " Mango",
-                                                 " Lemon", " kiwi",   " grape", " fig",
+    const std::vector<std::string> descending = {" pear",  " orange", " melon",  " Mango",
+                                                 " Lemon", " kiwi",   " grape",  " fig",
                                                  " date",  " Cherry", " banana", " Apple"};
     EXPECT_EQ(ColumnTexts(4), descending);
     EXPECT_TRUE(Ticked(0));
@@ -540,8 +539,9 @@ TEST_F(TWindowTest, RefusedDriveSaysToRunAsAdministrator) {
     ClickButton(PW_ID_SCAN);
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_TRUE(Shown[0].Error);
-    EXPECT_NE(Narrow(Shown[0].Text).find("run Parcelwright as administrator to read drives; disk "
-                                         "images need no rights"),
+    EXPECT_NE(Narrow(Shown[0].Text)
+                  .find("run Parcelwright as administrator to read drives; disk "
+                        "images need no rights"),
               std::string::npos);
     EXPECT_EQ(RowCount(), 0);
     EXPECT_TRUE(Enabled(w.Handle()));
@@ -691,7 +691,8 @@ TEST_F(TWindowTest, ScanIsCancelledFromTheProgressWindow) {
         actor.reset();
         // The progress window had the keys, on its Cancel button.
         EXPECT_EQ(focus, cancel);
-        EXPECT_NE(counts.find(L"found \u00b7 stopping\u2026"), std::wstring::npos) << Narrow(counts);
+        EXPECT_NE(counts.find(L"found \u00b7 stopping\u2026"), std::wstring::npos)
+            << Narrow(counts);
         EXPECT_EQ(caption, L"Stopping the scan ......");
         EXPECT_FALSE(cancelEnabled);
         EXPECT_FALSE(mainEnabled);
@@ -757,6 +758,22 @@ TEST_F(TWindowTest, DpiChangeRemakesPicturesFontAndLayout) {
     // A scan at the new scale shows its rows and the right picture size in its list.
     ClickButton(PW_ID_SCAN);
     EXPECT_EQ(RowCount(), 12);
+}
+
+TEST_F(TWindowTest, ScanWithNoDriveSaysWhyNothingWasScanned) {
+    Hooks.ListDrives = [] { return TDriveArray{}; };
+    TfrmMainWin32& w = Window();
+    EXPECT_EQ(::SendMessageW(w.cbDrives, CB_GETCOUNT, 0, 0), 0);
+    ClickButton(PW_ID_SCAN);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_FALSE(Shown[0].Error);
+    // The core's text whole, its arrow and ellipsis included.
+    EXPECT_EQ(Shown[0].Text.rfind(L"Nothing was scanned: there is no drive you may read. Open a "
+                                  L"disk image with File \u25b8 Open Disk Image\u2026",
+                                  0),
+              0u);
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(Status(), L"");
 }
 
 TEST(WinDriveTargets, DrivesImagesAndDevices) {
@@ -835,8 +852,7 @@ TEST(WinProgress, ShowsBytesCountsAndTheStoppingState) {
 }
 
 TEST(WinText, StoredBytesAndTypedText) {
-    EXPECT_EQ(DisplayFrom1252(std::string("a\x80\0b\nc\rd\r\n", 10)),
-              L"a\u20AC b\r\nc\r\nd\r\n");
+    EXPECT_EQ(DisplayFrom1252(std::string("a\x80\0b\nc\rd\r\n", 10)), L"a\u20AC b\r\nc\r\nd\r\n");
     EXPECT_EQ(CellFrom1252(std::string("\xE9t\xE9", 3)), L"\u00E9t\u00E9");
     wchar_t bad = 0;
     EXPECT_EQ(BytesFromTyped(L"\u20ACuro \u00C9t\u00E9", bad), std::string("\x80uro \xC9t\xE9"));
@@ -844,10 +860,22 @@ TEST(WinText, StoredBytesAndTypedText) {
     EXPECT_EQ(bad, L'\u4E00');
 
     // The core's texts are UTF-8; a message naming a path in the system's code page still reads.
-    EXPECT_EQ(WideFromUtf8("12 found \xC2\xB7 \xE2\x80\x9Cx\xE2\x80\x9D"), L"12 found \u00b7 \u201Cx\u201D");
+    EXPECT_EQ(WideFromUtf8("12 found \xC2\xB7 \xE2\x80\x9Cx\xE2\x80\x9D"),
+              L"12 found \u00b7 \u201Cx\u201D");
     EXPECT_EQ(WideFromMessage("File \xE2\x96\xB8 Open"), L"File \u25B8 Open");
     EXPECT_EQ(WideFromMessage("C:\\caf\xE9"), WideFromSystem("C:\\caf\xE9"));
     EXPECT_EQ(EditLines(L"a\nb\r\nc\n"), L"a\r\nb\r\nc\r\n");
+
+    // The save dialog's filter from the core's file types.
+    std::wstring extension = L"x";
+    EXPECT_EQ(SaveFilter(L"Mailboxes (*.mbox)", extension),
+              std::wstring(L"Mailboxes (*.mbox)\0*.mbox\0All files (*.*)\0*.*\0", 46));
+    EXPECT_EQ(extension, L"mbox");
+    EXPECT_EQ(SaveFilter(L"Pictures (*.png *.jpg)", extension).substr(23, 12),
+              std::wstring(L"*.png;*.jpg\0", 12));
+    EXPECT_EQ(extension, L"png");
+    SaveFilter(L"All files (*)", extension);
+    EXPECT_EQ(extension, L"");
 }
 
 } // namespace

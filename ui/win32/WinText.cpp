@@ -1,5 +1,7 @@
 #include "WinText.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include "CodePage1252.h"
@@ -49,8 +51,8 @@ std::optional<std::string> BytesFromTyped(const std::wstring& Text, wchar_t& Unm
 
 std::wstring WideFromSystem(std::string_view Text) {
     if (Text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
-                                             nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
                           length);
@@ -62,8 +64,8 @@ namespace {
 // Empty when Text is not valid in Page (or is empty).
 std::wstring WideFrom(UINT Page, DWORD Flags, std::string_view Text) {
     if (Text.empty()) return {};
-    const int length = ::MultiByteToWideChar(Page, Flags, Text.data(),
-                                             static_cast<int>(Text.size()), nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(Page, Flags, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     if (length <= 0) return {};
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(Page, Flags, Text.data(), static_cast<int>(Text.size()), wide.data(),
@@ -95,13 +97,27 @@ std::wstring EditLines(std::wstring Text) {
 std::optional<std::string> SystemFromWide(const std::wstring& Text) {
     if (Text.empty()) return std::string();
     BOOL lossy = FALSE;
-    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
-                                             static_cast<int>(Text.size()), nullptr, 0, nullptr,
-                                             &lossy);
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
+                              static_cast<int>(Text.size()), nullptr, 0, nullptr, &lossy);
     if (length <= 0 || lossy) return std::nullopt;
     std::string narrow(static_cast<std::size_t>(length), '\0');
     ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), static_cast<int>(Text.size()),
                           narrow.data(), length, nullptr, &lossy);
     if (lossy) return std::nullopt;
     return narrow;
+}
+
+std::wstring SaveFilter(const std::wstring& Types, std::wstring& Extension) {
+    std::wstring patterns = L"*";
+    const std::size_t open = Types.rfind(L'('), close = Types.rfind(L')');
+    if (open != std::wstring::npos && close != std::wstring::npos && close > open + 1)
+        patterns = Types.substr(open + 1, close - open - 1);
+    std::replace(patterns.begin(), patterns.end(), L' ', L';');
+    const std::wstring first = patterns.substr(0, patterns.find(L';'));
+    Extension = first.rfind(L"*.", 0) == 0 && first.find_first_of(L"*?", 2) == std::wstring::npos
+                    ? first.substr(2)
+                    : std::wstring();
+    std::wstring filter = Types + L'\0' + patterns + L'\0';
+    return filter + L"All files (*.*)" + L'\0' + L"*.*" + L'\0';
 }

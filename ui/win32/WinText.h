@@ -29,3 +29,8 @@ std::wstring WideFromMessage(std::string_view Text);
 // LF line ends as the CR LF an edit box breaks lines at.
 std::wstring EditLines(std::wstring Text);
 std::optional<std::string> SystemFromWide(const std::wstring& Text);
+
+// File types as the core names them ("Mailboxes (*.mbox)") as a file dialog's filter: pairs of
+// name and patterns, each ended by NUL, then all files. Extension is the first pattern's ("mbox"),
+// added to a name typed without one; empty when the patterns name none.
+std::wstring SaveFilter(const std::wstring& Types, std::wstring& Extension);

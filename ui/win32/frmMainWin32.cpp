@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cwctype>
+#include <exception>
 #include <iterator>
 #include <numeric>
-#include <exception>
 #include <vector>
 
 #include <commctrl.h>
@@ -113,7 +113,8 @@ std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
     info.hwndOwner = Owner;
     info.pszDisplayName = path;
     info.lpszTitle = Prompt.c_str();
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | (AllowNew ? 0 : BIF_NONEWFOLDERBUTTON);
+    info.ulFlags =
+        BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | (AllowNew ? 0 : BIF_NONEWFOLDERBUTTON);
     if (!Initial.empty()) {
         info.lpfn = BrowseCallback;
         info.lParam = reinterpret_cast<LPARAM>(Initial.c_str());
@@ -141,24 +142,10 @@ std::wstring DefaultChooseImage(HWND Owner) {
     return file.data();
 }
 
-// "Mailboxes (*.mbox)" as the dialog's filter pairs, with its first pattern's extension as the
-// one added to a name typed without one.
 std::wstring DefaultChooseSaveFile(HWND Owner, const std::wstring& Title,
                                    const std::wstring& Suggested, const std::wstring& Types) {
-    std::wstring patterns = L"*";
-    const std::size_t open = Types.rfind(L'('), close = Types.rfind(L')');
-    if (open != std::wstring::npos && close != std::wstring::npos && close > open + 1)
-        patterns = Types.substr(open + 1, close - open - 1);
-    std::replace(patterns.begin(), patterns.end(), L' ', L';');
-    std::wstring filter = Types + L'\0' + patterns + L'\0';
-    filter += std::wstring(L"All files (*.*)") + L'\0' + L"*.*" + L'\0';
     std::wstring extension;
-    if (patterns.rfind(L"*.", 0) == 0)
-        extension = patterns.substr(2, patterns.find(L';') == std::wstring::npos
-                                           ? std::wstring::npos
-                                           : patterns.find(L';') - 2);
-    if (extension == L"*") extension.clear();
-
+    const std::wstring filter = SaveFilter(Types, extension);
     std::vector<wchar_t> file(32768, L'\0');
     std::copy_n(Suggested.begin(), std::min(Suggested.size(), file.size() - 1), file.begin());
     OPENFILENAMEW ofn{};
@@ -315,10 +302,9 @@ void TfrmMainWin32::BuildControls() {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     const auto child = [&](DWORD ExStyle, const wchar_t* Class, const wchar_t* Text, DWORD Style,
                            int Id) {
-        const HWND made = ::CreateWindowExW(ExStyle, Class, Text, WS_CHILD | WS_VISIBLE | Style,
-                                            0, 0, 10, 10, FHandle,
-                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
-                                            instance, nullptr);
+        const HWND made = ::CreateWindowExW(
+            ExStyle, Class, Text, WS_CHILD | WS_VISIBLE | Style, 0, 0, 10, 10, FHandle,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), instance, nullptr);
         ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
         return made;
     };
@@ -343,12 +329,9 @@ void TfrmMainWin32::BuildControls() {
     }
 
     lblKeyword = child(0, L"STATIC", L"&Keyword", SS_LEFT, PW_ID_KEYWORDLABEL);
-    txtFilter = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL,
-                      PW_ID_TXTFILTER);
-    btnApplyFilter =
-        child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
-    btnClearFilter =
-        child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
+    txtFilter = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, PW_ID_TXTFILTER);
+    btnApplyFilter = child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
+    btnClearFilter = child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
     ::EnableWindow(btnClearFilter, FALSE);
 
     // The preview: read-only, wrapping, no scroll bars; the whole body, however long.
@@ -357,15 +340,15 @@ void TfrmMainWin32::BuildControls() {
     ::SendMessageW(txtmsgbody, EM_SETLIMITTEXT, 0, 0);
     FPreviewBrush = ::CreateSolidBrush(::GetSysColor(COLOR_WINDOW));
 
-    cbDrives = child(0, WC_COMBOBOXEXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                     PW_ID_DRIVES);
+    cbDrives =
+        child(0, WC_COMBOBOXEXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, PW_ID_DRIVES);
 
     txtDetails = child(WS_EX_CLIENTEDGE, L"EDIT", L"",
                        WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, PW_ID_DETAILS);
 
-    tbButtons = child(0, TOOLBARCLASSNAMEW, L"",
-                      TBSTYLE_FLAT | CCS_NORESIZE | CCS_NODIVIDER | CCS_NOPARENTALIGN,
-                      PW_ID_TOOLBAR);
+    tbButtons =
+        child(0, TOOLBARCLASSNAMEW, L"",
+              TBSTYLE_FLAT | CCS_NORESIZE | CCS_NODIVIDER | CCS_NOPARENTALIGN, PW_ID_TOOLBAR);
     ::SendMessageW(tbButtons, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     const int ids[] = {PW_ID_SCAN, PW_ID_SELECTALL, PW_ID_DESELECTALL, PW_ID_SAVEEMAIL};
     TBBUTTON made[4] = {};
@@ -627,8 +610,8 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
         if ((info.item.mask & LVIF_TEXT) != 0 && info.item.pszText != nullptr &&
             info.item.cchTextMax > 0) {
             const auto column = static_cast<TResultColumn>(info.item.iSubItem);
-            FCellText = CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem),
-                                                    column));
+            FCellText =
+                CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem), column));
             const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
             const std::size_t count = std::min(room, FCellText.size());
             std::copy_n(FCellText.data(), count, info.item.pszText);
@@ -643,8 +626,7 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
             return 0;
         // State picture 2 is the ticked box.
         const bool ticked = ((change.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
-        FCore.Guarded(
-            [&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
+        FCore.Guarded([&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
         return 0;
     }
     case LVN_COLUMNCLICK: {
@@ -668,8 +650,9 @@ void TfrmMainWin32::sbScanClick() {
     // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
     if (FCore.Scanning()) return;
     const auto index = static_cast<int>(::SendMessageW(cbDrives, CB_GETCURSEL, 0, 0));
-    if (index < 0 || static_cast<std::size_t>(index) >= FCore.Drives().size()) return;
-    if (FHooks.DriveProblem) {
+    // With no drive chosen the core says why nothing was scanned.
+    const bool listed = index >= 0 && static_cast<std::size_t>(index) < FCore.Drives().size();
+    if (listed && FHooks.DriveProblem) {
         const std::string problem =
             FHooks.DriveProblem(FCore.Drives()[static_cast<std::size_t>(index)]);
         if (!problem.empty()) {
@@ -734,8 +717,7 @@ void TfrmMainWin32::lvFoundEmailsClick() {
 void TfrmMainWin32::mnuHideCopiesClick() {
     const bool hide = !FCore.HideCopies();
     FCore.SetHideCopies(hide);
-    ::CheckMenuItem(MainMenu1, PW_ID_HIDECOPIES,
-                    MF_BYCOMMAND | (hide ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND | (hide ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TfrmMainWin32::mnuOpenImageClick() {

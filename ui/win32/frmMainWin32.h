@@ -112,8 +112,7 @@ class TfrmMainWin32 final : public TMainWindowView {
 
   private:
     // TMainWindowView
-    void ShowMessage(TMessageKind Kind, const std::string& Title,
-                     const std::string& Text) override;
+    void ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) override;
     std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                              bool AllowNewFolder) override;
     std::string ChooseImage() override;
@@ -154,7 +153,7 @@ class TfrmMainWin32 final : public TMainWindowView {
     HACCEL FAccelerators = nullptr;
     unsigned FDpi = 96;
     HFONT FFont = nullptr;
-    HIMAGELIST ilIcons = nullptr;  // 16 px: 0 drive, 1 envelope
+    HIMAGELIST ilIcons = nullptr;   // 16 px: 0 drive, 1 envelope
     HIMAGELIST ilButtons = nullptr; // 48 px: the four picture buttons
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list

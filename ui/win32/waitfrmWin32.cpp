@@ -67,21 +67,21 @@ TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FMa
     FHandle = ::CreateWindowExW(exStyle, WaitClass, L"Please Wait Scanning Drive", style, 0, 0,
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr,
                                 nullptr, instance, this);
-    const auto child = [&](const wchar_t* Class, const wchar_t* Text, DWORD Style, int Id,
-                           int Left, int Top, int Width, int Height) {
+    const auto child = [&](const wchar_t* Class, const wchar_t* Text, DWORD Style, int Id, int Left,
+                           int Top, int Width, int Height) {
         const HWND made = ::CreateWindowExW(
-            0, Class, Text, WS_CHILD | WS_VISIBLE | Style, px(Left), px(Top), px(Width),
-            px(Height), FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), instance,
-            nullptr);
-        if (Font != nullptr) ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+            0, Class, Text, WS_CHILD | WS_VISIBLE | Style, px(Left), px(Top), px(Width), px(Height),
+            FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), instance, nullptr);
+        if (Font != nullptr)
+            ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
         return made;
     };
     Label1 = child(L"STATIC", L"Please Wait ......", SS_LEFT, PW_ID_WAITLABEL, 16, 24, 200, 16);
     lblBytes = child(L"STATIC", L"", SS_RIGHT, PW_ID_WAITBYTES, 200, 24, 281, 17);
     pbwait = child(PROGRESS_CLASSW, L"", 0, PW_ID_WAITBAR, 16, 48, 465, 17);
     lblCounts = child(L"STATIC", L"", SS_LEFT, PW_ID_WAITCOUNTS, 16, 80, 370, 17);
-    btnCancel = child(L"BUTTON", L"Cancel", WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL, 406, 76, 75,
-                      25);
+    btnCancel =
+        child(L"BUTTON", L"Cancel", WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL, 406, 76, 75, 25);
 
     constexpr std::uint64_t Largest = std::numeric_limits<int>::max();
     while ((FMax >> FShift) > Largest)
@@ -116,7 +116,8 @@ void TfrmWaitWin32::ShowOver(HWND Over) {
 void TfrmWaitWin32::SetBar(int Value) {
     const auto now = static_cast<int>(::SendMessageW(pbwait, PBM_GETPOS, 0, 0));
     const auto top = static_cast<int>(::SendMessageW(pbwait, PBM_GETRANGE, FALSE, 0));
-    if (Value > now) ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(std::min(Value, top)), 0);
+    if (Value > now)
+        ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(std::min(Value, top)), 0);
 }
 
 void TfrmWaitWin32::SetPosition(std::uint64_t Value) {
