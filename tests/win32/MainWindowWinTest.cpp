@@ -10,14 +10,17 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "CliTarget.h"
 #include "FakeSystemLayer.h"
+#include "MboxExport.h"
 #include "UiTestImages.h"
 #include "WinIds.h"
 #include "WinText.h"
@@ -57,6 +60,103 @@ std::string Narrow(const std::wstring& Text) {
     return std::string(Text.begin(), Text.end());
 }
 
+std::wstring TextOf(HWND Window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(Window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(Window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::string Contents(const fs::path& P) {
+    std::ifstream in(P, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The keys held down as the thread's input state says, for the keyboard handling to read.
+void HoldKeys(std::initializer_list<int> Keys) {
+    BYTE state[256] = {};
+    for (const int key : Keys)
+        state[key] = 0x80;
+    ::SetKeyboardState(state);
+}
+
+// The width a toolbar caption takes in the toolbar's font.
+int CaptionWidth(HWND Toolbar, const wchar_t* Caption) {
+    const HDC dc = ::GetDC(Toolbar);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(Toolbar, WM_GETFONT, 0, 0));
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, Caption, static_cast<int>(wcslen(Caption)), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(Toolbar, dc);
+    return extent.cx;
+}
+
+// Plays the user while a scan runs: Act is called with the progress window once it is up (from
+// the scan's own pumping of messages), Then once what Act posted has been handled.
+class TScanActor {
+  public:
+    std::function<void(HWND Wait)> Act;
+    std::function<void(HWND Wait)> Then;
+
+    TScanActor() {
+        static const bool registered = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = ::GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"PwTestActor";
+            return ::RegisterClassW(&wc) != 0;
+        }();
+        (void)registered;
+        Helper = ::CreateWindowExW(0, L"PwTestActor", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
+        ::SetWindowLongPtrW(Helper, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        Current = this;
+        Hook = ::SetWindowsHookExW(WH_CBT, CbtProc, nullptr, ::GetCurrentThreadId());
+    }
+    ~TScanActor() {
+        ::UnhookWindowsHookEx(Hook);
+        ::DestroyWindow(Helper);
+        Current = nullptr;
+    }
+    TScanActor(const TScanActor&) = delete;
+    TScanActor& operator=(const TScanActor&) = delete;
+
+    bool Acted = false, Followed = false;
+
+  private:
+    static LRESULT CALLBACK CbtProc(int Code, WPARAM WParam, LPARAM LParam) {
+        if (Code == HCBT_CREATEWND && Current != nullptr) {
+            wchar_t name[64] = {};
+            ::GetClassNameW(reinterpret_cast<HWND>(WParam), name, 64);
+            // Posted: the window is being made now and is complete when this arrives.
+            if (std::wstring(name) == L"ParcelwrightWait")
+                ::PostMessageW(Current->Helper, WM_APP, WParam, 0);
+        }
+        return ::CallNextHookEx(nullptr, Code, WParam, LParam);
+    }
+    static LRESULT CALLBACK Proc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
+        auto* self = reinterpret_cast<TScanActor*>(::GetWindowLongPtrW(Window, GWLP_USERDATA));
+        const auto wait = reinterpret_cast<HWND>(WParam);
+        if (self != nullptr && Message == WM_APP) {
+            self->Acted = true;
+            if (self->Act) self->Act(wait);
+            ::PostMessageW(Window, WM_APP + 1, WParam, 0);
+            return 0;
+        }
+        if (self != nullptr && Message == WM_APP + 1) {
+            self->Followed = true;
+            if (self->Then) self->Then(wait);
+            return 0;
+        }
+        return ::DefWindowProcW(Window, Message, WParam, LParam);
+    }
+
+    static inline TScanActor* Current = nullptr;
+    HWND Helper = nullptr;
+    HHOOK Hook = nullptr;
+};
+
 class TWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -72,6 +172,11 @@ class TWindowTest : public ::testing::Test {
             return ExportTo.wstring();
         };
         Hooks.ChooseImage = [this] { return Chosen; };
+        Hooks.ChooseSaveFile = [this](const std::wstring& Title, const std::wstring& Suggested,
+                                      const std::wstring& Types) {
+            Saves.push_back({Title, Suggested, Types});
+            return SaveAs;
+        };
         Hooks.OpenDocument = [this](const std::wstring& Path) {
             Opened.push_back(Path);
             return true;
@@ -93,8 +198,8 @@ class TWindowTest : public ::testing::Test {
     void ClickButton(int Id) {
         RECT r{};
         const auto index = ::SendMessageW(Main->tbButtons, TB_COMMANDTOINDEX, Id, 0);
-        ASSERT_TRUE(::SendMessageW(Main->tbButtons, TB_GETITEMRECT, index,
-                                   reinterpret_cast<LPARAM>(&r)));
+        ASSERT_TRUE(
+            ::SendMessageW(Main->tbButtons, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)));
         ClickAt(Main->tbButtons, Centre(r));
     }
     void ClickHeader(int Column) {
@@ -133,11 +238,18 @@ class TWindowTest : public ::testing::Test {
     std::wstring Preview() {
         std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(Main->txtmsgbody)) + 1,
                           L'\0');
-        text.resize(static_cast<std::size_t>(::GetWindowTextW(
-            Main->txtmsgbody, text.data(), static_cast<int>(text.size()))));
+        text.resize(static_cast<std::size_t>(
+            ::GetWindowTextW(Main->txtmsgbody, text.data(), static_cast<int>(text.size()))));
         return text;
     }
     bool Enabled(HWND Control) { return ::IsWindowEnabled(Control) != 0; }
+    std::wstring Status() {
+        const auto length = LOWORD(::SendMessageW(Main->sbStatus, SB_GETTEXTLENGTHW, 0, 0));
+        std::wstring text(length + 1u, L'\0');
+        ::SendMessageW(Main->sbStatus, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(length);
+        return text;
+    }
 
     TTestFolder Folder{"pw-win32-test-"};
     std::string Image;
@@ -146,6 +258,11 @@ class TWindowTest : public ::testing::Test {
     TfrmMainWin32::THooks Hooks;
     std::vector<TShown> Shown;
     std::vector<std::wstring> Prompts, Opened;
+    struct TSave {
+        std::wstring Title, Suggested, Types;
+    };
+    std::vector<TSave> Saves;
+    std::wstring SaveAs;
     std::unique_ptr<TfrmMainWin32> Main;
 };
 
@@ -163,12 +280,27 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
     RECT client{};
     ::GetClientRect(w.Handle(), &client);
     EXPECT_EQ(client.right, ::MulDiv(792, dpi, 96));
-    EXPECT_EQ(client.bottom, ::MulDiv(546, dpi, 96));
+    // The status line is under the fixed client area, as wide as the window.
+    RECT status{};
+    ::GetWindowRect(w.sbStatus, &status);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&status), 2);
+    EXPECT_TRUE(::IsWindowVisible(w.sbStatus));
+    EXPECT_EQ(status.top, ::MulDiv(546, dpi, 96));
+    EXPECT_EQ(status.bottom, client.bottom);
+    EXPECT_EQ(status.right - status.left, client.right);
+    EXPECT_EQ(Status(), L"");
     RECT list{};
     ::GetWindowRect(w.lvFoundEmails, &list);
     ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&list), 2);
     EXPECT_EQ(list.left, ::MulDiv(8, dpi, 96));
     EXPECT_EQ(list.top, ::MulDiv(104, dpi, 96));
+    // The preview, then the details under it, down to the client area's foot.
+    RECT details{};
+    ::GetWindowRect(w.txtDetails, &details);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&details), 2);
+    EXPECT_EQ(details.top, ::MulDiv(465, dpi, 96));
+    EXPECT_EQ(details.bottom, ::MulDiv(545, dpi, 96));
+    EXPECT_NE(::GetWindowLongPtrW(w.txtDetails, GWL_STYLE) & ES_READONLY, 0);
 
     wchar_t text[64] = {};
     ::GetWindowTextW(w.GroupBox1, text, 64);
@@ -187,7 +319,22 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
         wchar_t label[64] = {};
         ::SendMessageW(w.tbButtons, TB_GETBUTTONTEXTW, id, reinterpret_cast<LPARAM>(label));
         EXPECT_EQ(Narrow(label), caption);
+        // The whole caption fits its button in this font, with the toolbar's margins.
+        RECT r{};
+        ::SendMessageW(w.tbButtons, TB_GETRECT, id, reinterpret_cast<LPARAM>(&r));
+        const auto padding = static_cast<DWORD>(::SendMessageW(w.tbButtons, TB_GETPADDING, 0, 0));
+        const std::wstring wide(caption, caption + strlen(caption));
+        EXPECT_GE(r.right - r.left, CaptionWidth(w.tbButtons, wide.c_str()) + LOWORD(padding))
+            << caption;
     }
+
+    // The four buttons keep to their place beside the drive box.
+    RECT last{}, box{};
+    ::SendMessageW(w.tbButtons, TB_GETRECT, PW_ID_SAVEEMAIL, reinterpret_cast<LPARAM>(&last));
+    ::MapWindowPoints(w.tbButtons, w.Handle(), reinterpret_cast<POINT*>(&last), 2);
+    ::GetWindowRect(w.GroupBox1, &box);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_LE(last.right, box.left);
 
     const HWND header = ListView_GetHeader(w.lvFoundEmails);
     ASSERT_EQ(Header_GetItemCount(header), 5);
@@ -208,7 +355,25 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
     // The drive box offers the image, preselected.
     EXPECT_EQ(::SendMessageW(w.cbDrives, CB_GETCOUNT, 0, 0), 1);
     EXPECT_EQ(::SendMessageW(w.cbDrives, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(::GetMenuItemCount(w.MainMenu1), 3);
+    // The menus and their captions as the Linux window has them; no "Message Source" where mail
+    // is not decoded.
+    const auto captions = [](HMENU Menu) {
+        std::vector<std::wstring> texts;
+        for (int i = 0; i < ::GetMenuItemCount(Menu); ++i) {
+            wchar_t text[80] = {};
+            ::GetMenuStringW(Menu, static_cast<UINT>(i), text, 80, MF_BYPOSITION);
+            texts.push_back(text);
+        }
+        return texts;
+    };
+    using TTexts = std::vector<std::wstring>;
+    EXPECT_EQ(captions(w.MainMenu1), (TTexts{L"&File", L"&View", L"&Options", L"&Help"}));
+    EXPECT_EQ(
+        captions(::GetSubMenu(w.MainMenu1, 0)),
+        (TTexts{L"&Open Disk Image\u2026\tCtrl+O", L"&Scan\tF5", L"&Export Selected\u2026\tCtrl+E",
+                L"Export Selected as &Mailbox\u2026\tCtrl+Shift+E", L"Quick Select &All\tCtrl+A",
+                L"Quick &Deselect All\tCtrl+Shift+A", L"", L"E&xit"}));
+    EXPECT_EQ(captions(::GetSubMenu(w.MainMenu1, 1)), (TTexts{L"Hide &Copies"}));
 }
 
 TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
@@ -247,8 +412,8 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     // same column again reverses it; ticks stay with their messages.
     Tick(0, true); // "pear"
     ClickHeader(4);
-    const std::vector<std::string> descending = {" pear",  " orange", " melon", " Mango",
-                                                 " Lemon", " kiwi",   " grape", " fig",
+    const std::vector<std::string> descending = {" pear",  " orange", " melon",  " Mango",
+                                                 " Lemon", " kiwi",   " grape",  " fig",
                                                  " date",  " Cherry", " banana", " Apple"};
     EXPECT_EQ(ColumnTexts(4), descending);
     EXPECT_TRUE(Ticked(0));
@@ -374,11 +539,241 @@ TEST_F(TWindowTest, RefusedDriveSaysToRunAsAdministrator) {
     ClickButton(PW_ID_SCAN);
     ASSERT_EQ(Shown.size(), 1u);
     EXPECT_TRUE(Shown[0].Error);
-    EXPECT_NE(Narrow(Shown[0].Text).find("run Parcelwright as administrator to read drives; disk "
-                                         "images need no rights"),
+    EXPECT_NE(Narrow(Shown[0].Text)
+                  .find("run Parcelwright as administrator to read drives; disk "
+                        "images need no rights"),
               std::string::npos);
     EXPECT_EQ(RowCount(), 0);
     EXPECT_TRUE(Enabled(w.Handle()));
+}
+
+// The sample with two later copies (of items 0 and 3) after it: 14 messages.
+std::vector<std::string> WithCopies(const std::vector<TStored>& Stored) {
+    std::vector<std::string> texts;
+    for (const TStored& m : Stored)
+        texts.push_back(MessageText(m));
+    texts.push_back(texts[0]);
+    texts.push_back(texts[3]);
+    return texts;
+}
+
+TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
+    const std::vector<TStored> stored = Catalogue();
+    Image = MakeImageOf(Folder.Path / "copies.img", WithCopies(stored)).string();
+    TfrmMainWin32& w = Window();
+    ClickButton(PW_ID_SCAN);
+    ASSERT_EQ(RowCount(), 14);
+    EXPECT_EQ(Status(), L"14 messages found \u00b7 14 shown \u00b7 0 ticked");
+
+    // The details of a copy: its fields as stored, where and by which rule it was found, which
+    // item it copies, and that this build shows the stored text.
+    ClickRow(12);
+    EXPECT_EQ(TextOf(w.txtDetails),
+              L"From: a@example.com   To: Bob <bob@example.org>\r\n"
+              L"Date: Mon, 10 Jan 2022 10:00:00 +0000\r\n"
+              L"Subject: pear\r\n"
+              L"Found at byte 25600 (0x6400) by the standard rule \u00b7 copy of item 0 (the same "
+              L"stored bytes)\r\n"
+              L"This build does not decode MIME mail: the list and preview show the stored text "
+              L"as found.");
+    EXPECT_EQ(Narrow(Preview()), "\r\n" + stored[0].Body);
+    ClickRow(2);
+    EXPECT_NE(TextOf(w.txtDetails).find(L"Found at byte 5120 (0x1400) by the standard rule\r\n"),
+              std::wstring::npos);
+
+    // View > Hide Copies lists each stored text once, and says so; again brings them back.
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_HIDECOPIES, 0);
+    EXPECT_EQ(RowCount(), 12);
+    EXPECT_EQ(ColumnTexts(0).back(), "11");
+    EXPECT_EQ(::GetMenuState(w.MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND) & MF_CHECKED,
+              static_cast<UINT>(MF_CHECKED));
+    EXPECT_EQ(Status(), L"14 messages found \u00b7 12 shown, copies hidden \u00b7 0 ticked");
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_HIDECOPIES, 0);
+    EXPECT_EQ(RowCount(), 14);
+    EXPECT_EQ(::GetMenuState(w.MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND) & MF_CHECKED, 0u);
+
+    // File > Export Selected as Mailbox: with nothing ticked it says so and asks for no file.
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_EXPORTMAILBOX, 0);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_NE(Narrow(Shown[0].Text).find("No emails selected"), std::string::npos);
+    EXPECT_TRUE(Saves.empty());
+
+    // Ticked rows 1 and 12 (the copy of item 0), in list order: the same bytes the mailbox
+    // writer gives for those messages. Its From lines carry the time of writing.
+    Tick(1, true);
+    Tick(12, true);
+    EXPECT_EQ(Status(), L"14 messages found \u00b7 14 shown \u00b7 2 ticked");
+    const fs::path mbox = Folder.Path / "recovered.mbox";
+    SaveAs = mbox.wstring();
+    const auto before = std::chrono::system_clock::now();
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_EXPORTMAILBOX, 0);
+    const auto after = std::chrono::system_clock::now();
+    ASSERT_EQ(Saves.size(), 1u);
+    EXPECT_EQ(Saves[0].Title, L"Export Selected as Mailbox");
+    EXPECT_EQ(Saves[0].Suggested, L"RecoveredEmails.mbox");
+    EXPECT_EQ(Saves[0].Types, L"Mailboxes (*.mbox)");
+    ASSERT_EQ(Shown.size(), 2u);
+    EXPECT_FALSE(Shown[1].Error);
+    EXPECT_EQ(Shown[1].Text, L"2 emails exported to the mailbox " + mbox.wstring());
+    TEmailArray found(2);
+    for (const std::size_t i : {0u, 1u}) {
+        const TStored& m = stored[i == 0 ? 1 : 0];
+        found[i].From = " " + m.From;
+        found[i].FullText = MessageText(m);
+    }
+    const std::string written = Contents(mbox);
+    EXPECT_TRUE(written == MboxText(found, {0, 1}, before) ||
+                written == MboxText(found, {0, 1}, after))
+        << written;
+
+    // The same from the keyboard: Ctrl+Shift+E; Ctrl+A ticks every row, but in the keyword box
+    // it selects the keyword's text and ticks nothing.
+    HoldKeys({VK_CONTROL, VK_SHIFT});
+    MSG exportKey{w.lvFoundEmails, WM_KEYDOWN, 'E', 0, 0, {0, 0}};
+    EXPECT_TRUE(w.PreTranslate(exportKey));
+    EXPECT_EQ(Saves.size(), 2u);
+    HoldKeys({VK_CONTROL});
+    SetKeyword(L"invoice");
+    MSG inBox{w.txtFilter, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
+    EXPECT_TRUE(w.PreTranslate(inBox));
+    DWORD start = 1, end = 0;
+    ::SendMessageW(w.txtFilter, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 7u);
+    EXPECT_EQ(w.Core().TickedCount(), 2u);
+    MSG inList{w.lvFoundEmails, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
+    EXPECT_TRUE(w.PreTranslate(inList));
+    EXPECT_EQ(w.Core().TickedCount(), 14u);
+    EXPECT_TRUE(Ticked(13));
+    HoldKeys({});
+}
+
+// The Cancel button, Esc in the progress window and closing the main window during a scan:
+// each stops the scan, which keeps what it found, and the status line says it was cancelled.
+TEST_F(TWindowTest, ScanIsCancelledFromTheProgressWindow) {
+    enum class TWay { Button, Escape, CloseMain };
+    for (const TWay way : {TWay::Button, TWay::Escape, TWay::CloseMain}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        Main.reset();
+        Shown.clear();
+        TfrmMainWin32& w = Window();
+        auto actor = std::make_unique<TScanActor>();
+        HWND focus = nullptr, cancel = nullptr;
+        actor->Act = [&](HWND Wait) {
+            cancel = ::GetDlgItem(Wait, IDCANCEL);
+            focus = ::GetFocus();
+            if (way == TWay::Button) {
+                RECT r{};
+                ::GetClientRect(cancel, &r);
+                const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+                ::PostMessageW(cancel, WM_LBUTTONDOWN, MK_LBUTTON, at);
+                ::PostMessageW(cancel, WM_LBUTTONUP, 0, at);
+            } else if (way == TWay::Escape) {
+                ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+            } else {
+                ::PostMessageW(w.Handle(), WM_CLOSE, 0, 0);
+            }
+        };
+        std::wstring counts, caption;
+        bool cancelEnabled = true, mainEnabled = true;
+        actor->Then = [&](HWND Wait) {
+            ASSERT_TRUE(::IsWindow(Wait));
+            counts = TextOf(::GetDlgItem(Wait, PW_ID_WAITCOUNTS));
+            caption = TextOf(::GetDlgItem(Wait, PW_ID_WAITLABEL));
+            cancelEnabled = ::IsWindowEnabled(::GetDlgItem(Wait, IDCANCEL)) != 0;
+            mainEnabled = ::IsWindowEnabled(w.Handle()) != 0;
+        };
+        ClickButton(PW_ID_SCAN);
+        Pump();
+        ASSERT_TRUE(actor->Acted);
+        ASSERT_TRUE(actor->Followed);
+        actor.reset();
+        // The progress window had the keys, on its Cancel button.
+        EXPECT_EQ(focus, cancel);
+        EXPECT_NE(counts.find(L"found \u00b7 stopping\u2026"), std::wstring::npos)
+            << Narrow(counts);
+        EXPECT_EQ(caption, L"Stopping the scan ......");
+        EXPECT_FALSE(cancelEnabled);
+        EXPECT_FALSE(mainEnabled);
+        EXPECT_EQ(::FindWindowW(L"ParcelwrightWait", nullptr), nullptr);
+        EXPECT_TRUE(Shown.empty());
+        if (way == TWay::CloseMain) {
+            // Closed once the scan had ended.
+            EXPECT_EQ(w.Handle(), nullptr);
+            continue;
+        }
+        EXPECT_TRUE(w.Core().ScanCancelled());
+        EXPECT_LT(RowCount(), 12);
+        EXPECT_EQ(Status().rfind(L"Scan cancelled: ", 0), 0u) << Narrow(Status());
+        EXPECT_TRUE(Enabled(w.Handle()));
+        EXPECT_EQ(w.WaitWindow(), nullptr);
+        // The next scan, left alone, runs to its end.
+        ClickButton(PW_ID_SCAN);
+        EXPECT_EQ(RowCount(), 12);
+        EXPECT_FALSE(w.Core().ScanCancelled());
+    }
+}
+
+// Moved to a screen of another scale: the pictures, the font and every place made afresh.
+TEST_F(TWindowTest, DpiChangeRemakesPicturesFontAndLayout) {
+    TfrmMainWin32& w = Window();
+    const auto iconSize = [](HIMAGELIST List) {
+        int cx = 0, cy = 0;
+        ImageList_GetIconSize(List, &cx, &cy);
+        return cx;
+    };
+    RECT suggested{};
+    ::GetWindowRect(w.Handle(), &suggested);
+    ::SendMessageW(w.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                   reinterpret_cast<LPARAM>(&suggested));
+    const auto buttons =
+        reinterpret_cast<HIMAGELIST>(::SendMessageW(w.tbButtons, TB_GETIMAGELIST, 0, 0));
+    EXPECT_EQ(iconSize(buttons), 72);
+    EXPECT_EQ(ImageList_GetImageCount(buttons), 4);
+    EXPECT_EQ(iconSize(ListView_GetImageList(w.lvFoundEmails, LVSIL_SMALL)), 24);
+    LOGFONTW font{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(w.txtFilter, WM_GETFONT, 0, 0)),
+                 sizeof font, &font);
+    EXPECT_EQ(font.lfHeight, -16);
+    RECT client{};
+    ::GetClientRect(w.Handle(), &client);
+    EXPECT_EQ(client.right, 792 * 3 / 2);
+    RECT list{};
+    ::GetWindowRect(w.lvFoundEmails, &list);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&list), 2);
+    EXPECT_EQ(list.top, 104 * 3 / 2);
+    RECT r{};
+    ::SendMessageW(w.tbButtons, TB_GETRECT, PW_ID_DESELECTALL, reinterpret_cast<LPARAM>(&r));
+    EXPECT_GE(r.right - r.left, 104 * 3 / 2);
+    EXPECT_GE(r.right - r.left, CaptionWidth(w.tbButtons, L"Quick Deselect All"));
+    EXPECT_GE(r.bottom - r.top, 72);
+    RECT box{};
+    ::SendMessageW(w.tbButtons, TB_GETRECT, PW_ID_SAVEEMAIL, reinterpret_cast<LPARAM>(&r));
+    ::MapWindowPoints(w.tbButtons, w.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    ::GetWindowRect(w.GroupBox1, &box);
+    ::MapWindowPoints(nullptr, w.Handle(), reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_LE(r.right, box.left);
+
+    // A scan at the new scale shows its rows and the right picture size in its list.
+    ClickButton(PW_ID_SCAN);
+    EXPECT_EQ(RowCount(), 12);
+}
+
+TEST_F(TWindowTest, ScanWithNoDriveSaysWhyNothingWasScanned) {
+    Hooks.ListDrives = [] { return TDriveArray{}; };
+    TfrmMainWin32& w = Window();
+    EXPECT_EQ(::SendMessageW(w.cbDrives, CB_GETCOUNT, 0, 0), 0);
+    ClickButton(PW_ID_SCAN);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_FALSE(Shown[0].Error);
+    // The core's text whole, its arrow and ellipsis included.
+    EXPECT_EQ(Shown[0].Text.rfind(L"Nothing was scanned: there is no drive you may read. Open a "
+                                  L"disk image with File \u25b8 Open Disk Image\u2026",
+                                  0),
+              0u);
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(Status(), L"");
 }
 
 TEST(WinDriveTargets, DrivesImagesAndDevices) {
@@ -422,14 +817,65 @@ TEST(WinProgress, BarScalesA64BitMaximum) {
     EXPECT_TRUE(::IsWindow(wait.Handle()));
 }
 
+TEST(WinProgress, ShowsBytesCountsAndTheStoppingState) {
+    TfrmWaitWin32 wait(5000, 96, nullptr);
+    int cancels = 0;
+    wait.OnCancel = [&] { ++cancels; };
+    TScanProgress p;
+    p.BytesTotal = 5000 * 512;
+    p.BytesDone = 1250 * 512;
+    p.Found = 42;
+    p.Seconds = 2;
+    wait.ShowProgress(p);
+    EXPECT_EQ(::SendMessageW(wait.Bar(), PBM_GETPOS, 0, 0), 1250);
+    EXPECT_EQ(TextOf(wait.BytesLabel()), L"625.0 KiB of 2.4 MiB (25%)");
+    const std::wstring counts = TextOf(wait.CountsLabel());
+    EXPECT_EQ(counts.rfind(L"42 messages found \u00b7 312.5 KiB/s", 0), 0u) << Narrow(counts);
+    EXPECT_EQ(counts.substr(counts.size() - 9), L"0:06 left");
+    // A sector step behind the bytes already shown does not move the bar back.
+    wait.SetPosition(1000);
+    EXPECT_EQ(::SendMessageW(wait.Bar(), PBM_GETPOS, 0, 0), 1250);
+    EXPECT_EQ(TextOf(wait.CancelButton()), L"Cancel");
+    EXPECT_TRUE(::IsWindowEnabled(wait.CancelButton()));
+    EXPECT_EQ(TextOf(wait.Caption()), L"Please Wait ......");
+
+    // The button and closing the window ask for the stop; asking is all they do.
+    ::SendMessageW(wait.CancelButton(), BM_CLICK, 0, 0);
+    ::SendMessageW(wait.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(cancels, 2);
+    EXPECT_TRUE(::IsWindow(wait.Handle()));
+    p.Cancelling = true;
+    wait.ShowProgress(p);
+    EXPECT_FALSE(::IsWindowEnabled(wait.CancelButton()));
+    EXPECT_EQ(TextOf(wait.Caption()), L"Stopping the scan ......");
+    EXPECT_EQ(TextOf(wait.CountsLabel()), L"42 messages found \u00b7 stopping\u2026");
+}
+
 TEST(WinText, StoredBytesAndTypedText) {
-    EXPECT_EQ(DisplayFrom1252(std::string("a\x80\0b\nc\rd\r\n", 10)),
-              L"a\u20AC b\r\nc\r\nd\r\n");
+    EXPECT_EQ(DisplayFrom1252(std::string("a\x80\0b\nc\rd\r\n", 10)), L"a\u20AC b\r\nc\r\nd\r\n");
     EXPECT_EQ(CellFrom1252(std::string("\xE9t\xE9", 3)), L"\u00E9t\u00E9");
     wchar_t bad = 0;
     EXPECT_EQ(BytesFromTyped(L"\u20ACuro \u00C9t\u00E9", bad), std::string("\x80uro \xC9t\xE9"));
     EXPECT_FALSE(BytesFromTyped(L"x\u4E00", bad));
     EXPECT_EQ(bad, L'\u4E00');
+
+    // The core's texts are UTF-8; a message naming a path in the system's code page still reads.
+    EXPECT_EQ(WideFromUtf8("12 found \xC2\xB7 \xE2\x80\x9Cx\xE2\x80\x9D"),
+              L"12 found \u00b7 \u201Cx\u201D");
+    EXPECT_EQ(WideFromMessage("File \xE2\x96\xB8 Open"), L"File \u25B8 Open");
+    EXPECT_EQ(WideFromMessage("C:\\caf\xE9"), WideFromSystem("C:\\caf\xE9"));
+    EXPECT_EQ(EditLines(L"a\nb\r\nc\n"), L"a\r\nb\r\nc\r\n");
+
+    // The save dialog's filter from the core's file types.
+    std::wstring extension = L"x";
+    EXPECT_EQ(SaveFilter(L"Mailboxes (*.mbox)", extension),
+              std::wstring(L"Mailboxes (*.mbox)\0*.mbox\0All files (*.*)\0*.*\0", 46));
+    EXPECT_EQ(extension, L"mbox");
+    EXPECT_EQ(SaveFilter(L"Pictures (*.png *.jpg)", extension).substr(23, 12),
+              std::wstring(L"*.png;*.jpg\0", 12));
+    EXPECT_EQ(extension, L"png");
+    SaveFilter(L"All files (*)", extension);
+    EXPECT_EQ(extension, L"");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // A picture of the Windows main window for checking by eye and for the README: the demo image
-// scanned, two rows ticked, one previewed. Run under Wine on a virtual screen, by hand:
-//   win32_screenshot.exe OUT.bmp IMAGE
+// scanned, two rows ticked, one previewed; and, when asked, the progress window as a scan shows it.
+// Run under Wine on a virtual screen, by hand:
+//   win32_screenshot.exe OUT.bmp IMAGE [PROGRESS.bmp]
 // Not part of the tests.
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 
 #include "WinIds.h"
 #include "frmMainWin32.h"
+#include "waitfrmWin32.h"
 
 namespace {
 
@@ -69,8 +71,8 @@ bool SaveWindow(HWND Window, const wchar_t* Path) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fputs("usage: win32_screenshot OUT.bmp IMAGE\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: win32_screenshot OUT.bmp IMAGE [PROGRESS.bmp]\n", stderr);
         return 2;
     }
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -95,5 +97,19 @@ int wmain(int argc, wchar_t** argv) {
     window.lvFoundEmailsClick();
     ::SetFocus(window.lvFoundEmails);
     Pump(1500);
-    return SaveWindow(window.Handle(), argv[1]) ? 0 : 1;
+    if (!SaveWindow(window.Handle(), argv[1])) return 1;
+    if (argc < 4) return 0;
+
+    // A quarter of a 2 GiB drive done, in the window's own font.
+    TfrmWaitWin32 wait(std::uint64_t{1} << 22, 96,
+                       reinterpret_cast<HFONT>(::SendMessageW(window.txtFilter, WM_GETFONT, 0, 0)));
+    TScanProgress progress;
+    progress.BytesTotal = std::uint64_t{1} << 31;
+    progress.BytesDone = progress.BytesTotal / 4;
+    progress.Found = 1234;
+    progress.Seconds = 4;
+    wait.ShowOver(window.Handle());
+    wait.ShowProgress(progress);
+    Pump(1000);
+    return SaveWindow(wait.Handle(), argv[3]) ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "WinText.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 #include "CodePage1252.h"
@@ -49,24 +51,73 @@ std::optional<std::string> BytesFromTyped(const std::wstring& Text, wchar_t& Unm
 
 std::wstring WideFromSystem(std::string_view Text) {
     if (Text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
-                                             nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), wide.data(),
                           length);
     return wide;
 }
 
+namespace {
+
+// Empty when Text is not valid in Page (or is empty).
+std::wstring WideFrom(UINT Page, DWORD Flags, std::string_view Text) {
+    if (Text.empty()) return {};
+    const int length =
+        ::MultiByteToWideChar(Page, Flags, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(Page, Flags, Text.data(), static_cast<int>(Text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+} // namespace
+
+std::wstring WideFromUtf8(std::string_view Text) {
+    return WideFrom(CP_UTF8, 0, Text);
+}
+
+std::wstring WideFromMessage(std::string_view Text) {
+    std::wstring wide = WideFrom(CP_UTF8, MB_ERR_INVALID_CHARS, Text);
+    return wide.empty() ? WideFromSystem(Text) : wide;
+}
+
+std::wstring EditLines(std::wstring Text) {
+    std::wstring out;
+    out.reserve(Text.size() + Text.size() / 32);
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        if (Text[i] == L'\n' && (i == 0 || Text[i - 1] != L'\r')) out += L'\r';
+        out += Text[i];
+    }
+    return out;
+}
+
 std::optional<std::string> SystemFromWide(const std::wstring& Text) {
     if (Text.empty()) return std::string();
     BOOL lossy = FALSE;
-    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
-                                             static_cast<int>(Text.size()), nullptr, 0, nullptr,
-                                             &lossy);
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(),
+                              static_cast<int>(Text.size()), nullptr, 0, nullptr, &lossy);
     if (length <= 0 || lossy) return std::nullopt;
     std::string narrow(static_cast<std::size_t>(length), '\0');
     ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, Text.data(), static_cast<int>(Text.size()),
                           narrow.data(), length, nullptr, &lossy);
     if (lossy) return std::nullopt;
     return narrow;
+}
+
+std::wstring SaveFilter(const std::wstring& Types, std::wstring& Extension) {
+    std::wstring patterns = L"*";
+    const std::size_t open = Types.rfind(L'('), close = Types.rfind(L')');
+    if (open != std::wstring::npos && close != std::wstring::npos && close > open + 1)
+        patterns = Types.substr(open + 1, close - open - 1);
+    std::replace(patterns.begin(), patterns.end(), L' ', L';');
+    const std::wstring first = patterns.substr(0, patterns.find(L';'));
+    Extension = first.rfind(L"*.", 0) == 0 && first.find_first_of(L"*?", 2) == std::wstring::npos
+                    ? first.substr(2)
+                    : std::wstring();
+    std::wstring filter = Types + L'\0' + patterns + L'\0';
+    return filter + L"All files (*.*)" + L'\0' + L"*.*" + L'\0';
 }

@@ -20,4 +20,17 @@ std::optional<std::string> BytesFromTyped(const std::wstring& Text, wchar_t& Unm
 // Between the system's code page and UTF-16. A path with a character the code page lacks has no
 // narrow form: nullopt.
 std::wstring WideFromSystem(std::string_view Text);
+
+// The window core's own texts (status line, details, progress figures) are UTF-8.
+std::wstring WideFromUtf8(std::string_view Text);
+// A message of the core: UTF-8 as a rule, but a path it names is in the system's code page.
+// Taken as UTF-8 when it is valid UTF-8 (which a plain-ASCII path is), else as the code page.
+std::wstring WideFromMessage(std::string_view Text);
+// LF line ends as the CR LF an edit box breaks lines at.
+std::wstring EditLines(std::wstring Text);
 std::optional<std::string> SystemFromWide(const std::wstring& Text);
+
+// File types as the core names them ("Mailboxes (*.mbox)") as a file dialog's filter: pairs of
+// name and patterns, each ended by NUL, then all files. Extension is the first pattern's ("mbox"),
+// added to a name typed without one; empty when the patterns name none.
+std::wstring SaveFilter(const std::wstring& Types, std::wstring& Extension);

@@ -1,7 +1,11 @@
 #include "frmMainWin32.h"
 
 #include <algorithm>
+#include <array>
+#include <cwctype>
 #include <exception>
+#include <iterator>
+#include <numeric>
 #include <vector>
 
 #include <commctrl.h>
@@ -39,10 +43,13 @@ constexpr TPlace Places[] = {
     {PW_ID_APPLYFILTER, 608 + 64, 8 + 64, 50, 17},
     {PW_ID_CLEARFILTER, 608 + 120, 8 + 64, 50, 17},
     {PW_ID_FOUNDEMAILS, 8, 104, 777, 273},
-    {PW_ID_MSGBODY, 8, 384, 777, 161},
+    {PW_ID_MSGBODY, 8, 384, 777, 77},
+    {PW_ID_DETAILS, 8, 465, 777, 80},
 };
 constexpr int ClientWidth = 792, ClientHeight = 546;
 constexpr int ButtonSlot = 104, ButtonHeight = 89, Picture = 48;
+const wchar_t* const ButtonCaptions[] = {L"Scan", L"Quick Select All", L"Quick Deselect All",
+                                         L"Export Selected"};
 
 // Children are not clipped: the group boxes leave their inside to the window's background.
 constexpr DWORD MainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
@@ -106,7 +113,8 @@ std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
     info.hwndOwner = Owner;
     info.pszDisplayName = path;
     info.lpszTitle = Prompt.c_str();
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | (AllowNew ? 0 : BIF_NONEWFOLDERBUTTON);
+    info.ulFlags =
+        BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | (AllowNew ? 0 : BIF_NONEWFOLDERBUTTON);
     if (!Initial.empty()) {
         info.lpfn = BrowseCallback;
         info.lParam = reinterpret_cast<LPARAM>(Initial.c_str());
@@ -131,6 +139,25 @@ std::wstring DefaultChooseImage(HWND Owner) {
     ofn.lpstrTitle = L"Open Disk Image";
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
     if (!::GetOpenFileNameW(&ofn)) return {};
+    return file.data();
+}
+
+std::wstring DefaultChooseSaveFile(HWND Owner, const std::wstring& Title,
+                                   const std::wstring& Suggested, const std::wstring& Types) {
+    std::wstring extension;
+    const std::wstring filter = SaveFilter(Types, extension);
+    std::vector<wchar_t> file(32768, L'\0');
+    std::copy_n(Suggested.begin(), std::min(Suggested.size(), file.size() - 1), file.begin());
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = Owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = Title.c_str();
+    ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (!::GetSaveFileNameW(&ofn)) return {};
     return file.data();
 }
 
@@ -169,6 +196,11 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
             return DefaultBrowseFolder(FHandle, Prompt, Initial, AllowNew);
         };
     if (!FHooks.ChooseImage) FHooks.ChooseImage = [this] { return DefaultChooseImage(FHandle); };
+    if (!FHooks.ChooseSaveFile)
+        FHooks.ChooseSaveFile = [this](const std::wstring& Title, const std::wstring& Suggested,
+                                       const std::wstring& Types) {
+            return DefaultChooseSaveFile(FHandle, Title, Suggested, Types);
+        };
     if (!FHooks.OpenDocument)
         FHooks.OpenDocument = [](const std::wstring& Path) {
             const auto result = reinterpret_cast<INT_PTR>(
@@ -232,49 +264,60 @@ void TfrmMainWin32::MakeFont() {
 void TfrmMainWin32::BuildMenu() {
     MainMenu1 = ::CreateMenu();
     const HMENU file = ::CreatePopupMenu();
-    ::AppendMenuW(file, MF_STRING, PW_ID_OPENIMAGE, L"Open Disk Image\u2026");
+    // Every command of the picture buttons is in the File menu too, with its key.
+    ::AppendMenuW(file, MF_STRING, PW_ID_OPENIMAGE, L"&Open Disk Image\u2026\tCtrl+O");
+    ::AppendMenuW(file, MF_STRING, PW_ID_SCAN, L"&Scan\tF5");
+    ::AppendMenuW(file, MF_STRING, PW_ID_SAVEEMAIL, L"&Export Selected\u2026\tCtrl+E");
+    ::AppendMenuW(file, MF_STRING, PW_ID_EXPORTMAILBOX,
+                  L"Export Selected as &Mailbox\u2026\tCtrl+Shift+E");
+    ::AppendMenuW(file, MF_STRING, PW_ID_SELECTALL, L"Quick Select &All\tCtrl+A");
+    ::AppendMenuW(file, MF_STRING, PW_ID_DESELECTALL, L"Quick &Deselect All\tCtrl+Shift+A");
     ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(file, MF_STRING, PW_ID_EXIT, L"E&xit");
+    // No "Message Source" here: without decoding, the stored text is all there is to show.
+    const HMENU view = ::CreatePopupMenu();
+    ::AppendMenuW(view, MF_STRING | MF_UNCHECKED, PW_ID_HIDECOPIES, L"Hide &Copies");
     const HMENU options = ::CreatePopupMenu();
     ::AppendMenuW(options, MF_STRING | MF_UNCHECKED, PW_ID_DEEPSCAN, L"Deep Scan");
     const HMENU help = ::CreatePopupMenu();
     ::AppendMenuW(help, MF_STRING, PW_ID_HELP, L"Parcelwright Help\tF1");
     ::AppendMenuW(help, MF_STRING, PW_ID_ABOUT, L"About Parcelwright\u2026");
     ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
     ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(options), L"&Options");
     ::AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     ::SetMenu(FHandle, MainMenu1);
 
-    ACCEL keys[] = {{FVIRTKEY, VK_F1, PW_ID_HELP}};
-    FAccelerators = ::CreateAcceleratorTableW(keys, 1);
+    ACCEL keys[] = {{FVIRTKEY, VK_F1, PW_ID_HELP},
+                    {FVIRTKEY | FCONTROL, 'O', PW_ID_OPENIMAGE},
+                    {FVIRTKEY, VK_F5, PW_ID_SCAN},
+                    {FVIRTKEY | FCONTROL, 'E', PW_ID_SAVEEMAIL},
+                    {FVIRTKEY | FCONTROL | FSHIFT, 'E', PW_ID_EXPORTMAILBOX},
+                    {FVIRTKEY | FCONTROL, 'A', PW_ID_SELECTALL},
+                    {FVIRTKEY | FCONTROL | FSHIFT, 'A', PW_ID_DESELECTALL}};
+    FAccelerators = ::CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
 }
 
 void TfrmMainWin32::BuildControls() {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     const auto child = [&](DWORD ExStyle, const wchar_t* Class, const wchar_t* Text, DWORD Style,
                            int Id) {
-        const HWND made = ::CreateWindowExW(ExStyle, Class, Text, WS_CHILD | WS_VISIBLE | Style,
-                                            0, 0, 10, 10, FHandle,
-                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
-                                            instance, nullptr);
+        const HWND made = ::CreateWindowExW(
+            ExStyle, Class, Text, WS_CHILD | WS_VISIBLE | Style, 0, 0, 10, 10, FHandle,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), instance, nullptr);
         ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
         return made;
     };
 
-    const int small = Px(16);
-    ilIcons = MakeImageList(small, {PW_ICON_DRIVE, PW_ICON_ENVELOPE});
-    ilButtons = MakeImageList(Px(Picture), {PW_ICON_SCAN, PW_ICON_SELECTALL, PW_ICON_DESELECTALL,
-                                            PW_ICON_EXPORT});
-
     // Creation order is the tab order: the results list, the filter's controls, the preview,
     // the drive box. The toolbar's buttons take no keyboard focus.
     lvFoundEmails = child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                          WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                          WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                              LVS_SHAREIMAGELISTS, // the window owns them
                           PW_ID_FOUNDEMAILS);
     ListView_SetExtendedListViewStyle(lvFoundEmails, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
                                                          LVS_EX_FULLROWSELECT |
                                                          LVS_EX_DOUBLEBUFFER);
-    ListView_SetImageList(lvFoundEmails, ilIcons, LVSIL_SMALL);
     for (int c = 0; c < ResultColumnCount; ++c) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
@@ -286,12 +329,9 @@ void TfrmMainWin32::BuildControls() {
     }
 
     lblKeyword = child(0, L"STATIC", L"&Keyword", SS_LEFT, PW_ID_KEYWORDLABEL);
-    txtFilter = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL,
-                      PW_ID_TXTFILTER);
-    btnApplyFilter =
-        child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
-    btnClearFilter =
-        child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
+    txtFilter = child(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, PW_ID_TXTFILTER);
+    btnApplyFilter = child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
+    btnClearFilter = child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
     ::EnableWindow(btnClearFilter, FALSE);
 
     // The preview: read-only, wrapping, no scroll bars; the whole body, however long.
@@ -300,50 +340,116 @@ void TfrmMainWin32::BuildControls() {
     ::SendMessageW(txtmsgbody, EM_SETLIMITTEXT, 0, 0);
     FPreviewBrush = ::CreateSolidBrush(::GetSysColor(COLOR_WINDOW));
 
-    cbDrives = child(0, WC_COMBOBOXEXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                     PW_ID_DRIVES);
-    ::SendMessageW(cbDrives, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(ilIcons));
+    cbDrives =
+        child(0, WC_COMBOBOXEXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, PW_ID_DRIVES);
 
-    tbButtons = child(0, TOOLBARCLASSNAMEW, L"",
-                      TBSTYLE_FLAT | CCS_NORESIZE | CCS_NODIVIDER | CCS_NOPARENTALIGN,
-                      PW_ID_TOOLBAR);
+    txtDetails = child(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                       WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, PW_ID_DETAILS);
+
+    tbButtons =
+        child(0, TOOLBARCLASSNAMEW, L"",
+              TBSTYLE_FLAT | CCS_NORESIZE | CCS_NODIVIDER | CCS_NOPARENTALIGN, PW_ID_TOOLBAR);
     ::SendMessageW(tbButtons, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    ::SendMessageW(tbButtons, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(ilButtons));
-    const struct {
-        int Id;
-        const wchar_t* Caption;
-    } buttons[] = {{PW_ID_SCAN, L"Scan"},
-                   {PW_ID_SELECTALL, L"Quick Select All"},
-                   {PW_ID_DESELECTALL, L"Quick Deselect All"},
-                   {PW_ID_SAVEEMAIL, L"Export Selected"}};
+    const int ids[] = {PW_ID_SCAN, PW_ID_SELECTALL, PW_ID_DESELECTALL, PW_ID_SAVEEMAIL};
     TBBUTTON made[4] = {};
     for (int i = 0; i < 4; ++i) {
         made[i].iBitmap = i;
-        made[i].idCommand = buttons[i].Id;
+        made[i].idCommand = ids[i];
         made[i].fsState = TBSTATE_ENABLED;
         made[i].fsStyle = BTNS_BUTTON;
-        made[i].iString = reinterpret_cast<INT_PTR>(buttons[i].Caption);
+        made[i].iString = reinterpret_cast<INT_PTR>(ButtonCaptions[i]);
     }
     ::SendMessageW(tbButtons, TB_ADDBUTTONSW, 4, reinterpret_cast<LPARAM>(made));
 
     Filter = child(0, L"BUTTON", L"Filter Emails", BS_GROUPBOX, PW_ID_FILTER);
     GroupBox1 = child(0, L"BUTTON", L"Select Drive To Scan", BS_GROUPBOX, PW_ID_GROUPBOX1);
+
+    // Below the fixed client area, as wide as the window; no size grip on a window of fixed size.
+    sbStatus = child(0, STATUSCLASSNAMEW, L"", CCS_BOTTOM, PW_ID_STATUS);
+    MakeImageLists();
+}
+
+void TfrmMainWin32::MakeImageLists() {
+    const HIMAGELIST icons = MakeImageList(Px(16), {PW_ICON_DRIVE, PW_ICON_ENVELOPE});
+    const HIMAGELIST buttons = MakeImageList(
+        Px(Picture), {PW_ICON_SCAN, PW_ICON_SELECTALL, PW_ICON_DESELECTALL, PW_ICON_EXPORT});
+    ListView_SetImageList(lvFoundEmails, icons, LVSIL_SMALL);
+    ::SendMessageW(cbDrives, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(icons));
+    ::SendMessageW(tbButtons, TB_SETBITMAPSIZE, 0, MAKELPARAM(Px(Picture), Px(Picture)));
+    ::SendMessageW(tbButtons, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(buttons));
+    // The controls let go of the old lists above; now they can go.
+    if (ilIcons != nullptr) ImageList_Destroy(ilIcons);
+    if (ilButtons != nullptr) ImageList_Destroy(ilButtons);
+    ilIcons = icons;
+    ilButtons = buttons;
+}
+
+std::array<int, 4> TfrmMainWin32::ButtonWidths() const {
+    // Each caption in the toolbar's font, with the toolbar's own margins either side; a picture
+    // needs as much room as its width.
+    const HDC dc = ::GetDC(tbButtons);
+    const HGDIOBJ old = ::SelectObject(dc, FFont);
+    const auto padding = static_cast<DWORD>(::SendMessageW(tbButtons, TB_GETPADDING, 0, 0));
+    const int margins = LOWORD(padding) + Px(4);
+    std::array<int, 4> need{}, widths{};
+    for (std::size_t i = 0; i < need.size(); ++i) {
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, ButtonCaptions[i], static_cast<int>(wcslen(ButtonCaptions[i])),
+                                &extent);
+        need[i] = std::max<int>(extent.cx, Px(Picture)) + margins;
+        widths[i] = std::max(Px(ButtonSlot), need[i]);
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(tbButtons, dc);
+    // The buttons keep to their four slots where they can: a wide caption takes its room from
+    // the buttons with room to spare, the most first, rather than from the drive box beside them.
+    int excess = std::accumulate(widths.begin(), widths.end(), 0) - 4 * Px(ButtonSlot);
+    while (excess > 0) {
+        std::size_t most = 0;
+        for (std::size_t i = 1; i < widths.size(); ++i)
+            if (widths[i] - need[i] > widths[most] - need[most]) most = i;
+        const int spare = widths[most] - need[most];
+        if (spare <= 0) break;
+        const int take = std::min(spare, excess);
+        widths[most] -= take;
+        excess -= take;
+    }
+    return widths;
 }
 
 void TfrmMainWin32::Layout() {
     // The frame follows the fixed client area and the menu bar.
-    RECT frame{0, 0, Px(ClientWidth), Px(ClientHeight)};
+    ::SendMessageW(sbStatus, WM_SIZE, 0, 0);
+    RECT status{};
+    ::GetWindowRect(sbStatus, &status);
+    RECT frame{0, 0, Px(ClientWidth), Px(ClientHeight) + (status.bottom - status.top)};
     ::AdjustWindowRectEx(&frame, MainStyle, TRUE, MainExStyle);
     ::SetWindowPos(FHandle, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (const TPlace& place : Places)
         ::SetWindowPos(::GetDlgItem(FHandle, place.Id), nullptr, Px(place.Left), Px(place.Top),
                        Px(place.Width), Px(place.Height), SWP_NOZORDER | SWP_NOACTIVATE);
+    const std::array<int, 4> widths = ButtonWidths();
+    const auto [narrowest, widest] = std::minmax_element(widths.begin(), widths.end());
+    ::SetWindowPos(tbButtons, nullptr, 0, 0, std::accumulate(widths.begin(), widths.end(), 0),
+                   Px(ButtonHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(tbButtons, TB_SETBITMAPSIZE, 0, MAKELPARAM(Px(Picture), Px(Picture)));
-    ::SendMessageW(tbButtons, TB_SETBUTTONWIDTH, 0, MAKELPARAM(Px(ButtonSlot), Px(ButtonSlot)));
-    ::SendMessageW(tbButtons, TB_SETBUTTONSIZE, 0, MAKELPARAM(Px(ButtonSlot), Px(ButtonHeight)));
+    ::SendMessageW(tbButtons, TB_SETBUTTONWIDTH, 0, MAKELPARAM(*narrowest, *widest));
+    ::SendMessageW(tbButtons, TB_SETBUTTONSIZE, 0, MAKELPARAM(*widest, Px(ButtonHeight)));
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof info;
+        info.dwMask = TBIF_SIZE | TBIF_BYINDEX;
+        info.cx = static_cast<WORD>(widths[i]);
+        ::SendMessageW(tbButtons, TB_SETBUTTONINFOW, i, reinterpret_cast<LPARAM>(&info));
+    }
+    ::SendMessageW(sbStatus, WM_SIZE, 0, 0);
     for (int c = 0; c < ResultColumnCount; ++c)
         ListView_SetColumnWidth(lvFoundEmails, c, Px(ColumnWidths[c]));
+    // "Item Num" whole in its header, whatever the font: the header's margins are 3 edges a side.
+    const int header = ListView_GetStringWidth(lvFoundEmails, ColumnHeaders[0]) +
+                       6 * ::GetSystemMetrics(SM_CXEDGE) + Px(2);
+    if (header > Px(ColumnWidths[0])) ListView_SetColumnWidth(lvFoundEmails, 0, header);
     ::SendMessageW(cbDrives, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Px(16));
 }
 
@@ -360,6 +466,14 @@ void TfrmMainWin32::Show(int ShowCommand) {
 }
 
 bool TfrmMainWin32::PreTranslate(MSG& Message) {
+    // Ctrl+A in the keyword box selects its text, as in any text box.
+    const bool selectText = Message.message == WM_KEYDOWN && Message.wParam == 'A' &&
+                            Message.hwnd == txtFilter && ::GetKeyState(VK_CONTROL) < 0 &&
+                            ::GetKeyState(VK_SHIFT) >= 0;
+    if (selectText) {
+        ::SendMessageW(txtFilter, EM_SETSEL, 0, -1);
+        return true;
+    }
     if (::TranslateAcceleratorW(FHandle, FAccelerators, &Message)) return true;
     return ::IsDialogMessageW(FHandle, &Message) != 0;
 }
@@ -389,8 +503,9 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
     case WM_NOTIFY:
         return Notify(*reinterpret_cast<const NMHDR*>(LParam));
     case WM_CTLCOLORSTATIC:
-        // The read-only preview keeps a text box's background.
-        if (reinterpret_cast<HWND>(LParam) == txtmsgbody) {
+        // The read-only preview and details keep a text box's background.
+        if (reinterpret_cast<HWND>(LParam) == txtmsgbody ||
+            reinterpret_cast<HWND>(LParam) == txtDetails) {
             const auto dc = reinterpret_cast<HDC>(WParam);
             ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
             ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
@@ -405,11 +520,16 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_DPICHANGED: {
+        // Moved to a screen of another scale: font, pictures and places made afresh for it.
         FDpi = HIWORD(WParam);
+        const HFONT old = FFont;
+        FFont = nullptr;
         MakeFont();
         for (HWND control = ::GetWindow(FHandle, GW_CHILD); control != nullptr;
              control = ::GetWindow(control, GW_HWNDNEXT))
             ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+        if (old != nullptr) ::DeleteObject(old);
+        MakeImageLists();
         const auto* suggested = reinterpret_cast<const RECT*>(LParam);
         ::SetWindowPos(FHandle, nullptr, suggested->left, suggested->top, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -417,8 +537,12 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
         return 0;
     }
     case WM_CLOSE:
-        // A scan cannot be cancelled; the window closes once it has ended.
-        if (FCore.Scanning()) return 0;
+        // Closing during a scan cancels it; the window closes when the scan has ended.
+        if (FCore.Scanning()) {
+            FCloseAfterScan = true;
+            FCore.RequestCancel();
+            return 0;
+        }
         ::DestroyWindow(FHandle);
         return 0;
     case WM_DESTROY:
@@ -451,6 +575,12 @@ void TfrmMainWin32::Command(int Id) {
     case PW_ID_CLEARFILTER:
         Guarded(&TfrmMainWin32::btnClearFilterClick);
         break;
+    case PW_ID_EXPORTMAILBOX:
+        Guarded(&TfrmMainWin32::mnuExportMailboxClick);
+        break;
+    case PW_ID_HIDECOPIES:
+        Guarded(&TfrmMainWin32::mnuHideCopiesClick);
+        break;
     case PW_ID_OPENIMAGE:
         Guarded(&TfrmMainWin32::mnuOpenImageClick);
         break;
@@ -480,8 +610,8 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
         if ((info.item.mask & LVIF_TEXT) != 0 && info.item.pszText != nullptr &&
             info.item.cchTextMax > 0) {
             const auto column = static_cast<TResultColumn>(info.item.iSubItem);
-            FCellText = CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem),
-                                                    column));
+            FCellText =
+                CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem), column));
             const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
             const std::size_t count = std::min(room, FCellText.size());
             std::copy_n(FCellText.data(), count, info.item.pszText);
@@ -496,8 +626,7 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
             return 0;
         // State picture 2 is the ticked box.
         const bool ticked = ((change.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
-        FCore.Guarded(
-            [&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
+        FCore.Guarded([&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
         return 0;
     }
     case LVN_COLUMNCLICK: {
@@ -518,9 +647,12 @@ void TfrmMainWin32::Guarded(void (TfrmMainWin32::*Handler)()) {
 }
 
 void TfrmMainWin32::sbScanClick() {
+    // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
+    if (FCore.Scanning()) return;
     const auto index = static_cast<int>(::SendMessageW(cbDrives, CB_GETCURSEL, 0, 0));
-    if (index < 0 || static_cast<std::size_t>(index) >= FCore.Drives().size()) return;
-    if (FHooks.DriveProblem) {
+    // With no drive chosen the core says why nothing was scanned.
+    const bool listed = index >= 0 && static_cast<std::size_t>(index) < FCore.Drives().size();
+    if (listed && FHooks.DriveProblem) {
         const std::string problem =
             FHooks.DriveProblem(FCore.Drives()[static_cast<std::size_t>(index)]);
         if (!problem.empty()) {
@@ -529,6 +661,11 @@ void TfrmMainWin32::sbScanClick() {
         }
     }
     FCore.Scan(index);
+    if (FCloseAfterScan) {
+        FCloseAfterScan = false;
+        // Posted: this runs inside a click of a control the window's end destroys.
+        ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
+    }
 }
 
 void TfrmMainWin32::btnApplyFilterClick() {
@@ -566,9 +703,21 @@ void TfrmMainWin32::lvFoundEmailsColumnClick(int Column) {
 void TfrmMainWin32::lvFoundEmailsClick() {
     const int selected = ListView_GetNextItem(lvFoundEmails, -1, LVNI_SELECTED);
     if (selected < 0) return;
-    const std::string* body = FCore.PreviewOf(static_cast<std::size_t>(selected));
+    const auto row = static_cast<std::size_t>(selected);
+    // Without decoding the preview is the stored text, each byte its Windows-1252 character.
+    const std::string* body = FCore.PreviewOf(row);
     const std::wstring text = body != nullptr ? DisplayFrom1252(*body) : std::wstring();
     ::SetWindowTextW(txtmsgbody, text.c_str());
+    std::wstring details = EditLines(WideFromUtf8(FCore.DetailsText(row)));
+    while (!details.empty() && std::iswspace(details.back()))
+        details.pop_back();
+    ::SetWindowTextW(txtDetails, details.c_str());
+}
+
+void TfrmMainWin32::mnuHideCopiesClick() {
+    const bool hide = !FCore.HideCopies();
+    FCore.SetHideCopies(hide);
+    ::CheckMenuItem(MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND | (hide ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TfrmMainWin32::mnuOpenImageClick() {
@@ -590,7 +739,7 @@ void TfrmMainWin32::mnuAboutClick() {
 
 void TfrmMainWin32::ShowMessage(TMessageKind Kind, const std::string& Title,
                                 const std::string& Text) {
-    FHooks.ShowMessage(Kind == TMessageKind::Error, WideFromSystem(Title), WideFromSystem(Text));
+    FHooks.ShowMessage(Kind == TMessageKind::Error, WideFromMessage(Title), WideFromMessage(Text));
 }
 
 std::string TfrmMainWin32::BrowseFolder(const std::string& Prompt, const std::string& Initial,
@@ -642,6 +791,28 @@ std::string TfrmMainWin32::ProgramFolder() {
 
 void TfrmMainWin32::SetBusy(bool Busy) {
     ::EnableWindow(FHandle, !Busy);
+    // The progress window had the keys; they come back here.
+    if (!Busy && ::IsWindowVisible(FHandle)) ::SetActiveWindow(FHandle);
+}
+
+void TfrmMainWin32::CountsChanged() {
+    ::SendMessageW(sbStatus, SB_SETTEXTW, 0,
+                   reinterpret_cast<LPARAM>(WideFromUtf8(FCore.StatusText()).c_str()));
+}
+
+std::string TfrmMainWin32::ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                                          const std::string& Types) {
+    const std::wstring chosen = FHooks.ChooseSaveFile(
+        WideFromMessage(Title), WideFromMessage(Suggested), WideFromMessage(Types));
+    const std::optional<std::string> path = SystemFromWide(chosen);
+    if (!path) {
+        FHooks.ShowMessage(true, L"Error",
+                           L"The file name " + chosen +
+                               L" has characters outside the system's code page; please choose "
+                               L"another name or folder.");
+        return {};
+    }
+    return *path;
 }
 
 void TfrmMainWin32::RowsChanged(TRowsChange Change) {
@@ -710,7 +881,8 @@ void TfrmMainWin32::PumpMessages() {
             ::PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        if (FHandle != nullptr && PreTranslate(message)) continue;
+        // The main window is disabled during a scan: only the progress window takes keys.
+        if (FWait && FWait->PreTranslate(message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
@@ -718,6 +890,7 @@ void TfrmMainWin32::PumpMessages() {
 
 void TfrmMainWin32::ProgressOpen(std::uint64_t maximum) {
     FWait = std::make_unique<TfrmWaitWin32>(maximum, FDpi, FFont);
+    FWait->OnCancel = [this] { FCore.Guarded([this] { frmWaitCancel(); }); };
     FWait->ShowOver(FHandle);
     // On screen now rather than at the first progress step.
     PumpMessages();
@@ -727,6 +900,10 @@ void TfrmMainWin32::ProgressOpen(std::uint64_t maximum) {
 void TfrmMainWin32::ProgressPosition(std::uint64_t position) {
     if (FWait) FWait->SetPosition(position);
     FPacer.CheckSoon();
+}
+
+void TfrmMainWin32::ProgressShow(const TScanProgress& Progress) {
+    if (FWait) FWait->ShowProgress(Progress);
 }
 
 void TfrmMainWin32::ProgressClose() {

@@ -6,6 +6,7 @@
 // the scan's host: the scan runs inside the Scan command on this thread and keeps the windows
 // painted by dispatching pending messages (paced by TKeepAlivePacer).
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,6 +43,11 @@ class TfrmMainWin32 final : public TMainWindowView {
         std::function<std::string(const std::string& DrivePath)> DriveProblem;
         // Why an image file cannot be offered at all (empty when it can).
         std::function<std::string(const std::string& ImagePath)> ImageProblem;
+        // Save file chooser: title, suggested file name, file types ("Mailboxes (*.mbox)").
+        // Empty answer = cancelled.
+        std::function<std::wstring(const std::wstring& Title, const std::wstring& Suggested,
+                                   const std::wstring& Types)>
+            ChooseSaveFile;
         // Closing the window ends the message loop (not in tests, which run no loop).
         bool QuitOnClose = true;
     };
@@ -63,6 +69,7 @@ class TfrmMainWin32 final : public TMainWindowView {
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;
+    void ProgressShow(const TScanProgress& Progress) override;
 
     // Handlers, each handing its work to the core.
     void FormCreate() { FCore.ListDrives(); }
@@ -70,6 +77,8 @@ class TfrmMainWin32 final : public TMainWindowView {
     void sbSelectAllClick() { FCore.SetAllTicked(true); }
     void sbDeselectAllClick() { FCore.SetAllTicked(false); }
     void sbSaveEmailClick() { FCore.ExportTicked(); }
+    void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }
+    void mnuHideCopiesClick();
     void btnApplyFilterClick();
     void btnClearFilterClick();
     void lvFoundEmailsColumnClick(int Column);
@@ -78,6 +87,8 @@ class TfrmMainWin32 final : public TMainWindowView {
     void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
     void mnuDeepScanClick();
+    // The Cancel button and Esc of the progress window.
+    void frmWaitCancel() { FCore.RequestCancel(); }
 
     TMainWindowCore& Core() { return FCore; }
     HWND Handle() const { return FHandle; }
@@ -95,12 +106,13 @@ class TfrmMainWin32 final : public TMainWindowView {
     HWND btnClearFilter = nullptr;
     HWND lvFoundEmails = nullptr;
     HWND txtmsgbody = nullptr;
+    HWND txtDetails = nullptr; // under the preview: headers, place on the disk, rule, copy
+    HWND sbStatus = nullptr;   // found, shown and ticked, under the client area
     HMENU MainMenu1 = nullptr;
 
   private:
     // TMainWindowView
-    void ShowMessage(TMessageKind Kind, const std::string& Title,
-                     const std::string& Text) override;
+    void ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) override;
     std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                              bool AllowNewFolder) override;
     std::string ChooseImage() override;
@@ -110,6 +122,9 @@ class TfrmMainWin32 final : public TMainWindowView {
     void RowsChanged(TRowsChange Change) override;
     void TicksChanged(std::size_t First, std::size_t Last) override;
     void DrivesChanged(int Selected) override;
+    void CountsChanged() override;
+    std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
+                               const std::string& Types) override;
 
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
     LRESULT Handle(UINT Message, WPARAM WParam, LPARAM LParam);
@@ -122,6 +137,10 @@ class TfrmMainWin32 final : public TMainWindowView {
     void BuildMenu();
     void Layout();
     void MakeFont();
+    // The pictures at the present dots per inch, handed to the controls that show them.
+    void MakeImageLists();
+    // The picture buttons' widths: their slots, or more where a caption needs it in this font.
+    std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
     void SyncTicks(std::size_t First, std::size_t Last);
     void PumpMessages();
@@ -134,10 +153,11 @@ class TfrmMainWin32 final : public TMainWindowView {
     HACCEL FAccelerators = nullptr;
     unsigned FDpi = 96;
     HFONT FFont = nullptr;
-    HIMAGELIST ilIcons = nullptr;  // 16 px: 0 drive, 1 envelope
+    HIMAGELIST ilIcons = nullptr;   // 16 px: 0 drive, 1 envelope
     HIMAGELIST ilButtons = nullptr; // 48 px: the four picture buttons
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
     bool FSyncingTicks = false;
+    bool FCloseAfterScan = false; // closing was asked for during a scan
     std::unique_ptr<TfrmWaitWin32> FWait;
 };

@@ -1,26 +1,24 @@
 #include "waitfrmWin32.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include <commctrl.h>
 
+#include "MainWindowCore.h"
 #include "WinIds.h"
+#include "WinText.h"
 
 namespace {
 
 const wchar_t* const WaitClass = L"ParcelwrightWait";
 
-LRESULT CALLBACK WaitProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
-    // A scan cannot be cancelled: the window refuses to close until the scan removes it.
-    if (Message == WM_CLOSE) return 0;
-    return ::DefWindowProcW(Window, Message, WParam, LParam);
-}
-
-void RegisterOnce() {
-    static const bool registered = [] {
+void RegisterOnce(WNDPROC Procedure) {
+    static const bool registered = [Procedure] {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WaitProc;
+        wc.lpfnWndProc = Procedure;
         wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT));
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -32,24 +30,58 @@ void RegisterOnce() {
 
 } // namespace
 
+LRESULT CALLBACK TfrmWaitWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam,
+                                           LPARAM LParam) {
+    if (Message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(LParam);
+        ::SetWindowLongPtrW(Window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TfrmWaitWin32*>(::GetWindowLongPtrW(Window, GWLP_USERDATA));
+    switch (Message) {
+    case WM_COMMAND:
+        // The button's click, and Esc as the keyboard handling turns it into IDCANCEL.
+        if (LOWORD(WParam) == IDCANCEL && self != nullptr && self->OnCancel) {
+            self->OnCancel();
+            return 0;
+        }
+        break;
+    case WM_CLOSE:
+        // The scan removes the window when it has stopped; closing it asks the scan to stop.
+        if (self != nullptr && self->OnCancel) self->OnCancel();
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(Window, Message, WParam, LParam);
+}
+
 TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FMax(AMax) {
-    RegisterOnce();
+    RegisterOnce(&TfrmWaitWin32::WindowProc);
     const auto px = [Dpi](int Value) { return ::MulDiv(Value, static_cast<int>(Dpi), 96); };
     RECT frame{0, 0, px(504), px(122)};
     const DWORD style = WS_POPUP | WS_BORDER;
-    const DWORD exStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+    const DWORD exStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     FHandle = ::CreateWindowExW(exStyle, WaitClass, L"Please Wait Scanning Drive", style, 0, 0,
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                                nullptr, instance, nullptr);
-    Label1 = ::CreateWindowExW(0, L"STATIC", L"Please Wait ......", WS_CHILD | WS_VISIBLE,
-                               px(16), px(24), px(200), px(16), FHandle,
-                               reinterpret_cast<HMENU>(PW_ID_WAITLABEL), instance, nullptr);
-    pbwait = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, px(16), px(48),
-                               px(465), px(17), FHandle,
-                               reinterpret_cast<HMENU>(PW_ID_WAITBAR), instance, nullptr);
-    ::SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+                                nullptr, instance, this);
+    const auto child = [&](const wchar_t* Class, const wchar_t* Text, DWORD Style, int Id, int Left,
+                           int Top, int Width, int Height) {
+        const HWND made = ::CreateWindowExW(
+            0, Class, Text, WS_CHILD | WS_VISIBLE | Style, px(Left), px(Top), px(Width), px(Height),
+            FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), instance, nullptr);
+        if (Font != nullptr)
+            ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
+        return made;
+    };
+    Label1 = child(L"STATIC", L"Please Wait ......", SS_LEFT, PW_ID_WAITLABEL, 16, 24, 200, 16);
+    lblBytes = child(L"STATIC", L"", SS_RIGHT, PW_ID_WAITBYTES, 200, 24, 281, 17);
+    pbwait = child(PROGRESS_CLASSW, L"", 0, PW_ID_WAITBAR, 16, 48, 465, 17);
+    lblCounts = child(L"STATIC", L"", SS_LEFT, PW_ID_WAITCOUNTS, 16, 80, 370, 17);
+    btnCancel =
+        child(L"BUTTON", L"Cancel", WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL, 406, 76, 75, 25);
 
     constexpr std::uint64_t Largest = std::numeric_limits<int>::max();
     while ((FMax >> FShift) > Largest)
@@ -59,7 +91,10 @@ TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FMa
 }
 
 TfrmWaitWin32::~TfrmWaitWin32() {
-    if (FHandle != nullptr) ::DestroyWindow(FHandle);
+    if (FHandle != nullptr) {
+        ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+        ::DestroyWindow(FHandle);
+    }
 }
 
 void TfrmWaitWin32::ShowOver(HWND Over) {
@@ -72,12 +107,35 @@ void TfrmWaitWin32::ShowOver(HWND Over) {
     ::GetWindowRect(FHandle, &own);
     const int width = own.right - own.left, height = own.bottom - own.top;
     ::SetWindowPos(FHandle, HWND_TOPMOST, (area.left + area.right - width) / 2,
-                   (area.top + area.bottom - height) / 2, 0, 0,
-                   SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+                   (area.top + area.bottom - height) / 2, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    ::SetActiveWindow(FHandle);
+    ::SetFocus(btnCancel);
     ::UpdateWindow(FHandle);
+}
+
+void TfrmWaitWin32::SetBar(int Value) {
+    const auto now = static_cast<int>(::SendMessageW(pbwait, PBM_GETPOS, 0, 0));
+    const auto top = static_cast<int>(::SendMessageW(pbwait, PBM_GETRANGE, FALSE, 0));
+    if (Value > now)
+        ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(std::min(Value, top)), 0);
 }
 
 void TfrmWaitWin32::SetPosition(std::uint64_t Value) {
     if (Value > FMax) Value = FMax;
-    ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(Value >> FShift), 0);
+    SetBar(static_cast<int>(Value >> FShift));
+}
+
+void TfrmWaitWin32::ShowProgress(const TScanProgress& Progress) {
+    const auto top = static_cast<int>(::SendMessageW(pbwait, PBM_GETRANGE, FALSE, 0));
+    SetBar(static_cast<int>(std::floor(Progress.Fraction() * top)));
+    ::SetWindowTextW(lblBytes, WideFromUtf8(Progress.BytesText()).c_str());
+    ::SetWindowTextW(lblCounts, WideFromUtf8(Progress.CountsText()).c_str());
+    if (Progress.Cancelling) {
+        ::EnableWindow(btnCancel, FALSE);
+        ::SetWindowTextW(Label1, L"Stopping the scan ......");
+    }
+}
+
+bool TfrmWaitWin32::PreTranslate(MSG& Message) {
+    return ::IsDialogMessageW(FHandle, &Message) != 0;
 }
