@@ -4,7 +4,8 @@
 // line to its last (start it, store a field, open the body, finish it). Each rule keeps only its
 // own line states and decides, line by line, which step to take. A message's lines are
 // contiguous in the run from its first line until the next message begins, and its body from its
-// empty line on, so each text is copied once, as a range, when the message is complete.
+// empty line on, so a message is cut as places in the run, and its bytes are copied once, where
+// it is kept.
 
 #include <string_view>
 #include <utility>
@@ -18,10 +19,30 @@
 int KnownHeaderIndex(std::string_view Name);
 // Stores Value in the field of Email that the known header Known fills (From, To, Subject, Date).
 void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email);
+// The field a known header fills: 0 From, 1 To, 2 Subject, 3 Date; -1 for the others.
+int KnownFieldIndex(int Known);
+
+// A message cut from a run, as places in the run: nothing is copied until the message is kept.
+struct TCutMessage {
+    std::size_t Start = 0;     // its first line
+    std::size_t End = 0;       // past its last byte
+    std::size_t BodyStart = 0; // its empty line, when HasBody
+    bool HasBody = false;
+    std::string_view Fields[4]; // From, To, Subject, Date: views into the run
+};
+using TCutList = std::vector<TCutMessage>;
+
+// The cut messages as stored messages (copies of their bytes), and their starts when asked.
+void CutsToEmails(std::string_view Text, const TCutList& Cuts, TEmailArray& Result,
+                  std::vector<std::size_t>* Starts);
 
 class TMessageCutter {
   public:
-    TMessageCutter(std::string_view Text, ScanHost& Host) : FText(Text), FHost(&Host) {}
+    // Cuts into Found, which is emptied first (its memory kept for the next run).
+    TMessageCutter(std::string_view Text, ScanHost& Host, TCutList& Found)
+        : FText(Text), FHost(&Host), FFound(Found) {
+        FFound.clear();
+    }
 
     // Hands each line (with its CR LF) and its 0-based start in the run to OnLine, one keep-alive
     // call per step, the search that finds no more line included; then finishes the last message.
@@ -69,24 +90,23 @@ class TMessageCutter {
     // After the walk: the last message loses its bytes from End on (End inside its body).
     void CutBack(std::size_t End) {
         if (FFound.empty() || End >= FEnd || End < FBodyStart || !FHasBody) return;
-        TEmail& email = FFound.back();
-        const std::size_t drop = FEnd - End;
-        email.FullText.resize(email.FullText.size() - drop);
-        email.Body.resize(email.Body.size() - drop);
+        FFound.back().End = End;
         FEnd = End;
     }
     // A message begins with the line at At; the one before it is complete.
     void Start(std::size_t At) {
         Finish();
         FFound.emplace_back();
-        FStarts.push_back(At);
-        FMessageStart = At;
+        FFound.back().Start = At;
         FHasBody = false;
         FInHeader = true;
         FInBody = false;
     }
 
-    void Store(int Known, std::string_view Value) { StoreKnownHeader(Known, Value, FFound.back()); }
+    void Store(int Known, std::string_view Value) {
+        const int field = KnownFieldIndex(Known);
+        if (field >= 0) FFound.back().Fields[field] = Value;
+    }
     // The empty line at At closes the header block; the body runs from it.
     void OpenBody(std::size_t At) {
         FInHeader = false;
@@ -94,23 +114,19 @@ class TMessageCutter {
         FHasBody = true;
         FBodyStart = At;
     }
-    void Hand(TEmailArray& Result, std::vector<std::size_t>* Starts) {
-        Result = std::move(FFound);
-        if (Starts != nullptr) *Starts = std::move(FStarts);
-    }
 
   private:
     void Finish() {
         if (FFound.empty()) return;
-        TEmail& email = FFound.back();
-        email.FullText.assign(FText.substr(FMessageStart, FEnd - FMessageStart));
-        if (FHasBody) email.Body.assign(FText.substr(FBodyStart, FEnd - FBodyStart));
+        TCutMessage& cut = FFound.back();
+        cut.End = FEnd;
+        cut.HasBody = FHasBody;
+        cut.BodyStart = FHasBody ? FBodyStart : FEnd;
     }
 
     std::string_view FText;
     ScanHost* FHost;
-    TEmailArray FFound;
-    std::vector<std::size_t> FStarts;
+    TCutList& FFound;
     bool FInHeader = false, FInBody = false, FHasBody = false;
-    std::size_t FMessageStart = 0, FBodyStart = 0, FEnd = 0;
+    std::size_t FBodyStart = 0, FEnd = 0;
 };

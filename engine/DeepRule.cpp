@@ -599,8 +599,15 @@ bool TDeepEmailParser::IsMessageStart(std::string_view View, std::uint32_t Secto
 void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                                        std::vector<std::size_t>* Starts,
                                        bool OpensWithWholeBlock) const {
+    TCutList cuts;
+    ExtractCuts(Text, cuts, OpensWithWholeBlock);
+    CutsToEmails(Text, cuts, Result, Starts);
+}
+
+void TDeepEmailParser::ExtractCuts(std::string_view Text, TCutList& Result,
+                                   bool OpensWithWholeBlock) const {
     constexpr std::size_t None = std::string_view::npos;
-    TMessageCutter cut(Text, *FHost);
+    TMessageCutter cut(Text, *FHost, Result);
     // Outside a message every LF ends a line; inside one, its own line ends do.
     TEnds ends = TEnds::Lf;
     bool inQuote = false, quoteHasLines = false;
@@ -730,7 +737,6 @@ void TDeepEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Resul
         });
     // The empty line an mbox writes after each message, after its last one too, is no part of it.
     if (afterSeparator && trailingEmpty != None) cut.CutBack(trailingEmpty);
-    cut.Hand(Result, Starts);
 }
 
 TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector) {

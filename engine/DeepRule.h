@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "CarvingSkeleton.h"
 #include "Globals.h"
 #include "ScanHost.h"
 
@@ -63,6 +64,9 @@ class TDeepEmailParser {
     void ExtractMessages(std::string_view Text, TEmailArray& Result,
                          std::vector<std::size_t>* Starts = nullptr,
                          bool OpensWithWholeBlock = false) const;
+    // The same messages as places in Text, nothing copied (Result is replaced).
+    void ExtractCuts(std::string_view Text, TCutList& Result,
+                     bool OpensWithWholeBlock = false) const;
 
     // Bytes that a deep run is made of: the standard rule's text bytes, 0x0C, 0x1B and 0x80-0xFF.
     static bool IsTextByte(unsigned char b);

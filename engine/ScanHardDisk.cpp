@@ -188,10 +188,9 @@ std::uint32_t TScanHardDisk::ScanSector(std::uint64_t Offset) {
     const std::string_view Window = FBuffer->View(2 * FSectorSize, Offset);
     if (!FParser.IsMessageStart(Window, FSectorSize)) return 0;
     const std::uint32_t L = RunLength(Offset, &TextPrefix);
-    TEmailArray Messages;
-    std::vector<std::size_t> Starts;
-    FParser.ExtractMessages(FBuffer->View(L, Offset), Messages, &Starts);
-    Append(Messages, Starts, Offset, TCarvingRule::Standard);
+    const std::string_view run = FBuffer->View(L, Offset);
+    FParser.ExtractCuts(run, FCuts);
+    Append(run, Offset, TCarvingRule::Standard);
     return L;
 }
 
@@ -221,25 +220,28 @@ std::uint32_t TScanHardDisk::ScanSectorDeep(std::uint64_t Offset, bool& LookAlik
 
 std::uint32_t TScanHardDisk::CarveDeep(std::uint64_t Offset) {
     const std::uint32_t L = RunLength(Offset, &TDeepEmailParser::TextRunLength);
-    TEmailArray Messages;
-    std::vector<std::size_t> Starts;
-    FDeepParser.ExtractMessages(FBuffer->View(L, Offset), Messages, &Starts, true);
-    Append(Messages, Starts, Offset, TCarvingRule::Deep);
+    const std::string_view run = FBuffer->View(L, Offset);
+    FDeepParser.ExtractCuts(run, FCuts, true);
+    Append(run, Offset, TCarvingRule::Deep);
     return L;
 }
 
-void TScanHardDisk::Append(TEmailArray& Messages, const std::vector<std::size_t>& Starts,
-                           std::uint64_t Offset, TCarvingRule Rule) {
-    for (std::size_t i = 0; i < Messages.size(); ++i) {
+void TScanHardDisk::Append(std::string_view Run, std::uint64_t Offset, TCarvingRule Rule) {
+    // The run's view stays valid throughout: nothing here asks the buffer for bytes.
+    for (const TCutMessage& cut : FCuts) {
         FHost->KeepAlive(1);
+        const std::string_view text = Run.substr(cut.Start, cut.End - cut.Start);
+        const std::string_view body =
+            cut.HasBody ? Run.substr(cut.BodyStart, cut.End - cut.BodyStart) : std::string_view();
         try {
-            FResult.Emails.Add(Messages[i]);
+            FResult.Emails.Add(text, body,
+                               {cut.Fields[0], cut.Fields[1], cut.Fields[2], cut.Fields[3]});
         } catch (const PwError& e) {
             // Nothing can be kept from here on: stop, with what was found so far.
             FResult.StopReason = e.what();
             return;
         }
-        FResult.Places.push_back({Offset + (i < Starts.size() ? Starts[i] : 0), Rule});
+        FResult.Places.push_back({Offset + cut.Start, Rule});
         FHost->MessageFound();
         FHost->MessageKept(FResult);
     }

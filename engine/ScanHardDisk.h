@@ -86,8 +86,8 @@ class TScanHardDisk {
     // Cuts the deep rule's messages from the run of text bytes at Offset; its length.
     std::uint32_t CarveDeep(std::uint64_t Offset);
     std::uint32_t RunLength(std::uint64_t Offset, std::size_t (*Prefix)(std::string_view));
-    void Append(TEmailArray& Messages, const std::vector<std::size_t>& Starts,
-                std::uint64_t Offset, TCarvingRule Rule);
+    // Keeps the messages cut from Run (at drive byte Offset) into FCuts.
+    void Append(std::string_view Run, std::uint64_t Offset, TCarvingRule Rule);
 
     std::uint32_t FSectorSize = 0;
     bool FDeepScan = false;
@@ -97,4 +97,5 @@ class TScanHardDisk {
     ScanHost* FHost;
     TDeepEmailParser FDeepParser;
     TDeepBlockWalker FDeepStarts;
+    TCutList FCuts; // the last run's messages; its memory serves every run
 };

@@ -85,6 +85,38 @@ int KnownHeaderIndex(std::string_view Name) {
     return KnownIndex(Name);
 }
 
+int KnownFieldIndex(int Known) {
+    switch (Known) {
+    case KnownFrom:
+        return 0;
+    case KnownTo:
+        return 1;
+    case KnownSubject:
+        return 2;
+    case KnownDate:
+        return 3;
+    default:
+        return -1;
+    }
+}
+
+void CutsToEmails(std::string_view Text, const TCutList& Cuts, TEmailArray& Result,
+                  std::vector<std::size_t>* Starts) {
+    Result.clear();
+    Result.reserve(Cuts.size());
+    if (Starts != nullptr) Starts->clear();
+    for (const TCutMessage& cut : Cuts) {
+        TEmail& email = Result.emplace_back();
+        email.From.assign(cut.Fields[0]);
+        email.To.assign(cut.Fields[1]);
+        email.Subject.assign(cut.Fields[2]);
+        email.Date.assign(cut.Fields[3]);
+        email.FullText.assign(Text.substr(cut.Start, cut.End - cut.Start));
+        if (cut.HasBody) email.Body.assign(Text.substr(cut.BodyStart, cut.End - cut.BodyStart));
+        if (Starts != nullptr) Starts->push_back(cut.Start);
+    }
+}
+
 void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email) {
     switch (Known) {
     case KnownFrom:
@@ -260,7 +292,13 @@ bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorS
 
 void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                                    std::vector<std::size_t>* Starts) const {
-    TMessageCutter cut(Text, *FHost);
+    TCutList cuts;
+    ExtractCuts(Text, cuts);
+    CutsToEmails(Text, cuts, Result, Starts);
+}
+
+void TEmailParser::ExtractCuts(std::string_view Text, TCutList& Result) const {
+    TMessageCutter cut(Text, *FHost, Result);
     bool inQuote = false;
     cut.EachLine([&](std::string_view line, std::size_t p) {
         const TLineParts parts = SplitLine(line);
@@ -280,5 +318,4 @@ void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
                 inQuote = true;
         }
     });
-    cut.Hand(Result, Starts);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CarvingSkeleton.h"
 #include "Globals.h"
 #include "ScanHost.h"
 
@@ -31,6 +32,8 @@ public:
     // message, the 0-based offset in Text of its first line.
     void ExtractMessages(std::string_view Text, TEmailArray& Result,
                          std::vector<std::size_t>* Starts = nullptr) const;
+    // The same messages as places in Text, nothing copied (Result is replaced).
+    void ExtractCuts(std::string_view Text, TCutList& Result) const;
 
     static TRPCField ParseHeaderLine(std::string_view Line);
     static bool IsKnownHeader(const TRPCField& Field);
