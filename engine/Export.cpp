@@ -23,20 +23,48 @@ std::string Describe(int err) {
     return std::generic_category().message(err);
 }
 
-// Writes Text to Target through a temporary file in the same folder. Empty on success.
-std::string WriteWhole(TExportOutput& Output, const fs::path& Target, const std::string& Text,
-                       bool Replace = true) {
+// Writes to Target through a temporary file in the same folder. Empty on success.
+std::string WriteThroughTemporary(TExportOutput& Output, const fs::path& Target,
+                                  const std::function<std::string(const fs::path&)>& Write,
+                                  bool Replace) {
     std::string tempName = ".";
     tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
     const fs::path temp = Target.parent_path() / tempName;
-    std::string reason = Output.Write(temp, Text);
+    std::string reason = Write(temp);
     if (reason.empty())
         reason = Replace ? Output.Rename(temp, Target) : Output.RenameNoReplace(temp, Target);
     if (!reason.empty()) Output.Remove(temp);
     return reason;
 }
 
+std::string WriteWhole(TExportOutput& Output, const fs::path& Target, const std::string& Text,
+                       bool Replace = true) {
+    return WriteThroughTemporary(
+        Output, Target, [&](const fs::path& Temp) { return Output.Write(Temp, Text); }, Replace);
+}
+
 } // namespace
+
+std::string TExportOutput::WritePieces(const fs::path& Path,
+                                       const std::function<bool(std::string&)>& Next) {
+    errno = 0;
+    std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+    if (!out) return Describe(errno);
+    std::string piece;
+    while (out && Next(piece))
+        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    out.flush();
+    if (out) out.close();
+    return out ? std::string() : Describe(errno);
+}
+
+std::string WriteFileInPieces(const std::string& Target,
+                              const std::function<bool(std::string&)>& Next,
+                              TExportOutput& Output) {
+    return WriteThroughTemporary(
+        Output, fs::path(Target),
+        [&](const fs::path& Temp) { return Output.WritePieces(Temp, Next); }, true);
+}
 
 std::string TExportOutput::Write(const fs::path& Path, std::string_view Bytes) {
     errno = 0;

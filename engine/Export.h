@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,10 @@ class TExportOutput {
     virtual ~TExportOutput() = default;
     // Creates or empties Path and writes Bytes to it; may leave a partial file when it fails.
     virtual std::string Write(const std::filesystem::path& Path, std::string_view Bytes);
+    // The same for bytes too many to hold at once: Next fills its argument with each following
+    // piece and answers false after the last. The default writes each piece as it comes.
+    virtual std::string WritePieces(const std::filesystem::path& Path,
+                                    const std::function<bool(std::string&)>& Next);
     // Removes a file; failures are of no interest to the caller.
     virtual void Remove(const std::filesystem::path& Path);
     // Moves From onto To, replacing a file of that name.
@@ -61,6 +66,11 @@ TExportOutput& RealExportOutput();
 // complete. Empty on success, otherwise the reason it was not written.
 std::string WriteFileWhole(const std::string& Target, const std::string& Text,
                            TExportOutput& Output = RealExportOutput());
+
+// WriteFileWhole for a file written piece by piece (TExportOutput::WritePieces).
+std::string WriteFileInPieces(const std::string& Target,
+                              const std::function<bool(std::string&)>& Next,
+                              TExportOutput& Output = RealExportOutput());
 
 // Folder joined with "RecoveredEmail" + RowPosition + ".eml".
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);

@@ -62,32 +62,54 @@ std::string MboxDate(std::chrono::system_clock::time_point When) {
     return text;
 }
 
+namespace {
+
+// One message of the mailbox: its "From " line, its quoted lines and the empty line after it.
+void AppendMboxMessage(std::string& Out, const TFoundEmails& Emails, std::size_t Item,
+                       const std::string& Date) {
+    Out.append("From ")
+        .append(MboxSender(Emails.Headers(Item).From))
+        .append(" ")
+        .append(Date)
+        .append("\n");
+    const std::string stored = Emails.FullText(Item);
+    std::string_view text = stored;
+    while (!text.empty()) {
+        const std::size_t nl = text.find('\n');
+        const std::string_view line = text.substr(0, nl == std::string_view::npos ? nl : nl + 1);
+        std::size_t quotes = 0;
+        while (quotes < line.size() && line[quotes] == '>')
+            ++quotes;
+        if (line.substr(quotes).starts_with("From ")) Out += '>';
+        Out.append(line);
+        text.remove_prefix(line.size());
+    }
+    if (!stored.empty() && stored.back() != '\n') Out += '\n';
+    Out += '\n';
+}
+
+} // namespace
+
 std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>& Items,
                      std::chrono::system_clock::time_point When) {
     const std::string date = MboxDate(When);
     std::string out;
-    for (std::size_t item : Items) {
-        if (item >= Emails.size()) continue;
-        const TEmail& e = Emails[item];
-        out.append("From ").append(MboxSender(e.From)).append(" ").append(date).append("\n");
-        std::string_view text = e.FullText;
-        while (!text.empty()) {
-            const std::size_t nl = text.find('\n');
-            const std::string_view line = text.substr(0, nl == std::string_view::npos ? nl : nl + 1);
-            std::size_t quotes = 0;
-            while (quotes < line.size() && line[quotes] == '>')
-                ++quotes;
-            if (line.substr(quotes).starts_with("From ")) out += '>';
-            out.append(line);
-            text.remove_prefix(line.size());
-        }
-        if (!e.FullText.empty() && e.FullText.back() != '\n') out += '\n';
-        out += '\n';
-    }
+    for (std::size_t item : Items)
+        if (item < Emails.size()) AppendMboxMessage(out, Emails, item, date);
     return out;
 }
 
 std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
                       const std::vector<std::size_t>& Items) {
-    return WriteFileWhole(File, MboxText(Emails, Items, std::chrono::system_clock::now()));
+    // A message at a time: the mailbox may be far larger than memory.
+    const std::string date = MboxDate(std::chrono::system_clock::now());
+    std::size_t next = 0;
+    return WriteFileInPieces(File, [&](std::string& Piece) {
+        while (next < Items.size() && Items[next] >= Emails.size())
+            ++next;
+        if (next == Items.size()) return false;
+        Piece.clear();
+        AppendMboxMessage(Piece, Emails, Items[next++], date);
+        return true;
+    });
 }

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <random>
 
@@ -10,6 +14,7 @@
 #include "FakeSystemLayer.h"
 #include "FoundEmails.h"
 #include "ImageBuilder.h"
+#include "MboxExport.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 #include "SystemLayer.h"
@@ -192,6 +197,42 @@ TEST(FoundList, TheSystemsScratchFileHoldsTheBytesAndLeavesNothingBehind) {
     else
         ::unsetenv("TMPDIR");
 #endif
+}
+
+TEST(FoundList, TheMailboxIsWrittenAMessageAtATimeWithTheSameBytes) {
+    TEmailArray emails = Shapes(25, 17);
+    emails[2].FullText += "\r\nFrom the start\r\n>From quoted\r\nno line end";
+    TFakeSystem system;
+    TFoundEmails list(0, system);
+    AddAll(list, emails);
+    TTempDir dir;
+    const std::vector<std::size_t> items = {3, 2, 0, 24, 99, 17};
+    ASSERT_EQ(WriteMbox(dir.File("all.mbox"), list, items), "");
+    std::string written;
+    {
+        std::ifstream in(dir.File("all.mbox"), std::ios::binary);
+        written.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    // The envelope lines carry the time of writing; everything else is as the whole text has it.
+    auto withoutEnvelopes = [](const std::string& Box) {
+        std::string out;
+        std::size_t at = 0;
+        while (at < Box.size()) {
+            const std::size_t nl = Box.find('\n', at);
+            const std::size_t end = nl == std::string::npos ? Box.size() : nl + 1;
+            if (Box.compare(at, 5, "From ") != 0) out.append(Box, at, end - at);
+            at = end;
+        }
+        return out;
+    };
+    const std::string expected = MboxText(emails, items, std::chrono::system_clock::now());
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'),
+              std::count(expected.begin(), expected.end(), '\n'));
+    EXPECT_TRUE(withoutEnvelopes(written) == withoutEnvelopes(expected));
+    EXPECT_NE(written.find(">From the start\r\n>>From quoted\r\nno line end\n\n"),
+              std::string::npos);
+    // A folder that is not there: a reason, and no file.
+    EXPECT_NE(WriteMbox(dir.File("missing/all.mbox"), list, items), "");
 }
 
 class FoundListScan : public ::testing::Test {
