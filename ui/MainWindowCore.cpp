@@ -359,9 +359,15 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     }
     std::vector<std::size_t> items;
     if (filterActive && filterMode == TFilterMode::Text) {
-        for (std::size_t item = 0; item < emails.size(); ++item) {
-            const TDecodedMessage* message = Decoded(item);
-            if (message != nullptr && mail::Contains(*message, keyword)) items.push_back(item);
+        // Each message is decoded, searched and let go: kept, the decoded texts of a disk of mail
+        // would fill the memory the found list was made to spare.
+        for (std::size_t item = 0; CanDecode() && item < emails.size(); ++item) {
+            bool holds = false;
+            if (decoded.size() == emails.size() && decoded[item])
+                holds = mail::Contains(*decoded[item], keyword);
+            else
+                holds = mail::Contains(mail::Decode(emails.FullText(item)), keyword);
+            if (holds) items.push_back(item);
         }
     } else {
         items = FilterItems(emails, filterActive ? keyword : std::string());
