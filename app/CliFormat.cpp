@@ -135,7 +135,10 @@ std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64
     if (Fields & JsonBody) out += ", \"body\": " + JsonByteString(Emails.Body(Item));
     if (Fields & JsonFullText) out += ", \"fulltext\": " + JsonByteString(Emails.FullText(Item));
     if (MoreFields) out += MoreFields(Item);
-    return "{" + out.substr(out.empty() ? 0 : 2) + "}";
+    std::string object = "{";
+    object.append(out, out.empty() ? 0 : 2); // past the first field's ", "
+    object += '}';
+    return object;
 }
 
 std::string TerminalText(std::string_view Bytes) {
@@ -153,7 +156,8 @@ std::string TerminalText(std::string_view Bytes) {
     return out;
 }
 
-std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows) {
+void FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows,
+                 const std::function<void(std::string_view)>& Write) {
     static constexpr std::size_t kDate = 32, kFrom = 32, kTo = 32, kSubject = 60;
     std::size_t numWidth = 8; // "Item Num"
     for (std::size_t item : Rows)
@@ -167,6 +171,7 @@ std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_
             l.pop_back();
         return l + "\n";
     };
+    // Handed on in pieces of some KiB: a million rows are more than is worth holding at once.
     std::string out = line(ColumnCaption(TResultColumn::ItemNum),
                            ColumnCaption(TResultColumn::Date), ColumnCaption(TResultColumn::From),
                            ColumnCaption(TResultColumn::To), ColumnCaption(TResultColumn::Subject));
@@ -174,8 +179,12 @@ std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_
         const TEmailHeaders e = Emails.Headers(item);
         out += line(std::to_string(item), TerminalText(e.Date), TerminalText(e.From),
                     TerminalText(e.To), TerminalText(e.Subject));
+        if (out.size() >= 65536) {
+            Write(out);
+            out.clear();
+        }
     }
-    return out;
+    Write(out);
 }
 
 std::optional<std::uint64_t> ParseDecimal(std::string_view Text) {

@@ -53,7 +53,9 @@ std::string TerminalText(std::string_view Bytes);
 
 // The list as the desktop program shows it: "Item Num", "Date", "From", "To", "Subject", one
 // line per shown row, columns aligned (long fields cut, marked with "...").
-std::string FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows);
+// The text is handed to Write in pieces.
+void FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows,
+                 const std::function<void(std::string_view)>& Write);
 
 // A stretch of row positions, both ends included.
 struct TRowRange {

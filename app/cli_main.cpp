@@ -341,7 +341,7 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             for (const std::size_t item : rows)
                 Out.Write(jsonObject(emails, item, result.Places[item]) + "\n");
     } else {
-        Out.Write(FormatTable(emails, rows));
+        FormatTable(emails, rows, [&](std::string_view Piece) { Out.Write(Piece); });
     }
 
     int status = 0;
