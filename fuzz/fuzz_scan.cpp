@@ -40,7 +40,7 @@ TOutcome Scan(TFaultySystem& System, std::uint32_t BufferSize, TCarvingRule Rule
                        TScanOptions{0, Rule}, host);
     TOutcome r;
     TScanResult result = scan.ScanDrive();
-    r.Emails = std::move(result.Emails);
+    r.Emails = result.Emails.ToArray();
     for (const TEmailPlace& place : result.Places)
         r.Offsets.push_back(place.Offset);
     r.Unreadable = result.UnreadableSectors;
