@@ -174,9 +174,10 @@ class TSystemLayer {
     }
     // --- Scratch files: the program's own data, too much to hold in memory ---
     // A new empty file in the system's temporary folder, readable and writable by this process
-    // alone and gone once it is closed (or the process ends). InvalidHandle on failure, with the
-    // folder and the system's words in Error. It is read with ReadAt and closed with Close.
-    virtual THandle CreateScratchFile(std::string& Error) = 0;
+    // alone and gone once it is closed (or the process ends); Folder names the folder. On failure
+    // InvalidHandle, with the folder and the system's words in Error. It is read with ReadAt and
+    // closed with Close.
+    virtual THandle CreateScratchFile(std::string& Folder, std::string& Error) = 0;
     // Writes all Count bytes at Offset; false, with the system's words in Error, when they could
     // not all be written (a full disk above all).
     virtual bool WriteAt(THandle Handle, const void* Data, std::uint64_t Count,

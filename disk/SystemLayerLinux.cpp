@@ -186,7 +186,7 @@ class TLinuxSystem final : public TSystemLayer {
         ::close(static_cast<int>(Handle));
     }
 
-    THandle CreateScratchFile(std::string& Error) override {
+    THandle CreateScratchFile(std::string& Folder, std::string& Error) override {
         // TMPDIR where the user named one; else /var/tmp, which is on disk where /tmp may be
         // memory (tmpfs), and scratch data kept on disk is the point.
         std::string folder;
@@ -196,6 +196,7 @@ class TLinuxSystem final : public TSystemLayer {
             folder = "/var/tmp";
         else
             folder = "/tmp";
+        Folder = folder;
         int fd;
 #ifdef O_TMPFILE
         // A file with no name: nothing is left behind, whatever way the process ends.

@@ -231,7 +231,7 @@ class TWindowsSystem final : public TSystemLayer {
 
     void Close(THandle Handle) override { ::CloseHandle(AsHandle(Handle)); }
 
-    THandle CreateScratchFile(std::string& Error) override {
+    THandle CreateScratchFile(std::string& Folder, std::string& Error) override {
         wchar_t folder[MAX_PATH + 1] = {};
         wchar_t name[MAX_PATH + 1] = {};
         if (::GetTempPathW(MAX_PATH + 1, folder) == 0 ||
@@ -240,6 +240,7 @@ class TWindowsSystem final : public TSystemLayer {
             Error = Utf8(folder) + ": " + SysErrorMessage(code);
             return InvalidHandle;
         }
+        Folder = Utf8(folder);
         // Deleted by the system when the handle closes, also when the process is ended.
         const HANDLE file = ::CreateFileW(
             name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -77,7 +77,8 @@ class TFoundEmails::TStore {
             const std::int64_t n = FSystem->ReadAt(FFile, Out.data() + got, Size - got, At + got);
             if (n <= 0)
                 throw PwError("the found messages could not be read back from the scratch file "
-                              "in the temporary folder");
+                              "in the temporary folder " +
+                              FFolder);
             got += static_cast<std::size_t>(n);
         }
     }
@@ -88,7 +89,7 @@ class TFoundEmails::TStore {
     // Moves the texts held in memory to a new scratch file.
     void Spill() {
         std::string error;
-        const THandle file = FSystem->CreateScratchFile(error);
+        const THandle file = FSystem->CreateScratchFile(FFolder, error);
         if (file == InvalidHandle)
             throw PwError("the found messages are too many to hold in memory, and no scratch file "
                           "could be made for them in the temporary folder (" +
@@ -124,8 +125,8 @@ class TFoundEmails::TStore {
         std::string error;
         if (!FSystem->WriteAt(FFile, Bytes.data(), Bytes.size(), At, error)) {
             FFailure = "the found messages could not be written to the scratch file in the "
-                       "temporary folder (" +
-                       error + ")";
+                       "temporary folder " +
+                       FFolder + " (" + error + ")";
             throw PwError(FFailure);
         }
         if (At == FWritten && FPending.empty()) FWritten = At + Bytes.size();
@@ -139,6 +140,7 @@ class TFoundEmails::TStore {
     std::uint64_t FWritten = 0; // bytes in the file
     std::uint64_t FEnd = 0;     // bytes in the file and gathered
     std::string FFailure;       // why the last write failed
+    std::string FFolder;        // where the scratch file is
 };
 
 TFoundEmails::TFoundEmails() : TFoundEmails(DefaultMemoryBytes, PlatformSystem()) {}

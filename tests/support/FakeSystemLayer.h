@@ -282,7 +282,8 @@ class TFakeSystem : public TSystemLayer {
         Calls.push_back("Close");
         CloseOpen(Handle);
     }
-    THandle CreateScratchFile(std::string& Error) override {
+    THandle CreateScratchFile(std::string& Folder, std::string& Error) override {
+        Folder = "/fake-tmp";
         if (ScratchRefused) {
             Error = "/fake-tmp: Permission denied";
             return InvalidHandle;
