@@ -27,6 +27,7 @@ class TRawReader final : public TDriveReader {
                     std::uint64_t& DataEnd) override {
         return FSystem.DataExtent(FHandle, Offset, DataStart, DataEnd);
     }
+    bool MayReadAhead() const override { return &FSystem == &PlatformSystem(); }
 
   private:
     TSystemLayer& FSystem;
@@ -55,6 +56,7 @@ class TVolumeReader final : public TDriveReader {
     }
     std::uint32_t SectorSize() const override { return FInfo.BytesPerSector; }
     bool ReadsInPieces() const override { return false; }
+    bool MayReadAhead() const override { return &FSystem == &PlatformSystem(); }
 
   private:
     TSystemLayer& FSystem;
