@@ -21,8 +21,8 @@ constexpr std::uint64_t kWindowBytes = 512 * 1024;
 // How far the reading-ahead thread may run ahead of the requests when chunks are read in slices:
 // enough to keep the drive busy while the scan tests a stretch full of mail, little enough to
 // stay in the processor's last-level cache until the scan copies it.
-constexpr std::uint64_t kAheadBytes = 2 * 1024 * 1024;
-// Its reads when chunks are read whole: small enough to stop promptly.
+constexpr std::uint64_t kAheadBytes = 4 * 1024 * 1024;
+// Its reads: few enough to cost little in handing over, small enough to stop promptly.
 constexpr std::uint64_t kAheadPieceBytes = 1024 * 1024;
 
 } // namespace
@@ -65,11 +65,17 @@ class TDiskBuffer::TAhead {
         const std::uint64_t end = At + Count;
         std::unique_lock<std::mutex> lock(FLock);
         Drop(At);
-        // On the thread's way: it has read At or is about to, and the ring can hold everything
-        // up to end without dropping a byte of it.
-        if (FFrom <= At && At < FNext + FSlotBytes && end <= FFrom + FSlots * FSlotBytes) {
-            FChanged.wait(lock, [&] { return FNext >= end || Failed(At, end) || FStop; });
-            if (Failed(At, end) || FNext < end) return false; // the caller retries as it would
+        // On the thread's way: it has read At or is reading it, and the ring can hold everything
+        // up to end without dropping a byte of it. Where the thread has not begun At yet (the
+        // system gives it no time), waiting could take long: the caller reads instead.
+        if (FFrom <= At && At < FNext + (FBusy ? FSlotBytes : 0) &&
+            end <= FFrom + FSlots * FSlotBytes) {
+            FChanged.wait(lock, [&] {
+                return FNext >= end || Failed(At, end) || !FBusy || FStop;
+            });
+        }
+        if (FFrom <= At && FNext >= end) {
+            if (Failed(At, end)) return false; // the caller retries as it would have
             for (std::uint64_t at = At; at < end;) {
                 const std::uint64_t k = (at - FFrom) / FSlotBytes;
                 const std::uint64_t within = (at - FFrom) % FSlotBytes;
@@ -134,6 +140,7 @@ class TDiskBuffer::TAhead {
             const std::uint64_t at = FNext;
             const std::uint64_t n = std::min(FSlotBytes, FDriveEnd - at);
             const std::uint64_t slot = (FHead + FCount) % FSlots;
+            FBusy = true;
             lock.unlock();
             bool ok = false;
             {
@@ -141,11 +148,12 @@ class TDiskBuffer::TAhead {
                 ok = ReadFully(FReader, FData.get() + slot * FSlotBytes, n, at);
             }
             lock.lock();
+            FBusy = false;
+            FChanged.notify_all();
             if (generation != FGeneration) continue; // the requests went elsewhere meanwhile
             FFailed[slot] = ok ? 0 : 1;
             ++FCount;
             FNext = at + n;
-            FChanged.notify_all();
         }
     }
 
@@ -163,6 +171,7 @@ class TDiskBuffer::TAhead {
     std::uint64_t FCount = 0;
     std::uint64_t FGeneration = 0;
     bool FStop = false;
+    bool FBusy = false; // a read of [FNext, ...) is in flight
     std::thread FThread;
 };
 
@@ -224,7 +233,7 @@ void TDiskBuffer::StartReadAhead() {
         std::min<std::uint64_t>(FChunkSectors, static_cast<std::uint64_t>(FTotalSectors)) * sector;
     std::uint64_t slotBytes = 0, slots = 0;
     if (FSliceSectors < FChunkSectors) {
-        slotBytes = FSliceSectors * sector;
+        slotBytes = std::max(FSliceSectors, kAheadPieceBytes / sector) * sector;
         slots = std::max<std::uint64_t>(2, kAheadBytes / slotBytes);
     } else {
         // Chunks read whole: room for the next one and a little, so that it is read while the
