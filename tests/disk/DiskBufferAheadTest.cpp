@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -67,6 +68,13 @@ class TAheadReader final : public TDriveReader {
     bool FMayAhead;
 };
 
+// The thread reads from the moment it starts, but a request that finds its slice not yet begun
+// reads it itself: waiting for the first read ahead makes sure the thread's bytes are served.
+void AwaitReadAhead(const TDriveState& State, std::uint64_t Before) {
+    for (int i = 0; i < 10000 && State.ReadsElsewhere.load() == Before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 std::unique_ptr<TDriveState> Drive(std::uint64_t Sectors, unsigned Seed) {
     auto state = std::make_unique<TDriveState>();
     state->Bytes.resize(Sectors * 512);
@@ -107,6 +115,7 @@ TEST(DiskBufferAhead, SameChunksBytesAndUnreadableRangesAsReadingOnDemand) {
         TDiskBuffer b = Buffer(*ahead, 1 << 19, c.SliceBytes, c.InPieces);
         b.StartReadAhead();
         ASSERT_TRUE(b.ReadingAhead());
+        AwaitReadAhead(*ahead, 0);
         std::mt19937_64 rng(17);
         std::uint64_t cursor = 512;
         for (int i = 0; i < 6000; ++i) {
@@ -152,6 +161,7 @@ TEST(DiskBufferAhead, FailuresCountOnlyWhereRequestsMeetThem) {
     state->BadBytes = {{3000 * 512 + 9, 3003 * 512}};
     TDiskBuffer buffer = Buffer(*state, 1 << 20, 16 * 512); // 4096-sector chunks
     buffer.StartReadAhead();
+    AwaitReadAhead(*state, 0);
     for (std::uint64_t s = 1; s < 2990; ++s) {
         buffer.ReleaseBefore(s * 512);
         ASSERT_EQ(std::string(buffer.View(1024, s * 512)), state->Bytes.substr(s * 512, 1024));
@@ -179,8 +189,11 @@ TEST(DiskBufferAhead, StopsWithNoReadInFlightAndOnlyWhereAllowed) {
     {
         TDiskBuffer buffer = Buffer(*state, 1 << 22, TDiskBuffer::DefaultSliceBytes);
         for (std::uint64_t round = 0; round < 3; ++round) {
+            const std::uint64_t before = state->ReadsElsewhere.load();
             buffer.StartReadAhead();
             EXPECT_TRUE(buffer.ReadingAhead());
+            AwaitReadAhead(*state, before);
+            EXPECT_GT(state->ReadsElsewhere.load(), before);
             for (std::uint64_t s = 1 + round * 10000; s < 5000 + round * 10000; s += 2) {
                 buffer.ReleaseBefore(s * 512);
                 ASSERT_EQ(std::string(buffer.View(1024, s * 512)),
