@@ -14,47 +14,11 @@
 #include <vector>
 
 #include "DiskBuffer.h"
-#include "DriveReader.h"
+#include "../disk/AheadReader.h"
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 
 namespace {
-
-struct TDrive {
-    std::string Bytes;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> BadBytes; // [first, end): reads fail
-    std::thread::id Owner = std::this_thread::get_id();
-    std::atomic<std::uint64_t> ReadsElsewhere{0};
-    std::atomic<int> InFlight{0};
-};
-
-class TSharedReader final : public TDriveReader {
-  public:
-    TSharedReader(TDrive& Drive, bool MayAhead) : FDrive(Drive), FMayAhead(MayAhead) {}
-    std::int64_t ReadAt(void* Target, std::uint64_t Count, std::uint64_t Offset) override {
-        ++FDrive.InFlight;
-        if (std::this_thread::get_id() != FDrive.Owner) ++FDrive.ReadsElsewhere;
-        std::int64_t got = -1;
-        bool bad = false;
-        for (const auto& [first, end] : FDrive.BadBytes)
-            bad |= Offset < end && first < Offset + Count;
-        if (!bad) {
-            const std::uint64_t size = FDrive.Bytes.size();
-            const std::uint64_t n = Offset >= size ? 0 : std::min(Count, size - Offset);
-            if (n > 0) std::memcpy(Target, FDrive.Bytes.data() + Offset, n);
-            got = static_cast<std::int64_t>(n);
-        }
-        --FDrive.InFlight;
-        return got;
-    }
-    std::uint64_t Size() const override { return FDrive.Bytes.size(); }
-    std::uint32_t SectorSize() const override { return 512; }
-    bool MayReadAhead() const override { return FMayAhead; }
-
-  private:
-    TDrive& FDrive;
-    bool FMayAhead;
-};
 
 // Counts the cancel questions and says yes from the given one on.
 class TCancellingHost : public TRecordingHost {
@@ -82,20 +46,20 @@ struct TRun {
     TCancellingHost Host;
 };
 
-void Scan(TDrive& Drive, bool Ahead, TCarvingRule Rule, std::uint32_t SliceBytes, TRun& Run) {
+void Scan(TDriveState& Drive, bool Ahead, TCarvingRule Rule, std::uint32_t SliceBytes, TRun& Run) {
     TScanOptions options;
     options.Rule = Rule;
     // 2 MiB chunks, so that the drive holds many of them and their seams.
     TScanHardDisk scan(std::make_unique<TDiskBuffer>(
-                           std::make_unique<TSharedReader>(Drive, Ahead), 1 << 20, SliceBytes),
+                           std::make_unique<TAheadReader>(Drive, true, Ahead), 1 << 20, SliceBytes),
                        options, Run.Host);
     Run.Result = scan.ScanDrive();
 }
 
 // Mail-dense: a message every sector or two, some long ones across chunk seams, noise between,
 // and bad stretches, one across a seam.
-TDrive& DenseDrive() {
-    static TDrive d;
+TDriveState& DenseDrive() {
+    static TDriveState d;
     if (!d.Bytes.empty()) return d;
     std::mt19937 rng(23);
     d.Bytes.resize(24ull << 20);
@@ -119,7 +83,7 @@ TDrive& DenseDrive() {
 }
 
 TEST(ScanReadAhead, SameFindsHostCallsAndUnreadableRangesAsReadingOnDemand) {
-    TDrive& drive = DenseDrive();
+    TDriveState& drive = DenseDrive();
     for (const TCarvingRule rule : {TCarvingRule::Standard, TCarvingRule::Deep}) {
         for (const std::uint32_t slice : {TDiskBuffer::DefaultSliceBytes, 0u}) {
             SCOPED_TRACE(testing::Message() << (rule == TCarvingRule::Deep) << " " << slice);
@@ -146,7 +110,7 @@ TEST(ScanReadAhead, SameFindsHostCallsAndUnreadableRangesAsReadingOnDemand) {
 }
 
 TEST(ScanReadAhead, CancelledScanLeavesNoReadGoingOnAndCountsOnlyWhatItReached) {
-    TDrive& drive = DenseDrive();
+    TDriveState& drive = DenseDrive();
     for (const std::uint64_t at : {1ull, 50ull, 3000ull}) {
         SCOPED_TRACE(at);
         TRun plain, ahead;
