@@ -1,8 +1,13 @@
 #include "DiskBuffer.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "Error.h"
 #include "SystemLayer.h"
@@ -13,7 +18,162 @@ namespace {
 // slices, well inside the processor's cache (measured best between 256 KiB and 1 MiB).
 constexpr std::uint64_t kWindowBytes = 512 * 1024;
 
+// How far the reading-ahead thread may run ahead of the requests when chunks are read in slices:
+// enough to keep the drive busy while the scan tests a stretch full of mail, little enough to
+// stay in the processor's last-level cache until the scan copies it.
+constexpr std::uint64_t kAheadBytes = 4 * 1024 * 1024;
+// Its reads: few enough to cost little in handing over, small enough to stop promptly.
+constexpr std::uint64_t kAheadPieceBytes = 1024 * 1024;
+
 } // namespace
+
+// The drive's bytes from From onwards as read by a thread of its own, in equal slots held in a
+// ring: slot k is [From + k x SlotBytes, ...) and lives at memory index (Head + k) mod Slots. The
+// thread writes only a slot outside the ring and adds it under the lock; the request's thread
+// copies only slots inside it. All calls on the reader, from either thread, hold ReadLock.
+class TDiskBuffer::TAhead {
+  public:
+    TAhead(TDriveReader& Reader, std::uint64_t SlotBytes, std::uint64_t Slots,
+           std::uint64_t DriveEnd, std::uint64_t From)
+        : FReader(Reader), FSlotBytes(SlotBytes), FSlots(Slots), FDriveEnd(DriveEnd),
+          FData(std::make_unique_for_overwrite<char[]>(SlotBytes * Slots)), FFailed(Slots, 0),
+          FFrom(From), FNext(From) {}
+    ~TAhead() {
+        if (!FThread.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+    }
+
+    // Starts the thread, reading from From on.
+    void Begin(std::uint64_t From) {
+        FFrom = FNext = From;
+        FThread = std::thread([this] { Run(); });
+    }
+    TAhead(const TAhead&) = delete;
+    TAhead& operator=(const TAhead&) = delete;
+
+    std::mutex ReadLock;
+
+    // Copies the drive's bytes [At, At + Count) into Target when the thread has read them all
+    // without a failure, waiting for it where it is on its way there. Otherwise false: the caller
+    // reads them itself, and the thread goes on from where the caller will ask next.
+    bool Take(std::uint64_t At, std::uint64_t Count, char* Target) {
+        const std::uint64_t end = At + Count;
+        std::unique_lock<std::mutex> lock(FLock);
+        Drop(At);
+        // On the thread's way: it has read At or is reading it, and the ring can hold everything
+        // up to end without dropping a byte of it. Where the thread has not begun At yet (the
+        // system gives it no time), waiting could take long: the caller reads instead.
+        if (FFrom <= At && At < FNext + (FBusy ? FSlotBytes : 0) &&
+            end <= FFrom + FSlots * FSlotBytes) {
+            FChanged.wait(lock, [&] {
+                return FNext >= end || Failed(At, end) || !FBusy || FStop;
+            });
+        }
+        if (FFrom <= At && FNext >= end) {
+            if (Failed(At, end)) return false; // the caller retries as it would have
+            for (std::uint64_t at = At; at < end;) {
+                const std::uint64_t k = (at - FFrom) / FSlotBytes;
+                const std::uint64_t within = (at - FFrom) % FSlotBytes;
+                const std::uint64_t n = std::min(FSlotBytes - within, end - at);
+                std::memcpy(Target + (at - At),
+                            FData.get() + ((FHead + k) % FSlots) * FSlotBytes + within, n);
+                at += n;
+            }
+            // What lies before this request's last slot is done with. That slot stays: the next
+            // chunk usually begins a sector or two before the end of this one.
+            Drop(std::max(At, end - std::min(end, FSlotBytes)));
+            return true;
+        }
+        // Somewhere else: start again from where the caller goes on.
+        Restart(ResumeAt(At, Count), lock);
+        return false;
+    }
+
+    // Where to read on after the caller read [At, At + Count) itself: right after it, or for a
+    // chunk read whole, a slot before its end, where the next chunk will begin.
+    std::uint64_t ResumeAt(std::uint64_t At, std::uint64_t Count) const {
+        const std::uint64_t end = std::min(At + Count, FDriveEnd);
+        return Count > FSlotBytes ? end - FSlotBytes : end;
+    }
+
+  private:
+    void Restart(std::uint64_t From, std::unique_lock<std::mutex>& Lock) {
+        ++FGeneration;
+        FHead = FCount = 0;
+        FFrom = FNext = From;
+        Lock.unlock();
+        FChanged.notify_all();
+    }
+    // Drops the slots that end at or before Offset.
+    void Drop(std::uint64_t Offset) {
+        bool dropped = false;
+        while (FCount > 0 && std::min(FFrom + FSlotBytes, FDriveEnd) <= Offset) {
+            FFrom += FSlotBytes;
+            FHead = (FHead + 1) % FSlots;
+            --FCount;
+            dropped = true;
+        }
+        if (FCount == 0) FFrom = FNext;
+        if (dropped) FChanged.notify_all();
+    }
+    // Whether a slot read so far that overlaps [At, End) failed.
+    bool Failed(std::uint64_t At, std::uint64_t End) const {
+        for (std::uint64_t k = (At - FFrom) / FSlotBytes;
+             k < FCount && FFrom + k * FSlotBytes < End; ++k)
+            if (FFailed[(FHead + k) % FSlots]) return true;
+        return false;
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(FLock);
+        while (!FStop) {
+            if (FCount == FSlots || FNext >= FDriveEnd) {
+                FChanged.wait(lock);
+                continue;
+            }
+            const std::uint64_t generation = FGeneration;
+            const std::uint64_t at = FNext;
+            const std::uint64_t n = std::min(FSlotBytes, FDriveEnd - at);
+            const std::uint64_t slot = (FHead + FCount) % FSlots;
+            FBusy = true;
+            lock.unlock();
+            bool ok = false;
+            {
+                const std::lock_guard<std::mutex> read(ReadLock);
+                ok = ReadFully(FReader, FData.get() + slot * FSlotBytes, n, at);
+            }
+            lock.lock();
+            FBusy = false;
+            FChanged.notify_all();
+            if (generation != FGeneration) continue; // the requests went elsewhere meanwhile
+            FFailed[slot] = ok ? 0 : 1;
+            ++FCount;
+            FNext = at + n;
+        }
+    }
+
+    TDriveReader& FReader;
+    const std::uint64_t FSlotBytes;
+    const std::uint64_t FSlots;
+    const std::uint64_t FDriveEnd;
+    std::unique_ptr<char[]> FData;
+    std::vector<char> FFailed; // by memory index
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::uint64_t FFrom;
+    std::uint64_t FNext; // end of the slots read: where the thread reads next
+    std::uint64_t FHead = 0;
+    std::uint64_t FCount = 0;
+    std::uint64_t FGeneration = 0;
+    bool FStop = false;
+    bool FBusy = false; // a read of [FNext, ...) is in flight
+    std::thread FThread;
+};
 
 TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize)
     : TDiskBuffer(DrivePath, BufferSize, PlatformSystem()) {}
@@ -62,7 +222,44 @@ void TDiskBuffer::Start(std::uint32_t BufferSize, std::uint32_t SliceBytes) {
     LoadChunk(FSectorSize);
 }
 
-TDiskBuffer::~TDiskBuffer() = default;
+TDiskBuffer::~TDiskBuffer() {
+    StopReadAhead();
+}
+
+void TDiskBuffer::StartReadAhead() {
+    if (FAhead || !FReader->MayReadAhead() || FTotalSectors <= 0) return;
+    const std::uint64_t sector = FSectorSize;
+    const std::uint64_t chunkBytes =
+        std::min<std::uint64_t>(FChunkSectors, static_cast<std::uint64_t>(FTotalSectors)) * sector;
+    std::uint64_t slotBytes = 0, slots = 0;
+    if (FSliceSectors < FChunkSectors) {
+        slotBytes = std::max(FSliceSectors, kAheadPieceBytes / sector) * sector;
+        slots = std::max<std::uint64_t>(2, kAheadBytes / slotBytes);
+    } else {
+        // Chunks read whole: room for the next one and a little, so that it is read while the
+        // scan works on this one.
+        slotBytes = std::clamp<std::uint64_t>(kAheadPieceBytes / sector * sector, sector,
+                                              std::max(chunkBytes, sector));
+        slots = (chunkBytes + slotBytes - 1) / slotBytes + 2;
+    }
+    try {
+        FAhead = std::make_unique<TAhead>(*FReader, slotBytes, slots, FDriveEndByte, FDriveEndByte);
+        // From where the requests will go on; a chunk read whole goes on a little before its end.
+        const std::uint64_t filled = FFilledEnd;
+        const std::uint64_t from =
+            filled >= FChunkEndByte && FChunkFirstByte < FChunkEndByte
+                ? FAhead->ResumeAt(FChunkFirstByte, FChunkEndByte - FChunkFirstByte)
+                : filled;
+        FAhead->Begin(std::min(from, FDriveEndByte));
+    } catch (const std::exception&) {
+        // No thread or no memory for it: read as before, in the requests' own thread.
+        FAhead.reset();
+    }
+}
+
+void TDiskBuffer::StopReadAhead() {
+    FAhead.reset();
+}
 
 std::int64_t TDiskBuffer::TotalSectors() const {
     return FTotalSectors;
@@ -153,7 +350,9 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
         const std::uint64_t count =
             std::min(FSliceSectors, (FChunkEndByte - FFilledEnd) / FSectorSize);
         char* target = FData.get() + (FFilledEnd - FWindowFirst);
-        if (!ReadRange(first, count, target)) {
+        if (FAhead && FAhead->Take(first * FSectorSize, count * FSectorSize, target)) {
+            // Read ahead without a failure: the same bytes the read below would bring.
+        } else if (!ReadRange(first, count, target)) {
             // Never serve an earlier chunk's bytes. A device or image is asked again piece by
             // piece so that one bad sector costs one sector; a volume read is all or nothing.
             if (FReader->ReadsInPieces()) {
@@ -172,7 +371,14 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
 std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
     if (Offset < FExtentFrom || Offset >= FDataEnd) {
         std::uint64_t start = 0, end = 0;
-        if (!FReader->DataExtent(Offset, start, end) || start < Offset || end < start) {
+        bool known = false;
+        if (FAhead) {
+            const std::lock_guard<std::mutex> lock(FAhead->ReadLock);
+            known = FReader->DataExtent(Offset, start, end);
+        } else {
+            known = FReader->DataExtent(Offset, start, end);
+        }
+        if (!known || start < Offset || end < start) {
             // Unknown: everything from here counts as data.
             start = Offset;
             end = std::numeric_limits<std::uint64_t>::max();
@@ -185,6 +391,10 @@ std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
 }
 
 bool TDiskBuffer::ReadRange(std::uint64_t First, std::uint64_t Count, char* Target) {
+    if (FAhead) {
+        const std::lock_guard<std::mutex> lock(FAhead->ReadLock);
+        return ReadFully(*FReader, Target, Count * FSectorSize, First * FSectorSize);
+    }
     return ReadFully(*FReader, Target, Count * FSectorSize, First * FSectorSize);
 }
 

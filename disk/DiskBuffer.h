@@ -10,6 +10,12 @@
 // A scan walking forwards then has the system copy each slice into the same small stretch of
 // memory, which stays in the processor's cache, and tests it there; one large read would copy
 // 40 MiB out to main memory and the scan would fetch it back again.
+//
+// While a scan runs (TReadingAhead), a thread of the buffer's own reads the drive onwards from
+// where the requests last reached, so that the drive works while the scan tests: a slice a
+// request needs is then copied from what that thread read, and only where it read nothing or
+// failed is the drive asked in the request's own thread, exactly as without it. Bytes read ahead
+// and never asked for leave no trace: failures count only when a request meets them.
 
 #include <cstdint>
 #include <map>
@@ -85,12 +91,34 @@ class TDiskBuffer {
     // data, so calling it per sector costs next to nothing.
     std::uint64_t NextData(std::uint64_t Offset);
 
+    // Reading ahead, for drives whose reader allows it (MayReadAhead); a drive that does not, or
+    // a system that refuses the thread or its memory, is read as before. Stopping waits for the
+    // read in flight (at most one slice, or a megabyte of a chunk read whole) and forgets what
+    // was read ahead. The destructor stops it too.
+    void StartReadAhead();
+    void StopReadAhead();
+    bool ReadingAhead() const { return FAhead != nullptr; }
+    // On for as long as it lives: a scan's way to make sure no read goes on after it returns,
+    // however it ends.
+    class TReadingAhead {
+      public:
+        explicit TReadingAhead(TDiskBuffer& Buffer) : FBuffer(Buffer) { FBuffer.StartReadAhead(); }
+        ~TReadingAhead() { FBuffer.StopReadAhead(); }
+        TReadingAhead(const TReadingAhead&) = delete;
+        TReadingAhead& operator=(const TReadingAhead&) = delete;
+
+      private:
+        TDiskBuffer& FBuffer;
+    };
+
     // Where the chunk lies now (first sector, number of sectors).
     std::int64_t ChunkStart() const { return FChunkStart; }
     std::int64_t ChunkCount() const { return FChunkCount; }
     const TDriveInfo& DriveInfo() const { return FDriveInfo; }
 
   private:
+    class TAhead;
+
     void Start(std::uint32_t BufferSize, std::uint32_t SliceBytes);
     // Makes the window hold the chunk's bytes [Offset, End), both inside the chunk.
     void Hold(std::uint64_t Offset, std::uint64_t End);
@@ -123,6 +151,7 @@ class TDiskBuffer {
     std::string FScratch; // requests no single chunk can hold are put together here
     std::map<std::uint64_t, std::uint64_t> FUnreadable; // first sector -> one past the last
     std::uint64_t FUnreadableCount = 0;
+    std::unique_ptr<TAhead> FAhead; // the reading-ahead thread and what it read, while on
     // Last answer about holes: [FExtentFrom, FDataStart) is a hole, [FDataStart, FDataEnd) data.
     std::uint64_t FExtentFrom = 0;
     std::uint64_t FDataStart = 0;

@@ -10,6 +10,8 @@
 namespace {
 
 // A block device or image file through the system layer's calls; the handle is closed with it.
+// Not read ahead by the buffer: the system reads devices and files ahead itself (on Linux told
+// so by posix_fadvise), and a thread of ours only added a copy of every byte.
 class TRawReader final : public TDriveReader {
   public:
     TRawReader(TSystemLayer& System, THandle Handle, const TDriveMeasure& Measure)
@@ -35,6 +37,7 @@ class TRawReader final : public TDriveReader {
 };
 
 // A volume by drive letter, through the NT or 9x reading path: whole sectors only, all or nothing.
+// Nothing reads a raw volume ahead of its reader, so the buffer does.
 class TVolumeReader final : public TDriveReader {
   public:
     TVolumeReader(TSystemLayer& System, char Letter, const TDriveInfo& Info)
@@ -55,6 +58,7 @@ class TVolumeReader final : public TDriveReader {
     }
     std::uint32_t SectorSize() const override { return FInfo.BytesPerSector; }
     bool ReadsInPieces() const override { return false; }
+    bool MayReadAhead() const override { return &FSystem == &PlatformSystem(); }
 
   private:
     TSystemLayer& FSystem;

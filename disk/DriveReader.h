@@ -30,6 +30,11 @@ class TDriveReader {
     // Whether a failed read is worth asking again piece by piece, so that one bad sector costs one
     // sector. A volume read by drive letter is all or nothing and is read in whole chunks.
     virtual bool ReadsInPieces() const { return true; }
+
+    // Whether the disk buffer may read this drive ahead of the scan, from a thread of its own
+    // (never two calls at once): true for real drives, where a read nobody uses costs only time.
+    // Scripted drives keep the default, so that what they record is what the scan asked for.
+    virtual bool MayReadAhead() const { return false; }
 };
 
 // Reads exactly Count bytes at Offset, continuing short reads; false when any byte could not be

@@ -48,6 +48,8 @@ class TEwfImage final : public TDriveReader {
     std::int64_t ReadAt(void* Target, std::uint64_t Count, std::uint64_t Offset) override;
     std::uint64_t Size() const override { return FMediaSize; }
     std::uint32_t SectorSize() const override { return FBytesPerSector; }
+    // Segment files on disk: read ahead like any image (the buffer never reads twice at once).
+    bool MayReadAhead() const override { return true; }
 
   private:
     bool LoadChunk(std::uint64_t Index);

@@ -86,6 +86,8 @@ TScanResult TScanHardDisk::ScanDrive() {
     const std::int64_t total = FBuffer->TotalSectors();
     const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
     FHost->ProgressOpen(N);
+    // The drive is read ahead while the sectors are tested, and no more once the scan returns.
+    const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
     try {
         std::uint64_t s = 1;
         unsigned k = 0;
