@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -246,6 +247,43 @@ TEST_F(CoreTest, FailingScanRestoresWindowsAndKeepsEarlierResults) {
     EXPECT_EQ(View.Boxes[1].Text, "Unexpected error.");
     core.Scan(0);
     EXPECT_EQ(core.Rows().size(), 12u);
+}
+
+TEST_F(CoreTest, AScanThatCannotKeepItsMessagesSaysWhyAndListsWhatItFound) {
+    // More message bytes than the list holds in memory (32 MiB), and a temporary folder that is
+    // not there: the list cannot move them to a scratch file.
+    const fs::path image = Dir.Path / "many.img";
+    {
+        std::ofstream out(image, std::ios::binary);
+        std::string message = "From: a@example.org\r\nTo: b@example.org\r\nSubject: big\r\n\r\n";
+        message += std::string(65536 - 512 - message.size() - 2, 'x') + "\r\n";
+        const std::string sector(512, '\0'); // sector 0, and a gap after each message
+        out << sector;
+        for (int i = 0; i < 600; ++i)
+            out << message << sector;
+    }
+    const fs::path missing = Dir.Path / "no-such-folder";
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", missing.c_str(), 1);
+    Drives = {image.string()};
+    Scanned();
+    if (before)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Error);
+    EXPECT_NE(View.Boxes[0].Text.find("The scan stopped before the end of the drive"),
+              std::string::npos)
+        << View.Boxes[0].Text;
+    EXPECT_NE(View.Boxes[0].Text.find(missing.string()), std::string::npos) << View.Boxes[0].Text;
+    // What fitted in memory is listed, whole.
+    const std::size_t found = Core->Emails().size();
+    EXPECT_GT(found, 400u);
+    EXPECT_LT(found, 600u);
+    EXPECT_EQ(Core->Rows().size(), found);
+    EXPECT_EQ(Core->Emails().FullTextSize(found - 1), 65536u - 512u);
 }
 
 TEST_F(CoreTest, FilterNarrowsRowsWithGapsAndClearBringsThemBack) {
