@@ -11,6 +11,7 @@ namespace {
 // Writes to the scratch file are gathered to this size, so that a disk of small messages costs
 // one system call per MiB instead of one per message.
 constexpr std::size_t kPendingBytes = 1u << 20;
+constexpr std::size_t kFieldBlock = 1u << 20;
 
 std::uint32_t Size32(std::size_t Size) {
     if (Size > std::numeric_limits<std::uint32_t>::max())
@@ -32,7 +33,27 @@ class TFoundEmails::TStore {
     TStore(const TStore&) = delete;
     TStore& operator=(const TStore&) = delete;
 
-    std::string Fields;
+    // The header fields, in blocks that never move once made: a growing block would copy them
+    // all again each time it grew, and need twice their memory while it did.
+    std::vector<std::string> Fields;
+
+    // Where the four fields now lie: a block and the offset in it.
+    std::pair<std::uint32_t, std::uint32_t> AppendFields(const std::string_view (&Values)[4]) {
+        std::size_t size = 0;
+        for (const std::string_view v : Values)
+            size += v.size();
+        if (Fields.empty() || Fields.back().size() + size > Fields.back().capacity()) {
+            Fields.emplace_back();
+            Fields.back().reserve(std::max(kFieldBlock, size));
+        }
+        std::string& block = Fields.back();
+        const auto at = static_cast<std::uint32_t>(block.size());
+        for (const std::string_view v : Values)
+            block.append(v);
+        return {static_cast<std::uint32_t>(Fields.size() - 1), at};
+    }
+    // Takes back the fields just appended.
+    void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
 
     // Where the bytes now lie. Throws PwError, and keeps nothing of them, when they cannot be
     // kept; what was appended before stays whole either way.
@@ -174,22 +195,21 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
     // A body stored apart must follow its text at once; a failure there leaves a text no entry
     // refers to, which costs bytes and loses nothing.
     if (entry.BodyApart) FStore->Append(Body);
-    std::string& arena = FStore->Fields;
-    entry.Fields = arena.size();
-    for (const std::string_view field : fields)
-        arena.append(field);
+    const auto at = FStore->AppendFields(fields);
+    entry.FieldBlock = at.first;
+    entry.FieldOffset = at.second;
     try {
         FEntries.push_back(entry);
     } catch (...) {
-        arena.resize(static_cast<std::size_t>(entry.Fields));
+        FStore->DropFields(at);
         throw;
     }
 }
 
 TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
     const TEntry& e = FEntries.at(Item);
-    const std::string_view arena = FStore->Fields;
-    std::size_t at = static_cast<std::size_t>(e.Fields);
+    const std::string_view arena = FStore->Fields[e.FieldBlock];
+    std::size_t at = e.FieldOffset;
     std::string_view f[4];
     for (int i = 0; i < 4; ++i) {
         f[i] = arena.substr(at, e.FieldSizes[i]);

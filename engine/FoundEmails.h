@@ -21,7 +21,7 @@
 
 class TSystemLayer;
 
-// The header fields of one message: views into the list's memory, valid until the next Add.
+// The header fields of one message: views into the list's memory, valid as long as the list.
 struct TEmailHeaders {
     std::string_view From, To, Subject, Date;
 };
@@ -92,7 +92,8 @@ class TFoundEmails {
   private:
     struct TEntry {
         std::uint64_t Text = 0;   // where FullText lies in the store
-        std::uint64_t Fields = 0; // where From, To, Subject, Date lie, one after the other
+        std::uint32_t FieldBlock = 0; // where From, To, Subject, Date lie, one after the other
+        std::uint32_t FieldOffset = 0;
         std::uint32_t TextSize = 0;
         std::uint32_t BodySize = 0;
         std::uint32_t FieldSizes[4] = {};
