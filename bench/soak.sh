@@ -8,7 +8,8 @@
 #   bash bench/soak.sh [SCANS]       (environment: DENSE_MIB, MARGIN_MIB, SOAK_TRIM)
 #
 # SCANS defaults to 10, DENSE_MIB (the image's size) to 1024 (the mail-dense benchmark's image,
-# about 20 s a scan here), MARGIN_MIB (the growth allowed) to 16. SOAK_TRIM=1 hands the allocator's free memory back after each scan (see soak_core.cpp).
+# about 20 s a scan here), MARGIN_MIB (the growth allowed) to 16. SOAK_TRIM=1 hands the
+# allocator's free memory back after each scan (see soak_core.cpp).
 # Under the sanitizers the heap column (bytes allocated and not freed) is the sharper figure:
 # resident memory there also holds the allocator's quarantine of freed blocks, kept small here.
 # Builds build-soak-asan/ (soak_core and the image maker only) and caches the image in
