@@ -8,10 +8,12 @@
 #   bash bench/soak.sh [SCANS]       (environment: DENSE_MIB, MARGIN_MIB, SOAK_TRIM)
 #
 # SCANS defaults to 10, DENSE_MIB (the image's size) to 1024 (the mail-dense benchmark's image,
-# about 20 s a scan here), MARGIN_MIB (the growth allowed) to 16. SOAK_TRIM=1 hands the
-# allocator's free memory back after each scan (see soak_core.cpp).
-# Under the sanitizers the heap column (bytes allocated and not freed) is the sharper figure:
-# resident memory there also holds the allocator's quarantine of freed blocks, kept small here.
+# about 20 s a scan here), MARGIN_MIB (the growth allowed) to 16. The heap column (bytes
+# allocated and not freed) is what a leak grows. The sanitizer allocator keeps freed blocks in
+# quarantine and in caches of its own, which the program's own allocator does not, so its free
+# memory is handed back to the system after each scan before the resident size is taken
+# (soak_core --trim); SOAK_TRIM=0 measures without that. For resident memory as a user sees it,
+# run soak_core of an ordinary build: build/bench/soak_core IMAGE.
 # Builds build-soak-asan/ (soak_core and the image maker only) and caches the image in
 # build/bench-data/. Exits non-zero when the soak fails or a sanitizer reports.
 set -euo pipefail
@@ -38,7 +40,7 @@ if [ ! -f "$IMG" ]; then
 fi
 
 trim=()
-if [ "${SOAK_TRIM:-0}" = 1 ]; then trim=(--trim); fi
+if [ "${SOAK_TRIM:-1}" = 1 ]; then trim=(--trim); fi
 # A quarantine of 64 MiB still catches a use of a block freed a few thousand blocks earlier, and
 # fills in the first scan, so it does not pass for growth between scans.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=64

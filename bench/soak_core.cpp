@@ -6,8 +6,8 @@
 //
 //   soak_core [--trim] IMAGE [SCANS] [MARGIN_MIB]      (defaults: 10 scans, 16 MiB)
 //
-// --trim hands the allocator's free memory back to the system after each scan (malloc_trim), to
-// tell memory kept by the allocator from memory still in use. The heap column is the bytes
+// --trim hands the allocator's free memory back to the system after each scan (malloc_trim, or
+// the sanitizer allocator's purge), to tell memory kept by the allocator from memory in use. The heap column is the bytes
 // allocated and not freed.
 //
 // Exits 1 on FAIL (memory grew, counts differ, an error box was shown), 2 on bad arguments.
@@ -31,8 +31,9 @@
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-// The sanitizer runtime's own count (GCC ships no header declaring it).
+// The sanitizer runtime's own (GCC ships no header declaring them).
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+extern "C" void __sanitizer_purge_allocator();
 #endif
 
 #include "MainWindowCore.h"
@@ -85,6 +86,16 @@ std::uint64_t HeapInUse() {
 #else
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
+#endif
+}
+
+// Hands the allocator's free memory back to the system: under the sanitizers their allocator's
+// quarantine and caches too.
+void Trim() {
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_purge_allocator();
+#else
+    malloc_trim(0);
 #endif
 }
 
@@ -169,7 +180,7 @@ int main(int argc, char** argv) {
         figures.Filtered = UseTheList(core);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-        if (trim) malloc_trim(0);
+        if (trim) Trim();
         figures.Resident = ResidentBytes();
         figures.Heap = HeapInUse();
         std::printf("%4d %-8s %9zu %9zu %9.1f %9.1f %9.1f %7.1f\n", k, deep ? "deep" : "standard",
