@@ -346,16 +346,18 @@ void TMainWindowCore::populateList() {
 void TMainWindowCore::Refill(TScanResult* Found) {
     // Rows refer to emails by position: the view lets go of them before the list changes.
     FView.RowsChanging(TRowsChange::Refill);
-    rows.clear();
+    // Fresh containers, not cleared ones: a list of a million rows must not leave its memory
+    // held when a smaller one takes its place.
+    rows = {};
     if (Found != nullptr) {
         emails = std::move(Found->Emails);
         places = std::move(Found->Places);
-        if (places.size() != emails.size()) places.clear();
+        if (places.size() != emails.size()) places = {};
         // Hashing is done once here, after the scan, never during it; decoding waits for a
         // row to be shown.
         copies = FindCopies(emails);
-        decoded.assign(emails.size(), std::nullopt);
-        headers.assign(emails.size(), std::nullopt);
+        decoded = {};
+        headers = {};
     }
     std::vector<std::size_t> items;
     if (filterActive && filterMode == TFilterMode::Text) {
@@ -363,8 +365,8 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         // would fill the memory the found list was made to spare.
         for (std::size_t item = 0; CanDecode() && item < emails.size(); ++item) {
             bool holds = false;
-            if (decoded.size() == emails.size() && decoded[item])
-                holds = mail::Contains(*decoded[item], keyword);
+            if (const auto known = decoded.find(item); known != decoded.end())
+                holds = mail::Contains(known->second, keyword);
             else
                 holds = mail::Contains(mail::Decode(emails.FullText(item)), keyword);
             if (holds) items.push_back(item);
@@ -447,16 +449,17 @@ bool TMainWindowCore::CanDecode() {
 
 const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
     if (!CanDecode() || Item >= emails.size()) return nullptr;
-    if (decoded.size() != emails.size()) decoded.assign(emails.size(), std::nullopt);
-    if (!decoded[Item]) decoded[Item] = mail::Decode(emails.FullText(Item));
-    return &*decoded[Item];
+    auto known = decoded.find(Item);
+    if (known == decoded.end())
+        known = decoded.emplace(Item, mail::Decode(emails.FullText(Item))).first;
+    return &known->second;
 }
 
 const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
     if (!CanDecode() || Item >= emails.size()) return nullptr;
-    if (decoded.size() == emails.size() && decoded[Item]) return &*decoded[Item];
-    if (headers.size() != emails.size()) headers.assign(emails.size(), std::nullopt);
-    if (!headers[Item]) {
+    if (const auto whole = decoded.find(Item); whole != decoded.end()) return &whole->second;
+    auto known = headers.find(Item);
+    if (known == headers.end()) {
         // The parts (attachments above all) are most of the work of a whole decode; the list
         // needs none of them.
         const std::string text = emails.FullText(Item);
@@ -467,9 +470,9 @@ const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
         std::size_t end = std::string_view::npos;
         if (crlf != std::string_view::npos) end = crlf + 4;
         if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
-        headers[Item] = mail::Decode(stored.substr(0, end));
+        known = headers.emplace(Item, mail::Decode(stored.substr(0, end))).first;
     }
-    return &*headers[Item];
+    return &known->second;
 }
 
 const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
@@ -477,13 +480,11 @@ const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
 }
 
 std::size_t TMainWindowCore::DecodedCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(decoded.begin(), decoded.end(), [](const auto& D) { return D.has_value(); }));
+    return decoded.size();
 }
 
 std::size_t TMainWindowCore::HeadersDecodedCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(headers.begin(), headers.end(), [](const auto& D) { return D.has_value(); }));
+    return headers.size();
 }
 
 void TMainWindowCore::ClearFilter() {

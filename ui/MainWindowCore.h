@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "DecodedMessage.h"
@@ -315,9 +316,10 @@ class TMainWindowCore {
     mutable std::string previewText; // what PreviewOf last answered
     std::vector<TEmailPlace> places;
     std::vector<std::optional<std::size_t>> copies; // per item
-    // Decoded messages by item, filled as rows are shown.
-    mutable std::vector<std::optional<TDecodedMessage>> decoded;
-    mutable std::vector<std::optional<TDecodedMessage>> headers; // header fields only
+    // Decoded messages by item, filled as rows are shown: by item number, as only the rows shown
+    // are ever decoded, out of lists of a million messages.
+    mutable std::unordered_map<std::size_t, TDecodedMessage> decoded;
+    mutable std::unordered_map<std::size_t, TDecodedMessage> headers; // header fields only
     TDriveArray drives;
     std::vector<TResultRow> rows;
     bool filterActive = false;
