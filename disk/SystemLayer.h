@@ -183,6 +183,10 @@ class TSystemLayer {
     virtual bool WriteAt(THandle Handle, const void* Data, std::uint64_t Count,
                          std::uint64_t Offset, std::string& Error) = 0;
 
+    // Hands the memory the program freed but its allocator still holds back to the system (after a
+    // list of a million messages made way for a smaller one). Only a hint.
+    virtual void ReleaseFreeMemory() {}
+
     // Paths of the whole disks and partitions the system knows (on Linux, from /sys/class/block),
     // in no particular order.
     virtual std::vector<std::string> BlockDevices() = 0;

@@ -11,6 +11,9 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -233,6 +236,12 @@ class TLinuxSystem final : public TSystemLayer {
             Offset += static_cast<std::uint64_t>(put);
         }
         return true;
+    }
+
+    void ReleaseFreeMemory() override {
+#ifdef __GLIBC__
+        ::malloc_trim(0);
+#endif
     }
 
     std::vector<std::string> BlockDevices() override {

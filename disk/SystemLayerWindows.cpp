@@ -231,6 +231,8 @@ class TWindowsSystem final : public TSystemLayer {
 
     void Close(THandle Handle) override { ::CloseHandle(AsHandle(Handle)); }
 
+    void ReleaseFreeMemory() override { ::HeapCompact(::GetProcessHeap(), 0); }
+
     THandle CreateScratchFile(std::string& Folder, std::string& Error) override {
         wchar_t folder[MAX_PATH + 1] = {};
         wchar_t name[MAX_PATH + 1] = {};

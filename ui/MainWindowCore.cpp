@@ -10,6 +10,7 @@
 
 #include "BuildInfo.h"
 #include "CodePage1252.h"
+#include "SystemLayer.h"
 #include "Copies.h"
 #include "DiskBuffer.h"
 #include "ProgressText.h"
@@ -358,6 +359,8 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         copies = FindCopies(emails);
         decoded = {};
         headers = {};
+        // The list before may have been far larger: what it held goes back to the system.
+        PlatformSystem().ReleaseFreeMemory();
     }
     std::vector<std::size_t> items;
     if (filterActive && filterMode == TFilterMode::Text) {
