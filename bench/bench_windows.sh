@@ -6,7 +6,8 @@
 #   bash bench/bench_windows.sh IMAGE [LINUX_BUILD] [WINDOWS_BUILD]
 # Environment: ROUNDS (5), SCAN_ARGS (--json; the Linux scanner decodes and hashes each message
 # for the JSON, which the Windows one cannot: on mail-dense images "--json --fields item,offset"
-# compares the scans alone).
+# compares the scans alone), BASELINE (another parcelwright-cli.exe, say an earlier build: timed
+# in the same rounds, its ratio printed beside).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 IMAGE=$(realpath "$1")
@@ -38,7 +39,7 @@ timed() { # wall and processor seconds of one command, its output discarded
 cat "$IMAGE" >/dev/null # page-cached
 WIMAGE=$(wine_path "$IMAGE")
 "$WINE" "$WBUILD/parcelwright-cli.exe" scan "$WIMAGE" >/dev/null 2>&1 </dev/null # Wine's DLLs cached
-lw=() lc=() ww=() wc=() ws=()
+lw=() lc=() ww=() wc=() ws=() bw=() bc=()
 for _ in $(seq 1 "$ROUNDS"); do
   read -r w c < <(timed "$WINE" "$WBUILD/parcelwright-cli.exe" --version)
   ws+=("$w")
@@ -46,6 +47,10 @@ for _ in $(seq 1 "$ROUNDS"); do
   lw+=("$w") lc+=("$c")
   read -r w c < <(timed "$WINE" "$WBUILD/parcelwright-cli.exe" scan "$WIMAGE" "${ARGS[@]}")
   ww+=("$w") wc+=("$c")
+  if [ -n "${BASELINE:-}" ]; then
+    read -r w c < <(timed "$WINE" "$BASELINE" scan "$WIMAGE" "${ARGS[@]}")
+    bw+=("$w") bc+=("$c")
+  fi
 done
 mib=$(( $(stat -c %s "$IMAGE") / 1048576 ))
 awk -v m="$mib" -v r="$ROUNDS" \
@@ -57,4 +62,11 @@ awk -v m="$mib" -v r="$ROUNDS" \
   printf "ratio Windows / Linux: %.2f by wall time, %.2f by CPU time\n", lw / ww, lc / wc
   printf "(the Windows wall time holds %.2f s of starting a program under Wine: images of a few GiB keep it small)\n", st }'
 rm -f "$STAT"
+if [ -n "${BASELINE:-}" ]; then
+  awk -v m="$mib" \
+    -v lw="$(printf '%s\n' "${lw[@]}" | median)" -v lc="$(printf '%s\n' "${lc[@]}" | median)" \
+    -v bw="$(printf '%s\n' "${bw[@]}" | median)" -v bc="$(printf '%s\n' "${bc[@]}" | median)" 'BEGIN {
+    printf "baseline %s under Wine %.0f MiB/s: ratio %.2f by wall time, %.2f by CPU time\n",
+           ENVIRON["BASELINE"], m / bw, lw / bw, lc / bc }'
+fi
 "$WINESERVER" -k >/dev/null 2>&1 || true
