@@ -172,8 +172,8 @@ std::size_t FindLineEndOwn(std::string_view Text, std::size_t Start) {
     for (; from < n && n - from >= 16; from += 16) {
         const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + from));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + from - 1));
-        const auto pairs = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(at, lf), _mm_cmpeq_epi8(before, cr))));
+        const auto pairs = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at, lf), _mm_cmpeq_epi8(before, cr))));
         if (pairs != 0) return from + static_cast<std::size_t>(__builtin_ctz(pairs));
     }
 #endif

@@ -165,7 +165,8 @@ TEST(ByteSearch, EveryPositionEveryStartAcrossBlocks) {
                 ASSERT_EQ(FindLineEndOwn(text, start), pair) << len << " " << at << " " << start;
                 for (const char b : {':', '\r', '\n'}) {
                     const std::size_t hit = RefFind(copy, std::string(1, b), s);
-                    ASSERT_EQ(FindCharFrom(text, b, start), hit) << len << " " << at << " " << start;
+                    ASSERT_EQ(FindCharFrom(text, b, start), hit)
+                        << len << " " << at << " " << start;
                     ASSERT_EQ(FindCharFromOwn(text, b, start), hit)
                         << len << " " << at << " " << start;
                 }
