@@ -2,8 +2,13 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 bool IsTerminal(int Stream) {
-    return _isatty(Stream) != 0;
+    // _isatty holds for every character device, the NUL device among them: output sent to NUL
+    // would be drawn for no one, a byte at a time. A console is what answers a console mode.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(Stream));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 #else
 #include <unistd.h>

@@ -449,6 +449,10 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     // Results are bytes: the same on every system, no line end turned into CR LF on the way.
     _setmode(_fileno(stdout), _O_BINARY);
+    // The C runtime leaves standard output unbuffered on any character device, NUL included, and
+    // then hands it to the system a byte at a time; results not shown on a console are written in
+    // blocks, as they are elsewhere (and flushed where a pipeline must see them at once).
+    if (!IsTerminal(1)) std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
 #endif
     CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
                  "image raw, sector by sector, and carving the stored messages out of the bytes.",

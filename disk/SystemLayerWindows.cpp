@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <winioctl.h>
+#include <winternl.h>
 
 namespace {
 
@@ -23,6 +24,27 @@ std::string Utf8(const wchar_t* Text) {
     out.resize(static_cast<std::size_t>(n) - 1);
     return out;
 }
+
+// The native positioned read under ReadFile. ReadFile given an OVERLAPPED for its offset also
+// posts a completion for the handle, and under Wine each such post is a round trip to its server,
+// one per slice the scan reads; called directly with no completion context, the read is the read
+// alone. Looked up once; null where the system has none, and ReadFile serves instead.
+using TNtReadFile = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK,
+                                     PVOID, ULONG, PLARGE_INTEGER, PULONG);
+TNtReadFile NativeReadFile() {
+    static const TNtReadFile read = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        if (ntdll == nullptr) return TNtReadFile{};
+        // Through a plain pointer, as GetProcAddress's own type matches no real function.
+        return reinterpret_cast<TNtReadFile>(
+            reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtReadFile")));
+    }();
+    return read;
+}
+
+constexpr NTSTATUS kStatusPending = 0x00000103;
+constexpr NTSTATUS kStatusEndOfFile = static_cast<NTSTATUS>(0xC0000011);
+constexpr NTSTATUS kStatusUnsuccessful = static_cast<NTSTATUS>(0xC0000001);
 
 class TWindowsSystem final : public TSystemLayer {
   public:
@@ -219,11 +241,27 @@ class TWindowsSystem final : public TSystemLayer {
 
     std::int64_t ReadAt(THandle Handle, void* Target, std::uint64_t Count,
                         std::uint64_t Offset) override {
+        const auto count = static_cast<DWORD>(std::min<std::uint64_t>(Count, 1u << 30));
+        if (const TNtReadFile read = NativeReadFile()) {
+            IO_STATUS_BLOCK io{};
+            LARGE_INTEGER at{};
+            at.QuadPart = static_cast<LONGLONG>(Offset);
+            NTSTATUS status =
+                read(AsHandle(Handle), nullptr, nullptr, nullptr, &io, Target, count, &at, nullptr);
+            // Handles here are opened for synchronous reading, which never pends; were one not,
+            // the handle is signalled when its read is done.
+            if (status == kStatusPending)
+                status = ::WaitForSingleObject(AsHandle(Handle), INFINITE) == WAIT_OBJECT_0
+                             ? io.Status
+                             : kStatusUnsuccessful;
+            if (status == kStatusEndOfFile) return 0;
+            if (!NT_SUCCESS(status)) return -1;
+            return static_cast<std::int64_t>(io.Information);
+        }
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(Offset & 0xFFFFFFFF);
         at.OffsetHigh = static_cast<DWORD>(Offset >> 32);
         DWORD read = 0;
-        const auto count = static_cast<DWORD>(std::min<std::uint64_t>(Count, 1u << 30));
         if (!::ReadFile(AsHandle(Handle), Target, count, &read, &at))
             return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
         return read;

@@ -37,3 +37,6 @@ std::size_t ForwardSearchPrepared(std::string_view Text, std::string_view Patter
 // ForwardSearch(Text, "\r\n", Text.size(), 2, Start), found by scanning for LF bytes with memchr,
 // which runs far faster over long lines than the two-byte Horspool shift.
 std::size_t FindLineEnd(std::string_view Text, std::size_t Start);
+// The same answers by the program's own search (see PW_OWN_BYTE_SEARCH in FastStringFuncs.h):
+// CR LF pairs sixteen at a time where the processor has SSE2, else a byte at a time.
+std::size_t FindLineEndOwn(std::string_view Text, std::size_t Start);

@@ -140,6 +140,68 @@ TEST(FindCharFrom, FirstOccurrenceAtOrAfterStart) {
     EXPECT_EQ(FindCharFrom("x\0y"s, '\0', 1), 2u);
 }
 
+// The byte searches (the C library's and the program's own, sixteen bytes at a time) over texts
+// of every length up to a few blocks, the sought bytes at every position and every start: inside a
+// block, split across two blocks, at the first and last byte, absent. Each text is a view into a
+// larger buffer whose bytes just outside it would match, so a look past either end shows.
+TEST(ByteSearch, EveryPositionEveryStartAcrossBlocks) {
+    for (std::size_t len = 0; len <= 50; ++len) {
+        for (std::size_t at = 0; at <= len; ++at) { // at == len: no needle
+            std::string buffer = "\r\n:" + std::string(len, 'x') + "\r\n:";
+            const std::string_view text = std::string_view(buffer).substr(3, len);
+            char* t = buffer.data() + 3;
+            // A pair at `at` (or its CR alone in the last byte), a lone LF before it and a lone
+            // CR after it as near misses, and a colon counted from the other end.
+            if (at < len) t[at] = '\r';
+            if (at + 1 < len) t[at + 1] = '\n';
+            if (at >= 2) t[at - 2] = '\n';
+            if (at + 3 < len) t[at + 3] = '\r';
+            if (at < len && t[len - 1 - at] == 'x') t[len - 1 - at] = ':';
+            const std::string copy(text);
+            for (std::size_t start = 0; start <= len + 2; ++start) {
+                const std::size_t s = start == 0 ? 1 : start;
+                const std::size_t pair = RefFind(copy, "\r\n", s);
+                ASSERT_EQ(FindLineEnd(text, start), pair) << len << " " << at << " " << start;
+                ASSERT_EQ(FindLineEndOwn(text, start), pair) << len << " " << at << " " << start;
+                for (const char b : {':', '\r', '\n'}) {
+                    const std::size_t hit = RefFind(copy, std::string(1, b), s);
+                    ASSERT_EQ(FindCharFrom(text, b, start), hit)
+                        << len << " " << at << " " << start;
+                    ASSERT_EQ(FindCharFromOwn(text, b, start), hit)
+                        << len << " " << at << " " << start;
+                }
+            }
+        }
+    }
+}
+
+// Long texts with many line ends and high bytes, against the reference, from many starts; and the
+// byte search for every byte value, the high ones included (compared signed, they would not match).
+TEST(ByteSearch, AgreesWithReferenceOnLongTexts) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        std::string text(rng() % 600, '\0');
+        for (char& c : text) {
+            const unsigned r = rng() % 16;
+            c = r == 0 ? '\r' : r == 1 ? '\n' : static_cast<char>(rng() % 256);
+        }
+        for (int k = 0; k < 20; ++k) {
+            const std::size_t start = rng() % (text.size() + 2);
+            const std::size_t s = start == 0 ? 1 : start;
+            ASSERT_EQ(FindLineEndOwn(text, start), RefFind(text, "\r\n", s));
+            const std::string b(1, static_cast<char>(rng() % 256));
+            ASSERT_EQ(FindCharFromOwn(text, b[0], start), RefFind(text, b, s));
+        }
+    }
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        all[static_cast<std::size_t>(b)] = static_cast<char>(b);
+    for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(FindCharFromOwn(all, static_cast<char>(b), 1), static_cast<std::size_t>(b) + 1);
+        ASSERT_EQ(FindCharFrom(all, static_cast<char>(b), 1), static_cast<std::size_t>(b) + 1);
+    }
+}
+
 TEST(CopyRange, ClipsAtTheEnd) {
     EXPECT_EQ(CopyRange("0123456789", 8, 5), "789");
     EXPECT_EQ(CopyRange("0123456789", 1, 3), "012");
