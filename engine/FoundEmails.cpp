@@ -72,7 +72,8 @@ class TFoundEmails::TStore {
         if (FPending.size() + Bytes.size() > kPendingBytes) Flush();
         if (Bytes.size() > kPendingBytes) {
             // Too big to gather: straight to the file, after everything gathered before it.
-            Write(Bytes, at);
+            Write(Bytes, FWritten);
+            FWritten += Bytes.size();
         } else {
             FPending.append(Bytes);
         }
@@ -150,7 +151,6 @@ class TFoundEmails::TStore {
                        FFolder + " (" + error + ")";
             throw PwError(FFailure);
         }
-        if (At == FWritten && FPending.empty()) FWritten = At + Bytes.size();
     }
 
     std::size_t FMemoryBytes;
@@ -263,16 +263,22 @@ bool TFoundEmails::Spilled() const {
     return FStore->Spilled();
 }
 
-bool operator==(const TFoundEmails& A, const TEmailArray& B) {
+namespace {
+
+template <class TList>
+bool SameMessages(const TFoundEmails& A, const TList& B) {
     if (A.size() != B.size()) return false;
     for (std::size_t i = 0; i < A.size(); ++i)
         if (!(A[i] == B[i])) return false;
     return true;
 }
 
+} // namespace
+
+bool operator==(const TFoundEmails& A, const TEmailArray& B) {
+    return SameMessages(A, B);
+}
+
 bool operator==(const TFoundEmails& A, const TFoundEmails& B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t i = 0; i < A.size(); ++i)
-        if (!(A[i] == B[i])) return false;
-    return true;
+    return SameMessages(A, B);
 }

@@ -55,8 +55,6 @@ class TFoundEmails {
     std::uint64_t FullTextSize(std::size_t Item) const;
     // The whole message, copied out.
     TEmail operator[](std::size_t Item) const;
-    TEmail back() const { return (*this)[size() - 1]; }
-    TEmail front() const { return (*this)[0]; }
     TEmailArray ToArray() const;
 
     // Whether the bytes went to a scratch file (for tests and the status of a long scan).

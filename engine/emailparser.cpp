@@ -118,22 +118,8 @@ void CutsToEmails(std::string_view Text, const TCutList& Cuts, TEmailArray& Resu
 }
 
 void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email) {
-    switch (Known) {
-    case KnownFrom:
-        Email.From.assign(Value);
-        break;
-    case KnownTo:
-        Email.To.assign(Value);
-        break;
-    case KnownSubject:
-        Email.Subject.assign(Value);
-        break;
-    case KnownDate:
-        Email.Date.assign(Value);
-        break;
-    default:
-        break;
-    }
+    std::string* const fields[4] = {&Email.From, &Email.To, &Email.Subject, &Email.Date};
+    if (const int field = KnownFieldIndex(Known); field >= 0) fields[field]->assign(Value);
 }
 
 namespace {

@@ -746,27 +746,26 @@ std::string TfrmMainWin32::BrowseFolder(const std::string& Prompt, const std::st
                                         bool AllowNewFolder) {
     const std::wstring chosen =
         FHooks.BrowseFolder(WideFromSystem(Prompt), WideFromSystem(Initial), AllowNewFolder);
-    const std::optional<std::string> path = SystemFromWide(chosen);
-    if (!path) {
+    return ChosenPath(chosen, L"The folder ", L"please choose another folder.")
+        .value_or(std::string());
+}
+
+std::optional<std::string> TfrmMainWin32::ChosenPath(const std::wstring& Chosen,
+                                                     const wchar_t* Named,
+                                                     const wchar_t* Instead) {
+    std::optional<std::string> path = SystemFromWide(Chosen);
+    if (!path)
         FHooks.ShowMessage(true, L"Error",
-                           L"The folder " + chosen +
-                               L" has characters outside the system's code page; please choose "
-                               L"another folder.");
-        return {};
-    }
-    return *path;
+                           Named + Chosen + L" has characters outside the system's code page; " +
+                               Instead);
+    return path;
 }
 
 std::string TfrmMainWin32::ChooseImage() {
-    const std::wstring chosen = FHooks.ChooseImage();
-    const std::optional<std::string> path = SystemFromWide(chosen);
-    if (!path) {
-        FHooks.ShowMessage(true, L"Error",
-                           L"The disk image " + chosen +
-                               L" has characters outside the system's code page; please rename "
-                               L"it or move it to another folder.");
-        return {};
-    }
+    const std::optional<std::string> path =
+        ChosenPath(FHooks.ChooseImage(), L"The disk image ",
+                   L"please rename it or move it to another folder.");
+    if (!path) return {};
     if (!path->empty() && FHooks.ImageProblem) {
         const std::string problem = FHooks.ImageProblem(*path);
         if (!problem.empty()) {
@@ -804,15 +803,8 @@ std::string TfrmMainWin32::ChooseSaveFile(const std::string& Title, const std::s
                                           const std::string& Types) {
     const std::wstring chosen = FHooks.ChooseSaveFile(
         WideFromMessage(Title), WideFromMessage(Suggested), WideFromMessage(Types));
-    const std::optional<std::string> path = SystemFromWide(chosen);
-    if (!path) {
-        FHooks.ShowMessage(true, L"Error",
-                           L"The file name " + chosen +
-                               L" has characters outside the system's code page; please choose "
-                               L"another name or folder.");
-        return {};
-    }
-    return *path;
+    return ChosenPath(chosen, L"The file name ", L"please choose another name or folder.")
+        .value_or(std::string());
 }
 
 void TfrmMainWin32::RowsChanged(TRowsChange Change) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -125,6 +126,11 @@ class TfrmMainWin32 final : public TMainWindowView {
     void CountsChanged() override;
     std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
                                const std::string& Types) override;
+    // A chosen path in the system's code page, the form the core opens files by; where it has no
+    // such form, nullopt after telling the user: Named is what it is ("The folder"), Instead
+    // what to do.
+    std::optional<std::string> ChosenPath(const std::wstring& Chosen, const wchar_t* Named,
+                                          const wchar_t* Instead);
 
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
     LRESULT Handle(UINT Message, WPARAM WParam, LPARAM LParam);
