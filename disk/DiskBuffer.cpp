@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -25,7 +26,17 @@ constexpr std::uint64_t kAheadBytes = 4 * 1024 * 1024;
 // Its reads: few enough to cost little in handing over, small enough to stop promptly.
 constexpr std::uint64_t kAheadPieceBytes = 1024 * 1024;
 
+constexpr std::align_val_t kPage{4096};
+
 } // namespace
+
+void TPageBytesFree::operator()(char* Bytes) const noexcept {
+    ::operator delete[](Bytes, kPage);
+}
+
+TPageBytes MakePageBytes(std::size_t Count) {
+    return TPageBytes(static_cast<char*>(::operator new[](Count, kPage)));
+}
 
 // The drive's bytes from From onwards as read by a thread of its own, in equal slots held in a
 // ring: slot k is [From + k x SlotBytes, ...) and lives at memory index (Head + k) mod Slots. The
@@ -36,7 +47,7 @@ class TDiskBuffer::TAhead {
     TAhead(TDriveReader& Reader, std::uint64_t SlotBytes, std::uint64_t Slots,
            std::uint64_t DriveEnd, std::uint64_t From)
         : FReader(Reader), FSlotBytes(SlotBytes), FSlots(Slots), FDriveEnd(DriveEnd),
-          FData(std::make_unique_for_overwrite<char[]>(SlotBytes * Slots)), FFailed(Slots, 0),
+          FData(MakePageBytes(SlotBytes * Slots)), FFailed(Slots, 0),
           FFrom(From), FNext(From) {}
     ~TAhead() {
         if (!FThread.joinable()) return;
@@ -161,7 +172,7 @@ class TDiskBuffer::TAhead {
     const std::uint64_t FSlotBytes;
     const std::uint64_t FSlots;
     const std::uint64_t FDriveEnd;
-    std::unique_ptr<char[]> FData;
+    TPageBytes FData;
     std::vector<char> FFailed; // by memory index
     std::mutex FLock;
     std::condition_variable FChanged;
@@ -218,7 +229,7 @@ void TDiskBuffer::Start(std::uint32_t BufferSize, std::uint32_t SliceBytes) {
     FDriveEndByte = static_cast<std::uint64_t>(FTotalSectors) * FSectorSize;
     // Left unset: only bytes a slice read has written, and the zeros past the drive's end, are
     // ever handed out.
-    FData = std::make_unique_for_overwrite<char[]>(largest * FSectorSize + FPadBytes);
+    FData = MakePageBytes(largest * FSectorSize + FPadBytes);
     LoadChunk(FSectorSize);
 }
 
