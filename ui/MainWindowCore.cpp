@@ -348,17 +348,18 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     // Rows refer to emails by position: the view lets go of them before the list changes.
     FView.RowsChanging(TRowsChange::Refill);
     // Fresh containers, not cleared ones: a list of a million rows must not leave its memory
-    // held when a smaller one takes its place.
-    rows = {};
+    // held when a smaller one takes its place. (Assigning {} would only clear them: it picks the
+    // initializer-list assignment, which keeps the capacity.)
+    rows = std::vector<TResultRow>();
     if (Found != nullptr) {
         emails = std::move(Found->Emails);
         places = std::move(Found->Places);
-        if (places.size() != emails.size()) places = {};
+        if (places.size() != emails.size()) places = std::vector<TEmailPlace>();
         // Hashing is done once here, after the scan, never during it; decoding waits for a
         // row to be shown.
         copies = FindCopies(emails);
-        decoded = {};
-        headers = {};
+        decoded = decltype(decoded)();
+        headers = decltype(headers)();
         // The list before may have been far larger: what it held goes back to the system.
         PlatformSystem().ReleaseFreeMemory();
     }

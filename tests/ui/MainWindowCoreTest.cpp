@@ -321,6 +321,23 @@ TEST_F(CoreTest, FilterNarrowsRowsWithGapsAndClearBringsThemBack) {
     EXPECT_EQ(Items(), std::vector<std::size_t>({1, 10, 11}));
 }
 
+// A day of scans: a disk of mail, then a small one. The small list must not keep the rows of the
+// large one, or every scan after the largest holds its memory for good.
+TEST_F(CoreTest, ASmallerListLetsGoOfTheLargerListsRows) {
+    TMainWindowCore& core = Open();
+    TEmailArray many(20000, TEmail{"", "", "", "", "Subject: one\r\n\r\nbody\r\n", "body\r\n"});
+    core.ShowResults(many);
+    ASSERT_EQ(core.Rows().size(), 20000u);
+    core.ShowResults(TEmailArray(3, many[0]));
+    ASSERT_EQ(core.Rows().size(), 3u);
+    EXPECT_LT(core.Rows().capacity(), 1000u);
+    // The same after a scan, which fills the list its own way.
+    core.ShowResults(many);
+    core.Scan(0);
+    ASSERT_EQ(core.Rows().size(), 12u);
+    EXPECT_LT(core.Rows().capacity(), 1000u);
+}
+
 TEST_F(CoreTest, TicksTouchShownRowsOnly) {
     TMainWindowCore& core = Open();
     core.SetAllTicked(true); // an empty list: nothing to do
