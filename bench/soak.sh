@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The soak under AddressSanitizer and UndefinedBehaviorSanitizer: soak_core scans a mail-dense
 # image SCANS times in one process through the window core, the standard and the deep rule in
-# turn, and checks after each scan that the messages found are the same and that memory is back
-# where the first scan of that rule left it; at exit LeakSanitizer looks for leaks. About three
-# minutes on this machine with the defaults.
+# turn, and checks after each scan that the messages found are the same and that the heap in use
+# is back where the first scan of that rule left it; at exit LeakSanitizer looks for leaks. About
+# three minutes on this machine with the defaults.
 #
 #   bash bench/soak.sh [SCANS]       (environment: DENSE_MIB, MARGIN_MIB, SOAK_TRIM)
 #
@@ -12,8 +12,10 @@
 # allocated and not freed) is what a leak grows. The sanitizer allocator keeps freed blocks in
 # quarantine and in caches of its own, which the program's own allocator does not, so its free
 # memory is handed back to the system after each scan before the resident size is taken
-# (soak_core --trim); SOAK_TRIM=0 measures without that. For resident memory as a user sees it,
-# run soak_core of an ordinary build: build/bench/soak_core IMAGE.
+# (soak_core --trim); SOAK_TRIM=0 measures without that. The resident size is printed but not
+# judged here: it also holds the sanitizers' shadow of every address the heap ever reached and
+# their store of allocation stacks, which they never hand back. For resident memory as a user sees
+# it, judged too, run soak_core of an ordinary build: build/bench/soak_core IMAGE.
 # Builds build-soak-asan/ (soak_core and the image maker only) and caches the image in
 # build/bench-data/. Exits non-zero when the soak fails or a sanitizer reports.
 set -euo pipefail
