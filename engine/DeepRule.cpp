@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CarvingSkeleton.h"
+#include "FastStringFuncs.h"
 #include "FastStrings.h"
 
 #if defined(__SSE2__)
@@ -66,9 +67,9 @@ std::size_t NextLine(std::string_view Text, std::size_t p, TEnds Ends, bool Mbox
         Ends = TEnds::Lf;
     std::size_t from = p;
     while (from < n) {
-        const void* hit = std::memchr(base + from, '\n', n - from);
-        if (hit == nullptr) return 0;
-        const auto lf = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        const std::size_t at = FindCharFrom(Text, '\n', from + 1);
+        if (at == 0) return 0;
+        const std::size_t lf = at - 1;
         if (Ends == TEnds::Lf || (lf > p && base[lf - 1] == '\r')) return lf + 1;
         if (MboxAware && n - lf > 5 && std::memcmp(base + lf + 1, "From ", 5) == 0) return lf + 1;
         from = lf + 1;

@@ -6,20 +6,6 @@
 #include <emmintrin.h>
 #endif
 
-std::size_t FindCharFrom(std::string_view Text, char b, std::size_t Start) {
-#if PW_OWN_BYTE_SEARCH
-    return FindCharFromOwn(Text, b, Start);
-#else
-    if (Start < 1) Start = 1;
-    const std::size_t n = Text.size();
-    if (n == 0 || Start > n) return 0;
-    const void* hit =
-        std::memchr(Text.data() + Start - 1, static_cast<unsigned char>(b), n - (Start - 1));
-    if (hit == nullptr) return 0;
-    return static_cast<std::size_t>(static_cast<const char*>(hit) - Text.data()) + 1;
-#endif
-}
-
 std::size_t FindCharFromOwn(std::string_view Text, char b, std::size_t Start) {
     if (Start < 1) Start = 1;
     const std::size_t n = Text.size();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -13,11 +14,25 @@
 #define PW_OWN_BYTE_SEARCH 0
 #endif
 
-// Position (1-based) of the first byte b at or after Start, or 0.
-std::size_t FindCharFrom(std::string_view Text, char b, std::size_t Start);
-// The same answers by the program's own search, sixteen bytes at a time where the processor has
-// SSE2 (x86-64 always), else one at a time: what FindCharFrom uses where PW_OWN_BYTE_SEARCH is 1.
+// The program's own search for FindCharFrom below, sixteen bytes at a time where the processor
+// has SSE2 (x86-64 always), else one at a time: what it uses where PW_OWN_BYTE_SEARCH is 1.
 std::size_t FindCharFromOwn(std::string_view Text, char b, std::size_t Start);
+
+// Position (1-based) of the first byte b at or after Start, or 0. Inline: the rules call it once
+// a line, and a call to another unit would cost a part of what the search does.
+inline std::size_t FindCharFrom(std::string_view Text, char b, std::size_t Start) {
+#if PW_OWN_BYTE_SEARCH
+    return FindCharFromOwn(Text, b, Start);
+#else
+    if (Start < 1) Start = 1;
+    const std::size_t n = Text.size();
+    if (n == 0 || Start > n) return 0;
+    const void* hit =
+        std::memchr(Text.data() + Start - 1, static_cast<unsigned char>(b), n - (Start - 1));
+    if (hit == nullptr) return 0;
+    return static_cast<std::size_t>(static_cast<const char*>(hit) - Text.data()) + 1;
+#endif
+}
 
 // Count bytes from Start (1-based), clipped at the end of Text; empty for a start past the end,
 // Start < 1 or Count < 1.
