@@ -43,38 +43,40 @@ std::string Fit(const std::string& Text, std::size_t Width) {
 
 } // namespace
 
-std::string JsonByteString(std::string_view Bytes) {
+bool AppendJsonEscape(std::string& Out, unsigned char Byte) {
     static constexpr char hex[] = "0123456789abcdef";
+    switch (Byte) {
+    case '"':
+        Out += "\\\"";
+        return true;
+    case '\\':
+        Out += "\\\\";
+        return true;
+    case '\n':
+        Out += "\\n";
+        return true;
+    case '\r':
+        Out += "\\r";
+        return true;
+    case '\t':
+        Out += "\\t";
+        return true;
+    default:
+        if (Byte >= 0x20 && Byte != 0x7F) return false;
+        Out += "\\u00";
+        Out += hex[Byte >> 4];
+        Out += hex[Byte & 15];
+        return true;
+    }
+}
+
+std::string JsonByteString(std::string_view Bytes) {
     std::string out;
     out.reserve(Bytes.size() + Bytes.size() / 8 + 2);
     out += '"';
-    for (char ch : Bytes) {
+    for (const char ch : Bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        switch (b) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (b < 0x20 || b == 0x7F) {
-                out += "\\u00";
-                out += hex[b >> 4];
-                out += hex[b & 15];
-            } else {
-                AppendLatin1(out, b);
-            }
-        }
+        if (!AppendJsonEscape(out, b)) AppendLatin1(out, b);
     }
     out += '"';
     return out;

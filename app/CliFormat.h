@@ -16,6 +16,9 @@
 // U+0000 to U+00FF, written in UTF-8 and escaped as JSON requires: decoding it and taking each
 // character's code as a byte gives back exactly Bytes.
 std::string JsonByteString(std::string_view Bytes);
+// Appends the escape JSON needs for Byte ('"', '\\', a control byte or DEL) and answers true;
+// answers false, appending nothing, for a byte that stands for itself.
+bool AppendJsonEscape(std::string& Out, unsigned char Byte);
 
 // The fields a JSON object may hold, as bits of a set, in the order they are printed: item,
 // offset (the drive byte offset of the message's first line), rule, date, from, to, subject, body,

@@ -69,28 +69,10 @@ bool CanWriteReport() {
 }
 
 std::string JsonText(std::string_view Utf8) {
-    static constexpr char hex[] = "0123456789abcdef";
     const std::string text = CheckedUtf8(Utf8);
     std::string out = "\"";
-    for (char ch : text) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (ch == '\n') {
-            out += "\\n";
-        } else if (ch == '\r') {
-            out += "\\r";
-        } else if (ch == '\t') {
-            out += "\\t";
-        } else if (b < 0x20 || b == 0x7F) {
-            out += "\\u00";
-            out += hex[b >> 4];
-            out += hex[b & 15];
-        } else {
-            out += ch;
-        }
-    }
+    for (const char ch : text)
+        if (!AppendJsonEscape(out, static_cast<unsigned char>(ch))) out += ch;
     return out + "\"";
 }
 
