@@ -67,14 +67,10 @@ std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t>
     return out;
 }
 
-std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
-                                           const std::vector<std::size_t>& Rows,
-                                           std::string_view Words) {
-    std::vector<std::size_t> kept;
-    for (std::size_t item : Rows)
-        if (item < Emails.size() && DecodedContains(DecodeMessage(Emails.FullText(item)), Words))
-            kept.push_back(item);
-    return kept;
+TDecodedTextTest DecodedTextTest(std::string Words) {
+    return [Words = std::move(Words)](const TFoundEmails& Emails, std::size_t Item) {
+        return DecodedContains(DecodeMessage(Emails.FullText(Item)), Words);
+    };
 }
 
 std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,

@@ -16,6 +16,7 @@
 #include "FoundEmails.h"
 #include "Globals.h"
 #include "Report.h"
+#include "ResultView.h"
 #include "ScanHardDisk.h"
 
 // Whether this build hashes and writes DFXML: where it decodes mail (CanDecodeMail()).
@@ -30,10 +31,10 @@ std::string JsonText(std::string_view Utf8);
 std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t> CopyOf,
                            unsigned Fields);
 
-// The rows whose decoded From, To, Subject or text hold Words, ignoring case in Unicode.
-std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
-                                           const std::vector<std::size_t>& Rows,
-                                           std::string_view Words);
+// The results list's decoded-text test (TRowFilter): whether a message's decoded From, To,
+// Subject or text holds Words, ignoring case in Unicode. Decodes the message each time it is
+// asked.
+TDecodedTextTest DecodedTextTest(std::string Words);
 
 struct TReportSource {
     std::string Image;          // the target as given

@@ -123,29 +123,30 @@ class TStdout {
     std::string FError;
 };
 
-// The rows shown, settled one message at a time as the scan finds them: the keyword, the decoded
-// text and --unique, in that order. Copies are known for every message found, shown or not.
+// The rows shown, settled one message at a time as the scan finds them, by the results list's
+// filter (keyword, decoded text, --unique). Copies are known for every message found, shown or
+// not: the JSON names them.
 class TRowPicker {
   public:
-    TRowPicker(const TCliOptions& Opt, bool NeedCopies) : FOpt(Opt), FNeedCopies(NeedCopies) {}
+    TRowPicker(const TCliOptions& Opt, bool NeedCopies)
+        : FFilter{Opt.Keyword, Opt.Text.empty() ? TDecodedTextTest() : DecodedTextTest(Opt.Text),
+                  Opt.Unique},
+          FNeedCopies(NeedCopies) {}
 
     // Takes the next message found; true when it is shown.
     bool Take(const TFoundEmails& Emails, std::size_t Item) {
         const std::optional<std::size_t> copy =
             FNeedCopies ? FCopies.Add(Emails, Item) : std::nullopt;
         Copies.push_back(copy);
-        bool shown = ItemShown(Emails, Item, FOpt.Keyword);
-        if (shown && !FOpt.Text.empty())
-            shown = !FilterDecodedText(Emails, {Item}, FOpt.Text).empty();
-        if (shown && FOpt.Unique && copy) shown = false;
-        if (shown) Rows.push_back(Item);
-        return shown;
+        if (!FFilter.Shows(Emails, Item, copy)) return false;
+        Rows.push_back(Item);
+        return true;
     }
 
     std::vector<std::size_t> Rows;
     std::vector<std::optional<std::size_t>> Copies; // by item
   private:
-    const TCliOptions& FOpt;
+    const TRowFilter FFilter;
     bool FNeedCopies;
     TCopyFinder FCopies;
 };

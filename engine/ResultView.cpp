@@ -21,21 +21,6 @@ const char* ColumnCaption(TResultColumn Column) {
     return "";
 }
 
-const std::string& ColumnText(const TEmail& Email, TResultColumn Column) {
-    switch (Column) {
-    case TResultColumn::Date:
-        return Email.Date;
-    case TResultColumn::From:
-        return Email.From;
-    case TResultColumn::To:
-        return Email.To;
-    case TResultColumn::Subject:
-    case TResultColumn::ItemNum:
-        break;
-    }
-    return Email.Subject;
-}
-
 std::string_view ColumnText(const TEmailHeaders& Headers, TResultColumn Column) {
     switch (Column) {
     case TResultColumn::Date:
@@ -64,16 +49,24 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name) {
     return std::nullopt;
 }
 
-std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_view Keyword) {
+bool TRowFilter::Shows(const TFoundEmails& Emails, std::size_t Item,
+                       std::optional<std::size_t> CopyOf) const {
+    if (!Keyword.empty() && SearchText(Keyword, Emails.Body(Item), false, 1) == 0) return false;
+    if (DecodedText && !DecodedText(Emails, Item)) return false;
+    return !(HideCopies && CopyOf);
+}
+
+std::vector<std::size_t> TRowFilter::Rows(
+    const TFoundEmails& Emails, const std::vector<std::optional<std::size_t>>& Copies) const {
     std::vector<std::size_t> items;
     items.reserve(Emails.size());
     for (std::size_t i = 0; i < Emails.size(); ++i)
-        if (ItemShown(Emails, i, Keyword)) items.push_back(i);
+        if (Shows(Emails, i, i < Copies.size() ? Copies[i] : std::nullopt)) items.push_back(i);
     return items;
 }
 
-bool ItemShown(const TFoundEmails& Emails, std::size_t Item, std::string_view Keyword) {
-    return Keyword.empty() || SearchText(Keyword, Emails.Body(Item), false, 1) > 0;
+std::vector<std::size_t> FilterItems(const TFoundEmails& Emails, std::string_view Keyword) {
+    return TRowFilter{std::string(Keyword), {}, false}.Rows(Emails);
 }
 
 int CompareTextNoCase(std::string_view A, std::string_view B) {

@@ -305,23 +305,18 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         // The list before may have been far larger: what it held goes back to the system.
         PlatformSystem().ReleaseFreeMemory();
     }
-    std::vector<std::size_t> items;
-    if (filterActive && filterMode == TFilterMode::Text) {
-        // Each message is decoded, searched and let go: kept, the decoded texts of a disk of mail
-        // would fill the memory the found list was made to spare.
-        for (std::size_t item = 0; CanDecode() && item < emails.size(); ++item) {
-            bool holds = false;
-            if (const auto known = decoded.find(item); known != decoded.end())
-                holds = DecodedContains(known->second, keyword);
-            else
-                holds = DecodedContains(DecodeMessage(emails.FullText(item)), keyword);
-            if (holds) items.push_back(item);
-        }
-    } else {
-        items = FilterItems(emails, filterActive ? keyword : std::string());
-    }
-    if (hideCopies) items = WithoutCopies(items, copies);
-    for (const std::size_t item : items)
+    TRowFilter filter;
+    filter.HideCopies = hideCopies;
+    if (filterActive && filterMode == TFilterMode::Bytes) filter.Keyword = keyword;
+    if (filterActive && filterMode == TFilterMode::Text)
+        filter.DecodedText = [this](const TFoundEmails& Emails, std::size_t Item) {
+            if (const auto known = decoded.find(Item); known != decoded.end())
+                return DecodedContains(known->second, keyword);
+            // Decoded, searched and let go: kept, the decoded texts of a disk of mail would fill
+            // the memory the found list was made to spare.
+            return DecodedContains(DecodeMessage(Emails.FullText(Item)), keyword);
+        };
+    for (const std::size_t item : filter.Rows(emails, copies))
         rows.push_back({item, false});
     ticked = 0;
     FView.RowsChanged(TRowsChange::Refill);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Copies.h"
 #include "ResultView.h"
 
 namespace {
@@ -29,6 +30,56 @@ TEST(ResultView, KeywordFilterSearchesTheBodyOnlyIgnoringCase) {
     // An empty keyword filters nothing (the desktop's "Apply" ignores it).
     EXPECT_EQ(FilterItems(emails, ""), (std::vector<std::size_t>{0, 1, 2, 3}));
     EXPECT_TRUE(FilterItems({}, "x").empty());
+}
+
+TEST(ResultView, RowFilterTestsKeywordThenDecodedTextThenCopies) {
+    // Items 3 and 5 are copies of 0 and 1; the "decoded text" here is the Subject.
+    const TFoundEmails emails(TEmailArray{
+        Mail(" d0", " a", " red", "\r\ninvoice\r\n"),
+        Mail(" d1", " b", " blue", "\r\nINVOICE due\r\n"),
+        Mail(" d2", " c", " red", "\r\nnothing\r\n"),
+        Mail(" d0", " a", " red", "\r\ninvoice\r\n"),
+        Mail(" d4", " e", " blue", "\r\nan Invoice\r\n"),
+        Mail(" d1", " b", " blue", "\r\nINVOICE due\r\n"),
+    });
+    const std::vector<std::optional<std::size_t>> copies = FindCopies(emails);
+    ASSERT_EQ(copies[3], 0u);
+    ASSERT_EQ(copies[5], 1u);
+    std::vector<std::size_t> asked;
+    auto subjectHas = [&asked](std::string Word) -> TDecodedTextTest {
+        return [&asked, Word](const TFoundEmails& Emails, std::size_t Item) {
+            asked.push_back(Item);
+            return Emails.Headers(Item).Subject.find(Word) != std::string_view::npos;
+        };
+    };
+    struct TCase {
+        std::string Keyword;
+        std::string Word; // empty: no decoded-text test
+        bool Hide;
+        std::vector<std::size_t> Rows;
+        std::vector<std::size_t> Asked; // the items the decoded text was asked about
+    };
+    for (const TCase& c : std::vector<TCase>{
+             {"", "", false, {0, 1, 2, 3, 4, 5}, {}},
+             {"", "", true, {0, 1, 2, 4}, {}},
+             {"invoice", "", true, {0, 1, 4}, {}},
+             {"", "blue", false, {1, 4, 5}, {0, 1, 2, 3, 4, 5}},
+             {"invoice", "blue", false, {1, 4, 5}, {0, 1, 3, 4, 5}},
+             {"invoice", "blue", true, {1, 4}, {0, 1, 3, 4, 5}},
+             {"absent", "blue", true, {}, {}},
+         }) {
+        const TRowFilter filter{c.Keyword, c.Word.empty() ? TDecodedTextTest() : subjectHas(c.Word),
+                                c.Hide};
+        asked.clear();
+        EXPECT_EQ(filter.Rows(emails, copies), c.Rows) << c.Keyword << "/" << c.Word << c.Hide;
+        EXPECT_EQ(asked, c.Asked) << c.Keyword << "/" << c.Word << c.Hide;
+        // One message at a time, as a scan finds them, copies found on the way: the same rows.
+        TCopyFinder finder;
+        std::vector<std::size_t> streamed;
+        for (std::size_t item = 0; item < emails.size(); ++item)
+            if (filter.Shows(emails, item, finder.Add(emails, item))) streamed.push_back(item);
+        EXPECT_EQ(streamed, c.Rows) << c.Keyword << "/" << c.Word << c.Hide;
+    }
 }
 
 TEST(ResultView, SortRulesFollowTheColumn) {
