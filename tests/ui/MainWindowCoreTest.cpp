@@ -28,7 +28,8 @@ struct TBox {
     std::string Text;
 };
 
-class TRecordingView : public TMainWindowView {
+// Its own progress window too.
+class TRecordingView : public TMainWindowView, public TProgressWindow {
   public:
     void ShowMessage(TMessageKind Kind, const std::string& Title,
                      const std::string& Text) override {
@@ -51,12 +52,15 @@ class TRecordingView : public TMainWindowView {
     void DrivesChanged(int Selected) override { Selected_ = Selected; }
     void RowsChanging(TRowsChange) override { ++Changing; }
     void RowsChanged(TRowsChange) override { ++Changed; }
-    void ProgressOpen(std::uint64_t) override {
+    TProgressWindow* ProgressOpen(std::uint64_t) override {
         ++Opens;
         if (OnProgressOpen) OnProgressOpen();
+        return this;
     }
     void ProgressClose() override { ++Closes; }
-    void ProgressShow(const TScanProgress& Progress) override { Shown.push_back(Progress); }
+    void PumpEvents() override { ++Pumps; }
+    void SetPosition(std::uint64_t Value) override { Positions.push_back(Value); }
+    void ShowProgress(const TScanProgress& Progress) override { Shown.push_back(Progress); }
     bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) override {
         Anchors.push_back(Anchor);
         return OpenDocument(Path);
@@ -74,8 +78,9 @@ class TRecordingView : public TMainWindowView {
     std::vector<bool> BusyCalls;
     std::string Folder, Image, Program;
     bool CanOpen = true;
-    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0, Counts = 0;
+    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0, Counts = 0, Pumps = 0;
     std::vector<TScanProgress> Shown;
+    std::vector<std::uint64_t> Positions;
     std::vector<std::string> Anchors;
     std::function<void()> OnProgressOpen;
     std::string SaveAs;
@@ -709,6 +714,7 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     bool cancel = false;
     TScanMonitor monitor(view, 512, 1000 * 1024 * 1024ull, cancel, [&] { return now; });
     monitor.ProgressOpen(2048000);
+    EXPECT_EQ(view.Pumps, 1); // on screen at once
     ASSERT_EQ(view.Shown.size(), 1u);
     EXPECT_EQ(view.Shown[0].BytesDone, 0u);
     EXPECT_EQ(view.Shown[0].CountsText(), "0 messages found");
@@ -718,6 +724,11 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     now += milliseconds(500);
     monitor.ProgressPosition(2000);
     EXPECT_EQ(view.Shown.back().BytesDone, 2000u * 512);
+    EXPECT_EQ(view.Positions, std::vector<std::uint64_t>{2000});
+    // Keep-alive pumps the view's events, paced: a progress step has the clock read at once.
+    monitor.KeepAlive(1);
+    monitor.KeepAlive(1);
+    EXPECT_EQ(view.Pumps, 2);
     for (int i = 0; i < 3; ++i)
         monitor.MessageFound();
     now += milliseconds(1500);
@@ -753,6 +764,15 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     EXPECT_EQ(view.Shown.back().CountsText(), "3 messages found \u00b7 stopping\u2026");
     EXPECT_TRUE(monitor.CancelRequested());
     EXPECT_TRUE(monitor.Stopped());
+
+    // Closed: the view's window is not reached again.
+    monitor.ProgressClose();
+    EXPECT_EQ(view.Closes, 1);
+    const std::size_t closedAt = view.Shown.size();
+    monitor.ShowNow();
+    monitor.ProgressPosition(500000);
+    EXPECT_EQ(view.Shown.size(), closedAt);
+    EXPECT_EQ(view.Positions.size(), 3u);
 }
 
 TEST(ScanProgress, TellsNoRateBeforeHalfASecondAndNoTimeLeftWithoutARate) {
