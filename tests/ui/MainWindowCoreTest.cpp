@@ -123,17 +123,6 @@ class CoreTest : public ::testing::Test {
         return int(std::count_if(Core->Rows().begin(), Core->Rows().end(),
                                  [](const TResultRow& R) { return R.Checked; }));
     }
-    static std::vector<std::string> FilesIn(const fs::path& Folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    static std::string Read(const fs::path& Path) {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
 
     TTestFolder Dir;
     std::vector<TStored> Stored;

@@ -158,17 +158,6 @@ class UiTest : public ::testing::Test {
         Type(Window->txtFilter, Keyword);
         QTest::mouseClick(Window->btnApplyFilter, Qt::LeftButton);
     }
-    static std::string Read(const fs::path& Path) {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static std::vector<std::string> FilesIn(const fs::path& Folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     static int OpenWaitWindows() {
         int n = 0;
         for (QWidget* w : QApplication::topLevelWidgets())
