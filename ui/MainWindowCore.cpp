@@ -309,6 +309,13 @@ void TMainWindowCore::RequestCancel() {
     if (FMonitor != nullptr) FMonitor->ShowNow();
 }
 
+bool TMainWindowCore::MayClose() {
+    if (!scanning) return true;
+    closeAfterScan = true;
+    RequestCancel();
+    return false;
+}
+
 // The one place that speaks the scan driver's interface.
 TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stopped) {
     auto buffer = std::make_unique<TDiskBuffer>(DrivePath, TScanHardDisk::BufferSize);

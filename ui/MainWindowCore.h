@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "DecodedMessage.h"
@@ -255,6 +256,12 @@ class TMainWindowCore {
     // The Cancel button or Esc in the progress window: the scan stops at its next check and
     // keeps what it found.
     void RequestCancel();
+    // The window's close box or File ▸ Exit. During a scan the window must stay: the scan is
+    // cancelled and the answer is false; the window closes once the scan has ended
+    // (CloseAfterScan). Otherwise true.
+    bool MayClose();
+    // True once after a scan that a close cancelled: the view closes its window now.
+    bool CloseAfterScan() { return std::exchange(closeAfterScan, false); }
     // One scan of one drive; its list replaces the earlier one only when it ends well. Errors
     // reach the caller after the windows are put back.
     void runScan(const std::string& DrivePath);
@@ -417,6 +424,7 @@ class TMainWindowCore {
     bool sortAscending = false;
     bool scanning = false;
     bool cancelRequest = false;
+    bool closeAfterScan = false;
     bool cancelled = false;
     bool scanned = false;
     std::size_t ticked = 0;

@@ -389,10 +389,7 @@ void TfrmMain::sbScanClick() {
     // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
     if (FCore.Scanning()) return;
     FCore.Scan(cbDrives->currentIndex());
-    if (FCloseAfterScan) {
-        FCloseAfterScan = false;
-        close();
-    }
+    if (FCore.CloseAfterScan()) close();
 }
 
 void TfrmMain::btnApplyFilterClick() {
@@ -535,9 +532,7 @@ void TfrmMain::CountsChanged() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
-    if (FCore.Scanning()) {
-        FCloseAfterScan = true;
-        FCore.RequestCancel();
+    if (!FCore.MayClose()) {
         Event->ignore();
         return;
     }

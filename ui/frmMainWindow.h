@@ -183,7 +183,6 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     TFoundEmailsModel* FModel;
     QIcon FDriveIcon;
     std::unique_ptr<TfrmWait> FWait;
-    bool FCloseAfterScan = false;
     static constexpr std::size_t NoItem = static_cast<std::size_t>(-1);
     std::size_t FPreviewItem = NoItem; // the message in the preview
 };

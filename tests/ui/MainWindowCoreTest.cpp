@@ -808,6 +808,23 @@ TEST_F(CoreTest, CancelStopsTheScanAndKeepsWhatWasFound) {
     EXPECT_EQ(core.Emails().size(), 12u);
 }
 
+// Closing the window during a scan: the scan stops keeping what it found, the window stays until
+// it has ended, then closes, once.
+TEST_F(CoreTest, CloseDuringAScanCancelsItAndClosesOnceItHasEnded) {
+    TMainWindowCore& core = Open();
+    EXPECT_TRUE(core.MayClose());
+    EXPECT_FALSE(core.CloseAfterScan());
+    bool mayClose = true;
+    View.OnProgressOpen = [&] { mayClose = core.MayClose(); };
+    core.Scan(0);
+    EXPECT_FALSE(mayClose);
+    EXPECT_TRUE(core.ScanCancelled());
+    EXPECT_FALSE(core.Scanning());
+    EXPECT_TRUE(core.CloseAfterScan());
+    EXPECT_FALSE(core.CloseAfterScan());
+    EXPECT_TRUE(core.MayClose());
+}
+
 TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
     using namespace std::chrono;
     steady_clock::time_point now{};

@@ -532,12 +532,7 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
     }
     case WM_CLOSE:
         // Closing during a scan cancels it; the window closes when the scan has ended.
-        if (FCore.Scanning()) {
-            FCloseAfterScan = true;
-            FCore.RequestCancel();
-            return 0;
-        }
-        ::DestroyWindow(FHandle);
+        if (FCore.MayClose()) ::DestroyWindow(FHandle);
         return 0;
     case WM_DESTROY:
         FHandle = nullptr;
@@ -655,11 +650,8 @@ void TfrmMainWin32::sbScanClick() {
         }
     }
     FCore.Scan(index);
-    if (FCloseAfterScan) {
-        FCloseAfterScan = false;
-        // Posted: this runs inside a click of a control the window's end destroys.
-        ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
-    }
+    // Posted: this runs inside a click of a control the window's end destroys.
+    if (FCore.CloseAfterScan()) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TfrmMainWin32::btnApplyFilterClick() {

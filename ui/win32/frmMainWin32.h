@@ -159,6 +159,5 @@ class TfrmMainWin32 final : public TMainWindowView {
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
     bool FSyncingTicks = false;
-    bool FCloseAfterScan = false; // closing was asked for during a scan
     std::unique_ptr<TfrmWaitWin32> FWait;
 };
