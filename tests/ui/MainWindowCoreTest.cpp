@@ -446,10 +446,10 @@ TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
     EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Information);
     EXPECT_EQ(View.Boxes[0].Title, "Information");
     EXPECT_EQ(View.Boxes[0].Text, "Emails Succesfully Exported To Folder");
-    EXPECT_EQ(FilesIn(out),
+    EXPECT_EQ(FileNames(out),
               std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    EXPECT_EQ(Read(out / "RecoveredEmail1.eml"), core.Emails()[7].FullText);
-    EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail1.eml"), core.Emails()[7].FullText);
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
     // The export changes nothing in the window.
     EXPECT_TRUE(core.Rows()[1].Checked);
     EXPECT_TRUE(core.FilterActive());
@@ -461,7 +461,7 @@ TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
     View.Boxes.clear();
     View.Prompts.clear();
     core.ExportTicked();
-    EXPECT_TRUE(FilesIn(out).empty());
+    EXPECT_TRUE(FileNames(out).empty());
     EXPECT_TRUE(View.Prompts.empty());
     ASSERT_EQ(View.Boxes.size(), 1u);
     EXPECT_EQ(View.Boxes[0].Title, "Information");
@@ -497,7 +497,7 @@ TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
             << text;
         EXPECT_GT(text.size(), text.find(": ") + 4) << "no reason given: " << text;
     }
-    EXPECT_EQ(FilesIn(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
+    EXPECT_EQ(FileNames(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
 
     // A user's own check.DAT is never touched by the probe.
     const fs::path out = Dir.Path / "out";
@@ -505,8 +505,8 @@ TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
     std::ofstream(out / "check.DAT") << "keep me";
     View.Folder = out.string();
     core.ExportTicked();
-    EXPECT_EQ(Read(out / "check.DAT"), "keep me");
-    EXPECT_EQ(FilesIn(out).size(), 13u);
+    EXPECT_EQ(ReadAll(out / "check.DAT"), "keep me");
+    EXPECT_EQ(FileNames(out).size(), 13u);
 }
 
 TEST_F(CoreTest, ExportFailureIsReportedNeverClaimedAsSuccess) {
@@ -1038,7 +1038,7 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     ASSERT_EQ(View.Boxes.size(), 2u);
     EXPECT_EQ(View.Boxes[1].Kind, TMessageKind::Information);
     EXPECT_NE(View.Boxes[1].Text.find("2 emails exported"), std::string::npos);
-    const std::string mbox = Read(View.SaveAs);
+    const std::string mbox = ReadAll(View.SaveAs);
     // List order, each after its own From line, nothing else changed; no temporary file left.
     const std::size_t html = mbox.find(core.Emails()[3].FullText);
     const std::size_t notes = mbox.find(core.Emails()[1].FullText);
@@ -1047,7 +1047,7 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     EXPECT_LT(notes, html);
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find("\nFrom dave@example.com "), std::string::npos);
-    EXPECT_EQ(FilesIn(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+    EXPECT_EQ(FileNames(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
 
     // A folder that is not there: an error naming the file, never a success.
     View.SaveAs = (Dir.Path / "missing" / "out.mbox").string();
@@ -1067,12 +1067,12 @@ TEST_F(ReadTest, SaveAttachmentWritesTheDecodedBytesOrSaysWhyNot) {
     View.SaveAs = (Dir.Path / "saved.txt").string();
     core.SaveAttachment(r, 0);
     EXPECT_EQ(View.Suggestions, (std::vector<std::string>{"hello.txt"}));
-    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(View.SaveAs), "Hello, attachment!\n");
     EXPECT_TRUE(View.Boxes.empty());
     // An existing file the user chose to replace is replaced whole.
     std::ofstream(View.SaveAs) << "an older and much longer file than the attachment";
     core.SaveAttachment(r, 0);
-    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(View.SaveAs), "Hello, attachment!\n");
 
     View.SaveAs = (Dir.Path / "missing" / "saved.txt").string();
     core.SaveAttachment(r, 0);
@@ -1156,7 +1156,7 @@ TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
     core.SetAllTicked(true);
     View.SaveAs = (Dir.Path / "raw.mbox").string();
     core.ExportTickedMailbox();
-    EXPECT_NE(Read(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
+    EXPECT_NE(ReadAll(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
 }
 
 } // namespace

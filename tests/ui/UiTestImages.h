@@ -1,31 +1,16 @@
 #pragma once
 
 // The sample mail the window tests scan: twelve short messages on a small image, built in a
-// temporary folder of the test's own; and reading back what they wrote.
+// temporary folder of the test's own. Reading back what the windows wrote: ReadAll and FileNames.
 
-#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-// A file's bytes, as the tests compare exports.
-inline std::string Read(const std::filesystem::path& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The names of the files in a folder, sorted.
-inline std::vector<std::string> FilesIn(const std::filesystem::path& Folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(Folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+#include "TempDir.h"
 
 struct TStored {
     std::string Subject;

@@ -500,7 +500,7 @@ TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
     ASSERT_EQ(SaveTitles.size(), 1u);
     EXPECT_EQ(SaveTitles[0], "Export Selected as Mailbox");
     EXPECT_EQ(Suggestions[0], "RecoveredEmails.mbox");
-    const std::string mbox = Read(Dir / "picked.mbox");
+    const std::string mbox = ReadAll(Dir / "picked.mbox");
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find(w.Core().Emails()[3].FullText), std::string::npos);
     ASSERT_EQ(Boxes.size(), 1u);
@@ -511,7 +511,7 @@ TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
     SaveAs = QString::fromStdString((Dir / "hello-saved.txt").string());
     QTest::mouseClick(w.btnSaveAttachment, Qt::LeftButton);
     EXPECT_EQ(Suggestions.back(), "hello.txt");
-    EXPECT_EQ(Read(Dir / "hello-saved.txt"), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(Dir / "hello-saved.txt"), "Hello, attachment!\n");
     EXPECT_EQ(Boxes.size(), 1u);
 
     // The text mode of the filter: decoded words, any case; its box is locked with the keyword.
@@ -556,9 +556,9 @@ TEST_F(UiTest, ExportButtonAsksForTheFolderAndSaysHowItWent) {
     EXPECT_EQ(Boxes[0].Title, "Information");
     EXPECT_EQ(Boxes[0].Text, "Emails Succesfully Exported To Folder");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Information);
-    EXPECT_EQ(FilesIn(out),
+    EXPECT_EQ(FileNames(out),
               std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[3]));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail3.eml"), MessageText(Stored[3]));
 
     Boxes.clear();
     Folder = QString::fromStdString((Dir / "twelve.img" / "sub").string());

@@ -449,8 +449,8 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     for (const auto& entry : fs::directory_iterator(ExportTo))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    EXPECT_EQ(Read(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[4]));
-    EXPECT_EQ(Read(ExportTo / "RecoveredEmail3.eml"), MessageText(stored[10]));
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[4]));
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail3.eml"), MessageText(stored[10]));
 
     // Clear brings every row back, unticked, the keyword still in the box.
     ::SendMessageW(w.btnClearFilter, BM_CLICK, 0, 0);
@@ -612,7 +612,7 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
         found[i].From = " " + m.From;
         found[i].FullText = MessageText(m);
     }
-    const std::string written = Read(mbox);
+    const std::string written = ReadAll(mbox);
     EXPECT_TRUE(written == MboxText(found, {0, 1}, before) ||
                 written == MboxText(found, {0, 1}, after))
         << written;
