@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     // The window's own fixed cost per scan: showing and removing the progress window.
     const double progress = Seconds([&] {
         w.ProgressOpen(1000);
-        w.KeepAlive(1);
+        w.PumpEvents();
         w.ProgressClose();
     });
     std::printf("progress window shown and closed: %.4f s\n", progress);

@@ -1,8 +1,10 @@
 #include "MainWindowCore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <cstdio>
 #include <numeric>
 #include <optional>
@@ -28,7 +30,6 @@ const char* const FolderNotWritable =
 const char* const ExportDone = "Emails Succesfully Exported To Folder";
 
 constexpr unsigned CallsPerClockCheck = 256;
-// The scan driver's own read buffer.
 // The engine tells the byte offset per byte of a text run: the clock is read every so many calls.
 constexpr unsigned ByteCallsPerClockCheck = 4096;
 constexpr auto ProgressInterval = std::chrono::milliseconds(200);
@@ -109,15 +110,37 @@ std::string TScanProgress::CountsText() const {
     return text;
 }
 
-TScanMonitor::TScanMonitor(TMainWindowView& View, std::uint32_t SectorSize,
-                           std::uint64_t TotalBytes, const bool& CancelFlag, TClock Clock)
-    : FView(View), FSectorSize(SectorSize), FCancel(CancelFlag), FClock(std::move(Clock)) {
-    if (!FClock) FClock = [] { return std::chrono::steady_clock::now(); };
+std::string TScanProgress::CaptionText() const {
+    return Cancelling ? "Stopping the scan ......" : "Please Wait ......";
+}
+
+TBarScale::TBarScale(std::uint64_t Maximum) : FMaximum(Maximum) {
+    constexpr std::uint64_t Largest = std::numeric_limits<int>::max();
+    while ((FMaximum >> FShift) > Largest)
+        ++FShift;
+}
+
+int TBarScale::Of(std::uint64_t Value) const {
+    return static_cast<int>(std::min(Value, FMaximum) >> FShift);
+}
+
+int TBarScale::OfFraction(double Fraction) const {
+    return static_cast<int>(std::floor(std::clamp(Fraction, 0.0, 1.0) * Top()));
+}
+
+TScanMonitor::TScanMonitor(TScanView& View, std::uint32_t SectorSize, std::uint64_t TotalBytes,
+                           const bool& CancelFlag, TClock Clock)
+    : FView(View), FSectorSize(SectorSize), FCancel(CancelFlag),
+      FClock(Clock ? std::move(Clock) : [] { return std::chrono::steady_clock::now(); }),
+      FPacer([&View] { View.PumpEvents(); }, FClock) {
     FProgress.BytesTotal = TotalBytes;
 }
 
 void TScanMonitor::ProgressOpen(std::uint64_t maximum) {
-    FView.ProgressOpen(maximum);
+    FWindow = FView.ProgressOpen(maximum);
+    // On screen now rather than at the first progress step.
+    FView.PumpEvents();
+    FPacer.Pumped();
     FStart = FClock();
     ShowNow();
 }
@@ -125,8 +148,14 @@ void TScanMonitor::ProgressOpen(std::uint64_t maximum) {
 void TScanMonitor::ProgressPosition(std::uint64_t position) {
     // Sector steps stand for bytes too, for a scan that tells no byte offsets.
     FProgress.BytesDone = std::max(FProgress.BytesDone, position * FSectorSize);
-    FView.ProgressPosition(position);
+    if (FWindow != nullptr) FWindow->SetPosition(position);
+    FPacer.CheckSoon();
     Tick();
+}
+
+void TScanMonitor::ProgressClose() {
+    FWindow = nullptr;
+    FView.ProgressClose();
 }
 
 void TScanMonitor::ProgressBytes(std::uint64_t offset) {
@@ -148,14 +177,14 @@ void TScanMonitor::Tick() {
     FLastShow = now;
     FProgress.Seconds = std::chrono::duration<double>(now - FStart).count();
     FProgress.Cancelling = FCancel;
-    FView.ProgressShow(FProgress);
+    if (FWindow != nullptr) FWindow->ShowProgress(FProgress);
 }
 
 void TScanMonitor::ShowNow() {
     FLastShow = FClock();
     FProgress.Seconds = std::chrono::duration<double>(FLastShow - FStart).count();
     FProgress.Cancelling = FCancel;
-    FView.ProgressShow(FProgress);
+    if (FWindow != nullptr) FWindow->ShowProgress(FProgress);
 }
 
 TCollation CollateNoCase() {
@@ -220,6 +249,13 @@ void TMainWindowCore::RequestCancel() {
     if (!scanning || cancelRequest) return;
     cancelRequest = true;
     if (FMonitor != nullptr) FMonitor->ShowNow();
+}
+
+bool TMainWindowCore::MayClose() {
+    if (!scanning) return true;
+    closeAfterScan = true;
+    RequestCancel();
+    return false;
 }
 
 // The one place that speaks the scan driver's interface.
@@ -620,16 +656,23 @@ void TMainWindowCore::SaveAttachment(std::size_t Row, std::size_t Index) {
     if (!reason.empty()) ShowError("The attachment could not be saved.\n\n" + file + ": " + reason);
 }
 
-void TMainWindowCore::ExportTickedMailbox() {
-    std::vector<std::size_t> items;
-    for (const TResultRow& row : rows)
-        if (row.Checked) items.push_back(row.Item);
-    if (items.empty()) {
+std::vector<TExportRow> TMainWindowCore::TickedOrSay() {
+    std::vector<TExportRow> chosen;
+    for (std::size_t position = 0; position < rows.size(); ++position)
+        if (rows[position].Checked) chosen.push_back({position, rows[position].Item});
+    if (chosen.empty())
         FView.ShowMessage(TMessageKind::Information, "Information",
                           "No emails selected. Tick the rows to export first (Quick Select All "
                           "ticks every row shown); nothing was written.");
-        return;
-    }
+    return chosen;
+}
+
+void TMainWindowCore::ExportTickedMailbox() {
+    const std::vector<TExportRow> chosen = TickedOrSay();
+    if (chosen.empty()) return;
+    std::vector<std::size_t> items;
+    for (const TExportRow& row : chosen)
+        items.push_back(row.Item);
     const std::string file = FView.ChooseSaveFile("Export Selected as Mailbox",
                                                   "RecoveredEmails.mbox", "Mailboxes (*.mbox)");
     if (file.empty()) return;
@@ -659,16 +702,8 @@ std::string TMainWindowCore::StatusText() const {
 }
 
 void TMainWindowCore::ExportTicked() {
-    std::vector<TExportRow> chosen;
-    for (std::size_t position = 0; position < rows.size(); ++position)
-        if (rows[position].Checked) chosen.push_back({position, rows[position].Item});
-    // Said before a folder is asked for, so that no one believes files were written.
-    if (chosen.empty()) {
-        FView.ShowMessage(TMessageKind::Information, "Information",
-                          "No emails selected. Tick the rows to export first (Quick Select All "
-                          "ticks every row shown); nothing was written.");
-        return;
-    }
+    const std::vector<TExportRow> chosen = TickedOrSay();
+    if (chosen.empty()) return;
 
     const std::string folder = FView.BrowseFolder(ExportPrompt, {}, true);
     if (folder.empty()) return;

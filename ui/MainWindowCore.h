@@ -4,7 +4,8 @@
 // the scan into rows, the keyword filter, the sort, the ticks, the preview and the export with
 // its messages. A view (Qt on Linux, Win32 on Windows) builds the controls, wires their events
 // to these operations and renders Rows(); the core reaches the world outside only through the
-// view's interface below.
+// view's interface below. The scan's host (TScanMonitor) is the core's too: a view offers only
+// what a toolkit must for a scan, the pumping of its events and a progress window (TScanView).
 
 #include <chrono>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "DecodedMessage.h"
@@ -23,6 +25,8 @@
 #include "ScanHardDisk.h"
 #include "ScanHost.h"
 
+struct TExportRow;
+
 // One row of the results list: the message's position in the found list (its "Item Num", the
 // row's only link to its message) and the row's tick.
 struct TResultRow {
@@ -31,6 +35,10 @@ struct TResultRow {
 };
 
 enum class TMessageKind { Information, Error };
+
+// The results list's column widths in pixels at 96 dots per inch, Item Num to Subject; the same
+// in every view.
+constexpr int ResultColumnWidths[ResultColumnCount] = {65, 150, 200, 200, 500};
 
 // What the progress window shows while a scan runs, worked out once for every view.
 struct TScanProgress {
@@ -50,15 +58,66 @@ struct TScanProgress {
     std::string BytesText() const;
     // "123 messages found · 45.0 MiB/s · 0:12 left", or what is known of it.
     std::string CountsText() const;
+    // The caption over the bar: "Please Wait ......", or "Stopping the scan ......" once a
+    // cancel was asked for.
+    std::string CaptionText() const;
+};
+
+// A 64-bit range on a toolkit's progress bar, whose range is a signed 32-bit integer: drives of
+// 2^31 sectors and more would not fit, so the maximum and every position are shifted right by the
+// same number of bits until the maximum fits. The bar's fill is then the true fraction, to within
+// one part in 2^30.
+class TBarScale {
+  public:
+    explicit TBarScale(std::uint64_t Maximum);
+
+    std::uint64_t Maximum() const { return FMaximum; }
+    // The bar's own maximum.
+    int Top() const { return static_cast<int>(FMaximum >> FShift); }
+    // A position on the bar; one beyond the maximum fills it.
+    int Of(std::uint64_t Value) const;
+    // The bar filled to a fraction (0 to 1).
+    int OfFraction(double Fraction) const;
+
+  private:
+    std::uint64_t FMaximum;
+    unsigned FShift = 0;
+};
+
+// The progress window of a scan as the scan monitor moves it: each view's own window.
+class TProgressWindow {
+  public:
+    virtual ~TProgressWindow() = default;
+    // The bar to a sector number. It never moves back during a scan: sector steps and byte
+    // counts both move it.
+    virtual void SetPosition(std::uint64_t Value) = 0;
+    // The figures, at most every few tenths of a second and at once when a cancel is asked for.
+    virtual void ShowProgress(const TScanProgress& Progress) = 0;
+};
+
+// What a toolkit must do for a scan, which runs on its thread: let the window events that wait
+// run, and show a progress window. When is the scan monitor's business.
+class TScanView {
+  public:
+    virtual ~TScanView() = default;
+    // Processes the pending window events and returns.
+    virtual void PumpEvents() {}
+    // Shows the progress window over the main window, its bar at 0 of Maximum (the drive's sector
+    // count). The window stays the view's; null where the view shows none.
+    virtual TProgressWindow* ProgressOpen(std::uint64_t Maximum) {
+        (void)Maximum;
+        return nullptr;
+    }
+    // Removes the progress window, also when a scan ended by an error; nothing when none is open.
+    virtual void ProgressClose() {}
 };
 
 // Refill: every row replaced (scan, filter). Reorder: the same rows, ticks included, in a new
 // order (sort).
 enum class TRowsChange { Refill, Reorder };
 
-// What the core needs of the window around it. It is also the scan's host: keep-alive and the
-// progress window.
-class TMainWindowView : public ScanHost {
+// What the core needs of the window around it, the scan's part (TScanView) included.
+class TMainWindowView : public TScanView {
   public:
     // A modal box with one OK button.
     virtual void ShowMessage(TMessageKind Kind, const std::string& Title,
@@ -89,10 +148,6 @@ class TMainWindowView : public ScanHost {
     // The counts of StatusText() changed (rows refilled, ticks changed, a scan ended).
     virtual void CountsChanged() {}
 
-    // The progress window's figures, at most every few tenths of a second during a scan and
-    // at once when a cancel is asked for.
-    virtual void ProgressShow(const TScanProgress& Progress) { (void)Progress; }
-
     // The file chooser for saving: title, suggested file name, file types ("Mailboxes
     // (*.mbox)"). Empty when cancelled; a view without one saves nothing.
     virtual std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
@@ -108,18 +163,45 @@ enum class TFilterMode { Bytes, Text };
 
 using TClock = std::function<std::chrono::steady_clock::time_point()>;
 
-// The scan's host as the core gives it to the engine: passes keep-alive and the progress
-// window's calls on to the view, counts the bytes and the messages found, works out rate and time
-// left, and answers the user's cancel request. Cheap per call: the engine calls it per byte.
+// Paces the pumping of events during a scan: the engine calls keep-alive per byte, line and
+// message, so the clock is read only every few hundred calls (or at once after a progress step)
+// and events are pumped at most once per Interval, so that a scan runs as fast with a window as
+// without.
+class TKeepAlivePacer {
+  public:
+    using TClock = ::TClock;
+
+    explicit TKeepAlivePacer(std::function<void()> Pump, TClock Clock = {},
+                             std::chrono::milliseconds Interval = std::chrono::milliseconds(30));
+
+    void KeepAlive(std::uint64_t Count);
+    // A progress step: read the clock at the next keep-alive.
+    void CheckSoon() { FCheckClock = true; }
+    // Events were just pumped by other means; the interval starts again.
+    void Pumped();
+
+  private:
+    std::function<void()> FPump;
+    TClock FClock;
+    std::chrono::milliseconds FInterval;
+    bool FCheckClock = true;
+    unsigned FCallsSinceCheck = 0;
+    std::chrono::steady_clock::time_point FLastPump{};
+};
+
+// The scan's host, the same for every view: keep-alive paced onto the view's pumping of events,
+// the progress window opened, moved and given its figures (bytes and messages counted, rate and
+// time left worked out), and the user's cancel request answered. Cheap per call: the engine calls
+// it per byte.
 class TScanMonitor : public ScanHost {
   public:
-    TScanMonitor(TMainWindowView& View, std::uint32_t SectorSize, std::uint64_t TotalBytes,
+    TScanMonitor(TScanView& View, std::uint32_t SectorSize, std::uint64_t TotalBytes,
                  const bool& CancelFlag, TClock Clock = {});
 
-    void KeepAlive(std::uint64_t count = 1) override { FView.KeepAlive(count); }
+    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
-    void ProgressClose() override { FView.ProgressClose(); }
+    void ProgressClose() override;
     void ProgressBytes(std::uint64_t offset) override;
     bool CancelRequested() override;
     void MessageFound() override { ++FProgress.Found; }
@@ -133,10 +215,12 @@ class TScanMonitor : public ScanHost {
   private:
     void Tick();
 
-    TMainWindowView& FView;
+    TScanView& FView;
+    TProgressWindow* FWindow = nullptr; // while it is open
     std::uint32_t FSectorSize;
     const bool& FCancel;
     TClock FClock;
+    TKeepAlivePacer FPacer;
     TScanProgress FProgress;
     std::chrono::steady_clock::time_point FStart{}, FLastShow{};
     unsigned FCalls = 0;
@@ -172,6 +256,12 @@ class TMainWindowCore {
     // The Cancel button or Esc in the progress window: the scan stops at its next check and
     // keeps what it found.
     void RequestCancel();
+    // The window's close box or File ▸ Exit. During a scan the window must stay: the scan is
+    // cancelled and the answer is false; the window closes once the scan has ended
+    // (CloseAfterScan). Otherwise true.
+    bool MayClose();
+    // True once after a scan that a close cancelled: the view closes its window now.
+    bool CloseAfterScan() { return std::exchange(closeAfterScan, false); }
     // One scan of one drive; its list replaces the earlier one only when it ends well. Errors
     // reach the caller after the windows are put back.
     void runScan(const std::string& DrivePath);
@@ -303,6 +393,9 @@ class TMainWindowCore {
     // The decoded header fields (From, To, Subject, date) alone, for the list and its sort:
     // a message decoded whole serves, else its header lines are decoded without its parts.
     const TDecodedMessage* Headers(std::size_t Item) const;
+    // The ticked rows in list order; with none, says so (before any chooser is shown, so that no
+    // one believes files were written) and answers none.
+    std::vector<TExportRow> TickedOrSay();
     void ShowError(const std::string& Text);
     void ShowApplicationError(const std::string& Message);
 
@@ -332,34 +425,9 @@ class TMainWindowCore {
     bool sortAscending = false;
     bool scanning = false;
     bool cancelRequest = false;
+    bool closeAfterScan = false;
     bool cancelled = false;
     bool scanned = false;
     std::size_t ticked = 0;
     TCarvingRule rule = TCarvingRule::Standard;
-};
-
-// Paces a view's event pumping during a scan: the engine calls keep-alive per byte, line and
-// message, so the clock is read only every few hundred calls (or at once after a progress step)
-// and events are pumped at most once per Interval, so that a scan runs as fast with a window as
-// without.
-class TKeepAlivePacer {
-  public:
-    using TClock = ::TClock;
-
-    explicit TKeepAlivePacer(std::function<void()> Pump, TClock Clock = {},
-                             std::chrono::milliseconds Interval = std::chrono::milliseconds(30));
-
-    void KeepAlive(std::uint64_t Count);
-    // A progress step: read the clock at the next keep-alive.
-    void CheckSoon() { FCheckClock = true; }
-    // Events were just pumped by other means; the interval starts again.
-    void Pumped();
-
-  private:
-    std::function<void()> FPump;
-    TClock FClock;
-    std::chrono::milliseconds FInterval;
-    bool FCheckClock = true;
-    unsigned FCallsSinceCheck = 0;
-    std::chrono::steady_clock::time_point FLastPump{};
 };

@@ -103,8 +103,8 @@ TfrmMain::TfrmMain(THooks Hooks)
                 return [keys](std::size_t A, std::size_t B) {
                     return (*keys)[A].compare((*keys)[B]);
                 };
-            }),
-      FPacer([] { QCoreApplication::processEvents(); }, FHooks.Clock) {
+            }) {
+    if (FHooks.Clock) FCore.SetClock(FHooks.Clock);
     if (!FHooks.ShowMessage)
         FHooks.ShowMessage = [this](QMessageBox::Icon Icon, const QString& Title,
                                     const QString& Text) {
@@ -154,18 +154,54 @@ void TfrmMain::BuildControls() {
     client->setFixedSize(792, 546);
     setCentralWidget(client);
 
-    FDriveIcon = PwIcon(QStringLiteral("drive"), 16);
+    BuildButtons(client);
+    BuildDriveBox(client);
+    BuildFilter(client);
+    BuildResultsList(client);
+    BuildPreview(client);
 
+    // The window's own order first; the controls added to it follow the drive box.
+    setTabOrder(lvFoundEmails, txtFilter);
+    setTabOrder(txtFilter, btnApplyFilter);
+    setTabOrder(btnApplyFilter, btnClearFilter);
+    setTabOrder(btnClearFilter, txtmsgbody);
+    setTabOrder(txtmsgbody, cbDrives);
+    setTabOrder(cbDrives, chkText);
+    setTabOrder(chkText, txtDetails);
+    setTabOrder(txtDetails, cbAttachments);
+    setTabOrder(cbAttachments, btnSaveAttachment);
+
+    BuildMenu();
+
+    lblStatus = new QLabel(this);
+    statusBar()->addWidget(lblStatus, 1);
+    statusBar()->setSizeGripEnabled(false);
+
+    ConnectCommands();
+
+    // The client area is fixed; the frame follows it and the menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TfrmMain::BuildButtons(QWidget* Client) {
     sbScan =
-        PictureButton(client, QStringLiteral("Scan"), QStringLiteral("scan"), QRect(8, 8, 100, 89));
-    sbSelectAll = PictureButton(client, QStringLiteral("Quick Select All"),
+        PictureButton(Client, QStringLiteral("Scan"), QStringLiteral("scan"), QRect(8, 8, 100, 89));
+    sbSelectAll = PictureButton(Client, QStringLiteral("Quick Select All"),
                                 QStringLiteral("selectall"), QRect(112, 8, 100, 89));
-    sbDeselectAll = PictureButton(client, QStringLiteral("Quick Deselect All"),
+    sbDeselectAll = PictureButton(Client, QStringLiteral("Quick Deselect All"),
                                   QStringLiteral("deselectall"), QRect(216, 8, 100, 89));
-    sbSaveEmail = PictureButton(client, QStringLiteral("Export Selected"), QStringLiteral("export"),
+    sbSaveEmail = PictureButton(Client, QStringLiteral("Export Selected"), QStringLiteral("export"),
                                 QRect(320, 8, 100, 89));
+}
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Select Drive To Scan"), client);
+void TfrmMain::BuildDriveBox(QWidget* Client) {
+    FDriveIcon = PwIcon(QStringLiteral("drive"), 16);
+    GroupBox1 = new QGroupBox(QStringLiteral("Select Drive To Scan"), Client);
     GroupBox1->setGeometry(424, 8, 177, 89);
     cbDrives = new QComboBox(GroupBox1);
     cbDrives->setGeometry(8, 32, 161, 22);
@@ -186,8 +222,10 @@ void TfrmMain::BuildControls() {
     lblNoDrive->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
                                         Qt::LinksAccessibleByKeyboard);
     lblNoDrive->hide();
+}
 
-    Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
+void TfrmMain::BuildFilter(QWidget* Client) {
+    Filter = new QGroupBox(QStringLiteral("Filter Emails"), Client);
     Filter->setGeometry(608, 8, 177, 89);
     lblKeyword = new QLabel(QStringLiteral("Keyword"), Filter);
     lblKeyword->move(8, 16);
@@ -206,11 +244,13 @@ void TfrmMain::BuildControls() {
         "Search the decoded senders, recipients, subjects and text, ignoring case, instead of "
         "the stored bytes"));
     chkText->setEnabled(TMainWindowCore::CanDecode());
+}
 
+void TfrmMain::BuildResultsList(QWidget* Client) {
     FModel = new TFoundEmailsModel(FCore, this);
     FModel->SetRowIcon(PwIcon(QStringLiteral("envelope"), 16));
     lvFoundEmails = new TResultsList(
-        client, [this](int Row) { FCore.Guarded([this, Row] { ShowPreview(Row); }); },
+        Client, [this](int Row) { FCore.Guarded([this, Row] { ShowPreview(Row); }); },
         [this] { FCore.Guarded([this] { sbSelectAllClick(); }); });
     lvFoundEmails->setGeometry(8, 104, 777, 273);
     lvFoundEmails->setModel(FModel);
@@ -230,15 +270,16 @@ void TfrmMain::BuildControls() {
     header->setHighlightSections(false);
     header->setStretchLastSection(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[ResultColumnCount] = {65, 150, 200, 200, 500};
     for (int c = 0; c < ResultColumnCount; ++c)
-        lvFoundEmails->setColumnWidth(c, widths[c]);
+        lvFoundEmails->setColumnWidth(c, ResultColumnWidths[c]);
     lvFoundEmails->setItemDelegateForColumn(static_cast<int>(TResultColumn::ItemNum),
                                             new TItemNumDelegate(lvFoundEmails));
 
     lvFoundEmails->installEventFilter(this);
+}
 
-    txtmsgbody = new QTextEdit(client);
+void TfrmMain::BuildPreview(QWidget* Client) {
+    txtmsgbody = new QTextEdit(Client);
     // The preview gives up height to the details under it; the rest stands where it was.
     txtmsgbody->setGeometry(8, 384, 777, 77);
     txtmsgbody->setAcceptRichText(false);
@@ -248,30 +289,21 @@ void TfrmMain::BuildControls() {
     txtmsgbody->setTabChangesFocus(true);
     txtmsgbody->setReadOnly(true);
 
-    txtDetails = new QPlainTextEdit(client);
+    txtDetails = new QPlainTextEdit(Client);
     txtDetails->setGeometry(8, 465, 633, 80);
     txtDetails->setReadOnly(true);
     txtDetails->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtDetails->setTabChangesFocus(true);
-    cbAttachments = new QComboBox(client);
+    cbAttachments = new QComboBox(Client);
     cbAttachments->setGeometry(645, 465, 140, 22);
     cbAttachments->setPlaceholderText(QStringLiteral("No attachments"));
     cbAttachments->setEnabled(false);
-    btnSaveAttachment = new QPushButton(QStringLiteral("Save Attachment\u2026"), client);
+    btnSaveAttachment = new QPushButton(QStringLiteral("Save Attachment\u2026"), Client);
     btnSaveAttachment->setGeometry(645, 491, 140, 24);
     btnSaveAttachment->setEnabled(false);
+}
 
-    // The window's own order first; the controls added to it follow the drive box.
-    setTabOrder(lvFoundEmails, txtFilter);
-    setTabOrder(txtFilter, btnApplyFilter);
-    setTabOrder(btnApplyFilter, btnClearFilter);
-    setTabOrder(btnClearFilter, txtmsgbody);
-    setTabOrder(txtmsgbody, cbDrives);
-    setTabOrder(cbDrives, chkText);
-    setTabOrder(chkText, txtDetails);
-    setTabOrder(txtDetails, cbAttachments);
-    setTabOrder(cbAttachments, btnSaveAttachment);
-
+void TfrmMain::BuildMenu() {
     // Every command of the picture buttons is in the File menu too, with its key; the menu bar
     // stays as it was.
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
@@ -308,11 +340,9 @@ void TfrmMain::BuildControls() {
     mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
     mnuHelp->setShortcutContext(Qt::WindowShortcut);
     mnuAbout = Help1->addAction(QStringLiteral("About Parcelwright\u2026"));
+}
 
-    lblStatus = new QLabel(this);
-    statusBar()->addWidget(lblStatus, 1);
-    statusBar()->setSizeGripEnabled(false);
-
+void TfrmMain::ConnectCommands() {
     // An error that escapes a command is shown, and the program goes on; none may cross the
     // event loop.
     const auto command = [this](void (TfrmMain::*Handler)()) {
@@ -324,7 +354,7 @@ void TfrmMain::BuildControls() {
     connect(sbSaveEmail, &QToolButton::clicked, this, command(&TfrmMain::sbSaveEmailClick));
     connect(btnApplyFilter, &QPushButton::clicked, this, command(&TfrmMain::btnApplyFilterClick));
     connect(btnClearFilter, &QPushButton::clicked, this, command(&TfrmMain::btnClearFilterClick));
-    connect(header, &QHeaderView::sectionClicked, this,
+    connect(lvFoundEmails->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int Column) {
                 FCore.Guarded([this, Column] {
                     lvFoundEmailsColumnClick(static_cast<TResultColumn>(Column));
@@ -353,24 +383,13 @@ void TfrmMain::BuildControls() {
     });
     connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
     connect(mnuAbout, &QAction::triggered, this, command(&TfrmMain::mnuAboutClick));
-
-    // The client area is fixed; the frame follows it and the menu bar.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
 }
 
 void TfrmMain::sbScanClick() {
     // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
     if (FCore.Scanning()) return;
     FCore.Scan(cbDrives->currentIndex());
-    if (FCloseAfterScan) {
-        FCloseAfterScan = false;
-        close();
-    }
+    if (FCore.CloseAfterScan()) close();
 }
 
 void TfrmMain::btnApplyFilterClick() {
@@ -513,9 +532,7 @@ void TfrmMain::CountsChanged() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
-    if (FCore.Scanning()) {
-        FCloseAfterScan = true;
-        FCore.RequestCancel();
+    if (!FCore.MayClose()) {
         Event->ignore();
         return;
     }
@@ -541,32 +558,25 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     return QMainWindow::eventFilter(Watched, Event);
 }
 
-void TfrmMain::ProgressOpen(std::uint64_t maximum) {
-    FWait = std::make_unique<TfrmWait>(maximum);
+TProgressWindow* TfrmMain::ProgressOpen(std::uint64_t Maximum) {
+    FWait = std::make_unique<TfrmWait>(Maximum);
     FWait->OnCancel = [this] { frmWaitCancel(); };
     FWait->CentreOver(this);
     FWait->show();
     // It takes the keys (Esc) while the main window is disabled.
     FWait->activateWindow();
     FWait->setFocus();
-    // Put it on screen now rather than at the first progress step.
-    QCoreApplication::processEvents();
-    FPacer.Pumped();
+    return FWait.get();
 }
 
-void TfrmMain::ProgressPosition(std::uint64_t position) {
-    if (FWait) FWait->SetPosition(position);
-    FPacer.CheckSoon();
+void TfrmMain::PumpEvents() {
+    QCoreApplication::processEvents();
 }
 
 void TfrmMain::SetBusy(bool Busy) {
     setEnabled(!Busy);
     // The progress window had the keys; they come back here.
     if (!Busy && isVisible()) activateWindow();
-}
-
-void TfrmMain::ProgressShow(const TScanProgress& Progress) {
-    if (FWait) FWait->ShowProgress(Progress);
 }
 
 void TfrmMain::ProgressClose() {

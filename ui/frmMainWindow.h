@@ -28,9 +28,9 @@ class QToolButton;
 class TfrmWait;
 
 // The program's one main window on Qt: the controls, their layout and their events, each
-// handed to the window core, which holds what the commands do. It is also the scan's host: the
-// scan runs inside the Scan command on this thread and keeps the windows painted through
-// KeepAlive.
+// handed to the window core, which holds what the commands do. The scan runs inside the Scan
+// command on this thread; the core's scan monitor keeps the windows painted through PumpEvents
+// and drives the progress window this window shows.
 class TfrmMain : public QMainWindow, public TMainWindowView {
     Q_OBJECT
   public:
@@ -49,8 +49,8 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
         std::function<bool(const QUrl&)> OpenUrl;
         // The drives to offer; may throw PwError.
         std::function<TDriveArray()> ListDrives;
-        // The clock that paces the pumping of events during a scan.
-        TKeepAlivePacer::TClock Clock;
+        // The clock that paces the pumping of events and the progress figures during a scan.
+        TClock Clock;
         // Save file chooser: title, suggested name, file types. Empty answer = cancelled.
         std::function<QString(const QString& Title, const QString& Suggested, const QString& Types)>
             ChooseSaveFile;
@@ -59,12 +59,10 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     explicit TfrmMain(THooks Hooks = {});
     ~TfrmMain() override;
 
-    // ScanHost: events are pumped at most every 30 ms (TKeepAlivePacer).
-    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
-    void ProgressOpen(std::uint64_t maximum) override;
-    void ProgressPosition(std::uint64_t position) override;
+    // What the scan needs of the toolkit (TScanView).
+    void PumpEvents() override;
+    TProgressWindow* ProgressOpen(std::uint64_t Maximum) override;
     void ProgressClose() override;
-    void ProgressShow(const TScanProgress& Progress) override;
 
     // Handlers of the window, each handing its work to the core.
     void FormCreate() { FCore.ListDrives(); }
@@ -164,7 +162,15 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
                                const std::string& Types) override;
 
+    // The window's controls, in the order they are made.
     void BuildControls();
+    void BuildButtons(QWidget* Client);
+    void BuildDriveBox(QWidget* Client);
+    void BuildFilter(QWidget* Client);
+    void BuildResultsList(QWidget* Client);
+    void BuildPreview(QWidget* Client);
+    void BuildMenu();
+    void ConnectCommands();
     void SyncFilterControls();
     void ShowPreview(int Row);
     // The row whose message the preview shows, or -1.
@@ -174,11 +180,9 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     // Text columns sort by the user's locale, ignoring case.
     QCollator FCollator;
     TMainWindowCore FCore;
-    TKeepAlivePacer FPacer;
     TFoundEmailsModel* FModel;
     QIcon FDriveIcon;
     std::unique_ptr<TfrmWait> FWait;
-    bool FCloseAfterScan = false;
     static constexpr std::size_t NoItem = static_cast<std::size_t>(-1);
     std::size_t FPreviewItem = NoItem; // the message in the preview
 };

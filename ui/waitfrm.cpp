@@ -5,13 +5,10 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
-#include "MainWindowCore.h"
 #include "uistyle.h"
 
-TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
+TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FScale(AMax) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
     setWindowTitle(QStringLiteral("Please Wait Scanning Drive"));
     setFont(PwWindowFont());
@@ -21,7 +18,7 @@ TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
     setLineWidth(1);
     setFixedSize(504, 122);
 
-    Label1 = new QLabel(QStringLiteral("Please Wait ......"), this);
+    Label1 = new QLabel(QString::fromUtf8(TScanProgress().CaptionText()), this);
     Label1->move(16, 24);
     Label1->adjustSize();
 
@@ -46,11 +43,7 @@ TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FMax(AMax) {
 }
 
 void TfrmWait::FormCreate() {
-    constexpr std::uint64_t Largest = std::numeric_limits<int>::max();
-    FShift = 0;
-    while ((FMax >> FShift) > Largest)
-        ++FShift;
-    pbwait->setMaximum(static_cast<int>(FMax >> FShift));
+    pbwait->setMaximum(FScale.Top());
     pbwait->setMinimum(0);
     pbwait->setValue(0);
 }
@@ -60,17 +53,16 @@ void TfrmWait::SetBar(int Value) {
 }
 
 void TfrmWait::SetPosition(std::uint64_t Value) {
-    if (Value > FMax) Value = FMax;
-    SetBar(static_cast<int>(Value >> FShift));
+    SetBar(FScale.Of(Value));
 }
 
 void TfrmWait::ShowProgress(const TScanProgress& Progress) {
-    SetBar(static_cast<int>(std::floor(Progress.Fraction() * pbwait->maximum())));
+    SetBar(FScale.OfFraction(Progress.Fraction()));
     lblBytes->setText(QString::fromUtf8(Progress.BytesText()));
     lblCounts->setText(QString::fromUtf8(Progress.CountsText()));
     if (Progress.Cancelling) {
         btnCancel->setEnabled(false);
-        Label1->setText(QStringLiteral("Stopping the scan ......"));
+        Label1->setText(QString::fromUtf8(Progress.CaptionText()));
         Label1->adjustSize();
     }
 }

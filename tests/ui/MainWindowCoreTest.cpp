@@ -28,7 +28,8 @@ struct TBox {
     std::string Text;
 };
 
-class TRecordingView : public TMainWindowView {
+// Its own progress window too.
+class TRecordingView : public TMainWindowView, public TProgressWindow {
   public:
     void ShowMessage(TMessageKind Kind, const std::string& Title,
                      const std::string& Text) override {
@@ -51,12 +52,15 @@ class TRecordingView : public TMainWindowView {
     void DrivesChanged(int Selected) override { Selected_ = Selected; }
     void RowsChanging(TRowsChange) override { ++Changing; }
     void RowsChanged(TRowsChange) override { ++Changed; }
-    void ProgressOpen(std::uint64_t) override {
+    TProgressWindow* ProgressOpen(std::uint64_t) override {
         ++Opens;
         if (OnProgressOpen) OnProgressOpen();
+        return this;
     }
     void ProgressClose() override { ++Closes; }
-    void ProgressShow(const TScanProgress& Progress) override { Shown.push_back(Progress); }
+    void PumpEvents() override { ++Pumps; }
+    void SetPosition(std::uint64_t Value) override { Positions.push_back(Value); }
+    void ShowProgress(const TScanProgress& Progress) override { Shown.push_back(Progress); }
     bool OpenDocumentAt(const std::string& Path, const std::string& Anchor) override {
         Anchors.push_back(Anchor);
         return OpenDocument(Path);
@@ -74,8 +78,9 @@ class TRecordingView : public TMainWindowView {
     std::vector<bool> BusyCalls;
     std::string Folder, Image, Program;
     bool CanOpen = true;
-    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0, Counts = 0;
+    int Selected_ = -2, Changing = 0, Changed = 0, Opens = 0, Closes = 0, Counts = 0, Pumps = 0;
     std::vector<TScanProgress> Shown;
+    std::vector<std::uint64_t> Positions;
     std::vector<std::string> Anchors;
     std::function<void()> OnProgressOpen;
     std::string SaveAs;
@@ -117,17 +122,6 @@ class CoreTest : public ::testing::Test {
     int Ticked() const {
         return int(std::count_if(Core->Rows().begin(), Core->Rows().end(),
                                  [](const TResultRow& R) { return R.Checked; }));
-    }
-    static std::vector<std::string> FilesIn(const fs::path& Folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    static std::string Read(const fs::path& Path) {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     TTestFolder Dir;
@@ -452,10 +446,10 @@ TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
     EXPECT_EQ(View.Boxes[0].Kind, TMessageKind::Information);
     EXPECT_EQ(View.Boxes[0].Title, "Information");
     EXPECT_EQ(View.Boxes[0].Text, "Emails Succesfully Exported To Folder");
-    EXPECT_EQ(FilesIn(out),
+    EXPECT_EQ(FileNames(out),
               std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    EXPECT_EQ(Read(out / "RecoveredEmail1.eml"), core.Emails()[7].FullText);
-    EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail1.eml"), core.Emails()[7].FullText);
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail3.eml"), MessageText(Stored[1]));
     // The export changes nothing in the window.
     EXPECT_TRUE(core.Rows()[1].Checked);
     EXPECT_TRUE(core.FilterActive());
@@ -467,7 +461,7 @@ TEST_F(CoreTest, ExportWritesTickedRowsNamedByRowPosition) {
     View.Boxes.clear();
     View.Prompts.clear();
     core.ExportTicked();
-    EXPECT_TRUE(FilesIn(out).empty());
+    EXPECT_TRUE(FileNames(out).empty());
     EXPECT_TRUE(View.Prompts.empty());
     ASSERT_EQ(View.Boxes.size(), 1u);
     EXPECT_EQ(View.Boxes[0].Title, "Information");
@@ -503,7 +497,7 @@ TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
             << text;
         EXPECT_GT(text.size(), text.find(": ") + 4) << "no reason given: " << text;
     }
-    EXPECT_EQ(FilesIn(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
+    EXPECT_EQ(FileNames(Dir.Path), std::vector<std::string>({"plain-file", "twelve.img"}));
 
     // A user's own check.DAT is never touched by the probe.
     const fs::path out = Dir.Path / "out";
@@ -511,8 +505,8 @@ TEST_F(CoreTest, ExportIntoUnwritableFolderSaysSoAndWritesNothing) {
     std::ofstream(out / "check.DAT") << "keep me";
     View.Folder = out.string();
     core.ExportTicked();
-    EXPECT_EQ(Read(out / "check.DAT"), "keep me");
-    EXPECT_EQ(FilesIn(out).size(), 13u);
+    EXPECT_EQ(ReadAll(out / "check.DAT"), "keep me");
+    EXPECT_EQ(FileNames(out).size(), 13u);
 }
 
 TEST_F(CoreTest, ExportFailureIsReportedNeverClaimedAsSuccess) {
@@ -709,6 +703,7 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     bool cancel = false;
     TScanMonitor monitor(view, 512, 1000 * 1024 * 1024ull, cancel, [&] { return now; });
     monitor.ProgressOpen(2048000);
+    EXPECT_EQ(view.Pumps, 1); // on screen at once
     ASSERT_EQ(view.Shown.size(), 1u);
     EXPECT_EQ(view.Shown[0].BytesDone, 0u);
     EXPECT_EQ(view.Shown[0].CountsText(), "0 messages found");
@@ -718,6 +713,11 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     now += milliseconds(500);
     monitor.ProgressPosition(2000);
     EXPECT_EQ(view.Shown.back().BytesDone, 2000u * 512);
+    EXPECT_EQ(view.Positions, std::vector<std::uint64_t>{2000});
+    // Keep-alive pumps the view's events, paced: a progress step has the clock read at once.
+    monitor.KeepAlive(1);
+    monitor.KeepAlive(1);
+    EXPECT_EQ(view.Pumps, 2);
     for (int i = 0; i < 3; ++i)
         monitor.MessageFound();
     now += milliseconds(1500);
@@ -753,6 +753,15 @@ TEST(ScanMonitor, CountsBytesAndMessagesAndWorksOutRateAndTimeLeft) {
     EXPECT_EQ(view.Shown.back().CountsText(), "3 messages found \u00b7 stopping\u2026");
     EXPECT_TRUE(monitor.CancelRequested());
     EXPECT_TRUE(monitor.Stopped());
+
+    // Closed: the view's window is not reached again.
+    monitor.ProgressClose();
+    EXPECT_EQ(view.Closes, 1);
+    const std::size_t closedAt = view.Shown.size();
+    monitor.ShowNow();
+    monitor.ProgressPosition(500000);
+    EXPECT_EQ(view.Shown.size(), closedAt);
+    EXPECT_EQ(view.Positions.size(), 3u);
 }
 
 TEST(ScanProgress, TellsNoRateBeforeHalfASecondAndNoTimeLeftWithoutARate) {
@@ -797,6 +806,23 @@ TEST_F(CoreTest, CancelStopsTheScanAndKeepsWhatWasFound) {
     core.RequestCancel();
     core.Scan(0);
     EXPECT_EQ(core.Emails().size(), 12u);
+}
+
+// Closing the window during a scan: the scan stops keeping what it found, the window stays until
+// it has ended, then closes, once.
+TEST_F(CoreTest, CloseDuringAScanCancelsItAndClosesOnceItHasEnded) {
+    TMainWindowCore& core = Open();
+    EXPECT_TRUE(core.MayClose());
+    EXPECT_FALSE(core.CloseAfterScan());
+    bool mayClose = true;
+    View.OnProgressOpen = [&] { mayClose = core.MayClose(); };
+    core.Scan(0);
+    EXPECT_FALSE(mayClose);
+    EXPECT_TRUE(core.ScanCancelled());
+    EXPECT_FALSE(core.Scanning());
+    EXPECT_TRUE(core.CloseAfterScan());
+    EXPECT_FALSE(core.CloseAfterScan());
+    EXPECT_TRUE(core.MayClose());
 }
 
 TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
@@ -1012,7 +1038,7 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     ASSERT_EQ(View.Boxes.size(), 2u);
     EXPECT_EQ(View.Boxes[1].Kind, TMessageKind::Information);
     EXPECT_NE(View.Boxes[1].Text.find("2 emails exported"), std::string::npos);
-    const std::string mbox = Read(View.SaveAs);
+    const std::string mbox = ReadAll(View.SaveAs);
     // List order, each after its own From line, nothing else changed; no temporary file left.
     const std::size_t html = mbox.find(core.Emails()[3].FullText);
     const std::size_t notes = mbox.find(core.Emails()[1].FullText);
@@ -1021,7 +1047,7 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     EXPECT_LT(notes, html);
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find("\nFrom dave@example.com "), std::string::npos);
-    EXPECT_EQ(FilesIn(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+    EXPECT_EQ(FileNames(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
 
     // A folder that is not there: an error naming the file, never a success.
     View.SaveAs = (Dir.Path / "missing" / "out.mbox").string();
@@ -1041,12 +1067,12 @@ TEST_F(ReadTest, SaveAttachmentWritesTheDecodedBytesOrSaysWhyNot) {
     View.SaveAs = (Dir.Path / "saved.txt").string();
     core.SaveAttachment(r, 0);
     EXPECT_EQ(View.Suggestions, (std::vector<std::string>{"hello.txt"}));
-    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(View.SaveAs), "Hello, attachment!\n");
     EXPECT_TRUE(View.Boxes.empty());
     // An existing file the user chose to replace is replaced whole.
     std::ofstream(View.SaveAs) << "an older and much longer file than the attachment";
     core.SaveAttachment(r, 0);
-    EXPECT_EQ(Read(View.SaveAs), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(View.SaveAs), "Hello, attachment!\n");
 
     View.SaveAs = (Dir.Path / "missing" / "saved.txt").string();
     core.SaveAttachment(r, 0);
@@ -1130,7 +1156,7 @@ TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
     core.SetAllTicked(true);
     View.SaveAs = (Dir.Path / "raw.mbox").string();
     core.ExportTickedMailbox();
-    EXPECT_NE(Read(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
+    EXPECT_NE(ReadAll(View.SaveAs).find(core.Emails()[3].FullText), std::string::npos);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // The sample mail the window tests scan: twelve short messages on a small image, built in a
-// temporary folder of the test's own.
+// temporary folder of the test's own. Reading back what the windows wrote: ReadAll and FileNames.
 
 #include <cstddef>
 #include <filesystem>
@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "TempDir.h"
 
 struct TStored {
     std::string Subject;

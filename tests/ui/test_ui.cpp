@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BrowseForFolderU.h"
@@ -156,17 +157,6 @@ class UiTest : public ::testing::Test {
         Window->txtFilter->clear();
         Type(Window->txtFilter, Keyword);
         QTest::mouseClick(Window->btnApplyFilter, Qt::LeftButton);
-    }
-    static std::string Read(const fs::path& Path) {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static std::vector<std::string> FilesIn(const fs::path& Folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
     static int OpenWaitWindows() {
         int n = 0;
@@ -510,7 +500,7 @@ TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
     ASSERT_EQ(SaveTitles.size(), 1u);
     EXPECT_EQ(SaveTitles[0], "Export Selected as Mailbox");
     EXPECT_EQ(Suggestions[0], "RecoveredEmails.mbox");
-    const std::string mbox = Read(Dir / "picked.mbox");
+    const std::string mbox = ReadAll(Dir / "picked.mbox");
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find(w.Core().Emails()[3].FullText), std::string::npos);
     ASSERT_EQ(Boxes.size(), 1u);
@@ -521,7 +511,7 @@ TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
     SaveAs = QString::fromStdString((Dir / "hello-saved.txt").string());
     QTest::mouseClick(w.btnSaveAttachment, Qt::LeftButton);
     EXPECT_EQ(Suggestions.back(), "hello.txt");
-    EXPECT_EQ(Read(Dir / "hello-saved.txt"), "Hello, attachment!\n");
+    EXPECT_EQ(ReadAll(Dir / "hello-saved.txt"), "Hello, attachment!\n");
     EXPECT_EQ(Boxes.size(), 1u);
 
     // The text mode of the filter: decoded words, any case; its box is locked with the keyword.
@@ -566,9 +556,9 @@ TEST_F(UiTest, ExportButtonAsksForTheFolderAndSaysHowItWent) {
     EXPECT_EQ(Boxes[0].Title, "Information");
     EXPECT_EQ(Boxes[0].Text, "Emails Succesfully Exported To Folder");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Information);
-    EXPECT_EQ(FilesIn(out),
+    EXPECT_EQ(FileNames(out),
               std::vector<std::string>({"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    EXPECT_EQ(Read(out / "RecoveredEmail3.eml"), MessageText(Stored[3]));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail3.eml"), MessageText(Stored[3]));
 
     Boxes.clear();
     Folder = QString::fromStdString((Dir / "twelve.img" / "sub").string());
@@ -820,35 +810,37 @@ TEST_F(UiTest, HelpWithNoBrowserNamesTheFile) {
     EXPECT_TRUE(Boxes[0].Text.contains("No web browser"));
 }
 
-// A window that plays the user during its scan: Act runs once the progress window is up.
+// A window that plays the user during its scan: Act runs once, when the progress window is up
+// and events are pumped.
 class TActingWindow : public TfrmMain {
   public:
     using TfrmMain::TfrmMain;
     std::function<void(TfrmMain&)> Act;
-    void ProgressOpen(std::uint64_t maximum) override {
-        TfrmMain::ProgressOpen(maximum);
-        if (Act) Act(*this);
+    void PumpEvents() override {
+        TfrmMain::PumpEvents();
+        if (Act && WaitWindow() != nullptr) std::exchange(Act, nullptr)(*this);
     }
 };
 
 TEST_F(UiTest, ProgressWindowShowsCountsAndFollowsTheMainWindow) {
     TfrmMain& w = Open();
-    w.ProgressOpen(5000);
+    TProgressWindow* opened = w.ProgressOpen(5000);
     TfrmWait* wait = w.WaitWindow();
     ASSERT_NE(wait, nullptr);
+    EXPECT_EQ(opened, wait);
     TScanProgress p;
     p.BytesTotal = 5000 * 512;
     p.BytesDone = 1250 * 512;
     p.Found = 42;
     p.Seconds = 2;
-    w.ProgressShow(p);
+    wait->ShowProgress(p);
     EXPECT_EQ(wait->Bar()->value(), 1250);
     EXPECT_EQ(wait->BytesLabel()->text(), QStringLiteral("625.0 KiB of 2.4 MiB (25%)"));
     EXPECT_TRUE(wait->CountsLabel()->text().startsWith("42 messages found \u00b7 312.5 KiB/s"))
         << wait->CountsLabel()->text().toStdString();
     EXPECT_TRUE(wait->CountsLabel()->text().endsWith("0:06 left"));
     // A sector step behind the bytes already shown does not move the bar back.
-    w.ProgressPosition(1000);
+    wait->SetPosition(1000);
     EXPECT_EQ(wait->Bar()->value(), 1250);
     EXPECT_TRUE(wait->CancelButton()->isEnabled());
     EXPECT_EQ(wait->CancelButton()->text(), "Cancel");
@@ -998,29 +990,32 @@ TEST_F(UiTest, ProgressWindowStandsCentredOverTheMainWindowDuringAScan) {
     EXPECT_LE(
         (w.WaitWindow()->frameGeometry().center() - w.frameGeometry().center()).manhattanLength(),
         2);
-    w.ProgressPosition(2500);
+    w.WaitWindow()->SetPosition(2500);
     EXPECT_EQ(w.WaitWindow()->Bar()->value(), 2500);
     w.ProgressClose();
     EXPECT_EQ(w.WaitWindow(), nullptr);
     EXPECT_EQ(OpenWaitWindows(), 0);
 }
 
+// The core's scan host over the window, on the window's clock.
 TEST_F(UiTest, KeepAlivePumpsEventsOnlyWhenTheIntervalHasPassed) {
     TfrmMain& w = Open();
+    bool cancel = false;
+    TScanMonitor host(w, 512, 0, cancel, [this] { return Now; });
     int pumps = 0;
     QTimer timer;
     timer.setInterval(0);
     QObject::connect(&timer, &QTimer::timeout, [&] { ++pumps; });
     timer.start();
     Now += std::chrono::hours(1);
-    w.KeepAlive(100000);
+    host.KeepAlive(100000);
     const int first = pumps;
     EXPECT_GE(first, 1);
     for (int i = 0; i < 100000; ++i)
-        w.KeepAlive(1);
+        host.KeepAlive(1);
     EXPECT_EQ(pumps, first);
     Now += std::chrono::milliseconds(30);
-    w.KeepAlive(100000);
+    host.KeepAlive(100000);
     EXPECT_GT(pumps, first);
 }
 

@@ -44,13 +44,19 @@ void Shoot(const QString& Name, const QRect& Area) {
     std::printf("%s %s\n", shot.save(path) ? "saved" : "FAILED", qPrintable(path));
 }
 
-// A window that photographs its progress window once rate and time left are known.
-class TShotWindow : public TfrmMain {
+// A window that photographs its progress window once rate and time left are known: the scan
+// monitor's calls reach the real progress window through it.
+class TShotWindow : public TfrmMain, private TProgressWindow {
   public:
     using TfrmMain::TfrmMain;
     bool Taken = false;
-    void ProgressShow(const TScanProgress& Progress) override {
-        TfrmMain::ProgressShow(Progress);
+    TProgressWindow* ProgressOpen(std::uint64_t Maximum) override {
+        FShown = TfrmMain::ProgressOpen(Maximum);
+        return this;
+    }
+    void SetPosition(std::uint64_t Value) override { FShown->SetPosition(Value); }
+    void ShowProgress(const TScanProgress& Progress) override {
+        FShown->ShowProgress(Progress);
         // A fast machine may be past the middle before the rate is known.
         if (Progress.Rate() > 0 || Progress.Fraction() >= 0.6) Take();
     }
@@ -60,6 +66,9 @@ class TShotWindow : public TfrmMain {
         QRect area = frameGeometry().united(WaitWindow()->frameGeometry());
         Shoot("progress.png", area.adjusted(-10, -10, 10, 10));
     }
+
+  private:
+    TProgressWindow* FShown = nullptr;
 };
 
 std::string Mail(const std::string& From, const std::string& To, const std::string& Subject,

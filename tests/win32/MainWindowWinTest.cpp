@@ -67,11 +67,6 @@ std::wstring TextOf(HWND Window) {
     return text;
 }
 
-std::string Contents(const fs::path& P) {
-    std::ifstream in(P, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The keys held down as the thread's input state says, for the keyboard handling to read.
 void HoldKeys(std::initializer_list<int> Keys) {
     BYTE state[256] = {};
@@ -454,12 +449,8 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     for (const auto& entry : fs::directory_iterator(ExportTo))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"RecoveredEmail1.eml", "RecoveredEmail3.eml"}));
-    const auto contents = [](const fs::path& P) {
-        std::ifstream in(P, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_EQ(contents(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[4]));
-    EXPECT_EQ(contents(ExportTo / "RecoveredEmail3.eml"), MessageText(stored[10]));
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[4]));
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail3.eml"), MessageText(stored[10]));
 
     // Clear brings every row back, unticked, the keyword still in the box.
     ::SendMessageW(w.btnClearFilter, BM_CLICK, 0, 0);
@@ -621,7 +612,7 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
         found[i].From = " " + m.From;
         found[i].FullText = MessageText(m);
     }
-    const std::string written = Contents(mbox);
+    const std::string written = ReadAll(mbox);
     EXPECT_TRUE(written == MboxText(found, {0, 1}, before) ||
                 written == MboxText(found, {0, 1}, after))
         << written;

@@ -17,14 +17,12 @@
 #include "Error.h"
 #include "WinIds.h"
 #include "WinText.h"
+#include "WinWindow.h"
 #include "waitfrmWin32.h"
 
 namespace {
 
 const wchar_t* const MainClass = L"ParcelwrightMain";
-const wchar_t* const ColumnHeaders[ResultColumnCount] = {L"Item Num", L"Date", L"From", L"To",
-                                                         L"Subject"};
-const int ColumnWidths[ResultColumnCount] = {65, 150, 200, 200, 500};
 
 // Where each control sits in the client area, in pixels at 96 dots per inch.
 struct TPlace {
@@ -183,8 +181,7 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
                                             static_cast<int>(b.size())) -
                            CSTR_EQUAL;
                 };
-            }),
-      FPacer([this] { PumpMessages(); }) {
+            }) {
     if (!FHooks.ShowMessage)
         FHooks.ShowMessage = [this](bool Error, const std::wstring& Title,
                                     const std::wstring& Text) {
@@ -319,11 +316,12 @@ void TfrmMainWin32::BuildControls() {
                                                          LVS_EX_FULLROWSELECT |
                                                          LVS_EX_DOUBLEBUFFER);
     for (int c = 0; c < ResultColumnCount; ++c) {
+        std::wstring caption = WideFromSystem(ColumnCaption(static_cast<TResultColumn>(c)));
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         column.fmt = LVCFMT_LEFT;
-        column.cx = Px(ColumnWidths[c]);
-        column.pszText = const_cast<wchar_t*>(ColumnHeaders[c]);
+        column.cx = Px(ResultColumnWidths[c]);
+        column.pszText = caption.data();
         column.iSubItem = c;
         ListView_InsertColumn(lvFoundEmails, c, &column);
     }
@@ -445,11 +443,12 @@ void TfrmMainWin32::Layout() {
     }
     ::SendMessageW(sbStatus, WM_SIZE, 0, 0);
     for (int c = 0; c < ResultColumnCount; ++c)
-        ListView_SetColumnWidth(lvFoundEmails, c, Px(ColumnWidths[c]));
+        ListView_SetColumnWidth(lvFoundEmails, c, Px(ResultColumnWidths[c]));
     // "Item Num" whole in its header, whatever the font: the header's margins are 3 edges a side.
-    const int header = ListView_GetStringWidth(lvFoundEmails, ColumnHeaders[0]) +
+    const std::wstring itemNum = WideFromSystem(ColumnCaption(TResultColumn::ItemNum));
+    const int header = ListView_GetStringWidth(lvFoundEmails, itemNum.c_str()) +
                        6 * ::GetSystemMetrics(SM_CXEDGE) + Px(2);
-    if (header > Px(ColumnWidths[0])) ListView_SetColumnWidth(lvFoundEmails, 0, header);
+    if (header > Px(ResultColumnWidths[0])) ListView_SetColumnWidth(lvFoundEmails, 0, header);
     ::SendMessageW(cbDrives, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Px(16));
 }
 
@@ -480,12 +479,7 @@ bool TfrmMainWin32::PreTranslate(MSG& Message) {
 
 LRESULT CALLBACK TfrmMainWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam,
                                            LPARAM LParam) {
-    if (Message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(LParam);
-        ::SetWindowLongPtrW(Window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TfrmMainWin32*>(::GetWindowLongPtrW(Window, GWLP_USERDATA));
+    auto* self = WindowOwner<TfrmMainWin32>(Window, Message, LParam);
     if (self == nullptr || self->FHandle == nullptr)
         return ::DefWindowProcW(Window, Message, WParam, LParam);
     return self->Handle(Message, WParam, LParam);
@@ -538,12 +532,7 @@ LRESULT TfrmMainWin32::Handle(UINT Message, WPARAM WParam, LPARAM LParam) {
     }
     case WM_CLOSE:
         // Closing during a scan cancels it; the window closes when the scan has ended.
-        if (FCore.Scanning()) {
-            FCloseAfterScan = true;
-            FCore.RequestCancel();
-            return 0;
-        }
-        ::DestroyWindow(FHandle);
+        if (FCore.MayClose()) ::DestroyWindow(FHandle);
         return 0;
     case WM_DESTROY:
         FHandle = nullptr;
@@ -661,11 +650,8 @@ void TfrmMainWin32::sbScanClick() {
         }
     }
     FCore.Scan(index);
-    if (FCloseAfterScan) {
-        FCloseAfterScan = false;
-        // Posted: this runs inside a click of a control the window's end destroys.
-        ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
-    }
+    // Posted: this runs inside a click of a control the window's end destroys.
+    if (FCore.CloseAfterScan()) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TfrmMainWin32::btnApplyFilterClick() {
@@ -865,7 +851,7 @@ void TfrmMainWin32::DrivesChanged(int Selected) {
     ::SendMessageW(cbDrives, CB_SETCURSEL, static_cast<WPARAM>(Selected), 0);
 }
 
-void TfrmMainWin32::PumpMessages() {
+void TfrmMainWin32::PumpEvents() {
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
@@ -880,22 +866,11 @@ void TfrmMainWin32::PumpMessages() {
     }
 }
 
-void TfrmMainWin32::ProgressOpen(std::uint64_t maximum) {
-    FWait = std::make_unique<TfrmWaitWin32>(maximum, FDpi, FFont);
+TProgressWindow* TfrmMainWin32::ProgressOpen(std::uint64_t Maximum) {
+    FWait = std::make_unique<TfrmWaitWin32>(Maximum, FDpi, FFont);
     FWait->OnCancel = [this] { FCore.Guarded([this] { frmWaitCancel(); }); };
     FWait->ShowOver(FHandle);
-    // On screen now rather than at the first progress step.
-    PumpMessages();
-    FPacer.Pumped();
-}
-
-void TfrmMainWin32::ProgressPosition(std::uint64_t position) {
-    if (FWait) FWait->SetPosition(position);
-    FPacer.CheckSoon();
-}
-
-void TfrmMainWin32::ProgressShow(const TScanProgress& Progress) {
-    if (FWait) FWait->ShowProgress(Progress);
+    return FWait.get();
 }
 
 void TfrmMainWin32::ProgressClose() {

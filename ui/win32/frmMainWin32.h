@@ -2,9 +2,9 @@
 
 // The program's one main window on Windows: native controls over the window core, which holds
 // what every command does. It builds the controls and their layout, hands each event to the core
-// and shows the core's rows; it has no filter, sort, tick or export logic of its own. It is also
-// the scan's host: the scan runs inside the Scan command on this thread and keeps the windows
-// painted by dispatching pending messages (paced by TKeepAlivePacer).
+// and shows the core's rows; it has no filter, sort, tick or export logic of its own. The scan
+// runs inside the Scan command on this thread; the core's scan monitor keeps the windows painted
+// through PumpEvents (pending messages dispatched) and drives the progress window shown here.
 
 #include <array>
 #include <cstdint>
@@ -65,13 +65,6 @@ class TfrmMainWin32 final : public TMainWindowView {
     // message was used and must not be dispatched.
     bool PreTranslate(MSG& Message);
 
-    // ScanHost
-    void KeepAlive(std::uint64_t count = 1) override { FPacer.KeepAlive(count); }
-    void ProgressOpen(std::uint64_t maximum) override;
-    void ProgressPosition(std::uint64_t position) override;
-    void ProgressClose() override;
-    void ProgressShow(const TScanProgress& Progress) override;
-
     // Handlers, each handing its work to the core.
     void FormCreate() { FCore.ListDrives(); }
     void sbScanClick();
@@ -126,6 +119,10 @@ class TfrmMainWin32 final : public TMainWindowView {
     void CountsChanged() override;
     std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
                                const std::string& Types) override;
+    // TScanView: the messages of the progress window go through its keyboard handling.
+    void PumpEvents() override;
+    TProgressWindow* ProgressOpen(std::uint64_t Maximum) override;
+    void ProgressClose() override;
     // A chosen path in the system's code page, the form the core opens files by; where it has no
     // such form, nullopt after telling the user: Named is what it is ("The folder"), Instead
     // what to do.
@@ -149,12 +146,10 @@ class TfrmMainWin32 final : public TMainWindowView {
     std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
     void SyncTicks(std::size_t First, std::size_t Last);
-    void PumpMessages();
     int Px(int Value) const { return ::MulDiv(Value, static_cast<int>(FDpi), 96); }
 
     THooks FHooks;
     TMainWindowCore FCore;
-    TKeepAlivePacer FPacer;
     HWND FHandle = nullptr;
     HACCEL FAccelerators = nullptr;
     unsigned FDpi = 96;
@@ -164,6 +159,5 @@ class TfrmMainWin32 final : public TMainWindowView {
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
     bool FSyncingTicks = false;
-    bool FCloseAfterScan = false; // closing was asked for during a scan
     std::unique_ptr<TfrmWaitWin32> FWait;
 };

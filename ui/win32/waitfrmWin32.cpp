@@ -1,14 +1,12 @@
 #include "waitfrmWin32.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 #include <commctrl.h>
 
-#include "MainWindowCore.h"
 #include "WinIds.h"
 #include "WinText.h"
+#include "WinWindow.h"
 
 namespace {
 
@@ -32,12 +30,7 @@ void RegisterOnce(WNDPROC Procedure) {
 
 LRESULT CALLBACK TfrmWaitWin32::WindowProc(HWND Window, UINT Message, WPARAM WParam,
                                            LPARAM LParam) {
-    if (Message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(LParam);
-        ::SetWindowLongPtrW(Window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TfrmWaitWin32*>(::GetWindowLongPtrW(Window, GWLP_USERDATA));
+    auto* self = WindowOwner<TfrmWaitWin32>(Window, Message, LParam);
     switch (Message) {
     case WM_COMMAND:
         // The button's click, and Esc as the keyboard handling turns it into IDCANCEL.
@@ -56,7 +49,7 @@ LRESULT CALLBACK TfrmWaitWin32::WindowProc(HWND Window, UINT Message, WPARAM WPa
     return ::DefWindowProcW(Window, Message, WParam, LParam);
 }
 
-TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FMax(AMax) {
+TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FScale(AMax) {
     RegisterOnce(&TfrmWaitWin32::WindowProc);
     const auto px = [Dpi](int Value) { return ::MulDiv(Value, static_cast<int>(Dpi), 96); };
     RECT frame{0, 0, px(504), px(122)};
@@ -76,17 +69,15 @@ TfrmWaitWin32::TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font) : FMa
             ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(Font), FALSE);
         return made;
     };
-    Label1 = child(L"STATIC", L"Please Wait ......", SS_LEFT, PW_ID_WAITLABEL, 16, 24, 200, 16);
+    Label1 = child(L"STATIC", WideFromUtf8(TScanProgress().CaptionText()).c_str(), SS_LEFT,
+                   PW_ID_WAITLABEL, 16, 24, 200, 16);
     lblBytes = child(L"STATIC", L"", SS_RIGHT, PW_ID_WAITBYTES, 200, 24, 281, 17);
     pbwait = child(PROGRESS_CLASSW, L"", 0, PW_ID_WAITBAR, 16, 48, 465, 17);
     lblCounts = child(L"STATIC", L"", SS_LEFT, PW_ID_WAITCOUNTS, 16, 80, 370, 17);
     btnCancel =
         child(L"BUTTON", L"Cancel", WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL, 406, 76, 75, 25);
 
-    constexpr std::uint64_t Largest = std::numeric_limits<int>::max();
-    while ((FMax >> FShift) > Largest)
-        ++FShift;
-    ::SendMessageW(pbwait, PBM_SETRANGE32, 0, static_cast<LPARAM>(FMax >> FShift));
+    ::SendMessageW(pbwait, PBM_SETRANGE32, 0, static_cast<LPARAM>(FScale.Top()));
     ::SendMessageW(pbwait, PBM_SETPOS, 0, 0);
 }
 
@@ -115,24 +106,21 @@ void TfrmWaitWin32::ShowOver(HWND Over) {
 
 void TfrmWaitWin32::SetBar(int Value) {
     const auto now = static_cast<int>(::SendMessageW(pbwait, PBM_GETPOS, 0, 0));
-    const auto top = static_cast<int>(::SendMessageW(pbwait, PBM_GETRANGE, FALSE, 0));
     if (Value > now)
-        ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(std::min(Value, top)), 0);
+        ::SendMessageW(pbwait, PBM_SETPOS, static_cast<WPARAM>(std::min(Value, FScale.Top())), 0);
 }
 
 void TfrmWaitWin32::SetPosition(std::uint64_t Value) {
-    if (Value > FMax) Value = FMax;
-    SetBar(static_cast<int>(Value >> FShift));
+    SetBar(FScale.Of(Value));
 }
 
 void TfrmWaitWin32::ShowProgress(const TScanProgress& Progress) {
-    const auto top = static_cast<int>(::SendMessageW(pbwait, PBM_GETRANGE, FALSE, 0));
-    SetBar(static_cast<int>(std::floor(Progress.Fraction() * top)));
+    SetBar(FScale.OfFraction(Progress.Fraction()));
     ::SetWindowTextW(lblBytes, WideFromUtf8(Progress.BytesText()).c_str());
     ::SetWindowTextW(lblCounts, WideFromUtf8(Progress.CountsText()).c_str());
     if (Progress.Cancelling) {
         ::EnableWindow(btnCancel, FALSE);
-        ::SetWindowTextW(Label1, L"Stopping the scan ......");
+        ::SetWindowTextW(Label1, WideFromUtf8(Progress.CaptionText()).c_str());
     }
 }
 

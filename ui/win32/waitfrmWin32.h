@@ -3,29 +3,28 @@
 // The progress window on Windows: frameless, topmost; the bar, how many bytes are done, the
 // messages found so far, the rate and the time left, and a "Cancel" button (Esc does the same)
 // that stops the scan keeping what it found. Its maximum is the drive's 64-bit sector count,
-// scaled onto the bar's 32-bit range.
+// scaled onto the bar's 32-bit range (TBarScale).
 
 #include <cstdint>
 #include <functional>
 
 #include <windows.h>
 
-struct TScanProgress;
+#include "MainWindowCore.h"
 
-class TfrmWaitWin32 {
+class TfrmWaitWin32 final : public TProgressWindow {
   public:
     // Built hidden, bar at 0; Dpi scales the layout (96 = none).
     TfrmWaitWin32(std::uint64_t AMax, unsigned Dpi, HFONT Font);
-    ~TfrmWaitWin32();
+    ~TfrmWaitWin32() override;
     TfrmWaitWin32(const TfrmWaitWin32&) = delete;
     TfrmWaitWin32& operator=(const TfrmWaitWin32&) = delete;
 
     // Centred over Over (or the work area when it is hidden), shown and given the keys, so that
     // Esc reaches it while the main window is disabled.
     void ShowOver(HWND Over);
-    // The bar never moves back during a scan: sector steps and byte counts both move it.
-    void SetPosition(std::uint64_t Value);
-    void ShowProgress(const TScanProgress& Progress);
+    void SetPosition(std::uint64_t Value) override;
+    void ShowProgress(const TScanProgress& Progress) override;
     // Keyboard handling for a message the scan's pump took (Esc, Enter on Cancel). True when the
     // message was used and must not be dispatched.
     bool PreTranslate(MSG& Message);
@@ -44,8 +43,7 @@ class TfrmWaitWin32 {
     static LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
     void SetBar(int Value);
 
-    std::uint64_t FMax;
-    unsigned FShift = 0;
+    TBarScale FScale;
     HWND FHandle = nullptr;
     HWND Label1 = nullptr;
     HWND lblBytes = nullptr;
