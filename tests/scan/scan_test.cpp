@@ -5,6 +5,7 @@
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 #include "SystemLayer.h"
+#include "emailparser.h"
 
 namespace {
 
