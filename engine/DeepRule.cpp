@@ -8,6 +8,7 @@
 #include "CarvingSkeleton.h"
 #include "DeepCut.h"
 #include "FastStrings.h"
+#include "HeaderNames.h"
 #include "LineShape.h"
 #include "MimeNesting.h"
 
@@ -199,22 +200,26 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
     // Either rule's start needs line 0 to open like a header line (the deep one's, or like an mbox
     // separator); most sectors are settled on that, by their first bytes.
     const std::string_view sector = Window.Bytes.substr(0, SectorSize);
-    const bool separator = OpensSeparator(sector);
-    if (!separator && !OpensHeaderLine(sector)) return nullptr;
-    // The standard rule's answer, taken while the window is at hand: reading further may move it.
-    const bool standard = FStandard.IsMessageStart(Window.Bytes, SectorSize);
-    if (separator) {
-        if (SeparatorStarts(Window.DriveOffset, SectorSize, Drive)) return this;
-    } else {
-        const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, Drive);
-        // What the deep rule knows for no mail is not taken by the standard rule's test either.
-        if (start.Block == 0 && start.LookAlike) return nullptr;
-        // The start test's last step: the block is text up to its empty line. Where it is not,
-        // the run ends inside the block and is counted as if measured.
-        if (start.Block > 0 && start.Text >= start.Block) return this;
-        if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
+    if (OpensSeparator(sector)) {
+        // No known header line opens with "From ": the standard rule has no start here.
+        return SeparatorStarts(Window.DriveOffset, SectorSize, Drive) ? this : nullptr;
     }
-    return standard ? &FStandard : nullptr;
+    if (!OpensHeaderLine(sector)) return nullptr;
+    // Reading further may move the window: the standard rule's test, which decides where the deep
+    // one finds nothing, keeps a copy of it when its line 0 opens like a known header line.
+    const bool mayBeStandard =
+        TEmailParser::MayStartMessage(static_cast<unsigned char>(Window.Bytes[0])) &&
+        StartsKnownHeader(reinterpret_cast<const unsigned char*>(Window.Bytes.data()),
+                          Window.Bytes.size());
+    if (mayBeStandard) FWindow.assign(Window.Bytes);
+    const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, Drive);
+    // What the deep rule knows for no mail is not taken by the standard rule's test either.
+    if (start.Block == 0 && start.LookAlike) return nullptr;
+    // The start test's last step: the block is text up to its empty line. Where it is not, the
+    // run ends inside the block and is counted as if measured.
+    if (start.Block > 0 && start.Text >= start.Block) return this;
+    if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
+    return mayBeStandard && FStandard.IsMessageStart(FWindow, SectorSize) ? &FStandard : nullptr;
 }
 
 bool TDeepRule::SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,

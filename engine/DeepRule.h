@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -94,4 +95,5 @@ class TDeepRule final : public TRule {
     ScanHost* FHost;
     TEmailParser FStandard;
     TDeepBlockWalker FWalker;
+    std::string FWindow; // the last window the standard rule may still be asked about
 };

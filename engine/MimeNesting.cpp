@@ -12,7 +12,7 @@ void TEnclosures::Clear() {
     FCollecting = false;
 }
 
-void TEnclosures::Line(std::string_view Line, const TLineShape& Shape) {
+void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
     const bool continuation = Line[0] == ' ' || Line[0] == '\t';
     if (FCollecting && continuation && !IsEmptyLine(Line)) {
         if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));

@@ -23,13 +23,17 @@ class TEnclosures {
 
     // Every line of the message: Content-Type fields (folded ones too) of the message and of its
     // parts open enclosures, closing delimiters close them.
-    void Line(std::string_view Line, const TLineShape& Shape);
+    void Line(std::string_view Line, const TLineShape& Shape) {
+        // Most body lines are none of these: no call for them.
+        if (FCollecting || !Shape.Name.empty() || !FBoundaryEnds.empty()) Take(Line, Shape);
+    }
     // The header block closed: its Content-Type field is complete.
     void HeaderEnds() {
         if (FCollecting) Take();
     }
 
   private:
+    void Take(std::string_view Line, const TLineShape& Shape);
     void Take();
     void CloseDelimiter(std::string_view Line);
 
