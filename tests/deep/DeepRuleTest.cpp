@@ -421,14 +421,35 @@ namespace {
 // prose and stray control bytes in random order, with lines of every length. With Lf, the lines
 // end with LF, mostly, and some blocks are short ones or only look like mail.
 std::string HeaderishImage(std::mt19937& Rng, std::size_t Size, bool Lf = false) {
-    static const std::vector<std::string> Pieces = {
-        "From: f\r\n", "To: t\r\n", "Subject: s\r\n", "Received: from x by y\r\n",
-        "X-Long: " + std::string(700, 'v') + "\r\n", "\tfolded\r\n", "\r\n", "prose line\r\n",
-        "Date: d\x01\r\n", "Cc:\r\n", "plain", "Reply-To: r\r\n"};
-    static const std::vector<std::string> LfPieces = {
-        "From: f@x\n", "To: t\n", "Subject: s\n", "Date: 3 Mar\n", "X-Long: " + std::string(700, 'v') + "\n",
-        " folded\n", "\n", "prose line\n", "Message-ID: <m@x>\n", "Host: h\n", "to: lower\n",
-        "X-D: form-data\n", "Date: d\x01\n", "Cc:\n", "plain", "\r\n", "Reply-To: r\r\n"};
+    static const std::vector<std::string> Pieces = {"From: f\r\n",
+                                                    "To: t\r\n",
+                                                    "Subject: s\r\n",
+                                                    "Received: from x by y\r\n",
+                                                    "X-Long: " + std::string(700, 'v') + "\r\n",
+                                                    "\tfolded\r\n",
+                                                    "\r\n",
+                                                    "prose line\r\n",
+                                                    "Date: d\x01\r\n",
+                                                    "Cc:\r\n",
+                                                    "plain",
+                                                    "Reply-To: r\r\n"};
+    static const std::vector<std::string> LfPieces = {"From: f@x\n",
+                                                      "To: t\n",
+                                                      "Subject: s\n",
+                                                      "Date: 3 Mar\n",
+                                                      "X-Long: " + std::string(700, 'v') + "\n",
+                                                      " folded\n",
+                                                      "\n",
+                                                      "prose line\n",
+                                                      "Message-ID: <m@x>\n",
+                                                      "Host: h\n",
+                                                      "to: lower\n",
+                                                      "X-D: form-data\n",
+                                                      "Date: d\x01\n",
+                                                      "Cc:\n",
+                                                      "plain",
+                                                      "\r\n",
+                                                      "Reply-To: r\r\n"};
     const std::vector<std::string>& From = Lf ? LfPieces : Pieces;
     std::string Image;
     while (Image.size() < Size) {
@@ -478,11 +499,47 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
             Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1);
         }
         // Asked afresh, every sector would read the whole reach.
-        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepRule::HeaderReach)
-            << "round " << Round;
+        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepRule::HeaderReach) << "round " << Round;
     }
     // Both answers were met often: starts, and blocks that are not text throughout.
     EXPECT_GT(Starts, 100u);
     EXPECT_GT(Blocks - Starts, 100u);
     EXPECT_GT(LfStarts, 50u);
+}
+
+// A scan split into pieces starts the rule afresh at a piece's first sector: what the rule keeps
+// from earlier sectors must change no answer, and a window is all it needs of the sector itself.
+TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
+    std::mt19937 Rng(5);
+    std::size_t Starts = 0, Nones = 0;
+    for (int Round = 0; Round < 12; ++Round) {
+        const std::uint32_t SectorSize = Round % 3 == 0 ? 64 : 512;
+        const std::string Image = HeaderishImage(Rng, 100000 + Rng() % 5000, Round >= 8);
+        std::string Padded;
+        const TDriveFetch Fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+            Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+            Padded.resize(Count, '\0');
+            return std::string_view(Padded);
+        };
+        TDeepRule Walking, Fresh;
+        for (std::uint64_t Offset = SectorSize; Offset + SectorSize <= Image.size();
+             Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1)) {
+            if (!Walking.MayStart(static_cast<unsigned char>(Image[Offset]))) continue;
+            std::string Window = Image.substr(Offset, 2 * SectorSize);
+            Window.resize(2 * SectorSize, '\0');
+            const TRule* A = Walking.StartsAt({Offset, Window}, SectorSize, Fetch);
+            Fresh.Restart();
+            const TRule* B = Fresh.StartsAt({Offset, Window}, SectorSize, Fetch);
+            ASSERT_EQ(A == nullptr, B == nullptr) << "round " << Round << " offset " << Offset;
+            if (A == nullptr) {
+                ++Nones;
+                continue;
+            }
+            ASSERT_EQ(A->Kind(), B->Kind()) << "round " << Round << " offset " << Offset;
+            ++Starts;
+        }
+    }
+    // Both answers were met often.
+    EXPECT_GT(Starts, 10u);
+    EXPECT_GT(Nones, 100u);
 }
