@@ -74,7 +74,7 @@ inline constexpr TPrefixTables PrefixTables = MakePrefixTables();
 } // namespace HeaderNamesDetail
 
 // Whether a known name can begin with byte b: R, E, D, M, F, T and S in either case.
-inline bool CanStartKnownName(unsigned char b) {
+constexpr bool CanStartKnownName(unsigned char b) {
     const auto bucket = HeaderNamesDetail::PrefixTables.Buckets[b];
     return bucket.First != bucket.Last;
 }

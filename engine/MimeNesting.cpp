@@ -19,7 +19,7 @@ void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
         return;
     }
     if (FCollecting) Take();
-    if (!Shape.Name.empty() && EqualsNoCase(Shape.Name, "Content-Type"sv)) {
+    if (!Shape.Name.empty() && EqualsNoCase(Shape.Name, ContentType)) {
         FCollecting = true;
         FField.assign(Line.substr(Shape.Name.size() + 1,
                                   Line.size() - EndLength(Line) - Shape.Name.size() - 1));

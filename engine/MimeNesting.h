@@ -14,6 +14,8 @@
 // has not come yet, and a message/rfc822 part whose header block is still to come.
 class TEnclosures {
   public:
+    static constexpr std::string_view ContentType = "Content-Type";
+
     // Keeps the storage, so that a scan cutting one message after another allocates nothing here.
     void Clear();
     // While one is open, a header block in the body belongs to the message.
@@ -24,8 +26,9 @@ class TEnclosures {
     // Every line of the message: Content-Type fields (folded ones too) of the message and of its
     // parts open enclosures, closing delimiters close them.
     void Line(std::string_view Line, const TLineShape& Shape) {
-        // Most body lines are none of these: no call for them.
-        if (FCollecting || !Shape.Name.empty() || !FBoundaryEnds.empty()) Take(Line, Shape);
+        // Most lines are none of these: no call for them.
+        if (FCollecting || Shape.Name.size() == ContentType.size() || !FBoundaryEnds.empty())
+            Take(Line, Shape);
     }
     // The header block closed: its Content-Type field is complete.
     void HeaderEnds() {
