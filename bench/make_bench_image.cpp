@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
+constexpr std::size_t BlockBytes = 1 << 20;
 
 struct TRandom {
     std::uint64_t State = 0x9E3779B97F4A7C15ull;
@@ -44,7 +44,7 @@ void FillRandom(std::string& Block, TRandom& Rng) {
     }
 }
 
-const char* const kWords[] = {"the",    "drive",  "sector", "report",   "quarterly", "figures",
+const char* const Words[] = {"the",    "drive",  "sector", "report",   "quarterly", "figures",
                               "moved",  "to",     "page",   "meeting",  "notes",     "and",
                               "budget", "review", "of",     "shipping", "schedule",  "for",
                               "March",  "with",   "totals", "pending",  "approval",  "items"};
@@ -58,7 +58,7 @@ void FillText(std::string& Block, TRandom& Rng, const char* LineEnd) {
         for (std::size_t w = 0; w < words; ++w) {
             if (w)
                 line += ' ';
-            line += kWords[Rng.Next() % (sizeof kWords / sizeof kWords[0])];
+            line += Words[Rng.Next() % (sizeof Words / sizeof Words[0])];
         }
         line += LineEnd;
         for (char c : line) {
@@ -106,16 +106,16 @@ void Put(std::string& Block, std::size_t At, const std::string& Bytes) {
 
 // --- The mail-dense image -----------------------------------------------------------------------
 
-const char* const kNames[] = {"Anna Keller", "Bob Martin", "Chloé Dubois", "Dmitri Ivanov",
+const char* const Names[] = {"Anna Keller", "Bob Martin", "Chloé Dubois", "Dmitri Ivanov",
                               "Eva Nováková", "Frank Li", "Grace Okafor", "Hans Müller"};
-const char* const kUsers[] = {"anna", "bob", "chloe", "dmitri", "eva", "frank", "grace", "hans"};
-const char* const kDomains[] = {"example.org", "mail.example.com", "corp.example.net",
+const char* const Users[] = {"anna", "bob", "chloe", "dmitri", "eva", "frank", "grace", "hans"};
+const char* const Domains[] = {"example.org", "mail.example.com", "corp.example.net",
                                 "lists.example.edu"};
-const char* const kSubjects[] = {"Quarterly figures", "Réunion de lundi", "Invoice 2026-114",
+const char* const Subjects[] = {"Quarterly figures", "Réunion de lundi", "Invoice 2026-114",
                                  "Re: shipping schedule", "Fwd: budget review", "Grüße aus Köln",
                                  "Meeting notes", "Your order has shipped"};
-const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+const char* const Days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 std::string Base64(std::string_view Bytes) {
@@ -171,7 +171,7 @@ bool IsAscii(std::string_view Text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-const char* const kBodyLines[] = {
+const char* const BodyLines[] = {
     "Please find the figures for the third quarter below.",
     "Les chiffres du trimestre sont prêts, voir la pièce jointe.",
     "The shipment leaves the warehouse on Thursday morning.",
@@ -187,13 +187,13 @@ std::string DenseMessage(std::uint64_t N, TRandom& Rng, const char* Eol) {
         return Array[Rng.Next() % (sizeof Array / sizeof Array[0])];
     };
     const unsigned from = static_cast<unsigned>(Rng.Next() % 8), to = (from + 1 + Rng.Next() % 7) % 8;
-    const std::string fromAddr = std::string(kUsers[from]) + "@" + pick(kDomains);
-    const std::string toAddr = std::string(kUsers[to]) + "@" + pick(kDomains);
-    const std::string subject = pick(kSubjects);
-    const std::string fromName = kNames[from];
+    const std::string fromAddr = std::string(Users[from]) + "@" + pick(Domains);
+    const std::string toAddr = std::string(Users[to]) + "@" + pick(Domains);
+    const std::string subject = pick(Subjects);
+    const std::string fromName = Names[from];
     const std::string id = std::to_string(N) + "." + std::to_string(Rng.Next() % 100000);
-    std::string date = std::string(pick(kDays)) + ", " + std::to_string(1 + Rng.Next() % 28) + " " +
-                       pick(kMonths) + " 2026 " + std::to_string(10 + Rng.Next() % 14) + ":" +
+    std::string date = std::string(pick(Days)) + ", " + std::to_string(1 + Rng.Next() % 28) + " " +
+                       pick(Months) + " 2026 " + std::to_string(10 + Rng.Next() % 14) + ":" +
                        std::to_string(10 + Rng.Next() % 50) + ":00 +0100";
     std::string m;
     if (Rng.Next() % 2) m += "Return-Path: <" + fromAddr + ">" + e;
@@ -203,16 +203,16 @@ std::string DenseMessage(std::uint64_t N, TRandom& Rng, const char* Eol) {
          id + e + "\tfor <" + toAddr + ">; " + date + e;
     m += "From: " + (IsAscii(fromName) ? fromName : EncodedWord(fromName, Rng.Next() % 2)) + " <" +
          fromAddr + ">" + e;
-    const std::string toName = kNames[to];
+    const std::string toName = Names[to];
     m += "To: " + (IsAscii(toName) ? toName : EncodedWord(toName, Rng.Next() % 2)) + " <" + toAddr +
          ">" + e;
     m += "Subject: " + (IsAscii(subject) ? subject : EncodedWord(subject, Rng.Next() % 2)) + e;
     m += "Date: " + date + e;
-    m += "Message-ID: <" + id + "@" + pick(kDomains) + ">" + e;
+    m += "Message-ID: <" + id + "@" + pick(Domains) + ">" + e;
     m += "MIME-Version: 1.0" + e;
     std::string text;
     for (std::uint64_t l = 0, lines = 1 + Rng.Next() % 4; l < lines; ++l)
-        text += std::string(pick(kBodyLines)) + e;
+        text += std::string(pick(BodyLines)) + e;
     const std::string boundary = "=_part_" + id;
     switch (Rng.Next() % 4) {
     case 0: // plain, quoted-printable
@@ -251,14 +251,14 @@ std::string DenseMessage(std::uint64_t N, TRandom& Rng, const char* Eol) {
 // One MiB of mail: .eml files (CR LF) or Maildir files (LF) at sector starts, zeros after each
 // message to its sector's end, or an mbox file of LF messages; the rest of the block zeros.
 void FillDense(std::string& Block, TRandom& Rng, std::uint64_t& Messages) {
-    Block.assign(kBlock, '\0');
+    Block.assign(BlockBytes, '\0');
     const std::uint64_t kind = Rng.Next() % 10;
     std::size_t at = 0;
     if (kind < 7) {
         const char* eol = kind < 4 ? "\r\n" : "\n";
         for (;;) {
             const std::string m = DenseMessage(Messages, Rng, eol);
-            if (at + m.size() + 1 > kBlock) break;
+            if (at + m.size() + 1 > BlockBytes) break;
             Block.replace(at, m.size(), m);
             ++Messages;
             at = (at + m.size() + 1 + 511) / 512 * 512;
@@ -267,9 +267,9 @@ void FillDense(std::string& Block, TRandom& Rng, std::uint64_t& Messages) {
     }
     for (;;) {
         const std::string m = DenseMessage(Messages, Rng, "\n");
-        const std::string from = "From " + std::string(kUsers[Rng.Next() % 8]) +
+        const std::string from = "From " + std::string(Users[Rng.Next() % 8]) +
                                  "@example.org Mon Dec  7 10:00:00 2026\n";
-        if (at + from.size() + m.size() + 2 > kBlock) break;
+        if (at + from.size() + m.size() + 2 > BlockBytes) break;
         Block.replace(at, from.size() + m.size() + 1, from + m + "\n");
         at += from.size() + m.size() + 1;
         ++Messages;
@@ -297,13 +297,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     TRandom rng;
-    std::string block(kBlock, '\0');
+    std::string block(BlockBytes, '\0');
     std::uint64_t messages = 0, lines = 0;
     for (std::uint64_t b = 0; b < mib; ++b) {
         if (kind == "dense") {
             // The scan starts at sector 1: the first block is free space, as a volume's start is.
             if (b == 0)
-                block.assign(kBlock, '\0');
+                block.assign(BlockBytes, '\0');
             else
                 FillDense(block, rng, messages);
         } else if (kind == "headers") {
@@ -312,12 +312,12 @@ int main(int argc, char** argv) {
             FillText(block, rng, "\r\n");
         } else if (kind == "mail") {
             FillRandom(block, rng);
-            for (std::size_t at = 0; at < kBlock; at += 65536)
+            for (std::size_t at = 0; at < BlockBytes; at += 65536)
                 Put(block, at, Message(messages++));
         } else {
             switch (b % 5) {
             case 0:
-                block.assign(kBlock, '\0');
+                block.assign(BlockBytes, '\0');
                 break;
             case 1:
                 FillRandom(block, rng);
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
             default:
                 FillRandom(block, rng);
                 for (int m = 0; m < 4; ++m)
-                    Put(block, (rng.Next() % (kBlock / 512 - 8)) * 512, Message(messages++));
+                    Put(block, (rng.Next() % (BlockBytes / 512 - 8)) * 512, Message(messages++));
             }
         }
         file.write(block.data(), static_cast<std::streamsize>(block.size()));

@@ -42,9 +42,9 @@ extern "C" void __sanitizer_purge_allocator();
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
+constexpr bool Sanitized = true;
 #else
-constexpr bool kSanitized = false;
+constexpr bool Sanitized = false;
 #endif
 
 // Answers every dialog as a user who exports nothing would, and keeps nothing of a scan but the
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
         // Under the sanitizers the resident size also holds their own bookkeeping (the shadow of
         // every address the heap ever reached, the store of allocation stacks), which is never
         // handed back and grows by itself; there the heap in use is what the program holds.
-        if (!kSanitized) check("resident", k, figures.Resident, same->Resident, firstK);
+        if (!Sanitized) check("resident", k, figures.Resident, same->Resident, firstK);
         check("heap in use", k, figures.Heap, same->Heap, firstK);
     }
     std::printf("peak resident %.1f MiB\n%s\n", Mib(PeakBytes()), failed ? "FAIL" : "PASS");

@@ -4,65 +4,45 @@
 // line to its last (start it, store a field, open the body, finish it). Each rule keeps only its
 // own line states and decides, line by line, which step to take. A message's lines are
 // contiguous in the run from its first line until the next message begins, and its body from its
-// empty line on, so a message is cut as places in the run, and its bytes are copied once, where
+// empty line on, so a message is cut as views of the run, and its bytes are copied once, where
 // it is kept.
 
+#include <cstddef>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "CarvingRule.h"
 #include "FastStrings.h"
 #include "Globals.h"
+#include "HeaderNames.h"
 #include "ScanHost.h"
 
-// Index of a known header name (any ASCII case) among the ten, or -1.
-int KnownHeaderIndex(std::string_view Name);
-// Stores Value in the field of Email that the known header Known fills (From, To, Subject, Date).
-void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email);
-// The field a known header fills: 0 From, 1 To, 2 Subject, 3 Date; -1 for the others.
-int KnownFieldIndex(int Known);
-
-// A message cut from a run, as places in the run: nothing is copied until the message is kept.
-struct TCutMessage {
-    std::size_t Start = 0;     // its first line
-    std::size_t End = 0;       // past its last byte
-    std::size_t BodyStart = 0; // its empty line, when HasBody
-    bool HasBody = false;
-    std::string_view Fields[4]; // From, To, Subject, Date: views into the run
-};
-using TCutList = std::vector<TCutMessage>;
-
-// The cut messages as stored messages (copies of their bytes), and their starts when asked.
-void CutsToEmails(std::string_view Text, const TCutList& Cuts, TEmailArray& Result,
-                  std::vector<std::size_t>* Starts);
+// The cut messages as stored messages (copies of their bytes), and their drive offsets when asked.
+void CutsToEmails(const TCutList& Cuts, TEmailArray& Result, std::vector<std::size_t>* Starts);
 
 class TMessageCutter {
   public:
-    // Cuts into Found, which is emptied first (its memory kept for the next run).
-    TMessageCutter(std::string_view Text, ScanHost& Host, TCutList& Found)
-        : FText(Text), FHost(&Host), FFound(Found) {
+    // Cuts into Found, which is emptied first (its memory kept for the next run). Positions below
+    // are 0-based offsets in the run; the cuts come out at drive offsets.
+    TMessageCutter(const TByteRun& Run, ScanHost& Host, TCutList& Found)
+        : FRun(Run), FHost(&Host), FFound(Found) {
         FFound.clear();
     }
 
-    // Hands each line (with its CR LF) and its 0-based start in the run to OnLine, one keep-alive
-    // call per step, the search that finds no more line included; then finishes the last message.
-    template <class TOnLine>
-    void EachLine(TOnLine&& OnLine) {
-        std::size_t p = 0;
-        for (;;) {
-            FHost->KeepAlive();
-            const std::size_t cr = FindLineEnd(FText, p + 1);
-            if (cr == 0) break;
-            const std::size_t next = cr + 1; // past the LF
-            OnLine(FText.substr(p, next - p), p);
-            if (FInHeader || FInBody) FEnd = next;
-            p = next;
-        }
-        Finish();
+    // Hands each line (with its CR LF) and its start in the run to OnLine, one keep-alive call per
+    // step, the search that finds no more line included; then finishes the last message.
+    template <class TOnLine> void EachLine(TOnLine&& OnLine) {
+        const std::string_view text = FRun.Bytes;
+        EachLineBy(
+            [text](std::size_t p) {
+                const std::size_t cr = FindLineEnd(text, p + 1);
+                return cr == 0 ? 0 : cr + 1; // past the LF
+            },
+            OnLine);
     }
 
-    // EachLine for a rule that ends its lines its own way: NextLine(p) answers the 0-based end (past
-    // the last byte) of the line starting at p, or 0 when no line ends; it may change from line to
+    // EachLine for a rule that ends its lines its own way: NextLine(p) answers the end (past the
+    // last byte) of the line starting at p, or 0 when no line ends; it may change from line to
     // line with what the rule has seen.
     template <class TNextLine, class TOnLine>
     void EachLineBy(TNextLine&& NextLine, TOnLine&& OnLine) {
@@ -71,7 +51,7 @@ class TMessageCutter {
             FHost->KeepAlive();
             const std::size_t next = NextLine(p);
             if (next == 0) break;
-            OnLine(FText.substr(p, next - p), p);
+            OnLine(FRun.Bytes.substr(p, next - p), p);
             if (FInHeader || FInBody) FEnd = next;
             p = next;
         }
@@ -90,14 +70,14 @@ class TMessageCutter {
     // After the walk: the last message loses its bytes from End on (End inside its body).
     void CutBack(std::size_t End) {
         if (FFound.empty() || End >= FEnd || End < FBodyStart || !FHasBody) return;
-        FFound.back().End = End;
         FEnd = End;
+        Finish();
     }
     // A message begins with the line at At; the one before it is complete.
     void Start(std::size_t At) {
         Finish();
         FFound.emplace_back();
-        FFound.back().Start = At;
+        FStart = At;
         FHasBody = false;
         FInHeader = true;
         FInBody = false;
@@ -119,14 +99,14 @@ class TMessageCutter {
     void Finish() {
         if (FFound.empty()) return;
         TCutMessage& cut = FFound.back();
-        cut.End = FEnd;
-        cut.HasBody = FHasBody;
-        cut.BodyStart = FHasBody ? FBodyStart : FEnd;
+        cut.DriveOffset = FRun.DriveOffset + FStart;
+        cut.FullText = FRun.Bytes.substr(FStart, FEnd - FStart);
+        cut.Body = FHasBody ? FRun.Bytes.substr(FBodyStart, FEnd - FBodyStart) : std::string_view();
     }
 
-    std::string_view FText;
+    TByteRun FRun;
     ScanHost* FHost;
     TCutList& FFound;
     bool FInHeader = false, FInBody = false, FHasBody = false;
-    std::size_t FBodyStart = 0, FEnd = 0;
+    std::size_t FStart = 0, FBodyStart = 0, FEnd = 0;
 };

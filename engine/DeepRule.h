@@ -17,27 +17,28 @@
 // - text runs also take form feed, escape and every byte from 0x80 up;
 // - a lone header-like line in a body is body text;
 // - more quote markers open a quoted block.
-// Header lines are split and known names recognised exactly as TEmailParser does.
+// Header lines are split and known names recognised exactly as TEmailParser does. In a scan, the
+// standard rule cuts where the deep one finds no start (and knows of no look-alike block).
 
 #include <cstddef>
-#include <array>
 #include <cstdint>
-#include <deque>
-#include <functional>
+#include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-#include "CarvingSkeleton.h"
+#include "CarvingRule.h"
+#include "DeepBlockWalker.h"
 #include "Globals.h"
+#include "HeaderBlock.h"
 #include "ScanHost.h"
+#include "emailparser.h"
 
-class TDeepEmailParser {
+class TDeepRule final : public TRule {
   public:
     // How far from its first line a header block may close.
-    static constexpr std::size_t HeaderReach = 65536;
+    static constexpr std::size_t HeaderReach = ::HeaderReach;
 
-    explicit TDeepEmailParser(ScanHost& Host = NullScanHost());
+    explicit TDeepRule(ScanHost& Host = NullScanHost());
 
     // View: the bytes from a sector start on, HeaderReach of them where the drive has them. True
     // when a whole header block opens on the view's first byte, its first line ends inside the
@@ -64,9 +65,8 @@ class TDeepEmailParser {
     void ExtractMessages(std::string_view Text, TEmailArray& Result,
                          std::vector<std::size_t>* Starts = nullptr,
                          bool OpensWithWholeBlock = false) const;
-    // The same messages as places in Text, nothing copied (Result is replaced).
-    void ExtractCuts(std::string_view Text, TCutList& Result,
-                     bool OpensWithWholeBlock = false) const;
+    // The same messages cut from Run, nothing copied (Result is replaced).
+    void ExtractCuts(const TByteRun& Run, TCutList& Result, bool OpensWithWholeBlock = false) const;
 
     // Bytes that a deep run is made of: the standard rule's text bytes, 0x0C, 0x1B and 0x80-0xFF.
     static bool IsTextByte(unsigned char b);
@@ -76,42 +76,24 @@ class TDeepEmailParser {
     // The standard marker and the other mailers' reply and forward markers.
     static bool IsQuoteMarker(std::string_view Line);
 
+    // The rule in a scan: a sector that opens like a header line is looked at as far as its block
+    // may reach, through the walker; one that opens like an mbox separator afresh. Where neither
+    // starts a message, the standard rule's start test decides, unless the block is a look-alike.
+    TRule* StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
+                    const TDriveFetch& Drive) override;
+    std::size_t TextPrefix(std::string_view Bytes) const override { return TextRunLength(Bytes); }
+    void Carve(const TByteRun& Run, TCutList& Cuts) const override { ExtractCuts(Run, Cuts, true); }
+    TCarvingRule Kind() const override { return TCarvingRule::Deep; }
+    std::uint64_t StartReach(std::uint32_t SectorSize) const override;
+    void Restart() override { FWalker.Forget(); }
+
   private:
+    // Whether the mbox separator at Offset opens a whole header block of text bytes.
+    bool SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
+                         const TDriveFetch& Drive) const;
+
     ScanHost* FHost;
+    TEmailParser FStandard;
+    TDeepBlockWalker FWalker;
+    std::string FWindow; // the last window the standard rule may still be asked about
 };
-
-// The deep start test for the sectors of a drive taken in increasing order, reading each byte a
-// bounded number of times. Asked afresh, every sector that opens like a header line costs up to
-// HeaderReach bytes; here the lines of a block that has not closed yet are examined once and
-// remembered while the blocks of later sectors overlap them.
-class TDeepBlockWalker {
-  public:
-    // Bytes [Offset, Offset + Count) of the drive, zeros past its end; used before the next call.
-    using TFetch = std::function<std::string_view(std::uint64_t Offset, std::uint32_t Count)>;
-    explicit TDeepBlockWalker(TFetch Fetch) : FFetch(std::move(Fetch)) {}
-
-    struct TStart {
-        std::size_t Block = 0; // what HeaderBlockLength answers for the sector
-        std::size_t Text = 0;  // text bytes from the sector's start, counted up to Block
-        bool LookAlike = false; // a closed block of web traffic, a form upload or config keys
-    };
-    // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
-    // Answers for sectors that open with a header line; mbox separators are asked of the parser.
-    TStart Examine(std::uint64_t Offset, std::string_view Sector);
-
-  private:
-    enum class TStop { Open, Empty, Broken };
-    TFetch FFetch;
-    bool FValid = false;
-    std::uint64_t FLastOffset = 0;
-    // Every line starting in [FFrom, FTo) may stand in a block and is not empty; FTo is the start
-    // of the next line, which FStop tells about once known (an empty one ends at FClose). No line
-    // ends before FSearched. Lines end at CR LF when FCrLf, else at LF.
-    std::uint64_t FFrom = 0, FTo = 0, FSearched = 0, FClose = 0;
-    TStop FStop = TStop::Open;
-    bool FCrLf = true;
-    std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
-    std::array<unsigned, 7> FCounts{};                     // lines of each kind among them
-    std::deque<std::uint64_t> FBad;   // per line holding one: its first byte that is no text
-};
-

@@ -7,22 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "DeepRule.h"
+#include "CarvingRule.h"
 #include "FoundEmails.h"
 #include "Globals.h"
 #include "ScanHost.h"
-#include "emailparser.h"
 
 class TDiskBuffer;
 class TSystemLayer;
-
-// The carving rule that found a message.
-enum class TCarvingRule { Standard, Deep };
-
-// "standard" or "deep", as the front ends name the rules.
-inline const char* CarvingRuleName(TCarvingRule Rule) {
-    return Rule == TCarvingRule::Deep ? "deep" : "standard";
-}
 
 struct TScanOptions {
     std::uint32_t SectorSize = 0;               // 0: the drive's own
@@ -63,8 +54,7 @@ class TScanHardDisk {
     // BufferSize bytes. Errors while the buffer is made reach the caller unchanged.
     TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options, ScanHost& Host);
     // For tests and other sources of bytes: scans the given buffer (its sector size stands).
-    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
-                  ScanHost& Host);
+    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options, ScanHost& Host);
     ~TScanHardDisk();
 
     // Runs the whole scan once, from sector 1 to the last.
@@ -76,26 +66,27 @@ class TScanHardDisk {
   private:
     // Tells the host how far the scan has come; true when it asks the scan to stop there.
     bool Stopping(std::uint64_t Offset);
-    std::uint32_t ScanSector(std::uint64_t Offset);
-    // Tests sector s and those after it while the chunk in memory holds their windows, counting
-    // steps in k and moving the progress display as the scan loop does. False when sector s is
-    // to be examined by the general step (its window is not held, or it starts a message).
-    bool TestHeldSectors(std::uint64_t& s, std::uint64_t N, unsigned& k);
-    // LookAlike: the sector opens a closed block that only looks like mail.
-    std::uint32_t ScanSectorDeep(std::uint64_t Offset, bool& LookAlike);
-    // Cuts the deep rule's messages from the run of text bytes at Offset; its length.
-    std::uint32_t CarveDeep(std::uint64_t Offset);
-    std::uint32_t RunLength(std::uint64_t Offset, std::size_t (*Prefix)(std::string_view));
-    // Keeps the messages cut from Run (at drive byte Offset) into FCuts.
-    void Append(std::string_view Run, std::uint64_t Offset, TCarvingRule Rule);
+    // Moves the progress display every ProgressInterval sectors examined, before sector s.
+    void Step(std::uint64_t s);
+    // Examines sector s and those after it that one view of the buffer holds; the next sector.
+    std::uint64_t ScanPiece(std::uint64_t s, std::uint64_t N);
+    // The last sector from s on whose window the chunk in memory holds (before N), or 0 for none.
+    std::uint64_t HeldThrough(std::uint64_t s, std::uint64_t N) const;
+    // Asks the rule about the sector Window begins; the sectors to go on by (at least 1).
+    std::uint64_t Examine(const TByteRun& Window);
+    // Cuts Rule's messages from the run of its text bytes at Offset; the run's length.
+    std::uint32_t Carve(TRule& Rule, std::uint64_t Offset);
+    std::uint32_t RunLength(const TRule& Rule, std::uint64_t Offset);
+    // Keeps the messages of FCuts, cut from Run by Rule.
+    void Append(TCarvingRule Rule);
 
     std::uint32_t FSectorSize = 0;
-    bool FDeepScan = false;
     TScanResult FResult;
     std::unique_ptr<TDiskBuffer> FBuffer;
-    TEmailParser FParser;
     ScanHost* FHost;
-    TDeepEmailParser FDeepParser;
-    TDeepBlockWalker FDeepStarts;
-    TCutList FCuts; // the last run's messages; its memory serves every run
+    std::unique_ptr<TRule> FRule;
+    TDriveFetch FDrive;       // the buffer's bytes, for a rule that reads past its window
+    bool FDriveAsked = false; // FDrive was called since the last view the driver took
+    unsigned FSteps = 0;      // sectors examined since the progress display moved
+    TCutList FCuts;           // the last run's messages; its memory serves every run
 };

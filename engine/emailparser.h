@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvingSkeleton.h"
+#include "CarvingRule.h"
 #include "Globals.h"
 #include "ScanHost.h"
 
@@ -19,8 +19,8 @@ struct TRPCField {
 
 // Decides where a stored message begins and cuts a run of text into messages. Keeps no state
 // between calls; the host receives one keep-alive call per step of the line walk.
-class TEmailParser {
-public:
+class TEmailParser final : public TRule {
+  public:
     explicit TEmailParser(ScanHost& Host = NullScanHost());
 
     bool IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const;
@@ -32,15 +32,29 @@ public:
     // message, the 0-based offset in Text of its first line.
     void ExtractMessages(std::string_view Text, TEmailArray& Result,
                          std::vector<std::size_t>* Starts = nullptr) const;
-    // The same messages as places in Text, nothing copied (Result is replaced).
-    void ExtractCuts(std::string_view Text, TCutList& Result) const;
 
     static TRPCField ParseHeaderLine(std::string_view Line);
     static bool IsKnownHeader(const TRPCField& Field);
     static bool IsQuoteMarker(std::string_view Line);
     static void StoreHeaderField(const TRPCField& Field, TEmail& Email);
 
-private:
+    // Bytes a stored message's text is made of: tab, LF, VT, CR and printable ASCII.
+    static bool IsTextByte(unsigned char b) { return TextBytes[b]; }
+    // Number of text bytes at the start of Bytes.
+    static std::size_t TextRunLength(std::string_view Bytes);
+
+    // The rule in a scan: IsMessageStart over the window, ExtractMessages' cut over the run.
+    TRule* StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
+                    const TDriveFetch& Drive) override;
+    std::size_t TextPrefix(std::string_view Bytes) const override { return TextRunLength(Bytes); }
+    void Carve(const TByteRun& Run, TCutList& Cuts) const override;
+    TCarvingRule Kind() const override { return TCarvingRule::Standard; }
+    std::uint64_t StartReach(std::uint32_t SectorSize) const override {
+        return std::uint64_t{WindowSectors} * SectorSize;
+    }
+
+  private:
     static const std::array<bool, 256> FirstBytes;
+    static const std::array<bool, 256> TextBytes;
     ScanHost* FHost;
 };

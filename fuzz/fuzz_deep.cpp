@@ -15,11 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     TFuzzInput in(Data, Size);
     const std::uint32_t sector = 64u << (in.Byte() & 3); // 64 to 512
     const std::string_view text = in.Rest();
-    static const TDeepEmailParser deep;
+    static const TDeepRule deep;
     static const TEmailParser standard;
 
-    std::string view(text.substr(0, TDeepEmailParser::HeaderReach + sector));
-    view.resize(TDeepEmailParser::HeaderReach + sector, '\0');
+    std::string view(text.substr(0, TDeepRule::HeaderReach + sector));
+    view.resize(TDeepRule::HeaderReach + sector, '\0');
     const std::size_t block = deep.HeaderBlockLength(view, sector);
     const bool opens = deep.IsMessageStart(view, sector);
     FUZZ_CHECK(!opens || (block > 0 && block <= text.size()));

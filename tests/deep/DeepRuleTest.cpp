@@ -26,7 +26,7 @@ std::string Lines(std::initializer_list<std::string_view> Items) {
 
 // The view the scan hands over: up to 64 KiB from the sector start, zeros behind the text.
 std::string View(std::string Text) {
-    Text.resize(TDeepEmailParser::HeaderReach, '\0');
+    Text.resize(TDeepRule::HeaderReach, '\0');
     return Text;
 }
 
@@ -39,7 +39,7 @@ std::string ReceivedChain(int Hops) {
     return Text;
 }
 
-const TDeepEmailParser Deep;
+const TDeepRule Deep;
 const TEmailParser Standard;
 
 std::vector<std::string> FullTexts(const TEmailArray& Found) {
@@ -67,8 +67,8 @@ std::vector<std::string> ScanImage(const std::string& Image, bool UseDeep,
         std::size_t Run = 0;
         TEmailArray Messages;
         if (UseDeep) {
-            if (Deep.IsMessageStart(Rest.substr(0, TDeepEmailParser::HeaderReach), SectorSize)) {
-                Run = TDeepEmailParser::TextRunLength(Rest.substr(0, RunCap));
+            if (Deep.IsMessageStart(Rest.substr(0, TDeepRule::HeaderReach), SectorSize)) {
+                Run = TDeepRule::TextRunLength(Rest.substr(0, RunCap));
                 Deep.ExtractMessages(Rest.substr(0, Run), Messages);
             }
         } else {
@@ -139,15 +139,15 @@ TEST(DeepStartTest, BlockClosesWithin64KiB) {
     // Filler header lines of 100 bytes each, then the empty line ending exactly at the reach.
     const std::string Head = Lines({"From: f", "To: t", "Subject: s"});
     std::string Filler;
-    while (Head.size() + Filler.size() + 2 + 120 <= TDeepEmailParser::HeaderReach)
+    while (Head.size() + Filler.size() + 2 + 120 <= TDeepRule::HeaderReach)
         Filler += "X-Filler: " + std::string(88, 'v') + "\r\n";
-    const std::size_t Short = TDeepEmailParser::HeaderReach - 2 - Head.size() - Filler.size();
+    const std::size_t Short = TDeepRule::HeaderReach - 2 - Head.size() - Filler.size();
     Filler += "X-Last: " + std::string(Short - 10, 'w') + "\r\n";
     const std::string Exact = Head + Filler + "\r\n";
-    ASSERT_EQ(Exact.size(), TDeepEmailParser::HeaderReach);
+    ASSERT_EQ(Exact.size(), TDeepRule::HeaderReach);
     EXPECT_TRUE(Deep.IsMessageStart(Exact, 512));
     std::string Over = Head + "X-One: 1\r\n" + Filler + "\r\n";
-    EXPECT_FALSE(Deep.IsMessageStart(Over.substr(0, TDeepEmailParser::HeaderReach), 512));
+    EXPECT_FALSE(Deep.IsMessageStart(Over.substr(0, TDeepRule::HeaderReach), 512));
     // Cutting applies the same reach; a block past it is cut as the standard rule cuts it.
     EXPECT_EQ(FullTexts(Cut(Exact + "body\r\n")), std::vector<std::string>{Exact + "body\r\n"});
     EXPECT_EQ(FullTexts(Cut(Over + "body\r\n")), std::vector<std::string>{Over + "body\r\n"});
@@ -192,7 +192,7 @@ TEST(DeepStartTest, LinesSplitAsTheStandardParserSplitsThem) {
             Line += Alphabet[Rng() % Alphabet.size()];
         Line += "\r\n";
         const TRPCField Field = TEmailParser::ParseHeaderLine(Line);
-        const bool Text = TDeepEmailParser::TextRunLength(Line) == Line.size();
+        const bool Text = TDeepRule::TextRunLength(Line) == Line.size();
         ASSERT_EQ(Deep.IsMessageStart(View(Line + Rest), 512), Field.IsField == 1 && Text)
             << testing::PrintToString(Line);
         if (Field.IsField == 1 && Field.Name == "From") {
@@ -207,12 +207,12 @@ TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
     for (int b = 0; b < 256; ++b) {
         const bool Standard = RefRules::RefIsTextByte(static_cast<unsigned char>(b));
         const bool Expected = Standard || b == 0x0C || b == 0x1B || b >= 0x80;
-        EXPECT_EQ(TDeepEmailParser::IsTextByte(static_cast<unsigned char>(b)), Expected) << b;
+        EXPECT_EQ(TDeepRule::IsTextByte(static_cast<unsigned char>(b)), Expected) << b;
     }
-    EXPECT_EQ(TDeepEmailParser::TextRunLength("ab\x0C\x1B\x80\xFF\r\n"), 8u);
-    EXPECT_EQ(TDeepEmailParser::TextRunLength(std::string("abc\0def", 7)), 3u);
-    EXPECT_EQ(TDeepEmailParser::TextRunLength("abc\x7F"), 3u);
-    EXPECT_EQ(TDeepEmailParser::TextRunLength(""), 0u);
+    EXPECT_EQ(TDeepRule::TextRunLength("ab\x0C\x1B\x80\xFF\r\n"), 8u);
+    EXPECT_EQ(TDeepRule::TextRunLength(std::string("abc\0def", 7)), 3u);
+    EXPECT_EQ(TDeepRule::TextRunLength("abc\x7F"), 3u);
+    EXPECT_EQ(TDeepRule::TextRunLength(""), 0u);
 
     // Long runs are measured word by word: every stopping byte at every position must still stop.
     std::mt19937 Rng(5);
@@ -225,14 +225,14 @@ TEST(DeepTextBytes, AlsoFormFeedEscapeAndHighBytes) {
         }
         const std::size_t Stop = Rng() % (Bytes.size() + 1);
         if (Stop < Bytes.size()) Bytes[Stop] = "\0\x01\x08\x0E\x1A\x1C\x1F\x7F"[Rng() % 8];
-        ASSERT_EQ(TDeepEmailParser::TextRunLength(Bytes), Stop) << Trial;
+        ASSERT_EQ(TDeepRule::TextRunLength(Bytes), Stop) << Trial;
     }
 }
 
 TEST(DeepCutting, EachKindOfMessageComesOutWhole) {
     for (int Kind = 0; Kind < DeepMessageKinds; ++Kind) {
         const std::string Message = MakeDeepMessage(99, Kind);
-        ASSERT_EQ(TDeepEmailParser::TextRunLength(Message), Message.size()) << Kind;
+        ASSERT_EQ(TDeepRule::TextRunLength(Message), Message.size()) << Kind;
         ASSERT_TRUE(Deep.IsMessageStart(View(Message), 512)) << Kind;
         std::vector<std::size_t> Starts;
         const TEmailArray Found = Cut(Message, &Starts);
@@ -313,7 +313,7 @@ TEST(DeepCutting, BlocksPastTheReachFallBackToTheStandardCut) {
     const std::string First = Lines({"From: a", "To: b", "Subject: one", "", "text"});
     std::string Second = Lines({"Return-Path: <c@example.org>"}) + ReceivedChain(500) +
                          Lines({"From: c", "To: d", "Subject: two", "", "more"});
-    ASSERT_GT(Second.size(), TDeepEmailParser::HeaderReach);
+    ASSERT_GT(Second.size(), TDeepRule::HeaderReach);
     TEmailArray StandardFound;
     Standard.ExtractMessages(First + Second, StandardFound);
     ASSERT_EQ(FullTexts(StandardFound), (std::vector<std::string>{First, Second}));
@@ -335,7 +335,7 @@ TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
           "-------- Original Message --------",
           "Begin forwarded message:", "---------- Forwarded message ---------",
           "-------- Forwarded Message --------", "> -----Original Message-----"}) {
-        EXPECT_TRUE(TDeepEmailParser::IsQuoteMarker(std::string(Marker) + "\r\n")) << Marker;
+        EXPECT_TRUE(TDeepRule::IsQuoteMarker(std::string(Marker) + "\r\n")) << Marker;
         const std::string Text =
             Head + Lines({"reply", Marker, "From: q", "Sent: Monday", "To: r", "Subject: RE: s", "",
                           "quoted text", "", "Date: lone line"});
@@ -346,7 +346,7 @@ TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
     }
     for (std::string_view Other : {"-----original message-----", "----Original Message----",
                                    "Begin forwarded message", "Forwarded message"})
-        EXPECT_FALSE(TDeepEmailParser::IsQuoteMarker(std::string(Other) + "\r\n")) << Other;
+        EXPECT_FALSE(TDeepRule::IsQuoteMarker(std::string(Other) + "\r\n")) << Other;
 
     // An empty line right after the marker (as some mailers write it) does not end the quote;
     // the empty line after quoted lines does, so a block after it starts a message.
@@ -361,7 +361,7 @@ TEST(DeepCutting, KeepAliveOncePerStep) {
         std::uint64_t Calls = 0;
         void KeepAlive(std::uint64_t) override { ++Calls; }
     } Host;
-    const TDeepEmailParser Parser(Host);
+    const TDeepRule Parser(Host);
     TEmailArray Found;
     Parser.ExtractMessages(Lines({"From: a", "To: b", "Subject: s", "", "x"}) + "tail", Found);
     EXPECT_EQ(Host.Calls, 6u); // five lines and the search that finds no more
@@ -421,14 +421,35 @@ namespace {
 // prose and stray control bytes in random order, with lines of every length. With Lf, the lines
 // end with LF, mostly, and some blocks are short ones or only look like mail.
 std::string HeaderishImage(std::mt19937& Rng, std::size_t Size, bool Lf = false) {
-    static const std::vector<std::string> Pieces = {
-        "From: f\r\n", "To: t\r\n", "Subject: s\r\n", "Received: from x by y\r\n",
-        "X-Long: " + std::string(700, 'v') + "\r\n", "\tfolded\r\n", "\r\n", "prose line\r\n",
-        "Date: d\x01\r\n", "Cc:\r\n", "plain", "Reply-To: r\r\n"};
-    static const std::vector<std::string> LfPieces = {
-        "From: f@x\n", "To: t\n", "Subject: s\n", "Date: 3 Mar\n", "X-Long: " + std::string(700, 'v') + "\n",
-        " folded\n", "\n", "prose line\n", "Message-ID: <m@x>\n", "Host: h\n", "to: lower\n",
-        "X-D: form-data\n", "Date: d\x01\n", "Cc:\n", "plain", "\r\n", "Reply-To: r\r\n"};
+    static const std::vector<std::string> Pieces = {"From: f\r\n",
+                                                    "To: t\r\n",
+                                                    "Subject: s\r\n",
+                                                    "Received: from x by y\r\n",
+                                                    "X-Long: " + std::string(700, 'v') + "\r\n",
+                                                    "\tfolded\r\n",
+                                                    "\r\n",
+                                                    "prose line\r\n",
+                                                    "Date: d\x01\r\n",
+                                                    "Cc:\r\n",
+                                                    "plain",
+                                                    "Reply-To: r\r\n"};
+    static const std::vector<std::string> LfPieces = {"From: f@x\n",
+                                                      "To: t\n",
+                                                      "Subject: s\n",
+                                                      "Date: 3 Mar\n",
+                                                      "X-Long: " + std::string(700, 'v') + "\n",
+                                                      " folded\n",
+                                                      "\n",
+                                                      "prose line\n",
+                                                      "Message-ID: <m@x>\n",
+                                                      "Host: h\n",
+                                                      "to: lower\n",
+                                                      "X-D: form-data\n",
+                                                      "Date: d\x01\n",
+                                                      "Cc:\n",
+                                                      "plain",
+                                                      "\r\n",
+                                                      "Reply-To: r\r\n"};
     const std::vector<std::string>& From = Lf ? LfPieces : Pieces;
     std::string Image;
     while (Image.size() < Size) {
@@ -460,14 +481,14 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
             return std::string_view(Padded);
         });
         for (std::uint64_t Offset = SectorSize; Offset + SectorSize <= Image.size();) {
-            std::string Reach = Image.substr(Offset, TDeepEmailParser::HeaderReach);
-            Reach.resize(TDeepEmailParser::HeaderReach, '\0');
+            std::string Reach = Image.substr(Offset, TDeepRule::HeaderReach);
+            Reach.resize(TDeepRule::HeaderReach, '\0');
             const std::size_t Block = Deep.HeaderBlockLength(Reach, SectorSize);
             const TDeepBlockWalker::TStart Start =
                 Walker.Examine(Offset, std::string_view(Image).substr(Offset, SectorSize));
             ASSERT_EQ(Start.Block, Block) << "round " << Round << " offset " << Offset;
             if (Block > 0) {
-                const std::size_t Text = TDeepEmailParser::TextRunLength(Reach.substr(0, Block));
+                const std::size_t Text = TDeepRule::TextRunLength(Reach.substr(0, Block));
                 ASSERT_EQ(Start.Text, Text) << "round " << Round << " offset " << Offset;
                 ASSERT_EQ(Deep.IsMessageStart(Reach, SectorSize), Text == Block);
                 Starts += Text == Block;
@@ -478,11 +499,47 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
             Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1);
         }
         // Asked afresh, every sector would read the whole reach.
-        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepEmailParser::HeaderReach)
-            << "round " << Round;
+        EXPECT_LT(Fetched, 4 * Image.size() + 2 * TDeepRule::HeaderReach) << "round " << Round;
     }
     // Both answers were met often: starts, and blocks that are not text throughout.
     EXPECT_GT(Starts, 100u);
     EXPECT_GT(Blocks - Starts, 100u);
     EXPECT_GT(LfStarts, 50u);
+}
+
+// A scan split into pieces starts the rule afresh at a piece's first sector: what the rule keeps
+// from earlier sectors must change no answer, and a window is all it needs of the sector itself.
+TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
+    std::mt19937 Rng(5);
+    std::size_t Starts = 0, Nones = 0;
+    for (int Round = 0; Round < 12; ++Round) {
+        const std::uint32_t SectorSize = Round % 3 == 0 ? 64 : 512;
+        const std::string Image = HeaderishImage(Rng, 100000 + Rng() % 5000, Round >= 8);
+        std::string Padded;
+        const TDriveFetch Fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+            Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+            Padded.resize(Count, '\0');
+            return std::string_view(Padded);
+        };
+        TDeepRule Walking, Fresh;
+        for (std::uint64_t Offset = SectorSize; Offset + SectorSize <= Image.size();
+             Offset += SectorSize * (Rng() % 16 == 0 ? 1 + Rng() % 40 : 1)) {
+            if (!Walking.MayStart(static_cast<unsigned char>(Image[Offset]))) continue;
+            std::string Window = Image.substr(Offset, 2 * SectorSize);
+            Window.resize(2 * SectorSize, '\0');
+            const TRule* A = Walking.StartsAt({Offset, Window}, SectorSize, Fetch);
+            Fresh.Restart();
+            const TRule* B = Fresh.StartsAt({Offset, Window}, SectorSize, Fetch);
+            ASSERT_EQ(A == nullptr, B == nullptr) << "round " << Round << " offset " << Offset;
+            if (A == nullptr) {
+                ++Nones;
+                continue;
+            }
+            ASSERT_EQ(A->Kind(), B->Kind()) << "round " << Round << " offset " << Offset;
+            ++Starts;
+        }
+    }
+    // Both answers were met often.
+    EXPECT_GT(Starts, 10u);
+    EXPECT_GT(Nones, 100u);
 }

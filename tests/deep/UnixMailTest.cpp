@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const TDeepEmailParser Deep;
+const TDeepRule Deep;
 
 std::string Lf(std::initializer_list<std::string_view> Items, const char* End = "\n") {
     std::string Text;
@@ -38,7 +38,7 @@ std::string Lf(std::initializer_list<std::string_view> Items, const char* End = 
 }
 
 std::string View(std::string Text) {
-    Text.resize(TDeepEmailParser::HeaderReach + 512, '\0');
+    Text.resize(TDeepRule::HeaderReach + 512, '\0');
     return Text;
 }
 

@@ -115,7 +115,7 @@ TEmailArray ThreeMessages(std::size_t MiddleSize) {
     return emails;
 }
 
-const std::vector<TExportRow> kRows = {{0, 0}, {1, 1}, {2, 2}};
+const std::vector<TExportRow> Rows = {{0, 0}, {1, 1}, {2, 2}};
 
 TEST(ExportFaults, TargetThatCannotBeReplacedIsNamedAndTheRestWritten) {
     TTempDir dir;
@@ -123,7 +123,7 @@ TEST(ExportFaults, TargetThatCannotBeReplacedIsNamedAndTheRestWritten) {
     fs::create_directories(folder / "RecoveredEmail0.eml" / "inside");
     fs::create_directories(folder / "RecoveredEmail2.eml");
     const TEmailArray emails = ThreeMessages(500);
-    const TExportReport report = ExportRows(folder.string(), emails, kRows);
+    const TExportReport report = ExportRows(folder.string(), emails, Rows);
     EXPECT_FALSE(report.Ok());
     ASSERT_EQ(report.Failures.size(), 2u);
     EXPECT_EQ(report.Failures[0].File, (folder / "RecoveredEmail0.eml").string());

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBufferSize = 20971520;
+constexpr std::uint32_t BufferSize = 20971520;
 
 struct TPlanted {
     std::uint64_t Offset;
@@ -34,7 +34,7 @@ struct TFaultScan {
 TFaultScan Scan(TFaultySystem& System, std::uint32_t ImageSectorSize = 0,
                  std::uint32_t SliceBytes = TDiskBuffer::DefaultSliceBytes) {
     TRecordingHost host;
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, kBufferSize, System,
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(System.Path, BufferSize, System,
                                                      ImageSectorSize, SliceBytes),
                        {}, host);
     TFaultScan r;
@@ -133,12 +133,12 @@ TEST_F(FaultTest, ShortReadsAreContinuedAndChangeNothing) {
     const TFaultScan whole = Scan(System);
     ASSERT_EQ(whole.Emails.size(), Planted.size());
     // Cut below the slice a chunk is read in, and (chunks read whole) below a chunk.
-    constexpr std::uint32_t kSlice = TDiskBuffer::DefaultSliceBytes;
+    constexpr std::uint32_t Slice = TDiskBuffer::DefaultSliceBytes;
     for (const auto& [most, slice] :
-         std::vector<std::pair<std::uint64_t, std::uint32_t>>{{1, kSlice},
-                                                              {511, kSlice},
-                                                              {4096 + 3, kSlice},
-                                                              {kSlice - 512, kSlice},
+         std::vector<std::pair<std::uint64_t, std::uint32_t>>{{1, Slice},
+                                                              {511, Slice},
+                                                              {4096 + 3, Slice},
+                                                              {Slice - 512, Slice},
                                                               {1 << 20, 0}}) {
         SCOPED_TRACE(most);
         TFaultySystem shorter = System;

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr std::uint32_t kBufferSize = 20971520;
+constexpr std::uint32_t BufferSize = 20971520;
 
 struct TResult {
     TEmailArray Emails;
@@ -30,7 +30,7 @@ struct TResult {
 
 TResult ScanWith(TSystemLayer& System, const std::string& Path, std::uint32_t SectorSize = 0) {
     TRecordingHost host;
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>(Path, kBufferSize, System, SectorSize), {},
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>(Path, BufferSize, System, SectorSize), {},
                        host);
     TResult r;
     TScanResult result = scan.ScanDrive();

@@ -144,14 +144,14 @@ TEmailArray SizedMessages(std::size_t MiddleSize) {
     return emails;
 }
 
-const std::vector<TExportRow> kThreeRows = {{0, 0}, {1, 1}, {2, 2}};
+const std::vector<TExportRow> ThreeRows = {{0, 0}, {1, 1}, {2, 2}};
 
 TEST(ExportFaults, ReadOnlyFolderIsRefusedBeforeAnyFileIsWritten) {
     TTempDir dir;
     TFaultyOutput readOnly;
     readOnly.RefuseWrites = "Read-only file system";
     const TExportReport report =
-        ExportRows(dir.Path.string(), SizedMessages(500), kThreeRows, readOnly);
+        ExportRows(dir.Path.string(), SizedMessages(500), ThreeRows, readOnly);
     EXPECT_FALSE(report.Ok());
     EXPECT_EQ(report.FolderError, "Read-only file system");
     EXPECT_EQ(report.Written, 0u);
@@ -166,7 +166,7 @@ TEST(ExportFaults, FullDiskNamesTheFileAndKeepsWhatWasThere) {
     TFaultyOutput full;
     full.Capacity = 128 * 1024;
     const TEmailArray emails = SizedMessages(400000);
-    const TExportReport report = ExportRows(dir.Path.string(), emails, kThreeRows, full);
+    const TExportReport report = ExportRows(dir.Path.string(), emails, ThreeRows, full);
     EXPECT_FALSE(report.Ok());
     EXPECT_TRUE(report.FolderError.empty());
     ASSERT_EQ(report.Failures.size(), 1u);

@@ -5,11 +5,12 @@
 #include "ScanHardDisk.h"
 #include "ScanTestSupport.h"
 #include "SystemLayer.h"
+#include "emailparser.h"
 
 namespace {
 
-constexpr std::uint64_t kSector = 512;
-constexpr std::uint32_t kCap = 20971520;
+constexpr std::uint64_t SectorBytes = 512;
+constexpr std::uint32_t RunCap = 20971520;
 
 struct TScanOutcome {
     TEmailArray Emails;
@@ -38,7 +39,7 @@ class ScanTest : public ::testing::Test {
 
 TEST_F(ScanTest, TinyDrivesOpenAndCloseProgressAndExamineOnlySectorOne) {
     // N = 1: nothing is examined, the list is empty.
-    TImage one(Dir.File("one.img"), kSector);
+    TImage one(Dir.File("one.img"), SectorBytes);
     one.Put(0, MakeMessage("a", "b", "c", "at sector zero"));
     TScanOutcome a = Scan(one.Path());
     EXPECT_TRUE(a.Emails.empty());
@@ -48,13 +49,13 @@ TEST_F(ScanTest, TinyDrivesOpenAndCloseProgressAndExamineOnlySectorOne) {
 
     // N = 2: sector 1 is examined, its window reaches past the drive's end, and a message that
     // ends on the drive's last byte comes back whole.
-    const std::string msg = MessageOfLength(kSector);
-    TImage two(Dir.File("two.img"), 2 * kSector);
-    two.Put(kSector, msg);
+    const std::string msg = MessageOfLength(SectorBytes);
+    TImage two(Dir.File("two.img"), 2 * SectorBytes);
+    two.Put(SectorBytes, msg);
     TScanOutcome b = Scan(two.Path());
     ASSERT_EQ(b.Emails.size(), 1u);
     EXPECT_EQ(b.Emails[0].FullText, msg);
-    EXPECT_EQ(b.Offsets, std::vector<std::uint64_t>{kSector});
+    EXPECT_EQ(b.Offsets, std::vector<std::uint64_t>{SectorBytes});
     EXPECT_EQ(b.Host.Opens, std::vector<std::uint64_t>{2});
     EXPECT_EQ(b.Host.Closes, 1);
 }
@@ -64,18 +65,18 @@ TEST_F(ScanTest, OnlyMessagesStartingAtSectorOneOrLaterOnASectorStartAreFound) {
     const std::string mid = MakeMessage("mid@x", "y", "mid sector", "not at a sector start");
     const std::string one = MakeMessage("one@x", "y", "sector one", "found");
     const std::string later = MakeMessage("later@x", "y", "sector nine", "found too");
-    TImage img(Dir.File("starts.img"), 64 * kSector);
-    img.Put(0, zero).Put(3 * kSector + 100, mid);
+    TImage img(Dir.File("starts.img"), 64 * SectorBytes);
+    img.Put(0, zero).Put(3 * SectorBytes + 100, mid);
     TScanOutcome none = Scan(img.Path());
     EXPECT_TRUE(none.Emails.empty());
 
-    img.Put(kSector, one).Put(9 * kSector, later);
+    img.Put(SectorBytes, one).Put(9 * SectorBytes, later);
     TScanOutcome found = Scan(img.Path());
     ASSERT_EQ(found.Emails.size(), 2u);
     EXPECT_EQ(found.Emails[0].FullText, one);
     EXPECT_EQ(found.Emails[0].Subject, " sector one");
     EXPECT_EQ(found.Emails[1].FullText, later);
-    EXPECT_EQ(found.Offsets, (std::vector<std::uint64_t>{kSector, 9 * kSector}));
+    EXPECT_EQ(found.Offsets, (std::vector<std::uint64_t>{SectorBytes, 9 * SectorBytes}));
 }
 
 TEST_F(ScanTest, ScanResumesAfterTheSectorsTheRunTouches) {
@@ -86,18 +87,18 @@ TEST_F(ScanTest, ScanResumesAfterTheSectorsTheRunTouches) {
         std::uint64_t Skipped;
     };
     const Case cases[] = {
-        {1, 3 * kSector, 3 * kSector, 3},          // k x 512: resumes at s + k
-        {1, 3 * kSector - 10, 3 * kSector + 1, 4}, // k x 512 + 1: resumes at s + k + 1
+        {1, 3 * SectorBytes, 3 * SectorBytes, 3},          // k x 512: resumes at s + k
+        {1, 3 * SectorBytes - 10, 3 * SectorBytes + 1, 4}, // k x 512 + 1: resumes at s + k + 1
         {10, 3000, 3000, 6},                       // 3000 bytes at sector 10: resumes at 16
-        {7, 600, 5 * kSector - 1, 5},
+        {7, 600, 5 * SectorBytes - 1, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("run of " + std::to_string(c.RunLength) + " at sector " +
                      std::to_string(c.Sector));
         const std::string msg = MessageOfLength(c.MessageLength);
         const std::string run = msg + std::string(c.RunLength - msg.size(), 'z');
-        TImage img(Dir.File("resume.img"), 2200 * kSector);
-        img.Put(c.Sector * kSector, run + std::string(1, '\0'));
+        TImage img(Dir.File("resume.img"), 2200 * SectorBytes);
+        img.Put(c.Sector * SectorBytes, run + std::string(1, '\0'));
         TScanOutcome out = Scan(img.Path());
         ASSERT_EQ(out.Emails.size(), 1u);
         EXPECT_EQ(out.Emails[0].FullText, msg); // the fragment without CR LF is dropped
@@ -108,16 +109,16 @@ TEST_F(ScanTest, ScanResumesAfterTheSectorsTheRunTouches) {
 TEST_F(ScanTest, RunLongerThanTheCapIsCutAndTheRestScannedSectorBySector) {
     // Text from sector 1 on, well past the cap, holding a second message exactly where the
     // capped run ends (sector 1 + cap / 512): it is found by its own start test.
-    const std::uint64_t resume = 1 + kCap / kSector;
+    const std::uint64_t resume = 1 + RunCap / SectorBytes;
     const std::string first = MakeMessage("first@x", "y", "long", "start of a long run");
     std::string run = first;
     std::string line = std::string(77, 'q') + "\r\n";
-    while (run.size() < kCap)
+    while (run.size() < RunCap)
         run += line;
-    run.resize(kCap);
+    run.resize(RunCap);
     const std::string second = MakeMessage("second@x", "y", "after the cap", "found");
-    TImage img(Dir.File("cap.img"), (resume + 100) * kSector);
-    img.Put(kSector, run).Put(resume * kSector, second + std::string(3000, 'q'));
+    TImage img(Dir.File("cap.img"), (resume + 100) * SectorBytes);
+    img.Put(SectorBytes, run).Put(resume * SectorBytes, second + std::string(3000, 'q'));
 
     TScanOutcome out = Scan(img.Path());
     ASSERT_EQ(out.Emails.size(), 2u);
@@ -125,20 +126,20 @@ TEST_F(ScanTest, RunLongerThanTheCapIsCutAndTheRestScannedSectorBySector) {
     EXPECT_EQ(out.Emails[0].FullText.size(), expected.size());
     EXPECT_TRUE(out.Emails[0].FullText == expected);
     EXPECT_EQ(out.Emails[1].FullText, second); // the q-line without CR LF is not part of it
-    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{kSector, resume * kSector}));
+    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{SectorBytes, resume * SectorBytes}));
 }
 
 TEST_F(ScanTest, MessagesBackToBackComeFromOneRunInOrder) {
     const std::string a = MakeMessage("a@x", "b@x", "first", "one");
     const std::string b = "Return-Path: <c@x>\r\n" + MakeMessage("c@x", "d@x", "second", "two");
-    TImage img(Dir.File("pair.img"), 40 * kSector);
-    img.Put(4 * kSector, a + b);
+    TImage img(Dir.File("pair.img"), 40 * SectorBytes);
+    img.Put(4 * SectorBytes, a + b);
     TScanOutcome out = Scan(img.Path());
     ASSERT_EQ(out.Emails.size(), 2u);
     EXPECT_EQ(out.Emails[0].FullText, a);
     EXPECT_EQ(out.Emails[1].FullText, b);
     EXPECT_EQ(out.Emails[1].Subject, " second");
-    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{4 * kSector, 4 * kSector + a.size()}));
+    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{4 * SectorBytes, 4 * SectorBytes + a.size()}));
 }
 
 TEST_F(ScanTest, PositiveStartWhoseRunYieldsNoMessageAddsNothingAndGoesOn) {
@@ -147,20 +148,20 @@ TEST_F(ScanTest, PositiveStartWhoseRunYieldsNoMessageAddsNothingAndGoesOn) {
     const std::string window = "From: a\x01z\r\nTo: b\r\nSubject: c\r\n\r\n";
     TEmailParser parser;
     ASSERT_TRUE(
-        parser.IsMessageStart(window + std::string(2 * kSector - window.size(), '\0'), kSector));
+        parser.IsMessageStart(window + std::string(2 * SectorBytes - window.size(), '\0'), SectorBytes));
     const std::string next = MakeMessage("next@x", "y", "next", "found");
-    TImage img(Dir.File("nomsg.img"), 16 * kSector);
-    img.Put(2 * kSector, window).Put(3 * kSector, next);
+    TImage img(Dir.File("nomsg.img"), 16 * SectorBytes);
+    img.Put(2 * SectorBytes, window).Put(3 * SectorBytes, next);
     TScanOutcome out = Scan(img.Path());
     ASSERT_EQ(out.Emails.size(), 1u);
     EXPECT_EQ(out.Emails[0].FullText, next);
-    EXPECT_EQ(out.Offsets, std::vector<std::uint64_t>{3 * kSector});
+    EXPECT_EQ(out.Offsets, std::vector<std::uint64_t>{3 * SectorBytes});
 }
 
 TEST_F(ScanTest, ProgressMovesEvery2000StepsToTheSectorAboutToBeExamined) {
     for (std::uint64_t n : {2u, 3u, 2001u, 2002u, 4001u, 4002u, 6003u}) {
         SCOPED_TRACE("N = " + std::to_string(n));
-        TImage img(Dir.File("empty.img"), n * kSector);
+        TImage img(Dir.File("empty.img"), n * SectorBytes);
         TScanOutcome out = Scan(img.Path());
         EXPECT_TRUE(out.Emails.empty());
         EXPECT_EQ(out.Host.Opens, std::vector<std::uint64_t>{n});
@@ -175,8 +176,8 @@ TEST_F(ScanTest, ProgressMovesEvery2000StepsToTheSectorAboutToBeExamined) {
 
 TEST_F(ScanTest, KeepAliveCountsEveryByteOfTheRunAndEveryMessage) {
     const std::string msg = MakeMessage("a@x", "b@x", "counted", "body");
-    TImage img(Dir.File("count.img"), 8 * kSector);
-    img.Put(kSector, msg);
+    TImage img(Dir.File("count.img"), 8 * SectorBytes);
+    img.Put(SectorBytes, msg);
     TRecordingHost host;
     TScanHardDisk scan(img.Path(), {}, host);
     // The carver makes keep-alive calls of its own through the same host: count them apart.
@@ -189,17 +190,17 @@ TEST_F(ScanTest, KeepAliveCountsEveryByteOfTheRunAndEveryMessage) {
 
 TEST_F(ScanTest, MessagesAcrossTheChunkSeamComeBackWhole) {
     // The first chunk holds sectors 1 to 81 920; byte 81 921 x 512 is the first one past it.
-    const std::uint64_t seam = 81921 * kSector;
+    const std::uint64_t seam = 81921 * SectorBytes;
     const std::string across = MessageOfLength(5000, "across the seam");
     const std::string a = MakeMessage("a@x", "y", "before", "just before the seam");
     const std::string b = MakeMessage("b@x", "y", "on", "window reaches the seam");
     const std::string c = MakeMessage("c@x", "y", "after", "after the seam");
-    TImage img(Dir.File("seam.img"), 82100 * kSector);
-    const std::uint64_t acrossAt = seam - 6 * kSector;
+    TImage img(Dir.File("seam.img"), 82100 * SectorBytes);
+    const std::uint64_t acrossAt = seam - 6 * SectorBytes;
     img.Put(acrossAt, across)
-        .Put(81925 * kSector, a)
-        .Put(81926 * kSector, b)
-        .Put(81990 * kSector, c);
+        .Put(81925 * SectorBytes, a)
+        .Put(81926 * SectorBytes, b)
+        .Put(81990 * SectorBytes, c);
     TScanOutcome out = Scan(img.Path());
     ASSERT_EQ(out.Emails.size(), 4u);
     EXPECT_TRUE(acrossAt + across.size() > seam);
@@ -207,40 +208,40 @@ TEST_F(ScanTest, MessagesAcrossTheChunkSeamComeBackWhole) {
     EXPECT_EQ(out.Emails[1].FullText, a);
     EXPECT_EQ(out.Emails[2].FullText, b);
     EXPECT_EQ(out.Emails[3].FullText, c);
-    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{acrossAt, 81925 * kSector, 81926 * kSector,
-                                                       81990 * kSector}));
+    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{acrossAt, 81925 * SectorBytes, 81926 * SectorBytes,
+                                                       81990 * SectorBytes}));
 
     // Windows at the last sectors of the first chunk and the first of the next.
-    TImage edge(Dir.File("edge.img"), 82100 * kSector);
+    TImage edge(Dir.File("edge.img"), 82100 * SectorBytes);
     for (std::uint64_t s : {81918u, 81919u, 81920u, 81921u})
-        edge.Put(s * kSector, MakeMessage("s" + std::to_string(s), "y", "edge", "x"));
+        edge.Put(s * SectorBytes, MakeMessage("s" + std::to_string(s), "y", "edge", "x"));
     TScanOutcome e = Scan(edge.Path());
     ASSERT_EQ(e.Emails.size(), 4u);
-    EXPECT_EQ(e.Offsets, (std::vector<std::uint64_t>{81918 * kSector, 81919 * kSector,
-                                                     81920 * kSector, 81921 * kSector}));
+    EXPECT_EQ(e.Offsets, (std::vector<std::uint64_t>{81918 * SectorBytes, 81919 * SectorBytes,
+                                                     81920 * SectorBytes, 81921 * SectorBytes}));
 }
 
 TEST_F(ScanTest, RunEndsAtTheDrivesEnd) {
     // A message of three sectors filling the drive's last three, and one in the last sector.
-    const std::string three = MessageOfLength(3 * kSector, "last three");
-    TImage img(Dir.File("end.img"), 100 * kSector);
-    img.Put(97 * kSector, three);
+    const std::string three = MessageOfLength(3 * SectorBytes, "last three");
+    TImage img(Dir.File("end.img"), 100 * SectorBytes);
+    img.Put(97 * SectorBytes, three);
     TScanOutcome out = Scan(img.Path());
     ASSERT_EQ(out.Emails.size(), 1u);
     EXPECT_EQ(out.Emails[0].FullText, three);
 
-    const std::string last = MessageOfLength(kSector, "last one");
-    TImage img2(Dir.File("end2.img"), 100 * kSector);
-    img2.Put(99 * kSector, last);
+    const std::string last = MessageOfLength(SectorBytes, "last one");
+    TImage img2(Dir.File("end2.img"), 100 * SectorBytes);
+    img2.Put(99 * SectorBytes, last);
     TScanOutcome out2 = Scan(img2.Path());
     ASSERT_EQ(out2.Emails.size(), 1u);
     EXPECT_EQ(out2.Emails[0].FullText, last);
-    EXPECT_EQ(out2.Offsets, std::vector<std::uint64_t>{99 * kSector});
+    EXPECT_EQ(out2.Offsets, std::vector<std::uint64_t>{99 * SectorBytes});
 }
 
 TEST_F(ScanTest, ErrorDuringTheScanClosesProgressAndReachesTheCaller) {
-    TImage img(Dir.File("fail.img"), 3000 * kSector);
-    img.Put(5 * kSector, MakeMessage("a", "b", "c", "d"));
+    TImage img(Dir.File("fail.img"), 3000 * SectorBytes);
+    img.Put(5 * SectorBytes, MakeMessage("a", "b", "c", "d"));
     TRecordingHost host;
     host.FailAtKeepAlive = 2; // the first keep-alive after the start one: inside the scan loop
     TScanHardDisk scan(img.Path(), {}, host);

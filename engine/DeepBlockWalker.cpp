@@ -1,0 +1,114 @@
+#include "DeepBlockWalker.h"
+
+#include <algorithm>
+
+#include "DeepRule.h"
+#include "HeaderBlock.h"
+#include "LineShape.h"
+
+TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector,
+                                                   const TFetch& Fetch) {
+    TStart start;
+    // Line 0 as HeaderBlockLength takes it: a header line ending inside the sector.
+    if (!TDeepRule::OpensHeaderLine(Sector)) return start;
+    const std::size_t end0 = NextLine(Sector, 0, TEnds::Lf, false);
+    if (end0 == 0) return start;
+    const std::string_view line0 = Sector.substr(0, end0);
+    const TLineShape shape0 = ShapeOf(line0);
+    if (!shape0.HeaderLine) return start;
+    // The sector's bytes are not to be used once more are fetched.
+    const unsigned flags0 = LineFlags(shape0);
+    const bool crlf = EndsOf(line0) == TEnds::CrLf;
+    const std::size_t text0 = TDeepRule::TextRunLength(line0);
+    const bool text0Whole = text0 == line0.size();
+
+    Resume(Offset, Offset + end0, crlf);
+    const std::uint64_t limit = Offset + HeaderReach;
+    ReadLines(limit, Fetch);
+    if (FStop != TStop::Empty || FClose > limit) return start;
+    TLineCounts lines;
+    lines.Count = FCounts;
+    lines.Add(flags0);
+    if (!MailBlock(lines, true)) {
+        start.LookAlike = LookAlike(lines);
+        return start;
+    }
+    start.Block = static_cast<std::size_t>(FClose - Offset);
+    if (!text0Whole)
+        start.Text = text0;
+    else
+        start.Text = FBad.empty() ? start.Block : static_cast<std::size_t>(FBad.front() - Offset);
+    return start;
+}
+
+void TDeepBlockWalker::Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf) {
+    // The lines after line 0 are the remembered ones from their start on, whatever sector asked
+    // before, when they end the same way: under CR LF a line ends at the first CR LF after any
+    // byte of it, under LF at the first LF.
+    if (!FValid || Offset < FLastOffset || Next < FFrom || Next > FTo || CrLf != FCrLf) {
+        FFrom = FTo = FSearched = Next;
+        FStop = TStop::Open;
+        FLines.clear();
+        FCounts.fill(0);
+        FBad.clear();
+        FValid = true;
+        FCrLf = CrLf;
+    }
+    FLastOffset = Offset;
+    FFrom = Next;
+    while (!FLines.empty() && FLines.front().first < Next) {
+        for (unsigned f = FLines.front().second; f != 0; f &= f - 1)
+            --FCounts[static_cast<unsigned>(__builtin_ctz(f))];
+        FLines.pop_front();
+    }
+    while (!FBad.empty() && FBad.front() < Next)
+        FBad.pop_front();
+}
+
+void TDeepBlockWalker::ReadLines(std::uint64_t Limit, const TFetch& Fetch) {
+    // Lines are taken while they end within reach of this sector, over pieces that grow, so that
+    // a block that stops soon costs little to fetch.
+    for (std::uint64_t piece = 1024; FStop == TStop::Open && FTo < Limit; piece *= 2) {
+        const std::uint64_t base = FTo;
+        const std::uint64_t want = std::min(Limit - base, FSearched - base + piece);
+        TakeLines(Fetch(base, static_cast<std::uint32_t>(want)), base, want);
+        if (base + want == Limit) break;
+    }
+}
+
+void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std::uint64_t Want) {
+    const TEnds ends = FCrLf ? TEnds::CrLf : TEnds::Lf;
+    std::size_t at = 0;
+    // No line ends before FSearched; under CR LF the CR of one may stand just before it.
+    std::size_t from = static_cast<std::size_t>(FSearched - Base);
+    if (FCrLf && from > 0) --from;
+    for (;;) {
+        const std::size_t end = NextLine(Rest, std::max(at, from), ends, false);
+        if (end == 0) {
+            FSearched = Base + Want; // no line ends before here
+            return;
+        }
+        const std::string_view line = Rest.substr(at, end - at);
+        if (IsEmptyLine(line)) {
+            FStop = TStop::Empty;
+            FClose = Base + end;
+            return;
+        }
+        const TLineShape shape = ShapeOf(line);
+        if (!shape.BlockLine) {
+            FStop = TStop::Broken;
+            return;
+        }
+        // Continuations count for nothing and are not remembered.
+        if (const unsigned flags = LineFlags(shape); flags != 0) {
+            FLines.emplace_back(Base + at, flags);
+            for (unsigned f = flags; f != 0; f &= f - 1)
+                ++FCounts[static_cast<unsigned>(__builtin_ctz(f))];
+        }
+        if (const std::size_t text = TDeepRule::TextRunLength(line); text < line.size())
+            FBad.push_back(Base + at + text);
+        at = end;
+        from = at;
+        FTo = FSearched = Base + at;
+    }
+}

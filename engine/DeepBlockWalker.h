@@ -1,0 +1,58 @@
+#pragma once
+
+// The deep start test for the sectors of a drive taken in increasing order, reading each byte a
+// bounded number of times. Asked afresh, every sector that opens like a header line costs up to
+// HeaderReach bytes; here the lines of a block that has not closed yet are examined once and
+// remembered while the blocks of later sectors overlap them.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <utility>
+
+#include "CarvingRule.h"
+#include "HeaderBlock.h"
+
+class TDeepBlockWalker {
+  public:
+    using TFetch = TDriveFetch;
+    // Fetch serves the bytes past a sector when Examine is not given its own.
+    explicit TDeepBlockWalker(TFetch Fetch = {}) : FFetch(std::move(Fetch)) {}
+
+    struct TStart {
+        std::size_t Block = 0;  // what HeaderBlockLength answers for the sector
+        std::size_t Text = 0;   // text bytes from the sector's start, counted up to Block
+        bool LookAlike = false; // a closed block of web traffic, a form upload or config keys
+    };
+    // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
+    // Answers for sectors that open with a header line; mbox separators are asked of the rule.
+    TStart Examine(std::uint64_t Offset, std::string_view Sector) {
+        return Examine(Offset, Sector, FFetch);
+    }
+    TStart Examine(std::uint64_t Offset, std::string_view Sector, const TFetch& Fetch);
+    // Forgets every line remembered: the next sector is examined afresh.
+    void Forget() { FValid = false; }
+
+  private:
+    enum class TStop { Open, Empty, Broken };
+    // Keeps the remembered lines from Next on, or starts afresh there.
+    void Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf);
+    // Reads the lines after the remembered ones while they end within Limit.
+    void ReadLines(std::uint64_t Limit, const TFetch& Fetch);
+    // Takes the lines of Rest (Want bytes at drive offset Base) until the block stops or none ends.
+    void TakeLines(std::string_view Rest, std::uint64_t Base, std::uint64_t Want);
+
+    TFetch FFetch;
+    bool FValid = false;
+    std::uint64_t FLastOffset = 0;
+    // Every line starting in [FFrom, FTo) may stand in a block and is not empty; FTo is the start
+    // of the next line, which FStop tells about once known (an empty one ends at FClose). No line
+    // ends before FSearched. Lines end at CR LF when FCrLf, else at LF.
+    std::uint64_t FFrom = 0, FTo = 0, FSearched = 0, FClose = 0;
+    TStop FStop = TStop::Open;
+    bool FCrLf = true;
+    std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
+    std::array<unsigned, FlagCount> FCounts{};             // lines of each kind among them
+    std::deque<std::uint64_t> FBad; // per line holding one: its first byte that is no text
+};

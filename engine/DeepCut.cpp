@@ -1,0 +1,125 @@
+#include "DeepCut.h"
+
+#include "DeepRule.h"
+#include "HeaderBlock.h"
+#include "HeaderNames.h"
+
+void TDeepCut::Walk() {
+    FCut.EachLineBy([this](std::size_t p) { return NextLine(FText, p, FEnds, FCut.InMessage()); },
+                    [this](std::string_view line, std::size_t p) { Line(line, p); });
+    // The empty line an mbox writes after each message, after its last one too, is no part of it.
+    if (FAfterSeparator && FTrailingEmpty != None) FCut.CutBack(FTrailingEmpty);
+}
+
+void TDeepCut::Line(std::string_view Line, std::size_t p) {
+    const bool empty = IsEmptyLine(Line);
+    if (FCut.InHeader())
+        HeaderLine(Line, p, empty);
+    else if (p == FSeparated)
+        SeparatedLine(Line, p);
+    else if (Line[0] != 'F' || !SeparatorLine(Line, p))
+        BodyLine(Line, p, empty);
+}
+
+void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bool Empty) {
+    if (Empty) {
+        FCut.OpenBody(p);
+        FEnclosures.HeaderEnds();
+        FBodyStart = p;
+        FInGroup = false;
+        return;
+    }
+    const TLineShape shape = ShapeOf(Line);
+    Store(shape);
+    FEnclosures.Line(Line, shape);
+}
+
+void TDeepCut::SeparatedLine(std::string_view Line, std::size_t p) {
+    FSeparated = None;
+    Start(p, Line, ShapeOf(Line));
+    FAfterSeparator = true;
+    FInGroup = true;
+}
+
+bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
+    if (!IsSeparatorLine(Line)) return false;
+    const std::size_t first = p + Line.size();
+    const std::size_t firstEnd = NextLine(FText, first, TEnds::Lf, false);
+    if (firstEnd == 0 || !ShapeOf(FText.substr(first, firstEnd - first)).HeaderLine) return false;
+    // The message before ends; the empty line before the separator is the separator's. Whatever
+    // is open in it ends there too.
+    FCut.Close(FTrailingEmpty != None ? FTrailingEmpty : p);
+    FAfterSeparator = false;
+    FSeparated = first;
+    FEnds = TEnds::Lf;
+    FInGroup = false;
+    FTrailingEmpty = None;
+    return true;
+}
+
+void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool Empty) {
+    const bool inBody = FCut.InMessage();
+    FTrailingEmpty = inBody && Empty && p > FBodyStart ? p : None;
+    const TLineShape shape = Empty ? TLineShape{} : ShapeOf(Line);
+    if (inBody) FEnclosures.Line(Line, shape);
+    if (Empty) {
+        FInGroup = false;
+        if (FInQuote && FQuoteHasLines) FInQuote = false;
+    } else if (!shape.BlockLine) {
+        FInGroup = false;
+        FLastOther = Line;
+        if (FInQuote) FQuoteHasLines = true;
+        if (TDeepRule::IsQuoteMarker(Line)) {
+            FInQuote = true;
+            FQuoteHasLines = false;
+        }
+    } else if (FInGroup) {
+        if (FInQuote) FQuoteHasLines = true;
+    } else {
+        GroupBegins(Line, p, shape, inBody);
+    }
+}
+
+void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShape& Shape,
+                           bool InBody) {
+    // A block may begin here, unless the message around it holds it (a multipart body, an attached
+    // message) or it follows web traffic's request or status line. A block too long to be judged
+    // within reach is cut as the standard rule cuts: from a known header line on.
+    FInGroup = Shape.HeaderLine;
+    bool starts = false;
+    const bool enclosed = InBody && FEnclosures.Open();
+    if (FInGroup && InBody) FEnclosures.BlockBegins();
+    const bool afterHttp = !FLastOther.empty() &&
+                           FLastOther.data() + FLastOther.size() == Line.data() &&
+                           IsHttpStartLine(FLastOther);
+    if (FInGroup && !FInQuote && !enclosed && !afterHttp) {
+        if (p == 0 && FOpensWithWholeBlock) {
+            starts = true;
+        } else {
+            const TBlock block = ExamineBlock(FText, p, !InBody);
+            starts = block.Whole || (block.PastReach && KnownHeaderIndex(Shape.Name) >= 0);
+        }
+    }
+    if (starts) {
+        Start(p, Line, Shape);
+        FAfterSeparator = false;
+    } else if (FInQuote) {
+        FQuoteHasLines = true;
+    }
+}
+
+void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Shape) {
+    FCut.Start(At);
+    Store(Shape);
+    FEnds = EndsOf(Line);
+    FEnclosures.Clear();
+    FEnclosures.Line(Line, Shape);
+    FInQuote = FQuoteHasLines = false;
+    FBodyStart = FTrailingEmpty = None;
+}
+
+void TDeepCut::Store(const TLineShape& Shape) {
+    if (!Shape.HeaderLine) return;
+    const int known = KnownHeaderIndex(Shape.Name);
+    if (known >= 0) FCut.Store(known, Shape.Value);
+}

@@ -1,0 +1,74 @@
+#include "HeaderNames.h"
+
+#include <string>
+
+namespace {
+
+// KnownNames' indexes by name length (at most two names share one), so that a line's name is
+// compared with two names at most; the deep rule asks this for every header line it cuts.
+struct TKnownSlot {
+    std::array<std::int8_t, 2> Index{-1, -1};
+};
+constexpr std::size_t LongestKnown = 16;
+constexpr std::array<TKnownSlot, LongestKnown> MakeKnownSlots() {
+    std::array<TKnownSlot, LongestKnown> t{};
+    for (std::size_t i = 0; i < KnownNames.size(); ++i) {
+        TKnownSlot& slot = t[KnownNames[i].size()];
+        slot.Index[slot.Index[0] < 0 ? 0 : 1] = static_cast<std::int8_t>(i);
+    }
+    return t;
+}
+constexpr std::array<TKnownSlot, LongestKnown> KnownSlots = MakeKnownSlots();
+
+// Name against an upper-case known name: only Name's letters need folding.
+bool EqualsUpper(std::string_view Name, std::string_view Upper) {
+    if (Name.size() != Upper.size()) return false;
+    for (std::size_t i = 0; i < Name.size(); ++i) {
+        char c = Name[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+        if (c != Upper[i]) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
+    if (Word.size() > Text.size()) return std::string_view::npos;
+    // Most places fail on their first byte, so the rest is compared only after it.
+    const unsigned char first = LowerAscii(static_cast<unsigned char>(Word[0]));
+    const std::string_view rest = Word.substr(1);
+    const std::size_t last = Text.size() - Word.size();
+    for (std::size_t i = 0; i <= last; ++i)
+        if (LowerAscii(static_cast<unsigned char>(Text[i])) == first &&
+            EqualsNoCase(Text.substr(i + 1, rest.size()), rest))
+            return i;
+    return std::string_view::npos;
+}
+
+int KnownHeaderIndex(std::string_view Name) {
+    if (Name.size() >= LongestKnown) return -1;
+    for (const std::int8_t i : KnownSlots[Name.size()].Index)
+        if (i >= 0 && EqualsUpper(Name, KnownNames[static_cast<std::size_t>(i)])) return i;
+    return -1;
+}
+
+int KnownFieldIndex(int Known) {
+    switch (Known) {
+    case KnownFrom:
+        return 0;
+    case KnownTo:
+        return 1;
+    case KnownSubject:
+        return 2;
+    case KnownDate:
+        return 3;
+    default:
+        return -1;
+    }
+}
+
+void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email) {
+    std::string* const fields[4] = {&Email.From, &Email.To, &Email.Subject, &Email.Date};
+    if (const int field = KnownFieldIndex(Known); field >= 0) fields[field]->assign(Value);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+// Header names as both carving rules and the cutting skeleton know them: the ten known names, the
+// four of them a message record keeps, and ASCII case folding (a header name holds printable
+// ASCII only, so nothing else is folded).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "Globals.h"
+
+inline unsigned char LowerAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+inline bool EqualsNoCase(std::string_view A, std::string_view B) {
+    if (A.size() != B.size()) return false;
+    for (std::size_t i = 0; i < A.size(); ++i)
+        if (LowerAscii(static_cast<unsigned char>(A[i])) !=
+            LowerAscii(static_cast<unsigned char>(B[i])))
+            return false;
+    return true;
+}
+
+// 0-based place of Word (not empty) in Text ignoring ASCII case, or npos.
+std::size_t FindNoCase(std::string_view Text, std::string_view Word);
+
+// The header names that open or continue a header block, in the order they are compared.
+inline constexpr std::array<std::string_view, 10> KnownNames = {
+    "RETURN-PATH", "REPLY-TO", "ENVELOPE-TO", "DELIVERY-DATE", "RECEIVED",
+    "MESSAGE-ID",  "FROM",     "TO",          "SUBJECT",       "DATE"};
+inline constexpr int KnownMessageId = 5, KnownFrom = 6, KnownTo = 7, KnownSubject = 8,
+                     KnownDate = 9;
+
+// Index of a known header name (any ASCII case) in KnownNames, or -1.
+int KnownHeaderIndex(std::string_view Name);
+// The field a known header fills: 0 From, 1 To, 2 Subject, 3 Date; -1 for the others.
+int KnownFieldIndex(int Known);
+// Stores Value in the field of Email that the known header Known fills, if any.
+void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email);
+
+// True when the Avail bytes at p (at least one) begin with a known name in any ASCII case, a colon
+// and a space. Such a prefix holds no CR, so a line that begins so is a known header line. Inline:
+// the standard rule asks it at every sector that passes its first-byte test.
+namespace HeaderNamesDetail {
+// For each first byte: the range [First, Last) of ByFirstLetter whose names start with it.
+struct TBucket {
+    std::uint8_t First = 0, Last = 0;
+};
+struct TPrefixTables {
+    std::array<std::uint8_t, KnownNames.size()> ByFirstLetter{}; // KnownNames' indexes
+    std::array<TBucket, 256> Buckets{};
+    // Per name, per byte: the mask that clears the case bit of letters and keeps other bytes.
+    std::array<std::array<unsigned char, 16>, KnownNames.size()> Masks{};
+};
+constexpr TPrefixTables MakePrefixTables() {
+    TPrefixTables t{};
+    std::uint8_t n = 0;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        const std::uint8_t first = n;
+        for (std::size_t i = 0; i < KnownNames.size(); ++i)
+            if (KnownNames[i][0] == letter) t.ByFirstLetter[n++] = static_cast<std::uint8_t>(i);
+        const auto upper = static_cast<unsigned char>(letter);
+        t.Buckets[upper] = t.Buckets[upper + 0x20] = {first, n};
+    }
+    for (std::size_t i = 0; i < KnownNames.size(); ++i)
+        for (std::size_t k = 0; k < KnownNames[i].size(); ++k)
+            t.Masks[i][k] = (KnownNames[i][k] >= 'A' && KnownNames[i][k] <= 'Z') ? 0xDF : 0xFF;
+    return t;
+}
+inline constexpr TPrefixTables PrefixTables = MakePrefixTables();
+} // namespace HeaderNamesDetail
+
+// Whether a known name can begin with byte b: R, E, D, M, F, T and S in either case.
+constexpr bool CanStartKnownName(unsigned char b) {
+    const auto bucket = HeaderNamesDetail::PrefixTables.Buckets[b];
+    return bucket.First != bucket.Last;
+}
+
+inline bool StartsKnownHeader(const unsigned char* p, std::size_t Avail) {
+    const auto& t = HeaderNamesDetail::PrefixTables;
+    const HeaderNamesDetail::TBucket bucket = t.Buckets[p[0]];
+    for (std::uint8_t i = bucket.First; i < bucket.Last; ++i) {
+        const std::size_t known = t.ByFirstLetter[i];
+        const std::string_view name = KnownNames[known];
+        const std::size_t len = name.size();
+        if (Avail < len + 2) continue;
+        std::size_t k = 1; // the first byte already chose the bucket
+        while (k < len && (p[k] & t.Masks[known][k]) == static_cast<unsigned char>(name[k]))
+            ++k;
+        if (k == len && p[len] == ':' && p[len + 1] == ' ') return true;
+    }
+    return false;
+}

@@ -1,0 +1,71 @@
+#include "MimeNesting.h"
+
+#include "HeaderNames.h"
+
+using namespace std::string_view_literals;
+
+void TEnclosures::Clear() {
+    FBoundaryBytes.clear();
+    FBoundaryEnds.clear();
+    FEmbedded = false;
+    FField.clear();
+    FCollecting = false;
+}
+
+void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
+    const bool continuation = Line[0] == ' ' || Line[0] == '\t';
+    if (FCollecting && continuation && !IsEmptyLine(Line)) {
+        if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));
+        return;
+    }
+    if (FCollecting) Take();
+    if (!Shape.Name.empty() && EqualsNoCase(Shape.Name, ContentType)) {
+        FCollecting = true;
+        FField.assign(Line.substr(Shape.Name.size() + 1,
+                                  Line.size() - EndLength(Line) - Shape.Name.size() - 1));
+        return;
+    }
+    if (!FBoundaryEnds.empty() && Line.size() > 4 && Line[0] == '-' && Line[1] == '-')
+        CloseDelimiter(Line);
+}
+
+// "--boundary--" closes the multipart of that boundary and every one opened inside it.
+void TEnclosures::CloseDelimiter(std::string_view Line) {
+    std::string_view closing = Line.substr(2, Line.size() - 2 - EndLength(Line));
+    while (!closing.empty() && (closing.back() == ' ' || closing.back() == '\t'))
+        closing.remove_suffix(1);
+    if (closing.size() < 2 || closing.substr(closing.size() - 2) != "--"sv) return;
+    closing.remove_suffix(2);
+    for (std::size_t i = FBoundaryEnds.size(); i-- > 0;)
+        if (Boundary(i) == closing) {
+            FBoundaryBytes.resize(BoundaryStart(i));
+            FBoundaryEnds.resize(i);
+            break;
+        }
+}
+
+// The Content-Type field collected: a multipart's boundary opens one, message/rfc822 another.
+void TEnclosures::Take() {
+    FCollecting = false;
+    const std::size_t at = FindNoCase(FField, "boundary="sv);
+    if (at != std::string_view::npos) {
+        std::string_view rest = std::string_view(FField).substr(at + 9);
+        std::size_t length = 0;
+        if (!rest.empty() && rest[0] == '"') {
+            rest.remove_prefix(1);
+            length = rest.find('"');
+            if (length == std::string_view::npos) length = 0;
+        } else {
+            while (length < rest.size() && rest[length] != ';' && rest[length] != ' ' &&
+                   rest[length] != '\t' && rest[length] != '\r' && rest[length] != '\n')
+                ++length;
+        }
+        if (length > 0 && FBoundaryEnds.size() < 64) {
+            FBoundaryBytes.append(rest.substr(0, length));
+            FBoundaryEnds.push_back(FBoundaryBytes.size());
+        }
+    } else if (FindNoCase(FField, "message/rfc822"sv) != std::string_view::npos) {
+        FEmbedded = true;
+    }
+    FField.clear();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// MIME nesting as the deep rule follows it through a message: which parts of the message hold
+// other messages, so that header blocks inside them are taken as the message's own.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LineShape.h"
+
+// The parts of a message that hold other messages: the multipart bodies whose closing delimiter
+// has not come yet, and a message/rfc822 part whose header block is still to come.
+class TEnclosures {
+  public:
+    static constexpr std::string_view ContentType = "Content-Type";
+
+    // Keeps the storage, so that a scan cutting one message after another allocates nothing here.
+    void Clear();
+    // While one is open, a header block in the body belongs to the message.
+    bool Open() const { return !FBoundaryEnds.empty() || FEmbedded; }
+    // A header block of the body begins: the embedded message's, when one was announced.
+    void BlockBegins() { FEmbedded = false; }
+
+    // Every line of the message: Content-Type fields (folded ones too) of the message and of its
+    // parts open enclosures, closing delimiters close them.
+    void Line(std::string_view Line, const TLineShape& Shape) {
+        // Most lines are none of these: no call for them.
+        if (FCollecting || Shape.Name.size() == ContentType.size() || !FBoundaryEnds.empty())
+            Take(Line, Shape);
+    }
+    // The header block closed: its Content-Type field is complete.
+    void HeaderEnds() {
+        if (FCollecting) Take();
+    }
+
+  private:
+    void Take(std::string_view Line, const TLineShape& Shape);
+    void Take();
+    void CloseDelimiter(std::string_view Line);
+
+    std::size_t BoundaryStart(std::size_t I) const { return I == 0 ? 0 : FBoundaryEnds[I - 1]; }
+    std::string_view Boundary(std::size_t I) const {
+        return std::string_view(FBoundaryBytes)
+            .substr(BoundaryStart(I), FBoundaryEnds[I] - BoundaryStart(I));
+    }
+
+    // The open multiparts' boundaries, innermost last, one after another in one string.
+    std::string FBoundaryBytes;
+    std::vector<std::size_t> FBoundaryEnds;
+    bool FEmbedded = false;
+    bool FCollecting = false;
+    std::string FField;
+};
