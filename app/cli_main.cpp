@@ -254,8 +254,42 @@ std::optional<int> SettlePlan(const TCliOptions& Opt, TScanPlan& Plan) {
     return std::nullopt;
 }
 
-// The export folder and the folders of the files asked for, tested before the scan.
-std::optional<int> CheckOutputs(const TCliOptions& Opt) {
+// The file a report named File is written to: links followed to their end (a link named there
+// is not replaced by a file of its own), so that the checks below see what is really written.
+std::string FollowLinks(const std::string& File) {
+    namespace fs = std::filesystem;
+    fs::path path = File;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path to = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    return path.string();
+}
+
+// Why a report may not be written to File: it is the target itself, a device, a FIFO or a
+// folder, which a report renamed into place would replace. Empty when it may.
+std::string ReportPathProblem(const std::string& Target, const std::string& File) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(File, ec);
+    if (!fs::exists(st)) return {};
+    if (fs::is_directory(st)) return "is a folder; name a file for the report";
+    if (fs::is_block_file(st) || fs::is_character_file(st))
+        return "is a device; the report is written to a file only";
+    if (fs::is_fifo(st)) return "is a FIFO; the report is written to a file only";
+    if (!fs::is_regular_file(st))
+        return "is not a regular file; the report is written to a file only";
+    if (fs::equivalent(File, Target, ec))
+        return "is the drive or image being scanned, which is never written to";
+    return {};
+}
+
+// The export folder and the files asked for, tested before the scan: nothing the scan reads is
+// written to, no report lands beside the image unless --force says so, and --no-clobber keeps
+// an existing report as it keeps an existing .eml file.
+std::optional<int> CheckOutputs(TCliOptions& Opt) {
     if (!Opt.ExportDir.empty()) {
         if (!Opt.Force && IsImageFolder(Opt.Target, Opt.ExportDir)) {
             Fail(Opt.ExportDir, "is the folder that holds the image being scanned; export "
@@ -268,12 +302,35 @@ std::optional<int> CheckOutputs(const TCliOptions& Opt) {
             return 1;
         }
     }
-    for (const std::string& file : {Opt.Mbox, Opt.Dfxml}) {
-        if (file.empty()) continue;
-        if (const std::string problem = ProbeFileFolder(file); !problem.empty()) {
-            Fail(file, "cannot write to its folder: " + problem);
+    for (std::string* file : {&Opt.Mbox, &Opt.Dfxml}) {
+        if (file->empty()) continue;
+        const std::string named = *file;
+        *file = FollowLinks(named);
+        if (const std::string problem = ReportPathProblem(Opt.Target, *file); !problem.empty()) {
+            Fail(named, problem);
+            return 2;
+        }
+        const std::string folder = std::filesystem::path(*file).parent_path().string();
+        if (!Opt.Force && IsImageFolder(Opt.Target, folder.empty() ? "." : folder)) {
+            Fail(named, "is in the folder that holds the image being scanned; write it "
+                        "elsewhere, or give --force to write there anyway");
+            return 2;
+        }
+        std::error_code ec;
+        if (Opt.NoClobber && std::filesystem::exists(std::filesystem::symlink_status(*file, ec))) {
+            Fail(named, "not written: a file of that name exists already (--no-clobber)");
             return 1;
         }
+        if (const std::string problem = ProbeFileFolder(*file); !problem.empty()) {
+            Fail(named, "cannot write to its folder: " + problem);
+            return 1;
+        }
+    }
+    std::error_code ec;
+    if (!Opt.Mbox.empty() && !Opt.Dfxml.empty() &&
+        (Opt.Mbox == Opt.Dfxml || std::filesystem::equivalent(Opt.Mbox, Opt.Dfxml, ec))) {
+        std::cerr << kProgram << ": --mbox and --dfxml name the same file\n";
+        return 2;
     }
     return std::nullopt;
 }
@@ -464,7 +521,8 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
     bool ok = true;
     const TFoundEmails& emails = Scanned.Result.Emails;
     if (!Opt.Mbox.empty()) {
-        if (const std::string problem = WriteMbox(Opt.Mbox, emails, Rows); !problem.empty()) {
+        if (const std::string problem = WriteMbox(Opt.Mbox, emails, Rows, !Opt.NoClobber);
+            !problem.empty()) {
             Fail(Opt.Mbox, "not written: " + problem);
             ok = false;
         } else {
@@ -487,7 +545,7 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
     return ok;
 }
 
-int RunScan(const TCliOptions& Opt, TStdout& Out) {
+int RunScan(TCliOptions& Opt, TStdout& Out) {
     TScanPlan plan;
     if (const auto status = SettlePlan(Opt, plan)) return *status;
     if (const auto status = CheckOutputs(Opt)) return *status;
@@ -529,6 +587,8 @@ struct TScanOptionLinks {
     CLI::Option* Items = nullptr;
     CLI::Option* All = nullptr;
     CLI::Option* Fields = nullptr;
+    CLI::Option* Force = nullptr;
+    CLI::Option* NoClobber = nullptr;
 };
 
 std::string NotEmpty(const std::string& S) {
@@ -616,20 +676,24 @@ void AddWriteOptions(CLI::App* Scan, TCliOptions& Opt, TScanOptionLinks& Links) 
             ->needs(Links.Export);
     Links.All = Scan->add_flag("--all", Opt.All, "Export every row shown")->needs(Links.Export);
     Links.Items->excludes(Links.All);
-    Scan->add_flag("--force", Opt.Force,
-                   "Export even into the folder that holds the image being scanned")
-        ->needs(Links.Export);
+    // The reports are written through a temporary file renamed into place: a path that is the
+    // target, a device, a FIFO or a folder is refused before the scan.
     Scan->add_option("--mbox", Opt.Mbox,
                      "Write the rows shown to this file as one mboxrd mailbox, the stored bytes "
-                     "of each message unchanged apart from \">From \" quoting");
+                     "of each message unchanged apart from \">From \" quoting")
+        ->check(NotEmpty);
     Scan->add_option("--dfxml", Opt.Dfxml,
                      "Write a DFXML report of the rows shown to this file: the image, and per "
                      "message its export name, byte run on the image, and SHA-256 and MD5 of "
-                     "its stored bytes");
-    Scan->add_flag("--no-clobber", Opt.NoClobber,
-                   "Keep files that exist already: such a file is named and counted as not "
-                   "written (exit status 1), never replaced")
-        ->needs(Links.Export);
+                     "its stored bytes")
+        ->check(NotEmpty);
+    Links.Force = Scan->add_flag("--force", Opt.Force,
+                                 "Write the export, mailbox or report even into the folder that "
+                                 "holds the image being scanned");
+    Links.NoClobber = Scan->add_flag(
+        "--no-clobber", Opt.NoClobber,
+        "Keep files that exist already: such a file (an .eml file, the mailbox or the report) is "
+        "named and counted as not written (exit status 1), never replaced");
 }
 
 // Parses the command line into Opt; the exit status when the program ends here (help, version,
@@ -668,6 +732,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
             throw CLI::ValidationError("--export", "needs --items or --all");
         if (links.Fields->count() > 0 && !Opt.Json && !Opt.JsonLines)
             throw CLI::ValidationError("--fields", "needs --json or --json-lines");
+        const bool writes = links.Export->count() > 0 || !Opt.Mbox.empty() || !Opt.Dfxml.empty();
+        if (links.Force->count() > 0 && !writes)
+            throw CLI::ValidationError("--force", "needs --export, --mbox or --dfxml");
+        if (links.NoClobber->count() > 0 && !writes)
+            throw CLI::ValidationError("--no-clobber", "needs --export, --mbox or --dfxml");
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
