@@ -96,6 +96,8 @@ class TStdout {
         if (!FError.empty() || Text.empty()) return;
         if (std::fwrite(Text.data(), 1, Text.size(), stdout) != Text.size()) Failed();
     }
+    // True once a write failed: whatever follows is lost too.
+    bool Broken() const { return !FError.empty(); }
     // Hands what was written to the system now, so that a pipeline sees it at once.
     void Flush() {
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
@@ -361,10 +363,25 @@ class TResultPrinter {
         : FOpt(Opt), FOut(Out), FPicker(Picker), FStreaming(Streaming),
           FFields(Opt.Json || Opt.JsonLines ? Opt.Fields : 0u) {}
 
-    // A message the picker shows, found just now.
+    // Before the scan: the start of a JSON array goes out at once where it is not shown on a
+    // terminal, so that output that cannot be written (a full disk) is known before the scan.
+    void Begin() {
+        if (!FOpt.Json || IsTerminal(1)) return;
+        FOut.Write("[");
+        FOut.Flush();
+        FOpened = true;
+    }
+
+    // A message the picker shows, found just now. The first line goes out at once: a reader
+    // waiting for one line gets it, and a reader gone is known.
     void Found(const TScanResult& SoFar, std::size_t Item) {
         if (!FStreaming) return;
         FOut.Write(Object(SoFar, Item) + "\n");
+        if (!FFirstOut) {
+            FOut.Flush();
+            FFirstOut = true;
+            return;
+        }
         FUnflushed = true;
         Moving();
     }
@@ -386,7 +403,7 @@ class TResultPrinter {
     // Written a row at a time: the messages may be far more than memory holds.
     void PrintAll(const TScanResult& Result, const std::vector<std::size_t>& Rows) {
         if (FOpt.Json) {
-            FOut.Write("[");
+            if (!FOpened) FOut.Write("[");
             for (std::size_t i = 0; i < Rows.size(); ++i)
                 FOut.Write((i ? ",\n  " : "\n  ") + Object(Result, Rows[i]));
             FOut.Write(Rows.empty() ? "]\n" : "\n]\n");
@@ -419,6 +436,8 @@ class TResultPrinter {
     std::chrono::steady_clock::time_point FLastFlush = std::chrono::steady_clock::now();
     bool FUnflushed = false;
     unsigned FSinceClock = 0;
+    bool FOpened = false;
+    bool FFirstOut = false;
 };
 
 struct TScanned {
@@ -563,6 +582,10 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
         progress, picker,
         [&](const TScanResult& SoFar, std::size_t Item) { printer.Found(SoFar, Item); },
         [&] { printer.Moving(); });
+    // Once the results cannot be written (a reader gone, a full disk) the scan stops: what it
+    // finds after would be lost.
+    progress.StopWhen([&] { return Out.Broken(); });
+    printer.Begin();
     TScanned scanned;
     if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned)) return 1;
 
@@ -570,6 +593,11 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     if (plan.Column) SortItems(rows, scanned.Result.Emails, *plan.Column, !Opt.Descending);
     printer.PrintAll(scanned.Result, rows);
     int status = ScanStatus(Opt, progress, scanned.Result, rows.size());
+    if (Out.Broken() && scanned.Result.Cancelled)
+        std::cerr << kProgram
+                  << ": the scan was stopped: its results could not be written to "
+                     "standard output; the "
+                  << scanned.Result.Emails.size() << " messages found before are kept\n";
     if (!Opt.ExportDir.empty())
         if (const auto failed = ExportChosen(Opt, plan, scanned.Result.Emails, rows)) {
             if (*failed == 2) return 2;
@@ -770,6 +798,7 @@ int main(int argc, char** argv) {
     // blocks, as they are elsewhere (and flushed where a pipeline must see them at once).
     if (!IsTerminal(1)) std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
 #endif
+    IgnoreBrokenPipe();
     TCliOptions opt;
     bool listDrives = false;
     if (const auto status = ParseCommandLine(argc, argv, opt, listDrives)) return *status;

@@ -18,6 +18,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The scanner with its standard output read by Reader through a pipe; Status is the scanner's.
+TRun RunReadBy(const std::string& Args, const std::string& Reader) {
+    TTempDir dir;
+    const std::string err = dir.File("stderr"), status = dir.File("status");
+    const std::string cmd = "{ timeout 60 " + Quote(PW_CLI) + " " + Args + " 2>" + Quote(err) +
+                            " </dev/null; echo $? >" + Quote(status) + "; } | " + Reader;
+    TRun run;
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return run;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        run.Out.append(buf, n);
+    pclose(p);
+    run.Status = std::stoi("0" + ReadAll(status));
+    run.Err = ReadAll(err);
+    return run;
+}
+
 class CliOutputsTest : public ::testing::Test {
   protected:
     TTempDir Dir;
@@ -92,6 +110,49 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
     EXPECT_TRUE(fs::is_symlink(toReport));
     EXPECT_NE(ReadAll(report).find("<dfxml"), std::string::npos);
     EXPECT_EQ(ReadAll(Image), evidence);
+}
+
+// Output that cannot be written ends the scan at once: the mailbox written beside holds only
+// what was found by then. A reader gone is the same error on every path, mail decoded or not.
+TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
+    constexpr int kMessages = 2000;
+    const std::string many = Dir.File("many.img");
+    {
+        TImage image(many, (kMessages + 1) * 1024);
+        for (int i = 0; i < kMessages; ++i)
+            image.Put(
+                static_cast<std::uint64_t>(i + 1) * 1024,
+                MakeMessage("a@example.org", "b@example.org", "row " + std::to_string(i), "text"));
+    }
+    const std::string scan = "scan " + Quote(many) + " ";
+    auto mailboxCount = [](const std::string& Box) {
+        const std::string text = ReadAll(Box);
+        std::size_t count = text.rfind("From ", 0) == 0 ? 1 : 0;
+        for (std::size_t at = text.find("\n\nFrom "); at != std::string::npos;
+             at = text.find("\n\nFrom ", at + 1))
+            ++count;
+        return count;
+    };
+    const std::string box = Elsewhere.File("found.mbox");
+    TRun r = RunCli(scan + "--mbox " + Quote(box));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    ASSERT_EQ(mailboxCount(box), std::size_t{kMessages});
+
+    for (const std::string& format : {std::string("--json-lines"), std::string("--json")}) {
+        r = RunCliWith(scan + format + " --mbox " + Quote(box), ">/dev/full");
+        EXPECT_EQ(r.Status, 1) << format;
+        EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
+        EXPECT_LT(mailboxCount(box), std::size_t{kMessages / 2}) << format;
+    }
+
+    for (const std::string& fields : {std::string(""), std::string(" --fields item,decoded")}) {
+        // More lines than a pipe holds: the reader leaves while the scanner still writes.
+        r = RunReadBy(scan + "--json-lines" + fields + " --mbox " + Quote(box), "head -n1");
+        EXPECT_EQ(r.Status, 1) << fields << "\n" << r.Err;
+        EXPECT_NE(r.Err.find("Broken pipe"), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out.find("\"item\": 0"), 1u) << r.Out;
+        EXPECT_LT(mailboxCount(box), std::size_t{kMessages}) << fields;
+    }
 }
 
 } // namespace
