@@ -53,3 +53,13 @@ void CatchInterrupt();
 void ReleaseInterrupt();
 // Ctrl+C was pressed since CatchInterrupt.
 bool InterruptRequested();
+
+// Ctrl+C caught for as long as this lives: over the scan and over the writing of its results,
+// which the first Ctrl+C lets finish.
+class TInterruptCatch {
+  public:
+    TInterruptCatch() { CatchInterrupt(); }
+    ~TInterruptCatch() { ReleaseInterrupt(); }
+    TInterruptCatch(const TInterruptCatch&) = delete;
+    TInterruptCatch& operator=(const TInterruptCatch&) = delete;
+};

@@ -446,7 +446,7 @@ struct TScanned {
     std::uint32_t SectorSize = 0;
 };
 
-// Runs the scan with Ctrl+C caught; false when it ended by an error (said so).
+// Runs the scan; false when it ended by an error (said so).
 bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, ScanHost& Host,
                 TScanned& Scanned) {
     try {
@@ -458,15 +458,11 @@ bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progres
         Progress.SetSectorSize(scan.SectorSize());
         Scanned.ImageSize = scan.DriveBytes();
         Scanned.SectorSize = scan.SectorSize();
-        CatchInterrupt();
         Scanned.Result = scan.ScanDrive();
-        ReleaseInterrupt();
         return true;
     } catch (const PwError& e) {
-        ReleaseInterrupt();
         Fail(Opt.Target, e.what());
     } catch (const std::bad_alloc&) {
-        ReleaseInterrupt();
         Fail(Opt.Target, "out of memory");
     }
     return false;
@@ -604,8 +600,12 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
             status = *failed;
         }
     if (!WriteFiles(Opt, scanned, rows)) status = 1;
+    if (!progress.Interrupted() && InterruptRequested())
+        std::cerr << kProgram
+                  << ": interrupted: Ctrl+C came after the scan; everything it found "
+                     "was still written\n";
     // The shell's status for a program ended by Ctrl+C.
-    if (progress.Interrupted()) return 130;
+    if (progress.Interrupted() || InterruptRequested()) return 130;
     return status;
 }
 
@@ -735,8 +735,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
     app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
-               "error); 130 the scan was stopped by Ctrl+C (what it found is still printed and "
-               "exported; a second Ctrl+C ends the program at once).\n"
+               "error); 130 Ctrl+C was pressed (the scan stops, and what it found is still "
+               "printed, exported and written in full; a second Ctrl+C ends the program at "
+               "once).\n"
                "Drives: " +
                std::string(kDriveRights) +
                ".\n"
@@ -805,6 +806,9 @@ int main(int argc, char** argv) {
 
     TStdout out;
     int status = 1;
+    // From here on the first Ctrl+C lets the scan's results be written in full.
+    std::optional<TInterruptCatch> interrupt;
+    if (!listDrives) interrupt.emplace();
     try {
         status = listDrives ? RunDrives(out) : RunScan(opt, out);
     } catch (const std::exception& e) {

@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +20,8 @@
 
 #include "CliRunner.h"
 #include "ScanTestSupport.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -152,6 +161,69 @@ TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
         EXPECT_NE(r.Err.find("Broken pipe"), std::string::npos) << r.Err;
         EXPECT_EQ(r.Out.find("\"item\": 0"), 1u) << r.Out;
         EXPECT_LT(mailboxCount(box), std::size_t{kMessages}) << fields;
+    }
+}
+
+// The first Ctrl+C during the export lets everything found be written: every .eml file, the
+// mailbox and the report, no temporary file left, status 130. A second one ends it at once.
+TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
+    constexpr int kMessages = 4000;
+    const std::string many = Dir.File("many.img");
+    {
+        TImage image(many, (kMessages + 1) * 1024);
+        for (int i = 0; i < kMessages; ++i)
+            image.Put(
+                static_cast<std::uint64_t>(i + 1) * 1024,
+                MakeMessage("a@example.org", "b@example.org", "row " + std::to_string(i), "text"));
+    }
+    for (const int signals : {1, 2}) {
+        TTempDir out;
+        const fs::path folder = out.Path / "eml";
+        fs::create_directories(folder);
+        const std::string box = out.File("found.mbox"), report = out.File("found.xml");
+        const std::string cli = PW_CLI;
+        std::vector<std::string> args = {cli,     "scan",   many, "--export", folder.string(),
+                                         "--all", "--mbox", box,  "--dfxml",  report};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.File("stdout").c_str(),
+                                         O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, out.File("stderr").c_str(),
+                                         O_WRONLY | O_CREAT, 0600);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Ctrl+C as soon as the export has begun.
+        const auto start = std::chrono::steady_clock::now();
+        while (!fs::exists(folder / "RecoveredEmail0.eml") &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        for (int i = 0; i < signals; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ::kill(pid, SIGINT);
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        const std::string err = ReadAll(out.File("stderr"));
+        if (signals == 2) {
+            EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << err;
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(raw)) << err;
+        EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
+        EXPECT_EQ(FileNames(folder).size(), std::size_t{kMessages});
+        for (const std::string& name : FileNames(out.Path))
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+        const std::string mailbox = ReadAll(box);
+        EXPECT_NE(mailbox.find("Subject: row " + std::to_string(kMessages - 1) + "\r\n"),
+                  std::string::npos);
+        EXPECT_NE(ReadAll(report).find("RecoveredEmail" + std::to_string(kMessages - 1)),
+                  std::string::npos);
+        EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
     }
 }
 
