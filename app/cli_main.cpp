@@ -44,10 +44,12 @@ namespace {
 constexpr const char* kProgram = "parcelwright-cli";
 #ifdef _WIN32
 constexpr const char* kDriveRights = "reading a drive needs administrator rights";
+constexpr const char* kScratchHint = "name a writable folder in TMP";
 constexpr const char* kTargetHelp =
     "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
     "file (raw; EWF sets are read by the Linux build)";
 #else
+constexpr const char* kScratchHint = "name a writable folder in TMPDIR";
 constexpr const char* kDriveRights = "reading a block device needs the right to read it "
                                      "(membership of the \"disk\" group, or root)";
 constexpr const char* kTargetHelp =
@@ -339,6 +341,12 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
 
 // One probe opens the target for the whole scan; nothing when it cannot be scanned (said so).
 std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt) {
+    if (const std::string problem = ScratchFolderProblem(PlatformSystem()); !problem.empty()) {
+        std::cerr << kProgram << ": the found messages could not be kept past what memory holds: "
+                  << "no scratch file can be written in the temporary folder ("
+                  << DisplayName(problem) << "); " << kScratchHint << "\n";
+        return std::nullopt;
+    }
     for (const std::string& problem :
          {ImageFormatProblem(Opt.Target), DriveAccessProblem(Opt.Target)})
         if (!problem.empty()) {
@@ -473,14 +481,14 @@ bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progres
 int ScanStatus(const TCliOptions& Opt, const TCliProgress& Progress, const TScanResult& Result,
                std::size_t Shown) {
     const std::size_t found = Result.Emails.size();
-    int status = 0;
+    // Stopped before the end outweighs sectors that could not be read: 3 says "completed".
+    int status = !Result.StopReason.empty() ? 1 : Result.UnreadableSectors > 0 ? 3 : 0;
     if (Progress.Interrupted())
         std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the " << found
                   << " messages found before it stopped are kept\n";
     if (!Result.StopReason.empty()) {
         Fail(Opt.Target, "the scan stopped before the end: " + Result.StopReason + "; the " +
                              std::to_string(found) + " messages found before are kept");
-        status = 1;
     }
     if (IsTerminal(2))
         std::cerr << kProgram << ": " << found << " messages found, " << Shown << " shown\n";
@@ -488,7 +496,6 @@ int ScanStatus(const TCliOptions& Opt, const TCliProgress& Progress, const TScan
         Fail(Opt.Target,
              std::to_string(Result.UnreadableSectors) +
                  " unreadable sectors (read as zeros): " + SectorRangesText(Result.Unreadable));
-        status = 3;
     }
     return status;
 }
