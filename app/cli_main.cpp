@@ -216,9 +216,10 @@ std::string SectorRangesText(const std::vector<TSectorRange>& Ranges) {
 bool IsImageFolder(const std::string& Target, const std::string& Folder) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(Target, ec)) return false;
-    std::filesystem::path parent = std::filesystem::path(Target).parent_path();
-    if (parent.empty()) parent = ".";
-    return std::filesystem::equivalent(parent, Folder, ec);
+    // The image's own folder, where a link to it may lie elsewhere.
+    const std::filesystem::path image = std::filesystem::canonical(Target, ec);
+    if (ec) return false;
+    return std::filesystem::equivalent(image.parent_path(), Folder, ec);
 }
 
 // What the user asked for, settled before the scan so that a mistake costs no scan time.
@@ -340,7 +341,8 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
 }
 
 // One probe opens the target for the whole scan; nothing when it cannot be scanned (said so).
-std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt) {
+std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt, int& Status) {
+    Status = 1;
     if (const std::string problem = ScratchFolderProblem(PlatformSystem()); !problem.empty()) {
         std::cerr << kProgram << ": the found messages could not be kept past what memory holds: "
                   << "no scratch file can be written in the temporary folder ("
@@ -356,6 +358,8 @@ std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt) {
     TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
     if (!probe.Ok()) {
         Fail(Opt.Target, probe.Reason);
+        // A sector size the device does not have is a mistake in the command line.
+        if (probe.Problem == TDriveProblem::SectorSizeRefused) Status = 2;
         return std::nullopt;
     }
     for (const std::string& warning : TargetWarnings(probe))
@@ -571,8 +575,9 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     TScanPlan plan;
     if (const auto status = SettlePlan(Opt, plan)) return *status;
     if (const auto status = CheckOutputs(Opt)) return *status;
-    std::optional<TDriveProbe> probe = OpenTarget(Opt);
-    if (!probe) return 1;
+    int refused = 1;
+    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
+    if (!probe) return refused;
 
     // Lines streamed to the terminal are the progress there; a bar drawn between them would
     // break them up.
@@ -595,18 +600,24 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     std::vector<std::size_t> rows = std::move(picker.Rows);
     if (plan.Column) SortItems(rows, scanned.Result.Emails, *plan.Column, !Opt.Descending);
     printer.PrintAll(scanned.Result, rows);
+    // The last lines go out now, not after the export.
+    Out.Flush();
     int status = ScanStatus(Opt, progress, scanned.Result, rows.size());
     if (Out.Broken() && scanned.Result.Cancelled)
         std::cerr << kProgram
                   << ": the scan was stopped: its results could not be written to "
                      "standard output; the "
                   << scanned.Result.Emails.size() << " messages found before are kept\n";
+    // Rows past the list are wrong usage, told at once; the mailbox and the report, which do
+    // not depend on them, are written all the same.
+    bool wrongRows = false;
     if (!Opt.ExportDir.empty())
         if (const auto failed = ExportChosen(Opt, plan, scanned.Result.Emails, rows)) {
-            if (*failed == 2) return 2;
+            wrongRows = *failed == 2;
             status = *failed;
         }
     if (!WriteFiles(Opt, scanned, rows)) status = 1;
+    if (wrongRows) return 2;
     if (!progress.Interrupted() && InterruptRequested())
         std::cerr << kProgram
                   << ": interrupted: Ctrl+C came after the scan; everything it found "

@@ -162,6 +162,51 @@ TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
         EXPECT_EQ(r.Out.find("\"item\": 0"), 1u) << r.Out;
         EXPECT_LT(mailboxCount(box), std::size_t{kMessages}) << fields;
     }
+
+    // The last lines reach the reader when the scan ends, not once the export is done: by the
+    // time it has read them, the export has barely begun.
+    const fs::path out = Elsewhere.Path / "eml";
+    fs::create_directories(out);
+    const std::string count = Elsewhere.File("count");
+    r = RunReadBy(scan + "--json-lines --fields item --export " + Quote(out.string()) + " --all",
+                  "{ head -n " + std::to_string(kMessages) + " >/dev/null; ls " +
+                      Quote(out.string()) + " | grep -c 'eml$' >" + Quote(count) + "; }");
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_LT(std::stoul("0" + ReadAll(count)), std::size_t{kMessages});
+    EXPECT_EQ(FileNames(out).size(), std::size_t{kMessages});
+}
+
+// Rows past the list leave the mailbox written; a link to the image guards the image's own
+// folder; a sector size a block device does not have is wrong usage.
+TEST_F(CliOutputsTest, SmallerFaultsAroundTheWrites) {
+    const fs::path out = Elsewhere.Path / "out";
+    fs::create_directories(out);
+    const std::string box = Elsewhere.File("found.mbox");
+    TRun r = RunCli(Scan("--export " + Quote(out.string()) + " --items 5 --mbox " + Quote(box)));
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("row 5 is not in the list"), std::string::npos) << r.Err;
+    EXPECT_NE(ReadAll(box).find("Subject: second"), std::string::npos) << r.Err;
+
+    const fs::path link = Elsewhere.Path / "link.img";
+    fs::create_symlink(Image, link);
+    r = RunCli("scan " + Quote(link.string()) + " --export " + Quote(Dir.Path.string()) + " --all");
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("is the folder that holds the image being scanned"), std::string::npos)
+        << r.Err;
+    EXPECT_EQ(FileNames(Dir.Path), std::vector<std::string>{"ev.img"});
+
+    std::string device;
+    if (std::FILE* p = popen(("losetup -f --show " + Quote(Image) + " 2>/dev/null").c_str(), "r")) {
+        char line[256] = {};
+        if (std::fgets(line, sizeof line, p)) device = line;
+        pclose(p);
+    }
+    if (!device.empty() && device.back() == '\n') device.pop_back();
+    if (device.empty()) GTEST_SKIP() << "no loop device here";
+    r = RunCli("scan " + Quote(device) + " --sector-size 4096");
+    std::system(("losetup -d " + Quote(device)).c_str());
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_NE(r.Err.find("a block device has its own sector size"), std::string::npos) << r.Err;
 }
 
 // The first Ctrl+C during the export lets everything found be written: every .eml file, the
