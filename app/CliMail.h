@@ -2,9 +2,9 @@
 
 // The command-line scanner's view of what was recovered beyond the stored fields: the decoded
 // message in the JSON, the decoded-text filter, and the DFXML report. Decoding happens here, for
-// the rows printed or filtered, never during the scan. Builds without GMime (the Windows
-// programs) print "decoded": null and refuse the text filter; builds without the hash and XML
-// libraries refuse the report and print "sha256": null.
+// the rows printed or filtered, never during the scan. Where the mail module is its stub (the
+// Windows programs) the JSON says "decoded": null and "sha256": null, and the text filter and the
+// report are refused.
 
 #include <cstdint>
 #include <optional>
@@ -12,12 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "DecodedMessage.h"
 #include "FoundEmails.h"
 #include "Globals.h"
+#include "Report.h"
 #include "ScanHardDisk.h"
 
-// Whether this build reads MIME mail, and whether it hashes and writes DFXML.
-bool CanDecodeMail();
+// Whether this build hashes and writes DFXML: where it decodes mail (CanDecodeMail()).
 bool CanWriteReport();
 
 // A JSON string literal of UTF-8 text (made valid first), escaped as JSON requires.
@@ -33,10 +34,6 @@ std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t>
 std::vector<std::size_t> FilterDecodedText(const TFoundEmails& Emails,
                                            const std::vector<std::size_t>& Rows,
                                            std::string_view Words);
-
-// Lower-case hex digests of bytes; empty where this build does not hash.
-std::string Sha256Hex(std::string_view Bytes);
-std::string Md5Hex(std::string_view Bytes);
 
 struct TReportSource {
     std::string Image;          // the target as given

@@ -1,7 +1,8 @@
 #pragma once
 
 // The program's byte world is Windows-1252: stored bytes are shown as its characters and a keyword
-// typed by the user becomes its bytes. Plain C++, so every view (and the CLI) converts alike.
+// typed by the user becomes its bytes. Plain C++, so every view (and the CLI) converts alike. The
+// program's one UTF-8 encoder and checker live here too, for every layer above.
 
 #include <cstdint>
 #include <optional>
@@ -19,3 +20,11 @@ std::string Utf8From1252(std::string_view Bytes);
 // UTF-8 text as Windows-1252 bytes. When a character has no byte there, or the text is not valid
 // UTF-8, answers nullopt and puts that character (U+FFFD for a bad sequence) in Unmappable.
 std::optional<std::string> BytesFromUtf8(std::string_view Utf8, char32_t& Unmappable);
+
+// One character appended as UTF-8.
+void AppendUtf8(std::string& Out, char32_t C);
+std::string Utf8Of(char32_t C);
+
+// Text made valid UTF-8: each byte that does not begin a well-formed character (overlong forms,
+// surrogates and code points past U+10FFFF included) becomes U+FFFD; NUL stays.
+std::string ValidUtf8(std::string_view Text);

@@ -12,6 +12,8 @@
 #include <memory>
 #include <mutex>
 
+#include "CodePage1252.h"
+
 namespace {
 
 struct TUnref {
@@ -400,26 +402,8 @@ std::string Trimmed(std::string S) {
 
 } // namespace
 
-std::string ValidUtf8(std::string_view Text) {
-    std::string out;
-    out.reserve(Text.size());
-    const char* p = Text.data();
-    const char* end = Text.data() + Text.size();
-    while (p < end) {
-        const char* bad = nullptr;
-        if (g_utf8_validate(p, end - p, &bad)) {
-            out.append(p, end);
-            break;
-        }
-        out.append(p, bad);
-        if (bad < end && *bad == '\0') {
-            out += '\0'; // GLib stops at NUL; keep it, it is a valid character
-        } else {
-            out += "\xEF\xBF\xBD";
-        }
-        p = bad + 1;
-    }
-    return out;
+bool CanDecodeMail() {
+    return true;
 }
 
 TDecodedMessage DecodeMessage(std::string_view Stored) {

@@ -3,12 +3,20 @@
 // Reading a recovered message as a mail program shows it: decoded header words, the date as a
 // point in time, the readable text in UTF-8 and the attachments. Works on a copy of the stored
 // bytes, which it never changes; a message cut short decodes as far as its bytes go.
+//
+// The one seam between the program and its mail libraries (GMime 3, libxml2, nettle; Report.h
+// too): where they are missing (the Windows programs), the stub build of this same interface
+// decodes nothing, and CanDecodeMail() tells the callers so. Nothing outside mail/ asks the build.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// False in the stub build: DecodeMessage then answers an empty message, AttachmentBytes and
+// IsoUtc empty texts, DecodedContains false, and the report writer (Report.h) refuses.
+bool CanDecodeMail();
 
 struct TAttachmentInfo {
     std::string FileName;    // UTF-8, RFC 2047 and RFC 2231 forms decoded; empty when unnamed
@@ -42,6 +50,3 @@ std::string IsoUtc(std::int64_t Time);
 // True when Needle occurs in the decoded From, To, Subject or text, compared in Unicode without
 // regard to case (both case-folded and normalised first). An empty needle matches every message.
 bool DecodedContains(const TDecodedMessage& Message, std::string_view Needle);
-
-// Text made valid UTF-8: ill-formed sequences become U+FFFD.
-std::string ValidUtf8(std::string_view Text);

@@ -21,44 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The mail module where it is built; where it is not (the Windows programs) nothing is decoded
-// and these are never reached with a message, since CanDecode() is false there.
-namespace mail {
-#ifdef PW_HAVE_MAIL
-TDecodedMessage Decode(std::string_view Stored) {
-    return DecodeMessage(Stored);
-}
-std::string Attachment(std::string_view Stored, std::size_t Index) {
-    return AttachmentBytes(Stored, Index);
-}
-std::string Iso(std::int64_t Time) {
-    return IsoUtc(Time);
-}
-bool Contains(const TDecodedMessage& M, std::string_view Needle) {
-    return DecodedContains(M, Needle);
-}
-std::string Valid(std::string_view Text) {
-    return ValidUtf8(Text);
-}
-#else
-TDecodedMessage Decode(std::string_view) {
-    return {};
-}
-std::string Attachment(std::string_view, std::size_t) {
-    return {};
-}
-std::string Iso(std::int64_t) {
-    return {};
-}
-bool Contains(const TDecodedMessage&, std::string_view) {
-    return false;
-}
-std::string Valid(std::string_view Text) {
-    return std::string(Text);
-}
-#endif
-} // namespace mail
-
 const char* const ApplicationTitle = "Parcelwright";
 const char* const ExportPrompt = "Select Where To Save Recovered Emails";
 const char* const FolderNotWritable =
@@ -83,29 +45,9 @@ std::string CodePointName(char32_t C) {
     return text;
 }
 
-std::string Utf8Of(char32_t C) {
-    std::string out;
-    if (C < 0x80) {
-        out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        out += static_cast<char>(0xC0 | (C >> 6));
-        out += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        out += static_cast<char>(0xE0 | (C >> 12));
-        out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (C >> 18));
-        out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-    return out;
-}
-
 // "2022-01-10 10:00:00 UTC": one zone for every message, as examiners compare times.
 std::string UtcText(std::int64_t Time) {
-    std::string iso = mail::Iso(Time); // "2022-01-10T10:00:00Z"
+    std::string iso = IsoUtc(Time); // "2022-01-10T10:00:00Z"
     if (iso.size() == 20 && iso[10] == 'T' && iso.back() == 'Z') {
         iso[10] = ' ';
         iso.back() = ' ';
@@ -370,9 +312,9 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         for (std::size_t item = 0; CanDecode() && item < emails.size(); ++item) {
             bool holds = false;
             if (const auto known = decoded.find(item); known != decoded.end())
-                holds = mail::Contains(known->second, keyword);
+                holds = DecodedContains(known->second, keyword);
             else
-                holds = mail::Contains(mail::Decode(emails.FullText(item)), keyword);
+                holds = DecodedContains(DecodeMessage(emails.FullText(item)), keyword);
             if (holds) items.push_back(item);
         }
     } else {
@@ -420,7 +362,7 @@ bool TMainWindowCore::ApplyTextFilter(const std::string& Utf8Words) {
     }
     filterActive = true;
     filterMode = TFilterMode::Text;
-    keyword = mail::Valid(Utf8Words);
+    keyword = ValidUtf8(Utf8Words);
     populateList();
     return true;
 }
@@ -443,19 +385,11 @@ void TMainWindowCore::SetSourceView(bool Source) {
     FView.RowsChanged(TRowsChange::Reorder);
 }
 
-bool TMainWindowCore::CanDecode() {
-#ifdef PW_HAVE_MAIL
-    return true;
-#else
-    return false;
-#endif
-}
-
 const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
     if (!CanDecode() || Item >= emails.size()) return nullptr;
     auto known = decoded.find(Item);
     if (known == decoded.end())
-        known = decoded.emplace(Item, mail::Decode(emails.FullText(Item))).first;
+        known = decoded.emplace(Item, DecodeMessage(emails.FullText(Item))).first;
     return &known->second;
 }
 
@@ -474,7 +408,7 @@ const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
         std::size_t end = std::string_view::npos;
         if (crlf != std::string_view::npos) end = crlf + 4;
         if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
-        known = headers.emplace(Item, mail::Decode(stored.substr(0, end))).first;
+        known = headers.emplace(Item, DecodeMessage(stored.substr(0, end))).first;
     }
     return &known->second;
 }
@@ -687,7 +621,7 @@ void TMainWindowCore::SaveAttachment(std::size_t Row, std::size_t Index) {
         "All files (*)");
     if (file.empty()) return;
     const std::string reason =
-        WriteFileWhole(file, mail::Attachment(emails.FullText(rows[Row].Item), Index));
+        WriteFileWhole(file, AttachmentBytes(emails.FullText(rows[Row].Item), Index));
     if (!reason.empty()) ShowError("The attachment could not be saved.\n\n" + file + ": " + reason);
 }
 

@@ -207,7 +207,8 @@ class TMainWindowCore {
     // stored text is all there is.
     void SetSourceView(bool Source);
     bool SourceView() const { return sourceView || !CanDecode(); }
-    static bool CanDecode();
+    // The mail module's answer (CanDecodeMail()), asked by the views.
+    static bool CanDecode() { return CanDecodeMail(); }
 
     void SetAllTicked(bool Ticked);
     void SetTicked(std::size_t Row, bool Ticked);

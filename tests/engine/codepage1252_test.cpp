@@ -9,7 +9,7 @@ namespace {
 
 // 0x80-0x9F as Python's cp1252 codec decodes them, the five bytes it leaves undefined taken as
 // the C1 controls of the same code (as Windows' own conversion does), in UTF-8.
-const char* const kHighInUtf8 =
+const char* const HighInUtf8 =
     "\xe2\x82\xac\xc2\x81\xe2\x80\x9a\xc6\x92\xe2\x80\x9e\xe2\x80\xa6\xe2\x80\xa0\xe2\x80\xa1"
     "\xcb\x86\xe2\x80\xb0\xc5\xa0\xe2\x80\xb9\xc5\x92\xc2\x8d\xc5\xbd\xc2\x8f\xc2\x90\xe2\x80\x98"
     "\xe2\x80\x99\xe2\x80\x9c\xe2\x80\x9d\xe2\x80\xa2\xe2\x80\x93\xe2\x80\x94\xcb\x9c\xe2\x84\xa2"
@@ -19,7 +19,7 @@ TEST(CodePage1252, EveryByteRoundTripsThroughItsCharacter) {
     std::string high;
     for (int b = 0x80; b < 0xA0; ++b)
         high += static_cast<char>(b);
-    EXPECT_EQ(Utf8From1252(high), kHighInUtf8);
+    EXPECT_EQ(Utf8From1252(high), HighInUtf8);
     EXPECT_EQ(Utf8From1252("Gr\xfc\xdf" "e \x80"), "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac");
 
     std::string all;
@@ -44,6 +44,12 @@ TEST(CodePage1252, KeywordsBecomeBytesOrNameTheCharacterThatHasNone) {
         EXPECT_EQ(BytesFromUtf8(text, bad), std::nullopt) << text;
         EXPECT_EQ(bad, which) << text;
     }
+}
+
+TEST(CodePage1252, ValidUtf8ReplacesOnlyIllFormedSequences) {
+    EXPECT_EQ(ValidUtf8("plain"), "plain");
+    EXPECT_EQ(ValidUtf8("Gr\xC3\xBC\xC3"), "Gr\xC3\xBC\xEF\xBF\xBD");
+    EXPECT_EQ(ValidUtf8(std::string("a\0b\xFF", 4)), std::string("a\0b\xEF\xBF\xBD", 6));
 }
 
 } // namespace

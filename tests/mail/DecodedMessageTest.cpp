@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "CodePage1252.h"
 #include "DecodedMessage.h"
 
 namespace {
@@ -39,7 +40,7 @@ struct TExpected {
     const char* Text;
 };
 
-const TExpected kCorpus[] = {
+const TExpected ExpectedCorpus[] = {
     {"nested_utf8.eml", "Jürgen Müller <jm@example.de>",
      "Anna Schmidt <anna@example.de>, bob@example.org",
      // Encoded words split inside a character and folded over three lines.
@@ -65,7 +66,7 @@ const TExpected kCorpus[] = {
 };
 
 TEST(DecodedMessage, CorpusReadsAsPythonsEmailPackageReadsIt) {
-    for (const TExpected& e : kCorpus) {
+    for (const TExpected& e : ExpectedCorpus) {
         const std::string lf = Corpus(e.File);
         for (const std::string& stored : {lf, Crlf(lf)}) {
             SCOPED_TRACE(std::string(e.File) + (stored == lf ? " (LF)" : " (CR LF)"));
@@ -148,12 +149,6 @@ TEST(DecodedMessage, AnyBytesDecodeWithoutCrashing) {
     // No MIME headers at all: the body is text as it stands.
     EXPECT_EQ(DecodeMessage("From: x@y\r\nSubject: plain\r\n\r\nhello\r\nworld\r\n").Text,
               "hello\nworld\n");
-}
-
-TEST(DecodedMessage, ValidUtf8ReplacesOnlyIllFormedSequences) {
-    EXPECT_EQ(ValidUtf8("plain"), "plain");
-    EXPECT_EQ(ValidUtf8("Gr\xC3\xBC\xC3"), "Gr\xC3\xBC\xEF\xBF\xBD");
-    EXPECT_EQ(ValidUtf8(std::string("a\0b\xFF", 4)), std::string("a\0b\xEF\xBF\xBD", 6));
 }
 
 TEST(DecodedMessage, TextSearchIgnoresCaseInUnicode) {

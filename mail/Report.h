@@ -1,0 +1,37 @@
+#pragma once
+
+// What an examiner's report needs of the mail module's libraries: digests of the stored bytes
+// (nettle) and an XML writer (libxml2's). Behind the same seam as the decoding: the stub build
+// hashes nothing and writes no XML, where CanDecodeMail() is false.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Lower-case hex digests of bytes; empty where this build does not hash.
+std::string Sha256Hex(std::string_view Bytes);
+std::string Md5Hex(std::string_view Bytes);
+
+// An XML 1.0 document in UTF-8, written element by element and indented by two spaces. Every
+// call throws when the writer fails; the constructor throws where this build writes no XML.
+class TXmlWriter {
+  public:
+    TXmlWriter();
+    ~TXmlWriter();
+    TXmlWriter(const TXmlWriter&) = delete;
+    TXmlWriter& operator=(const TXmlWriter&) = delete;
+
+    void Open(const char* Name);
+    void Close();
+    void Attribute(const char* Name, const std::string& Value);
+    // A whole element holding only text. Text is escaped by the writer and must be valid UTF-8.
+    void Element(const char* Name, const std::string& Text);
+    // Text inside the element open now.
+    void Text(const std::string& Text);
+    // Ends the document and answers it.
+    std::string Take();
+
+  private:
+    struct TState;
+    std::unique_ptr<TState> FState;
+};
