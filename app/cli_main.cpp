@@ -562,7 +562,8 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
             offsets.push_back(place.Offset);
         const TReportSource source{Opt.Target, Scanned.ImageSize, Opt.CommandLine,
                                    Scanned.SectorSize, Scanned.Result.Unreadable};
-        if (const std::string problem = WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, Rows);
+        if (const std::string problem =
+                WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, Rows, !Opt.NoClobber);
             !problem.empty()) {
             Fail(Opt.Dfxml, "not written: " + problem);
             ok = false;

@@ -30,7 +30,14 @@ std::string WriteThroughTemporary(TExportOutput& Output, const fs::path& Target,
     std::string tempName = ".";
     tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
     const fs::path temp = Target.parent_path() / tempName;
-    std::string reason = Write(temp);
+    std::string reason;
+    try {
+        reason = Write(temp);
+    } catch (...) {
+        // A writer that fails by throwing leaves no temporary file either.
+        Output.Remove(temp);
+        throw;
+    }
     if (reason.empty())
         reason = Replace ? Output.Rename(temp, Target) : Output.RenameNoReplace(temp, Target);
     if (!reason.empty()) Output.Remove(temp);

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "CliMail.h"
 #include "CliRunner.h"
 #include "ScanTestSupport.h"
 
@@ -207,6 +208,65 @@ TEST_F(CliOutputsTest, SmallerFaultsAroundTheWrites) {
     std::system(("losetup -d " + Quote(device)).c_str());
     EXPECT_EQ(r.Status, 2) << r.Err;
     EXPECT_NE(r.Err.find("a block device has its own sector size"), std::string::npos) << r.Err;
+}
+
+// A report is well-formed XML whatever the names in it, and is handed to the file a piece at a
+// time as it is made: memory does not grow with the rows.
+TEST_F(CliOutputsTest, TheReportIsWellFormedAndWrittenAsItGoes) {
+    if (!CanWriteReport()) GTEST_SKIP() << "this build writes no reports";
+    // U+FFFE, U+FFFF and U+FDD0 in the image's name, which the report names twice.
+    TTempDir images;
+    const std::string odd = images.File("ev\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xB7\x90.img");
+    fs::copy_file(Image, odd);
+    const std::string report = Elsewhere.File("report.xml");
+    const TRun r = RunCli("scan " + Quote(odd) + " --dfxml " + Quote(report));
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const std::string check = "python3 -c 'import sys, xml.etree.ElementTree as E; "
+                              "r = E.parse(sys.argv[1]).getroot(); "
+                              "print(len(r.findall(\".//{*}fileobject\")))' " +
+                              Quote(report);
+    std::string parsed;
+    if (std::FILE* p = popen(check.c_str(), "r")) {
+        char line[64] = {};
+        while (std::fgets(line, sizeof line, p))
+            parsed += line;
+        pclose(p);
+    }
+    EXPECT_EQ(parsed, "2\n") << ReadAll(report);
+    EXPECT_NE(ReadAll(report).find("ev\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.img"),
+              std::string::npos);
+
+    // Pieces as the report is made, each a small part of the whole, together the whole.
+    class TRecordingOutput : public TExportOutput {
+      public:
+        std::string WritePieces(const fs::path& Path,
+                                const std::function<bool(std::string&)>& Next) override {
+            std::string piece;
+            while (Next(piece)) {
+                Largest = std::max(Largest, piece.size());
+                Whole += piece;
+            }
+            return TExportOutput::Write(Path, Whole);
+        }
+        std::size_t Largest = 0;
+        std::string Whole;
+    } output;
+    TEmailArray many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back(TEmail{"a@example.org", "b@example.org", "row", "",
+                              MakeMessage("a@example.org", "b@example.org", "row", "text"), ""});
+    const TFoundEmails emails(many);
+    std::vector<std::size_t> rows(many.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = i;
+    const std::vector<std::uint64_t> offsets(many.size(), 512);
+    const TReportSource source{"disk.img", 1 << 20, "scan disk.img", 512, {}};
+    EXPECT_EQ(
+        WriteDfxmlReport(Elsewhere.File("many.xml"), source, emails, offsets, rows, true, output),
+        "");
+    EXPECT_EQ(output.Whole, DfxmlReport(source, emails, offsets, rows));
+    EXPECT_EQ(ReadAll(Elsewhere.File("many.xml")), output.Whole);
+    EXPECT_LT(output.Largest * 10, output.Whole.size());
 }
 
 // The first Ctrl+C during the export lets everything found be written: every .eml file, the
