@@ -311,10 +311,13 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
         if (file->empty()) continue;
         const std::string named = *file;
         *file = FollowLinks(named);
-        if (const std::string problem = ReportPathProblem(Opt.Target, *file); !problem.empty()) {
-            Fail(named, problem);
-            return 2;
-        }
+        // The name as the system resolves it (/dev/stdout through /proc to a pipe), then the
+        // file the links lead to.
+        for (const std::string& path : {named, *file})
+            if (const std::string problem = ReportPathProblem(Opt.Target, path); !problem.empty()) {
+                Fail(named, problem);
+                return 2;
+            }
         const std::string folder = std::filesystem::path(*file).parent_path().string();
         if (!Opt.Force && IsImageFolder(Opt.Target, folder.empty() ? "." : folder)) {
             Fail(named, "is in the folder that holds the image being scanned; write it "

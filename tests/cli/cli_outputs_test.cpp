@@ -92,6 +92,10 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
         {"--mbox " + Quote(kept.string()) + " --no-clobber", 1, "exists already"},
     };
     if (haveDevice) cases.push_back({"--mbox " + Quote(device.string()), 2, "is a device"});
+    // A link the system resolves to the program's own standard output, a pipe here.
+    const fs::path toStdout = Elsewhere.Path / "stdout";
+    fs::create_symlink("/proc/self/fd/1", toStdout);
+    cases.push_back({"--mbox " + Quote(toStdout.string()), 2, "is a FIFO"});
     for (const TCase& c : cases) {
         const TRun r = RunCli(Scan(c.Args));
         EXPECT_EQ(r.Status, c.Status) << c.Args << "\n" << r.Err;
@@ -100,6 +104,7 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
     }
     EXPECT_EQ(ReadAll(Image), evidence);
     EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_symlink(toStdout));
     EXPECT_TRUE(fs::is_fifo(fifo));
     if (haveDevice) {
         EXPECT_TRUE(fs::is_character_file(device));
