@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DecodedMessage.h"
+#include "Export.h"
 #include "FoundEmails.h"
 #include "Globals.h"
 #include "Report.h"
@@ -37,7 +38,7 @@ std::string MailJsonFields(std::string_view FullText, std::optional<std::size_t>
 TDecodedTextTest DecodedTextTest(std::string Words);
 
 struct TReportSource {
-    std::string Image;          // the target as given
+    std::string Image;           // the target as given
     std::uint64_t ImageSize = 0; // bytes
     std::string CommandLine;
     std::uint32_t SectorSize = 0;
@@ -51,7 +52,10 @@ std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
                         const std::vector<std::uint64_t>& Offsets,
                         const std::vector<std::size_t>& Rows);
 
-// Writes the report through a temporary name; empty on success, else the reason.
+// Writes the report through a temporary name, a piece at a time as it is made, so that memory
+// does not grow with the rows; empty on success, else the reason. With Replace false an
+// existing file of that name is kept.
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
                              const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
-                             const std::vector<std::size_t>& Rows);
+                             const std::vector<std::size_t>& Rows, bool Replace = true,
+                             TExportOutput& Output = RealExportOutput());

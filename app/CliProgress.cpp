@@ -33,6 +33,7 @@ bool InterruptRequested() {
 }
 
 bool TCliProgress::CancelRequested() {
+    if (FStop && FStop()) return true;
     if (!InterruptRequested()) return false;
     FInterrupted = true;
     return true;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -26,6 +27,8 @@ class TCliProgress : public ScanHost {
     bool CancelRequested() override;
     // The scan was told to stop by Ctrl+C.
     bool Interrupted() const { return FInterrupted; }
+    // The scan also stops when Stop answers true: what it finds could no longer be written.
+    void StopWhen(std::function<bool()> Stop) { FStop = std::move(Stop); }
 
     // The line drawn for a position after Seconds of scanning (without the leading carriage
     // return); exposed so that its wording can be checked.
@@ -41,6 +44,7 @@ class TCliProgress : public ScanHost {
     Clock::time_point FStart{};
     Clock::time_point FLastDraw{};
     bool FInterrupted = false;
+    std::function<bool()> FStop;
 };
 
 // Ctrl+C during a scan: the first asks the scan to stop (what was found is still printed and
@@ -49,3 +53,13 @@ void CatchInterrupt();
 void ReleaseInterrupt();
 // Ctrl+C was pressed since CatchInterrupt.
 bool InterruptRequested();
+
+// Ctrl+C caught for as long as this lives: over the scan and over the writing of its results,
+// which the first Ctrl+C lets finish.
+class TInterruptCatch {
+  public:
+    TInterruptCatch() { CatchInterrupt(); }
+    ~TInterruptCatch() { ReleaseInterrupt(); }
+    TInterruptCatch(const TInterruptCatch&) = delete;
+    TInterruptCatch& operator=(const TInterruptCatch&) = delete;
+};

@@ -31,7 +31,8 @@ bool IsDriveLetter(char C) {
 
 // "C:" or "C:\" (or "C:/").
 bool IsBareDrive(const std::string& Target) {
-    return (Target.size() == 2 || (Target.size() == 3 && (Target[2] == '\\' || Target[2] == '/'))) &&
+    return (Target.size() == 2 ||
+            (Target.size() == 3 && (Target[2] == '\\' || Target[2] == '/'))) &&
            IsDriveLetter(Target[0]) && Target[1] == ':';
 }
 
@@ -39,8 +40,8 @@ bool IsBareDrive(const std::string& Target) {
 
 std::string DriveTarget(const TSystemLayer& System, const std::string& Target) {
     if (!System.UsesDriveLetters() || !IsBareDrive(Target)) return Target;
-    const char letter = static_cast<char>(
-        Target[0] >= 'a' && Target[0] <= 'z' ? Target[0] - 'a' + 'A' : Target[0]);
+    const char letter =
+        static_cast<char>(Target[0] >= 'a' && Target[0] <= 'z' ? Target[0] - 'a' + 'A' : Target[0]);
     return std::string(1, letter) + ":\\";
 }
 
@@ -69,6 +70,16 @@ std::string DriveAccessProblem(TSystemLayer& System, const std::string& Target) 
 
 std::string DriveAccessProblem(const std::string& Target) {
     return DriveAccessProblem(PlatformSystem(), Target);
+}
+
+std::string ScratchFolderProblem(TSystemLayer& System) {
+    std::string folder, error;
+    const THandle file = System.CreateScratchFile(folder, error);
+    if (file == InvalidHandle) return error;
+    const char byte = 0;
+    const bool written = System.WriteAt(file, &byte, 1, 0, error);
+    System.Close(file);
+    return written ? std::string() : folder + ": " + error;
 }
 
 std::string ImageFormatProblem(const std::string& Path) {

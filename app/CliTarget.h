@@ -28,6 +28,11 @@ std::string DriveTarget(const TSystemLayer& System, const std::string& Target);
 std::string DriveAccessProblem(TSystemLayer& System, const std::string& Target);
 std::string DriveAccessProblem(const std::string& Target);
 
+// Why the found messages could not be kept past what memory holds: no scratch file can be made
+// and written in the temporary folder. Asked before a scan, so that a folder that cannot take one
+// is known at once rather than after many MiB of mail. Empty when it can.
+std::string ScratchFolderProblem(TSystemLayer& System);
+
 // Why an image file cannot be read by this build: EWF (.E01) sets where libewf is not built in
 // (the Windows programs). Empty when it can, or when it is not an EWF file.
 std::string ImageFormatProblem(const std::string& Path);

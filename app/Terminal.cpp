@@ -1,5 +1,13 @@
 #include "Terminal.h"
 
+#include <csignal>
+
+void IgnoreBrokenPipe() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>

@@ -44,10 +44,12 @@ namespace {
 constexpr const char* kProgram = "parcelwright-cli";
 #ifdef _WIN32
 constexpr const char* kDriveRights = "reading a drive needs administrator rights";
+constexpr const char* kScratchHint = "name a writable folder in TMP";
 constexpr const char* kTargetHelp =
     "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
     "file (raw; EWF sets are read by the Linux build)";
 #else
+constexpr const char* kScratchHint = "name a writable folder in TMPDIR";
 constexpr const char* kDriveRights = "reading a block device needs the right to read it "
                                      "(membership of the \"disk\" group, or root)";
 constexpr const char* kTargetHelp =
@@ -96,6 +98,8 @@ class TStdout {
         if (!FError.empty() || Text.empty()) return;
         if (std::fwrite(Text.data(), 1, Text.size(), stdout) != Text.size()) Failed();
     }
+    // True once a write failed: whatever follows is lost too.
+    bool Broken() const { return !FError.empty(); }
     // Hands what was written to the system now, so that a pipeline sees it at once.
     void Flush() {
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
@@ -157,16 +161,13 @@ class TPickingHost final : public ScanHost {
   public:
     using TPrint = std::function<void(const TScanResult&, std::size_t)>;
     // Moving is called as the scan moves on, found anything or not.
-    TPickingHost(ScanHost& Progress, TRowPicker& Picker, TPrint Print,
-                 std::function<void()> Moving)
+    TPickingHost(ScanHost& Progress, TRowPicker& Picker, TPrint Print, std::function<void()> Moving)
         : FProgress(Progress), FPicker(Picker), FPrint(std::move(Print)),
           FMoving(std::move(Moving)) {}
 
     void KeepAlive(std::uint64_t count) override { FProgress.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override { FProgress.ProgressOpen(maximum); }
-    void ProgressPosition(std::uint64_t position) override {
-        FProgress.ProgressPosition(position);
-    }
+    void ProgressPosition(std::uint64_t position) override { FProgress.ProgressPosition(position); }
     void ProgressClose() override { FProgress.ProgressClose(); }
     void ProgressBytes(std::uint64_t offset) override {
         FProgress.ProgressBytes(offset);
@@ -203,7 +204,8 @@ std::string SectorRangesText(const std::vector<TSectorRange>& Ranges) {
     for (std::size_t i = 0; i < Ranges.size() && i < kShown; ++i) {
         if (i > 0) text += ", ";
         text += std::to_string(Ranges[i].First);
-        if (Ranges[i].Count > 1) text += "-" + std::to_string(Ranges[i].First + Ranges[i].Count - 1);
+        if (Ranges[i].Count > 1)
+            text += "-" + std::to_string(Ranges[i].First + Ranges[i].Count - 1);
     }
     if (Ranges.size() > kShown)
         text += " and " + std::to_string(Ranges.size() - kShown) + " more ranges";
@@ -215,23 +217,28 @@ std::string SectorRangesText(const std::vector<TSectorRange>& Ranges) {
 bool IsImageFolder(const std::string& Target, const std::string& Folder) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(Target, ec)) return false;
-    std::filesystem::path parent = std::filesystem::path(Target).parent_path();
-    if (parent.empty()) parent = ".";
-    return std::filesystem::equivalent(parent, Folder, ec);
+    // The image's own folder, where a link to it may lie elsewhere.
+    const std::filesystem::path image = std::filesystem::canonical(Target, ec);
+    if (ec) return false;
+    return std::filesystem::equivalent(image.parent_path(), Folder, ec);
 }
 
-int RunScan(const TCliOptions& Opt, TStdout& Out) {
-    // Settle everything the user asked for before the scan, so a mistake costs no scan time.
-    std::optional<TResultColumn> column;
+// What the user asked for, settled before the scan so that a mistake costs no scan time.
+struct TScanPlan {
+    std::optional<TResultColumn> Column;
+    std::vector<TRowRange> Chosen;
+};
+
+// The exit status of a request that cannot be carried out; nothing when it can.
+std::optional<int> SettlePlan(const TCliOptions& Opt, TScanPlan& Plan) {
     if (!Opt.Sort.empty()) {
-        column = ColumnFromName(Opt.Sort);
-        if (!column) {
+        Plan.Column = ColumnFromName(Opt.Sort);
+        if (!Plan.Column) {
             std::cerr << kProgram << ": --sort: unknown column \"" << Opt.Sort
                       << "\" (item, date, from, to, subject)\n";
             return 2;
         }
     }
-    std::vector<TRowRange> chosen;
     if (Opt.ItemsGiven) {
         const auto parsed = ParseRowList(Opt.Items);
         if (!parsed) {
@@ -240,8 +247,55 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
                       << DisplayName(Opt.Items) << "\"\n";
             return 2;
         }
-        chosen = *parsed;
+        Plan.Chosen = *parsed;
     }
+    if (!Opt.Text.empty() && !CanDecodeMail()) {
+        std::cerr << kProgram << ": --text: this build does not decode mail; use --keyword\n";
+        return 2;
+    }
+    if (!Opt.Dfxml.empty() && !CanWriteReport()) {
+        std::cerr << kProgram << ": --dfxml: this build does not write reports\n";
+        return 2;
+    }
+    return std::nullopt;
+}
+
+// The file a report named File is written to: links followed to their end (a link named there
+// is not replaced by a file of its own), so that the checks below see what is really written.
+std::string FollowLinks(const std::string& File) {
+    namespace fs = std::filesystem;
+    fs::path path = File;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path to = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    return path.string();
+}
+
+// Why a report may not be written to File: it is the target itself, a device, a FIFO or a
+// folder, which a report renamed into place would replace. Empty when it may.
+std::string ReportPathProblem(const std::string& Target, const std::string& File) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(File, ec);
+    if (!fs::exists(st)) return {};
+    if (fs::is_directory(st)) return "is a folder; name a file for the report";
+    if (fs::is_block_file(st) || fs::is_character_file(st))
+        return "is a device; the report is written to a file only";
+    if (fs::is_fifo(st)) return "is a FIFO; the report is written to a file only";
+    if (!fs::is_regular_file(st))
+        return "is not a regular file; the report is written to a file only";
+    if (fs::equivalent(File, Target, ec))
+        return "is the drive or image being scanned, which is never written to";
+    return {};
+}
+
+// The export folder and the files asked for, tested before the scan: nothing the scan reads is
+// written to, no report lands beside the image unless --force says so, and --no-clobber keeps
+// an existing report as it keeps an existing .eml file.
+std::optional<int> CheckOutputs(TCliOptions& Opt) {
     if (!Opt.ExportDir.empty()) {
         if (!Opt.Force && IsImageFolder(Opt.Target, Opt.ExportDir)) {
             Fail(Opt.ExportDir, "is the folder that holds the image being scanned; export "
@@ -254,198 +308,507 @@ int RunScan(const TCliOptions& Opt, TStdout& Out) {
             return 1;
         }
     }
-    if (!Opt.Text.empty() && !CanDecodeMail()) {
-        std::cerr << kProgram << ": --text: this build does not decode mail; use --keyword\n";
-        return 2;
-    }
-    if (!Opt.Dfxml.empty() && !CanWriteReport()) {
-        std::cerr << kProgram << ": --dfxml: this build does not write reports\n";
-        return 2;
-    }
-    for (const std::string& file : {Opt.Mbox, Opt.Dfxml}) {
-        if (file.empty()) continue;
-        if (const std::string problem = ProbeFileFolder(file); !problem.empty()) {
-            Fail(file, "cannot write to its folder: " + problem);
+    for (std::string* file : {&Opt.Mbox, &Opt.Dfxml}) {
+        if (file->empty()) continue;
+        const std::string named = *file;
+        *file = FollowLinks(named);
+        // The name as the system resolves it (/dev/stdout through /proc to a pipe), then the
+        // file the links lead to.
+        for (const std::string& path : {named, *file})
+            if (const std::string problem = ReportPathProblem(Opt.Target, path); !problem.empty()) {
+                Fail(named, problem);
+                return 2;
+            }
+        const std::string folder = std::filesystem::path(*file).parent_path().string();
+        if (!Opt.Force && IsImageFolder(Opt.Target, folder.empty() ? "." : folder)) {
+            Fail(named, "is in the folder that holds the image being scanned; write it "
+                        "elsewhere, or give --force to write there anyway");
+            return 2;
+        }
+        std::error_code ec;
+        if (Opt.NoClobber && std::filesystem::exists(std::filesystem::symlink_status(*file, ec))) {
+            Fail(named, "not written: a file of that name exists already (--no-clobber)");
+            return 1;
+        }
+        if (const std::string problem = ProbeFileFolder(*file); !problem.empty()) {
+            Fail(named, "cannot write to its folder: " + problem);
             return 1;
         }
     }
-    if (std::string problem = ImageFormatProblem(Opt.Target); !problem.empty()) {
-        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
-        return 1;
+    std::error_code ec;
+    if (!Opt.Mbox.empty() && !Opt.Dfxml.empty() &&
+        (Opt.Mbox == Opt.Dfxml || std::filesystem::equivalent(Opt.Mbox, Opt.Dfxml, ec))) {
+        std::cerr << kProgram << ": --mbox and --dfxml name the same file\n";
+        return 2;
     }
-    if (std::string problem = DriveAccessProblem(Opt.Target); !problem.empty()) {
-        std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
-        return 1;
+    return std::nullopt;
+}
+
+// One probe opens the target for the whole scan; nothing when it cannot be scanned (said so).
+std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt, int& Status) {
+    Status = 1;
+    if (const std::string problem = ScratchFolderProblem(PlatformSystem()); !problem.empty()) {
+        std::cerr << kProgram << ": the found messages could not be kept past what memory holds: "
+                  << "no scratch file can be written in the temporary folder ("
+                  << DisplayName(problem) << "); " << kScratchHint << "\n";
+        return std::nullopt;
     }
-    // One probe opens the target for the whole scan.
+    for (const std::string& problem :
+         {ImageFormatProblem(Opt.Target), DriveAccessProblem(Opt.Target)})
+        if (!problem.empty()) {
+            std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+            return std::nullopt;
+        }
     TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
     if (!probe.Ok()) {
         Fail(Opt.Target, probe.Reason);
-        return 1;
+        // A sector size the device does not have is a mistake in the command line.
+        if (probe.Problem == TDriveProblem::SectorSizeRefused) Status = 2;
+        return std::nullopt;
     }
     for (const std::string& warning : TargetWarnings(probe))
         Fail(Opt.Target, warning);
+    return probe;
+}
 
-    const bool terminal = IsTerminal(2);
-    // Lines streamed to the terminal are the progress there; a bar drawn between them would
-    // break them up.
-    const bool streaming = Opt.JsonLines && !column;
-    TCliProgress progress(std::cerr, terminal && !(streaming && IsTerminal(1)), 0);
-    const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
-    TRowPicker picker(Opt, Opt.Unique || (fields & JsonCopyOf) != 0);
-    auto moreFields = [&](const TFoundEmails& Emails, std::size_t Item) {
-        if ((fields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
-        return MailJsonFields(Emails.FullText(Item), picker.Copies[Item], fields);
-    };
-    auto jsonObject = [&](const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place) {
-        return JsonObject(Emails, Item, Place.Offset, CarvingRuleName(Place.Rule), fields,
-                          [&](std::size_t I) { return moreFields(Emails, I); });
-    };
-    // Handed to the system every few hundredths of a second: a pipeline sees each line almost at
-    // once, and a disk of mail costs no system call per message. The clock is read every
+// The rows on standard output: streamed as the scan finds them (--json-lines without --sort),
+// or all at once after it.
+class TResultPrinter {
+  public:
+    TResultPrinter(const TCliOptions& Opt, TStdout& Out, const TRowPicker& Picker, bool Streaming)
+        : FOpt(Opt), FOut(Out), FPicker(Picker), FStreaming(Streaming),
+          FFields(Opt.Json || Opt.JsonLines ? Opt.Fields : 0u) {}
+
+    // Before the scan: the start of a JSON array goes out at once where it is not shown on a
+    // terminal, so that output that cannot be written (a full disk) is known before the scan.
+    void Begin() {
+        if (!FOpt.Json || IsTerminal(1)) return;
+        FOut.Write("[");
+        FOut.Flush();
+        FOpened = true;
+    }
+
+    // A message the picker shows, found just now. The first line goes out at once: a reader
+    // waiting for one line gets it, and a reader gone is known.
+    void Found(const TScanResult& SoFar, std::size_t Item) {
+        if (!FStreaming) return;
+        FOut.Write(Object(SoFar, Item) + "\n");
+        if (!FFirstOut) {
+            FOut.Flush();
+            FFirstOut = true;
+            return;
+        }
+        FUnflushed = true;
+        Moving();
+    }
+
+    // Handed to the system every few hundredths of a second: a pipeline sees each line almost
+    // at once, and a disk of mail costs no system call per message. The clock is read every
     // sixteenth call only: the calls come a few per message and at least one per stretch of the
     // drive tested, and a million messages' worth of clock readings cost more than the lines.
-    auto lastFlush = std::chrono::steady_clock::now();
-    bool unflushed = false;
-    unsigned sinceClock = 0;
-    auto flushNow = [&] {
-        if (!unflushed || ++sinceClock < 16) return;
-        sinceClock = 0;
+    void Moving() {
+        if (!FUnflushed || ++FSinceClock < 16) return;
+        FSinceClock = 0;
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastFlush < std::chrono::milliseconds(30)) return;
-        Out.Flush();
-        lastFlush = now;
-        unflushed = false;
-    };
-    TPickingHost host(
-        progress, picker,
-        [&](const TScanResult& SoFar, std::size_t Item) {
-            if (!streaming) return;
-            Out.Write(jsonObject(SoFar.Emails, Item, SoFar.Places[Item]) + "\n");
-            unflushed = true;
-            flushNow();
-        },
-        flushNow);
-    TScanResult result;
-    std::uint64_t imageSize = 0;
-    std::uint32_t sectorSize = 0;
+        if (now - FLastFlush < std::chrono::milliseconds(30)) return;
+        FOut.Flush();
+        FLastFlush = now;
+        FUnflushed = false;
+    }
+
+    // Written a row at a time: the messages may be far more than memory holds.
+    void PrintAll(const TScanResult& Result, const std::vector<std::size_t>& Rows) {
+        if (FOpt.Json) {
+            if (!FOpened) FOut.Write("[");
+            for (std::size_t i = 0; i < Rows.size(); ++i)
+                FOut.Write((i ? ",\n  " : "\n  ") + Object(Result, Rows[i]));
+            FOut.Write(Rows.empty() ? "]\n" : "\n]\n");
+        } else if (FOpt.JsonLines) {
+            if (!FStreaming)
+                for (const std::size_t item : Rows)
+                    FOut.Write(Object(Result, item) + "\n");
+        } else {
+            FormatTable(Result.Emails, Rows, [&](std::string_view Piece) { FOut.Write(Piece); });
+        }
+    }
+
+  private:
+    std::string Object(const TScanResult& Result, std::size_t Item) const {
+        const TFoundEmails& emails = Result.Emails;
+        const TEmailPlace& place = Result.Places[Item];
+        return JsonObject(emails, Item, place.Offset, CarvingRuleName(place.Rule), FFields,
+                          [&](std::size_t I) {
+                              if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0)
+                                  return std::string();
+                              return MailJsonFields(emails.FullText(I), FPicker.Copies[I], FFields);
+                          });
+    }
+
+    const TCliOptions& FOpt;
+    TStdout& FOut;
+    const TRowPicker& FPicker;
+    bool FStreaming;
+    unsigned FFields;
+    std::chrono::steady_clock::time_point FLastFlush = std::chrono::steady_clock::now();
+    bool FUnflushed = false;
+    unsigned FSinceClock = 0;
+    bool FOpened = false;
+    bool FFirstOut = false;
+};
+
+struct TScanned {
+    TScanResult Result;
+    std::uint64_t ImageSize = 0;
+    std::uint32_t SectorSize = 0;
+};
+
+// Runs the scan; false when it ended by an error (said so).
+bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, ScanHost& Host,
+                TScanned& Scanned) {
     try {
         const TScanOptions options{Opt.SectorSize,
                                    Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
         TScanHardDisk scan(
-            std::make_unique<TDiskBuffer>(std::move(probe), TScanHardDisk::BufferSize), options,
-            host);
-        progress.SetSectorSize(scan.SectorSize());
-        imageSize = scan.DriveBytes();
-        sectorSize = scan.SectorSize();
-        CatchInterrupt();
-        result = scan.ScanDrive();
-        ReleaseInterrupt();
+            std::make_unique<TDiskBuffer>(std::move(Probe), TScanHardDisk::BufferSize), options,
+            Host);
+        Progress.SetSectorSize(scan.SectorSize());
+        Scanned.ImageSize = scan.DriveBytes();
+        Scanned.SectorSize = scan.SectorSize();
+        Scanned.Result = scan.ScanDrive();
+        return true;
     } catch (const PwError& e) {
-        ReleaseInterrupt();
         Fail(Opt.Target, e.what());
-        return 1;
     } catch (const std::bad_alloc&) {
-        ReleaseInterrupt();
         Fail(Opt.Target, "out of memory");
+    }
+    return false;
+}
+
+// What the scan itself ended with, told on standard error: 1 when it stopped before the end by
+// itself, 3 when sectors could not be read, else 0.
+int ScanStatus(const TCliOptions& Opt, const TCliProgress& Progress, const TScanResult& Result,
+               std::size_t Shown) {
+    const std::size_t found = Result.Emails.size();
+    // Stopped before the end outweighs sectors that could not be read: 3 says "completed".
+    int status = !Result.StopReason.empty() ? 1 : Result.UnreadableSectors > 0 ? 3 : 0;
+    if (Progress.Interrupted())
+        std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the " << found
+                  << " messages found before it stopped are kept\n";
+    if (!Result.StopReason.empty()) {
+        Fail(Opt.Target, "the scan stopped before the end: " + Result.StopReason + "; the " +
+                             std::to_string(found) + " messages found before are kept");
+    }
+    if (IsTerminal(2))
+        std::cerr << kProgram << ": " << found << " messages found, " << Shown << " shown\n";
+    if (Result.UnreadableSectors > 0) {
+        Fail(Opt.Target,
+             std::to_string(Result.UnreadableSectors) +
+                 " unreadable sectors (read as zeros): " + SectorRangesText(Result.Unreadable));
+    }
+    return status;
+}
+
+// Writes the chosen rows as .eml files; the exit status, or nothing when all went well.
+std::optional<int> ExportChosen(const TCliOptions& Opt, const TScanPlan& Plan,
+                                const TFoundEmails& Emails, const std::vector<std::size_t>& Rows) {
+    std::vector<std::size_t> positions;
+    if (Opt.All) {
+        for (std::size_t p = 0; p < Rows.size(); ++p)
+            positions.push_back(p);
+    } else {
+        std::optional<std::size_t> outside;
+        positions = ExpandRowList(Plan.Chosen, Rows.size(), outside);
+        if (outside) {
+            std::cerr << kProgram << ": --items: row " << *outside << " is not in the list ("
+                      << Rows.size() << " rows shown); nothing exported\n";
+            return 2;
+        }
+    }
+    std::vector<TExportRow> toWrite;
+    for (std::size_t p : positions)
+        toWrite.push_back({p, Rows[p]});
+    const TExportReport report =
+        ExportRows(Opt.ExportDir, Emails, toWrite, RealExportOutput(), !Opt.NoClobber);
+    if (!report.FolderError.empty()) {
+        Fail(Opt.ExportDir, "cannot write to the export folder: " + report.FolderError);
         return 1;
     }
-    const TFoundEmails& emails = result.Emails;
-    std::vector<std::uint64_t> offsets;
-    for (const TEmailPlace& place : result.Places)
-        offsets.push_back(place.Offset);
-    const std::uint64_t unreadable = result.UnreadableSectors;
-
-    std::vector<std::size_t> rows = std::move(picker.Rows);
-    if (column) SortItems(rows, emails, *column, !Opt.Descending);
-
-    // Written a row at a time: the messages may be far more than memory holds.
-    if (Opt.Json) {
-        Out.Write("[");
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            Out.Write((i ? ",\n  " : "\n  ") + jsonObject(emails, rows[i], result.Places[rows[i]]));
-        Out.Write(rows.empty() ? "]\n" : "\n]\n");
-    } else if (Opt.JsonLines) {
-        if (!streaming)
-            for (const std::size_t item : rows)
-                Out.Write(jsonObject(emails, item, result.Places[item]) + "\n");
-    } else {
-        FormatTable(emails, rows, [&](std::string_view Piece) { Out.Write(Piece); });
+    for (const TExportFailure& f : report.Failures)
+        Fail(f.File, "not written: " + f.Reason);
+    if (!report.Ok()) {
+        std::cerr << kProgram << ": " << report.Failures.size() << " of " << toWrite.size()
+                  << " files could not be written to " << DisplayName(Opt.ExportDir) << "\n";
+        return 1;
     }
+    std::cerr << kProgram << ": " << report.Written << " messages exported to "
+              << DisplayName(Opt.ExportDir) << "\n";
+    return std::nullopt;
+}
 
-    int status = 0;
-    if (progress.Interrupted())
-        std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the "
-                  << emails.size() << " messages found before it stopped are kept\n";
-    if (!result.StopReason.empty()) {
-        Fail(Opt.Target, "the scan stopped before the end: " + result.StopReason + "; the " +
-                             std::to_string(emails.size()) + " messages found before are kept");
-        status = 1;
-    }
-    if (terminal)
-        std::cerr << kProgram << ": " << emails.size() << " messages found, " << rows.size()
-                  << " shown\n";
-    if (unreadable > 0) {
-        Fail(Opt.Target, std::to_string(unreadable) + " unreadable sectors (read as zeros): " +
-                             SectorRangesText(result.Unreadable));
-        status = 3;
-    }
-
-    if (!Opt.ExportDir.empty()) {
-        std::vector<std::size_t> positions;
-        if (Opt.All) {
-            for (std::size_t p = 0; p < rows.size(); ++p)
-                positions.push_back(p);
-        } else {
-            std::optional<std::size_t> outside;
-            positions = ExpandRowList(chosen, rows.size(), outside);
-            if (outside) {
-                std::cerr << kProgram << ": --items: row " << *outside << " is not in the list ("
-                          << rows.size() << " rows shown); nothing exported\n";
-                return 2;
-            }
-        }
-        std::vector<TExportRow> toWrite;
-        for (std::size_t p : positions)
-            toWrite.push_back({p, rows[p]});
-        const TExportReport report =
-            ExportRows(Opt.ExportDir, emails, toWrite, RealExportOutput(), !Opt.NoClobber);
-        if (!report.FolderError.empty()) {
-            Fail(Opt.ExportDir, "cannot write to the export folder: " + report.FolderError);
-            return 1;
-        }
-        for (const TExportFailure& f : report.Failures)
-            Fail(f.File, "not written: " + f.Reason);
-        if (!report.Ok()) {
-            std::cerr << kProgram << ": " << report.Failures.size() << " of " << toWrite.size()
-                      << " files could not be written to " << DisplayName(Opt.ExportDir) << "\n";
-            status = 1;
-        } else {
-            std::cerr << kProgram << ": " << report.Written << " messages exported to "
-                      << DisplayName(Opt.ExportDir) << "\n";
-        }
-    }
+// The mailbox and the report asked for; false when one was not written (said so).
+bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
+                const std::vector<std::size_t>& Rows) {
+    bool ok = true;
+    const TFoundEmails& emails = Scanned.Result.Emails;
     if (!Opt.Mbox.empty()) {
-        if (const std::string problem = WriteMbox(Opt.Mbox, emails, rows); !problem.empty()) {
+        if (const std::string problem = WriteMbox(Opt.Mbox, emails, Rows, !Opt.NoClobber);
+            !problem.empty()) {
             Fail(Opt.Mbox, "not written: " + problem);
-            status = 1;
+            ok = false;
         } else {
-            std::cerr << kProgram << ": " << rows.size() << " messages written to "
+            std::cerr << kProgram << ": " << Rows.size() << " messages written to "
                       << DisplayName(Opt.Mbox) << "\n";
         }
     }
     if (!Opt.Dfxml.empty()) {
-        const TReportSource source{Opt.Target, imageSize, Opt.CommandLine, sectorSize,
-                                   result.Unreadable};
-        if (const std::string problem = WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, rows);
+        std::vector<std::uint64_t> offsets;
+        for (const TEmailPlace& place : Scanned.Result.Places)
+            offsets.push_back(place.Offset);
+        const TReportSource source{Opt.Target, Scanned.ImageSize, Opt.CommandLine,
+                                   Scanned.SectorSize, Scanned.Result.Unreadable};
+        if (const std::string problem =
+                WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, Rows, !Opt.NoClobber);
             !problem.empty()) {
             Fail(Opt.Dfxml, "not written: " + problem);
-            status = 1;
+            ok = false;
         }
     }
+    return ok;
+}
+
+int RunScan(TCliOptions& Opt, TStdout& Out) {
+    TScanPlan plan;
+    if (const auto status = SettlePlan(Opt, plan)) return *status;
+    if (const auto status = CheckOutputs(Opt)) return *status;
+    int refused = 1;
+    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
+    if (!probe) return refused;
+
+    // Lines streamed to the terminal are the progress there; a bar drawn between them would
+    // break them up.
+    const bool streaming = Opt.JsonLines && !plan.Column;
+    TCliProgress progress(std::cerr, IsTerminal(2) && !(streaming && IsTerminal(1)), 0);
+    const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
+    TRowPicker picker(Opt, Opt.Unique || (fields & JsonCopyOf) != 0);
+    TResultPrinter printer(Opt, Out, picker, streaming);
+    TPickingHost host(
+        progress, picker,
+        [&](const TScanResult& SoFar, std::size_t Item) { printer.Found(SoFar, Item); },
+        [&] { printer.Moving(); });
+    // Once the results cannot be written (a reader gone, a full disk) the scan stops: what it
+    // finds after would be lost.
+    progress.StopWhen([&] { return Out.Broken(); });
+    printer.Begin();
+    TScanned scanned;
+    if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned)) return 1;
+
+    std::vector<std::size_t> rows = std::move(picker.Rows);
+    if (plan.Column) SortItems(rows, scanned.Result.Emails, *plan.Column, !Opt.Descending);
+    printer.PrintAll(scanned.Result, rows);
+    // The last lines go out now, not after the export.
+    Out.Flush();
+    int status = ScanStatus(Opt, progress, scanned.Result, rows.size());
+    if (Out.Broken() && scanned.Result.Cancelled)
+        std::cerr << kProgram
+                  << ": the scan was stopped: its results could not be written to "
+                     "standard output; the "
+                  << scanned.Result.Emails.size() << " messages found before are kept\n";
+    // Rows past the list are wrong usage, told at once; the mailbox and the report, which do
+    // not depend on them, are written all the same.
+    bool wrongRows = false;
+    if (!Opt.ExportDir.empty())
+        if (const auto failed = ExportChosen(Opt, plan, scanned.Result.Emails, rows)) {
+            wrongRows = *failed == 2;
+            status = *failed;
+        }
+    if (!WriteFiles(Opt, scanned, rows)) status = 1;
+    if (wrongRows) return 2;
+    if (!progress.Interrupted() && InterruptRequested())
+        std::cerr << kProgram
+                  << ": interrupted: Ctrl+C came after the scan; everything it found "
+                     "was still written\n";
     // The shell's status for a program ended by Ctrl+C.
-    if (progress.Interrupted()) return 130;
+    if (progress.Interrupted() || InterruptRequested()) return 130;
     return status;
+}
+
+// The options of the scan command whose use depends on others, checked after parsing.
+struct TScanOptionLinks {
+    CLI::Option* Export = nullptr;
+    CLI::Option* Items = nullptr;
+    CLI::Option* All = nullptr;
+    CLI::Option* Fields = nullptr;
+    CLI::Option* Force = nullptr;
+    CLI::Option* NoClobber = nullptr;
+};
+
+std::string NotEmpty(const std::string& S) {
+    return S.empty() ? "must not be empty" : "";
+}
+
+// What to list and how: the sector size, the filters, the order and the output's form.
+TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& FieldsText) {
+    TScanOptionLinks links;
+    Scan->add_option("TARGET", Opt.Target, kTargetHelp)->required();
+    // Taken as text and read as a decimal number here: the parser's own reading would take a
+    // leading zero for octal ("0512" as 330).
+    Scan->add_option("--sector-size", Opt.SectorSizeText,
+                     "Bytes per sector of an image file, in decimal (default 512, or what an EWF "
+                     "image stores); a block device has its own, and a different one is refused")
+        ->check([](const std::string& s) -> std::string {
+            const auto v = ParseDecimal(s);
+            if (!v) return "not a decimal number";
+            if (*v < 256 || *v > 65536 || (*v & (*v - 1)) != 0)
+                return "must be a power of two from 256 to 65536";
+            return {};
+        });
+    // An empty keyword (an unset shell variable, say) would silently show every row.
+    Scan->add_option("--keyword,-k", Opt.Keyword,
+                     "Show only messages whose body holds this text, ignoring case")
+        ->check(NotEmpty);
+    Scan->add_option("--sort", Opt.Sort,
+                     "Sort the rows by a column: item (by number), date, from, to or subject "
+                     "(by text, ignoring case); ascending unless --descending");
+    Scan->add_flag("--descending", Opt.Descending, "Sort in descending order")
+        ->needs(Scan->get_option("--sort"));
+    CLI::Option* json = Scan->add_flag(
+        "--json", Opt.Json,
+        "Print one JSON array instead of the table: an object per row with item, offset (drive "
+        "byte offset of the message's first line), rule (\"standard\" or \"deep\": the carving "
+        "rule that found it), date, from, to, subject, body and fulltext. Each stored byte is the "
+        "character of the same code (U+0000 to U+00FF), so the bytes can be recovered exactly");
+    Scan->add_flag("--json-lines", Opt.JsonLines,
+                   "Print one JSON object per line instead of the table, with the fields of "
+                   "--json; without --sort each line is printed as soon as its message is found")
+        ->excludes(json);
+    links.Fields =
+        Scan->add_option("--fields", FieldsText,
+                         "The fields of each JSON object, comma-separated, printed in the order "
+                         "of --json: " +
+                             JsonFieldNames() + " (default: all)")
+            ->check([](const std::string& s) -> std::string {
+                std::string unknown;
+                if (ParseJsonFields(s, unknown)) return {};
+                return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
+            });
+    Scan->add_flag("--deep", Opt.Deep,
+                   "Deep scan: also recover messages with long header blocks (chains of Received "
+                   "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
+                   "finds no message, the standard rule is still applied");
+    Scan->add_option("--text", Opt.Text,
+                     "Show only messages whose decoded From, To, Subject or text holds this text, "
+                     "ignoring case in any script (encoded words, charsets, quoted-printable and "
+                     "base64 undone first)")
+        ->check(NotEmpty);
+    Scan->add_flag("--unique", Opt.Unique,
+                   "Show only the first of each set of copies (messages with equal stored bytes); "
+                   "the JSON's copy_of names the first for every later copy");
+    return links;
+}
+
+// What to write besides the list: .eml files, a mailbox, a report.
+void AddWriteOptions(CLI::App* Scan, TCliOptions& Opt, TScanOptionLinks& Links) {
+    // An unset shell variable must not pass for "export nowhere".
+    Links.Export =
+        Scan->add_option("--export", Opt.ExportDir,
+                         "Write chosen rows to this folder as RecoveredEmail<row>.eml (row = "
+                         "position in the list as shown, from 0), each holding the stored "
+                         "message byte for byte. The folder is tested before the scan; success "
+                         "is reported only when every file was written. The folder that holds "
+                         "the image being scanned is refused unless --force is given")
+            ->check(NotEmpty);
+    Links.Items =
+        Scan->add_option("--items", Opt.Items,
+                         "Rows to export, by position in the list as shown, in decimal: 0,3,7 or "
+                         "2-5; a row named twice is written once")
+            ->check([](const std::string& s) -> std::string {
+                return ParseRowList(s) ? "" : "expected row positions such as 0,3,7 or 2-5";
+            })
+            ->needs(Links.Export);
+    Links.All = Scan->add_flag("--all", Opt.All, "Export every row shown")->needs(Links.Export);
+    Links.Items->excludes(Links.All);
+    // The reports are written through a temporary file renamed into place: a path that is the
+    // target, a device, a FIFO or a folder is refused before the scan.
+    Scan->add_option("--mbox", Opt.Mbox,
+                     "Write the rows shown to this file as one mboxrd mailbox, the stored bytes "
+                     "of each message unchanged apart from \">From \" quoting")
+        ->check(NotEmpty);
+    Scan->add_option("--dfxml", Opt.Dfxml,
+                     "Write a DFXML report of the rows shown to this file: the image, and per "
+                     "message its export name, byte run on the image, and SHA-256 and MD5 of "
+                     "its stored bytes")
+        ->check(NotEmpty);
+    Links.Force = Scan->add_flag("--force", Opt.Force,
+                                 "Write the export, mailbox or report even into the folder that "
+                                 "holds the image being scanned");
+    Links.NoClobber = Scan->add_flag(
+        "--no-clobber", Opt.NoClobber,
+        "Keep files that exist already: such a file (an .eml file, the mailbox or the report) is "
+        "named and counted as not written (exit status 1), never replaced");
+}
+
+// Parses the command line into Opt; the exit status when the program ends here (help, version,
+// wrong usage), nothing when it goes on.
+std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, bool& ListDrives) {
+    CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
+                 "image raw, sector by sector, and carving the stored messages out of the bytes.",
+                 kProgram};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string(kProgram) + " " + PW_VERSION);
+    app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
+               "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
+               "sectors could not be read (they count as zeros; the count is on standard "
+               "error); 130 Ctrl+C was pressed (the scan stops, and what it found is still "
+               "printed, exported and written in full; a second Ctrl+C ends the program at "
+               "once).\n"
+               "Drives: " +
+               std::string(kDriveRights) +
+               ".\n"
+               "Run '" +
+               std::string(kProgram) + " scan --help' for the scan's options.\n");
+    CLI::App* drives =
+        app.add_subcommand("drives", "List the drives that can be read now, one per line.");
+    CLI::App* scan = app.add_subcommand(
+        "scan", "Scan a drive, block device or disk image and list the messages found, in found "
+                "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "
+                "goes to standard error when that is a terminal.");
+    std::string fieldsText;
+    TScanOptionLinks links = AddListOptions(scan, Opt, fieldsText);
+    AddWriteOptions(scan, Opt, links);
+
+    for (int i = 0; i < argc; ++i)
+        Opt.CommandLine.append(i ? " " : "").append(argv[i]);
+    try {
+        app.parse(argc, argv);
+        if (links.Export->count() > 0 && links.Items->count() == 0 && links.All->count() == 0)
+            throw CLI::ValidationError("--export", "needs --items or --all");
+        if (links.Fields->count() > 0 && !Opt.Json && !Opt.JsonLines)
+            throw CLI::ValidationError("--fields", "needs --json or --json-lines");
+        const bool writes = links.Export->count() > 0 || !Opt.Mbox.empty() || !Opt.Dfxml.empty();
+        if (links.Force->count() > 0 && !writes)
+            throw CLI::ValidationError("--force", "needs --export, --mbox or --dfxml");
+        if (links.NoClobber->count() > 0 && !writes)
+            throw CLI::ValidationError("--no-clobber", "needs --export, --mbox or --dfxml");
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    ListDrives = drives->parsed();
+    Opt.ItemsGiven = links.Items->count() > 0;
+    if (links.Fields->count() > 0) {
+        std::string unknown;
+        Opt.Fields = *ParseJsonFields(fieldsText, unknown);
+    }
+    Opt.Target = DriveTarget(PlatformSystem(), Opt.Target);
+    if (!Opt.SectorSizeText.empty())
+        Opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(Opt.SectorSizeText));
+    return std::nullopt;
 }
 
 } // namespace
@@ -459,157 +822,18 @@ int main(int argc, char** argv) {
     // blocks, as they are elsewhere (and flushed where a pipeline must see them at once).
     if (!IsTerminal(1)) std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
 #endif
-    CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
-                 "image raw, sector by sector, and carving the stored messages out of the bytes.",
-                 kProgram};
-    app.require_subcommand(1);
-    app.set_version_flag("--version", std::string(kProgram) + " " + PW_VERSION);
-    app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
-               "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
-               "sectors could not be read (they count as zeros; the count is on standard "
-               "error); 130 the scan was stopped by Ctrl+C (what it found is still printed and "
-               "exported; a second Ctrl+C ends the program at once).\n"
-               "Drives: " + std::string(kDriveRights) + ".\n"
-               "Run '" +
-               std::string(kProgram) + " scan --help' for the scan's options.\n");
-
-    CLI::App* drives =
-        app.add_subcommand("drives", "List the drives that can be read now, one per line.");
-
+    IgnoreBrokenPipe();
     TCliOptions opt;
-    CLI::App* scan = app.add_subcommand(
-        "scan", "Scan a drive, block device or disk image and list the messages found, in found "
-                "order: \"Item Num\", \"Date\", \"From\", \"To\", \"Subject\". The progress bar "
-                "goes to standard error when that is a terminal.");
-    scan->add_option("TARGET", opt.Target, kTargetHelp)
-        ->required();
-    // Taken as text and read as a decimal number here: the parser's own reading would take a
-    // leading zero for octal ("0512" as 330).
-    scan->add_option("--sector-size", opt.SectorSizeText,
-                     "Bytes per sector of an image file, in decimal (default 512, or what an EWF "
-                     "image stores); a block device has its own, and a different one is refused")
-        ->check([](const std::string& s) -> std::string {
-            const auto v = ParseDecimal(s);
-            if (!v) return "not a decimal number";
-            if (*v < 256 || *v > 65536 || (*v & (*v - 1)) != 0)
-                return "must be a power of two from 256 to 65536";
-            return {};
-        });
-    scan->add_option("--keyword,-k", opt.Keyword,
-                     "Show only messages whose body holds this text, ignoring case")
-        // An empty keyword (an unset shell variable, say) would silently show every row.
-        ->check([](const std::string& s) -> std::string {
-            return s.empty() ? "must not be empty" : "";
-        });
-    scan->add_option("--sort", opt.Sort,
-                     "Sort the rows by a column: item (by number), date, from, to or subject "
-                     "(by text, ignoring case); ascending unless --descending");
-    CLI::Option* desc = scan->add_flag("--descending", opt.Descending, "Sort in descending order");
-    scan->add_flag("--json", opt.Json,
-                   "Print one JSON array instead of the table: an object per row with item, "
-                   "offset (drive byte offset of the message's first line), rule (\"standard\" "
-                   "or \"deep\": the carving rule that found it), date, from, to, subject, body "
-                   "and fulltext. Each stored byte is the character of the same code (U+0000 to "
-                   "U+00FF), so the bytes can be recovered exactly");
-    CLI::Option* jsonLines = scan->add_flag(
-        "--json-lines", opt.JsonLines,
-        "Print one JSON object per line instead of the table, with the fields of --json; without "
-        "--sort each line is printed as soon as its message is found");
-    std::string fieldsText;
-    CLI::Option* fieldsOption =
-        scan->add_option("--fields", fieldsText,
-                         "The fields of each JSON object, comma-separated, printed in the order "
-                         "of --json: " +
-                             JsonFieldNames() + " (default: all)")
-            ->check([](const std::string& s) -> std::string {
-                std::string unknown;
-                if (ParseJsonFields(s, unknown)) return {};
-                return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
-            });
-    scan->add_flag("--deep", opt.Deep,
-                   "Deep scan: also recover messages with long header blocks (chains of Received "
-                   "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
-                   "finds no message, the standard rule is still applied");
-    CLI::Option* exp = scan->add_option(
-        "--export", opt.ExportDir,
-        "Write chosen rows to this folder as RecoveredEmail<row>.eml (row = position in the list "
-        "as shown, from 0), each holding the stored message byte for byte. The folder is tested "
-        "before the scan; success is reported only when every file was written. The folder that "
-        "holds the image being scanned is refused unless --force is given")
-                              // An unset shell variable must not pass for "export nowhere".
-                              ->check([](const std::string& s) -> std::string {
-                                  return s.empty() ? "must not be empty" : "";
-                              });
-    CLI::Option* items =
-        scan->add_option("--items", opt.Items,
-                         "Rows to export, by position in the list as shown, in decimal: 0,3,7 or "
-                         "2-5; a row named twice is written once")
-            ->check([](const std::string& s) -> std::string {
-                return ParseRowList(s) ? "" : "expected row positions such as 0,3,7 or 2-5";
-            });
-    CLI::Option* all = scan->add_flag("--all", opt.All, "Export every row shown");
-    CLI::Option* force = scan->add_flag(
-        "--force", opt.Force, "Export even into the folder that holds the image being scanned");
-    scan->add_option("--text", opt.Text,
-                     "Show only messages whose decoded From, To, Subject or text holds this text, "
-                     "ignoring case in any script (encoded words, charsets, quoted-printable and "
-                     "base64 undone first)")
-        ->check([](const std::string& s) -> std::string {
-            return s.empty() ? "must not be empty" : "";
-        });
-    scan->add_flag("--unique", opt.Unique,
-                   "Show only the first of each set of copies (messages with equal stored bytes); "
-                   "the JSON's copy_of names the first for every later copy");
-    scan->add_option("--mbox", opt.Mbox,
-                     "Write the rows shown to this file as one mboxrd mailbox, the stored bytes "
-                     "of each message unchanged apart from \">From \" quoting");
-    scan->add_option("--dfxml", opt.Dfxml,
-                     "Write a DFXML report of the rows shown to this file: the image, and per "
-                     "message its export name, byte run on the image, and SHA-256 and MD5 of "
-                     "its stored bytes");
-    desc->needs(scan->get_option("--sort"));
-    jsonLines->excludes(scan->get_option("--json"));
-    items->needs(exp);
-    all->needs(exp);
-    items->excludes(all);
-    force->needs(exp);
-    scan->add_flag("--no-clobber", opt.NoClobber,
-                   "Keep files that exist already: such a file is named and counted as not "
-                   "written (exit status 1), never replaced")
-        ->needs(exp);
-
-    for (int i = 0; i < argc; ++i)
-        opt.CommandLine.append(i ? " " : "").append(argv[i]);
-    try {
-        app.parse(argc, argv);
-        if (exp->count() > 0 && items->count() == 0 && all->count() == 0)
-            throw CLI::ValidationError("--export", "needs --items or --all");
-        if (fieldsOption->count() > 0 && !opt.Json && !opt.JsonLines)
-            throw CLI::ValidationError("--fields", "needs --json or --json-lines");
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
-
-    opt.ItemsGiven = items->count() > 0;
-    if (fieldsOption->count() > 0) {
-        std::string unknown;
-        opt.Fields = *ParseJsonFields(fieldsText, unknown);
-    }
-    opt.Target = DriveTarget(PlatformSystem(), opt.Target);
-    if (!opt.SectorSizeText.empty())
-        opt.SectorSize = static_cast<std::uint32_t>(*ParseDecimal(opt.SectorSizeText));
+    bool listDrives = false;
+    if (const auto status = ParseCommandLine(argc, argv, opt, listDrives)) return *status;
 
     TStdout out;
     int status = 1;
+    // From here on the first Ctrl+C lets the scan's results be written in full.
+    std::optional<TInterruptCatch> interrupt;
+    if (!listDrives) interrupt.emplace();
     try {
-        status = drives->parsed() ? RunDrives(out) : RunScan(opt, out);
+        status = listDrives ? RunDrives(out) : RunScan(opt, out);
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << "\n";
         status = 1;

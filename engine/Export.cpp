@@ -30,7 +30,14 @@ std::string WriteThroughTemporary(TExportOutput& Output, const fs::path& Target,
     std::string tempName = ".";
     tempName.append(Target.filename().string()).append(".").append(FreshSuffix()).append(".part");
     const fs::path temp = Target.parent_path() / tempName;
-    std::string reason = Write(temp);
+    std::string reason;
+    try {
+        reason = Write(temp);
+    } catch (...) {
+        // A writer that fails by throwing leaves no temporary file either.
+        Output.Remove(temp);
+        throw;
+    }
     if (reason.empty())
         reason = Replace ? Output.Rename(temp, Target) : Output.RenameNoReplace(temp, Target);
     if (!reason.empty()) Output.Remove(temp);
@@ -59,11 +66,11 @@ std::string TExportOutput::WritePieces(const fs::path& Path,
 }
 
 std::string WriteFileInPieces(const std::string& Target,
-                              const std::function<bool(std::string&)>& Next,
-                              TExportOutput& Output) {
+                              const std::function<bool(std::string&)>& Next, TExportOutput& Output,
+                              bool Replace) {
     return WriteThroughTemporary(
         Output, fs::path(Target),
-        [&](const fs::path& Temp) { return Output.WritePieces(Temp, Next); }, true);
+        [&](const fs::path& Temp) { return Output.WritePieces(Temp, Next); }, Replace);
 }
 
 std::string TExportOutput::Write(const fs::path& Path, std::string_view Bytes) {
@@ -136,8 +143,7 @@ std::string ProbeExportFolder(const std::string& Folder, TExportOutput& Output) 
 }
 
 TExportReport ExportRows(const std::string& Folder, const TFoundEmails& Emails,
-                         const std::vector<TExportRow>& Rows, TExportOutput& Output,
-                         bool Replace) {
+                         const std::vector<TExportRow>& Rows, TExportOutput& Output, bool Replace) {
     TExportReport report;
     report.FolderError = ProbeExportFolder(Folder, Output);
     if (!report.FolderError.empty()) return report;
@@ -147,8 +153,7 @@ TExportReport ExportRows(const std::string& Folder, const TFoundEmails& Emails,
             report.Failures.push_back({name, "no message " + std::to_string(row.Item)});
             continue;
         }
-        std::string reason =
-            WriteWhole(Output, fs::path(name), Emails.FullText(row.Item), Replace);
+        std::string reason = WriteWhole(Output, fs::path(name), Emails.FullText(row.Item), Replace);
         if (reason.empty())
             ++report.Written;
         else

@@ -67,10 +67,12 @@ TExportOutput& RealExportOutput();
 std::string WriteFileWhole(const std::string& Target, const std::string& Text,
                            TExportOutput& Output = RealExportOutput());
 
-// WriteFileWhole for a file written piece by piece (TExportOutput::WritePieces).
+// WriteFileWhole for a file written piece by piece (TExportOutput::WritePieces). With Replace
+// false an existing file of that name is kept (TExportOutput::ExistsAlready). When Next throws,
+// the temporary file is removed and the exception goes on to the caller.
 std::string WriteFileInPieces(const std::string& Target,
                               const std::function<bool(std::string&)>& Next,
-                              TExportOutput& Output = RealExportOutput());
+                              TExportOutput& Output = RealExportOutput(), bool Replace = true);
 
 // Folder joined with "RecoveredEmail" + RowPosition + ".eml".
 std::string ExportFileName(const std::string& Folder, std::size_t RowPosition);

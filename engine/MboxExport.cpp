@@ -46,19 +46,18 @@ std::string MboxSender(std::string_view FromField) {
 std::string MboxDate(std::chrono::system_clock::time_point When) {
     using namespace std::chrono;
     static constexpr std::array<const char*, 7> dayNames{"Sun", "Mon", "Tue", "Wed",
-                                                     "Thu", "Fri", "Sat"};
-    static constexpr std::array<const char*, 12> monthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                                                         "Thu", "Fri", "Sat"};
+    static constexpr std::array<const char*, 12> monthNames{
+        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const sys_days day = floor<days>(When);
     const year_month_day ymd{day};
     const hh_mm_ss<seconds> time{floor<seconds>(When - day)};
     char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2u %02d:%02d:%02d %d",
-                  dayNames[weekday{day}.c_encoding()],
-                  monthNames[static_cast<unsigned>(ymd.month()) - 1],
-                  static_cast<unsigned>(ymd.day()), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()), static_cast<int>(ymd.year()));
+    std::snprintf(
+        text, sizeof text, "%s %s %2u %02d:%02d:%02d %d", dayNames[weekday{day}.c_encoding()],
+        monthNames[static_cast<unsigned>(ymd.month()) - 1], static_cast<unsigned>(ymd.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<int>(ymd.year()));
     return text;
 }
 
@@ -100,16 +99,19 @@ std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>&
 }
 
 std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
-                      const std::vector<std::size_t>& Items) {
+                      const std::vector<std::size_t>& Items, bool Replace) {
     // A message at a time: the mailbox may be far larger than memory.
     const std::string date = MboxDate(std::chrono::system_clock::now());
     std::size_t next = 0;
-    return WriteFileInPieces(File, [&](std::string& Piece) {
-        while (next < Items.size() && Items[next] >= Emails.size())
-            ++next;
-        if (next == Items.size()) return false;
-        Piece.clear();
-        AppendMboxMessage(Piece, Emails, Items[next++], date);
-        return true;
-    });
+    return WriteFileInPieces(
+        File,
+        [&](std::string& Piece) {
+            while (next < Items.size() && Items[next] >= Emails.size())
+                ++next;
+            if (next == Items.size()) return false;
+            Piece.clear();
+            AppendMboxMessage(Piece, Emails, Items[next++], date);
+            return true;
+        },
+        RealExportOutput(), Replace);
 }

@@ -27,6 +27,7 @@ std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>&
                      std::chrono::system_clock::time_point When);
 
 // Writes the mailbox to File through a temporary name in the same folder, renamed into place
-// when complete. Empty on success, otherwise the reason it was not written.
+// when complete. Empty on success, otherwise the reason it was not written. With Replace false
+// an existing file of that name is kept.
 std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
-                      const std::vector<std::size_t>& Items);
+                      const std::vector<std::size_t>& Items, bool Replace = true);

@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
@@ -24,6 +25,12 @@ struct TGFree {
     void operator()(gpointer p) const { g_free(p); }
 };
 using TGString = std::unique_ptr<char, TGFree>;
+
+std::string Lower(std::string S) {
+    for (char& c : S)
+        c = static_cast<char>(g_ascii_tolower(c));
+    return S;
+}
 
 // GMime and libxml2 keep process-wide tables; both are set up once, before any message is read,
 // and the parser options are only read after that, so decoding may run on several threads.
@@ -47,8 +54,48 @@ GMimeParserOptions* Options() {
     return options;
 }
 
+// Containers (multipart and message parts) the decoder follows in one message. Each costs the
+// library a few KiB and a level of its recursion: a message of a few MiB could otherwise nest
+// hundreds of thousands of them under one boundary and take hundreds of MiB to read.
+constexpr std::size_t kMaxContainers = 2000;
+
+// Whether Line (a header line, or a line that may be one) declares a container type.
+bool DeclaresContainer(std::string_view Line, std::string_view Next) {
+    constexpr std::string_view field = "content-type:";
+    if (Line.size() < field.size() ||
+        g_ascii_strncasecmp(Line.data(), field.data(), field.size()) != 0)
+        return false;
+    // The value may be folded onto the next line.
+    std::string value(Line.substr(field.size()));
+    if (!Next.empty() && (Next[0] == ' ' || Next[0] == '\t')) value.append(Next);
+    std::size_t i = 0;
+    while (i < value.size() &&
+           (value[i] == ' ' || value[i] == '\t' || value[i] == '\r' || value[i] == '\n'))
+        ++i;
+    const std::string type = Lower(value.substr(i, 14));
+    return type.starts_with("multipart/") || type.starts_with("message/rfc822");
+}
+
+// The stored bytes up to the line that declares one container more than the decoder follows;
+// all of them for any ordinary message.
+std::string_view WithinContainerLimit(std::string_view Stored) {
+    std::size_t containers = 0;
+    for (std::size_t at = 0; at < Stored.size();) {
+        std::size_t end = Stored.find('\n', at);
+        end = end == std::string_view::npos ? Stored.size() : end + 1;
+        std::size_t nextEnd = Stored.find('\n', end);
+        nextEnd = nextEnd == std::string_view::npos ? Stored.size() : nextEnd + 1;
+        if (DeclaresContainer(Stored.substr(at, end - at), Stored.substr(end, nextEnd - end)) &&
+            ++containers > kMaxContainers)
+            return Stored.substr(0, at);
+        at = end;
+    }
+    return Stored;
+}
+
 std::unique_ptr<GMimeMessage, TUnref> Parse(std::string_view Stored) {
     GMimeParserOptions* options = Options();
+    Stored = WithinContainerLimit(Stored);
     // The memory stream copies the bytes: the stored message is never touched.
     std::unique_ptr<GMimeStream, TUnref> stream(
         g_mime_stream_mem_new_with_buffer(Stored.data(), Stored.size()));
@@ -90,13 +137,17 @@ std::optional<std::string> Convert(const std::string& Bytes, const char* Charset
 
 bool IsUtf8Name(const char* Charset) {
     return g_ascii_strcasecmp(Charset, "utf-8") == 0 || g_ascii_strcasecmp(Charset, "utf8") == 0 ||
-           g_ascii_strcasecmp(Charset, "us-ascii") == 0 || g_ascii_strcasecmp(Charset, "ascii") == 0;
+           g_ascii_strcasecmp(Charset, "us-ascii") == 0 ||
+           g_ascii_strcasecmp(Charset, "ascii") == 0;
 }
 
 std::string ToUtf8(const std::string& Bytes, const char* Charset) {
     if (Charset && *Charset && !IsUtf8Name(Charset)) {
+        // A declared charset that turns the bytes into nothing (UTF-32 on ASCII text) was
+        // declared wrongly: the text falls back as for an unknown charset.
         if (std::optional<std::string> text = Convert(Bytes, Charset);
-            text && g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr))
+            text && (!text->empty() || Bytes.empty()) &&
+            g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr))
             return *text;
     }
     if (g_utf8_validate(Bytes.data(), static_cast<gssize>(Bytes.size()), nullptr)) return Bytes;
@@ -112,12 +163,6 @@ std::string WithLf(std::string Text) {
         out += Text[i];
     }
     return out;
-}
-
-std::string Lower(std::string S) {
-    for (char& c : S)
-        c = static_cast<char>(g_ascii_tolower(c));
-    return S;
 }
 
 std::string MimeType(GMimeObject* Object) {
@@ -151,38 +196,60 @@ class THtmlText {
         return out;
     }
 
-    void Walk(xmlNodePtr Node, bool Pre) {
-        for (; Node; Node = Node->next) {
-            if (Node->type == XML_TEXT_NODE || Node->type == XML_CDATA_SECTION_NODE) {
-                if (Node->content) Text(reinterpret_cast<const char*>(Node->content), Pre);
-                continue;
-            }
-            if (Node->type != XML_ELEMENT_NODE) continue;
-            const std::string name = Lower(reinterpret_cast<const char*>(Node->name));
-            if (name == "script" || name == "style" || name == "head" || name == "title") continue;
-            if (name == "br") {
-                FOut += '\n';
-                continue;
-            }
-            const bool block = IsBlock(name);
-            if (block) Break();
+    // The parser's events, in document order: an element opens, closes, or holds text. Its
+    // own stack of open names grows with the nesting; ours holds a few bits per element, and
+    // no tree is built, so nesting has no limit but the bytes.
+    void Open(const char* RawName) {
+        if (FSkip > 0) {
+            ++FSkip;
+            return;
+        }
+        const std::string name = Lower(RawName);
+        if (name == "script" || name == "style" || name == "head" || name == "title") {
+            FSkip = 1;
+            return;
+        }
+        unsigned flags = 0;
+        if (name == "br") {
+            FOut += '\n';
+        } else {
+            if (IsBlock(name)) flags |= kBlock;
+            if (name == "p" || name == "blockquote" || name == "table" || name == "ul" ||
+                name == "ol" ||
+                (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6'))
+                flags |= kParagraph;
+            if (name == "pre") flags |= kPre;
+            if (flags & kBlock) Break();
             if (name == "td" || name == "th") Space();
             if (name == "li") FOut += "- ";
-            Walk(Node->children, Pre || name == "pre");
-            if (block) Break();
-            if (name == "p" || name == "blockquote" || name == "table" || name == "ul" ||
-                name == "ol" || (name.size() == 2 && name[0] == 'h' && name[1] >= '1' &&
-                                 name[1] <= '6'))
-                FOut += '\n'; // an empty line after a paragraph
+            if (flags & kPre) ++FPre;
         }
+        FOpen.push_back(static_cast<unsigned char>(flags));
+    }
+
+    void Close() {
+        if (FSkip > 0) {
+            --FSkip;
+            return;
+        }
+        if (FOpen.empty()) return;
+        const unsigned flags = FOpen.back();
+        FOpen.pop_back();
+        if (flags & kPre) --FPre;
+        if (flags & kBlock) Break();
+        if (flags & kParagraph) FOut += '\n'; // an empty line after a paragraph
+    }
+
+    void Characters(std::string_view T) {
+        if (FSkip == 0) Text(T, FPre > 0);
     }
 
   private:
     static bool IsBlock(const std::string& Name) {
         static const char* const blocks[] = {
-            "p",  "div", "tr", "li", "ul", "ol", "table", "blockquote", "pre", "hr", "dd", "dt",
-            "dl", "h1",  "h2", "h3", "h4", "h5", "h6",    "address",    "section", "article",
-            "header", "footer", "body", "html"};
+            "p",  "div",     "tr",      "li",      "ul",     "ol",     "table", "blockquote", "pre",
+            "hr", "dd",      "dt",      "dl",      "h1",     "h2",     "h3",    "h4",         "h5",
+            "h6", "address", "section", "article", "header", "footer", "body",  "html"};
         return std::any_of(std::begin(blocks), std::end(blocks),
                            [&](const char* b) { return Name == b; });
     }
@@ -192,40 +259,62 @@ class THtmlText {
     void Space() {
         if (!FOut.empty() && FOut.back() != '\n' && FOut.back() != ' ') FOut += ' ';
     }
-    void Text(const char* T, bool Pre) {
+    void Text(std::string_view T, bool Pre) {
         if (Pre) {
             FOut += T;
             return;
         }
-        for (; *T; ++T) {
-            const char c = *T;
+        for (std::size_t i = 0; i < T.size(); ++i) {
+            const char c = T[i];
             if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
                 Space();
-            } else if (c == '\xC2' && T[1] == '\xA0') {
+            } else if (c == '\xC2' && i + 1 < T.size() && T[i + 1] == '\xA0') {
                 // &nbsp; reads as a plain space, so that searching the text finds the words.
                 Space();
-                ++T;
+                ++i;
             } else {
                 FOut += c;
             }
         }
     }
 
+    static constexpr unsigned kBlock = 1, kParagraph = 2, kPre = 4;
     std::string FOut;
+    std::vector<unsigned char> FOpen; // the flags of each open element
+    std::size_t FSkip = 0;            // inside script, style, head or title: their depth
+    std::size_t FPre = 0;             // open pre elements
 };
 
 std::string HtmlToText(const std::string& Html) {
     if (Html.empty() || Html.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    THtmlText text;
+    // Read as events rather than into a tree: the library's tree stops at a few hundred levels
+    // (mail that nests 300 unclosed <font> tags would end there), the events do not.
+    htmlSAXHandler sax{};
+    sax.startElement = [](void* Text, const xmlChar* Name, const xmlChar**) {
+        static_cast<THtmlText*>(Text)->Open(reinterpret_cast<const char*>(Name));
+    };
+    sax.endElement = [](void* Text, const xmlChar*) { static_cast<THtmlText*>(Text)->Close(); };
+    sax.characters = [](void* Text, const xmlChar* Chars, int Length) {
+        static_cast<THtmlText*>(Text)->Characters(
+            {reinterpret_cast<const char*>(Chars), static_cast<std::size_t>(Length)});
+    };
+    sax.cdataBlock = sax.characters;
+    // Blanks the parser finds of no meaning (between block elements) are dropped, as in a tree.
+    sax.ignorableWhitespace = [](void*, const xmlChar*, int) {};
+    htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(Html.data(), static_cast<int>(Html.size()));
+    if (!ctxt) return {};
+    *ctxt->sax = sax;
+    ctxt->userData = &text;
     // The text is UTF-8 already: a meta tag naming another charset must not re-decode it, and
     // nothing is fetched from the network.
-    htmlDocPtr doc = htmlReadMemory(Html.data(), static_cast<int>(Html.size()), nullptr, "UTF-8",
-                                    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR |
-                                        HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
-                                        HTML_PARSE_IGNORE_ENC);
-    if (!doc) return {};
-    THtmlText text;
-    text.Walk(xmlDocGetRootElement(doc), false);
-    xmlFreeDoc(doc);
+    htmlCtxtUseOptions(ctxt, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                 HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC);
+    if (xmlCharEncodingHandlerPtr utf8 = xmlFindCharEncodingHandler("UTF-8"))
+        xmlSwitchToEncoding(ctxt, utf8);
+    htmlParseDocument(ctxt);
+    if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+    htmlFreeParserCtxt(ctxt);
     return ValidUtf8(text.Take());
 }
 
@@ -335,7 +424,8 @@ TDecodedMessage DecodeMessage(std::string_view Stored) {
     Visit(g_mime_message_get_mime_part(m), walk, true);
     d.Attachments = std::move(walk.Infos);
     if (GMimePart* body = walk.Plain ? walk.Plain : walk.Html) {
-        const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(body), "charset");
+        const char* charset =
+            g_mime_object_get_content_type_parameter(GMIME_OBJECT(body), "charset");
         std::string text = WithLf(ToUtf8(PartBytes(body), charset));
         d.Text = body == walk.Plain ? std::move(text) : HtmlToText(text);
     }
@@ -363,12 +453,26 @@ std::string IsoUtc(std::int64_t Time) {
 
 namespace {
 
-std::string Folded(std::string_view Text) {
-    const std::string valid = ValidUtf8(Text);
-    TGString folded(g_utf8_casefold(valid.data(), static_cast<gssize>(valid.size())));
+std::string FoldedPiece(std::string_view Piece) {
+    TGString folded(g_utf8_casefold(Piece.data(), static_cast<gssize>(Piece.size())));
     if (!folded) return {};
     TGString normal(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_ALL));
     return normal ? std::string(normal.get()) : std::string(folded.get());
+}
+
+// GLib's folding stops at a NUL: the text is folded piece by piece between them, so that the
+// words after a NUL are still searched.
+std::string Folded(std::string_view Text) {
+    const std::string valid = ValidUtf8(Text);
+    std::string out;
+    for (std::size_t start = 0;;) {
+        const std::size_t nul = valid.find('\0', start);
+        const std::size_t end = nul == std::string::npos ? valid.size() : nul;
+        out += FoldedPiece(std::string_view(valid).substr(start, end - start));
+        if (nul == std::string::npos) return out;
+        out += '\0';
+        start = nul + 1;
+    }
 }
 
 } // namespace

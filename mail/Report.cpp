@@ -81,6 +81,14 @@ void TXmlWriter::Text(const std::string& Text) {
     FState->Check(xmlTextWriterWriteString(FState->Writer, BAD_CAST Text.c_str()));
 }
 
+std::string TXmlWriter::TakeWritten() {
+    FState->Check(xmlTextWriterFlush(FState->Writer));
+    std::string out(reinterpret_cast<const char*>(xmlBufferContent(FState->Buffer)),
+                    static_cast<std::size_t>(xmlBufferLength(FState->Buffer)));
+    xmlBufferEmpty(FState->Buffer);
+    return out;
+}
+
 std::string TXmlWriter::Take() {
     FState->Check(xmlTextWriterEndDocument(FState->Writer));
     xmlFreeTextWriter(FState->Writer);

@@ -28,7 +28,10 @@ class TXmlWriter {
     void Element(const char* Name, const std::string& Text);
     // Text inside the element open now.
     void Text(const std::string& Text);
-    // Ends the document and answers it.
+    // What was written since the last call (or the start), handed out and no longer held: a
+    // report written as it goes keeps no more than a piece of itself in memory.
+    std::string TakeWritten();
+    // Ends the document and answers what of it was not taken yet.
     std::string Take();
 
   private:

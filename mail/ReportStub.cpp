@@ -26,6 +26,9 @@ void TXmlWriter::Close() {}
 void TXmlWriter::Attribute(const char*, const std::string&) {}
 void TXmlWriter::Element(const char*, const std::string&) {}
 void TXmlWriter::Text(const std::string&) {}
+std::string TXmlWriter::TakeWritten() {
+    return {};
+}
 std::string TXmlWriter::Take() {
     return {};
 }

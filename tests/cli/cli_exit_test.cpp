@@ -12,6 +12,7 @@
 
 #include "CliFormat.h"
 #include "CliRunner.h"
+#include "EwfImages.h"
 #include "ScanTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -36,8 +37,8 @@ class CliExitTest : public ::testing::Test {
         TImage(Image, 64 * 1024)
             .Put(1024, MakeMessage("Ann <ann@example.org>", "Bo <bo@example.org>", "first",
                                    "invoice attached"))
-            .Put(8192, MakeMessage("Cy <cy@example.org>", "Di <di@example.org>", "second",
-                                   "see you"));
+            .Put(8192,
+                 MakeMessage("Cy <cy@example.org>", "Di <di@example.org>", "second", "see you"));
     }
 
     std::string Scan(const std::string& Rest) const { return "scan " + Quote(Image) + " " + Rest; }
@@ -133,8 +134,8 @@ TEST_F(CliExitTest, ExportCountsTheFilesItWroteAndBoundsTheRowList) {
     EXPECT_EQ(FileNames(out).size(), 2u);
 
     // A huge range costs nothing until the rows are known, and is refused by the row count.
-    r = RunCli(Scan("--export " + Quote(out.string()) + " --items " +
-                    Repeat("0-10000000,", 19) + "0-10000000"));
+    r = RunCli(Scan("--export " + Quote(out.string()) + " --items " + Repeat("0-10000000,", 19) +
+                    "0-10000000"));
     EXPECT_EQ(r.Status, 2);
     EXPECT_NE(r.Err.find("row 2 is not in the list (2 rows shown)"), std::string::npos) << r.Err;
 
@@ -178,6 +179,59 @@ TEST_F(CliExitTest, NoClobberKeepsFilesThatExistAndSaysWhich) {
     r = RunCli(Scan("--export " + Quote(out.string()) + " --all"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_NE(ReadAll(out / "RecoveredEmail1.eml").find("Subject: second"), std::string::npos);
+}
+
+// The scanner run with TMPDIR naming Folder.
+TRun RunCliWithTmpDir(const std::string& Folder, const std::string& Args) {
+    TTempDir dir;
+    const std::string cmd = "TMPDIR=" + Quote(Folder) + " timeout 60 " + Quote(PW_CLI) + " " +
+                            Args + " 2>" + Quote(dir.File("stderr")) + " </dev/null";
+    TRun run;
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return run;
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        run.Out.append(buf, n);
+    const int raw = pclose(p);
+    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.Err = ReadAll(dir.File("stderr"));
+    return run;
+}
+
+TEST_F(CliExitTest, AScanStoppedEarlyIsAnErrorEvenWhereSectorsWereUnreadable) {
+    // A scratch folder that cannot take a file is known before the scan.
+    TRun r = RunCliWithTmpDir(Dir.File("no-such-folder"), Scan(""));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("no scratch file can be written in the temporary folder"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(r.Out, "");
+
+    // Unreadable sectors (a damaged chunk of an EWF set) and a scratch folder that fills up
+    // after 32 MiB of mail: the scan stopped before the end, so it did not complete.
+    if (const std::string why = EwfUnavailable(); !why.empty()) GTEST_SKIP() << why;
+    TImage raw(Dir.File("mail.raw"), 40u << 20);
+    for (std::uint64_t at = 64 * 1024; at + 64 * 1024 <= (40u << 20); at += 64 * 1024)
+        raw.Put(at, MakeMessage("a@example.org", "b@example.org", "bulk " + std::to_string(at),
+                                Repeat(std::string(78, 'm') + "\n", 700)));
+    const std::string e01 = AcquireEwf(raw.Path(), Dir.Path / "mail", "-c none -S 1048576");
+    ASSERT_FALSE(e01.empty());
+    // A chunk in the second segment damaged: it fails its checksum and reads as unreadable.
+    const fs::path second = Dir.Path / "mail.E02";
+    std::string bytes = ReadAll(second);
+    ASSERT_GT(bytes.size(), 1u << 19);
+    for (std::size_t i = 0; i < 64; ++i)
+        bytes[(1u << 19) + i] = static_cast<char>(~bytes[(1u << 19) + i]);
+    WriteFile(second, bytes);
+    const fs::path mount = Dir.Path / "small";
+    fs::create_directories(mount);
+    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    r = RunCliWithTmpDir(mount.string(), "scan " + Quote(e01) + " --json-lines --fields item");
+    ::umount(mount.c_str());
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_NE(r.Err.find("the scan stopped before the end"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(" unreadable sectors (read as zeros)"), std::string::npos) << r.Err;
 }
 
 TEST_F(CliExitTest, NamesThatWouldBreakTheErrorLineAreQuoted) {

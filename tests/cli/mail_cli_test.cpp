@@ -157,8 +157,8 @@ TEST_F(MailCliTest, UniqueAndTextChooseRowsBesideTheByteKeyword) {
 TEST_F(MailCliTest, MboxReadsBackAsTheStoredMessages) {
     const std::string json = Dir.File("out.json");
     const std::string mbox = Dir.File("found.mbox");
-    TRun r = RunCli("scan " + Quote(Image) + " --sort subject --json --mbox " + Quote(mbox) +
-                    " >" + Quote(json));
+    TRun r = RunCli("scan " + Quote(Image) + " --sort subject --json --force --mbox " +
+                    Quote(mbox) + " >" + Quote(json));
     ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(FileNames(Dir.Path), (std::vector<std::string>{"disk.img", "found.mbox", "out.json"}));
     const std::string text = ReadAll(mbox);
@@ -187,15 +187,16 @@ TEST_F(MailCliTest, MboxAndReportFailuresAreErrors) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("x.mbox"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Out, ""); // refused before the scan
-    // A folder where the file should go: the scan runs, the file cannot replace the folder.
+    // A folder where the file should go: refused before the scan, the folder kept.
     fs::create_directory(Dir.File("taken"));
-    r = RunCli("scan " + Quote(Image) + " --mbox " + Quote(Dir.File("taken")));
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("not written"), std::string::npos) << r.Err;
+    r = RunCli("scan " + Quote(Image) + " --force --mbox " + Quote(Dir.File("taken")));
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("is a folder"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Out, "");
     EXPECT_TRUE(fs::is_directory(Dir.File("taken")));
-    r = RunCli("scan " + Quote(Image) + " --dfxml " + Quote(Dir.File("taken")));
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_NE(r.Err.find("not written"), std::string::npos) << r.Err;
+    r = RunCli("scan " + Quote(Image) + " --force --dfxml " + Quote(Dir.File("taken")));
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("is a folder"), std::string::npos) << r.Err;
     for (const std::string& name : FileNames(Dir.Path))
         EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
@@ -203,8 +204,8 @@ TEST_F(MailCliTest, MboxAndReportFailuresAreErrors) {
 TEST_F(MailCliTest, DfxmlTiesEveryRowToItsBytesOnTheImage) {
     ASSERT_TRUE(CanWriteReport());
     const std::string report = Dir.File("report.xml");
-    TRun r = RunCli("scan " + Quote(Image) + " --unique --sort item --descending --dfxml " +
-                    Quote(report));
+    TRun r = RunCli("scan " + Quote(Image) +
+                    " --unique --sort item --descending --force --dfxml " + Quote(report));
     ASSERT_EQ(r.Status, 0) << r.Err;
     // Offsets, lengths and both digests are checked against the image's own bytes.
     const std::string out = Python(Dir, R"(import hashlib, sys, xml.etree.ElementTree as ET
