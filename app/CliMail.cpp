@@ -144,11 +144,6 @@ class TDfxmlPieces {
 
 } // namespace
 
-bool CanWriteReport() {
-    // The report's libraries come with the mail module's, behind the same seam.
-    return CanDecodeMail();
-}
-
 std::string JsonText(std::string_view Utf8) {
     const std::string text = ValidUtf8(Utf8);
     std::string out = "\"";

@@ -20,9 +20,6 @@
 #include "ResultView.h"
 #include "ScanHardDisk.h"
 
-// Whether this build hashes and writes DFXML: where it decodes mail (CanDecodeMail()).
-bool CanWriteReport();
-
 // A JSON string literal of UTF-8 text (made valid first), escaped as JSON requires.
 std::string JsonText(std::string_view Utf8);
 

@@ -253,7 +253,7 @@ std::optional<int> SettlePlan(const TCliOptions& Opt, TScanPlan& Plan) {
         std::cerr << kProgram << ": --text: this build does not decode mail; use --keyword\n";
         return 2;
     }
-    if (!Opt.Dfxml.empty() && !CanWriteReport()) {
+    if (!Opt.Dfxml.empty() && !CanDecodeMail()) {
         std::cerr << kProgram << ": --dfxml: this build does not write reports\n";
         return 2;
     }

@@ -386,7 +386,7 @@ bool TMainWindowCore::ApplyTypedFilter(const std::string& Utf8Keyword) {
 
 bool TMainWindowCore::ApplyTextFilter(const std::string& Utf8Words) {
     if (Utf8Words.empty()) return false;
-    if (!CanDecode()) {
+    if (!CanDecodeMail()) {
         ShowError("This build does not decode mail, so it cannot search the decoded text. Search "
                   "the stored bytes with the keyword instead.");
         return false;
@@ -417,7 +417,7 @@ void TMainWindowCore::SetSourceView(bool Source) {
 }
 
 const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
-    if (!CanDecode() || Item >= emails.size()) return nullptr;
+    if (!CanDecodeMail() || Item >= emails.size()) return nullptr;
     auto known = decoded.find(Item);
     if (known == decoded.end())
         known = decoded.emplace(Item, DecodeMessage(emails.FullText(Item))).first;
@@ -425,7 +425,7 @@ const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
 }
 
 const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
-    if (!CanDecode() || Item >= emails.size()) return nullptr;
+    if (!CanDecodeMail() || Item >= emails.size()) return nullptr;
     if (const auto whole = decoded.find(Item); whole != decoded.end()) return &whole->second;
     auto known = headers.find(Item);
     if (known == headers.end()) {

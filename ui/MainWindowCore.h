@@ -296,9 +296,7 @@ class TMainWindowCore {
     // character, nothing decoded) instead of the decoded message. Where mail is not decoded the
     // stored text is all there is.
     void SetSourceView(bool Source);
-    bool SourceView() const { return sourceView || !CanDecode(); }
-    // The mail module's answer (CanDecodeMail()), asked by the views.
-    static bool CanDecode() { return CanDecodeMail(); }
+    bool SourceView() const { return sourceView || !CanDecodeMail(); }
 
     void SetAllTicked(bool Ticked);
     void SetTicked(std::size_t Row, bool Ticked);

@@ -243,7 +243,7 @@ void TfrmMain::BuildFilter(QWidget* Client) {
     chkText->setToolTip(QStringLiteral(
         "Search the decoded senders, recipients, subjects and text, ignoring case, instead of "
         "the stored bytes"));
-    chkText->setEnabled(TMainWindowCore::CanDecode());
+    chkText->setEnabled(CanDecodeMail());
 }
 
 void TfrmMain::BuildResultsList(QWidget* Client) {
@@ -328,8 +328,8 @@ void TfrmMain::BuildMenu() {
     mnuMessageSource->setCheckable(true);
     mnuMessageSource->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     // Without the mail module the stored text is all there is to show.
-    mnuMessageSource->setChecked(!TMainWindowCore::CanDecode());
-    mnuMessageSource->setEnabled(TMainWindowCore::CanDecode());
+    mnuMessageSource->setChecked(!CanDecodeMail());
+    mnuMessageSource->setEnabled(CanDecodeMail());
     mnuHideCopies = View1->addAction(QStringLiteral("Hide &Copies"));
     mnuHideCopies->setCheckable(true);
     Options1 = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -437,7 +437,7 @@ void TfrmMain::SyncFilterControls() {
     btnApplyFilter->setEnabled(!FCore.FilterActive());
     btnClearFilter->setEnabled(FCore.FilterActive());
     txtFilter->setEnabled(!FCore.FilterActive());
-    chkText->setEnabled(!FCore.FilterActive() && TMainWindowCore::CanDecode());
+    chkText->setEnabled(!FCore.FilterActive() && CanDecodeMail());
 }
 
 void TfrmMain::lvFoundEmailsClick() {

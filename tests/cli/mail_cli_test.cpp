@@ -202,7 +202,7 @@ TEST_F(MailCliTest, MboxAndReportFailuresAreErrors) {
 }
 
 TEST_F(MailCliTest, DfxmlTiesEveryRowToItsBytesOnTheImage) {
-    ASSERT_TRUE(CanWriteReport());
+    ASSERT_TRUE(CanDecodeMail());
     const std::string report = Dir.File("report.xml");
     TRun r = RunCli("scan " + Quote(Image) +
                     " --unique --sort item --descending --force --dfxml " + Quote(report));

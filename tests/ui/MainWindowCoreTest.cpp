@@ -868,7 +868,7 @@ class ReadTest : public CoreTest {
   protected:
     ReadTest() { Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()}; }
     void SetUp() override {
-        if (!TMainWindowCore::CanDecode()) GTEST_SKIP() << "built without the mail module";
+        if (!CanDecodeMail()) GTEST_SKIP() << "built without the mail module";
     }
     std::size_t RowOf(std::size_t Item) const {
         for (std::size_t r = 0; r < Core->Rows().size(); ++r)
@@ -1127,7 +1127,7 @@ TEST_F(ReadTest, TheListReadsTheHeaderLinesUpToTheFirstEmptyLineOfEitherLineEnd)
 // Where the mail module is not built (the Windows programs), the window shows what is stored and
 // says why.
 TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
-    if (TMainWindowCore::CanDecode()) GTEST_SKIP() << "built with the mail module";
+    if (CanDecodeMail()) GTEST_SKIP() << "built with the mail module";
     Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()};
     TMainWindowCore& core = Scanned();
     ASSERT_EQ(core.Rows().size(), 4u);
