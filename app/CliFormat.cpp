@@ -1,10 +1,10 @@
-#include "CliFormat.h"
+#include "app/CliFormat.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 
-#include "ResultView.h"
+#include "engine/ResultView.h"
 
 namespace {
 
@@ -84,15 +84,15 @@ std::string JsonByteString(std::string_view Bytes) {
 
 namespace {
 
-constexpr const char* kJsonFieldNames[] = {"item",    "offset",   "rule",    "date",
-                                           "from",    "to",       "subject", "body",
-                                           "fulltext", "decoded", "sha256",  "copy_of"};
+constexpr const char* JsonFieldNameList[] = {"item",     "offset",  "rule",    "date",
+                                             "from",     "to",      "subject", "body",
+                                             "fulltext", "decoded", "sha256",  "copy_of"};
 
 } // namespace
 
 std::string JsonFieldNames() {
     std::string names;
-    for (const char* name : kJsonFieldNames)
+    for (const char* name : JsonFieldNameList)
         names.append(names.empty() ? "" : ", ").append(name);
     return names;
 }
@@ -108,12 +108,13 @@ std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unkn
         while (!name.empty() && name.back() == ' ')
             name.remove_suffix(1);
         if (name.empty()) continue;
-        const auto* known = std::find(std::begin(kJsonFieldNames), std::end(kJsonFieldNames), name);
-        if (known == std::end(kJsonFieldNames)) {
+        const auto* known =
+            std::find(std::begin(JsonFieldNameList), std::end(JsonFieldNameList), name);
+        if (known == std::end(JsonFieldNameList)) {
             Unknown = std::string(name);
             return std::nullopt;
         }
-        fields |= 1u << (known - std::begin(kJsonFieldNames));
+        fields |= 1u << (known - std::begin(JsonFieldNameList));
     }
     if (fields == 0) {
         Unknown.clear();
@@ -160,15 +161,15 @@ std::string TerminalText(std::string_view Bytes) {
 
 void FormatTable(const TFoundEmails& Emails, const std::vector<std::size_t>& Rows,
                  const std::function<void(std::string_view)>& Write) {
-    static constexpr std::size_t kDate = 32, kFrom = 32, kTo = 32, kSubject = 60;
+    static constexpr std::size_t DateWidth = 32, FromWidth = 32, ToWidth = 32, SubjectWidth = 60;
     std::size_t numWidth = 8; // "Item Num"
     for (std::size_t item : Rows)
         numWidth = std::max(numWidth, std::to_string(item).size());
     auto line = [&](const std::string& num, const std::string& date, const std::string& from,
                     const std::string& to, const std::string& subject) {
-        std::string l = std::string(numWidth - num.size(), ' ') + num + "  " + Fit(date, kDate) +
-                        "  " + Fit(from, kFrom) + "  " + Fit(to, kTo) + "  " +
-                        Fit(subject, kSubject);
+        std::string l = std::string(numWidth - num.size(), ' ') + num + "  " +
+                        Fit(date, DateWidth) + "  " + Fit(from, FromWidth) + "  " +
+                        Fit(to, ToWidth) + "  " + Fit(subject, SubjectWidth);
         while (!l.empty() && l.back() == ' ')
             l.pop_back();
         return l + "\n";
@@ -201,7 +202,7 @@ std::optional<std::uint64_t> ParseDecimal(std::string_view Text) {
 
 std::optional<std::vector<TRowRange>> ParseRowList(std::string_view Text) {
     // A list longer than any real choice is refused rather than held.
-    constexpr std::size_t kMostStretches = 100000;
+    constexpr std::size_t MostStretches = 100000;
     std::vector<TRowRange> ranges;
     auto number = [](std::string_view s, std::size_t& v) {
         const auto n = ParseDecimal(s);
@@ -210,7 +211,7 @@ std::optional<std::vector<TRowRange>> ParseRowList(std::string_view Text) {
         return true;
     };
     while (true) {
-        if (ranges.size() == kMostStretches) return std::nullopt;
+        if (ranges.size() == MostStretches) return std::nullopt;
         const std::size_t comma = Text.find(',');
         std::string_view part = Text.substr(0, comma);
         while (!part.empty() && part.front() == ' ')

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FoundEmails.h"
-#include "Globals.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
 
 // A JSON string literal (quotes included) holding each byte as the character of the same code,
 // U+0000 to U+00FF, written in UTF-8 and escaped as JSON requires: decoding it and taking each

@@ -1,11 +1,11 @@
-#include "CliMail.h"
+#include "app/CliMail.h"
 
 #include <algorithm>
 
-#include "CliFormat.h"
-#include "CodePage1252.h"
-#include "DecodedMessage.h"
-#include "Export.h"
+#include "app/CliFormat.h"
+#include "engine/CodePage1252.h"
+#include "engine/Export.h"
+#include "mail/DecodedMessage.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ class TDfxmlPieces {
             return true;
         }
         if (FRow < FRows.size()) {
-            for (const std::size_t end = std::min(FRows.size(), FRow + kRowsPerPiece); FRow < end;
+            for (const std::size_t end = std::min(FRows.size(), FRow + RowsPerPiece); FRow < end;
                  ++FRow)
                 FileObject(FRow);
             Piece = FWriter.TakeWritten();
@@ -63,7 +63,7 @@ class TDfxmlPieces {
     }
 
   private:
-    static constexpr std::size_t kRowsPerPiece = 256;
+    static constexpr std::size_t RowsPerPiece = 256;
 
     void Head() {
         TXmlWriter& w = FWriter;

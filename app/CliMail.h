@@ -12,13 +12,13 @@
 #include <string_view>
 #include <vector>
 
-#include "DecodedMessage.h"
-#include "Export.h"
-#include "FoundEmails.h"
-#include "Globals.h"
-#include "Report.h"
-#include "ResultView.h"
-#include "ScanHardDisk.h"
+#include "engine/Export.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
+#include "engine/ResultView.h"
+#include "engine/ScanHardDisk.h"
+#include "mail/DecodedMessage.h"
+#include "mail/Report.h"
 
 // A JSON string literal of UTF-8 text (made valid first), escaped as JSON requires.
 std::string JsonText(std::string_view Utf8);

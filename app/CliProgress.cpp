@@ -1,10 +1,10 @@
-#include "CliProgress.h"
+#include "app/CliProgress.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 
-#include "ProgressText.h"
+#include "engine/ProgressText.h"
 
 namespace {
 
@@ -65,12 +65,12 @@ void TCliProgress::ProgressClose() {
 }
 
 std::string TCliProgress::Line(std::uint64_t Position, double Seconds) const {
-    constexpr int kWidth = 30;
+    constexpr int Width = 30;
     const double fraction =
         FMaximum > 0 ? std::min(1.0, static_cast<double>(Position) / static_cast<double>(FMaximum))
                      : 0.0;
-    const int filled = static_cast<int>(fraction * kWidth);
-    std::string line = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
+    const int filled = static_cast<int>(fraction * Width);
+    std::string line = "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] ";
     char pct[16];
     std::snprintf(pct, sizeof pct, "%5.1f%%", fraction * 100);
     line += pct;

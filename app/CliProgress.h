@@ -10,9 +10,9 @@
 #include <ostream>
 #include <string>
 
-#include "ScanHost.h"
+#include "engine/ScanHost.h"
 
-class TCliProgress : public ScanHost {
+class TCliProgress : public TScanHost {
   public:
     // Draws on Out only when Enabled; SectorSize turns sectors into bytes for the rate.
     TCliProgress(std::ostream& Out, bool Enabled, std::uint32_t SectorSize);

@@ -1,8 +1,8 @@
-#include "CliTarget.h"
+#include "app/CliTarget.h"
 
-#include "DriveProbe.h"
-#include "EwfImage.h"
-#include "SystemLayer.h"
+#include "disk/DriveProbe.h"
+#include "disk/EwfImage.h"
+#include "disk/SystemLayer.h"
 
 std::string TargetProblem(TSystemLayer& System, const std::string& Target,
                           std::uint32_t SectorSize) {

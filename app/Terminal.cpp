@@ -1,4 +1,4 @@
-#include "Terminal.h"
+#include "app/Terminal.h"
 
 #include <csignal>
 

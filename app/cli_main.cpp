@@ -24,35 +24,35 @@
 #endif
 
 #include "BuildInfo.h"
-#include "CliFormat.h"
-#include "CliMail.h"
-#include "CliProgress.h"
-#include "CliTarget.h"
-#include "Copies.h"
-#include "DiskBuffer.h"
-#include "DriveProbe.h"
-#include "Error.h"
-#include "Export.h"
-#include "GetDrives.h"
-#include "MboxExport.h"
-#include "ResultView.h"
-#include "ScanHardDisk.h"
-#include "Terminal.h"
+#include "app/CliFormat.h"
+#include "app/CliMail.h"
+#include "app/CliProgress.h"
+#include "app/CliTarget.h"
+#include "app/Terminal.h"
+#include "disk/DiskBuffer.h"
+#include "disk/DriveProbe.h"
+#include "disk/Error.h"
+#include "disk/GetDrives.h"
+#include "engine/Copies.h"
+#include "engine/Export.h"
+#include "engine/MboxExport.h"
+#include "engine/ResultView.h"
+#include "engine/ScanHardDisk.h"
 
 namespace {
 
-constexpr const char* kProgram = "parcelwright-cli";
+constexpr const char* Program = "parcelwright-cli";
 #ifdef _WIN32
-constexpr const char* kDriveRights = "reading a drive needs administrator rights";
-constexpr const char* kScratchHint = "name a writable folder in TMP";
-constexpr const char* kTargetHelp =
+constexpr const char* DriveRights = "reading a drive needs administrator rights";
+constexpr const char* ScratchHint = "name a writable folder in TMP";
+constexpr const char* TargetHelp =
     "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
     "file (raw; EWF sets are read by the Linux build)";
 #else
-constexpr const char* kScratchHint = "name a writable folder in TMPDIR";
-constexpr const char* kDriveRights = "reading a block device needs the right to read it "
-                                     "(membership of the \"disk\" group, or root)";
-constexpr const char* kTargetHelp =
+constexpr const char* ScratchHint = "name a writable folder in TMPDIR";
+constexpr const char* DriveRights = "reading a block device needs the right to read it "
+                                    "(membership of the \"disk\" group, or root)";
+constexpr const char* TargetHelp =
     "A drive listed by 'drives', a block device (/dev/sdb1) or an image file (raw, or the first "
     "file of an EWF set: image.E01)";
 #endif
@@ -88,7 +88,7 @@ std::string ProbeFileFolder(const std::string& File) {
 }
 
 void Fail(const std::string& Subject, const std::string& Cause) {
-    std::cerr << kProgram << ": " << DisplayName(Subject) << ": " << Cause << "\n";
+    std::cerr << Program << ": " << DisplayName(Subject) << ": " << Cause << "\n";
 }
 
 // Standard output with its failures seen: results lost to a full disk must not pass as success.
@@ -157,11 +157,12 @@ class TRowPicker {
 
 // The scan's host for the command line: the progress display, and each message handed to the
 // row picker as it is found, printed at once when the rows come out in found order.
-class TPickingHost final : public ScanHost {
+class TPickingHost final : public TScanHost {
   public:
     using TPrint = std::function<void(const TScanResult&, std::size_t)>;
     // Moving is called as the scan moves on, found anything or not.
-    TPickingHost(ScanHost& Progress, TRowPicker& Picker, TPrint Print, std::function<void()> Moving)
+    TPickingHost(TScanHost& Progress, TRowPicker& Picker, TPrint Print,
+                 std::function<void()> Moving)
         : FProgress(Progress), FPicker(Picker), FPrint(std::move(Print)),
           FMoving(std::move(Moving)) {}
 
@@ -181,7 +182,7 @@ class TPickingHost final : public ScanHost {
     }
 
   private:
-    ScanHost& FProgress;
+    TScanHost& FProgress;
     TRowPicker& FPicker;
     TPrint FPrint;
     std::function<void()> FMoving;
@@ -192,23 +193,23 @@ int RunDrives(TStdout& Out) {
     for (const std::string& drive : drives)
         Out.Write(drive + "\n");
     if (drives.empty())
-        std::cerr << kProgram << ": no drive can be read now: " << kDriveRights
+        std::cerr << Program << ": no drive can be read now: " << DriveRights
                   << "; disk images are scanned by their path\n";
     return 0;
 }
 
 // "100-109, 2000": the first few ranges, and how many more there are.
 std::string SectorRangesText(const std::vector<TSectorRange>& Ranges) {
-    constexpr std::size_t kShown = 8;
+    constexpr std::size_t RangesShown = 8;
     std::string text = "sectors ";
-    for (std::size_t i = 0; i < Ranges.size() && i < kShown; ++i) {
+    for (std::size_t i = 0; i < Ranges.size() && i < RangesShown; ++i) {
         if (i > 0) text += ", ";
         text += std::to_string(Ranges[i].First);
         if (Ranges[i].Count > 1)
             text += "-" + std::to_string(Ranges[i].First + Ranges[i].Count - 1);
     }
-    if (Ranges.size() > kShown)
-        text += " and " + std::to_string(Ranges.size() - kShown) + " more ranges";
+    if (Ranges.size() > RangesShown)
+        text += " and " + std::to_string(Ranges.size() - RangesShown) + " more ranges";
     return text;
 }
 
@@ -234,7 +235,7 @@ std::optional<int> SettlePlan(const TCliOptions& Opt, TScanPlan& Plan) {
     if (!Opt.Sort.empty()) {
         Plan.Column = ColumnFromName(Opt.Sort);
         if (!Plan.Column) {
-            std::cerr << kProgram << ": --sort: unknown column \"" << Opt.Sort
+            std::cerr << Program << ": --sort: unknown column \"" << Opt.Sort
                       << "\" (item, date, from, to, subject)\n";
             return 2;
         }
@@ -242,19 +243,18 @@ std::optional<int> SettlePlan(const TCliOptions& Opt, TScanPlan& Plan) {
     if (Opt.ItemsGiven) {
         const auto parsed = ParseRowList(Opt.Items);
         if (!parsed) {
-            std::cerr << kProgram
-                      << ": --items: expected row positions such as 0,3,7 or 2-5, got \""
+            std::cerr << Program << ": --items: expected row positions such as 0,3,7 or 2-5, got \""
                       << DisplayName(Opt.Items) << "\"\n";
             return 2;
         }
         Plan.Chosen = *parsed;
     }
     if (!Opt.Text.empty() && !CanDecodeMail()) {
-        std::cerr << kProgram << ": --text: this build does not decode mail; use --keyword\n";
+        std::cerr << Program << ": --text: this build does not decode mail; use --keyword\n";
         return 2;
     }
     if (!Opt.Dfxml.empty() && !CanDecodeMail()) {
-        std::cerr << kProgram << ": --dfxml: this build does not write reports\n";
+        std::cerr << Program << ": --dfxml: this build does not write reports\n";
         return 2;
     }
     return std::nullopt;
@@ -338,7 +338,7 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
     std::error_code ec;
     if (!Opt.Mbox.empty() && !Opt.Dfxml.empty() &&
         (Opt.Mbox == Opt.Dfxml || std::filesystem::equivalent(Opt.Mbox, Opt.Dfxml, ec))) {
-        std::cerr << kProgram << ": --mbox and --dfxml name the same file\n";
+        std::cerr << Program << ": --mbox and --dfxml name the same file\n";
         return 2;
     }
     return std::nullopt;
@@ -348,15 +348,15 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
 std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt, int& Status) {
     Status = 1;
     if (const std::string problem = ScratchFolderProblem(PlatformSystem()); !problem.empty()) {
-        std::cerr << kProgram << ": the found messages could not be kept past what memory holds: "
+        std::cerr << Program << ": the found messages could not be kept past what memory holds: "
                   << "no scratch file can be written in the temporary folder ("
-                  << DisplayName(problem) << "); " << kScratchHint << "\n";
+                  << DisplayName(problem) << "); " << ScratchHint << "\n";
         return std::nullopt;
     }
     for (const std::string& problem :
          {ImageFormatProblem(Opt.Target), DriveAccessProblem(Opt.Target)})
         if (!problem.empty()) {
-            std::cerr << kProgram << ": " << DisplayName(problem) << "\n";
+            std::cerr << Program << ": " << DisplayName(problem) << "\n";
             return std::nullopt;
         }
     TDriveProbe probe = ProbeDrive(PlatformSystem(), Opt.Target, Opt.SectorSize);
@@ -463,7 +463,7 @@ struct TScanned {
 };
 
 // Runs the scan; false when it ended by an error (said so).
-bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, ScanHost& Host,
+bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, TScanHost& Host,
                 TScanned& Scanned) {
     try {
         const TScanOptions options{Opt.SectorSize,
@@ -476,7 +476,7 @@ bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progres
         Scanned.SectorSize = scan.SectorSize();
         Scanned.Result = scan.ScanDrive();
         return true;
-    } catch (const PwError& e) {
+    } catch (const TPwError& e) {
         Fail(Opt.Target, e.what());
     } catch (const std::bad_alloc&) {
         Fail(Opt.Target, "out of memory");
@@ -492,14 +492,14 @@ int ScanStatus(const TCliOptions& Opt, const TCliProgress& Progress, const TScan
     // Stopped before the end outweighs sectors that could not be read: 3 says "completed".
     int status = !Result.StopReason.empty() ? 1 : Result.UnreadableSectors > 0 ? 3 : 0;
     if (Progress.Interrupted())
-        std::cerr << kProgram << ": interrupted: the scan was stopped by Ctrl+C; the " << found
+        std::cerr << Program << ": interrupted: the scan was stopped by Ctrl+C; the " << found
                   << " messages found before it stopped are kept\n";
     if (!Result.StopReason.empty()) {
         Fail(Opt.Target, "the scan stopped before the end: " + Result.StopReason + "; the " +
                              std::to_string(found) + " messages found before are kept");
     }
     if (IsTerminal(2))
-        std::cerr << kProgram << ": " << found << " messages found, " << Shown << " shown\n";
+        std::cerr << Program << ": " << found << " messages found, " << Shown << " shown\n";
     if (Result.UnreadableSectors > 0) {
         Fail(Opt.Target,
              std::to_string(Result.UnreadableSectors) +
@@ -519,7 +519,7 @@ std::optional<int> ExportChosen(const TCliOptions& Opt, const TScanPlan& Plan,
         std::optional<std::size_t> outside;
         positions = ExpandRowList(Plan.Chosen, Rows.size(), outside);
         if (outside) {
-            std::cerr << kProgram << ": --items: row " << *outside << " is not in the list ("
+            std::cerr << Program << ": --items: row " << *outside << " is not in the list ("
                       << Rows.size() << " rows shown); nothing exported\n";
             return 2;
         }
@@ -536,11 +536,11 @@ std::optional<int> ExportChosen(const TCliOptions& Opt, const TScanPlan& Plan,
     for (const TExportFailure& f : report.Failures)
         Fail(f.File, "not written: " + f.Reason);
     if (!report.Ok()) {
-        std::cerr << kProgram << ": " << report.Failures.size() << " of " << toWrite.size()
+        std::cerr << Program << ": " << report.Failures.size() << " of " << toWrite.size()
                   << " files could not be written to " << DisplayName(Opt.ExportDir) << "\n";
         return 1;
     }
-    std::cerr << kProgram << ": " << report.Written << " messages exported to "
+    std::cerr << Program << ": " << report.Written << " messages exported to "
               << DisplayName(Opt.ExportDir) << "\n";
     return std::nullopt;
 }
@@ -556,7 +556,7 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
             Fail(Opt.Mbox, "not written: " + problem);
             ok = false;
         } else {
-            std::cerr << kProgram << ": " << Rows.size() << " messages written to "
+            std::cerr << Program << ": " << Rows.size() << " messages written to "
                       << DisplayName(Opt.Mbox) << "\n";
         }
     }
@@ -609,7 +609,7 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     Out.Flush();
     int status = ScanStatus(Opt, progress, scanned.Result, rows.size());
     if (Out.Broken() && scanned.Result.Cancelled)
-        std::cerr << kProgram
+        std::cerr << Program
                   << ": the scan was stopped: its results could not be written to "
                      "standard output; the "
                   << scanned.Result.Emails.size() << " messages found before are kept\n";
@@ -624,7 +624,7 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     if (!WriteFiles(Opt, scanned, rows)) status = 1;
     if (wrongRows) return 2;
     if (!progress.Interrupted() && InterruptRequested())
-        std::cerr << kProgram
+        std::cerr << Program
                   << ": interrupted: Ctrl+C came after the scan; everything it found "
                      "was still written\n";
     // The shell's status for a program ended by Ctrl+C.
@@ -649,7 +649,7 @@ std::string NotEmpty(const std::string& S) {
 // What to list and how: the sector size, the filters, the order and the output's form.
 TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& FieldsText) {
     TScanOptionLinks links;
-    Scan->add_option("TARGET", Opt.Target, kTargetHelp)->required();
+    Scan->add_option("TARGET", Opt.Target, TargetHelp)->required();
     // Taken as text and read as a decimal number here: the parser's own reading would take a
     // leading zero for octal ("0512" as 330).
     Scan->add_option("--sector-size", Opt.SectorSizeText,
@@ -752,9 +752,9 @@ void AddWriteOptions(CLI::App* Scan, TCliOptions& Opt, TScanOptionLinks& Links) 
 std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, bool& ListDrives) {
     CLI::App app{"Recovers e-mail messages, deleted ones above all, by reading a drive or a disk "
                  "image raw, sector by sector, and carving the stored messages out of the bytes.",
-                 kProgram};
+                 Program};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string(kProgram) + " " + PW_VERSION);
+    app.set_version_flag("--version", std::string(Program) + " " + PW_VERSION);
     app.footer("Exit status: 0 success; 1 error (the target cannot be read, the results could not "
                "be written, the export failed); 2 wrong usage; 3 the scan completed but some "
                "sectors could not be read (they count as zeros; the count is on standard "
@@ -762,10 +762,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
                "printed, exported and written in full; a second Ctrl+C ends the program at "
                "once).\n"
                "Drives: " +
-               std::string(kDriveRights) +
+               std::string(DriveRights) +
                ".\n"
                "Run '" +
-               std::string(kProgram) + " scan --help' for the scan's options.\n");
+               std::string(Program) + " scan --help' for the scan's options.\n");
     CLI::App* drives =
         app.add_subcommand("drives", "List the drives that can be read now, one per line.");
     CLI::App* scan = app.add_subcommand(
@@ -835,7 +835,7 @@ int main(int argc, char** argv) {
     try {
         status = listDrives ? RunDrives(out) : RunScan(opt, out);
     } catch (const std::exception& e) {
-        std::cerr << kProgram << ": " << e.what() << "\n";
+        std::cerr << Program << ": " << e.what() << "\n";
         status = 1;
     }
     if (!out.Finish() && status != 2) status = 1;

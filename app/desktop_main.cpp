@@ -2,8 +2,8 @@
 #include <QApplication>
 
 #include "BuildInfo.h"
-#include "frmMainWindow.h"
-#include "uistyle.h"
+#include "ui/frmMainWindow.h"
+#include "ui/uistyle.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -7,8 +7,8 @@
 #include <exception>
 #include <string>
 
-#include "CliTarget.h"
-#include "frmMainWin32.h"
+#include "app/CliTarget.h"
+#include "ui/win32/frmMainWin32.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int ShowCommand) {
     // The folder chooser's new dialog style needs a single-threaded apartment on this thread.

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "DeepCorpus.h"
-#include "ScanHardDisk.h"
-#include "UnixMail.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/engine/deep/UnixMail.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "DriveProbe.h"
-#include "SystemLayer.h"
+#include "disk/DiskBuffer.h"
+#include "disk/DriveProbe.h"
+#include "disk/SystemLayer.h"
 
 namespace {
 

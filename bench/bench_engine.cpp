@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "FastStrings.h"
-#include "emailparser.h"
+#include "engine/FastStrings.h"
+#include "engine/emailparser.h"
 
 namespace {
 

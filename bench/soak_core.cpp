@@ -37,7 +37,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 extern "C" void __sanitizer_purge_allocator();
 #endif
 
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <random>
 #include <string>
 
-#include "ResultView.h"
-#include "ScanHardDisk.h"
-#include "frmMainWindow.h"
+#include "engine/ResultView.h"
+#include "engine/ScanHardDisk.h"
+#include "ui/frmMainWindow.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "DiskBuffer.h"
+#include "disk/DiskBuffer.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -10,32 +10,32 @@
 #include <thread>
 #include <vector>
 
-#include "Error.h"
-#include "SystemLayer.h"
+#include "disk/Error.h"
+#include "disk/SystemLayer.h"
 
 namespace {
 
 // How far the window of a chunk held in memory may grow before released bytes are dropped: a few
 // slices, well inside the processor's cache (measured best between 256 KiB and 1 MiB).
-constexpr std::uint64_t kWindowBytes = 512 * 1024;
+constexpr std::uint64_t WindowBytes = 512 * 1024;
 
 // How far the reading-ahead thread may run ahead of the requests when chunks are read in slices:
 // enough to keep the drive busy while the scan tests a stretch full of mail, little enough to
 // stay in the processor's last-level cache until the scan copies it.
-constexpr std::uint64_t kAheadBytes = 4 * 1024 * 1024;
+constexpr std::uint64_t AheadBytes = 4 * 1024 * 1024;
 // Its reads: few enough to cost little in handing over, small enough to stop promptly.
-constexpr std::uint64_t kAheadPieceBytes = 1024 * 1024;
+constexpr std::uint64_t AheadPieceBytes = 1024 * 1024;
 
-constexpr std::align_val_t kPage{4096};
+constexpr std::align_val_t Page{4096};
 
 } // namespace
 
 void TPageBytesFree::operator()(char* Bytes) const noexcept {
-    ::operator delete[](Bytes, kPage);
+    ::operator delete[](Bytes, Page);
 }
 
 TPageBytes MakePageBytes(std::size_t Count) {
-    return TPageBytes(static_cast<char*>(::operator new[](Count, kPage)));
+    return TPageBytes(static_cast<char*>(::operator new[](Count, Page)));
 }
 
 // The drive's bytes from From onwards as read by a thread of its own, in equal slots held in a
@@ -196,8 +196,8 @@ TDiskBuffer::TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize,
 
 TDiskBuffer::TDiskBuffer(TDriveProbe Probe, std::uint32_t BufferSize, std::uint32_t SliceBytes)
     : FReader(std::move(Probe.Reader)), FDriveInfo(Probe.Info) {
-    if (Probe.Problem == TDriveProblem::NoDrive) throw PwError("No drive or disk image was given");
-    if (!Probe.Ok()) throw PwError("Cannot scan " + Probe.Path + ": " + Probe.Reason);
+    if (Probe.Problem == TDriveProblem::NoDrive) throw TPwError("No drive or disk image was given");
+    if (!Probe.Ok()) throw TPwError("Cannot scan " + Probe.Path + ": " + Probe.Reason);
     Start(BufferSize, SliceBytes);
 }
 
@@ -210,7 +210,7 @@ TDiskBuffer::TDiskBuffer(std::unique_ptr<TDriveReader> Reader, std::uint32_t Buf
     FDriveInfo.TotalBytes = static_cast<std::int64_t>(
         std::min<std::uint64_t>(FReader->Size(), std::numeric_limits<std::int64_t>::max()));
     if (sector == 0 || FDriveInfo.TotalBytes < sector)
-        throw PwError("Cannot scan the drive: it holds no whole sector");
+        throw TPwError("Cannot scan the drive: it holds no whole sector");
     FDriveInfo.TotalClusters = FDriveInfo.TotalBytes / sector;
     Start(BufferSize, SliceBytes);
 }
@@ -244,12 +244,12 @@ void TDiskBuffer::StartReadAhead() {
         std::min<std::uint64_t>(FChunkSectors, static_cast<std::uint64_t>(FTotalSectors)) * sector;
     std::uint64_t slotBytes = 0, slots = 0;
     if (FSliceSectors < FChunkSectors) {
-        slotBytes = std::max(FSliceSectors, kAheadPieceBytes / sector) * sector;
-        slots = std::max<std::uint64_t>(2, kAheadBytes / slotBytes);
+        slotBytes = std::max(FSliceSectors, AheadPieceBytes / sector) * sector;
+        slots = std::max<std::uint64_t>(2, AheadBytes / slotBytes);
     } else {
         // Chunks read whole: room for the next one and a little, so that it is read while the
         // scan works on this one.
-        slotBytes = std::clamp<std::uint64_t>(kAheadPieceBytes / sector * sector, sector,
+        slotBytes = std::clamp<std::uint64_t>(AheadPieceBytes / sector * sector, sector,
                                               std::max(chunkBytes, sector));
         slots = (chunkBytes + slotBytes - 1) / slotBytes + 2;
     }
@@ -349,7 +349,7 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
     // Before the window outgrows the processor's cache, whatever the caller released goes and the
     // rest moves to the start of the block, so that the next slices land in memory just used.
     const std::uint64_t keep = std::min(FKeepFrom, Offset) / FSectorSize * FSectorSize;
-    if (keep > FWindowFirst && End - FWindowFirst > kWindowBytes) {
+    if (keep > FWindowFirst && End - FWindowFirst > WindowBytes) {
         if (FFilledEnd > keep)
             std::memmove(FData.get(), FData.get() + (keep - FWindowFirst), FFilledEnd - keep);
         else

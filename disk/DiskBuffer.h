@@ -24,9 +24,9 @@
 #include <string>
 #include <string_view>
 
-#include "DriveInfo.h"
-#include "DriveProbe.h"
-#include "DriveReader.h"
+#include "disk/DriveInfo.h"
+#include "disk/DriveProbe.h"
+#include "disk/DriveReader.h"
 
 class TSystemLayer;
 
@@ -46,7 +46,7 @@ class TDiskBuffer {
     // Opens and measures the drive (ProbeDrive) and reads the first chunk from sector 1. The
     // drive is a block device or image path, or where drives are letters a root ("C:\", "C:",
     // "C") or the path of an image file.
-    // Throws PwError, with the probe's reason, when the drive cannot be scanned.
+    // Throws TPwError, with the probe's reason, when the drive cannot be scanned.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize);
     // The same over a given system layer, which must outlive the buffer. ImageSectorSize, when not
     // 0, replaces the sector size of an image file (a block device keeps its own).
@@ -55,10 +55,10 @@ class TDiskBuffer {
     // whole, since a volume read is all or nothing.
     TDiskBuffer(const std::string& DrivePath, std::uint32_t BufferSize, TSystemLayer& System,
                 std::uint32_t ImageSectorSize = 0, std::uint32_t SliceBytes = DefaultSliceBytes);
-    // Over a drive already probed; throws PwError with its reason when it has a problem.
+    // Over a drive already probed; throws TPwError with its reason when it has a problem.
     TDiskBuffer(TDriveProbe Probe, std::uint32_t BufferSize,
                 std::uint32_t SliceBytes = DefaultSliceBytes);
-    // Over any reader, measured by what it tells; throws PwError when it holds no whole sector.
+    // Over any reader, measured by what it tells; throws TPwError when it holds no whole sector.
     TDiskBuffer(std::unique_ptr<TDriveReader> Reader, std::uint32_t BufferSize,
                 std::uint32_t SliceBytes = DefaultSliceBytes);
 

@@ -1,11 +1,11 @@
-#include "DriveProbe.h"
+#include "disk/DriveProbe.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "EwfImage.h"
-#include "RawDiskAccess.h"
-#include "SystemLayer.h"
+#include "disk/EwfImage.h"
+#include "disk/RawDiskAccess.h"
+#include "disk/SystemLayer.h"
 
 namespace {
 

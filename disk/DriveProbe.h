@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "DriveInfo.h"
-#include "DriveReader.h"
+#include "disk/DriveInfo.h"
+#include "disk/DriveReader.h"
 
 class TSystemLayer;
 

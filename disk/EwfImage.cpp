@@ -1,4 +1,4 @@
-#include "EwfImage.h"
+#include "disk/EwfImage.h"
 
 #include <algorithm>
 #include <cctype>

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "DriveReader.h"
+#include "disk/DriveReader.h"
 
 class TEwfImage final : public TDriveReader {
   public:

@@ -1,9 +1,9 @@
-#include "GetDrives.h"
+#include "disk/GetDrives.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "DriveProbe.h"
+#include "disk/DriveProbe.h"
 
 TGetDrives::TGetDrives() : TGetDrives(PlatformSystem()) {}
 

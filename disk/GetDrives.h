@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "SystemLayer.h"
+#include "disk/SystemLayer.h"
 
 using TDriveArray = std::vector<std::string>;
 

@@ -1,6 +1,6 @@
-#include "RawDiskAccess.h"
+#include "disk/RawDiskAccess.h"
 
-#include "DriveProbe.h"
+#include "disk/DriveProbe.h"
 
 #include <algorithm>
 #include <cstring>

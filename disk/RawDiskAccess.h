@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "DriveInfo.h"
-#include "SystemLayer.h"
+#include "disk/DriveInfo.h"
+#include "disk/SystemLayer.h"
 
 struct TWinVersion {
     std::string Name;

@@ -1,7 +1,7 @@
 // The system layer on Linux (and other POSIX systems): a drive is a block device or an image file
 // named by its path. The Windows-only calls answer as a system without them would.
 
-#include "SystemLayer.h"
+#include "disk/SystemLayer.h"
 
 #include <algorithm>
 #include <cerrno>

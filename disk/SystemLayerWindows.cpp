@@ -1,6 +1,6 @@
 // The system layer on Windows: each operation is the Win32 call it is named after.
 
-#include "SystemLayer.h"
+#include "disk/SystemLayer.h"
 
 #include <algorithm>
 
@@ -42,9 +42,9 @@ TNtReadFile NativeReadFile() {
     return read;
 }
 
-constexpr NTSTATUS kStatusPending = 0x00000103;
-constexpr NTSTATUS kStatusEndOfFile = static_cast<NTSTATUS>(0xC0000011);
-constexpr NTSTATUS kStatusUnsuccessful = static_cast<NTSTATUS>(0xC0000001);
+constexpr NTSTATUS StatusPending = 0x00000103;
+constexpr NTSTATUS StatusEndOfFile = static_cast<NTSTATUS>(0xC0000011);
+constexpr NTSTATUS StatusUnsuccessful = static_cast<NTSTATUS>(0xC0000001);
 
 class TWindowsSystem final : public TSystemLayer {
   public:
@@ -250,11 +250,11 @@ class TWindowsSystem final : public TSystemLayer {
                 read(AsHandle(Handle), nullptr, nullptr, nullptr, &io, Target, count, &at, nullptr);
             // Handles here are opened for synchronous reading, which never pends; were one not,
             // the handle is signalled when its read is done.
-            if (status == kStatusPending)
+            if (status == StatusPending)
                 status = ::WaitForSingleObject(AsHandle(Handle), INFINITE) == WAIT_OBJECT_0
                              ? io.Status
-                             : kStatusUnsuccessful;
-            if (status == kStatusEndOfFile) return 0;
+                             : StatusUnsuccessful;
+            if (status == StatusEndOfFile) return 0;
             if (!NT_SUCCESS(status)) return -1;
             return static_cast<std::int64_t>(io.Information);
         }

@@ -1,4 +1,4 @@
-#include "CarvingSkeleton.h"
+#include "engine/CarvingSkeleton.h"
 
 void CutsToEmails(const TCutList& Cuts, TEmailArray& Result, std::vector<std::size_t>* Starts) {
     Result.clear();

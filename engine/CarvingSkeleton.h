@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvingRule.h"
-#include "FastStrings.h"
-#include "Globals.h"
-#include "HeaderNames.h"
-#include "ScanHost.h"
+#include "engine/CarvingRule.h"
+#include "engine/FastStrings.h"
+#include "engine/Globals.h"
+#include "engine/HeaderNames.h"
+#include "engine/ScanHost.h"
 
 // The cut messages as stored messages (copies of their bytes), and their drive offsets when asked.
 void CutsToEmails(const TCutList& Cuts, TEmailArray& Result, std::vector<std::size_t>* Starts);
@@ -24,7 +24,7 @@ class TMessageCutter {
   public:
     // Cuts into Found, which is emptied first (its memory kept for the next run). Positions below
     // are 0-based offsets in the run; the cuts come out at drive offsets.
-    TMessageCutter(const TByteRun& Run, ScanHost& Host, TCutList& Found)
+    TMessageCutter(const TByteRun& Run, TScanHost& Host, TCutList& Found)
         : FRun(Run), FHost(&Host), FFound(Found) {
         FFound.clear();
     }
@@ -105,7 +105,7 @@ class TMessageCutter {
     }
 
     TByteRun FRun;
-    ScanHost* FHost;
+    TScanHost* FHost;
     TCutList& FFound;
     bool FInHeader = false, FInBody = false, FHasBody = false;
     std::size_t FStart = 0, FBodyStart = 0, FEnd = 0;

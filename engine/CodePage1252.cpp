@@ -1,4 +1,4 @@
-#include "CodePage1252.h"
+#include "engine/CodePage1252.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "Copies.h"
+#include "engine/Copies.h"
 
 #include <functional>
 #include <string>

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "FoundEmails.h"
+#include "engine/FoundEmails.h"
 
 // Copies found as the messages come, one item after the other in found order.
 class TCopyFinder {

@@ -1,10 +1,10 @@
-#include "DeepBlockWalker.h"
+#include "engine/DeepBlockWalker.h"
 
 #include <algorithm>
 
-#include "DeepRule.h"
-#include "HeaderBlock.h"
-#include "LineShape.h"
+#include "engine/DeepRule.h"
+#include "engine/HeaderBlock.h"
+#include "engine/LineShape.h"
 
 TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector,
                                                    const TFetch& Fetch) {

@@ -11,8 +11,8 @@
 #include <deque>
 #include <utility>
 
-#include "CarvingRule.h"
-#include "HeaderBlock.h"
+#include "engine/CarvingRule.h"
+#include "engine/HeaderBlock.h"
 
 class TDeepBlockWalker {
   public:

@@ -1,8 +1,8 @@
-#include "DeepCut.h"
+#include "engine/DeepCut.h"
 
-#include "DeepRule.h"
-#include "HeaderBlock.h"
-#include "HeaderNames.h"
+#include "engine/DeepRule.h"
+#include "engine/HeaderBlock.h"
+#include "engine/HeaderNames.h"
 
 void TDeepCut::Walk() {
     FCut.EachLineBy([this](std::size_t p) { return NextLine(FText, p, FEnds, FCut.InMessage()); },

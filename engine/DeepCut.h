@@ -7,17 +7,17 @@
 #include <cstddef>
 #include <string_view>
 
-#include "CarvingRule.h"
-#include "CarvingSkeleton.h"
-#include "LineShape.h"
-#include "MimeNesting.h"
-#include "ScanHost.h"
+#include "engine/CarvingRule.h"
+#include "engine/CarvingSkeleton.h"
+#include "engine/LineShape.h"
+#include "engine/MimeNesting.h"
+#include "engine/ScanHost.h"
 
 class TDeepCut {
   public:
     // Cuts Run into Found (replaced) with Enclosures cleared for it. OpensWithWholeBlock: the start
     // test has accepted the run's first line already.
-    TDeepCut(const TByteRun& Run, ScanHost& Host, TCutList& Found, TEnclosures& Enclosures,
+    TDeepCut(const TByteRun& Run, TScanHost& Host, TCutList& Found, TEnclosures& Enclosures,
              bool OpensWithWholeBlock)
         : FText(Run.Bytes), FCut(Run, Host, Found), FEnclosures(Enclosures),
           FOpensWithWholeBlock(OpensWithWholeBlock) {}

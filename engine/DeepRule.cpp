@@ -1,16 +1,16 @@
-#include "DeepRule.h"
+#include "engine/DeepRule.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 
-#include "CarvingSkeleton.h"
-#include "DeepCut.h"
-#include "FastStrings.h"
-#include "HeaderNames.h"
-#include "LineShape.h"
-#include "MimeNesting.h"
+#include "engine/CarvingSkeleton.h"
+#include "engine/DeepCut.h"
+#include "engine/FastStrings.h"
+#include "engine/HeaderNames.h"
+#include "engine/LineShape.h"
+#include "engine/MimeNesting.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -54,7 +54,7 @@ constexpr std::array<std::string_view, 8> QuoteMarkers = {
 
 } // namespace
 
-TDeepRule::TDeepRule(ScanHost& Host) : TRule(FirstBytes), FHost(&Host), FStandard(Host) {}
+TDeepRule::TDeepRule(TScanHost& Host) : TRule(FirstBytes), FHost(&Host), FStandard(Host) {}
 
 bool TDeepRule::IsTextByte(unsigned char b) {
     return TextBytes[b];

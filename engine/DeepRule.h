@@ -26,19 +26,19 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvingRule.h"
-#include "DeepBlockWalker.h"
-#include "Globals.h"
-#include "HeaderBlock.h"
-#include "ScanHost.h"
-#include "emailparser.h"
+#include "engine/CarvingRule.h"
+#include "engine/DeepBlockWalker.h"
+#include "engine/Globals.h"
+#include "engine/HeaderBlock.h"
+#include "engine/ScanHost.h"
+#include "engine/emailparser.h"
 
 class TDeepRule final : public TRule {
   public:
     // How far from its first line a header block may close.
     static constexpr std::size_t HeaderReach = ::HeaderReach;
 
-    explicit TDeepRule(ScanHost& Host = NullScanHost());
+    explicit TDeepRule(TScanHost& Host = NullScanHost());
 
     // View: the bytes from a sector start on, HeaderReach of them where the drive has them. True
     // when a whole header block opens on the view's first byte, its first line ends inside the
@@ -92,7 +92,7 @@ class TDeepRule final : public TRule {
     bool SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
                          const TDriveFetch& Drive) const;
 
-    ScanHost* FHost;
+    TScanHost* FHost;
     TEmailParser FStandard;
     TDeepBlockWalker FWalker;
     std::string FWindow; // the last window the standard rule may still be asked about

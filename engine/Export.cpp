@@ -1,4 +1,4 @@
-#include "Export.h"
+#include "engine/Export.h"
 
 #include <cerrno>
 #include <fstream>

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FoundEmails.h"
-#include "Globals.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
 
 // One row to write: its position in the list as shown and the message's item number.
 struct TExportRow {

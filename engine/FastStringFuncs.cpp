@@ -1,4 +1,4 @@
-#include "FastStringFuncs.h"
+#include "engine/FastStringFuncs.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "FastStrings.h"
+#include "engine/FastStrings.h"
 
 #include <algorithm>
 #include <array>
@@ -9,9 +9,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "Error.h"
-#include "FastStringFuncs.h"
-#include "SystemLayer.h"
+#include "disk/Error.h"
+#include "disk/SystemLayer.h"
+#include "engine/FastStringFuncs.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ const unsigned char* Upper() {
 
 void FillSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table,
                    bool Fold) {
-    if (PatternLength == 0) throw PwError("BufferLen is 0");
+    if (PatternLength == 0) throw TPwError("BufferLen is 0");
     // A shift shorter than the pattern is always safe, so a (theoretical) pattern longer than the
     // entries can hold only loses speed.
     const auto m = static_cast<std::int32_t>(
@@ -133,7 +133,7 @@ std::size_t SearchText(std::string_view Pattern, std::string_view Text, bool Cas
 
 std::size_t ForwardSearchPrepared(std::string_view Text, std::string_view Pattern,
                                   const TSkipTable& Table, std::size_t Start) {
-    if (Pattern.empty()) throw PwError("BufferLen is 0");
+    if (Pattern.empty()) throw TPwError("BufferLen is 0");
     return Horspool(Bytes(Text), Text.size(), Bytes(Pattern), Pattern.size(), Start, Table,
                     Exact{});
 }

@@ -12,7 +12,7 @@ extern const unsigned char* const UpperTable;
 
 using TSkipTable = std::int32_t[256];
 
-// Raise PwError("BufferLen is 0") on an empty pattern.
+// Raise TPwError("BufferLen is 0") on an empty pattern.
 void BuildSkipTable(const unsigned char* Pattern, std::size_t PatternLength, TSkipTable& Table);
 void BuildSkipTableNoCase(const unsigned char* Pattern, std::size_t PatternLength,
                           TSkipTable& Table);

@@ -1,21 +1,21 @@
-#include "FoundEmails.h"
+#include "engine/FoundEmails.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "Error.h"
-#include "SystemLayer.h"
+#include "disk/Error.h"
+#include "disk/SystemLayer.h"
 
 namespace {
 
 // Writes to the scratch file are gathered to this size, so that a disk of small messages costs
 // one system call per MiB instead of one per message.
-constexpr std::size_t kPendingBytes = 1u << 20;
-constexpr std::size_t kFieldBlock = 1u << 20;
+constexpr std::size_t PendingBytes = 1u << 20;
+constexpr std::size_t FieldBlockBytes = 1u << 20;
 
 std::uint32_t Size32(std::size_t Size) {
     if (Size > std::numeric_limits<std::uint32_t>::max())
-        throw PwError("a message of more than 4 GiB cannot be kept");
+        throw TPwError("a message of more than 4 GiB cannot be kept");
     return static_cast<std::uint32_t>(Size);
 }
 
@@ -44,7 +44,7 @@ class TFoundEmails::TStore {
             size += v.size();
         if (Fields.empty() || Fields.back().size() + size > Fields.back().capacity()) {
             Fields.emplace_back();
-            Fields.back().reserve(std::max(kFieldBlock, size));
+            Fields.back().reserve(std::max(FieldBlockBytes, size));
         }
         std::string& block = Fields.back();
         const auto at = static_cast<std::uint32_t>(block.size());
@@ -55,11 +55,11 @@ class TFoundEmails::TStore {
     // Takes back the fields just appended.
     void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
 
-    // Where the bytes now lie. Throws PwError, and keeps nothing of them, when they cannot be
+    // Where the bytes now lie. Throws TPwError, and keeps nothing of them, when they cannot be
     // kept; what was appended before stays whole either way.
     std::uint64_t Append(std::string_view Bytes) {
         // A folder that was full once is not tried again: the list is kept as it was then.
-        if (!FFailure.empty()) throw PwError(FFailure);
+        if (!FFailure.empty()) throw TPwError(FFailure);
         if (FFile == InvalidHandle) {
             if (FSystem == nullptr || FMemory.size() + Bytes.size() <= FMemoryBytes) {
                 const std::uint64_t at = FMemory.size();
@@ -69,8 +69,8 @@ class TFoundEmails::TStore {
             Spill();
         }
         const std::uint64_t at = FEnd;
-        if (FPending.size() + Bytes.size() > kPendingBytes) Flush();
-        if (Bytes.size() > kPendingBytes) {
+        if (FPending.size() + Bytes.size() > PendingBytes) Flush();
+        if (Bytes.size() > PendingBytes) {
             // Too big to gather: straight to the file, after everything gathered before it.
             Write(Bytes, FWritten);
             FWritten += Bytes.size();
@@ -98,9 +98,9 @@ class TFoundEmails::TStore {
         while (got < Size) {
             const std::int64_t n = FSystem->ReadAt(FFile, Out.data() + got, Size - got, At + got);
             if (n <= 0)
-                throw PwError("the found messages could not be read back from the scratch file "
-                              "in the temporary folder " +
-                              FFolder);
+                throw TPwError("the found messages could not be read back from the scratch file "
+                               "in the temporary folder " +
+                               FFolder);
             got += static_cast<std::size_t>(n);
         }
     }
@@ -113,9 +113,9 @@ class TFoundEmails::TStore {
         std::string error;
         const THandle file = FSystem->CreateScratchFile(FFolder, error);
         if (file == InvalidHandle)
-            throw PwError("the found messages are too many to hold in memory, and no scratch file "
-                          "could be made for them in the temporary folder (" +
-                          error + ")");
+            throw TPwError("the found messages are too many to hold in memory, and no scratch file "
+                           "could be made for them in the temporary folder (" +
+                           error + ")");
         FFile = file;
         FEnd = FWritten = 0;
         FPending.swap(FMemory);
@@ -131,7 +131,7 @@ class TFoundEmails::TStore {
             throw;
         }
         std::string().swap(FMemory);
-        FPending.reserve(kPendingBytes);
+        FPending.reserve(PendingBytes);
     }
 
     // Writes the gathered bytes. When that fails they stay gathered (and readable), so every
@@ -149,7 +149,7 @@ class TFoundEmails::TStore {
             FFailure = "the found messages could not be written to the scratch file in the "
                        "temporary folder " +
                        FFolder + " (" + error + ")";
-            throw PwError(FFailure);
+            throw TPwError(FFailure);
         }
     }
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Globals.h"
+#include "engine/Globals.h"
 
 class TSystemLayer;
 
@@ -42,7 +42,7 @@ class TFoundEmails {
     std::size_t size() const { return FEntries.size(); }
     bool empty() const { return FEntries.empty(); }
 
-    // Adds a copy of the message. Throws PwError when its bytes cannot be kept (no scratch file
+    // Adds a copy of the message. Throws TPwError when its bytes cannot be kept (no scratch file
     // can be made, the temporary folder is full); the list is then as it was, every message
     // added before still whole.
     void Add(const TEmail& Email);

@@ -1,8 +1,8 @@
-#include "HeaderBlock.h"
+#include "engine/HeaderBlock.h"
 
 #include <cstdint>
 
-#include "HeaderNames.h"
+#include "engine/HeaderNames.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "LineShape.h"
+#include "engine/LineShape.h"
 
 // How far from its first line a header block may close.
 inline constexpr std::size_t HeaderReach = 65536;

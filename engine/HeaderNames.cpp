@@ -1,4 +1,4 @@
-#include "HeaderNames.h"
+#include "engine/HeaderNames.h"
 
 #include <string>
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "Globals.h"
+#include "engine/Globals.h"
 
 inline unsigned char LowerAscii(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;

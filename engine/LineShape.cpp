@@ -1,4 +1,4 @@
-#include "LineShape.h"
+#include "engine/LineShape.h"
 
 #include <algorithm>
 #include <array>

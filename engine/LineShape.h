@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "FastStringFuncs.h"
+#include "engine/FastStringFuncs.h"
 
 // How a message's lines end. A message keeps its own line ends: one stored with CR LF has its
 // lines end at CR LF only (a lone LF stands inside a line), one stored with LF at every LF.

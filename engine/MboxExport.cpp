@@ -1,9 +1,9 @@
-#include "MboxExport.h"
+#include "engine/MboxExport.h"
 
 #include <array>
 #include <cstdio>
 
-#include "Export.h"
+#include "engine/Export.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FoundEmails.h"
-#include "Globals.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
 
 // The envelope sender for a message's "From " line: the address in its From field when there is
 // one without spaces or control bytes, else "MAILER-DAEMON".

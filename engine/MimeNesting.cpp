@@ -1,6 +1,6 @@
-#include "MimeNesting.h"
+#include "engine/MimeNesting.h"
 
-#include "HeaderNames.h"
+#include "engine/HeaderNames.h"
 
 using namespace std::string_view_literals;
 

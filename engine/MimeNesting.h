@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "LineShape.h"
+#include "engine/LineShape.h"
 
 // The parts of a message that hold other messages: the multipart bodies whose closing delimiter
 // has not come yet, and a message/rfc822 part whose header block is still to come.

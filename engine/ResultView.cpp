@@ -1,9 +1,9 @@
-#include "ResultView.h"
+#include "engine/ResultView.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "FastStrings.h"
+#include "engine/FastStrings.h"
 
 const char* ColumnCaption(TResultColumn Column) {
     switch (Column) {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FoundEmails.h"
-#include "Globals.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
 
 // The columns of the results list, left to right; the one vocabulary of the window core, its
 // views and the command-line scanner.

@@ -1,10 +1,10 @@
-#include "ScanHardDisk.h"
+#include "engine/ScanHardDisk.h"
 
-#include "DeepRule.h"
-#include "DiskBuffer.h"
-#include "Error.h"
-#include "SystemLayer.h"
-#include "emailparser.h"
+#include "disk/DiskBuffer.h"
+#include "disk/Error.h"
+#include "disk/SystemLayer.h"
+#include "engine/DeepRule.h"
+#include "engine/emailparser.h"
 
 #include <algorithm>
 #include <exception>
@@ -18,7 +18,7 @@ constexpr std::uint64_t HeldPieceBytes = 64 * 1024;
 // Sectors fetched ahead of the test.
 constexpr std::uint64_t PrefetchSectors = 16;
 
-std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, ScanHost& Host) {
+std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, TScanHost& Host) {
     if (Rule == TCarvingRule::Deep) return std::make_unique<TDeepRule>(Host);
     return std::make_unique<TEmailParser>(Host);
 }
@@ -26,23 +26,23 @@ std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, ScanHost& Host) {
 } // namespace
 
 TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
-                             ScanHost& Host)
+                             TScanHost& Host)
     : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, BufferSize, PlatformSystem(),
                                                   Options.SectorSize),
                     Options, Host) {}
 
 TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
-                             ScanHost& Host)
+                             TScanHost& Host)
     : FBuffer(std::move(Buffer)), FHost(&Host), FRule(MakeRule(Options.Rule, Host)),
       FDrive([this](std::uint64_t Offset, std::uint32_t Count) {
           FDriveAsked = true;
           return FBuffer->View(Count, Offset);
       }) {
-    if (!FBuffer) throw PwError("no disk buffer to scan");
+    if (!FBuffer) throw TPwError("no disk buffer to scan");
     FResult.Emails = TFoundEmails(Options.MemoryBytes,
                                   Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
-    if (FSectorSize == 0) throw PwError("the drive reports a sector size of 0");
+    if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
 }
 
 TScanHardDisk::~TScanHardDisk() = default;
@@ -170,7 +170,7 @@ void TScanHardDisk::Append(TCarvingRule Rule) {
         try {
             FResult.Emails.Add(cut.FullText, cut.Body,
                                {cut.Fields[0], cut.Fields[1], cut.Fields[2], cut.Fields[3]});
-        } catch (const PwError& e) {
+        } catch (const TPwError& e) {
             // Nothing can be kept from here on: stop, with what was found so far.
             FResult.StopReason = e.what();
             return;

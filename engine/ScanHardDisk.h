@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "CarvingRule.h"
-#include "FoundEmails.h"
-#include "Globals.h"
-#include "ScanHost.h"
+#include "engine/CarvingRule.h"
+#include "engine/FoundEmails.h"
+#include "engine/Globals.h"
+#include "engine/ScanHost.h"
 
 class TDiskBuffer;
 class TSystemLayer;
@@ -52,9 +52,10 @@ class TScanHardDisk {
 
     // Opens the drive (a block device or an image file path) through a disk buffer of
     // BufferSize bytes. Errors while the buffer is made reach the caller unchanged.
-    TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options, ScanHost& Host);
+    TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options, TScanHost& Host);
     // For tests and other sources of bytes: scans the given buffer (its sector size stands).
-    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options, ScanHost& Host);
+    TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
+                  TScanHost& Host);
     ~TScanHardDisk();
 
     // Runs the whole scan once, from sector 1 to the last.
@@ -83,7 +84,7 @@ class TScanHardDisk {
     std::uint32_t FSectorSize = 0;
     TScanResult FResult;
     std::unique_ptr<TDiskBuffer> FBuffer;
-    ScanHost* FHost;
+    TScanHost* FHost;
     std::unique_ptr<TRule> FRule;
     TDriveFetch FDrive;       // the buffer's bytes, for a rule that reads past its window
     bool FDriveAsked = false; // FDrive was called since the last view the driver took

@@ -11,9 +11,9 @@ struct TScanResult;
 // KeepAlive(n) stands for n keep-alive points passed at once (for instance one per byte of a text
 // run measured in memory); hosts must keep it cheap and decide themselves when to really pump
 // events, so that the scan runs as fast with a window as without.
-class ScanHost {
-public:
-    virtual ~ScanHost() = default;
+class TScanHost {
+  public:
+    virtual ~TScanHost() = default;
 
     virtual void KeepAlive(std::uint64_t count = 1) { (void)count; }
 
@@ -38,7 +38,7 @@ public:
 };
 
 // A host that does nothing: for callers that need no window and no progress.
-inline ScanHost& NullScanHost() {
-    static ScanHost host;
+inline TScanHost& NullScanHost() {
+    static TScanHost host;
     return host;
 }

@@ -1,13 +1,13 @@
-#include "emailparser.h"
+#include "engine/emailparser.h"
 
 #include <array>
 #include <cstdint>
 #include <string_view>
 
-#include "CarvingSkeleton.h"
-#include "FastStringFuncs.h"
-#include "FastStrings.h"
-#include "HeaderNames.h"
+#include "engine/CarvingSkeleton.h"
+#include "engine/FastStringFuncs.h"
+#include "engine/FastStrings.h"
+#include "engine/HeaderNames.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ constexpr std::array<bool, 256> MakeTextBytes() {
 const std::array<bool, 256> TEmailParser::FirstBytes = MakeFirstBytes();
 const std::array<bool, 256> TEmailParser::TextBytes = MakeTextBytes();
 
-TEmailParser::TEmailParser(ScanHost& Host) : TRule(FirstBytes), FHost(&Host) {}
+TEmailParser::TEmailParser(TScanHost& Host) : TRule(FirstBytes), FHost(&Host) {}
 
 TRPCField TEmailParser::ParseHeaderLine(std::string_view Line) {
     const TLineParts parts = SplitLine(Line);

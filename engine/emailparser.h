@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "CarvingRule.h"
-#include "Globals.h"
-#include "ScanHost.h"
+#include "engine/CarvingRule.h"
+#include "engine/Globals.h"
+#include "engine/ScanHost.h"
 
 // One line split into its parts.
 struct TRPCField {
@@ -21,7 +21,7 @@ struct TRPCField {
 // between calls; the host receives one keep-alive call per step of the line walk.
 class TEmailParser final : public TRule {
   public:
-    explicit TEmailParser(ScanHost& Host = NullScanHost());
+    explicit TEmailParser(TScanHost& Host = NullScanHost());
 
     bool IsMessageStart(std::string_view Window, std::uint32_t SectorSize) const;
     // False when a window whose first byte is FirstByte cannot start a message: the first test of
@@ -56,5 +56,5 @@ class TEmailParser final : public TRule {
   private:
     static const std::array<bool, 256> FirstBytes;
     static const std::array<bool, 256> TextBytes;
-    ScanHost* FHost;
+    TScanHost* FHost;
 };

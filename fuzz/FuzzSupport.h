@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "ReferenceRules.h"
+#include "tests/support/ReferenceRules.h"
 
 #define FUZZ_CHECK(cond)                                                                           \
     do {                                                                                           \

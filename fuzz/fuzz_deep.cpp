@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "DeepRule.h"
-#include "FuzzSupport.h"
-#include "emailparser.h"
+#include "engine/DeepRule.h"
+#include "engine/emailparser.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     TFuzzInput in(Data, Size);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "FuzzSupport.h"
-#include "emailparser.h"
+#include "engine/emailparser.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     const std::string_view text(reinterpret_cast<const char*>(Data), Size);

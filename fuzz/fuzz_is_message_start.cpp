@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "FuzzSupport.h"
-#include "emailparser.h"
+#include "engine/emailparser.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     TFuzzInput in(Data, Size);

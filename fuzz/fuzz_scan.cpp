@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "FaultySystem.h"
-#include "FuzzSupport.h"
-#include "ScanHardDisk.h"
+#include "disk/DiskBuffer.h"
+#include "engine/ScanHardDisk.h"
+#include "fuzz/FuzzSupport.h"
+#include "tests/harden/FaultySystem.h"
 
 namespace {
 
-class TCountingHost : public ScanHost {
+class TCountingHost : public TScanHost {
   public:
     std::vector<std::uint64_t> Opens;
     int Closes = 0;

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "Error.h"
-#include "FastStrings.h"
-#include "FuzzSupport.h"
+#include "disk/Error.h"
+#include "engine/FastStrings.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     TFuzzInput in(Data, Size);
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         bool raised = false;
         try {
             SearchText(pattern, text, caseSensitive, start);
-        } catch (const PwError& e) {
+        } catch (const TPwError& e) {
             raised = std::string(e.what()) == "BufferLen is 0";
         }
         FUZZ_CHECK(raised);

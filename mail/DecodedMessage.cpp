@@ -1,4 +1,4 @@
-#include "DecodedMessage.h"
+#include "mail/DecodedMessage.h"
 
 #include <gmime/gmime.h>
 #include <libxml/HTMLparser.h>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "CodePage1252.h"
+#include "engine/CodePage1252.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ GMimeParserOptions* Options() {
 // Containers (multipart and message parts) the decoder follows in one message. Each costs the
 // library a few KiB and a level of its recursion: a message of a few MiB could otherwise nest
 // hundreds of thousands of them under one boundary and take hundreds of MiB to read.
-constexpr std::size_t kMaxContainers = 2000;
+constexpr std::size_t MaxContainers = 2000;
 
 // Whether Line (a header line, or a line that may be one) declares a container type.
 bool DeclaresContainer(std::string_view Line, std::string_view Next) {
@@ -86,7 +86,7 @@ std::string_view WithinContainerLimit(std::string_view Stored) {
         std::size_t nextEnd = Stored.find('\n', end);
         nextEnd = nextEnd == std::string_view::npos ? Stored.size() : nextEnd + 1;
         if (DeclaresContainer(Stored.substr(at, end - at), Stored.substr(end, nextEnd - end)) &&
-            ++containers > kMaxContainers)
+            ++containers > MaxContainers)
             return Stored.substr(0, at);
         at = end;
     }
@@ -213,16 +213,16 @@ class THtmlText {
         if (name == "br") {
             FOut += '\n';
         } else {
-            if (IsBlock(name)) flags |= kBlock;
+            if (IsBlock(name)) flags |= Block;
             if (name == "p" || name == "blockquote" || name == "table" || name == "ul" ||
                 name == "ol" ||
                 (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6'))
-                flags |= kParagraph;
-            if (name == "pre") flags |= kPre;
-            if (flags & kBlock) Break();
+                flags |= Paragraph;
+            if (name == "pre") flags |= Pre;
+            if (flags & Block) Break();
             if (name == "td" || name == "th") Space();
             if (name == "li") FOut += "- ";
-            if (flags & kPre) ++FPre;
+            if (flags & Pre) ++FPre;
         }
         FOpen.push_back(static_cast<unsigned char>(flags));
     }
@@ -235,9 +235,9 @@ class THtmlText {
         if (FOpen.empty()) return;
         const unsigned flags = FOpen.back();
         FOpen.pop_back();
-        if (flags & kPre) --FPre;
-        if (flags & kBlock) Break();
-        if (flags & kParagraph) FOut += '\n'; // an empty line after a paragraph
+        if (flags & Pre) --FPre;
+        if (flags & Block) Break();
+        if (flags & Paragraph) FOut += '\n'; // an empty line after a paragraph
     }
 
     void Characters(std::string_view T) {
@@ -259,8 +259,8 @@ class THtmlText {
     void Space() {
         if (!FOut.empty() && FOut.back() != '\n' && FOut.back() != ' ') FOut += ' ';
     }
-    void Text(std::string_view T, bool Pre) {
-        if (Pre) {
+    void Text(std::string_view T, bool Preformatted) {
+        if (Preformatted) {
             FOut += T;
             return;
         }
@@ -278,7 +278,7 @@ class THtmlText {
         }
     }
 
-    static constexpr unsigned kBlock = 1, kParagraph = 2, kPre = 4;
+    static constexpr unsigned Block = 1, Paragraph = 2, Pre = 4;
     std::string FOut;
     std::vector<unsigned char> FOpen; // the flags of each open element
     std::size_t FSkip = 0;            // inside script, style, head or title: their depth

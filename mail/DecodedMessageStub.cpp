@@ -1,7 +1,7 @@
 // The mail module where its libraries are missing (the Windows programs): the same interface,
 // decoding nothing. Callers ask CanDecodeMail() and show the stored text instead.
 
-#include "DecodedMessage.h"
+#include "mail/DecodedMessage.h"
 
 bool CanDecodeMail() {
     return false;

@@ -1,4 +1,4 @@
-#include "Report.h"
+#include "mail/Report.h"
 
 #include <libxml/xmlwriter.h>
 #include <nettle/nettle-meta.h>

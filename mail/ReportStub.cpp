@@ -1,6 +1,6 @@
 // The report's side of the mail module where its libraries are missing: no digests, no XML.
 
-#include "Report.h"
+#include "mail/Report.h"
 
 #include <stdexcept>
 

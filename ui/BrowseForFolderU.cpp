@@ -1,4 +1,4 @@
-#include "BrowseForFolderU.h"
+#include "ui/BrowseForFolderU.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "FoundEmailsModel.h"
+#include "ui/FoundEmailsModel.h"
 
 namespace {
 constexpr int ColItemNum = static_cast<int>(TResultColumn::ItemNum);

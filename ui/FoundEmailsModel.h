@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 // The results list's rows as the Qt list shows them: a view of the window core's rows, never a
 // copy. Ticking a row's check box ticks it in the core; the core's announcements of changed rows

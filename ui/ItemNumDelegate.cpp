@@ -1,4 +1,4 @@
-#include "ItemNumDelegate.h"
+#include "ui/ItemNumDelegate.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,13 +11,13 @@
 #include <system_error>
 
 #include "BuildInfo.h"
-#include "CodePage1252.h"
-#include "SystemLayer.h"
-#include "Copies.h"
-#include "DiskBuffer.h"
-#include "ProgressText.h"
-#include "Export.h"
-#include "MboxExport.h"
+#include "disk/DiskBuffer.h"
+#include "disk/SystemLayer.h"
+#include "engine/CodePage1252.h"
+#include "engine/Copies.h"
+#include "engine/Export.h"
+#include "engine/MboxExport.h"
+#include "engine/ProgressText.h"
 
 namespace fs = std::filesystem;
 

@@ -18,12 +18,12 @@
 #include <utility>
 #include <vector>
 
-#include "DecodedMessage.h"
-#include "GetDrives.h"
-#include "Globals.h"
-#include "ResultView.h"
-#include "ScanHardDisk.h"
-#include "ScanHost.h"
+#include "disk/GetDrives.h"
+#include "engine/Globals.h"
+#include "engine/ResultView.h"
+#include "engine/ScanHardDisk.h"
+#include "engine/ScanHost.h"
+#include "mail/DecodedMessage.h"
 
 struct TExportRow;
 
@@ -193,7 +193,7 @@ class TKeepAlivePacer {
 // the progress window opened, moved and given its figures (bytes and messages counted, rate and
 // time left worked out), and the user's cancel request answered. Cheap per call: the engine calls
 // it per byte.
-class TScanMonitor : public ScanHost {
+class TScanMonitor : public TScanHost {
   public:
     TScanMonitor(TScanView& View, std::uint32_t SectorSize, std::uint64_t TotalBytes,
                  const bool& CancelFlag, TClock Clock = {});

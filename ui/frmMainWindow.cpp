@@ -1,4 +1,4 @@
-#include "frmMainWindow.h"
+#include "ui/frmMainWindow.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -25,12 +25,12 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "BrowseForFolderU.h"
 #include "BuildInfo.h"
-#include "CodePage1252.h"
-#include "ItemNumDelegate.h"
-#include "uistyle.h"
-#include "waitfrm.h"
+#include "engine/CodePage1252.h"
+#include "ui/BrowseForFolderU.h"
+#include "ui/ItemNumDelegate.h"
+#include "ui/uistyle.h"
+#include "ui/waitfrm.h"
 
 namespace {
 

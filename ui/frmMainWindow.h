@@ -10,8 +10,8 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
-#include "FoundEmailsModel.h"
-#include "MainWindowCore.h"
+#include "ui/FoundEmailsModel.h"
+#include "ui/MainWindowCore.h"
 
 class QAction;
 class QCheckBox;
@@ -47,7 +47,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
         std::function<QString()> ChooseImage;
         // Opens a document in the desktop's default program; false when it could not.
         std::function<bool(const QUrl&)> OpenUrl;
-        // The drives to offer; may throw PwError.
+        // The drives to offer; may throw TPwError.
         std::function<TDriveArray()> ListDrives;
         // The clock that paces the pumping of events and the progress figures during a scan.
         TClock Clock;

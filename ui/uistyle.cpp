@@ -1,4 +1,4 @@
-#include "uistyle.h"
+#include "ui/uistyle.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>

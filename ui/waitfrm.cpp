@@ -1,4 +1,4 @@
-#include "waitfrm.h"
+#include "ui/waitfrm.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "uistyle.h"
+#include "ui/uistyle.h"
 
 TfrmWait::TfrmWait(std::uint64_t AMax) : QFrame(nullptr), FScale(AMax) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);

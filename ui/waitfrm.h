@@ -8,7 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 // The small frameless window that stands over the main window while a scan runs: the bar, how
 // many bytes are done, the messages found so far, the rate and the time left, and a "Cancel"

@@ -10,10 +10,9 @@
 #include <fstream>
 #include <string>
 
-#include "CliFormat.h"
-#include "CliRunner.h"
-#include "EwfImages.h"
-#include "ScanTestSupport.h"
+#include "app/CliFormat.h"
+#include "tests/cli/CliImages.h"
+#include "tests/support/EwfImages.h"
 
 namespace fs = std::filesystem;
 
@@ -26,23 +25,7 @@ std::string Repeat(const std::string& S, int N) {
     return out;
 }
 
-class CliExitTest : public ::testing::Test {
-  protected:
-    TTempDir Dir;
-    TTempDir Elsewhere; // export folders live apart from the image's folder
-    std::string Image;
-
-    void SetUp() override {
-        Image = Dir.File("disk.img");
-        TImage(Image, 64 * 1024)
-            .Put(1024, MakeMessage("Ann <ann@example.org>", "Bo <bo@example.org>", "first",
-                                   "invoice attached"))
-            .Put(8192,
-                 MakeMessage("Cy <cy@example.org>", "Di <di@example.org>", "second", "see you"));
-    }
-
-    std::string Scan(const std::string& Rest) const { return "scan " + Quote(Image) + " " + Rest; }
-};
+using CliExitTest = TTwoMessageImageTest;
 
 TEST_F(CliExitTest, ResultsThatCannotBeWrittenEndInStatusOne) {
     const TRun piped = RunCli(Scan("--json"));

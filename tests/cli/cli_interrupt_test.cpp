@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "CliProgress.h"
-#include "ScanHardDisk.h"
+#include "app/CliProgress.h"
+#include "engine/ScanHardDisk.h"
 
 namespace {
 

@@ -18,9 +18,8 @@
 #include <fstream>
 #include <string>
 
-#include "CliMail.h"
-#include "CliRunner.h"
-#include "ScanTestSupport.h"
+#include "app/CliMail.h"
+#include "tests/cli/CliImages.h"
 
 extern char** environ;
 
@@ -46,22 +45,9 @@ TRun RunReadBy(const std::string& Args, const std::string& Reader) {
     return run;
 }
 
-class CliOutputsTest : public ::testing::Test {
+class CliOutputsTest : public TTwoMessageImageTest {
   protected:
-    TTempDir Dir;
-    TTempDir Elsewhere; // outputs live apart from the image's folder
-    std::string Image;
-
-    void SetUp() override {
-        Image = Dir.File("ev.img");
-        TImage(Image, 64 * 1024)
-            .Put(1024, MakeMessage("Ann <ann@example.org>", "Bo <bo@example.org>", "first",
-                                   "invoice attached"))
-            .Put(8192,
-                 MakeMessage("Cy <cy@example.org>", "Di <di@example.org>", "second", "see you"));
-    }
-
-    std::string Scan(const std::string& Rest) const { return "scan " + Quote(Image) + " " + Rest; }
+    std::string ImageName() const override { return "ev.img"; }
 };
 
 TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedBeforeTheScan) {
@@ -130,15 +116,9 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
 // Output that cannot be written ends the scan at once: the mailbox written beside holds only
 // what was found by then. A reader gone is the same error on every path, mail decoded or not.
 TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
-    constexpr int kMessages = 2000;
+    constexpr int Messages = 2000;
     const std::string many = Dir.File("many.img");
-    {
-        TImage image(many, (kMessages + 1) * 1024);
-        for (int i = 0; i < kMessages; ++i)
-            image.Put(
-                static_cast<std::uint64_t>(i + 1) * 1024,
-                MakeMessage("a@example.org", "b@example.org", "row " + std::to_string(i), "text"));
-    }
+    WriteManyMessages(many, Messages);
     const std::string scan = "scan " + Quote(many) + " ";
     auto mailboxCount = [](const std::string& Box) {
         const std::string text = ReadAll(Box);
@@ -151,13 +131,13 @@ TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
     const std::string box = Elsewhere.File("found.mbox");
     TRun r = RunCli(scan + "--mbox " + Quote(box));
     ASSERT_EQ(r.Status, 0) << r.Err;
-    ASSERT_EQ(mailboxCount(box), std::size_t{kMessages});
+    ASSERT_EQ(mailboxCount(box), std::size_t{Messages});
 
     for (const std::string& format : {std::string("--json-lines"), std::string("--json")}) {
         r = RunCliWith(scan + format + " --mbox " + Quote(box), ">/dev/full");
         EXPECT_EQ(r.Status, 1) << format;
         EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
-        EXPECT_LT(mailboxCount(box), std::size_t{kMessages / 2}) << format;
+        EXPECT_LT(mailboxCount(box), std::size_t{Messages / 2}) << format;
     }
 
     for (const std::string& fields : {std::string(""), std::string(" --fields item,decoded")}) {
@@ -166,7 +146,7 @@ TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
         EXPECT_EQ(r.Status, 1) << fields << "\n" << r.Err;
         EXPECT_NE(r.Err.find("Broken pipe"), std::string::npos) << r.Err;
         EXPECT_EQ(r.Out.find("\"item\": 0"), 1u) << r.Out;
-        EXPECT_LT(mailboxCount(box), std::size_t{kMessages}) << fields;
+        EXPECT_LT(mailboxCount(box), std::size_t{Messages}) << fields;
     }
 
     // The last lines reach the reader when the scan ends, not once the export is done: by the
@@ -175,11 +155,11 @@ TEST_F(CliOutputsTest, TheScanStopsAtTheFirstResultThatCannotBeWritten) {
     fs::create_directories(out);
     const std::string count = Elsewhere.File("count");
     r = RunReadBy(scan + "--json-lines --fields item --export " + Quote(out.string()) + " --all",
-                  "{ head -n " + std::to_string(kMessages) + " >/dev/null; ls " +
+                  "{ head -n " + std::to_string(Messages) + " >/dev/null; ls " +
                       Quote(out.string()) + " | grep -c 'eml$' >" + Quote(count) + "; }");
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_LT(std::stoul("0" + ReadAll(count)), std::size_t{kMessages});
-    EXPECT_EQ(FileNames(out).size(), std::size_t{kMessages});
+    EXPECT_LT(std::stoul("0" + ReadAll(count)), std::size_t{Messages});
+    EXPECT_EQ(FileNames(out).size(), std::size_t{Messages});
 }
 
 // Rows past the list leave the mailbox written; a link to the image guards the image's own
@@ -277,15 +257,9 @@ TEST_F(CliOutputsTest, TheReportIsWellFormedAndWrittenAsItGoes) {
 // The first Ctrl+C during the export lets everything found be written: every .eml file, the
 // mailbox and the report, no temporary file left, status 130. A second one ends it at once.
 TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
-    constexpr int kMessages = 4000;
+    constexpr int Messages = 4000;
     const std::string many = Dir.File("many.img");
-    {
-        TImage image(many, (kMessages + 1) * 1024);
-        for (int i = 0; i < kMessages; ++i)
-            image.Put(
-                static_cast<std::uint64_t>(i + 1) * 1024,
-                MakeMessage("a@example.org", "b@example.org", "row " + std::to_string(i), "text"));
-    }
+    WriteManyMessages(many, Messages);
     for (const int signals : {1, 2}) {
         TTempDir out;
         const fs::path folder = out.Path / "eml";
@@ -325,13 +299,13 @@ TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
         }
         ASSERT_TRUE(WIFEXITED(raw)) << err;
         EXPECT_EQ(WEXITSTATUS(raw), 130) << err;
-        EXPECT_EQ(FileNames(folder).size(), std::size_t{kMessages});
+        EXPECT_EQ(FileNames(folder).size(), std::size_t{Messages});
         for (const std::string& name : FileNames(out.Path))
             EXPECT_EQ(name.find(".part"), std::string::npos) << name;
         const std::string mailbox = ReadAll(box);
-        EXPECT_NE(mailbox.find("Subject: row " + std::to_string(kMessages - 1) + "\r\n"),
+        EXPECT_NE(mailbox.find("Subject: row " + std::to_string(Messages - 1) + "\r\n"),
                   std::string::npos);
-        EXPECT_NE(ReadAll(report).find("RecoveredEmail" + std::to_string(kMessages - 1)),
+        EXPECT_NE(ReadAll(report).find("RecoveredEmail" + std::to_string(Messages - 1)),
                   std::string::npos);
         EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
     }

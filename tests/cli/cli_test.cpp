@@ -9,12 +9,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "CliFormat.h"
-#include "CliProgress.h"
-#include "CliRunner.h"
-#include "CliTarget.h"
-#include "FakeSystemLayer.h"
-#include "ScanTestSupport.h"
+#include "app/CliFormat.h"
+#include "app/CliProgress.h"
+#include "app/CliTarget.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/CliRunner.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace fs = std::filesystem;
 

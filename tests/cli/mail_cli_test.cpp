@@ -9,11 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "CliMail.h"
-#include "CliRunner.h"
-#include "Copies.h"
-#include "MboxExport.h"
-#include "ScanTestSupport.h"
+#include "app/CliMail.h"
+#include "engine/Copies.h"
+#include "engine/MboxExport.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/CliRunner.h"
 
 namespace fs = std::filesystem;
 

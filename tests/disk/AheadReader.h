@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "DriveReader.h"
+#include "disk/DriveReader.h"
 
 // What the two readers of one comparison share: the bytes, the bad ranges and what was read.
 struct TDriveState {

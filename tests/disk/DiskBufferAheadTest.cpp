@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "AheadReader.h"
+#include "disk/DiskBuffer.h"
+#include "tests/disk/AheadReader.h"
 
 namespace {
 

@@ -10,22 +10,22 @@
 #include <utility>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
+#include "disk/DiskBuffer.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 
-constexpr std::uint32_t kBufferSize = 20971520; // 81920-sector chunks
-const std::string kImage = "/images/disk.img";
+constexpr std::uint32_t BufferSize = 20971520; // 81920-sector chunks
+const std::string Image = "/images/disk.img";
 
 using Chunk = std::pair<std::uint64_t, std::uint64_t>; // first sector, sector count
 
 struct PathDrive {
     explicit PathDrive(std::uint64_t Sectors) {
         System.DriveLetters = false;
-        System.AddDrive(kImage, Sectors * 512);
+        System.AddDrive(Image, Sectors * 512);
     }
-    TFakeDrive& Drive() { return System.Drives[kImage]; }
+    TFakeDrive& Drive() { return System.Drives[Image]; }
     TFakeSystem System;
 };
 
@@ -50,7 +50,7 @@ std::vector<Chunk> Runs(const std::vector<TRead>& Reads) {
 
 TEST(DiskBufferSlices, ForwardWalkReadsEachChunkOnceInSlicesInSmallMemory) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(Image, BufferSize, d.System);
     const char* lowest = nullptr;
     const char* highest = nullptr;
     for (std::uint64_t s = 1; s < 200000; ++s) {
@@ -80,7 +80,7 @@ TEST(DiskBufferSlices, ForwardWalkReadsEachChunkOnceInSlicesInSmallMemory) {
 TEST(DiskBufferSlices, FailingSectorInsideASliceCostsItselfAndIsCountedOnce) {
     PathDrive d(2000);
     d.Drive().BadBytes = {{21 * 512 + 100, 21 * 512 + 101}};
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, 8 * 512); // slices of 8 sectors
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, 8 * 512); // slices of 8 sectors
     // Sector 0 lies before the chunk, which is placed at sector 1 and read no further yet.
     EXPECT_EQ(d.System.Reads, (std::vector<TRead>{{512, 8 * 512}}));
     EXPECT_EQ(buffer.UnreadableSectors(), 0u);
@@ -113,7 +113,7 @@ TEST(DiskBufferSlices, FailingSectorInsideASliceCostsItselfAndIsCountedOnce) {
 
 TEST(DiskBufferSlices, RequestSpanningSliceBordersReadsTheSlicesInOrder) {
     PathDrive d(2000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, 8 * 512);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, 8 * 512);
     // From inside the second slice [9, 17) to inside the fourth [25, 33).
     const std::uint64_t at = 9 * 512 + 300;
     EXPECT_EQ(buffer.GetData(20 * 512, at), Expected(at, 20 * 512, 2000 * 512));
@@ -138,7 +138,7 @@ TEST(DiskBufferSlices, RequestsPastTheDriveEndReadOnlyWhatExists) {
     const std::uint64_t sectors = 81920 + 1000;
     const std::uint64_t end = sectors * 512;
     PathDrive d(sectors);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, 64 * 512);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, 64 * 512);
     buffer.LoadChunk(81000 * 512); // the last chunk: read in slices up to the drive's end
     EXPECT_EQ(buffer.ChunkCount(), static_cast<std::int64_t>(sectors - 81000));
     for (std::uint64_t s = 81000; s < sectors; ++s) {
@@ -158,7 +158,7 @@ TEST(DiskBufferSlices, RequestsPastTheDriveEndReadOnlyWhatExists) {
 
 TEST(DiskBufferSlices, ViewAfterABackwardsMoveServesTheDrivesBytes) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(Image, BufferSize, d.System);
     for (std::uint64_t s = 1; s < 100000; s += 3) {
         buffer.ReleaseBefore(s * 512);
         buffer.View(1024, s * 512);
@@ -202,8 +202,8 @@ TEST(DiskBufferSlices, SameChunksAndBytesAsWholeChunkReading) {
     whole.Drive().BadBytes = sliced.Drive().BadBytes = bad;
     // 2048-sector chunks, twice the room the window takes before it drops released bytes; slices
     // of 8 sectors.
-    TDiskBuffer a(kImage, 1 << 19, whole.System, 0, 0);
-    TDiskBuffer b(kImage, 1 << 19, sliced.System, 0, 8 * 512);
+    TDiskBuffer a(Image, 1 << 19, whole.System, 0, 0);
+    TDiskBuffer b(Image, 1 << 19, sliced.System, 0, 8 * 512);
     std::mt19937_64 rng(11);
     std::uint64_t cursor = 512;
     for (int i = 0; i < 8000; ++i) {

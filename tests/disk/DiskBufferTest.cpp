@@ -4,18 +4,18 @@
 #include <utility>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "Error.h"
-#include "FakeReader.h"
-#include "FakeSystemLayer.h"
+#include "disk/DiskBuffer.h"
+#include "disk/Error.h"
+#include "tests/support/FakeReader.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 
-constexpr std::uint32_t kBufferSize = 20971520;
+constexpr std::uint32_t BufferSize = 20971520;
 // Chunks read whole when placed, so that each read below is one chunk; reading in slices places
 // the chunks the same way (DiskBufferSliceTest).
-constexpr std::uint32_t kWholeChunks = 0;
-const std::string kImage = "/images/disk.img";
+constexpr std::uint32_t WholeChunks = 0;
+const std::string Image = "/images/disk.img";
 
 using Chunk = std::pair<std::uint64_t, std::uint64_t>; // first sector, sector count
 
@@ -36,14 +36,14 @@ std::string Expected(std::uint64_t Offset, std::uint64_t Count, std::uint64_t Dr
 struct PathDrive {
     explicit PathDrive(std::uint64_t Sectors) {
         System.DriveLetters = false;
-        System.AddDrive(kImage, Sectors * 512);
+        System.AddDrive(Image, Sectors * 512);
     }
     TFakeSystem System;
 };
 
 TEST(DiskBufferPlacement, SmallDriveFirstChunkHoldsSectorsOneToLast) {
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, WholeChunks);
     EXPECT_EQ(buffer.TotalSectors(), 100);
     EXPECT_EQ(buffer.SectorSize(), 512u);
     EXPECT_EQ(ChunksRead(d.System), (std::vector<Chunk>{{1, 99}}));
@@ -56,7 +56,7 @@ TEST(DiskBufferPlacement, SmallDriveFirstChunkHoldsSectorsOneToLast) {
 
 TEST(DiskBufferPlacement, ScanWithoutFindsOverlapsChunksByTwoSectors) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, WholeChunks);
     for (std::uint64_t s = 1; s < 200000; ++s) {
         const std::string_view window = buffer.View(1024, s * 512);
         ASSERT_EQ(window.size(), 1024u);
@@ -72,7 +72,7 @@ TEST(DiskBufferPlacement, ScanWithoutFindsOverlapsChunksByTwoSectors) {
 
 TEST(DiskBufferPlacement, RangeEndingAtChunkEndReloadsAndEarlierRangeMovesBack) {
     PathDrive d(200000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, WholeChunks);
     const std::uint64_t chunkEnd = 81921ull * 512;
     EXPECT_EQ(buffer.GetData(1023, chunkEnd - 1024),
               Expected(chunkEnd - 1024, 1023, 200000ull * 512));
@@ -87,7 +87,7 @@ TEST(DiskBufferPlacement, RangeEndingAtChunkEndReloadsAndEarlierRangeMovesBack) 
 
 TEST(DiskBufferPlacement, EmptyRequestReloadsOnlyOutsideTheChunk) {
     PathDrive d(1000);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, WholeChunks);
     EXPECT_TRUE(buffer.GetData(0, 700 * 512).empty());
     EXPECT_EQ(d.System.Reads.size(), 1u);
     EXPECT_TRUE(buffer.GetData(0, 100).empty()); // sector 0 lies before the chunk
@@ -97,7 +97,7 @@ TEST(DiskBufferPlacement, EmptyRequestReloadsOnlyOutsideTheChunk) {
 TEST(DiskBufferPlacement, RunMeasuredByteByByteThenCopiedWhole) {
     // Chunk of 8 sectors: measuring moves it to the chunk's last sector, the copy moves it back.
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, 2048, d.System, 0, kWholeChunks);
+    TDiskBuffer buffer(Image, 2048, d.System, 0, WholeChunks);
     for (std::uint64_t at = 512; at < 9 * 512; ++at)
         buffer.View(1, at);
     EXPECT_EQ(ChunksRead(d.System), (std::vector<Chunk>{{1, 8}, {8, 8}}));
@@ -113,7 +113,7 @@ TEST(DiskBufferPlacement, DriveLetterReadsGoThroughTheVolume) {
     fake.TotalBytes["C:\\"] = 100 * 512;
     fake.FreeSpace["C:\\"] = {8, 512, 1, 12};
     fake.AddDrive("\\\\.\\C:", 100 * 512);
-    TDiskBuffer buffer("c:\\", kBufferSize, fake);
+    TDiskBuffer buffer("c:\\", BufferSize, fake);
     EXPECT_EQ(buffer.TotalSectors(), 100);
     EXPECT_EQ(buffer.GetData(16, 512 * 7), Expected(512 * 7, 16, 100 * 512));
     ASSERT_EQ(fake.Reads.size(), 1u);
@@ -123,7 +123,7 @@ TEST(DiskBufferPlacement, DriveLetterReadsGoThroughTheVolume) {
 
 TEST(DiskBufferEdges, BytesPastTheDriveEndReadAsZero) {
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(Image, BufferSize, d.System);
     const std::uint64_t end = 100 * 512;
     // The window at the last sector reaches one sector beyond the drive.
     EXPECT_EQ(std::string(buffer.View(1024, end - 512)), Expected(end - 512, 1024, end));
@@ -137,7 +137,7 @@ TEST(DiskBufferEdges, BytesPastTheDriveEndReadAsZero) {
 
 TEST(DiskBufferEdges, RequestLongerThanAChunkIsPutTogether) {
     PathDrive d(100);
-    TDiskBuffer buffer(kImage, 2048, d.System); // 8-sector chunks
+    TDiskBuffer buffer(Image, 2048, d.System); // 8-sector chunks
     EXPECT_EQ(buffer.GetData(20 * 512 + 7, 3 * 512 + 5),
               Expected(3 * 512 + 5, 20 * 512 + 7, 100 * 512));
     EXPECT_EQ(buffer.GetData(10 * 512, 95 * 512), Expected(95 * 512, 10 * 512, 100 * 512));
@@ -145,7 +145,7 @@ TEST(DiskBufferEdges, RequestLongerThanAChunkIsPutTogether) {
 
 TEST(DiskBufferEdges, OneSectorDriveHasAnEmptyFirstChunk) {
     PathDrive d(1);
-    TDiskBuffer buffer(kImage, kBufferSize, d.System);
+    TDiskBuffer buffer(Image, BufferSize, d.System);
     EXPECT_EQ(buffer.TotalSectors(), 1);
     EXPECT_EQ(buffer.ChunkCount(), 0);
     EXPECT_TRUE(d.System.Reads.empty());
@@ -155,9 +155,9 @@ TEST(DiskBufferEdges, OneSectorDriveHasAnEmptyFirstChunk) {
 
 TEST(DiskBufferFailures, BadSectorCostsOneSectorAndIsCountedOnce) {
     PathDrive d(200000);
-    d.System.Drives[kImage].BadBytes = {{5000 * 512 + 17, 5000 * 512 + 18},
-                                        {90000 * 512, 90002 * 512}};
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 0, kWholeChunks);
+    d.System.Drives[Image].BadBytes = {{5000 * 512 + 17, 5000 * 512 + 18},
+                                       {90000 * 512, 90002 * 512}};
+    TDiskBuffer buffer(Image, BufferSize, d.System, 0, WholeChunks);
     EXPECT_EQ(buffer.UnreadableSectors(), 1u);
     EXPECT_EQ(buffer.GetData(512, 5000 * 512), std::string(512, '\0'));
     EXPECT_EQ(buffer.GetData(1024, 4999 * 512),
@@ -198,8 +198,8 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
     fake.DeniedPaths.insert("/dev/sdb");
     const auto message = [&](const std::string& path) {
         try {
-            TDiskBuffer buffer(path, kBufferSize, fake);
-        } catch (const PwError& e) {
+            TDiskBuffer buffer(path, BufferSize, fake);
+        } catch (const TPwError& e) {
             return std::string(e.what());
         }
         return std::string("no error");
@@ -216,13 +216,13 @@ TEST(DiskBufferFailures, CreationNamesThePathAndTheCause) {
 
     TFakeSystem letters;
     letters.Version.PlatformId = 2;
-    EXPECT_THROW(TDiskBuffer("E:\\", kBufferSize, letters), PwError); // no medium: sector size 0
+    EXPECT_THROW(TDiskBuffer("E:\\", BufferSize, letters), TPwError); // no medium: sector size 0
     EXPECT_TRUE(letters.Reads.empty());
 }
 
 TEST(DiskBufferFailures, ExplicitSectorSizeReplacesTheImageDefault) {
     PathDrive d(64); // 32 KiB
-    TDiskBuffer buffer(kImage, kBufferSize, d.System, 4096);
+    TDiskBuffer buffer(Image, BufferSize, d.System, 4096);
     EXPECT_EQ(buffer.SectorSize(), 4096u);
     EXPECT_EQ(buffer.TotalSectors(), 8);
     EXPECT_EQ(d.System.Reads.at(0), (TRead{4096, 7 * 4096}));
@@ -238,11 +238,11 @@ TEST(DiskBufferImages, WithDriveLettersALongerPathIsAnImageFile) {
     fake.TotalBytes["C:\\"] = 1ull << 40;
     fake.FreeSpace["C:\\"] = {8, 512, 1, 1};
     fake.AddDrive("C:\\images\\card.img", 50 * 512);
-    TDiskBuffer buffer("C:\\images\\card.img", kBufferSize, fake);
+    TDiskBuffer buffer("C:\\images\\card.img", BufferSize, fake);
     EXPECT_EQ(buffer.TotalSectors(), 50);
     EXPECT_EQ(buffer.GetData(8, 3 * 512), Expected(3 * 512, 8, 50 * 512));
     EXPECT_EQ(fake.Reads.at(0), (TRead{512, 49 * 512}));
-    EXPECT_THROW(TDiskBuffer("C:\\images\\none.img", kBufferSize, fake), PwError);
+    EXPECT_THROW(TDiskBuffer("C:\\images\\none.img", BufferSize, fake), TPwError);
 }
 
 } // namespace
@@ -280,7 +280,7 @@ TEST(DiskBufferReaders, AFailedReadCostsWhatTheReaderCanTell) {
     }
     auto tiny = std::make_unique<TFakeReader>();
     tiny->Bytes = std::string(100, 'x');
-    EXPECT_THROW(TDiskBuffer(std::move(tiny), 1 << 20), PwError);
+    EXPECT_THROW(TDiskBuffer(std::move(tiny), 1 << 20), TPwError);
 }
 
 } // namespace

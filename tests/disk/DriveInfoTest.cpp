@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "FakeSystemLayer.h"
-#include "RawDiskAccess.h"
+#include "disk/RawDiskAccess.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

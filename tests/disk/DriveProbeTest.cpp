@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <string>
 
-#include "DiskBuffer.h"
-#include "DriveProbe.h"
-#include "Error.h"
-#include "FakeSystemLayer.h"
-#include "TempDir.h"
+#include "disk/DiskBuffer.h"
+#include "disk/DriveProbe.h"
+#include "disk/Error.h"
+#include "tests/support/FakeSystemLayer.h"
+#include "tests/support/TempDir.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
@@ -105,7 +105,7 @@ TEST(DriveProbe, ADeviceKeepsItsSectorSizeAndAnImageTakesTheOneAsked) {
     EXPECT_EQ(refused.Reason, "a block device has its own sector size (4096 bytes); a sector "
                               "size of 512 applies to image files only");
     EXPECT_EQ(refused.Info.BytesPerSector, 4096u) << "the device is still measured";
-    EXPECT_THROW(TDiskBuffer("/dev/sdb", 1 << 20, fake, 512), PwError);
+    EXPECT_THROW(TDiskBuffer("/dev/sdb", 1 << 20, fake, 512), TPwError);
 
     // The bytes after the last whole sector are counted, for whichever size applies.
     const TDriveProbe image = ProbeDrive(fake, "/img/disk.img");

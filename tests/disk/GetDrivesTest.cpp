@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "FakeSystemLayer.h"
-#include "GetDrives.h"
+#include "disk/GetDrives.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

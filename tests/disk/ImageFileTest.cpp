@@ -7,11 +7,11 @@
 #include <fstream>
 #include <string>
 
-#include "DiskBuffer.h"
-#include "Error.h"
-#include "FakeSystemLayer.h"
-#include "GetDrives.h"
-#include "RawDiskAccess.h"
+#include "disk/DiskBuffer.h"
+#include "disk/Error.h"
+#include "disk/GetDrives.h"
+#include "disk/RawDiskAccess.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace fs = std::filesystem;
 
@@ -85,7 +85,7 @@ TEST_F(ImageFiles, UnusableImagesAreRefusedWithTheirCause) {
     const auto message = [](const std::string& path) {
         try {
             TDiskBuffer buffer(path, 20971520);
-        } catch (const PwError& e) {
+        } catch (const TPwError& e) {
             return std::string(e.what());
         }
         return std::string("no error");

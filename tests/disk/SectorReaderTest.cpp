@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "FakeSystemLayer.h"
-#include "RawDiskAccess.h"
+#include "disk/RawDiskAccess.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

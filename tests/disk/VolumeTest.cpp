@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
-#include "GetDrives.h"
-#include "RawDiskAccess.h"
+#include "disk/DiskBuffer.h"
+#include "disk/GetDrives.h"
+#include "disk/RawDiskAccess.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

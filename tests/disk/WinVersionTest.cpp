@@ -3,8 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "FakeSystemLayer.h"
-#include "RawDiskAccess.h"
+#include "disk/RawDiskAccess.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ReferenceRules.h"
-#include "ScanHost.h"
-#include "emailparser.h"
+#include "engine/ScanHost.h"
+#include "engine/emailparser.h"
+#include "tests/support/ReferenceRules.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ Expected Message(Gen& g, bool mayLackBody) {
     return m;
 }
 
-struct CountingHost : ScanHost {
+struct CountingHost : TScanHost {
     std::uint64_t calls = 0;
     void KeepAlive(std::uint64_t) override { ++calls; }
 };

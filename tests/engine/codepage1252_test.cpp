@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CodePage1252.h"
+#include "engine/CodePage1252.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "ScanHost.h"
-#include "emailparser.h"
+#include "engine/ScanHost.h"
+#include "engine/emailparser.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string Window(std::string text, std::size_t sectorSize = 512) {
     return text;
 }
 
-struct RecordingHost : ScanHost {
+struct RecordingHost : TScanHost {
     std::uint64_t calls = 0, total = 0;
     void KeepAlive(std::uint64_t count) override {
         ++calls;

@@ -3,9 +3,9 @@
 #include <random>
 #include <string>
 
-#include "Error.h"
-#include "FastStringFuncs.h"
-#include "FastStrings.h"
+#include "disk/Error.h"
+#include "engine/FastStringFuncs.h"
+#include "engine/FastStrings.h"
 
 namespace {
 
@@ -45,14 +45,14 @@ TEST(Search, EmptyPatternRaisesBeforeAnythingElse) {
         try {
             SearchText("", "", cs, 1);
             FAIL() << "no error";
-        } catch (const PwError& e) {
+        } catch (const TPwError& e) {
             EXPECT_STREQ(e.what(), "BufferLen is 0");
         }
     }
-    EXPECT_THROW(ForwardSearch("abc", "abc", 3, 0, 1), PwError);
+    EXPECT_THROW(ForwardSearch("abc", "abc", 3, 0, 1), TPwError);
     TSkipTable t;
-    EXPECT_THROW(BuildSkipTable(nullptr, 0, t), PwError);
-    EXPECT_THROW(BuildSkipTableNoCase(nullptr, 0, t), PwError);
+    EXPECT_THROW(BuildSkipTable(nullptr, 0, t), TPwError);
+    EXPECT_THROW(BuildSkipTableNoCase(nullptr, 0, t), TPwError);
 }
 
 TEST(Search, SkipTables) {

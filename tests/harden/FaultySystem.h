@@ -2,4 +2,4 @@
 
 // The scan's faulty drive now lives with the shared test support (FakeSystemLayer.h); this name
 // stays for the fuzz target that includes it.
-#include "../support/FakeSystemLayer.h"
+#include "tests/support/FakeSystemLayer.h"

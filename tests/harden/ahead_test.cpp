@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "../disk/AheadReader.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
+#include "disk/DiskBuffer.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/disk/AheadReader.h"
+#include "tests/engine/scan/ScanTestSupport.h"
 
 namespace {
 

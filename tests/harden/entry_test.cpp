@@ -14,9 +14,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "CliRunner.h"
-#include "Export.h"
-#include "ScanTestSupport.h"
+#include "engine/Export.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/CliRunner.h"
 
 namespace fs = std::filesystem;
 

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
+#include "disk/DiskBuffer.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

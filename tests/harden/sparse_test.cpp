@@ -12,11 +12,11 @@
 #include <random>
 #include <sstream>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
-#include "SystemLayer.h"
+#include "disk/DiskBuffer.h"
+#include "disk/SystemLayer.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "CodePage1252.h"
-#include "DecodedMessage.h"
+#include "engine/CodePage1252.h"
+#include "mail/DecodedMessage.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "DecodedMessage.h"
+#include "mail/DecodedMessage.h"
 
 namespace {
 

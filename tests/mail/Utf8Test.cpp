@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "CodePage1252.h"
+#include "engine/CodePage1252.h"
 
 namespace {
 

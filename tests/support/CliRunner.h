@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 struct TRun {
     int Status = -1;

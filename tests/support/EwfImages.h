@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "CliRunner.h"
-#include "EwfImage.h"
+#include "disk/EwfImage.h"
+#include "tests/support/CliRunner.h"
 
 // Why EWF sets cannot be made or read here; empty when they can.
 inline std::string EwfUnavailable() {

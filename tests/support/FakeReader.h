@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "DriveReader.h"
+#include "disk/DriveReader.h"
 
 class TFakeReader final : public TDriveReader {
   public:

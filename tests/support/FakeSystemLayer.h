@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "SystemLayer.h"
+#include "disk/SystemLayer.h"
 
 // Byte of the fake drives' default content at a byte offset: differs between neighbouring bytes
 // and between sectors, so a misplaced copy shows.

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "Globals.h"
+#include "engine/Globals.h"
 
 namespace RefRules {
 

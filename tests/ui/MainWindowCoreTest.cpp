@@ -14,9 +14,9 @@
 
 #include <sys/stat.h>
 
-#include "Error.h"
-#include "MainWindowCore.h"
-#include "UiTestImages.h"
+#include "disk/Error.h"
+#include "tests/ui/UiTestImages.h"
+#include "ui/MainWindowCore.h"
 
 namespace fs = std::filesystem;
 
@@ -97,7 +97,7 @@ class CoreTest : public ::testing::Test {
 
     TMainWindowCore& Open() {
         Core = std::make_unique<TMainWindowCore>(View, [this] {
-            if (ListingFails) throw PwError("Drive listing failed");
+            if (ListingFails) throw TPwError("Drive listing failed");
             return Drives;
         });
         Core->ListDrives();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 struct TStored {
     std::string Subject;

@@ -30,12 +30,12 @@
 #include <utility>
 #include <vector>
 
-#include "BrowseForFolderU.h"
-#include "Error.h"
-#include "ItemNumDelegate.h"
-#include "frmMainWindow.h"
-#include "UiTestImages.h"
-#include "waitfrm.h"
+#include "disk/Error.h"
+#include "tests/ui/UiTestImages.h"
+#include "ui/BrowseForFolderU.h"
+#include "ui/ItemNumDelegate.h"
+#include "ui/frmMainWindow.h"
+#include "ui/waitfrm.h"
 
 namespace fs = std::filesystem;
 
@@ -81,7 +81,7 @@ class UiTest : public ::testing::Test {
             return CanOpen;
         };
         hooks.ListDrives = [this] {
-            if (ListingFails) throw PwError("Drive listing failed");
+            if (ListingFails) throw TPwError("Drive listing failed");
             return Drives;
         };
         hooks.Clock = [this] { return Now; };

@@ -25,11 +25,11 @@
 #include <fstream>
 #include <string>
 
-#include "BrowseForFolderU.h"
-#include "UiTestImages.h"
-#include "frmMainWindow.h"
-#include "uistyle.h"
-#include "waitfrm.h"
+#include "tests/ui/UiTestImages.h"
+#include "ui/BrowseForFolderU.h"
+#include "ui/frmMainWindow.h"
+#include "ui/uistyle.h"
+#include "ui/waitfrm.h"
 
 namespace {
 

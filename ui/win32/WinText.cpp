@@ -1,10 +1,10 @@
-#include "WinText.h"
+#include "ui/win32/WinText.h"
 
 #include <algorithm>
 
 #include <windows.h>
 
-#include "CodePage1252.h"
+#include "engine/CodePage1252.h"
 
 std::wstring CellFrom1252(std::string_view Bytes) {
     std::wstring text;

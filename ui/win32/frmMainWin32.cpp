@@ -1,4 +1,4 @@
-#include "frmMainWin32.h"
+#include "ui/win32/frmMainWin32.h"
 
 #include <algorithm>
 #include <array>
@@ -14,11 +14,11 @@
 #include <shlobj.h>
 
 #include "BuildInfo.h"
-#include "Error.h"
-#include "WinIds.h"
-#include "WinText.h"
-#include "WinWindow.h"
-#include "waitfrmWin32.h"
+#include "disk/Error.h"
+#include "ui/win32/WinIds.h"
+#include "ui/win32/WinText.h"
+#include "ui/win32/WinWindow.h"
+#include "ui/win32/waitfrmWin32.h"
 
 namespace {
 
@@ -223,7 +223,7 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
     FHandle = ::CreateWindowExW(MainExStyle, MainClass, title.c_str(), MainStyle, CW_USEDEFAULT,
                                 CW_USEDEFAULT, ClientWidth, ClientHeight, nullptr, nullptr,
                                 ::GetModuleHandleW(nullptr), this);
-    if (FHandle == nullptr) throw PwError("The main window cannot be created");
+    if (FHandle == nullptr) throw TPwError("The main window cannot be created");
     FDpi = DpiOf(FHandle);
     MakeFont();
     BuildMenu();

@@ -17,7 +17,7 @@
 
 #include <commctrl.h>
 
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 class TfrmWaitWin32;
 
@@ -37,7 +37,7 @@ class TfrmMainWin32 final : public TMainWindowView {
         std::function<std::wstring()> ChooseImage;
         // Opens a document in its default program; false when nothing could.
         std::function<bool(const std::wstring& Path)> OpenDocument;
-        // The drives to offer; may throw PwError.
+        // The drives to offer; may throw TPwError.
         std::function<TDriveArray()> ListDrives;
         // Why a drive cannot be scanned before the scan starts (empty when it can): reading a
         // drive needs rights that reading an image does not.

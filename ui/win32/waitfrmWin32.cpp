@@ -1,12 +1,12 @@
-#include "waitfrmWin32.h"
+#include "ui/win32/waitfrmWin32.h"
 
 #include <algorithm>
 
 #include <commctrl.h>
 
-#include "WinIds.h"
-#include "WinText.h"
-#include "WinWindow.h"
+#include "ui/win32/WinIds.h"
+#include "ui/win32/WinText.h"
+#include "ui/win32/WinWindow.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "MainWindowCore.h"
+#include "ui/MainWindowCore.h"
 
 class TfrmWaitWin32 final : public TProgressWindow {
   public:

@@ -6,21 +6,20 @@
 #include <cstdint>
 #include <vector>
 
-#include "Error.h"
-#include "ImageBuilder.h"
-#include "ScanHost.h"
-#include "TempDir.h"
+#include "disk/Error.h"
+#include "engine/ScanHost.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/TempDir.h"
 
 // The drive offsets of a scan result's messages, in found order.
-template <class TResult>
-std::vector<std::uint64_t> OffsetsOf(const TResult& Result) {
+template <class TResult> std::vector<std::uint64_t> OffsetsOf(const TResult& Result) {
     std::vector<std::uint64_t> offsets;
     for (const auto& place : Result.Places)
         offsets.push_back(place.Offset);
     return offsets;
 }
 
-class TRecordingHost : public ScanHost {
+class TRecordingHost : public TScanHost {
   public:
     std::uint64_t KeepAlives = 0;
     std::vector<std::uint64_t> Opens;
@@ -31,7 +30,7 @@ class TRecordingHost : public ScanHost {
 
     void KeepAlive(std::uint64_t count) override {
         KeepAlives += count;
-        if (FailAtKeepAlive != 0 && KeepAlives >= FailAtKeepAlive) throw PwError("host failed");
+        if (FailAtKeepAlive != 0 && KeepAlives >= FailAtKeepAlive) throw TPwError("host failed");
     }
     void ProgressOpen(std::uint64_t maximum) override { Opens.push_back(maximum); }
     void ProgressPosition(std::uint64_t position) override { Positions.push_back(position); }

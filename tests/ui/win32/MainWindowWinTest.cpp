@@ -18,14 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "CliTarget.h"
-#include "FakeSystemLayer.h"
-#include "MboxExport.h"
-#include "UiTestImages.h"
-#include "WinIds.h"
-#include "WinText.h"
-#include "frmMainWin32.h"
-#include "waitfrmWin32.h"
+#include "app/CliTarget.h"
+#include "engine/MboxExport.h"
+#include "tests/support/FakeSystemLayer.h"
+#include "tests/ui/UiTestImages.h"
+#include "ui/win32/WinIds.h"
+#include "ui/win32/WinText.h"
+#include "ui/win32/frmMainWin32.h"
+#include "ui/win32/waitfrmWin32.h"
 
 namespace fs = std::filesystem;
 

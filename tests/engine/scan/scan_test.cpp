@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
-#include "SystemLayer.h"
-#include "emailparser.h"
+#include "disk/DiskBuffer.h"
+#include "disk/SystemLayer.h"
+#include "engine/ScanHardDisk.h"
+#include "engine/emailparser.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ TEST_F(ScanTest, ScanResumesAfterTheSectorsTheRunTouches) {
     const Case cases[] = {
         {1, 3 * SectorBytes, 3 * SectorBytes, 3},          // k x 512: resumes at s + k
         {1, 3 * SectorBytes - 10, 3 * SectorBytes + 1, 4}, // k x 512 + 1: resumes at s + k + 1
-        {10, 3000, 3000, 6},                       // 3000 bytes at sector 10: resumes at 16
+        {10, 3000, 3000, 6},                               // 3000 bytes at sector 10: resumes at 16
         {7, 600, 5 * SectorBytes - 1, 5},
     };
     for (const Case& c : cases) {
@@ -139,7 +139,8 @@ TEST_F(ScanTest, MessagesBackToBackComeFromOneRunInOrder) {
     EXPECT_EQ(out.Emails[0].FullText, a);
     EXPECT_EQ(out.Emails[1].FullText, b);
     EXPECT_EQ(out.Emails[1].Subject, " second");
-    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{4 * SectorBytes, 4 * SectorBytes + a.size()}));
+    EXPECT_EQ(out.Offsets,
+              (std::vector<std::uint64_t>{4 * SectorBytes, 4 * SectorBytes + a.size()}));
 }
 
 TEST_F(ScanTest, PositiveStartWhoseRunYieldsNoMessageAddsNothingAndGoesOn) {
@@ -147,8 +148,8 @@ TEST_F(ScanTest, PositiveStartWhoseRunYieldsNoMessageAddsNothingAndGoesOn) {
     // window, the run holds no complete line, the carver finds nothing.
     const std::string window = "From: a\x01z\r\nTo: b\r\nSubject: c\r\n\r\n";
     TEmailParser parser;
-    ASSERT_TRUE(
-        parser.IsMessageStart(window + std::string(2 * SectorBytes - window.size(), '\0'), SectorBytes));
+    ASSERT_TRUE(parser.IsMessageStart(window + std::string(2 * SectorBytes - window.size(), '\0'),
+                                      SectorBytes));
     const std::string next = MakeMessage("next@x", "y", "next", "found");
     TImage img(Dir.File("nomsg.img"), 16 * SectorBytes);
     img.Put(2 * SectorBytes, window).Put(3 * SectorBytes, next);
@@ -208,8 +209,8 @@ TEST_F(ScanTest, MessagesAcrossTheChunkSeamComeBackWhole) {
     EXPECT_EQ(out.Emails[1].FullText, a);
     EXPECT_EQ(out.Emails[2].FullText, b);
     EXPECT_EQ(out.Emails[3].FullText, c);
-    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{acrossAt, 81925 * SectorBytes, 81926 * SectorBytes,
-                                                       81990 * SectorBytes}));
+    EXPECT_EQ(out.Offsets, (std::vector<std::uint64_t>{acrossAt, 81925 * SectorBytes,
+                                                       81926 * SectorBytes, 81990 * SectorBytes}));
 
     // Windows at the last sectors of the first chunk and the first of the next.
     TImage edge(Dir.File("edge.img"), 82100 * SectorBytes);
@@ -245,16 +246,16 @@ TEST_F(ScanTest, ErrorDuringTheScanClosesProgressAndReachesTheCaller) {
     TRecordingHost host;
     host.FailAtKeepAlive = 2; // the first keep-alive after the start one: inside the scan loop
     TScanHardDisk scan(img.Path(), {}, host);
-    EXPECT_THROW(scan.ScanDrive(), PwError);
+    EXPECT_THROW(scan.ScanDrive(), TPwError);
     EXPECT_EQ(host.Opens.size(), 1u);
     EXPECT_EQ(host.Closes, 1);
 }
 
 TEST_F(ScanTest, DriveThatCannotBeMeasuredFailsCreation) {
     TRecordingHost host;
-    EXPECT_THROW(TScanHardDisk(Dir.File("missing.img"), {}, host), PwError);
+    EXPECT_THROW(TScanHardDisk(Dir.File("missing.img"), {}, host), TPwError);
     TImage empty(Dir.File("empty.img"), 0);
-    EXPECT_THROW(TScanHardDisk(empty.Path(), {}, host), PwError);
+    EXPECT_THROW(TScanHardDisk(empty.Path(), {}, host), TPwError);
     EXPECT_TRUE(host.Opens.empty());
 }
 

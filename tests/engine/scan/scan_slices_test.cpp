@@ -5,10 +5,10 @@
 
 #include <random>
 
-#include "DiskBuffer.h"
-#include "FakeSystemLayer.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
+#include "disk/DiskBuffer.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/FakeSystemLayer.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ TSlicedScan ScanFake(const std::string& Bytes, std::uint32_t SliceBytes) {
     drive.Bytes = Bytes;
     TRecordingHost host;
     // 16384-sector chunks, so that a few megabytes hold several chunks and their seams.
-    TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 4 << 20, fake, 0, SliceBytes),
-                       {}, host);
+    TScanHardDisk scan(std::make_unique<TDiskBuffer>("/dev/fake", 4 << 20, fake, 0, SliceBytes), {},
+                       host);
     TSlicedScan out;
     TScanResult result = scan.ScanDrive();
     out.Emails = result.Emails.ToArray();

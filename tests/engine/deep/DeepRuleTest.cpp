@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "DeepCorpus.h"
-#include "DeepRule.h"
-#include "ReferenceRules.h"
-#include "ScanHost.h"
-#include "emailparser.h"
+#include "engine/DeepRule.h"
+#include "engine/ScanHost.h"
+#include "engine/emailparser.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/support/ReferenceRules.h"
 
 namespace {
 
@@ -357,7 +357,7 @@ TEST(DeepCutting, EveryQuoteMarkerHoldsQuotedHeaders) {
 }
 
 TEST(DeepCutting, KeepAliveOncePerStep) {
-    struct Counting : ScanHost {
+    struct Counting : TScanHost {
         std::uint64_t Calls = 0;
         void KeepAlive(std::uint64_t) override { ++Calls; }
     } Host;

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "DeepCorpus.h"
-#include "DeepRule.h"
-#include "ScanHardDisk.h"
-#include "UnixMail.h"
+#include "engine/DeepRule.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/engine/deep/UnixMail.h"
 
 namespace fs = std::filesystem;
 
@@ -104,9 +104,10 @@ TEST(UnixMailCutting, BackToBackMessagesSplitWhereTheirEndsDiffer) {
 }
 
 TEST(UnixMailCutting, EnclosuresHoldTheirHeaderBlocksUntilTheyClose) {
-    const std::string Head = Lf({"Message-ID: <1@x.org>", "Date: Tue, 3 Mar 2020 10:00:00 +0000",
-                                 "From: a@x.org", "To: b@x.org", "Subject: fwd", "MIME-Version: 1.0",
-                                 "Content-Type: multipart/mixed;", " boundary=\"outer b\""});
+    const std::string Head =
+        Lf({"Message-ID: <1@x.org>", "Date: Tue, 3 Mar 2020 10:00:00 +0000", "From: a@x.org",
+            "To: b@x.org", "Subject: fwd", "MIME-Version: 1.0", "Content-Type: multipart/mixed;",
+            " boundary=\"outer b\""});
     const std::string Embedded = Lf({"From: c@x.org", "To: d@x.org", "Subject: inner",
                                      "Date: Mon, 2 Mar 2020 09:00:00 +0000", "", "inner text"});
     const std::string Open = Head + "\n--outer b\nContent-Type: message/rfc822\n\n" + Embedded;
@@ -122,7 +123,8 @@ TEST(UnixMailCutting, EnclosuresHoldTheirHeaderBlocksUntilTheyClose) {
     EXPECT_EQ(Cut(Delimited + Next).Texts.size(), 1u);
     // A message whose whole body is a message: the one block after its header is that message's.
     const std::string Wrapper = Lf({"From: a@x.org", "To: b@x.org", "Subject: wrapped",
-                                    "Content-Type: Message/RFC822", ""}) + Embedded + "\n";
+                                    "Content-Type: Message/RFC822", ""}) +
+                                Embedded + "\n";
     EXPECT_EQ(Cut(Wrapper + Next).Texts, (std::vector<std::string>{Wrapper, Next}));
     // A run cut off inside an open multipart ends the message where the run ends.
     const std::string Cutoff = Open.substr(0, Open.size() - 4);
@@ -158,10 +160,12 @@ TEST(UnixMailCutting, MboxSeparatorsBelongToNoMessage) {
                                "From bob@x.org Mon Mar  2 10:00:00 2020", "no header here", ""});
     // The mbox's empty line after its last message is dropped as well.
     const std::size_t First = Body.find('\n') + 1;
-    EXPECT_EQ(Cut(Body).Texts, std::vector<std::string>{Body.substr(First, Body.size() - First - 1)});
+    EXPECT_EQ(Cut(Body).Texts,
+              std::vector<std::string>{Body.substr(First, Body.size() - First - 1)});
     // Separators with a time zone, or without seconds, and padded days all count.
-    for (const char* Line : {"From a@x.org Tue Mar  3 10:00 2020", "From a Tue Mar 3 10:00:00 +0100 2020",
-                             "From MAILER-DAEMON Fri Jul  8 12:08:34 2011 remote from x"}) {
+    for (const char* Line :
+         {"From a@x.org Tue Mar  3 10:00 2020", "From a Tue Mar 3 10:00:00 +0100 2020",
+          "From MAILER-DAEMON Fri Jul  8 12:08:34 2011 remote from x"}) {
         const std::string Two = Lf({"From: a@x.org", "To: b@x.org", "Subject: 1", "", "one"}) +
                                 "\n" + Line + "\n" + Lf({"From: c@x.org", "Subject: 2", "", "two"});
         EXPECT_EQ(Cut(Two).Texts.size(), 2u) << Line;
@@ -202,7 +206,8 @@ TEST(UnixMailStart, LookAlikesNeverStartAMessage) {
         Lf({"Host: www.example.com", "From: bot@example.com", "Date: Tue, 3 Mar 2020 10:00:00 GMT",
             "User-Agent: curl/8.0"}),
         Lf({"Date: Tue, 3 Mar 2020 10:00:00 GMT", "Server: nginx", "Content-Type: text/html",
-            "Content-Length: 12"}, "\r\n"),
+            "Content-Length: 12"},
+           "\r\n"),
         // A form upload's part.
         Lf({"Content-Disposition: form-data; name=\"from\"", "Date: Tue, 3 Mar 2020 10:00:00",
             "From: a@x.org"}),
@@ -218,7 +223,8 @@ TEST(UnixMailStart, LookAlikesNeverStartAMessage) {
                                              "User-Agent: Mozilla Thunderbird", "", "text"})),
                                     512));
     // After a request or status line, the fields are the request's.
-    for (const char* First : {"GET /mail?x=1 HTTP/1.1", "HTTP/1.0 404 Not Found", "POST / HTTP/2"}) {
+    for (const char* First :
+         {"GET /mail?x=1 HTTP/1.1", "HTTP/1.0 404 Not Found", "POST / HTTP/2"}) {
         const std::string Text = std::string("junk\n") + First + "\n" +
                                  Lf({"From: a@x.org", "To: b@x.org", "Subject: s", "", "text"});
         EXPECT_TRUE(Cut(Text).Texts.empty()) << First;
@@ -234,8 +240,8 @@ struct TRow {
 
 struct TImageTally {
     std::map<std::string, TRow> Rows;
-    std::size_t Strays = 0;     // found items that are no planted message
-    std::size_t CutInside = 0;  // found items starting inside a planted message
+    std::size_t Strays = 0;    // found items that are no planted message
+    std::size_t CutInside = 0; // found items starting inside a planted message
     std::size_t Found = 0;
 };
 
@@ -329,10 +335,11 @@ TEST_F(UnixMailImage, Ext4MaildirAndMboxFilesLiveAndDeletedComeBackWholeAndExact
     for (int i = 0; i < 160; ++i) {
         const int Kind = i % UnixKinds;
         const std::string Message = MakeUnixMessage(1000 + i, Kind);
-        const char* Folder = i % 3 == 0 ? "Maildir/new" : i % 3 == 1 ? "Maildir/cur" : "Maildir/.Sent/cur";
-        const std::string Name = std::string(Folder) + "/1700000" + std::to_string(i) +
-                                 ".M" + std::to_string(i) + "P42.host" +
-                                 (i % 3 == 0 ? "" : ":2,S");
+        const char* Folder = i % 3 == 0   ? "Maildir/new"
+                             : i % 3 == 1 ? "Maildir/cur"
+                                          : "Maildir/.Sent/cur";
+        const std::string Name = std::string(Folder) + "/1700000" + std::to_string(i) + ".M" +
+                                 std::to_string(i) + "P42.host" + (i % 3 == 0 ? "" : ":2,S");
         Write(Root / Name, Message);
         const bool Gone = i % 4 == 1;
         if (Gone) Deleted.push_back(Name);
@@ -373,7 +380,8 @@ TEST_F(UnixMailImage, Ext4MaildirAndMboxFilesLiveAndDeletedComeBackWholeAndExact
     EXPECT_NE(std::system(Check.c_str()), 0) << "the deleted file is still listed";
 
     const std::string Bytes = Read(Image);
-    const TImageTally DeepTally = Tally(Bytes, Planted, ScanFile(Image.string(), TCarvingRule::Deep));
+    const TImageTally DeepTally =
+        Tally(Bytes, Planted, ScanFile(Image.string(), TCarvingRule::Deep));
     const TImageTally StandardTally =
         Tally(Bytes, Planted, ScanFile(Image.string(), TCarvingRule::Standard));
     Print("ext4 image, LF Maildir and mbox files", DeepTally, StandardTally);
@@ -405,7 +413,8 @@ TEST_F(UnixMailImage, LookAlikesGiveAtMostOneStrayPerTenThousandBlocks) {
     }
     const fs::path Path = Dir / "lookalike.img";
     Write(Path, Mixed);
-    const TImageTally DeepTally = Tally(Mixed, Planted, ScanFile(Path.string(), TCarvingRule::Deep));
+    const TImageTally DeepTally =
+        Tally(Mixed, Planted, ScanFile(Path.string(), TCarvingRule::Deep));
     const TImageTally StandardTally =
         Tally(Mixed, Planted, ScanFile(Path.string(), TCarvingRule::Standard));
     Print("look-alike image (web traffic, form uploads, config, source, CSV, JSON)", DeepTally,

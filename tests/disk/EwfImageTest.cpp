@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "EwfImage.h"
-#include "EwfImages.h"
-#include "ImageBuilder.h"
+#include "disk/EwfImage.h"
+#include "tests/support/EwfImages.h"
+#include "tests/support/ImageBuilder.h"
 
 namespace fs = std::filesystem;
 
@@ -191,7 +191,8 @@ TEST_F(EwfImageTest, TheScannerNamesTheMissingSegmentAndScansTheRest) {
     ASSERT_FALSE(E01.empty());
     ASSERT_TRUE(fs::remove(Dir / "mail.E02"));
 
-    const TRun Run = RunCli("scan " + Quote(E01) + " --json --force --dfxml " + Quote((Dir / "r.xml").string()));
+    const TRun Run =
+        RunCli("scan " + Quote(E01) + " --json --force --dfxml " + Quote((Dir / "r.xml").string()));
     // The scan completed, but not every sector could be read: status 3, with where.
     EXPECT_EQ(Run.Status, 3) << Run.Err;
     // One stretch, from where the first segment ends to the image's last sector.

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "WinIds.h"
-#include "frmMainWin32.h"
-#include "waitfrmWin32.h"
+#include "ui/win32/WinIds.h"
+#include "ui/win32/frmMainWin32.h"
+#include "ui/win32/waitfrmWin32.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <map>
 #include <sstream>
 
-#include "Export.h"
-#include "ScanTestSupport.h"
+#include "engine/Export.h"
+#include "tests/engine/scan/ScanTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -186,7 +186,8 @@ TEST(ExportFaults, RefusedRenameKeepsTheOldFileAndLeavesNoTemporary) {
     { std::ofstream(dir.Path / "RecoveredEmail0.eml", std::ios::binary) << "earlier export"; }
     TFaultyOutput output;
     output.RefuseRenames = "Permission denied";
-    const TExportReport report = ExportRows(dir.Path.string(), SizedMessages(500), {{0, 1}}, output);
+    const TExportReport report =
+        ExportRows(dir.Path.string(), SizedMessages(500), {{0, 1}}, output);
     ASSERT_EQ(report.Failures.size(), 1u);
     EXPECT_EQ(report.Failures[0].Reason, "Permission denied");
     EXPECT_EQ(report.Written, 0u);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "Copies.h"
-#include "ResultView.h"
+#include "engine/Copies.h"
+#include "engine/ResultView.h"
 
 namespace {
 

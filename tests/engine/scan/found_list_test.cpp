@@ -3,22 +3,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <filesystem>
 #include <random>
 
-#include "Copies.h"
-#include "DiskBuffer.h"
-#include "Error.h"
-#include "FakeSystemLayer.h"
-#include "FoundEmails.h"
-#include "ImageBuilder.h"
-#include "MboxExport.h"
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
-#include "SystemLayer.h"
-#include "TempDir.h"
+#include "disk/DiskBuffer.h"
+#include "disk/Error.h"
+#include "disk/SystemLayer.h"
+#include "engine/Copies.h"
+#include "engine/FoundEmails.h"
+#include "engine/MboxExport.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/scan/ScanTestSupport.h"
+#include "tests/support/FakeSystemLayer.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -68,7 +68,8 @@ TEST(FoundList, EveryMessageComesBackByteForByteFromMemoryOrTheScratchFile) {
             EXPECT_EQ(list.Body(i), emails[i].Body) << i;
             EXPECT_EQ(list.FullTextSize(i), emails[i].FullText.size());
         }
-        // A copy shares the bytes: both read the same, and the scratch file lives while either does.
+        // A copy shares the bytes: both read the same, and the scratch file lives while either
+        // does.
         TFoundEmails copy = list;
         list = TFoundEmails();
         EXPECT_TRUE(copy == emails);
@@ -95,7 +96,7 @@ TEST(FoundList, AFullTemporaryFolderRefusesTheNewMessageAndKeepsEveryEarlierOne)
             try {
                 list.Add(e);
                 ++kept;
-            } catch (const PwError& failure) {
+            } catch (const TPwError& failure) {
                 error = failure.what();
                 break;
             }
@@ -108,7 +109,7 @@ TEST(FoundList, AFullTemporaryFolderRefusesTheNewMessageAndKeepsEveryEarlierOne)
         for (std::size_t i = 0; i < kept; ++i)
             EXPECT_TRUE(list[i] == emails[i]) << "room " << room << ", item " << i;
         // Once full, it stays full: nothing is added, nothing is lost.
-        EXPECT_THROW(list.Add(emails.back()), PwError);
+        EXPECT_THROW(list.Add(emails.back()), TPwError);
         EXPECT_EQ(list.size(), kept);
         if (kept > 0) {
             EXPECT_TRUE(list[kept - 1] == emails[kept - 1]);
@@ -128,7 +129,7 @@ TEST(FoundList, WithoutAScratchFileTheMessagesInMemoryStay) {
             ++kept;
         }
         FAIL() << "the list took more than its memory without a scratch file";
-    } catch (const PwError& e) {
+    } catch (const TPwError& e) {
         EXPECT_NE(std::string(e.what()).find("no scratch file"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("/fake-tmp: Permission denied"), std::string::npos);
     }
@@ -150,7 +151,8 @@ TEST(FoundList, CopiesAreFoundByTheirBytesWhereverTheyAreKept) {
     TFoundEmails spilled(0, system);
     AddAll(spilled, emails);
     const TFoundEmails inMemory(emails);
-    for (const TFoundEmails* list : std::initializer_list<const TFoundEmails*>{&spilled, &inMemory}) {
+    for (const TFoundEmails* list :
+         std::initializer_list<const TFoundEmails*>{&spilled, &inMemory}) {
         const auto copies = FindCopies(*list);
         ASSERT_EQ(copies.size(), emails.size());
         for (std::size_t i = 0; i < 12; ++i)
@@ -184,7 +186,7 @@ TEST(FoundList, TheSystemsScratchFileHoldsTheBytesAndLeavesNothingBehind) {
         try {
             nowhere.Add(emails[0]);
             ADD_FAILURE() << "a scratch file was made in a folder that does not exist";
-        } catch (const PwError& e) {
+        } catch (const TPwError& e) {
             EXPECT_NE(std::string(e.what()).find((dir.Path / "missing").string()),
                       std::string::npos)
                 << e.what();

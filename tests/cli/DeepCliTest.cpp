@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "CliFormat.h"
-#include "CliRunner.h"
-#include "DeepCorpus.h"
+#include "app/CliFormat.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/support/CliRunner.h"
 
 namespace fs = std::filesystem;
 

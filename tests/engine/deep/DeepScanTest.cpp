@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "DeepCorpus.h"
-#include "DiskBuffer.h"
-#include "EwfImage.h"
-#include "RawDiskAccess.h"
-#include "ScanHardDisk.h"
-#include "SystemLayer.h"
+#include "disk/DiskBuffer.h"
+#include "disk/EwfImage.h"
+#include "disk/RawDiskAccess.h"
+#include "disk/SystemLayer.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/deep/DeepCorpus.h"
 
 namespace fs = std::filesystem;
 
@@ -156,8 +156,8 @@ TEST_F(DeepScanTest, AnEwfImageScansLikeItsRawBytes) {
     EXPECT_TRUE(FromEwf.Texts == Corpus.Messages);
     EXPECT_EQ(FromEwf.Offsets, Corpus.Offsets);
     // The standard rule too finds the same there as in the raw bytes read with 4096-byte sectors.
-    TScanHardDisk RawScan(std::make_unique<TDiskBuffer>(Raw, 20971520, PlatformSystem(), 4096),
-                          {}, NullScanHost());
+    TScanHardDisk RawScan(std::make_unique<TDiskBuffer>(Raw, 20971520, PlatformSystem(), 4096), {},
+                          NullScanHost());
     const TEmailArray FromRaw = RawScan.ScanDrive().Emails.ToArray();
     EXPECT_TRUE(Scan(E01, false).Found == FromRaw);
 }

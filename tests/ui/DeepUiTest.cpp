@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "DeepCorpus.h"
-#include "frmMainWindow.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "ui/frmMainWindow.h"
 
 namespace fs = std::filesystem;
 

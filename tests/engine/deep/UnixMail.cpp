@@ -1,9 +1,9 @@
-#include "UnixMail.h"
+#include "tests/engine/deep/UnixMail.h"
 
 #include <random>
 #include <string_view>
 
-#include "DeepCorpus.h"
+#include "tests/engine/deep/DeepCorpus.h"
 
 namespace {
 
@@ -99,10 +99,10 @@ std::string ToLf(const std::string& Text) {
 
 const char* UnixKindName(int Kind) {
     static const char* const Names[] = {
-        "received chain", "quoted reply",   "quoted forward",  "text digest",   "forward thread",
-        "bottom quote",   "two quotes",     "8-bit quotes",    "rfc822 part",   "mime digest",
-        "bounce",         "minimal",        "id and type",     "draft",         "encapsulated",
-        "from lines"};
+        "received chain", "quoted reply", "quoted forward", "text digest",
+        "forward thread", "bottom quote", "two quotes",     "8-bit quotes",
+        "rfc822 part",    "mime digest",  "bounce",         "minimal",
+        "id and type",    "draft",        "encapsulated",   "from lines"};
     return Kind >= 0 && Kind < UnixKinds ? Names[Kind] : "?";
 }
 
@@ -119,18 +119,19 @@ std::string MakeUnixMessage(unsigned Seed, int Kind) {
         Add(Text, "Delivered-To: inbox@example.net");
         Add(Text, "Message-ID: " + MessageId(Rng));
         Add(Text, "Date: " + Date(Rng));
-        Add(Text, std::string("From: ") +
-                      (Kind == Bounce ? "Mail Delivery System <MAILER-DAEMON@example.net>"
-                                      : Person(Rng)));
+        Add(Text, std::string("From: ") + (Kind == Bounce
+                                               ? "Mail Delivery System <MAILER-DAEMON@example.net>"
+                                               : Person(Rng)));
         Add(Text, "To: " + Person(Rng));
-        Add(Text, std::string("Subject: ") + (Kind == ForwardAttached ? "Fwd: "
-                                              : Kind == MimeDigest    ? "Digest: "
-                                                                      : "Undelivered: ") +
+        Add(Text, std::string("Subject: ") +
+                      (Kind == ForwardAttached ? "Fwd: "
+                       : Kind == MimeDigest    ? "Digest: "
+                                               : "Undelivered: ") +
                       Sentence(Rng));
         Add(Text, "MIME-Version: 1.0");
         const char* Type = Kind == ForwardAttached ? "multipart/mixed"
                            : Kind == MimeDigest    ? "multipart/digest"
-                                                   : "multipart/report; report-type=delivery-status";
+                                                : "multipart/report; report-type=delivery-status";
         Add(Text, std::string("Content-Type: ") + Type + ";");
         Add(Text, "\tboundary=\"" + Boundary + "\"");
         Add(Text, "");
@@ -237,8 +238,8 @@ std::string Http(TRng& Rng, const char* End, bool Request) {
     std::string T;
     auto add = [&](const std::string& Line) { T += Line + End; };
     if (Request) {
-        add(std::string(Rng() % 2 ? "GET" : "POST") + " /api/v1/" + Pick(Rng, Words) + "?id=" +
-            std::to_string(Rng() % 999) + " HTTP/1.1");
+        add(std::string(Rng() % 2 ? "GET" : "POST") + " /api/v1/" + Pick(Rng, Words) +
+            "?id=" + std::to_string(Rng() % 999) + " HTTP/1.1");
         add("Host: www.example.com");
         add("User-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:120.0) Gecko/20100101 Firefox/120.0");
         add("Accept: text/html,application/xhtml+xml");
@@ -341,12 +342,24 @@ std::string LookAlikeImage(unsigned Seed, std::size_t Count, std::size_t SectorS
         const char* End = Rng() % 2 ? "\n" : "\r\n";
         std::string Block;
         switch (Rng() % 6) {
-        case 0: Block = Http(Rng, End, true); break;
-        case 1: Block = Http(Rng, End, false); break;
-        case 2: Block = Form(Rng, End); break;
-        case 3: Block = Config(Rng, End); break;
-        case 4: Block = Source(Rng, End); break;
-        default: Block = Table(Rng, End); break;
+        case 0:
+            Block = Http(Rng, End, true);
+            break;
+        case 1:
+            Block = Http(Rng, End, false);
+            break;
+        case 2:
+            Block = Form(Rng, End);
+            break;
+        case 3:
+            Block = Config(Rng, End);
+            break;
+        case 4:
+            Block = Source(Rng, End);
+            break;
+        default:
+            Block = Table(Rng, End);
+            break;
         }
         // Now and then the block's first line closes the sector before, so that a sector starts
         // at its second line; else the block starts a sector.

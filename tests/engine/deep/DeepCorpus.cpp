@@ -1,4 +1,4 @@
-#include "DeepCorpus.h"
+#include "tests/engine/deep/DeepCorpus.h"
 
 #include <algorithm>
 #include <random>

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "ScanHardDisk.h"
-#include "ScanTestSupport.h"
+#include "engine/ScanHardDisk.h"
+#include "tests/engine/scan/ScanTestSupport.h"
 
 namespace fs = std::filesystem;
 
