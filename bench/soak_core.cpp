@@ -8,8 +8,8 @@
 //   soak_core [--trim] IMAGE [SCANS] [MARGIN_MIB]      (defaults: 10 scans, 16 MiB)
 //
 // --trim hands the allocator's free memory back to the system after each scan (malloc_trim, or
-// the sanitizer allocator's purge), to tell memory kept by the allocator from memory in use. The heap column is the bytes
-// allocated and not freed.
+// the sanitizer allocator's purge), to tell memory kept by the allocator from memory in use. The
+// heap column is the bytes allocated and not freed.
 //
 // Exits 1 on FAIL (memory grew, counts differ, an error box was shown), 2 on bad arguments.
 // A tool run by hand or by bench/soak.sh, under the sanitizers too; not a test.
@@ -57,6 +57,7 @@ class TSoakView : public TMainWindowView {
         std::cerr << (Kind == TMessageKind::Error ? "error box: " : "box: ") << Title << ": "
                   << Text << "\n";
     }
+    bool AskYesNo(const std::string&, const std::string&) override { return false; }
     std::string BrowseFolder(const std::string&, const std::string&, bool) override { return {}; }
     std::string ChooseImage() override { return {}; }
     bool OpenDocument(const std::string&) override { return false; }

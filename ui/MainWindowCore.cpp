@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <limits>
-#include <cstdio>
 #include <numeric>
 #include <optional>
 #include <system_error>
@@ -28,6 +28,27 @@ const char* const ExportPrompt = "Select Where To Save Recovered Emails";
 const char* const FolderNotWritable =
     "Cannot Write To Output Folder ,Please Select A Writeable Folder";
 const char* const ExportDone = "Emails Succesfully Exported To Folder";
+
+const char* const ReplaceTitle = "Replace Files?";
+
+// "3 of the 12 files to export exist already in FOLDER (RecoveredEmail0.eml, RecoveredEmail1.eml,
+// RecoveredEmail2.eml). Replace them?" with a few of the names.
+std::string ReplaceQuestion(const std::vector<std::string>& Existing, std::size_t Total,
+                            const std::string& Folder) {
+    constexpr std::size_t NamesShown = 3;
+    std::string names;
+    for (std::size_t i = 0; i < Existing.size() && i < NamesShown; ++i)
+        names += (i > 0 ? ", " : "") + Existing[i];
+    if (Existing.size() > NamesShown) names += ", \u2026";
+    const bool one = Existing.size() == 1;
+    std::string text = Total == 1 ? std::string("The file to export exists")
+                       : one      ? "1 of the " + std::to_string(Total) + " files to export exists"
+                                  : std::to_string(Existing.size()) + " of the " +
+                                   std::to_string(Total) + " files to export exist";
+    text += " already in " + Folder + " (" + names + "). Replace " + (one ? "it" : "them") +
+            "?\n\nNo exports nothing.";
+    return text;
+}
 
 constexpr unsigned CallsPerClockCheck = 256;
 // The engine tells the byte offset per byte of a text run: the clock is read every so many calls.
@@ -226,8 +247,8 @@ void TMainWindowCore::OpenImage() {
     }
     const auto listed = std::find(drives.begin(), drives.end(), path);
     if (listed == drives.end()) drives.push_back(path);
-    FView.DrivesChanged(static_cast<int>(std::find(drives.begin(), drives.end(), path) -
-                                         drives.begin()));
+    FView.DrivesChanged(
+        static_cast<int>(std::find(drives.begin(), drives.end(), path) - drives.begin()));
 }
 
 void TMainWindowCore::Scan(int DriveIndex) {
@@ -263,8 +284,7 @@ TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
     auto buffer = std::make_unique<TDiskBuffer>(DrivePath, TScanHardDisk::BufferSize);
     const std::uint32_t sectorSize = buffer->SectorSize();
     const std::uint64_t totalBytes =
-        static_cast<std::uint64_t>(std::max<std::int64_t>(0, buffer->TotalSectors())) *
-        sectorSize;
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, buffer->TotalSectors())) * sectorSize;
     TScanMonitor monitor(FView, sectorSize, totalBytes, cancelRequest, FClock);
     TScanOptions options;
     options.Rule = rule;
@@ -340,6 +360,8 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         headers = decltype(headers)();
         // The list before may have been far larger: what it held goes back to the system.
         PlatformSystem().ReleaseFreeMemory();
+        // Item numbers now name other messages.
+        previewItem.reset();
     }
     TRowFilter filter;
     filter.HideCopies = hideCopies;
@@ -352,8 +374,12 @@ void TMainWindowCore::Refill(TScanResult* Found) {
             // the memory the found list was made to spare.
             return DecodedContains(DecodeMessage(Emails.FullText(Item)), keyword);
         };
-    for (const std::size_t item : filter.Rows(emails, copies))
+    bool previewListed = false;
+    for (const std::size_t item : filter.Rows(emails, copies)) {
         rows.push_back({item, false});
+        previewListed = previewListed || item == previewItem;
+    }
+    if (!previewListed) previewItem.reset();
     ticked = 0;
     FView.RowsChanged(TRowsChange::Refill);
     FView.CountsChanged();
@@ -533,8 +559,8 @@ void TMainWindowCore::SortBy(TResultColumn Column) {
                 return sortAscending ? *times[A] < *times[B] : *times[A] > *times[B];
             }
         }
-        const int result = byText ? byText(A, B)
-                                  : CompareItems(emails, rows[A].Item, rows[B].Item, Column);
+        const int result =
+            byText ? byText(A, B) : CompareItems(emails, rows[A].Item, rows[B].Item, Column);
         return (sortAscending ? result : -result) < 0;
     });
 
@@ -551,6 +577,18 @@ const std::string* TMainWindowCore::PreviewOf(std::size_t Row) const {
     if (Row >= rows.size() || rows[Row].Item >= emails.size()) return nullptr;
     previewText = emails.Body(rows[Row].Item);
     return &previewText;
+}
+
+void TMainWindowCore::SetPreviewRow(std::optional<std::size_t> Row) {
+    previewItem.reset();
+    if (Row && *Row < rows.size()) previewItem = rows[*Row].Item;
+}
+
+std::optional<std::size_t> TMainWindowCore::PreviewRow() const {
+    if (!previewItem) return std::nullopt;
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (rows[r].Item == *previewItem) return r;
+    return std::nullopt;
 }
 
 std::string TMainWindowCore::CellText(std::size_t Row, TResultColumn Column) const {
@@ -688,9 +726,10 @@ void TMainWindowCore::ExportTickedMailbox() {
 
 std::string TMainWindowCore::StatusText() const {
     if (!scanned) return {};
-    std::string text = cancelled ? "Scan cancelled: " + Count(emails.size(), "message", "messages") +
-                                       " found before it stopped"
-                                 : Count(emails.size(), "message", "messages") + " found";
+    std::string text = cancelled
+                           ? "Scan cancelled: " + Count(emails.size(), "message", "messages") +
+                                 " found before it stopped"
+                           : Count(emails.size(), "message", "messages") + " found";
     text += " \u00b7 " + std::to_string(rows.size()) + " shown";
     if (filterActive)
         text += filterMode == TFilterMode::Text
@@ -708,7 +747,24 @@ void TMainWindowCore::ExportTicked() {
     const std::string folder = FView.BrowseFolder(ExportPrompt, {}, true);
     if (folder.empty()) return;
 
-    const TExportReport report = ExportRows(folder, emails, chosen);
+    // The names follow row positions, so an earlier export into this folder left files of the
+    // same names, most likely holding other messages.
+    std::vector<std::string> existing;
+    for (const TExportRow& row : chosen) {
+        const std::string name = ExportFileName(folder, row.RowPosition);
+        std::error_code ec;
+        // A folder of that name is never replaced: its row fails and is reported.
+        const fs::file_status st = fs::symlink_status(fs::path(name), ec);
+        if (fs::exists(st) && !fs::is_directory(st))
+            existing.push_back(fs::path(name).filename().string());
+    }
+    if (!existing.empty() &&
+        !FView.AskYesNo(ReplaceTitle, ReplaceQuestion(existing, chosen.size(), folder)))
+        return;
+
+    // Without a yes, a file that appears meanwhile is kept and its row reported as not written.
+    const TExportReport report =
+        ExportRows(folder, emails, chosen, RealExportOutput(), !existing.empty());
     if (!report.FolderError.empty()) {
         ShowError(std::string(FolderNotWritable) + "\n\n" + folder + ": " + report.FolderError);
         return;
@@ -745,7 +801,8 @@ void TMainWindowCore::OpenHelp(const std::string& Anchor) {
                           "The help page manual.html was not found next to the program.");
         return;
     }
-    const bool shown = Anchor.empty() ? FView.OpenDocument(path) : FView.OpenDocumentAt(path, Anchor);
+    const bool shown =
+        Anchor.empty() ? FView.OpenDocument(path) : FView.OpenDocumentAt(path, Anchor);
     if (!shown)
         FView.ShowMessage(TMessageKind::Error, ApplicationTitle,
                           "No web browser could be started to show the help page. Open this file "

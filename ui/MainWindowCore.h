@@ -45,8 +45,8 @@ struct TScanProgress {
     std::uint64_t BytesDone = 0;
     std::uint64_t BytesTotal = 0;
     std::size_t Found = 0;
-    double Seconds = 0;       // since the scan began
-    bool Cancelling = false;  // a cancel was asked for and the scan is winding down
+    double Seconds = 0;      // since the scan began
+    bool Cancelling = false; // a cancel was asked for and the scan is winding down
 
     // 0 to 1.
     double Fraction() const;
@@ -122,6 +122,9 @@ class TMainWindowView : public TScanView {
     // A modal box with one OK button.
     virtual void ShowMessage(TMessageKind Kind, const std::string& Title,
                              const std::string& Text) = 0;
+    // A modal question with Yes and No buttons, No the default; true for Yes. Closing the box
+    // answers No.
+    virtual bool AskYesNo(const std::string& Title, const std::string& Text) = 0;
     // The folder chooser: prompt, initial folder, new folder allowed. Empty when cancelled.
     virtual std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                                      bool AllowNewFolder) = 0;
@@ -149,7 +152,9 @@ class TMainWindowView : public TScanView {
     virtual void CountsChanged() {}
 
     // The file chooser for saving: title, suggested file name, file types ("Mailboxes
-    // (*.mbox)"). Empty when cancelled; a view without one saves nothing.
+    // (*.mbox)"). Empty when cancelled; a view without one saves nothing. It asks itself before
+    // a chosen file that exists is replaced, as the platforms' choosers do, so the core does not
+    // ask again.
     virtual std::string ChooseSaveFile(const std::string& Title, const std::string& Suggested,
                                        const std::string& Types) {
         (void)Title, (void)Suggested, (void)Types;
@@ -310,9 +315,17 @@ class TMainWindowCore {
     // The body a click on a row shows, or null when the row does not exist; valid until the next
     // call.
     const std::string* PreviewOf(std::size_t Row) const;
+    // The row whose message the view's preview and details show: the view tells it when it
+    // shows one (none: an empty preview). A refill that drops that message, or a new list, makes
+    // it none before RowsChanged(Refill), and the view then empties its preview: it must never
+    // show a message the list no longer holds. A refill that keeps the message keeps it.
+    void SetPreviewRow(std::optional<std::size_t> Row);
+    std::optional<std::size_t> PreviewRow() const;
 
     // Writes the ticked rows into a folder the user picks and says how it went. With nothing
-    // ticked it says so and asks for no folder.
+    // ticked it says so and asks for no folder. Files of the same names in that folder (an
+    // earlier export's, named by row position too, so most likely of other messages) are
+    // replaced only when the user says so; otherwise nothing is written.
     void ExportTicked();
     // The ticked rows, in list order, as one mboxrd mailbox file the user names; written through
     // a temporary name. Says how it went, as ExportTicked does.
@@ -405,7 +418,8 @@ class TMainWindowCore {
 
     // State of the window, kept between scans.
     TFoundEmails emails;
-    mutable std::string previewText; // what PreviewOf last answered
+    mutable std::string previewText;        // what PreviewOf last answered
+    std::optional<std::size_t> previewItem; // the message the view's preview shows
     std::vector<TEmailPlace> places;
     std::vector<std::optional<std::size_t>> copies; // per item
     // Decoded messages by item, filled as rows are shown: by item number, as only the rows shown

@@ -100,15 +100,19 @@ TfrmMain::TfrmMain(THooks Hooks)
                 for (const std::string_view text : Texts)
                     keys->push_back(FCollator.sortKey(
                         QString::fromStdString(stored ? Utf8From1252(text) : std::string(text))));
-                return [keys](std::size_t A, std::size_t B) {
-                    return (*keys)[A].compare((*keys)[B]);
-                };
+                return
+                    [keys](std::size_t A, std::size_t B) { return (*keys)[A].compare((*keys)[B]); };
             }) {
     if (FHooks.Clock) FCore.SetClock(FHooks.Clock);
     if (!FHooks.ShowMessage)
         FHooks.ShowMessage = [this](QMessageBox::Icon Icon, const QString& Title,
                                     const QString& Text) {
             DefaultShowMessage(this, Icon, Title, Text);
+        };
+    if (!FHooks.AskYesNo)
+        FHooks.AskYesNo = [this](const QString& Title, const QString& Text) {
+            return QMessageBox::question(this, Title, Text, QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
         };
     if (!FHooks.BrowseFolder)
         FHooks.BrowseFolder = [this](const QString& Title, const QString& Initial, bool AllowNew) {
@@ -219,8 +223,7 @@ void TfrmMain::BuildDriveBox(QWidget* Client) {
     lblNoDrive->setText(QStringLiteral(
         "<a href=\"open\">Open a disk image\u2026</a> (Ctrl+O) or <a href=\"rights\">get "
         "the right to read a drive</a>"));
-    lblNoDrive->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
-                                        Qt::LinksAccessibleByKeyboard);
+    lblNoDrive->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     lblNoDrive->hide();
 }
 
@@ -378,9 +381,8 @@ void TfrmMain::ConnectCommands() {
         FCore.Guarded([this, Link] { lblNoDriveLinkActivated(Link); });
     });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
-    connect(mnuDeepScan, &QAction::toggled, this, [this](bool On) {
-        FCore.SetRule(On ? TCarvingRule::Deep : TCarvingRule::Standard);
-    });
+    connect(mnuDeepScan, &QAction::toggled, this,
+            [this](bool On) { FCore.SetRule(On ? TCarvingRule::Deep : TCarvingRule::Standard); });
     connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
     connect(mnuAbout, &QAction::triggered, this, command(&TfrmMain::mnuAboutClick));
 }
@@ -418,11 +420,8 @@ void TfrmMain::mnuHideCopiesToggled(bool On) {
 }
 
 int TfrmMain::PreviewRow() const {
-    if (FPreviewItem == NoItem) return -1;
-    const auto& rows = FCore.Rows();
-    for (std::size_t r = 0; r < rows.size(); ++r)
-        if (rows[r].Item == FPreviewItem) return static_cast<int>(r);
-    return -1;
+    const std::optional<std::size_t> row = FCore.PreviewRow();
+    return row ? static_cast<int>(*row) : -1;
 }
 
 void TfrmMain::lblNoDriveLinkActivated(const QString& Link) {
@@ -446,18 +445,22 @@ void TfrmMain::lvFoundEmailsClick() {
     ShowPreview(selected.first().row());
 }
 
-void TfrmMain::ShowPreview(int Row) {
+void TfrmMain::ClearPreview() {
     txtmsgbody->clear();
     txtDetails->clear();
     cbAttachments->clear();
     cbAttachments->setEnabled(false);
     btnSaveAttachment->setEnabled(false);
+}
+
+void TfrmMain::ShowPreview(int Row) {
+    ClearPreview();
     const auto row = static_cast<std::size_t>(Row);
     if (FCore.PreviewOf(row) == nullptr) {
-        FPreviewItem = NoItem;
+        FCore.SetPreviewRow(std::nullopt);
         return;
     }
-    FPreviewItem = FCore.Rows()[row].Item;
+    FCore.SetPreviewRow(row);
     // The whole text, always plain: HTML was made text when decoded, and nothing is fetched.
     // CR LF pairs become the box's line breaks.
     QString text = QString::fromStdString(FCore.PreviewView(row));
@@ -479,6 +482,10 @@ void TfrmMain::ShowMessage(TMessageKind Kind, const std::string& Title, const st
     FHooks.ShowMessage(Kind == TMessageKind::Information ? QMessageBox::Information
                                                          : QMessageBox::Critical,
                        FromLocal(Title), FromLocal(Text));
+}
+
+bool TfrmMain::AskYesNo(const std::string& Title, const std::string& Text) {
+    return FHooks.AskYesNo(FromLocal(Title), FromLocal(Text));
 }
 
 std::string TfrmMain::BrowseFolder(const std::string& Prompt, const std::string& Initial,
@@ -506,6 +513,8 @@ std::string TfrmMain::ProgramFolder() {
 
 void TfrmMain::RowsChanged(TRowsChange Change) {
     FModel->RowsChanged(Change);
+    // The core forgets a previewed message the refill dropped (or a new list replaced).
+    if (Change == TRowsChange::Refill && !FCore.PreviewRow()) ClearPreview();
     if (Change == TRowsChange::Refill && FModel->rowCount() > 0) lvFoundEmails->scrollToBottom();
 }
 

@@ -52,8 +52,11 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
         // The clock that paces the pumping of events and the progress figures during a scan.
         TClock Clock;
         // Save file chooser: title, suggested name, file types. Empty answer = cancelled.
+        // It asks before replacing a file (the core relies on that).
         std::function<QString(const QString& Title, const QString& Suggested, const QString& Types)>
             ChooseSaveFile;
+        // Question with Yes and No, No the default; true for Yes.
+        std::function<bool(const QString& Title, const QString& Text)> AskYesNo;
     };
 
     explicit TfrmMain(THooks Hooks = {});
@@ -143,8 +146,8 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
 
   private:
     // TMainWindowView
-    void ShowMessage(TMessageKind Kind, const std::string& Title,
-                     const std::string& Text) override;
+    void ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) override;
+    bool AskYesNo(const std::string& Title, const std::string& Text) override;
     std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                              bool AllowNewFolder) override;
     std::string ChooseImage() override;
@@ -173,6 +176,8 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void ConnectCommands();
     void SyncFilterControls();
     void ShowPreview(int Row);
+    // Preview, details and attachments emptied; Save Attachment off.
+    void ClearPreview();
     // The row whose message the preview shows, or -1.
     int PreviewRow() const;
 
@@ -183,6 +188,4 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     TFoundEmailsModel* FModel;
     QIcon FDriveIcon;
     std::unique_ptr<TfrmWait> FWait;
-    static constexpr std::size_t NoItem = static_cast<std::size_t>(-1);
-    std::size_t FPreviewItem = NoItem; // the message in the preview
 };

@@ -35,6 +35,10 @@ class TRecordingView : public TMainWindowView, public TProgressWindow {
                      const std::string& Text) override {
         Boxes.push_back({Kind, Title, Text});
     }
+    bool AskYesNo(const std::string& Title, const std::string& Text) override {
+        Questions.push_back({TMessageKind::Information, Title, Text});
+        return Answer;
+    }
     std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                              bool AllowNewFolder) override {
         Prompts.push_back(Prompt);
@@ -51,7 +55,10 @@ class TRecordingView : public TMainWindowView, public TProgressWindow {
     void SetBusy(bool Busy) override { BusyCalls.push_back(Busy); }
     void DrivesChanged(int Selected) override { Selected_ = Selected; }
     void RowsChanging(TRowsChange) override { ++Changing; }
-    void RowsChanged(TRowsChange) override { ++Changed; }
+    void RowsChanged(TRowsChange) override {
+        ++Changed;
+        if (OnRowsChanged) OnRowsChanged();
+    }
     TProgressWindow* ProgressOpen(std::uint64_t) override {
         ++Opens;
         if (OnProgressOpen) OnProgressOpen();
@@ -73,7 +80,9 @@ class TRecordingView : public TMainWindowView, public TProgressWindow {
         return SaveAs;
     }
 
-    std::vector<TBox> Boxes;
+    std::vector<TBox> Boxes, Questions;
+    bool Answer = false;
+    std::function<void()> OnRowsChanged;
     std::vector<std::string> Prompts, Opened;
     std::vector<bool> BusyCalls;
     std::string Folder, Image, Program;
@@ -365,8 +374,8 @@ TEST_F(CoreTest, SortDirectionFollowsTheColumnClicks) {
     EXPECT_EQ(core.SortColumn(), TResultColumn::Subject);
     EXPECT_TRUE(core.SortAscending());
     EXPECT_EQ(Column(TResultColumn::Subject),
-              std::vector<std::string>({"Apple", "banana", "Cherry", "date", "fig", "grape",
-                                        "kiwi", "Lemon", "Mango", "melon", "orange", "pear"}));
+              std::vector<std::string>({"Apple", "banana", "Cherry", "date", "fig", "grape", "kiwi",
+                                        "Lemon", "Mango", "melon", "orange", "pear"}));
     // The same column again reverses; ticks go with their rows.
     core.SetTicked(0, true); // Apple, item 1
     core.SortBy(TResultColumn::Subject);
@@ -523,6 +532,78 @@ TEST_F(CoreTest, ExportFailureIsReportedNeverClaimedAsSuccess) {
     EXPECT_TRUE(fs::is_regular_file(out / "RecoveredEmail11.eml"));
 }
 
+TEST_F(CoreTest, ExportIntoAFolderOfAnEarlierExportAsksBeforeReplacing) {
+    TMainWindowCore& core = Scanned();
+    const fs::path out = Dir.Path / "out";
+    fs::create_directories(out);
+    View.Folder = out.string();
+    core.SetTicked(0, true);
+    core.ExportTicked(); // a fresh folder: nothing to ask
+    EXPECT_TRUE(View.Questions.empty());
+    const std::string earlier = ReadAll(out / "RecoveredEmail0.eml");
+    ASSERT_EQ(earlier, MessageText(Stored[0]));
+    core.SetAllTicked(false);
+
+    // Sorted, row 0 holds another message: its file would take the earlier one's name.
+    core.SortBy(TResultColumn::ItemNum);
+    core.SortBy(TResultColumn::ItemNum);
+    core.SetTicked(0, true);
+    core.SetTicked(5, true);
+    View.Boxes.clear();
+    core.ExportTicked();
+    ASSERT_EQ(View.Questions.size(), 1u);
+    EXPECT_EQ(View.Questions[0].Title, "Replace Files?");
+    EXPECT_EQ(View.Questions[0].Text, "1 of the 2 files to export exists already in " +
+                                          out.string() +
+                                          " (RecoveredEmail0.eml). Replace it?\n\n"
+                                          "No exports nothing.");
+    // No: nothing written, the earlier file untouched, nothing claimed.
+    EXPECT_EQ(FileNames(out), std::vector<std::string>({"RecoveredEmail0.eml"}));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail0.eml"), earlier);
+    EXPECT_TRUE(View.Boxes.empty());
+
+    // Yes: replaced, and the rest written.
+    View.Answer = true;
+    core.ExportTicked();
+    ASSERT_EQ(View.Questions.size(), 2u);
+    ASSERT_EQ(View.Boxes.size(), 1u);
+    EXPECT_EQ(View.Boxes[0].Text, "Emails Succesfully Exported To Folder");
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail0.eml"), MessageText(Stored[11]));
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail5.eml"), MessageText(Stored[6]));
+
+    // Many: a few named, the count in full.
+    core.SetAllTicked(true);
+    core.ExportTicked();
+    ASSERT_EQ(View.Questions.size(), 3u);
+    EXPECT_EQ(View.Questions[2].Text.rfind("2 of the 12 files to export exist already in ", 0), 0u)
+        << View.Questions[2].Text;
+    core.ExportTicked();
+    ASSERT_EQ(View.Questions.size(), 4u);
+    EXPECT_NE(View.Questions[3].Text.find(" (RecoveredEmail0.eml, RecoveredEmail1.eml, "
+                                          "RecoveredEmail2.eml, \u2026). Replace them?"),
+              std::string::npos)
+        << View.Questions[3].Text;
+}
+
+TEST_F(CoreTest, PreviewIsForgottenWhenARefillDropsItsMessage) {
+    TMainWindowCore& core = Scanned();
+    // What the view finds when it is told the rows changed.
+    std::vector<std::optional<std::size_t>> seen;
+    View.OnRowsChanged = [&] { seen.push_back(core.PreviewRow()); };
+    core.SetPreviewRow(4);       // item 4
+    core.ApplyFilter("invoice"); // keeps item 4, now at row 1
+    core.ClearFilter();
+    core.SetPreviewRow(4);
+    core.ApplyFilter("number 1"); // drops it
+    core.ClearFilter();           // back in the list, but the preview was emptied
+    core.SetPreviewRow(4);
+    core.Scan(0);           // a new list, whatever it holds
+    core.SetPreviewRow(99); // no such row
+    EXPECT_EQ(seen, (std::vector<std::optional<std::size_t>>{1, 4, std::nullopt, std::nullopt,
+                                                             std::nullopt}));
+    EXPECT_EQ(core.PreviewRow(), std::nullopt);
+}
+
 TEST_F(CoreTest, OpenDiskImageAddsAndSelectsItOnce) {
     Drives = {(Dir.Path / "none.img").string()};
     TMainWindowCore& core = Open();
@@ -622,7 +703,7 @@ TEST_F(CoreTest, HelpOpensTheShippedManualOrSaysWhyNot) {
 
 TEST_F(CoreTest, TypedKeywordBecomesWindows1252BytesOrIsRefusedByName) {
     Stored[2].Body = "price 20 \x80 net\r\n"; // the euro sign in Windows-1252
-    Stored[5].Body = "price 20 ? net\r\n";     // what a Latin-1 conversion would make of it
+    Stored[5].Body = "price 20 ? net\r\n";    // what a Latin-1 conversion would make of it
     Stored[8].Body = "\x93quoted\x94 and caf\xe9\r\n";
     Drives = {MakeImage(Dir.Path / "euro.img", Stored).string()};
     // 8-bit bodies are the deep rule's.
@@ -683,8 +764,9 @@ TEST_F(CoreTest, StatusCountsFoundShownAndTicked) {
     EXPECT_EQ(core.TickedCount(), 2u);
     EXPECT_GT(View.Counts, before);
     core.ApplyFilter("invoice");
-    EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 4 shown with the keyword \u201cinvoice\u201d "
-                                 "\u00b7 0 ticked");
+    EXPECT_EQ(core.StatusText(),
+              "12 messages found \u00b7 4 shown with the keyword \u201cinvoice\u201d "
+              "\u00b7 0 ticked");
     core.SetAllTicked(true);
     core.SetTicked(0, false);
     core.SortBy(TResultColumn::Subject); // a sort keeps the ticks
@@ -829,10 +911,11 @@ TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
     using namespace std::chrono;
     steady_clock::time_point now{};
     int pumps = 0, reads = 0;
-    TKeepAlivePacer pacer([&] { ++pumps; }, [&] {
-        ++reads;
-        return now;
-    });
+    TKeepAlivePacer pacer([&] { ++pumps; },
+                          [&] {
+                              ++reads;
+                              return now;
+                          });
     now += hours(1);
     pacer.KeepAlive(1); // the first call checks the clock and pumps
     EXPECT_EQ(pumps, 1);
@@ -1047,7 +1130,13 @@ TEST_F(ReadTest, MailboxExportWritesTheTickedRowsOrSaysWhyNot) {
     EXPECT_LT(notes, html);
     EXPECT_EQ(mbox.rfind("From carol@example.net ", 0), 0u);
     EXPECT_NE(mbox.find("\nFrom dave@example.com "), std::string::npos);
-    EXPECT_EQ(FileNames(Dir.Path), (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+    EXPECT_EQ(FileNames(Dir.Path),
+              (std::vector<std::string>{"mime.img", "out.mbox", "twelve.img"}));
+    // The save chooser asks before replacing a file; the core does not ask again.
+    core.ExportTickedMailbox();
+    EXPECT_EQ(ReadAll(View.SaveAs), mbox);
+    EXPECT_TRUE(View.Questions.empty());
+    View.Boxes.pop_back();
 
     // A folder that is not there: an error naming the file, never a success.
     View.SaveAs = (Dir.Path / "missing" / "out.mbox").string();

@@ -75,6 +75,10 @@ class UiTest : public ::testing::Test {
             EXPECT_TRUE(AllowNew);
             return Folder;
         };
+        hooks.AskYesNo = [this](const QString& Title, const QString& Text) {
+            Questions.push_back({QMessageBox::Question, Title, Text});
+            return Answer;
+        };
         hooks.ChooseImage = [this] { return ChosenImage; };
         hooks.OpenUrl = [this](const QUrl& Url) {
             Opened.push_back(Url);
@@ -173,7 +177,8 @@ class UiTest : public ::testing::Test {
     bool CanOpen = true;
     QString Folder;
     QString ChosenImage;
-    std::vector<TBox> Boxes;
+    std::vector<TBox> Boxes, Questions;
+    bool Answer = false; // to every question
     std::vector<QString> Prompts;
     std::vector<QUrl> Opened;
     std::unique_ptr<TfrmMain> Window;
@@ -568,6 +573,54 @@ TEST_F(UiTest, ExportButtonAsksForTheFolderAndSaysHowItWent) {
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Critical);
     // The folder and the system's reason follow the box's own words.
     EXPECT_TRUE(Boxes[0].Text.contains(Folder + ": ")) << Boxes[0].Text.toStdString();
+
+    // Into the first folder again: the files of the earlier export are kept unless the user
+    // says to replace them.
+    Boxes.clear();
+    Folder = QString::fromStdString(out.string());
+    Activate();
+    Key(Qt::Key_E, Qt::ControlModifier);
+    ASSERT_EQ(Questions.size(), 1u);
+    EXPECT_TRUE(Questions[0].Text.startsWith("2 of the 2 files to export exist already in "))
+        << Questions[0].Text.toStdString();
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(ReadAll(out / "RecoveredEmail3.eml"), MessageText(Stored[3]));
+}
+
+TEST_F(UiTest, PreviewAndDetailsFollowTheList) {
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    TfrmMain& w = Scanned();
+    ClickRow(0);
+    ASSERT_TRUE(w.btnSaveAttachment->isEnabled());
+    const QString shown = w.txtmsgbody->toPlainText();
+    // Hide Copies keeps the first of the copies: it stays shown.
+    w.mnuHideCopies->trigger();
+    EXPECT_EQ(w.txtmsgbody->toPlainText(), shown);
+    EXPECT_TRUE(w.btnSaveAttachment->isEnabled());
+    w.mnuHideCopies->trigger();
+
+    // A keyword typed and Enter: the previewed message is filtered out, and so is its preview.
+    Activate();
+    QTest::mouseClick(w.txtFilter, Qt::LeftButton);
+    QTest::keyClicks(w.txtFilter, "notes");
+    QTest::keyClick(w.txtFilter, Qt::Key_Return);
+    ASSERT_EQ(Items(), std::vector<int>({1}));
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().isEmpty());
+    EXPECT_TRUE(w.txtDetails->toPlainText().isEmpty());
+    EXPECT_FALSE(w.btnSaveAttachment->isEnabled());
+    EXPECT_FALSE(w.cbAttachments->isEnabled());
+
+    // A new scan is a new list: nothing of the earlier one stays in the preview.
+    QTest::mouseClick(w.btnClearFilter, Qt::LeftButton);
+    ClickRow(0);
+    ASSERT_FALSE(w.txtDetails->toPlainText().isEmpty());
+    QTest::keyClick(&w, Qt::Key_F5);
+    EXPECT_EQ(Rows(), 4);
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().isEmpty());
+    EXPECT_TRUE(w.txtDetails->toPlainText().isEmpty());
+    EXPECT_FALSE(w.btnSaveAttachment->isEnabled());
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(UiTest, OpenDiskImageFillsTheDriveBox) {
@@ -708,7 +761,8 @@ TEST_F(UiTest, StatusLineCountsFoundShownAndTickedBelowTheClientArea) {
     TfrmMain& w = Open();
     EXPECT_EQ(w.lblStatus->text(), "");
     QTest::mouseClick(w.sbScan, Qt::LeftButton);
-    EXPECT_EQ(w.lblStatus->text(), QStringLiteral("12 messages found \u00b7 12 shown \u00b7 0 ticked"));
+    EXPECT_EQ(w.lblStatus->text(),
+              QStringLiteral("12 messages found \u00b7 12 shown \u00b7 0 ticked"));
     ApplyKeyword("invoice");
     Tick(1);
     EXPECT_EQ(w.lblStatus->text(),
@@ -844,7 +898,8 @@ TEST_F(UiTest, ProgressWindowShowsCountsAndFollowsTheMainWindow) {
     EXPECT_EQ(wait->Bar()->value(), 1250);
     EXPECT_TRUE(wait->CancelButton()->isEnabled());
     EXPECT_EQ(wait->CancelButton()->text(), "Cancel");
-    EXPECT_TRUE(wait->geometry().contains(wait->CancelButton()->geometry().translated(wait->pos())));
+    EXPECT_TRUE(
+        wait->geometry().contains(wait->CancelButton()->geometry().translated(wait->pos())));
 
     w.move(w.pos() + QPoint(37, 23));
     QCoreApplication::processEvents();
@@ -887,7 +942,8 @@ TEST_F(UiTest, CancelledScanKeepsWhatItFoundAndSaysSo) {
     EXPECT_TRUE(Boxes.empty());
     EXPECT_TRUE(w.Core().ScanCancelled());
     EXPECT_LT(w.Model()->rowCount(), 12);
-    EXPECT_TRUE(w.lblStatus->text().startsWith("Scan cancelled: ")) << w.lblStatus->text().toStdString();
+    EXPECT_TRUE(w.lblStatus->text().startsWith("Scan cancelled: "))
+        << w.lblStatus->text().toStdString();
     EXPECT_TRUE(w.isEnabled());
 }
 
@@ -899,6 +955,7 @@ TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
                                      {},
                                      {},
                                      [this] { return Drives; },
+                                     {},
                                      {},
                                      {}});
     w.show();

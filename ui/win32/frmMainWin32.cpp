@@ -98,6 +98,11 @@ void DefaultShowMessage(HWND Owner, bool Error, const std::wstring& Title,
                   MB_OK | (Error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
+bool DefaultAskYesNo(HWND Owner, const std::wstring& Title, const std::wstring& Text) {
+    return ::MessageBoxW(Owner, Text.c_str(), Title.c_str(),
+                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 int CALLBACK BrowseCallback(HWND Dialog, UINT Message, LPARAM, LPARAM Data) {
     if (Message == BFFM_INITIALIZED && Data != 0)
         ::SendMessageW(Dialog, BFFM_SETSELECTIONW, TRUE, Data);
@@ -186,6 +191,10 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
         FHooks.ShowMessage = [this](bool Error, const std::wstring& Title,
                                     const std::wstring& Text) {
             DefaultShowMessage(FHandle, Error, Title, Text);
+        };
+    if (!FHooks.AskYesNo)
+        FHooks.AskYesNo = [this](const std::wstring& Title, const std::wstring& Text) {
+            return DefaultAskYesNo(FHandle, Title, Text);
         };
     if (!FHooks.BrowseFolder)
         FHooks.BrowseFolder = [this](const std::wstring& Prompt, const std::wstring& Initial,
@@ -692,6 +701,7 @@ void TfrmMainWin32::lvFoundEmailsClick() {
     const auto row = static_cast<std::size_t>(selected);
     // Without decoding the preview is the stored text, each byte its Windows-1252 character.
     const std::string* body = FCore.PreviewOf(row);
+    FCore.SetPreviewRow(body != nullptr ? std::optional<std::size_t>(row) : std::nullopt);
     const std::wstring text = body != nullptr ? DisplayFrom1252(*body) : std::wstring();
     ::SetWindowTextW(txtmsgbody, text.c_str());
     std::wstring details = EditLines(WideFromUtf8(FCore.DetailsText(row)));
@@ -728,6 +738,10 @@ void TfrmMainWin32::ShowMessage(TMessageKind Kind, const std::string& Title,
     FHooks.ShowMessage(Kind == TMessageKind::Error, WideFromMessage(Title), WideFromMessage(Text));
 }
 
+bool TfrmMainWin32::AskYesNo(const std::string& Title, const std::string& Text) {
+    return FHooks.AskYesNo(WideFromMessage(Title), WideFromMessage(Text));
+}
+
 std::string TfrmMainWin32::BrowseFolder(const std::string& Prompt, const std::string& Initial,
                                         bool AllowNewFolder) {
     const std::wstring chosen =
@@ -737,8 +751,7 @@ std::string TfrmMainWin32::BrowseFolder(const std::string& Prompt, const std::st
 }
 
 std::optional<std::string> TfrmMainWin32::ChosenPath(const std::wstring& Chosen,
-                                                     const wchar_t* Named,
-                                                     const wchar_t* Instead) {
+                                                     const wchar_t* Named, const wchar_t* Instead) {
     std::optional<std::string> path = SystemFromWide(Chosen);
     if (!path)
         FHooks.ShowMessage(true, L"Error",
@@ -820,6 +833,12 @@ void TfrmMainWin32::RowsChanged(TRowsChange Change) {
     ::InvalidateRect(lvFoundEmails, nullptr, TRUE);
     // The view ends scrolled to its last row, as rows are appended one by one.
     if (count > 0) ListView_EnsureVisible(lvFoundEmails, static_cast<int>(count) - 1, FALSE);
+    // The core forgets a previewed message the refill dropped (or a new list replaced); one it
+    // kept stays shown.
+    if (!FCore.PreviewRow()) {
+        ::SetWindowTextW(txtmsgbody, L"");
+        ::SetWindowTextW(txtDetails, L"");
+    }
 }
 
 void TfrmMainWin32::TicksChanged(std::size_t First, std::size_t Last) {

@@ -29,6 +29,8 @@ class TfrmMainWin32 final : public TMainWindowView {
         // Modal box with one OK button; Error chooses the icon.
         std::function<void(bool Error, const std::wstring& Title, const std::wstring& Text)>
             ShowMessage;
+        // Question with Yes and No, No the default; true for Yes.
+        std::function<bool(const std::wstring& Title, const std::wstring& Text)> AskYesNo;
         // Folder chooser: prompt, initial folder, new folder allowed. Empty answer = cancelled.
         std::function<std::wstring(const std::wstring& Prompt, const std::wstring& Initial,
                                    bool AllowNew)>
@@ -45,7 +47,7 @@ class TfrmMainWin32 final : public TMainWindowView {
         // Why an image file cannot be offered at all (empty when it can).
         std::function<std::string(const std::string& ImagePath)> ImageProblem;
         // Save file chooser: title, suggested file name, file types ("Mailboxes (*.mbox)").
-        // Empty answer = cancelled.
+        // Empty answer = cancelled. It asks before replacing a file (the core relies on that).
         std::function<std::wstring(const std::wstring& Title, const std::wstring& Suggested,
                                    const std::wstring& Types)>
             ChooseSaveFile;
@@ -107,6 +109,7 @@ class TfrmMainWin32 final : public TMainWindowView {
   private:
     // TMainWindowView
     void ShowMessage(TMessageKind Kind, const std::string& Title, const std::string& Text) override;
+    bool AskYesNo(const std::string& Title, const std::string& Text) override;
     std::string BrowseFolder(const std::string& Prompt, const std::string& Initial,
                              bool AllowNewFolder) override;
     std::string ChooseImage() override;
