@@ -1,7 +1,8 @@
 // Not a test: takes the pictures a person checks by eye (and the README's screenshot). Runs the
 // real program window on a real display (Xvfb), scans an image of sample mail made here, and
 // saves PNG files of the main window with results and a preview, of the progress window in the
-// middle of the scan, of the first run with no drive, and of the export folder dialog; then of
+// middle of the scan, of the first run with no drive, of the export folder dialog and of the
+// question before an earlier export's files are replaced; then of
 // modern mail read: decoded, as stored (Message Source), and a copy's details.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
@@ -12,6 +13,8 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <QTest>
@@ -146,8 +149,16 @@ int main(int argc, char** argv) {
         Shoot("first-run.png", first.frameGeometry());
     }
 
+    // A folder an earlier export left a file in, for the question before it is replaced.
+    const std::filesystem::path exported =
+        std::filesystem::temp_directory_path() / "pw-screenshot-export";
+    std::filesystem::create_directories(exported);
+    std::ofstream(exported / "RecoveredEmail1.eml") << "an earlier export\r\n";
     TfrmMain::THooks hooks;
     hooks.ListDrives = [&] { return TDriveArray{shown, image}; };
+    hooks.BrowseFolder = [&](const QString&, const QString&, bool) {
+        return QString::fromStdString(exported.string());
+    };
     TShotWindow w(hooks);
     w.show();
     QTest::qWait(300);
@@ -163,8 +174,7 @@ int main(int argc, char** argv) {
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
                       w.lvFoundEmails->visualRect(row).center());
     for (const int tick : {1, 4, rows - 3})
-        if (tick >= 0 && tick < rows)
-            w.Core().SetTicked(std::size_t(tick), true);
+        if (tick >= 0 && tick < rows) w.Core().SetTicked(std::size_t(tick), true);
     // The end of the list, where the numbers are longest.
     const QModelIndex last = w.Model()->index(rows - 4, 2);
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
@@ -180,6 +190,17 @@ int main(int argc, char** argv) {
         }
     });
     BrowseForFolder("Select Where To Save Recovered Emails", QString(), true, &w);
+
+    // Export Selected into that folder: asked, answered No, nothing written.
+    QTimer::singleShot(600, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            Shoot("replace-question.png", box->frameGeometry().united(w.frameGeometry()));
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    QTest::mouseClick(w.sbSaveEmail, Qt::LeftButton);
+    std::filesystem::remove_all(exported);
 
     w.txtFilter->setText("invoice");
     w.btnApplyFilterClick();

@@ -162,6 +162,10 @@ class TWindowTest : public ::testing::Test {
                                    const std::wstring& Text) {
             Shown.push_back({Error, Title, Text});
         };
+        Hooks.AskYesNo = [this](const std::wstring& Title, const std::wstring& Text) {
+            Questions.push_back({false, Title, Text});
+            return Answer;
+        };
         Hooks.BrowseFolder = [this](const std::wstring& Prompt, const std::wstring&, bool) {
             Prompts.push_back(Prompt);
             return ExportTo.wstring();
@@ -251,7 +255,8 @@ class TWindowTest : public ::testing::Test {
     fs::path ExportTo;
     std::wstring Chosen;
     TfrmMainWin32::THooks Hooks;
-    std::vector<TShown> Shown;
+    std::vector<TShown> Shown, Questions;
+    bool Answer = false; // to every question
     std::vector<std::wstring> Prompts, Opened;
     struct TSave {
         std::wstring Title, Suggested, Types;
@@ -462,6 +467,31 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     wchar_t keyword[32] = {};
     ::GetWindowTextW(w.txtFilter, keyword, 32);
     EXPECT_EQ(Narrow(keyword), "invoice");
+
+    // The same rows into the same folder: the question comes through the window, and No keeps
+    // the earlier files; Yes replaces them with the messages of these rows.
+    Tick(1, true);
+    Tick(3, true);
+    ClickButton(PW_ID_SAVEEMAIL);
+    ASSERT_EQ(Questions.size(), 1u);
+    EXPECT_EQ(Narrow(Questions[0].Title), "Replace Files?");
+    EXPECT_EQ(Narrow(Questions[0].Text).rfind("2 of the 2 files to export exist already in ", 0),
+              0u);
+    EXPECT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[4]));
+    Answer = true;
+    ClickButton(PW_ID_SAVEEMAIL);
+    EXPECT_EQ(Questions.size(), 2u);
+    EXPECT_EQ(ReadAll(ExportTo / "RecoveredEmail1.eml"), MessageText(stored[1]));
+
+    // The previewed message (item 1) filtered out: preview and details are emptied.
+    ASSERT_FALSE(Preview().empty());
+    SetKeyword(L"number 2");
+    ::SendMessageW(w.btnApplyFilter, BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"2"}));
+    EXPECT_TRUE(Preview().empty());
+    EXPECT_EQ(::GetWindowTextLengthW(w.txtDetails), 0);
 }
 
 TEST_F(TWindowTest, KeysAndMenus) {
