@@ -84,9 +84,9 @@ std::string JsonByteString(std::string_view Bytes) {
 
 namespace {
 
-constexpr const char* JsonFieldNameList[] = {"item",     "offset",  "rule",    "date",
-                                             "from",     "to",      "subject", "body",
-                                             "fulltext", "decoded", "sha256",  "copy_of"};
+constexpr const char* JsonFieldNameList[] = {
+    "item",     "offset",  "rule",   "date",    "from",          "to", "subject", "body",
+    "fulltext", "decoded", "sha256", "copy_of", "client_deleted"};
 
 } // namespace
 
@@ -138,6 +138,9 @@ std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64
     if (Fields & JsonBody) out += ", \"body\": " + JsonByteString(Emails.Body(Item));
     if (Fields & JsonFullText) out += ", \"fulltext\": " + JsonByteString(Emails.FullText(Item));
     if (MoreFields) out += MoreFields(Item);
+    if (Fields & JsonClientDeleted)
+        out +=
+            std::string(", \"client_deleted\": ") + (Emails.ClientDeleted(Item) ? "true" : "false");
     std::string object = "{";
     object.append(out, out.empty() ? 0 : 2); // past the first field's ", "
     object += '}';

@@ -22,7 +22,8 @@ bool AppendJsonEscape(std::string& Out, unsigned char Byte);
 
 // The fields a JSON object may hold, as bits of a set, in the order they are printed: item,
 // offset (the drive byte offset of the message's first line), rule, date, from, to, subject, body,
-// fulltext, and what CliMail adds: decoded, sha256, copy_of.
+// fulltext, what CliMail adds: decoded, sha256, copy_of, and client_deleted (whether the mail
+// program marked the message deleted).
 enum TJsonField : unsigned {
     JsonItem = 1u << 0,
     JsonOffset = 1u << 1,
@@ -36,7 +37,8 @@ enum TJsonField : unsigned {
     JsonDecoded = 1u << 9,
     JsonSha256 = 1u << 10,
     JsonCopyOf = 1u << 11,
-    JsonAllFields = (1u << 12) - 1,
+    JsonClientDeleted = 1u << 12,
+    JsonAllFields = (1u << 13) - 1,
 };
 // "item, offset, rule, ...": every field's name, in the order printed.
 std::string JsonFieldNames();

@@ -76,6 +76,7 @@ struct TCliOptions {
     bool NoClobber = false;
     std::string Text;
     bool Unique = false;
+    bool ClientDeleted = false;
     std::string Mbox;
     std::string Dfxml;
     std::string CommandLine;
@@ -134,7 +135,7 @@ class TRowPicker {
   public:
     TRowPicker(const TCliOptions& Opt, bool NeedCopies)
         : FFilter{Opt.Keyword, Opt.Text.empty() ? TDecodedTextTest() : DecodedTextTest(Opt.Text),
-                  Opt.Unique},
+                  Opt.Unique, Opt.ClientDeleted},
           FNeedCopies(NeedCopies) {}
 
     // Takes the next message found; true when it is shown.
@@ -703,6 +704,10 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
     Scan->add_flag("--unique", Opt.Unique,
                    "Show only the first of each set of copies (messages with equal stored bytes); "
                    "the JSON's copy_of names the first for every later copy");
+    Scan->add_flag("--client-deleted", Opt.ClientDeleted,
+                   "Show only messages their mail program marked deleted and had not yet dropped "
+                   "from its folder file (X-Mozilla-Status with the expunged bit, or Status or "
+                   "X-Status holding D); the JSON's client_deleted says it for every message");
     return links;
 }
 

@@ -5,6 +5,7 @@
 
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
+#include "engine/ClientFlags.h"
 
 namespace {
 
@@ -191,6 +192,7 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
     // The rules cut Body from the end of FullText; only a message made otherwise stores it apart.
     entry.BodyApart = !Body.empty() && (Body.size() > FullText.size() ||
                                         FullText.substr(FullText.size() - Body.size()) != Body);
+    entry.ClientDeleted = IsClientDeleted(FullText);
     entry.Text = FStore->Append(FullText);
     // A body stored apart must follow its text at once; a failure there leaves a text no entry
     // refers to, which costs bytes and loses nothing.

@@ -53,6 +53,9 @@ class TFoundEmails {
     std::string FullText(std::size_t Item) const;
     std::string Body(std::size_t Item) const;
     std::uint64_t FullTextSize(std::size_t Item) const;
+    // Whether the mail program that stored the message marked it deleted (IsClientDeleted),
+    // settled from its header block when it was added.
+    bool ClientDeleted(std::size_t Item) const { return FEntries.at(Item).ClientDeleted; }
     // The whole message, copied out.
     TEmail operator[](std::size_t Item) const;
     TEmailArray ToArray() const;
@@ -96,6 +99,7 @@ class TFoundEmails {
         std::uint32_t BodySize = 0;
         std::uint32_t FieldSizes[4] = {};
         bool BodyApart = false; // Body follows FullText in the store instead of ending it
+        bool ClientDeleted = false;
     };
     class TStore;
 

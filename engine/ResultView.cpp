@@ -51,6 +51,7 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name) {
 
 bool TRowFilter::Shows(const TFoundEmails& Emails, std::size_t Item,
                        std::optional<std::size_t> CopyOf) const {
+    if (ClientDeletedOnly && !Emails.ClientDeleted(Item)) return false;
     if (!Keyword.empty() && SearchText(Keyword, Emails.Body(Item), false, 1) == 0) return false;
     if (DecodedText && !DecodedText(Emails, Item)) return false;
     return !(HideCopies && CopyOf);

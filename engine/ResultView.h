@@ -36,14 +36,16 @@ std::optional<TResultColumn> ColumnFromName(std::string_view Name);
 using TDecodedTextTest = std::function<bool(const TFoundEmails& Emails, std::size_t Item)>;
 
 // Which messages the results list shows, for the window core and the command-line scanner alike.
-// A message is shown when its Body holds Keyword without regard to case (SearchText, case
-// sensitivity off, from position 1), its decoded text passes DecodedText, and, with copies hidden,
-// it is the first of its copies. Tested in that order, cheapest first: a message is decoded only
-// when the keyword let it through.
+// A message is shown when, with only deleted ones asked for, its mail program marked it deleted
+// (TFoundEmails::ClientDeleted), and when its Body holds Keyword without regard to case
+// (SearchText, case sensitivity off, from position 1), its decoded text passes DecodedText, and,
+// with copies hidden, it is the first of its copies. Tested in that order, cheapest first: a
+// message is decoded only when the keyword let it through.
 struct TRowFilter {
     std::string Keyword;          // bytes; empty: every body passes
     TDecodedTextTest DecodedText; // empty: no test of the decoded text
     bool HideCopies = false;
+    bool ClientDeletedOnly = false;
 
     // One message, as a scan finds it. CopyOf: the first earlier message with the same stored
     // bytes, if any (TCopyFinder).

@@ -365,6 +365,7 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     }
     TRowFilter filter;
     filter.HideCopies = hideCopies;
+    filter.ClientDeletedOnly = clientDeletedOnly;
     if (filterActive && filterMode == TFilterMode::Bytes) filter.Keyword = keyword;
     if (filterActive && filterMode == TFilterMode::Text)
         filter.DecodedText = [this](const TFoundEmails& Emails, std::size_t Item) {
@@ -427,6 +428,12 @@ bool TMainWindowCore::ApplyTextFilter(const std::string& Utf8Words) {
 void TMainWindowCore::SetHideCopies(bool Hide) {
     if (Hide == hideCopies) return;
     hideCopies = Hide;
+    populateList();
+}
+
+void TMainWindowCore::SetClientDeletedOnly(bool Only) {
+    if (Only == clientDeletedOnly) return;
+    clientDeletedOnly = Only;
     populateList();
 }
 
@@ -659,6 +666,7 @@ std::string TMainWindowCore::DetailsText(std::size_t Row) const {
         place += (place.empty() ? "Copy of item " : " \u00b7 copy of item ") +
                  std::to_string(*first) + " (the same stored bytes)";
     if (!place.empty()) text += place + "\n";
+    if (emails.ClientDeleted(item)) text += "deleted in the mail program, not yet compacted\n";
     if (message == nullptr) {
         text += "This build does not decode MIME mail: the list and preview show the stored "
                 "text as found.\n";

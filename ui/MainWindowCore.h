@@ -294,6 +294,11 @@ class TMainWindowCore {
     // listed. Off by default; changing it refills the rows.
     void SetHideCopies(bool Hide);
     bool HideCopies() const { return hideCopies; }
+    // View > Deleted in Mail Program Only: only the messages their mail program marked deleted
+    // (still in its folder file until it is compacted) are listed. Off by default; changing it
+    // refills the rows.
+    void SetClientDeletedOnly(bool Only);
+    bool ClientDeletedOnly() const { return clientDeletedOnly; }
     // The item number of the first message with the same stored bytes, or none.
     std::optional<std::size_t> CopyOf(std::size_t Item) const;
 
@@ -432,6 +437,7 @@ class TMainWindowCore {
     std::string keyword;
     TFilterMode filterMode = TFilterMode::Bytes;
     bool hideCopies = false;
+    bool clientDeletedOnly = false;
     bool sourceView = false;
     TResultColumn sortColumn = TResultColumn::ItemNum;
     bool sortAscending = false;

@@ -335,6 +335,8 @@ void TfrmMain::BuildMenu() {
     mnuMessageSource->setEnabled(CanDecodeMail());
     mnuHideCopies = View1->addAction(QStringLiteral("Hide &Copies"));
     mnuHideCopies->setCheckable(true);
+    mnuClientDeleted = View1->addAction(QStringLiteral("&Deleted in Mail Program Only"));
+    mnuClientDeleted->setCheckable(true);
     Options1 = menuBar()->addMenu(QStringLiteral("&Options"));
     mnuDeepScan = Options1->addAction(QStringLiteral("Deep Scan"));
     mnuDeepScan->setCheckable(true);
@@ -374,6 +376,8 @@ void TfrmMain::ConnectCommands() {
             [this](bool On) { FCore.Guarded([this, On] { mnuMessageSourceToggled(On); }); });
     connect(mnuHideCopies, &QAction::toggled, this,
             [this](bool On) { FCore.Guarded([this, On] { mnuHideCopiesToggled(On); }); });
+    connect(mnuClientDeleted, &QAction::toggled, this,
+            [this](bool On) { FCore.Guarded([this, On] { mnuClientDeletedToggled(On); }); });
     connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
     connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
     connect(txtFilter, &QLineEdit::returnPressed, this, command(&TfrmMain::btnApplyFilterClick));
@@ -416,6 +420,11 @@ void TfrmMain::mnuMessageSourceToggled(bool On) {
 
 void TfrmMain::mnuHideCopiesToggled(bool On) {
     FCore.SetHideCopies(On);
+    if (const int row = PreviewRow(); row >= 0) ShowPreview(row);
+}
+
+void TfrmMain::mnuClientDeletedToggled(bool On) {
+    FCore.SetClientDeletedOnly(On);
     if (const int row = PreviewRow(); row >= 0) ShowPreview(row);
 }
 

@@ -85,6 +85,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void btnSaveAttachmentClick();
     void mnuMessageSourceToggled(bool On);
     void mnuHideCopiesToggled(bool On);
+    void mnuClientDeletedToggled(bool On);
     void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
     void mnuOpenImageClick() { FCore.OpenImage(); }
@@ -128,6 +129,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     QMenu* View1;
     QAction* mnuMessageSource; // checkable: list and preview show the stored text
     QAction* mnuHideCopies;    // checkable: only the first of each set of copies is listed
+    QAction* mnuClientDeleted; // checkable: only what the mail program marked deleted is listed
     QMenu* Options1;
     QAction* mnuDeepScan; // checkable; for this session only, like every setting of the program
     QMenu* Help1;

@@ -204,9 +204,9 @@ TEST_F(CliTest, JsonLinesHoldTheJsonObjectsOnePerLineWithTheFieldsAsked) {
         EXPECT_EQ(lines.Out, expected) << rest;
     }
 
-    const std::vector<std::string> all = {"item", "offset", "rule",     "date",
-                                          "from", "to",     "subject",  "body",
-                                          "fulltext", "decoded", "sha256", "copy_of"};
+    const std::vector<std::string> all = {
+        "item",     "offset",  "rule",   "date",    "from",          "to", "subject", "body",
+        "fulltext", "decoded", "sha256", "copy_of", "client_deleted"};
     TRun r = RunCli("scan " + Quote(Image) + " --json-lines");
     EXPECT_EQ(JsonKeys(r.Out), std::vector<std::vector<std::string>>(3, all));
     // Fields come in the order of --json whatever order they are named in.

@@ -1249,3 +1249,24 @@ TEST_F(CoreTest, WithoutTheMailModuleTheStoredTextIsShownAndTheDetailsSaySo) {
 }
 
 } // namespace
+
+TEST_F(CoreTest, DeletedInTheMailProgramOnlyListsTheMarkedAndTheirDetailsSaySo) {
+    TMainWindowCore& core = Open();
+    const std::string tail = "From: a@x.org\r\nSubject: s\r\n\r\ntext\r\n";
+    core.ShowResults(
+        TEmailArray{TEmail{"", "", "", "", "X-Mozilla-Status: 0009\r\n" + tail, ""},
+                    TEmail{"", "", "", "", "Status: RO\r\n" + tail, ""},
+                    TEmail{"", "", "", "", "Status: RO\r\nX-Status: D\r\n" + tail, ""}});
+    const std::string line = "deleted in the mail program, not yet compacted\n";
+    EXPECT_FALSE(core.ClientDeletedOnly());
+    ASSERT_EQ(core.Rows().size(), 3u);
+    EXPECT_NE(core.DetailsText(0).find(line), std::string::npos) << core.DetailsText(0);
+    EXPECT_EQ(core.DetailsText(1).find(line), std::string::npos) << core.DetailsText(1);
+    core.SetClientDeletedOnly(true);
+    ASSERT_EQ(core.Rows().size(), 2u);
+    EXPECT_EQ(core.Rows()[0].Item, 0u);
+    EXPECT_EQ(core.Rows()[1].Item, 2u);
+    EXPECT_NE(core.DetailsText(1).find(line), std::string::npos);
+    core.SetClientDeletedOnly(false);
+    EXPECT_EQ(core.Rows().size(), 3u);
+}

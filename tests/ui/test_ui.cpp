@@ -256,8 +256,10 @@ TEST_F(UiTest, WindowCarriesItsCaptionsGeometryAndTabOrder) {
         views << a->text().remove('&');
         EXPECT_TRUE(a->isCheckable());
     }
-    EXPECT_EQ(views, QStringList({"Message Source", "Hide Copies"}));
+    EXPECT_EQ(views,
+              QStringList({"Message Source", "Hide Copies", "Deleted in Mail Program Only"}));
     EXPECT_FALSE(w.mnuHideCopies->isChecked()); // nothing hidden by default
+    EXPECT_FALSE(w.mnuClientDeleted->isChecked());
     EXPECT_EQ(w.mnuHelp->text(), "Parcelwright Help");
     EXPECT_EQ(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(w.Exit1->text().remove('&'), "Exit");
@@ -495,6 +497,13 @@ TEST_F(UiTest, HideCopiesMailboxExportAttachmentAndTextFilterFromTheWindow) {
     EXPECT_EQ(Items(), std::vector<int>({0, 1, 3}));
     EXPECT_TRUE(w.lblStatus->text().contains("copies hidden"));
     w.mnuHideCopies->trigger();
+    EXPECT_EQ(Rows(), 4);
+    // View > Deleted in Mail Program Only: none of these is marked.
+    w.mnuClientDeleted->trigger();
+    EXPECT_TRUE(w.Core().ClientDeletedOnly());
+    EXPECT_EQ(Rows(), 0);
+    w.mnuClientDeleted->trigger();
+    EXPECT_FALSE(w.Core().ClientDeletedOnly());
     EXPECT_EQ(Rows(), 4);
 
     // File > Export Selected as Mailbox...

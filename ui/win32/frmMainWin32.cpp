@@ -283,6 +283,8 @@ void TfrmMainWin32::BuildMenu() {
     // No "Message Source" here: without decoding, the stored text is all there is to show.
     const HMENU view = ::CreatePopupMenu();
     ::AppendMenuW(view, MF_STRING | MF_UNCHECKED, PW_ID_HIDECOPIES, L"Hide &Copies");
+    ::AppendMenuW(view, MF_STRING | MF_UNCHECKED, PW_ID_CLIENTDELETED,
+                  L"&Deleted in Mail Program Only");
     const HMENU options = ::CreatePopupMenu();
     ::AppendMenuW(options, MF_STRING | MF_UNCHECKED, PW_ID_DEEPSCAN, L"Deep Scan");
     const HMENU help = ::CreatePopupMenu();
@@ -579,6 +581,9 @@ void TfrmMainWin32::Command(int Id) {
     case PW_ID_HIDECOPIES:
         Guarded(&TfrmMainWin32::mnuHideCopiesClick);
         break;
+    case PW_ID_CLIENTDELETED:
+        Guarded(&TfrmMainWin32::mnuClientDeletedClick);
+        break;
     case PW_ID_OPENIMAGE:
         Guarded(&TfrmMainWin32::mnuOpenImageClick);
         break;
@@ -714,6 +719,13 @@ void TfrmMainWin32::mnuHideCopiesClick() {
     const bool hide = !FCore.HideCopies();
     FCore.SetHideCopies(hide);
     ::CheckMenuItem(MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND | (hide ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void TfrmMainWin32::mnuClientDeletedClick() {
+    const bool only = !FCore.ClientDeletedOnly();
+    FCore.SetClientDeletedOnly(only);
+    ::CheckMenuItem(MainMenu1, PW_ID_CLIENTDELETED,
+                    MF_BYCOMMAND | (only ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TfrmMainWin32::mnuOpenImageClick() {

@@ -75,6 +75,7 @@ class TfrmMainWin32 final : public TMainWindowView {
     void sbSaveEmailClick() { FCore.ExportTicked(); }
     void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }
     void mnuHideCopiesClick();
+    void mnuClientDeletedClick();
     void btnApplyFilterClick();
     void btnClearFilterClick();
     void lvFoundEmailsColumnClick(int Column);

@@ -126,3 +126,62 @@ TEST(ResultView, TextComparisonIgnoresCaseAndColumnsHaveTheirNames) {
 }
 
 } // namespace
+
+TEST(ResultView, DeletedInTheMailProgramIsReadFromTheHeaderBlockOnly) {
+    struct TCase {
+        std::string Head; // header lines before "Subject: s", LF ends
+        bool Deleted;
+    };
+    for (const TCase& c : std::vector<TCase>{
+             {"X-Mozilla-Status: 0009\n", true}, // read, expunged
+             {"X-Mozilla-Status: 0008\n", true},
+             {"x-mozilla-status:000F\n", true},
+             {"X-Mozilla-Status: 0001\n", false}, // read only
+             {"X-Mozilla-Status: 8000\n", false},
+             {"X-Mozilla-Status: 00g8\n", false},      // not hexadecimal
+             {"X-Mozilla-Status: 000000008\n", false}, // longer than the field is written
+             {"Status: RO\n", false},
+             {"Status: D\n", true},
+             {"Status: ROD\n", true},
+             {"X-Status: ADF\n", true},
+             {"X-Status: AF\n", false},
+             {"Status: Delivered\n", false}, // words are no flags
+             {"Status: d\n", false},
+             {"Status:\n D\n", true},            // folded
+             {"Status: RO\nStatus: D\n", false}, // the first one counts
+             {"X-Mozilla-Status: 0001\nX-Status: D\n", true},
+             {"X-Mailer: Status: D\n", false},
+         }) {
+        for (const char* End : {"\n", "\r\n"}) {
+            std::string Text = c.Head + "From: a@x.org\nSubject: s\n\nStatus: D\n";
+            if (std::string(End) == "\r\n") {
+                std::string Crlf;
+                for (char ch : Text)
+                    Crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+                Text = Crlf;
+            }
+            TFoundEmails emails(TEmailArray{});
+            emails.Add(Text, "", {});
+            EXPECT_EQ(emails.ClientDeleted(0), c.Deleted) << c.Head;
+        }
+    }
+    // Only in the body: nothing.
+    TFoundEmails body(TEmailArray{});
+    body.Add("From: a@x.org\n\nX-Mozilla-Status: 0009\nStatus: D\n", "", {});
+    EXPECT_FALSE(body.ClientDeleted(0));
+
+    // The filter: with the others, cheapest first, rows in found order.
+    TEmailArray mails = {
+        Mail(" d0", " a", " s", "\r\ninvoice\r\n"), Mail(" d1", " b", " s", "\r\ninvoice\r\n"),
+        Mail(" d2", " c", " s", "\r\nnothing\r\n"), Mail(" d3", " d", " s", "\r\nnothing\r\n")};
+    mails[1].FullText = "Status: RO\r\nX-Status: D\r\n" + mails[1].FullText;
+    mails[2].FullText = "X-Mozilla-Status: 0009\r\n" + mails[2].FullText;
+    const TFoundEmails emails(mails);
+    TRowFilter filter;
+    filter.ClientDeletedOnly = true;
+    EXPECT_EQ(filter.Rows(emails), (std::vector<std::size_t>{1, 2}));
+    filter.Keyword = "invoice";
+    EXPECT_EQ(filter.Rows(emails), (std::vector<std::size_t>{1}));
+    filter.ClientDeletedOnly = false;
+    EXPECT_EQ(filter.Rows(emails), (std::vector<std::size_t>{0, 1}));
+}

@@ -612,6 +612,13 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
     ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_HIDECOPIES, 0);
     EXPECT_EQ(RowCount(), 14);
     EXPECT_EQ(::GetMenuState(w.MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    // View > Deleted in Mail Program Only: none of these is marked; again brings them back.
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_CLIENTDELETED, 0);
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(::GetMenuState(w.MainMenu1, PW_ID_CLIENTDELETED, MF_BYCOMMAND) & MF_CHECKED,
+              static_cast<UINT>(MF_CHECKED));
+    ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_CLIENTDELETED, 0);
+    EXPECT_EQ(RowCount(), 14);
 
     // File > Export Selected as Mailbox: with nothing ticked it says so and asks for no file.
     ::SendMessageW(w.Handle(), WM_COMMAND, PW_ID_EXPORTMAILBOX, 0);
