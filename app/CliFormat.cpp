@@ -85,8 +85,8 @@ std::string JsonByteString(std::string_view Bytes) {
 namespace {
 
 constexpr const char* JsonFieldNameList[] = {
-    "item",     "offset",  "rule",   "date",    "from",          "to", "subject", "body",
-    "fulltext", "decoded", "sha256", "copy_of", "client_deleted"};
+    "item",     "offset",  "rule",   "date",    "from",           "to",    "subject", "body",
+    "fulltext", "decoded", "sha256", "copy_of", "client_deleted", "inside"};
 
 } // namespace
 
@@ -123,13 +123,12 @@ std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unkn
     return fields;
 }
 
-std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64_t Offset,
-                       std::string_view Rule, unsigned Fields,
-                       const std::function<std::string(std::size_t)>& MoreFields) {
+std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place,
+                       unsigned Fields, const std::function<std::string(std::size_t)>& MoreFields) {
     std::string out;
     if (Fields & JsonItem) out += ", \"item\": " + std::to_string(Item);
-    if (Fields & JsonOffset) out += ", \"offset\": " + std::to_string(Offset);
-    if (Fields & JsonRule) out += ", \"rule\": " + JsonByteString(Rule);
+    if (Fields & JsonOffset) out += ", \"offset\": " + std::to_string(Place.Offset);
+    if (Fields & JsonRule) out += ", \"rule\": " + JsonByteString(CarvingRuleName(Place.Rule));
     const TEmailHeaders h = Emails.Headers(Item);
     if (Fields & JsonDate) out += ", \"date\": " + JsonByteString(h.Date);
     if (Fields & JsonFrom) out += ", \"from\": " + JsonByteString(h.From);
@@ -141,6 +140,16 @@ std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64
     if (Fields & JsonClientDeleted)
         out +=
             std::string(", \"client_deleted\": ") + (Emails.ClientDeleted(Item) ? "true" : "false");
+    if (Fields & JsonInside) {
+        out += ", \"inside\": [";
+        for (std::size_t i = 0; i < Place.Inside.size(); ++i) {
+            const TStreamStep& step = Place.Inside[i];
+            out += std::string(i > 0 ? ", " : "") + "{\"kind\": \"" + StreamKindName(step.Kind) +
+                   "\", \"offset\": " + std::to_string(step.Offset) +
+                   ", \"at\": " + std::to_string(step.At) + "}";
+        }
+        out += "]";
+    }
     std::string object = "{";
     object.append(out, out.empty() ? 0 : 2); // past the first field's ", "
     object += '}';

@@ -11,6 +11,7 @@
 
 #include "engine/FoundEmails.h"
 #include "engine/Globals.h"
+#include "engine/ScanHardDisk.h"
 
 // A JSON string literal (quotes included) holding each byte as the character of the same code,
 // U+0000 to U+00FF, written in UTF-8 and escaped as JSON requires: decoding it and taking each
@@ -23,7 +24,9 @@ bool AppendJsonEscape(std::string& Out, unsigned char Byte);
 // The fields a JSON object may hold, as bits of a set, in the order they are printed: item,
 // offset (the drive byte offset of the message's first line), rule, date, from, to, subject, body,
 // fulltext, what CliMail adds: decoded, sha256, copy_of, and client_deleted (whether the mail
-// program marked the message deleted).
+// program marked the message deleted) and inside (the compressed streams it was found in, outermost
+// first: kind, offset where the stream begins, at where what it holds next begins in its inflated
+// bytes; an empty list for a message on the drive itself).
 enum TJsonField : unsigned {
     JsonItem = 1u << 0,
     JsonOffset = 1u << 1,
@@ -38,7 +41,8 @@ enum TJsonField : unsigned {
     JsonSha256 = 1u << 10,
     JsonCopyOf = 1u << 11,
     JsonClientDeleted = 1u << 12,
-    JsonAllFields = (1u << 13) - 1,
+    JsonInside = 1u << 13,
+    JsonAllFields = (1u << 14) - 1,
 };
 // "item, offset, rule, ...": every field's name, in the order printed.
 std::string JsonFieldNames();
@@ -46,10 +50,10 @@ std::string JsonFieldNames();
 // unknown or none is given, with the first unknown name in Unknown.
 std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unknown);
 
-// One JSON object holding the chosen fields of a row; Rule names the carving rule. MoreFields,
-// when given, returns the fields from decoded on for an item, each as ", \"name\": value".
-std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, std::uint64_t Offset,
-                       std::string_view Rule, unsigned Fields,
+// One JSON object holding the chosen fields of a row found at Place. MoreFields, when given,
+// returns the fields from decoded to copy_of for an item, each as ", \"name\": value".
+std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place,
+                       unsigned Fields,
                        const std::function<std::string(std::size_t)>& MoreFields = {});
 
 // Field text made safe for a terminal: control bytes become "?", tabs a space, 8-bit bytes their

@@ -37,8 +37,8 @@ std::string XmlSafe(std::string_view Text) {
 class TDfxmlPieces {
   public:
     TDfxmlPieces(const TReportSource& Source, const TFoundEmails& Emails,
-                 const std::vector<std::uint64_t>& Offsets, const std::vector<std::size_t>& Rows)
-        : FSource(Source), FEmails(Emails), FOffsets(Offsets), FRows(Rows) {}
+                 const std::vector<TEmailPlace>& Places, const std::vector<std::size_t>& Rows)
+        : FSource(Source), FEmails(Emails), FPlaces(Places), FRows(Rows) {}
 
     // The next piece; false after the last.
     bool Next(std::string& Piece) {
@@ -116,9 +116,17 @@ class TDfxmlPieces {
         w.Element("filesize", size);
         w.Open("byte_runs");
         w.Open("byte_run");
-        w.Attribute("offset", "0");
-        w.Attribute("img_offset", std::to_string(item < FOffsets.size() ? FOffsets[item] : 0));
-        w.Attribute("len", size);
+        const TEmailPlace place = item < FPlaces.size() ? FPlaces[item] : TEmailPlace();
+        if (place.Inside.empty()) {
+            w.Attribute("offset", "0");
+            w.Attribute("img_offset", std::to_string(place.Offset));
+            w.Attribute("len", size);
+        } else {
+            const TStreamStep& outer = place.Inside.front();
+            w.Attribute("img_offset", std::to_string(outer.Offset));
+            w.Attribute("len", std::to_string(outer.Length));
+            w.Attribute("type", StreamKindName(outer.Kind));
+        }
         w.Close();
         w.Close();
         w.Open("hashdigest");
@@ -134,7 +142,7 @@ class TDfxmlPieces {
 
     const TReportSource& FSource;
     const TFoundEmails& FEmails;
-    const std::vector<std::uint64_t>& FOffsets;
+    const std::vector<TEmailPlace>& FPlaces;
     const std::vector<std::size_t>& FRows;
     TXmlWriter FWriter;
     bool FStarted = false;
@@ -191,9 +199,9 @@ TDecodedTextTest DecodedTextTest(std::string Words) {
 }
 
 std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
-                        const std::vector<std::uint64_t>& Offsets,
+                        const std::vector<TEmailPlace>& Places,
                         const std::vector<std::size_t>& Rows) {
-    TDfxmlPieces pieces(Source, Emails, Offsets, Rows);
+    TDfxmlPieces pieces(Source, Emails, Places, Rows);
     std::string report;
     for (std::string piece; pieces.Next(piece);)
         report += piece;
@@ -201,11 +209,11 @@ std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
 }
 
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
+                             const TFoundEmails& Emails, const std::vector<TEmailPlace>& Places,
                              const std::vector<std::size_t>& Rows, bool Replace,
                              TExportOutput& Output) {
     try {
-        TDfxmlPieces pieces(Source, Emails, Offsets, Rows);
+        TDfxmlPieces pieces(Source, Emails, Places, Rows);
         return WriteFileInPieces(
             File, [&](std::string& Piece) { return pieces.Next(Piece); }, Output, Replace);
     } catch (const std::exception& e) {

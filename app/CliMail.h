@@ -44,15 +44,17 @@ struct TReportSource {
 
 // The DFXML report of the rows shown: the source and this program, then per row a fileobject
 // named as the row's export file (RecoveredEmail<row>.eml) with its byte run on the image and
-// the SHA-256 and MD5 digests of its stored bytes.
+// the SHA-256 and MD5 digests of its stored bytes. A message found inside compressed streams has
+// the byte run of the outermost stream, typed with its kind ("gzip", "zip"): its bytes are not
+// the image's as they lie there.
 std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
-                        const std::vector<std::uint64_t>& Offsets,
+                        const std::vector<TEmailPlace>& Places,
                         const std::vector<std::size_t>& Rows);
 
 // Writes the report through a temporary name, a piece at a time as it is made, so that memory
 // does not grow with the rows; empty on success, else the reason. With Replace false an
 // existing file of that name is kept.
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TFoundEmails& Emails, const std::vector<std::uint64_t>& Offsets,
+                             const TFoundEmails& Emails, const std::vector<TEmailPlace>& Places,
                              const std::vector<std::size_t>& Rows, bool Replace = true,
                              TExportOutput& Output = RealExportOutput());

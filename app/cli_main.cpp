@@ -437,12 +437,10 @@ class TResultPrinter {
     std::string Object(const TScanResult& Result, std::size_t Item) const {
         const TFoundEmails& emails = Result.Emails;
         const TEmailPlace& place = Result.Places[Item];
-        return JsonObject(emails, Item, place.Offset, CarvingRuleName(place.Rule), FFields,
-                          [&](std::size_t I) {
-                              if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0)
-                                  return std::string();
-                              return MailJsonFields(emails.FullText(I), FPicker.Copies[I], FFields);
-                          });
+        return JsonObject(emails, Item, place, FFields, [&](std::size_t I) {
+            if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
+            return MailJsonFields(emails.FullText(I), FPicker.Copies[I], FFields);
+        });
     }
 
     const TCliOptions& FOpt;
@@ -562,13 +560,10 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
         }
     }
     if (!Opt.Dfxml.empty()) {
-        std::vector<std::uint64_t> offsets;
-        for (const TEmailPlace& place : Scanned.Result.Places)
-            offsets.push_back(place.Offset);
         const TReportSource source{Opt.Target, Scanned.ImageSize, Opt.CommandLine,
                                    Scanned.SectorSize, Scanned.Result.Unreadable};
-        if (const std::string problem =
-                WriteDfxmlReport(Opt.Dfxml, source, emails, offsets, Rows, !Opt.NoClobber);
+        if (const std::string problem = WriteDfxmlReport(
+                Opt.Dfxml, source, emails, Scanned.Result.Places, Rows, !Opt.NoClobber);
             !problem.empty()) {
             Fail(Opt.Dfxml, "not written: " + problem);
             ok = false;
@@ -676,8 +671,12 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
         "--json", Opt.Json,
         "Print one JSON array instead of the table: an object per row with item, offset (drive "
         "byte offset of the message's first line), rule (\"standard\" or \"deep\": the carving "
-        "rule that found it), date, from, to, subject, body and fulltext. Each stored byte is the "
-        "character of the same code (U+0000 to U+00FF), so the bytes can be recovered exactly");
+        "rule that found it), date, from, to, subject, body, fulltext, decoded, sha256, copy_of, "
+        "client_deleted (true when the mail program marked the message deleted) and inside (the "
+        "compressed streams it was found in, outermost first: kind, offset where the stream "
+        "begins, at where the next stream or the message begins in its inflated bytes). Each "
+        "stored byte is the character of the same code (U+0000 to U+00FF), so the bytes can be "
+        "recovered exactly");
     Scan->add_flag("--json-lines", Opt.JsonLines,
                    "Print one JSON object per line instead of the table, with the fields of "
                    "--json; without --sort each line is printed as soon as its message is found")
@@ -695,7 +694,10 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
     Scan->add_flag("--deep", Opt.Deep,
                    "Deep scan: also recover messages with long header blocks (chains of Received "
                    "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
-                   "finds no message, the standard rule is still applied");
+                   "finds no message, the standard rule is still applied. Also opens gzip members "
+                   "(mbox.gz, .tar.gz) and zip entries at sector starts and scans what they "
+                   "inflate, three streams deep, at most 1 GiB and 1000 times the compressed "
+                   "bytes a stream");
     Scan->add_option("--text", Opt.Text,
                      "Show only messages whose decoded From, To, Subject or text holds this text, "
                      "ignoring case in any script (encoded words, charsets, quoted-printable and "

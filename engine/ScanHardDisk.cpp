@@ -18,6 +18,21 @@ constexpr std::uint64_t HeldPieceBytes = 64 * 1024;
 // Sectors fetched ahead of the test.
 constexpr std::uint64_t PrefetchSectors = 16;
 
+// The drive as a compressed stream's input: whole sectors' bytes, none past them.
+class TDriveInput final : public TStreamInput {
+  public:
+    TDriveInput(TDiskBuffer& Buffer, std::uint64_t End) : FBuffer(&Buffer), FEnd(End) {}
+    std::string_view Bytes(std::uint64_t Offset, std::size_t Count) override {
+        if (Offset >= FEnd) return {};
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(Count, FEnd - Offset));
+        return FBuffer->View(n, Offset);
+    }
+
+  private:
+    TDiskBuffer* FBuffer;
+    std::uint64_t FEnd;
+};
+
 std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, TScanHost& Host) {
     if (Rule == TCarvingRule::Deep) return std::make_unique<TDeepRule>(Host);
     return std::make_unique<TEmailParser>(Host);
@@ -43,6 +58,12 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
                                   Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
+    if (Options.Rule == TCarvingRule::Deep)
+        FStreams =
+            std::make_unique<TStreamOpener>(Host, [this](const TCutList& Cuts, TCarvingRule Rule,
+                                                         const std::vector<TStreamStep>& Steps) {
+                return Keep(Cuts, Rule, &Steps);
+            });
 }
 
 TScanHardDisk::~TScanHardDisk() = default;
@@ -74,6 +95,7 @@ TScanResult TScanHardDisk::ScanDrive() {
         throw;
     }
     FHost->ProgressClose();
+    if (FStreams) FResult.Streams = FStreams->Counts();
     FResult.UnreadableSectors = FBuffer->UnreadableSectors();
     for (const auto& [first, end] : FBuffer->UnreadableRanges())
         FResult.Unreadable.push_back({first, end - first});
@@ -114,9 +136,10 @@ std::uint64_t TScanHardDisk::ScanPiece(std::uint64_t s, std::uint64_t N) {
         }
         // The scan never looks back: the buffer may drop what lies before this sector.
         FBuffer->ReleaseBefore(offset);
-        const std::uint64_t sectors =
-            Examine({offset, FBuffer->View(TRule::WindowSectors * ss, offset)});
+        const std::string_view window = FBuffer->View(TRule::WindowSectors * ss, offset);
         ++FSteps;
+        if (FStreams && OpenStreams(offset, window)) return s + 1;
+        const std::uint64_t sectors = Examine({offset, window});
         return s + std::max<std::uint64_t>(sectors, 1);
     }
     // Sectors whose window the chunk holds are tested over one view of a piece of it, a fraction
@@ -135,6 +158,11 @@ std::uint64_t TScanHardDisk::ScanPiece(std::uint64_t s, std::uint64_t N) {
         const char* window = base + (at - s) * ss;
         if (at + PrefetchSectors <= last) __builtin_prefetch(window + PrefetchSectors * ss);
         std::uint64_t sectors = 0;
+        // No message starts where a stream does: a stream's header opens no header line.
+        if (FStreams && OpenStreams(at * ss, std::string_view(window, std::size_t{2} * ss))) {
+            ++FSteps;
+            return at + 1;
+        }
         if (FRule->MayStart(static_cast<unsigned char>(window[0]))) {
             FBuffer->ReleaseBefore(at * ss);
             sectors = Examine(
@@ -160,12 +188,13 @@ std::uint32_t TScanHardDisk::Carve(TRule& Rule, std::uint64_t Offset) {
     const std::uint32_t L = RunLength(Rule, Offset);
     // Views are valid only until the next call on the buffer: nothing below asks it for bytes.
     Rule.Carve({Offset, FBuffer->View(L, Offset)}, FCuts);
-    Append(Rule.Kind());
+    Keep(FCuts, Rule.Kind());
     return L;
 }
 
-void TScanHardDisk::Append(TCarvingRule Rule) {
-    for (const TCutMessage& cut : FCuts) {
+bool TScanHardDisk::Keep(const TCutList& Cuts, TCarvingRule Rule,
+                         const std::vector<TStreamStep>* Inside) {
+    for (const TCutMessage& cut : Cuts) {
         FHost->KeepAlive(1);
         try {
             FResult.Emails.Add(cut.FullText, cut.Body,
@@ -173,12 +202,40 @@ void TScanHardDisk::Append(TCarvingRule Rule) {
         } catch (const TPwError& e) {
             // Nothing can be kept from here on: stop, with what was found so far.
             FResult.StopReason = e.what();
-            return;
+            return false;
         }
-        FResult.Places.push_back({cut.DriveOffset, Rule});
+        TEmailPlace place{cut.DriveOffset, Rule, {}};
+        if (Inside != nullptr && !Inside->empty()) {
+            // The cut's offset is its place in the innermost stream's inflated bytes.
+            place.Inside = *Inside;
+            place.Inside.back().At = cut.DriveOffset;
+            place.Offset = place.Inside.front().Offset;
+        }
+        FResult.Places.push_back(std::move(place));
         FHost->MessageFound();
         FHost->MessageKept(FResult);
     }
+    return true;
+}
+
+bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
+    const auto first = static_cast<unsigned char>(Window[0]);
+    if ((first != 0x1F && first != 'P') || Offset < FStreamsEnd ||
+        !TStreamOpener::OpensStream(Window))
+        return false;
+    TDriveInput input(*FBuffer, DriveBytes());
+    // A header inside what these streams took (a zip's later entry, bytes of a deflate stream)
+    // was followed already, or is none.
+    const std::size_t before = FResult.Places.size();
+    FStreamsEnd = FStreams->OpenOnDrive(input, Offset);
+    // How long each stream was is known once it has ended: its messages learn it now.
+    for (std::size_t i = before; i < FResult.Places.size(); ++i) {
+        TStreamStep& outer = FResult.Places[i].Inside.front();
+        for (const TStreamStep& opened : FStreams->Opened())
+            if (opened.Offset == outer.Offset) outer.Length = opened.Length;
+    }
+    if (FStreams->Cancelled()) FResult.Cancelled = true;
+    return true;
 }
 
 bool TScanHardDisk::Stopping(std::uint64_t Offset) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/CarvingRule.h"
+#include "engine/CompressedStreams.h"
 #include "engine/FoundEmails.h"
 #include "engine/Globals.h"
 #include "engine/ScanHost.h"
@@ -16,8 +17,9 @@ class TDiskBuffer;
 class TSystemLayer;
 
 struct TScanOptions {
-    std::uint32_t SectorSize = 0;               // 0: the drive's own
-    TCarvingRule Rule = TCarvingRule::Standard; // Deep: deep rule, standard where it finds nothing
+    std::uint32_t SectorSize = 0; // 0: the drive's own
+    // Deep: deep rule, standard where it finds nothing, and compressed streams opened.
+    TCarvingRule Rule = TCarvingRule::Standard;
     // Message bytes the found list holds in memory before it moves them to a scratch file, and
     // the system layer that makes that file (the platform's when null).
     std::size_t MemoryBytes = TFoundEmails::DefaultMemoryBytes;
@@ -25,8 +27,13 @@ struct TScanOptions {
 };
 
 struct TEmailPlace {
-    std::uint64_t Offset = 0; // drive byte offset of the message's first line
+    // Drive byte offset of the message's first line; of the outermost stream's header for a
+    // message found inside compressed streams.
+    std::uint64_t Offset = 0;
     TCarvingRule Rule = TCarvingRule::Standard;
+    // The compressed streams the message was found in, outermost first; empty for one found on
+    // the drive itself.
+    std::vector<TStreamStep> Inside;
 };
 
 struct TSectorRange {
@@ -43,6 +50,7 @@ struct TScanResult {
     // Why the scan stopped before the end by itself (the found messages could not be kept);
     // empty when it ran to the end or was cancelled. What was found before stays.
     std::string StopReason;
+    TStreamCounts Streams; // what opening compressed streams cost (deep scans)
 };
 
 class TScanHardDisk {
@@ -78,8 +86,13 @@ class TScanHardDisk {
     // Cuts Rule's messages from the run of its text bytes at Offset; the run's length.
     std::uint32_t Carve(TRule& Rule, std::uint64_t Offset);
     std::uint32_t RunLength(const TRule& Rule, std::uint64_t Offset);
-    // Keeps the messages of FCuts, cut from Run by Rule.
-    void Append(TCarvingRule Rule);
+    // Keeps the messages of Cuts, cut by Rule on the drive or, with Inside, in the streams it
+    // names; false when they could not be kept (the scan stops).
+    bool Keep(const TCutList& Cuts, TCarvingRule Rule,
+              const std::vector<TStreamStep>* Inside = nullptr);
+    // Opens the compressed streams whose header begins the sector at Offset, Window its bytes;
+    // true when it read the drive for them (the driver's views are gone).
+    bool OpenStreams(std::uint64_t Offset, std::string_view Window);
 
     std::uint32_t FSectorSize = 0;
     TScanResult FResult;
@@ -90,4 +103,6 @@ class TScanHardDisk {
     bool FDriveAsked = false; // FDrive was called since the last view the driver took
     unsigned FSteps = 0;      // sectors examined since the progress display moved
     TCutList FCuts;           // the last run's messages; its memory serves every run
+    std::unique_ptr<TStreamOpener> FStreams; // deep scans only
+    std::uint64_t FStreamsEnd = 0; // where the last streams opened ended: no header before it
 };

@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 xvfb xauth xdg-utils fonts-dejavu-core
   libcli11-dev
   libewf-dev ewf-tools
+  zlib1g-dev libz-mingw-w64-dev
   e2fsprogs
   libgmime-3.0-dev libxml2-dev nettle-dev python3
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64

@@ -658,10 +658,22 @@ std::string TMainWindowCore::DetailsText(std::size_t Row) const {
         text += "Subject:" + CellShown(Row, TResultColumn::Subject) + "\n";
     }
     std::string place;
-    if (item < places.size())
+    if (item < places.size() && !places[item].Inside.empty()) {
+        // Outermost first: where each stream begins, then where the message lies in the last.
+        const std::vector<TStreamStep>& inside = places[item].Inside;
+        place = "Found inside ";
+        for (std::size_t i = 0; i < inside.size(); ++i) {
+            place += std::string(i > 0 ? ", in it " : "") + "a " + StreamKindName(inside[i].Kind) +
+                     " stream at byte " + std::to_string(inside[i].Offset);
+            if (i == 0) place += " (" + HexOffset(inside[i].Offset) + ")";
+        }
+        place += ", at byte " + std::to_string(inside.back().At) + " of its inflated bytes, by the " +
+                 CarvingRuleName(places[item].Rule) + " rule";
+    } else if (item < places.size()) {
         place = "Found at byte " + std::to_string(places[item].Offset) + " (" +
                 HexOffset(places[item].Offset) + ") by the " + CarvingRuleName(places[item].Rule) +
                 " rule";
+    }
     if (const auto first = CopyOf(item))
         place += (place.empty() ? "Copy of item " : " \u00b7 copy of item ") +
                  std::to_string(*first) + " (the same stored bytes)";

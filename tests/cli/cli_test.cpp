@@ -205,8 +205,8 @@ TEST_F(CliTest, JsonLinesHoldTheJsonObjectsOnePerLineWithTheFieldsAsked) {
     }
 
     const std::vector<std::string> all = {
-        "item",     "offset",  "rule",   "date",    "from",          "to", "subject", "body",
-        "fulltext", "decoded", "sha256", "copy_of", "client_deleted"};
+        "item",     "offset",  "rule",   "date",    "from",           "to",    "subject",
+        "body",     "fulltext", "decoded", "sha256", "copy_of", "client_deleted", "inside"};
     TRun r = RunCli("scan " + Quote(Image) + " --json-lines");
     EXPECT_EQ(JsonKeys(r.Out), std::vector<std::vector<std::string>>(3, all));
     // Fields come in the order of --json whatever order they are named in.
