@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -109,3 +110,72 @@ TEST_F(DeepCliTest, AnEwfImageIsATarget) {
 }
 
 } // namespace
+
+TEST_F(DeepCliTest, MessagesInsideAGzipAndThoseMarkedDeletedSayWhereAndWhat) {
+    if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    // An mbox.gz of two LF messages (the second expunged) at byte 2048, then a CR LF message
+    // whose mail program marked it deleted at byte 8192.
+    const std::string First = "From: a@x.org\nTo: b@x.org\nSubject: one\n"
+                              "Date: Mon, 2 Mar 2020 09:00:00 +0000\n\nfirst\n";
+    const std::string Second = "From: c@x.org\nTo: d@x.org\nSubject: two\n"
+                               "Date: Mon, 2 Mar 2020 10:00:00 +0000\nX-Mozilla-Status: 0009\n\n"
+                               "second\n";
+    const std::string Mbox = "From a@x.org Mon Mar  2 09:00:00 2020\n" + First +
+                             "\nFrom c@x.org Mon Mar  2 10:00:00 2020\n" + Second;
+    std::ofstream(Dir / "mbox", std::ios::binary).write(Mbox.data(), Mbox.size());
+    ASSERT_EQ(std::system(("python3 -c \"import gzip,sys; open(sys.argv[2],'wb').write("
+                           "gzip.compress(open(sys.argv[1],'rb').read()))\" '" +
+                           (Dir / "mbox").string() + "' '" + (Dir / "mbox.gz").string() + "'")
+                              .c_str()),
+              0);
+    std::ifstream In(Dir / "mbox.gz", std::ios::binary);
+    const std::string Gz((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    const std::string Third = "From: e@x.org\r\nTo: f@x.org\r\nSubject: three\r\nStatus: RO\r\n"
+                              "X-Status: D\r\n\r\nthird\r\n";
+    std::string Bytes(2048, '\0');
+    Bytes += Gz;
+    Bytes.resize(8192, '\0');
+    Bytes += Third;
+    Bytes.resize(16384, '\0');
+    const std::string Path = (Dir / "gz.img").string();
+    std::ofstream(Path, std::ios::binary).write(Bytes.data(), Bytes.size());
+
+    const std::string Fields = " --json-lines --fields offset,fulltext,client_deleted";
+    TRun Run = RunCli("scan '" + Path + "' --deep" + Fields);
+    ASSERT_EQ(Run.Status, 0) << Run.Err;
+    EXPECT_EQ(RawValues(Run.Out, "offset"), (std::vector<std::string>{"2048", "2048", "8192"}));
+    EXPECT_EQ(RawValues(Run.Out, "fulltext"),
+              (std::vector<std::string>{JsonByteString(First), JsonByteString(Second),
+                                        JsonByteString(Third)}));
+    EXPECT_EQ(RawValues(Run.Out, "client_deleted"),
+              (std::vector<std::string>{"false", "true", "true"}));
+    // The steps inside, on the same lines.
+    Run = RunCli("scan '" + Path + "' --deep --json-lines --fields fulltext,inside");
+    const std::string At = std::to_string(Mbox.find("From c@x.org") + 38);
+    EXPECT_NE(Run.Out.find("\"inside\": [{\"kind\": \"gzip\", \"offset\": 2048, \"at\": 38}]}\n"),
+              std::string::npos)
+        << Run.Out;
+    EXPECT_NE(
+        Run.Out.find("\"inside\": [{\"kind\": \"gzip\", \"offset\": 2048, \"at\": " + At + "}]}\n"),
+        std::string::npos)
+        << Run.Out;
+    EXPECT_NE(Run.Out.find("\"inside\": []}\n"), std::string::npos) << Run.Out;
+
+    // Only the marked ones; the standard rule opens no archive.
+    Run = RunCli("scan '" + Path + "' --deep --client-deleted" + Fields);
+    EXPECT_EQ(RawValues(Run.Out, "client_deleted"), (std::vector<std::string>{"true", "true"}));
+    Run = RunCli("scan '" + Path + "'" + Fields);
+    EXPECT_EQ(RawValues(Run.Out, "offset"), (std::vector<std::string>{"8192"}));
+
+    // The report's byte run of a message inside is the stream's on the image.
+    Run = RunCli("scan '" + Path + "' --deep --dfxml '" + (Dir / "r.xml").string() + "'");
+    std::ifstream Report(Dir / "r.xml");
+    const std::string Xml((std::istreambuf_iterator<char>(Report)),
+                          std::istreambuf_iterator<char>());
+    if (!Xml.empty()) {
+        EXPECT_NE(
+            Xml.find("img_offset=\"2048\" len=\"" + std::to_string(Gz.size()) + "\" type=\"gzip\""),
+            std::string::npos)
+            << Xml;
+    }
+}

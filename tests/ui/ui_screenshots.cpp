@@ -3,7 +3,8 @@
 // saves PNG files of the main window with results and a preview, of the progress window in the
 // middle of the scan, of the first run with no drive, of the export folder dialog and of the
 // question before an earlier export's files are replaced; then of
-// modern mail read: decoded, as stored (Message Source), and a copy's details.
+// modern mail read: decoded, as stored (Message Source), a copy's details, and the details of a
+// message its mail program marked deleted under the open View menu.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
 //
@@ -13,6 +14,8 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -215,6 +218,11 @@ int main(int argc, char** argv) {
     texts.push_back(Mail("erin@example.org", "=?ISO-8859-1?Q?Ren=E9e_Faure?= <renee@example.fr>",
                          "=?UTF-8?Q?Caf=C3=A9_on_Thursday=3F?=", "Wed, 2 Mar 2022 17:45:00 +0100",
                          "Thursday at ten suits me.\r\n\r\nErin\r\n"));
+    // One the mail program marked deleted (Thunderbird's expunged bit), not yet compacted away.
+    std::string expunged = Mail("frank@example.org", "bob@example.org", "Old draft",
+                                "Thu, 3 Mar 2022 08:15:00 +0100", "Never mind.\r\n");
+    expunged.insert(expunged.find("\r\n\r\n") + 2, "X-Mozilla-Status: 0009\r\n");
+    texts.push_back(expunged);
     MakeImageOf(mime, texts);
     TfrmMain::THooks readHooks;
     readHooks.ListDrives = [&] { return TDriveArray{mime}; };
@@ -235,6 +243,13 @@ int main(int argc, char** argv) {
     reader.mnuMessageSource->trigger();
     click(2);
     Shoot("read-details.png", reader.frameGeometry());
+    // The marked message's details, and the View menu that lists only such messages.
+    click(static_cast<int>(texts.size()) - 1);
+    QTimer::singleShot(300, [&] {
+        Shoot("read-deleted.png", reader.frameGeometry());
+        reader.View1->hide();
+    });
+    reader.View1->exec(reader.mapToGlobal(QPoint(60, reader.menuBar()->height())));
     std::filesystem::remove(mime);
     return 0;
 }
