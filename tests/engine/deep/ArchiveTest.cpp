@@ -340,3 +340,38 @@ TEST_F(ArchiveImage, ExactlyTheMessagesTheMailProgramMarkedDeletedAreMarked) {
         }
     }
 }
+
+TEST_F(ArchiveImage, AnImageGzippedOntoAnotherDriveGivesTheSameMessagesAtTheSameOffsets) {
+    if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    // A drive of LF mail among look-alikes, some 6 MiB (many pieces of inflated bytes, runs
+    // across them), scanned as it is and as a gzip file on another drive: the steps through the
+    // inflated bytes are the sectors of the drive, so the messages and their places are the same.
+    std::string Inner = LookAlikeImage(77, 3000, 512);
+    for (int i = 0; i < 600; ++i) {
+        Inner += i % 50 == 7 ? MboxFile({MakeUnixMessage(i, i % UnixKinds),
+                                         MakeUnixMessage(i + 1000, (i + 1) % UnixKinds)},
+                                        i)
+                             : MakeUnixMessage(i, i % UnixKinds);
+        Inner.resize((Inner.size() / 512 + 1 + i % 3) * 512, '\0');
+    }
+    Write(Dir / "inner.img", Inner);
+    const TScanResult Plain = ScanDeep((Dir / "inner.img").string());
+    ASSERT_GT(Plain.Emails.size(), 600u);
+    Run("python3 -c \"import gzip,sys; open(sys.argv[2],'wb').write(gzip.compress(open(sys.argv[1],"
+        "'rb').read(), 6))\" '" +
+        (Dir / "inner.img").string() + "' '" + (Dir / "inner.gz").string() + "'");
+    std::string Outer(4096, '\0');
+    Outer += Read(Dir / "inner.gz");
+    Outer.resize((Outer.size() / 512 + 1) * 512, '\0');
+    Write(Dir / "outer.img", Outer);
+    const TScanResult Packed = ScanDeep((Dir / "outer.img").string());
+    ASSERT_EQ(Packed.Emails.size(), Plain.Emails.size());
+    for (std::size_t i = 0; i < Plain.Emails.size(); ++i) {
+        ASSERT_EQ(Packed.Places[i].Inside.size(), 1u);
+        EXPECT_EQ(Packed.Places[i].Inside[0].Offset, 4096u);
+        EXPECT_EQ(Packed.Places[i].Inside[0].At, Plain.Places[i].Offset) << i;
+        EXPECT_EQ(Packed.Places[i].Rule, Plain.Places[i].Rule) << i;
+        EXPECT_EQ(Packed.Emails.FullText(i), Plain.Emails.FullText(i)) << i;
+    }
+    EXPECT_EQ(Packed.Streams.InflatedBytes, Inner.size());
+}
