@@ -373,7 +373,8 @@ TEST_F(TWindowTest, BuiltAsTheLayoutSays) {
         (TTexts{L"&Open Disk Image\u2026\tCtrl+O", L"&Scan\tF5", L"&Export Selected\u2026\tCtrl+E",
                 L"Export Selected as &Mailbox\u2026\tCtrl+Shift+E", L"Quick Select &All\tCtrl+A",
                 L"Quick &Deselect All\tCtrl+Shift+A", L"", L"E&xit"}));
-    EXPECT_EQ(captions(::GetSubMenu(w.MainMenu1, 1)), (TTexts{L"Hide &Copies"}));
+    EXPECT_EQ(captions(::GetSubMenu(w.MainMenu1, 1)),
+              (TTexts{L"Hide &Copies", L"&Deleted in Mail Program Only"}));
 }
 
 TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
