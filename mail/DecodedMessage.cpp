@@ -53,7 +53,7 @@ GMimeParserOptions* Options() {
         g_mime_parser_options_set_fallback_charsets(options, fallback);
         // An attached message is kept as the bytes it was stored as, to be saved whole as a
         // file of its own, rather than parsed into parts that would be written back reformatted.
-        for (const char* subtype : {"rfc822", "news", "global"})
+        for (const char* subtype : {"rfc822", "rfc2822", "news", "global"})
             g_mime_object_register_type("message", subtype, GMIME_TYPE_PART);
     });
     return options;
@@ -346,7 +346,8 @@ std::string EmbeddedMessageBytes(GMimeMessagePart* Part) {
 }
 
 bool IsEmbeddedMessage(const std::string& Type) {
-    return Type == "message/rfc822" || Type == "message/news" || Type == "message/global";
+    return Type == "message/rfc822" || Type == "message/rfc2822" || Type == "message/news" ||
+           Type == "message/global";
 }
 
 bool EndsWithNoCase(std::string_view Text, std::string_view End) {

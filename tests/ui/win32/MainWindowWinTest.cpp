@@ -640,9 +640,13 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
     for (const std::size_t i : {0u, 1u}) {
         const TStored& m = stored[i == 0 ? 1 : 0];
         found[i].From = " " + m.From;
+        found[i].Date = " " + m.Date;
         found[i].FullText = MessageText(m);
     }
     const std::string written = ReadAll(mbox);
+    // Each "From " line carries its message's own date.
+    EXPECT_EQ(written.rfind("From " + stored[1].From + " Tue Jan 11 10:00:00 2022\n", 0), 0u)
+        << written;
     EXPECT_TRUE(written == MboxText(found, {0, 1}, before) ||
                 written == MboxText(found, {0, 1}, after))
         << written;
