@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "engine/Export.h"
+#include "engine/MailDate.h"
 
 namespace {
 
@@ -64,12 +66,17 @@ std::string MboxDate(std::chrono::system_clock::time_point When) {
 namespace {
 
 // One message of the mailbox: its "From " line, its quoted lines and the empty line after it.
+// The line carries the message's own date where its Date field can be read (mail programs show
+// it as the time received), else WhenWritten.
 void AppendMboxMessage(std::string& Out, const TFoundEmails& Emails, std::size_t Item,
-                       const std::string& Date) {
+                       const std::string& WhenWritten) {
+    const TEmailHeaders headers = Emails.Headers(Item);
+    const std::optional<std::int64_t> sent = ReadMailDate(headers.Date);
     Out.append("From ")
-        .append(MboxSender(Emails.Headers(Item).From))
+        .append(MboxSender(headers.From))
         .append(" ")
-        .append(Date)
+        .append(sent ? MboxDate(std::chrono::system_clock::time_point(std::chrono::seconds(*sent)))
+                     : WhenWritten)
         .append("\n");
     const std::string stored = Emails.FullText(Item);
     std::string_view text = stored;

@@ -22,12 +22,13 @@ std::string MboxSender(std::string_view FromField);
 // The "From " line's date: "Thu Jan  1 00:00:00 1970" (UTC).
 std::string MboxDate(std::chrono::system_clock::time_point When);
 
-// The mailbox holding Items (item numbers into Emails, in that order); When dates the From lines.
+// The mailbox holding Items (item numbers into Emails, in that order). Each "From " line carries
+// its message's Date (in UTC) where that can be read, else When.
 std::string MboxText(const TFoundEmails& Emails, const std::vector<std::size_t>& Items,
                      std::chrono::system_clock::time_point When);
 
-// Writes the mailbox to File through a temporary name in the same folder, renamed into place
-// when complete. Empty on success, otherwise the reason it was not written. With Replace false
-// an existing file of that name is kept.
+// Writes the mailbox (as MboxText, When the time of writing) to File through a temporary name in
+// the same folder, renamed into place when complete. Empty on success, otherwise the reason it was
+// not written. With Replace false an existing file of that name is kept.
 std::string WriteMbox(const std::string& File, const TFoundEmails& Emails,
                       const std::vector<std::size_t>& Items, bool Replace = true);

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "engine/CodePage1252.h"
+#include "engine/MailDate.h"
 
 namespace {
 
@@ -50,6 +51,10 @@ GMimeParserOptions* Options() {
         // the rest of the program assumes for stored bytes.
         const char* fallback[] = {"UTF-8", "windows-1252", nullptr};
         g_mime_parser_options_set_fallback_charsets(options, fallback);
+        // An attached message is kept as the bytes it was stored as, to be saved whole as a
+        // file of its own, rather than parsed into parts that would be written back reformatted.
+        for (const char* subtype : {"rfc822", "rfc2822", "news", "global"})
+            g_mime_object_register_type("message", subtype, GMIME_TYPE_PART);
     });
     return options;
 }
@@ -340,6 +345,49 @@ std::string EmbeddedMessageBytes(GMimeMessagePart* Part) {
     return text ? std::string(text.get()) : std::string();
 }
 
+bool IsEmbeddedMessage(const std::string& Type) {
+    return Type == "message/rfc822" || Type == "message/rfc2822" || Type == "message/news" ||
+           Type == "message/global";
+}
+
+bool EndsWithNoCase(std::string_view Text, std::string_view End) {
+    return Text.size() >= End.size() &&
+           g_ascii_strncasecmp(Text.data() + Text.size() - End.size(), End.data(), End.size()) == 0;
+}
+
+// A message's header lines and the empty line that ends them, whichever line end it uses.
+std::string_view HeaderBlock(std::string_view Stored) {
+    const std::size_t crlf = Stored.find("\r\n\r\n");
+    const std::size_t lf = Stored.find("\n\n");
+    std::size_t end = std::string_view::npos;
+    if (crlf != std::string_view::npos) end = crlf + 4;
+    if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
+    return Stored.substr(0, end);
+}
+
+// The file name of an attached message: the name it was sent with, else its subject, ending
+// ".eml" either way; empty when it has neither.
+std::string EmbeddedMessageName(const char* Sent, const std::string& Bytes) {
+    std::string name = Sent ? ValidUtf8(Sent) : std::string();
+    if (name.empty()) {
+        if (auto inner = Parse(HeaderBlock(Bytes)))
+            if (const char* subject = g_mime_message_get_subject(inner.get()))
+                name = ValidUtf8(subject);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.pop_back();
+        // Long subjects are common; names past 255 bytes are not (a little room for ".eml").
+        constexpr std::size_t Longest = 120;
+        if (name.size() > Longest) {
+            std::size_t cut = Longest;
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+                --cut;
+            name.resize(cut);
+        }
+    }
+    if (!name.empty() && !EndsWithNoCase(name, ".eml")) name += ".eml";
+    return name;
+}
+
 void Visit(GMimeObject* Object, TWalk& W, bool WantBody) {
     if (!Object) return;
     if (GMIME_IS_MULTIPART(Object)) {
@@ -362,6 +410,7 @@ void Visit(GMimeObject* Object, TWalk& W, bool WantBody) {
     const std::string type = MimeType(Object);
     const char* fileName = g_mime_part_get_filename(part);
     const bool inlineText = !g_mime_part_is_attachment(part) && !fileName &&
+                            !IsEmbeddedMessage(type) &&
                             (type == "text/plain" || type == "text/html");
     if (inlineText && WantBody) {
         GMimePart*& slot = type == "text/plain" ? W.Plain : W.Html;
@@ -372,22 +421,16 @@ void Visit(GMimeObject* Object, TWalk& W, bool WantBody) {
     }
     if (inlineText && !WantBody) return;
     TAttachmentInfo info{fileName ? ValidUtf8(fileName) : std::string(), type, 0};
-    if (WantBody) info.Size = PartBytes(part).size();
+    if (IsEmbeddedMessage(type)) {
+        // A forwarded message is one attachment, not a second body.
+        const std::string bytes = PartBytes(part);
+        info.FileName = EmbeddedMessageName(fileName, bytes);
+        info.Size = bytes.size();
+    } else if (WantBody) {
+        info.Size = PartBytes(part).size();
+    }
     W.Infos.push_back(std::move(info));
     W.Attachments.push_back(Object);
-}
-
-std::string AddressText(GMimeMessage* Message, GMimeAddressType Type, const char* Header) {
-    InternetAddressList* list = g_mime_message_get_addresses(Message, Type);
-    if (list && internet_address_list_length(list) > 0) {
-        TGString text(internet_address_list_to_string(list, nullptr, FALSE));
-        if (text && *text) return ValidUtf8(text.get());
-    }
-    // Not an address list GMime could read: the header's words, decoded as they stand.
-    const char* raw = g_mime_object_get_header(GMIME_OBJECT(Message), Header);
-    if (!raw) return {};
-    TGString decoded(g_mime_utils_header_decode_text(Options(), raw));
-    return decoded ? ValidUtf8(decoded.get()) : ValidUtf8(raw);
 }
 
 std::string Trimmed(std::string S) {
@@ -398,6 +441,66 @@ std::string Trimmed(std::string S) {
     while (i < S.size() && space(S[i]))
         ++i;
     return S.substr(i);
+}
+
+// A header's value as stored (folded, encoded words and all); empty when there is none.
+std::string RawHeader(GMimeMessage* Message, const char* Name) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(Message));
+    GMimeHeader* header = list ? g_mime_header_list_get_header(list, Name) : nullptr;
+    const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+    return raw ? raw : "";
+}
+
+bool KnownCharset(const std::string& Name) {
+    iconv_t cd = g_mime_iconv_open("UTF-8", Name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    g_mime_iconv_close(cd);
+    return true;
+}
+
+// Encoded words whose charset the converter knows only by its usual spelling ("koi8_r" for
+// "koi8-r", as some mailers write it) relabelled with that spelling; nothing else changes.
+std::string WithKnownCharsets(std::string Raw) {
+    for (std::size_t at = Raw.find("=?"); at != std::string::npos; at = Raw.find("=?", at + 2)) {
+        const std::size_t end = Raw.find('?', at + 2);
+        if (end == std::string::npos) break;
+        std::string charset = Raw.substr(at + 2, end - at - 2);
+        charset = charset.substr(0, charset.find('*')); // RFC 2231 language
+        if (charset.find('_') == std::string::npos || KnownCharset(charset)) continue;
+        std::string usual = charset;
+        std::replace(usual.begin(), usual.end(), '_', '-');
+        if (KnownCharset(usual)) Raw.replace(at + 2, charset.size(), usual);
+    }
+    return Raw;
+}
+
+std::string DecodedWords(const std::string& Text) {
+    TGString unfolded(g_mime_utils_header_unfold(Text.c_str()));
+    TGString decoded(g_mime_utils_header_decode_text(Options(), unfolded ? unfolded.get() : ""));
+    return decoded ? std::string(decoded.get()) : Text;
+}
+
+std::string AddressText(GMimeMessage* Message, GMimeAddressType Type, const char* Header) {
+    const std::string raw = RawHeader(Message, Header);
+    if (raw.empty()) return {};
+    const std::string relabelled = WithKnownCharsets(raw);
+    InternetAddressList* list = g_mime_message_get_addresses(Message, Type);
+    std::unique_ptr<InternetAddressList, TUnref> own;
+    if (relabelled != raw) {
+        own.reset(internet_address_list_parse(Options(), relabelled.c_str()));
+        list = own.get();
+    }
+    std::string text;
+    if (list && internet_address_list_length(list) > 0) {
+        TGString formatted(internet_address_list_to_string(list, nullptr, FALSE));
+        if (formatted) text = formatted.get();
+    }
+    // Not an address list GMime could read: the header's words, decoded as they stand.
+    if (text.empty()) return ValidUtf8(Trimmed(DecodedWords(relabelled)));
+    // A lone name with no address ("From: =?koi8-r?B?…?=") is read as an address, its encoded
+    // words left as they are: they are decoded here, as for any name.
+    if (text.find("=?") != std::string::npos) text = DecodedWords(text);
+    return ValidUtf8(text);
 }
 
 } // namespace
@@ -413,12 +516,20 @@ TDecodedMessage DecodeMessage(std::string_view Stored) {
     GMimeMessage* m = message.get();
     d.From = AddressText(m, GMIME_ADDRESS_TYPE_FROM, "From");
     d.To = AddressText(m, GMIME_ADDRESS_TYPE_TO, "To");
-    if (const char* subject = g_mime_message_get_subject(m)) d.Subject = ValidUtf8(subject);
+    if (const std::string raw = RawHeader(m, "Subject"), relabelled = WithKnownCharsets(raw);
+        relabelled != raw)
+        d.Subject = ValidUtf8(Trimmed(DecodedWords(relabelled)));
+    else if (const char* subject = g_mime_message_get_subject(m))
+        d.Subject = ValidUtf8(subject);
     if (const char* date = g_mime_object_get_header(GMIME_OBJECT(m), "Date")) {
         TGString decoded(g_mime_utils_header_decode_text(Options(), date));
         d.DateText = Trimmed(ValidUtf8(decoded ? decoded.get() : date));
     }
-    if (GDateTime* time = g_mime_message_get_date(m)) d.Time = g_date_time_to_unix(time);
+    // The engine's reading first, so that list, sort and mailbox agree (and a time written to
+    // the minute keeps its minute); GMime's for the forms it does not take.
+    d.Time = ReadMailDate(d.DateText);
+    if (!d.Time)
+        if (GDateTime* time = g_mime_message_get_date(m)) d.Time = g_date_time_to_unix(time);
 
     TWalk walk;
     Visit(g_mime_message_get_mime_part(m), walk, true);

@@ -19,13 +19,15 @@
 bool CanDecodeMail();
 
 struct TAttachmentInfo {
-    std::string FileName;    // UTF-8, RFC 2047 and RFC 2231 forms decoded; empty when unnamed
+    // UTF-8, RFC 2047 and RFC 2231 forms decoded; empty when unnamed. An attached message
+    // (message/rfc822) is named by its subject where it has no name, and ends ".eml" either way.
+    std::string FileName;
     std::string ContentType; // "type/subtype", lower case
     std::uint64_t Size = 0;  // bytes after the transfer encoding is undone
 };
 
 struct TDecodedMessage {
-    std::string From;    // UTF-8: encoded words decoded, charsets converted
+    std::string From; // UTF-8: encoded words decoded, charsets converted
     std::string To;
     std::string Subject;
     // Seconds since 1970-01-01 UTC, the sender's zone applied; empty when the Date header is
@@ -41,7 +43,7 @@ struct TDecodedMessage {
 TDecodedMessage DecodeMessage(std::string_view Stored);
 
 // The decoded bytes of attachment Index (as numbered in TDecodedMessage::Attachments); empty
-// when there is no such attachment.
+// when there is no such attachment. An attached message is its bytes as stored, whole.
 std::string AttachmentBytes(std::string_view Stored, std::size_t Index);
 
 // "2026-12-07T10:00:00Z".

@@ -21,11 +21,14 @@ int TFoundEmailsModel::columnCount(const QModelIndex& Parent) const {
 }
 
 QVariant TFoundEmailsModel::data(const QModelIndex& Index, int Role) const {
-    if (!Index.isValid() || static_cast<std::size_t>(Index.row()) >= FCore.Rows().size())
-        return {};
+    if (!Index.isValid() || static_cast<std::size_t>(Index.row()) >= FCore.Rows().size()) return {};
     switch (Role) {
     case Qt::DisplayRole:
         return Text(Index.row(), static_cast<TResultColumn>(Index.column()));
+    case Qt::ToolTipRole:
+        // The window shows it only over a cell it cuts off, or a date with more to tell.
+        return QString::fromStdString(FCore.CellTip(static_cast<std::size_t>(Index.row()),
+                                                    static_cast<TResultColumn>(Index.column())));
     case Qt::DecorationRole:
         if (Index.column() == ColItemNum) return FIcon;
         return {};
@@ -84,8 +87,8 @@ void TFoundEmailsModel::RowsChanged(TRowsChange Change) {
     QModelIndexList after;
     after.reserve(before.size());
     for (const QModelIndex& old : before)
-        after.append(index(rowOfItem[FItemsBefore[static_cast<std::size_t>(old.row())]],
-                           old.column()));
+        after.append(
+            index(rowOfItem[FItemsBefore[static_cast<std::size_t>(old.row())]], old.column()));
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

@@ -85,14 +85,16 @@ std::string HexOffset(std::uint64_t Offset) {
 }
 
 // An attachment's name made safe to offer as a file name: no folders, no control characters.
-std::string SuggestedFileName(const std::string& Name, std::size_t Index) {
+// An attached message with no name of its own is still offered as a message file.
+std::string SuggestedFileName(const TAttachmentInfo& Attachment, std::size_t Index) {
     std::string safe;
-    for (const char c : Name) {
+    for (const char c : Attachment.FileName) {
         const auto u = static_cast<unsigned char>(c);
         safe += (u < 0x20 || c == '/' || c == '\\' || c == ':' || u == 0x7F) ? '_' : c;
     }
     if (safe.empty() || safe == "." || safe == "..")
-        safe = "attachment" + std::to_string(Index + 1);
+        safe = "attachment" + std::to_string(Index + 1) +
+               (Attachment.ContentType.starts_with("message/") ? ".eml" : "");
     return safe;
 }
 
@@ -322,6 +324,13 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
     scanned = true;
     FView.SetBusy(false);
     const std::string stopReason = found.StopReason;
+    scanRule = rule;
+    scanFound = found.Emails.size();
+    scanFragments = 0;
+    for (std::size_t item = 0; item < scanFound; ++item) {
+        const TEmailHeaders fields = found.Emails.Headers(item);
+        if (fields.From.empty() && fields.Subject.empty()) ++scanFragments;
+    }
     ShowResults(std::move(found));
     if (!stopReason.empty())
         ShowError("The scan stopped before the end of the drive: " + stopReason +
@@ -634,8 +643,25 @@ std::string TMainWindowCore::CellView(std::size_t Row, TResultColumn Column) con
 }
 
 std::string TMainWindowCore::PreviewView(std::size_t Row) const {
-    const TDecodedMessage* message = SourceView() ? nullptr : DecodedOf(Row);
+    // Without decoding the preview is the stored body, as it always was.
+    if (!CanDecodeMail()) return PreviewShown(Row);
+    // Message Source: the whole message as stored, header lines included, as mail programs
+    // show a message's source.
+    if (SourceView())
+        return Row < rows.size() ? Utf8From1252(emails.FullText(rows[Row].Item)) : std::string();
+    const TDecodedMessage* message = DecodedOf(Row);
     return message != nullptr ? message->Text : PreviewShown(Row);
+}
+
+std::string TMainWindowCore::CellTip(std::size_t Row, TResultColumn Column) const {
+    if (Row >= rows.size()) return {};
+    if (Column == TResultColumn::Date && !SourceView())
+        if (const TDecodedMessage* message = Headers(rows[Row].Item)) {
+            // The list shows the time in UTC; the tip adds the date as the sender wrote it.
+            if (!message->Time) return message->DateText;
+            return CellView(Row, Column) + " \u2014 written \u201c" + message->DateText + "\u201d";
+        }
+    return CellView(Row, Column);
 }
 
 std::string TMainWindowCore::DetailsText(std::size_t Row) const {
@@ -706,8 +732,7 @@ void TMainWindowCore::SaveAttachment(std::size_t Row, std::size_t Index) {
         return;
     }
     const std::string file = FView.ChooseSaveFile(
-        "Save Attachment", SuggestedFileName(message->Attachments[Index].FileName, Index),
-        "All files (*)");
+        "Save Attachment", SuggestedFileName(message->Attachments[Index], Index), "All files (*)");
     if (file.empty()) return;
     const std::string reason =
         WriteFileWhole(file, AttachmentBytes(emails.FullText(rows[Row].Item), Index));
@@ -744,6 +769,14 @@ void TMainWindowCore::ExportTickedMailbox() {
                       Count(items.size(), "email", "emails") + " exported to the mailbox " + file);
 }
 
+bool TMainWindowCore::DeepScanMayFindMore() const {
+    // Mail the standard rule cuts short leaves fragments without a header: when they are a
+    // third of what was found or more, the deep rule, which reads long and odd header blocks,
+    // is the likely cure.
+    return scanned && scanRule == TCarvingRule::Standard && scanFragments > 0 &&
+           scanFragments * 3 >= scanFound;
+}
+
 std::string TMainWindowCore::StatusText() const {
     if (!scanned) return {};
     std::string text = cancelled
@@ -757,6 +790,9 @@ std::string TMainWindowCore::StatusText() const {
                     : " with the keyword \u201c" + Utf8From1252(keyword) + "\u201d";
     if (hideCopies) text += ", copies hidden";
     text += " \u00b7 " + std::to_string(ticked) + " ticked";
+    if (DeepScanMayFindMore())
+        text += " \u00b7 " + std::to_string(scanFragments) +
+                " have no sender and no subject: " + "Options \u25b8 Deep Scan may find more";
     return text;
 }
 

@@ -377,15 +377,24 @@ class TMainWindowCore {
     // What the list and preview show in the present view: the decoded header, date and text,
     // or in the source view CellShown and PreviewShown. Decoded dates read
     // "2022-01-10 10:00:00 UTC"; a date that does not parse shows as written.
+    // In the source view the preview is the whole stored message, header lines included (the
+    // stored body alone where this build does not decode mail).
     std::string CellView(std::size_t Row, TResultColumn Column) const;
     std::string PreviewView(std::size_t Row) const;
+    // The tip over a cell, for cells the list cuts off: the whole text of CellView; for a
+    // decoded date, the date as written too (whole, where it is no date the list can show).
+    std::string CellTip(std::size_t Row, TResultColumn Column) const;
 
     std::size_t TickedCount() const { return ticked; }
     // The last scan was stopped by the user before its end.
     bool ScanCancelled() const { return cancelled; }
     // Found, shown and ticked after a scan ("12 messages found · 4 shown with the keyword
-    // “invoice” · 1 ticked"); says when the scan was cancelled. Empty before the first scan.
+    // “invoice” · 1 ticked"); says when the scan was cancelled, and when Deep Scan may find
+    // more. Empty before the first scan.
     std::string StatusText() const;
+    // The last scan used the standard rule and a third or more of what it found has neither
+    // sender nor subject (pieces of messages it could not read whole).
+    bool DeepScanMayFindMore() const;
     // No drive is offered: the view shows how to go on (open an image, get the right to read a
     // device: the manual's section DeviceAccessAnchor).
     bool NothingToScan() const { return drives.empty(); }
@@ -448,4 +457,8 @@ class TMainWindowCore {
     bool scanned = false;
     std::size_t ticked = 0;
     TCarvingRule rule = TCarvingRule::Standard;
+    // Of the last scan: its rule, what it found, and how much of that has no sender or subject.
+    TCarvingRule scanRule = TCarvingRule::Standard;
+    std::size_t scanFound = 0;
+    std::size_t scanFragments = 0;
 };

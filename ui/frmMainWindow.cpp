@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -20,9 +21,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 
 #include "BuildInfo.h"
@@ -279,6 +282,7 @@ void TfrmMain::BuildResultsList(QWidget* Client) {
                                             new TItemNumDelegate(lvFoundEmails));
 
     lvFoundEmails->installEventFilter(this);
+    lvFoundEmails->viewport()->installEventFilter(this);
 }
 
 void TfrmMain::BuildPreview(QWidget* Client) {
@@ -520,8 +524,34 @@ std::string TfrmMain::ProgramFolder() {
     return ToLocal(QCoreApplication::applicationDirPath());
 }
 
+void TfrmMain::SyncSortIndicator() {
+    QHeaderView* header = lvFoundEmails->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(static_cast<int>(FCore.SortColumn()),
+                             FCore.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+bool TfrmMain::ShowCellTip(const QPoint& At, const QPoint& Global) {
+    const QModelIndex index = lvFoundEmails->indexAt(At);
+    if (!index.isValid()) return false;
+    const QString tip = index.data(Qt::ToolTipRole).toString();
+    const QString shown = index.data(Qt::DisplayRole).toString();
+    // Cut off when the cell, check box and icon included, needs more room than its column has.
+    QStyleOptionViewItem option;
+    option.initFrom(lvFoundEmails);
+    option.font = lvFoundEmails->font();
+    option.rect = lvFoundEmails->visualRect(index);
+    const int needed = lvFoundEmails->itemDelegateForIndex(index)->sizeHint(option, index).width();
+    if (tip.isEmpty() || (tip == shown && needed <= option.rect.width())) return false;
+    QToolTip::showText(Global, tip, lvFoundEmails->viewport(), option.rect);
+    return true;
+}
+
 void TfrmMain::RowsChanged(TRowsChange Change) {
     FModel->RowsChanged(Change);
+    // A refill lists the rows in found order again.
+    if (Change == TRowsChange::Refill)
+        lvFoundEmails->horizontalHeader()->setSortIndicatorShown(false);
     // The core forgets a previewed message the refill dropped (or a new list replaced).
     if (Change == TRowsChange::Refill && !FCore.PreviewRow()) ClearPreview();
     if (Change == TRowsChange::Refill && FModel->rowCount() > 0) lvFoundEmails->scrollToBottom();
@@ -563,6 +593,12 @@ void TfrmMain::moveEvent(QMoveEvent* Event) {
 }
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == lvFoundEmails->viewport() && Event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(Event);
+        if (!ShowCellTip(help->pos(), help->globalPos())) QToolTip::hideText();
+        // Answered here, whether a tip shows or not: the list's own would show every cell's.
+        return true;
+    }
     if (Watched == lvFoundEmails && Event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(Event);
         const QModelIndex current = lvFoundEmails->currentIndex();

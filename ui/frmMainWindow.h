@@ -78,7 +78,10 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     }
     void sbSelectAllClick() { FCore.SetAllTicked(true); }
     void sbDeselectAllClick() { FCore.SetAllTicked(false); }
-    void lvFoundEmailsColumnClick(TResultColumn Column) { FCore.SortBy(Column); }
+    void lvFoundEmailsColumnClick(TResultColumn Column) {
+        FCore.SortBy(Column);
+        SyncSortIndicator();
+    }
     void lvFoundEmailsClick();
     void sbSaveEmailClick() { FCore.ExportTicked(); }
     void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }
@@ -143,7 +146,8 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void closeEvent(QCloseEvent* Event) override;
     // The progress window stays centred over the main window.
     void moveEvent(QMoveEvent* Event) override;
-    // Space in the results list ticks or unticks the current row, whichever cell is current.
+    // Space in the results list ticks or unticks the current row, whichever cell is current;
+    // a cell's tip shows only where the list cuts its text off (or a date has more to tell).
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   private:
@@ -177,6 +181,11 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     void BuildMenu();
     void ConnectCommands();
     void SyncFilterControls();
+    // The header's arrow on the column the rows are sorted by, pointing the core's way; none
+    // while the rows stand in found order (before a sort, after a refill).
+    void SyncSortIndicator();
+    // The tip over the cell at a point of the list's viewport, or nothing.
+    bool ShowCellTip(const QPoint& At, const QPoint& Global);
     void ShowPreview(int Row);
     // Preview, details and attachments emptied; Save Attachment off.
     void ClearPreview();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/CodePage1252.h"
+#include "engine/MailDate.h"
 #include "mail/DecodedMessage.h"
 
 namespace {
@@ -54,8 +55,8 @@ const TExpected ExpectedCorpus[] = {
      "2020-02-03T08:15:00Z", "Costs €5 – “bargain”.\n"},
     {"koi8r.eml", "Привет <ivan@example.ru>", "olga@example.ru", "Привет, мир",
      "2015-03-13T09:00:00Z", "Привет, мир!\n"},
-    {"iso2022jp.eml", "tanaka@example.jp", "suzuki@example.jp", "会議の件",
-     "2009-08-05T00:00:00Z", "こんにちは、世界\n"},
+    {"iso2022jp.eml", "tanaka@example.jp", "suzuki@example.jp", "会議の件", "2009-08-05T00:00:00Z",
+     "こんにちは、世界\n"},
     // Title, style and script are not text; the meta charset must not re-decode the UTF-8;
     // &nbsp; is a space; nothing is fetched for the image.
     {"html_only.eml", "news@example.com", "reader@example.com", "Weekly news", nullptr,
@@ -91,8 +92,7 @@ TEST(DecodedMessage, CorpusReadsAsPythonsEmailPackageReadsIt) {
 TEST(DecodedMessage, AttachmentsAreListedAndTheirBytesDecoded) {
     const std::string pdf = "%PDF-1.4 fake pdf bytes\n%PDF-1.4 fake pdf bytes\n"
                             "%PDF-1.4 fake pdf bytes\n";
-    for (const std::string& stored :
-         {Corpus("nested_utf8.eml"), Crlf(Corpus("nested_utf8.eml"))}) {
+    for (const std::string& stored : {Corpus("nested_utf8.eml"), Crlf(Corpus("nested_utf8.eml"))}) {
         const TDecodedMessage d = DecodeMessage(stored);
         ASSERT_EQ(d.Attachments.size(), 2u);
         // RFC 2231 names: one percent-encoded, one continued over two parameters.
@@ -116,21 +116,78 @@ TEST(DecodedMessage, AttachmentsAreListedAndTheirBytesDecoded) {
     EXPECT_TRUE(DecodeMessage(Corpus("koi8r.eml")).Attachments.empty());
 }
 
-TEST(DecodedMessage, ForwardedMessageIsOneAttachmentNotASecondBody) {
-    const std::string stored = Crlf("From: a@example.org\nSubject: Fwd\n"
-                                    "Content-Type: multipart/mixed; boundary=x\n\n--x\n"
-                                    "Content-Type: text/plain\n\nSee below.\n--x\n"
-                                    "Content-Type: message/rfc822\n\n"
-                                    "From: b@example.org\nSubject: inner\n\ninner text\n--x--\n");
-    const TDecodedMessage d = DecodeMessage(stored);
-    EXPECT_EQ(d.Subject, "Fwd");
-    EXPECT_EQ(d.Text, "See below.");
-    ASSERT_EQ(d.Attachments.size(), 1u);
-    EXPECT_EQ(d.Attachments[0].ContentType, "message/rfc822");
-    const std::string inner = AttachmentBytes(stored, 0);
-    EXPECT_NE(inner.find("Subject: inner"), std::string::npos);
-    EXPECT_NE(inner.find("inner text"), std::string::npos);
-    EXPECT_EQ(d.Attachments[0].Size, inner.size());
+TEST(DecodedMessage, HeaderFieldsReadAsPythonsEmailPackageReadsThem) {
+    // Encoded words in many charsets (one spelled "koi8_r"), a lone encoded name with no
+    // address, dates to the minute and in the obsolete forms, and dates that are none.
+    std::istringstream table(Corpus("header_fields.tsv"));
+    std::size_t rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+        ASSERT_NE(tab2, std::string::npos) << line;
+        const std::string field = line.substr(0, tab1);
+        const std::string stored = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        const std::string expected = line.substr(tab2 + 1);
+        SCOPED_TRACE(line);
+        ++rows;
+        for (const char* end : {"\n", "\r\n"}) {
+            const TDecodedMessage d =
+                DecodeMessage(field + ": " + stored + end + "X-Other: 1" + end + end + "text");
+            if (field == "From") {
+                EXPECT_EQ(d.From, expected);
+            } else if (field == "To") {
+                EXPECT_EQ(d.To, expected);
+            } else if (field == "Subject") {
+                EXPECT_EQ(d.Subject, expected);
+            }
+            if (field == "Date") {
+                EXPECT_EQ(d.Time ? IsoUtc(*d.Time) : "-", expected);
+                EXPECT_EQ(d.DateText, stored);
+                // The engine's own reading (it dates the mailbox's "From " lines) agrees.
+                const std::optional<std::int64_t> engine = ReadMailDate(stored);
+                EXPECT_EQ(engine ? IsoUtc(*engine) : "-", expected);
+            }
+        }
+    }
+    EXPECT_GE(rows, 20u);
+}
+
+TEST(DecodedMessage, ForwardedMessageIsOneAttachmentSavedWholeUnderItsSubject) {
+    const std::string inner = "From: b@example.org\nSubject: Re: inner =?UTF-8?Q?M=C3=A4rz?=\n"
+                              "Date: 01 Jan 2001 00:01 +0000\n\ninner text\n";
+    for (const bool crlf : {false, true}) {
+        const std::string lf =
+            ("From: a@example.org\nSubject: Fwd\n"
+             "Content-Type: multipart/mixed; boundary=x\n\n--x\n"
+             "Content-Type: text/plain\n\nSee below.\n--x\n"
+             "Content-Type: message/rfc822\n\n" +
+             inner +
+             "\n--x\nContent-Type: message/rfc822\nContent-Transfer-Encoding: base64\n"
+             "Content-Disposition: attachment; filename=\"kept\"\n\n"
+             "RnJvbTogYkBleGFtcGxlLm9yZwpTdWJqZWN0OiBJbm5lcgoKaW5uZXIgdGV4dAo=\n"
+             "--x\nContent-Type: message/rfc822\n\n\nno header at all\n--x--\n");
+        const std::string stored = crlf ? Crlf(lf) : lf;
+        SCOPED_TRACE(crlf ? "CR LF" : "LF");
+        const TDecodedMessage d = DecodeMessage(stored);
+        EXPECT_EQ(d.Subject, "Fwd");
+        EXPECT_EQ(d.Text, "See below.");
+        ASSERT_EQ(d.Attachments.size(), 3u);
+        // The embedded message's bytes exactly as stored (its line ends too), named by its
+        // decoded subject.
+        EXPECT_EQ(d.Attachments[0].ContentType, "message/rfc822");
+        EXPECT_EQ(d.Attachments[0].FileName, "Re: inner März.eml");
+        EXPECT_EQ(AttachmentBytes(stored, 0), crlf ? Crlf(inner) : inner);
+        EXPECT_EQ(d.Attachments[0].Size, inner.size() + (crlf ? 5 : 0));
+        // Sent base64-encoded with a name of its own: decoded, the name kept, ".eml" added.
+        EXPECT_EQ(d.Attachments[1].FileName, "kept.eml");
+        EXPECT_EQ(AttachmentBytes(stored, 1),
+                  "From: b@example.org\nSubject: Inner\n\ninner text\n");
+        EXPECT_EQ(d.Attachments[1].Size, 47u);
+        // No subject: no name (the window offers "attachment3.eml"), the bytes still whole.
+        EXPECT_EQ(d.Attachments[2].FileName, "");
+        EXPECT_EQ(AttachmentBytes(stored, 2), crlf ? "\r\nno header at all" : "\nno header at all");
+        EXPECT_EQ(d.Attachments[2].Size, AttachmentBytes(stored, 2).size());
+    }
 }
 
 TEST(DecodedMessage, AnyBytesDecodeWithoutCrashing) {
@@ -153,10 +210,10 @@ TEST(DecodedMessage, AnyBytesDecodeWithoutCrashing) {
 
 TEST(DecodedMessage, TextSearchIgnoresCaseInUnicode) {
     const TDecodedMessage d = DecodeMessage(Corpus("nested_utf8.eml"));
-    EXPECT_TRUE(DecodedContains(d, "GRÜSSE AUS")); // ß folds to ss
-    EXPECT_TRUE(DecodedContains(d, "jürgen"));    // From
-    EXPECT_TRUE(DecodedContains(d, "WEICH UMBROCHEN")); // the soft line break is undone
-    EXPECT_FALSE(DecodedContains(d, "Gr=C3=BC"));      // the raw form is not the text
+    EXPECT_TRUE(DecodedContains(d, "GRÜSSE AUS"));         // ß folds to ss
+    EXPECT_TRUE(DecodedContains(d, "jürgen"));             // From
+    EXPECT_TRUE(DecodedContains(d, "WEICH UMBROCHEN"));    // the soft line break is undone
+    EXPECT_FALSE(DecodedContains(d, "Gr=C3=BC"));          // the raw form is not the text
     EXPECT_FALSE(DecodedContains(d, "Rechnung März.pdf")); // file names are not text
     const TDecodedMessage r = DecodeMessage(Corpus("koi8r.eml"));
     EXPECT_TRUE(DecodedContains(r, "ПРИВЕТ, МИР"));

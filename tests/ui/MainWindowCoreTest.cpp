@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@
 #include <sys/stat.h>
 
 #include "disk/Error.h"
+#include "engine/CodePage1252.h"
+#include "engine/MboxExport.h"
 #include "tests/ui/UiTestImages.h"
 #include "ui/MainWindowCore.h"
 
@@ -998,7 +1001,8 @@ TEST_F(ReadTest, ListAndPreviewAreDecodedOnlyAsRowsAreShownAndTheSourceViewShows
     for (std::size_t row = 0; row < core.Rows().size(); ++row) {
         for (const auto c : {TResultColumn::Date, TResultColumn::From, TResultColumn::Subject})
             EXPECT_EQ(core.CellView(row, c), core.CellShown(row, c));
-        EXPECT_EQ(core.PreviewView(row), core.PreviewShown(row));
+        EXPECT_EQ(core.PreviewView(row),
+                  Utf8From1252(core.Emails().FullText(core.Rows()[row].Item)));
     }
     EXPECT_NE(core.PreviewView(r).find("Sch=C3=B6ne"), std::string::npos);
     EXPECT_EQ(core.CellView(r, TResultColumn::Subject), " =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=");
@@ -1211,6 +1215,97 @@ TEST_F(ReadTest, TheListReadsTheHeaderLinesUpToTheFirstEmptyLineOfEitherLineEnd)
     // The whole decode agrees with what the list showed.
     for (std::size_t r = 0; r < 3; ++r)
         EXPECT_EQ(core.DecodedOf(r)->Subject, core.CellView(r, TResultColumn::Subject)) << r;
+}
+
+TEST_F(ReadTest, DecodingFaultsAreMended) {
+    Drives = {MakeImageOf(Dir.Path / "faults.img", DecodingSample()).string()};
+    TMainWindowCore& core = Scanned();
+    ASSERT_EQ(core.Rows().size(), 5u);
+    // Times written to the minute keep their minute; a lone encoded name is decoded.
+    EXPECT_EQ(core.CellView(RowOf(0), TResultColumn::Date), "2001-01-01 00:01:00 UTC");
+    EXPECT_EQ(core.CellView(RowOf(1), TResultColumn::Date), "2001-01-01 00:01:00 UTC");
+    EXPECT_EQ(core.CellView(RowOf(1), TResultColumn::From), "\u041f\u0440\u0438\u0432\u0435\u0442");
+    EXPECT_EQ(core.CellView(RowOf(1), TResultColumn::Subject),
+              "\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440");
+    // The tip tells the date as written; a date that is no date is told whole.
+    EXPECT_EQ(core.CellTip(RowOf(1), TResultColumn::Date),
+              "2001-01-01 00:01:00 UTC \u2014 written \u201c01 Jan 2001 00:01 +0000\u201d");
+    const std::string long_date =
+        "sometime in the long hot summer of the year two thousand and one";
+    EXPECT_EQ(core.CellView(RowOf(2), TResultColumn::Date), long_date);
+    EXPECT_EQ(core.CellTip(RowOf(2), TResultColumn::Date), long_date);
+    EXPECT_EQ(core.CellTip(RowOf(2), TResultColumn::Subject),
+              core.CellView(RowOf(2), TResultColumn::Subject));
+
+    // The forwarded message: listed under its subject with its size, offered under a safe name,
+    // saved whole as stored.
+    const std::size_t r = RowOf(0);
+    const std::string inner = ForwardedInner();
+    EXPECT_NE(core.DetailsText(r).find("Attachments: Re: plan/2001.eml (message/rfc822, " +
+                                       std::to_string(inner.size()) + " bytes)\n"),
+              std::string::npos)
+        << core.DetailsText(r);
+    View.SaveAs = (Dir.Path / "forwarded.eml").string();
+    core.SaveAttachment(r, 0);
+    EXPECT_EQ(View.Suggestions, (std::vector<std::string>{"Re_ plan_2001.eml"}));
+    EXPECT_EQ(ReadAll(View.SaveAs), inner);
+    EXPECT_TRUE(View.Boxes.empty());
+
+    // The mailbox's "From " lines carry each message's own date, the time of writing where it
+    // has none.
+    core.SetAllTicked(true);
+    View.SaveAs = (Dir.Path / "out.mbox").string();
+    const auto before = std::chrono::system_clock::now();
+    core.ExportTickedMailbox();
+    const auto after = std::chrono::system_clock::now();
+    const std::string mbox = ReadAll(View.SaveAs);
+    EXPECT_NE(mbox.find("From ann@example.org Mon Jan  1 00:01:00 2001\n"), std::string::npos);
+    EXPECT_NE(mbox.find("From MAILER-DAEMON Mon Jan  1 00:01:00 2001\n"), std::string::npos);
+    EXPECT_TRUE(mbox.find("From carol@example.net " + MboxDate(before) + "\n") !=
+                    std::string::npos ||
+                mbox.find("From carol@example.net " + MboxDate(after) + "\n") != std::string::npos)
+        << mbox;
+}
+
+TEST_F(ReadTest, MessageSourceShowsTheWholeStoredMessage) {
+    TMainWindowCore& core = Scanned();
+    core.SetSourceView(true);
+    for (std::size_t row = 0; row < core.Rows().size(); ++row) {
+        const std::string stored = core.Emails().FullText(core.Rows()[row].Item);
+        EXPECT_EQ(core.PreviewView(row), Utf8From1252(stored)) << row;
+        EXPECT_EQ(stored.rfind("From: ", 0), 0u);
+    }
+    EXPECT_EQ(core.PreviewView(core.Rows().size()), "");
+}
+
+TEST_F(CoreTest, StatusSaysWhenDeepScanMayFindMore) {
+    const std::string hint = "Options \u25b8 Deep Scan may find more";
+    TMainWindowCore& core = Scanned(); // twelve whole messages
+    EXPECT_FALSE(core.DeepScanMayFindMore());
+    EXPECT_EQ(core.StatusText().find(hint), std::string::npos);
+
+    // Two of five with neither sender nor subject: a third or more.
+    Drives = {MakeImageOf(Dir.Path / "faults.img", DecodingSample()).string()};
+    Open().Scan(0);
+    EXPECT_TRUE(Core->DeepScanMayFindMore());
+    EXPECT_EQ(Core->StatusText(), "5 messages found \u00b7 5 shown \u00b7 0 ticked \u00b7 2 have "
+                                  "no sender and no subject: " +
+                                      hint);
+    // Not after a deep scan of the same drive.
+    Core->SetRule(TCarvingRule::Deep);
+    Core->Scan(0);
+    EXPECT_FALSE(Core->DeepScanMayFindMore());
+    EXPECT_EQ(Core->StatusText().find(hint), std::string::npos);
+
+    // Under a third: not said.
+    std::vector<std::string> mostlyWhole = DecodingSample();
+    mostlyWhole.pop_back();
+    for (const TStored& m : Catalogue())
+        mostlyWhole.push_back(MessageText(m));
+    Drives = {MakeImageOf(Dir.Path / "whole.img", mostlyWhole).string()};
+    Open().Scan(0);
+    EXPECT_EQ(Core->Emails().size(), 16u);
+    EXPECT_FALSE(Core->DeepScanMayFindMore());
 }
 
 // Where the mail module is not built (the Windows programs), the window shows what is stored and

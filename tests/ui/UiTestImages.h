@@ -107,6 +107,48 @@ inline std::vector<std::string> MimeSample() {
     return {multipart, undated, multipart, html};
 }
 
+// The message a forwarded one (DecodingSample item 0) carries. It is sent base64-encoded, as
+// some mailers do, so that the standard rule does not take its header lines for a message.
+inline std::string ForwardedInner() {
+    return "From: Erin <erin@example.org>\r\nSubject: Re: plan/2001\r\n"
+           "Date: Sun, 31 Dec 2000 18:00:00 +0000\r\n\r\nThe plan, as promised.\r\n";
+}
+
+// Mail that decoding used to get wrong, with what each should read as:
+//  0  a forwarded message attached (message/rfc822, ForwardedInner, named by its subject:
+//     "Re: plan/2001.eml"); dated to the minute, "Mon, 01 Jan 2001 00:01 +0000"
+//  1  a sender that is a KOI8-R encoded name alone ("Привет"), subject "Привет, мир";
+//     "01 Jan 2001 00:01 +0000", 2001-01-01 00:01:00 UTC
+//  2  a date that is no date, longer than its column; a subject longer than its column
+//  3, 4  fragments: three known header lines, no sender, no subject
+inline std::vector<std::string> DecodingSample() {
+    const std::string forwarded =
+        "From: Ann <ann@example.org>\r\nTo: Bob <bob@example.org>\r\n"
+        "Subject: Fwd: plan\r\nDate: Mon, 01 Jan 2001 00:01 +0000\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"f1\"\r\n\r\n"
+        "--f1\r\nContent-Type: text/plain\r\n\r\nSee below.\r\n"
+        "--f1\r\nContent-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "RnJvbTogRXJpbiA8ZXJpbkBleGFtcGxlLm9yZz4NClN1YmplY3Q6IFJlOiBwbGFuLzIwMDENCkRh\r\n"
+        "dGU6IFN1biwgMzEgRGVjIDIwMDAgMTg6MDA6MDAgKzAwMDANCg0KVGhlIHBsYW4sIGFzIHByb21p\r\n"
+        "c2VkLg0K\r\n"
+        "--f1--\r\n";
+    const std::string koi8 = "From: =?koi8-r?B?8NLJ18XU?=\r\nTo: olga@example.ru\r\n"
+                             "Subject: =?koi8-r?B?8NLJ18XULCDNydI=?=\r\n"
+                             "Date: 01 Jan 2001 00:01 +0000\r\n\r\nHello\r\n";
+    const std::string undated =
+        "From: Carol <carol@example.net>\r\nTo: Bob <bob@example.org>\r\n"
+        "Subject: A subject far longer than its column of the results list can show whole, "
+        "which the list cuts off with an ellipsis at its right end, the rest of it unseen\r\n"
+        "Date: sometime in the long hot summer of the year two thousand and one\r\n\r\n"
+        "Notes\r\n";
+    const std::string fragment = "Return-Path: <x@example.org>\r\nReceived: from a\r\n"
+                                 "Message-ID: <1@example.org>\r\n\r\npiece of a message\r\n";
+    std::string other = fragment;
+    other.replace(other.find("<1@"), 3, "<2@");
+    return {forwarded, koi8, undated, fragment, other};
+}
+
 // A folder of the test's own, removed with everything in it when the test ends.
 class TTestFolder {
   public:

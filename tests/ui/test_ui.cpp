@@ -19,6 +19,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <chrono>
 #include <cstdint>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "disk/Error.h"
+#include "engine/CodePage1252.h"
 #include "tests/ui/UiTestImages.h"
 #include "ui/BrowseForFolderU.h"
 #include "ui/ItemNumDelegate.h"
@@ -417,14 +419,15 @@ TEST_F(UiTest, HeaderClicksSortByTheLocaleKeepingTheSelection) {
     EXPECT_EQ(Items(), std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 }
 
-TEST_F(UiTest, PreviewShowsTheClickedRowsBodyAndKeepsItOtherwise) {
+// Message Source shows the whole stored message, header lines and body.
+TEST_F(UiTest, PreviewShowsTheClickedRowsMessageAndKeepsItOtherwise) {
     TfrmMain& w = Scanned();
     ApplyKeyword("invoice");
     ClickHeader(4);
     ASSERT_EQ(Rows(), 4);
     for (int r = 0; r < Rows(); ++r) {
         ClickRow(r);
-        const std::string& body = w.Core().Emails()[std::size_t(ItemAt(r))].Body;
+        const std::string& body = w.Core().Emails()[std::size_t(ItemAt(r))].FullText;
         QString expected = QString::fromLatin1(body.data(), qsizetype(body.size()));
         expected.replace("\r\n", "\n");
         EXPECT_EQ(w.txtmsgbody->toPlainText(), expected) << r;
@@ -763,7 +766,9 @@ TEST_F(UiTest, BytesShowAsWindows1252InListAndPreview) {
     ASSERT_EQ(Rows(), 12);
     EXPECT_EQ(Cell(0, 4), QStringLiteral(" \u201cOffer\u201d \u20ac 100 \u2013 caf\u00e9"));
     ClickRow(0);
-    EXPECT_EQ(w.txtmsgbody->toPlainText(), QStringLiteral("\n\u2026 \u2122 \u0153\n"));
+    EXPECT_EQ(w.txtmsgbody->toPlainText(),
+              QString::fromStdString(Utf8From1252(MessageText(mail[0]))).replace("\r\n", "\n"));
+    EXPECT_TRUE(w.txtmsgbody->toPlainText().endsWith(QStringLiteral("\n\n\u2026 \u2122 \u0153\n")));
 }
 
 TEST_F(UiTest, StatusLineCountsFoundShownAndTickedBelowTheClientArea) {
@@ -782,6 +787,84 @@ TEST_F(UiTest, StatusLineCountsFoundShownAndTickedBelowTheClientArea) {
     EXPECT_TRUE(w.statusBar()->isVisible());
     EXPECT_GE(w.statusBar()->geometry().top(), w.centralWidget()->geometry().bottom());
     EXPECT_TRUE(w.statusBar()->isAncestorOf(w.lblStatus));
+}
+
+// What decoding got wrong and what was hard to find, seen in the window and reached by keys.
+TEST_F(UiTest, DecodingFaultsTipsSortArrowAndDeepScanHintInTheWindow) {
+    Drives = {MakeImageOf(Dir / "faults.img", DecodingSample()).string()};
+    Source = false;
+    TfrmMain& w = Open();
+    Activate();
+    Key(Qt::Key_F5);
+    ASSERT_EQ(Items(), std::vector<int>({0, 1, 2, 3, 4}));
+    QCoreApplication::processEvents();
+    // Two of five rows are fragments: the status line points to the deep scan.
+    EXPECT_TRUE(w.lblStatus->text().endsWith(
+        QStringLiteral("2 have no sender and no subject: Options \u25b8 Deep Scan may find more")))
+        << w.lblStatus->text().toStdString();
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"));
+    EXPECT_EQ(Cell(1, 1), "2001-01-01 00:01:00 UTC");
+    EXPECT_EQ(Cell(0, 1), "2001-01-01 00:01:00 UTC");
+
+    // Tips: none over a cell that fits; the whole text over one cut off; the date as written.
+    QTableView* view = w.lvFoundEmails;
+    auto tipAt = [&](int Row, int Column) {
+        const QPoint at = view->visualRect(Window->Model()->index(Row, Column)).center();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(1, 3), "");
+    const std::string longDate = "sometime in the long hot summer of the year two thousand and one";
+    EXPECT_EQ(tipAt(2, 1), QString::fromStdString(longDate));
+    EXPECT_EQ(tipAt(2, 4), Cell(2, 4));
+    EXPECT_EQ(tipAt(1, 1), QStringLiteral("2001-01-01 00:01:00 UTC \u2014 written "
+                                          "\u201c01 Jan 2001 00:01 +0000\u201d"));
+    QToolTip::hideText();
+
+    // The forwarded message is an attachment named by its subject, saved whole.
+    ClickRow(0);
+    ASSERT_EQ(w.cbAttachments->count(), 1);
+    EXPECT_EQ(w.cbAttachments->itemText(0), "Re: plan/2001.eml");
+    SaveAs = QString::fromStdString((Dir / "forwarded.eml").string());
+    QTest::mouseClick(w.btnSaveAttachment, Qt::LeftButton);
+    EXPECT_EQ(Suggestions.back(), "Re_ plan_2001.eml");
+    EXPECT_EQ(ReadAll(Dir / "forwarded.eml"), ForwardedInner());
+
+    // Ctrl+U: the whole stored message, its header lines first.
+    Key(Qt::Key_U, Qt::ControlModifier);
+    EXPECT_TRUE(w.mnuMessageSource->isChecked());
+    const std::string stored = DecodingSample()[0];
+    EXPECT_EQ(w.txtmsgbody->toPlainText(), QString::fromStdString(stored).replace("\r\n", "\n"));
+    Key(Qt::Key_U, Qt::ControlModifier);
+
+    // The sorted column shows its direction; a refill (the filter, by Enter) takes it away.
+    QHeaderView* header = view->horizontalHeader();
+    EXPECT_FALSE(header->isSortIndicatorShown());
+    for (int click = 0; click < 2; ++click) {
+        ClickHeader(4);
+        EXPECT_TRUE(header->isSortIndicatorShown());
+        EXPECT_EQ(header->sortIndicatorSection(), 4);
+        EXPECT_EQ(header->sortIndicatorOrder(),
+                  w.Core().SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+        EXPECT_EQ(w.Core().SortColumn(), TResultColumn::Subject);
+    }
+    EXPECT_TRUE(w.Core().SortAscending());
+    w.txtFilter->setFocus();
+    QTest::keyClicks(w.txtFilter, "e");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(w.Core().FilterActive());
+    EXPECT_FALSE(header->isSortIndicatorShown());
+
+    // Ctrl+A, Ctrl+Shift+E: the mailbox's "From " lines carry the messages' own dates.
+    w.lvFoundEmails->setFocus();
+    Key(Qt::Key_A, Qt::ControlModifier);
+    SaveAs = QString::fromStdString((Dir / "out.mbox").string());
+    Key(Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    const std::string mbox = ReadAll(Dir / "out.mbox");
+    EXPECT_NE(mbox.find("From ann@example.org Mon Jan  1 00:01:00 2001\n"), std::string::npos)
+        << mbox;
+    EXPECT_TRUE(Boxes.size() == 1 && Boxes[0].Icon == QMessageBox::Information);
 }
 
 TEST_F(UiTest, KeysReachEveryCommand) {

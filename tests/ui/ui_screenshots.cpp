@@ -3,8 +3,9 @@
 // saves PNG files of the main window with results and a preview, of the progress window in the
 // middle of the scan, of the first run with no drive, of the export folder dialog and of the
 // question before an earlier export's files are replaced; then of
-// modern mail read: decoded, as stored (Message Source), a copy's details, and the details of a
-// message its mail program marked deleted under the open View menu.
+// modern mail read: decoded (a date's tip shown), as stored (Message Source: the whole message),
+// a copy's details, and the details of a message its mail program marked deleted under the open
+// View menu.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
 //
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +26,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,6 +104,8 @@ std::string SampleImage() {
                                     "Welcome aboard!",
                                     "Invoice 2317 overdue",
                                     "Photos from the weekend"};
+    const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     // A few hundred messages, so that Item Num runs to three digits.
     std::string image(512 * 40 * 330, '\0');
     std::size_t sector = 40;
@@ -116,8 +121,8 @@ std::string SampleImage() {
             "\r\n\r\nBest regards,\r\n" + people[i % 8] + "\r\n";
         const std::string text =
             Mail(people[i % 8], people[(i + 3) % 8], subjects[i % 12],
-                 "Tue, " + std::to_string(3 + i) + " Mar 2026 1" + std::to_string(i % 10) + ":2" +
-                     std::to_string(i % 6) + ":00 +0100",
+                 std::to_string(1 + i % 28) + " " + months[(i / 28) % 12] + " 2026 1" +
+                     std::to_string(i % 10) + ":2" + std::to_string(i % 6) + ":00 +0100",
                  body);
         image.replace(sector * 512, text.size(), text);
         sector += 20 + (i * 13) % 17;
@@ -172,6 +177,8 @@ int main(int argc, char** argv) {
     w.cbDrives->setCurrentIndex(0);
     QTest::mouseClick(w.sbScan, Qt::LeftButton);
     QTest::qWait(200);
+    // Sorted by date, newest first: the header's arrow shows which column and which way.
+    w.lvFoundEmailsColumnClick(TResultColumn::Date);
     const int rows = w.Model()->rowCount();
     const QModelIndex row = w.Model()->index(0, 2);
     QTest::mouseClick(w.lvFoundEmails->viewport(), Qt::LeftButton, {},
@@ -237,7 +244,14 @@ int main(int argc, char** argv) {
                           reader.lvFoundEmails->visualRect(index).center());
     };
     click(0);
+    // The tip over a date: the time in UTC and the date as the sender wrote it.
+    const QRect dateCell = reader.lvFoundEmails->visualRect(reader.Model()->index(0, 1));
+    QHelpEvent help(QEvent::ToolTip, dateCell.center(),
+                    reader.lvFoundEmails->viewport()->mapToGlobal(dateCell.center()));
+    QApplication::sendEvent(reader.lvFoundEmails->viewport(), &help);
     Shoot("read-decoded.png", reader.frameGeometry());
+    QToolTip::hideText();
+    QTest::qWait(800); // the tip fades out
     reader.mnuMessageSource->trigger();
     Shoot("read-source.png", reader.frameGeometry());
     reader.mnuMessageSource->trigger();

@@ -323,9 +323,10 @@ void TfrmMainWin32::BuildControls() {
                           WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                               LVS_SHAREIMAGELISTS, // the window owns them
                           PW_ID_FOUNDEMAILS);
+    // Info tips: a cell the list cuts off shows its whole text on hover (LVN_GETINFOTIPW).
     ListView_SetExtendedListViewStyle(lvFoundEmails, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
                                                          LVS_EX_FULLROWSELECT |
-                                                         LVS_EX_DOUBLEBUFFER);
+                                                         LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
     for (int c = 0; c < ResultColumnCount; ++c) {
         std::wstring caption = WideFromSystem(ColumnCaption(static_cast<TResultColumn>(c)));
         LVCOLUMNW column{};
@@ -640,6 +641,25 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
     case NM_CLICK:
         Guarded(&TfrmMainWin32::lvFoundEmailsClick);
         return 0;
+    case LVN_GETINFOTIPW: {
+        auto& tip = const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(Header));
+        // The list asks for a row; the column is the one under the mouse.
+        int column = tip.iSubItem;
+        if (column == 0) {
+            LVHITTESTINFO hit{};
+            ::GetCursorPos(&hit.pt);
+            ::ScreenToClient(lvFoundEmails, &hit.pt);
+            if (ListView_SubItemHitTest(lvFoundEmails, &hit) >= 0 && hit.iItem == tip.iItem)
+                column = hit.iSubItem;
+        }
+        if (tip.pszText == nullptr || tip.cchTextMax <= 0) return 0;
+        const std::wstring text = CellTip(tip.iItem, column);
+        const std::size_t count =
+            std::min(static_cast<std::size_t>(tip.cchTextMax) - 1, text.size());
+        std::copy_n(text.data(), count, tip.pszText);
+        tip.pszText[count] = L'\0';
+        return 0;
+    }
     default:
         return 0;
     }
@@ -698,6 +718,33 @@ void TfrmMainWin32::SyncFilterControls() {
 void TfrmMainWin32::lvFoundEmailsColumnClick(int Column) {
     if (Column < 0 || Column >= ResultColumnCount) return;
     FCore.SortBy(static_cast<TResultColumn>(Column));
+    SyncSortArrow(true);
+}
+
+void TfrmMainWin32::SyncSortArrow(bool Sorted) {
+    const HWND header = ListView_GetHeader(lvFoundEmails);
+    const int sorted = static_cast<int>(FCore.SortColumn());
+    for (int c = 0; c < ResultColumnCount; ++c) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, c, &item)) continue;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (Sorted && c == sorted) item.fmt |= FCore.SortAscending() ? HDF_SORTUP : HDF_SORTDOWN;
+        Header_SetItem(header, c, &item);
+    }
+}
+
+std::wstring TfrmMainWin32::CellTip(int Row, int Column) const {
+    if (Row < 0 || Column < 0 || Column >= ResultColumnCount) return {};
+    const std::wstring text = CellFrom1252(
+        FCore.CellText(static_cast<std::size_t>(Row), static_cast<TResultColumn>(Column)));
+    // The list leaves a few pixels either side of a cell's text, and the first column holds the
+    // check box and the envelope before it.
+    int room = ListView_GetColumnWidth(lvFoundEmails, Column) - Px(12);
+    if (Column == 0) room -= Px(2 * 16 + 8);
+    const int needed = static_cast<int>(::SendMessageW(lvFoundEmails, LVM_GETSTRINGWIDTHW, 0,
+                                                       reinterpret_cast<LPARAM>(text.c_str())));
+    return needed > room ? text : std::wstring();
 }
 
 void TfrmMainWin32::lvFoundEmailsClick() {
@@ -820,6 +867,8 @@ std::string TfrmMainWin32::ChooseSaveFile(const std::string& Title, const std::s
 
 void TfrmMainWin32::RowsChanged(TRowsChange Change) {
     const std::size_t count = FCore.Rows().size();
+    // A refill lists the rows in found order again.
+    if (Change == TRowsChange::Refill) SyncSortArrow(false);
     if (Change == TRowsChange::Reorder) {
         // The same rows in a new order: texts are read afresh, ticks follow their rows.
         SyncTicks(0, count == 0 ? 0 : count - 1);

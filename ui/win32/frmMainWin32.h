@@ -150,6 +150,11 @@ class TfrmMainWin32 final : public TMainWindowView {
     std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
     void SyncTicks(std::size_t First, std::size_t Last);
+    // The header's sort arrow on the core's sort column, pointing its way; none when Sorted is
+    // false (the rows stand in found order).
+    void SyncSortArrow(bool Sorted);
+    // The whole text of a cell the list cuts off, for its info tip; empty for one that fits.
+    std::wstring CellTip(int Row, int Column) const;
     int Px(int Value) const { return ::MulDiv(Value, static_cast<int>(FDpi), 96); }
 
     THooks FHooks;

@@ -648,9 +648,13 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
     for (const std::size_t i : {0u, 1u}) {
         const TStored& m = stored[i == 0 ? 1 : 0];
         found[i].From = " " + m.From;
+        found[i].Date = " " + m.Date;
         found[i].FullText = MessageText(m);
     }
     const std::string written = ReadAll(mbox);
+    // Each "From " line carries its message's own date.
+    EXPECT_EQ(written.rfind("From " + stored[1].From + " Tue Jan 11 10:00:00 2022\n", 0), 0u)
+        << written;
     EXPECT_TRUE(written == MboxText(found, {0, 1}, before) ||
                 written == MboxText(found, {0, 1}, after))
         << written;
@@ -680,6 +684,66 @@ TEST_F(TWindowTest, StatusLineCopiesDetailsAndMailboxExport) {
 
 // The Cancel button, Esc in the progress window and closing the main window during a scan:
 // each stops the scan, which keeps what it found, and the status line says it was cancelled.
+// The sorted column's arrow, the whole text of a cut-off cell as its info tip, and the status
+// line's pointer to the deep scan when many rows are fragments.
+TEST_F(TWindowTest, SortArrowCellTipsAndDeepScanHint) {
+    Image = MakeImageOf(Folder.Path / "faults.img", DecodingSample()).string();
+    TfrmMainWin32& w = Window();
+    ClickButton(PW_ID_SCAN);
+    ASSERT_EQ(RowCount(), 5);
+    EXPECT_EQ(Status(), L"5 messages found \u00b7 5 shown \u00b7 0 ticked \u00b7 2 have no sender "
+                        L"and no subject: Options \u25b8 Deep Scan may find more");
+
+    const HWND header = ListView_GetHeader(w.lvFoundEmails);
+    auto arrows = [&] {
+        std::vector<int> found; // column, and +1 up or -1 down
+        for (int c = 0; c < 5; ++c) {
+            HDITEMW item{};
+            item.mask = HDI_FORMAT;
+            EXPECT_TRUE(Header_GetItem(header, c, &item));
+            if (item.fmt & HDF_SORTUP) found.push_back(c * 10 + 1);
+            if (item.fmt & HDF_SORTDOWN) found.push_back(c * 10 - 1);
+        }
+        return found;
+    };
+    EXPECT_TRUE(arrows().empty());
+    ClickHeader(4); // a new column keeps the direction: descending at the start
+    EXPECT_EQ(arrows(), std::vector<int>{39});
+    ClickHeader(4);
+    EXPECT_EQ(arrows(), std::vector<int>{41});
+    ClickHeader(1);
+    EXPECT_EQ(arrows(), std::vector<int>{11});
+    EXPECT_TRUE(w.Core().SortAscending());
+
+    auto tip = [&](int Row, int Column) {
+        wchar_t text[1024] = L"unchanged";
+        NMLVGETINFOTIPW request{};
+        request.hdr.hwndFrom = w.lvFoundEmails;
+        request.hdr.idFrom = PW_ID_FOUNDEMAILS;
+        request.hdr.code = LVN_GETINFOTIPW;
+        request.pszText = text;
+        request.cchTextMax = 1024;
+        request.iItem = Row;
+        request.iSubItem = Column;
+        ::SendMessageW(w.Handle(), WM_NOTIFY, PW_ID_FOUNDEMAILS,
+                       reinterpret_cast<LPARAM>(&request));
+        return std::wstring(text);
+    };
+    // Rows in Date order now: the undated message last.
+    ASSERT_EQ(Cell(4, 0), "2");
+    EXPECT_EQ(tip(4, 1), L" sometime in the long hot summer of the year two thousand and one");
+    EXPECT_EQ(Narrow(tip(4, 4)), Cell(4, 4));
+    EXPECT_EQ(tip(4, 3), L""); // " Bob <bob@example.org>" fits
+    EXPECT_EQ(tip(0, 1), L""); // a date of the usual length fits
+
+    // A refill lists the rows in found order: no arrow.
+    SetKeyword(L"e");
+    ::SendMessageW(w.btnApplyFilter, BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_TRUE(w.Core().FilterActive());
+    EXPECT_TRUE(arrows().empty());
+}
+
 TEST_F(TWindowTest, ScanIsCancelledFromTheProgressWindow) {
     enum class TWay { Button, Escape, CloseMain };
     for (const TWay way : {TWay::Button, TWay::Escape, TWay::CloseMain}) {

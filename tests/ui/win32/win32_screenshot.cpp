@@ -89,6 +89,8 @@ int wmain(int argc, wchar_t** argv) {
     window.Show();
     Pump(300);
     window.sbScanClick();
+    // Sorted by Item Num, ascending (the found order): the header's arrow shows it.
+    window.lvFoundEmailsColumnClick(0);
     ListView_SetCheckState(window.lvFoundEmails, 1, TRUE);
     ListView_SetCheckState(window.lvFoundEmails, 3, TRUE);
     ListView_SetItemState(window.lvFoundEmails, 1, LVIS_SELECTED | LVIS_FOCUSED,
