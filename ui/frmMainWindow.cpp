@@ -400,6 +400,13 @@ void TfrmMain::btnApplyFilterClick() {
     else
         FCore.ApplyTypedFilter(txtFilter->text().toStdString());
     SyncFilterControls();
+    // The close box was used while the search ran: it was cancelled, and the window goes now.
+    if (FCore.CloseAfterScan()) close();
+}
+
+void TfrmMain::lvFoundEmailsColumnClick(TResultColumn Column) {
+    FCore.SortBy(Column);
+    if (FCore.CloseAfterScan()) close();
 }
 
 void TfrmMain::btnSaveAttachmentClick() {
