@@ -284,6 +284,11 @@ void TMainWindowCore::RequestCancel() {
     if (!(scanning || working) || cancelRequest) return;
     cancelRequest = true;
     if (FMonitor != nullptr) FMonitor->ShowNow();
+    // The progress window says so at once, not when the work next looks.
+    if (working && workWindow != nullptr) {
+        workProgress.Cancelling = true;
+        workWindow->ShowProgress(workProgress);
+    }
 }
 
 bool TMainWindowCore::MayClose() {
@@ -519,6 +524,7 @@ bool TMainWindowCore::WaitWithProgress(
     struct TRestore {
         TMainWindowCore& Core;
         ~TRestore() {
+            Core.workWindow = nullptr;
             Core.FView.ProgressClose();
             Core.working = false;
             Core.cancelRequest = false;
@@ -526,11 +532,13 @@ bool TMainWindowCore::WaitWithProgress(
         }
     } restore{*this};
     const TClock clock = FClock ? FClock : TClock([] { return std::chrono::steady_clock::now(); });
-    TScanProgress progress;
+    TScanProgress& progress = workProgress;
+    progress = TScanProgress();
     progress.Task = Task;
     progress.BytesTotal = Total;
     const auto start = clock();
-    TProgressWindow* window = FView.ProgressOpen(Total);
+    TProgressWindow* const window = FView.ProgressOpen(Total);
+    workWindow = window;
     bool finished = false;
     while (true) {
         FView.PumpEvents();

@@ -476,7 +476,9 @@ class TMainWindowCore {
     TResultColumn sortColumn = TResultColumn::ItemNum;
     bool sortAscending = false;
     bool scanning = false;
-    bool working = false; // waiting on background work with the progress window up
+    bool working = false;                  // waiting on background work with the progress window up
+    TProgressWindow* workWindow = nullptr; // its progress window, while open
+    TScanProgress workProgress;
     bool cancelRequest = false;
     bool closeAfterScan = false;
     bool cancelled = false;
