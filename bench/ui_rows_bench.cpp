@@ -312,6 +312,23 @@ int main(int argc, char** argv) {
     if (oldRows != textRows)
         std::printf("  the text search listed %zu rows where the earlier way found %zu\n", textRows,
                     oldRows);
+    // How the whole decode shares out: the same work on one thread and on one per core.
+    const auto decodeAll = [&](unsigned Threads) {
+        return Seconds(
+            [&] {
+                ForEachOnThreads(emails.size(), Threads,
+                                 [&](unsigned, std::size_t Begin, std::size_t End) {
+                                     for (std::size_t i = Begin; i < End; ++i)
+                                         (void)DecodeMessage(emails.FullText(i));
+                                 });
+            },
+            1);
+    };
+    const double oneThread = decodeAll(1);
+    const double allThreads = decodeAll(0);
+    char cores[64];
+    std::snprintf(cores, sizeof cores, "whole decode, %u threads", WorkerThreads());
+    Row(cores, allThreads, "whole decode, one thread", oneThread);
     std::unordered_map<std::size_t, TDecodedMessage> headers;
     const double oldFirstSort = Seconds(
         [&] {

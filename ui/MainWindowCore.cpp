@@ -349,12 +349,26 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
 
 void TMainWindowCore::ShowResults(TScanResult Found) {
     Refill(&Found);
+    SearchNewList();
 }
 
 void TMainWindowCore::ShowResults(TEmailArray Found) {
     TScanResult result;
     result.Emails = std::move(Found);
     Refill(&result);
+    SearchNewList();
+}
+
+void TMainWindowCore::SearchNewList() {
+    if (!filterActive || filterMode != TFilterMode::Text || emails.empty()) return;
+    if (SearchDecodedText(keyword)) {
+        populateList();
+        return;
+    }
+    // Cancelled: every message of the new list stays listed, and the status line must not claim
+    // a filter.
+    filterActive = false;
+    FView.CountsChanged();
 }
 
 void TMainWindowCore::populateList() {
@@ -393,10 +407,12 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     filter.HideCopies = hideCopies;
     if (filterActive && filterMode == TFilterMode::Bytes) filter.Keyword = keyword;
     if (filterActive && filterMode == TFilterMode::Text)
-        filter.DecodedText = [this](const TFoundEmails&, std::size_t Item) {
+        filter.DecodedText = [this](const TFoundEmails& Emails, std::size_t Item) {
             // Searched once per list and words (SearchDecodedText): a refill for Hide Copies
-            // reads the answers again.
-            return Item < textMatches.size() && textMatches[Item] != 0;
+            // reads the answers again. A new list is listed whole until it has been searched
+            // (SearchNewList).
+            if (textMatches.size() != Emails.size()) return true;
+            return textMatches[Item] != 0;
         };
     bool previewListed = false;
     for (const std::size_t item : filter.Rows(emails, copies)) {

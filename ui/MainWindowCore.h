@@ -431,6 +431,9 @@ class TMainWindowCore {
     // Which messages' decoded text holds Words, worked out on every core; false when the user
     // cancelled (nothing changed then).
     bool SearchDecodedText(const std::string& Words);
+    // A text filter that is on searches a new list too, after it is shown; cancelled, the filter
+    // is turned off and every message stays listed.
+    void SearchNewList();
     // Keeps the window alive while work runs on other threads: pumps its events, shows the
     // progress window (after a short grace, so quick work shows none) and answers Cancel. Done
     // tells the messages done of Total; WaitFinished waits at most the time given for the end.

@@ -391,6 +391,8 @@ void TfrmMain::sbScanClick() {
     // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
     if (FCore.Scanning()) return;
     FCore.Scan(cbDrives->currentIndex());
+    // A text filter whose search of the new list was cancelled is off now.
+    SyncFilterControls();
     if (FCore.CloseAfterScan()) close();
 }
 

@@ -1157,6 +1157,10 @@ TEST_F(ReadTest, TextFilterSearchesDecodedWordsIgnoringCaseWhileTheKeywordStaysB
     EXPECT_EQ(core.FilterMode(), TFilterMode::Text);
     EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
     EXPECT_NE(core.StatusText().find("with the text \u201cK\u00d6LN\u201d"), std::string::npos);
+    // A new scan is searched by the same words.
+    core.Scan(0);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
+    EXPECT_TRUE(core.FilterActive());
     core.ClearFilter();
     EXPECT_TRUE(core.ApplyTextFilter("THERE")); // in the HTML's text
     EXPECT_EQ(Items(), (std::vector<std::size_t>{3}));
