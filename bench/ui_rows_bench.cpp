@@ -261,6 +261,19 @@ int main(int argc, char** argv) {
             "engine byte sort of stored fields", base);
     }
 
+    // Message Source: the stored texts, through the same collation.
+    w.Core().SetSourceView(true);
+    const double sourceSort = Seconds([&] {
+        w.lvFoundEmailsColumnClick(TResultColumn::Subject);
+        w.lvFoundEmails->viewport()->repaint();
+    });
+    w.Core().SetSourceView(false);
+    {
+        std::vector<std::size_t> copy = items;
+        Row("sort by Subject, as stored", sourceSort, "engine byte sort of stored fields",
+            Seconds([&] { SortItems(copy, emails, TResultColumn::Subject, true); }, 1));
+    }
+
     w.chkText->setChecked(false);
     w.txtFilter->setText("quarterly");
     const double keyword = Seconds([&] {
