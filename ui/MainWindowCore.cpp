@@ -319,6 +319,9 @@ TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
 }
 
 void TMainWindowCore::runScan(const std::string& DrivePath) {
+    // The scan wants every core; the earlier list's unfinished index is started again should a
+    // sort need it (a scan that fails keeps that list).
+    if (!index.Ready()) index.Stop();
     FView.SetBusy(true);
     scanning = true;
     cancelRequest = false;
