@@ -839,7 +839,8 @@ void TfrmMainWin32::RowsChanged(TRowsChange Change) {
     if (Change == TRowsChange::Reorder) {
         // The same rows in a new order: texts are read afresh, ticks follow their rows.
         SyncTicks(0, count == 0 ? 0 : count - 1);
-        if (count > 0) ListView_RedrawItems(lvFoundEmails, 0, static_cast<int>(count) - 1);
+        // The whole list at once: redrawing item by item costs a region per row.
+        ::InvalidateRect(lvFoundEmails, nullptr, FALSE);
         return;
     }
     ::SendMessageW(lvFoundEmails, WM_SETREDRAW, FALSE, 0);
