@@ -558,20 +558,24 @@ bool TMainWindowCore::WaitWithProgress(
     const auto start = clock();
     TProgressWindow* const window = FView.ProgressOpen(Total);
     workWindow = window;
+    const auto show = [&] {
+        progress.BytesDone = Done();
+        progress.Seconds = std::chrono::duration<double>(clock() - start).count();
+        if (window == nullptr) return;
+        window->SetPosition(progress.BytesDone);
+        window->ShowProgress(progress);
+    };
+    // Filled in before the window is first painted.
+    show();
     bool finished = false;
     while (true) {
         FView.PumpEvents();
         if (cancelRequest) break;
-        progress.BytesDone = Done();
-        progress.Seconds = std::chrono::duration<double>(clock() - start).count();
-        if (window != nullptr) {
-            window->SetPosition(progress.BytesDone);
-            window->ShowProgress(progress);
-        }
         if (WaitFinished(WorkPumpInterval)) {
             finished = true;
             break;
         }
+        show();
     }
     if (!finished && window != nullptr) {
         progress.Cancelling = true;
