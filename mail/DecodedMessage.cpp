@@ -55,6 +55,20 @@ GMimeParserOptions* Options() {
         // file of its own, rather than parsed into parts that would be written back reformatted.
         for (const char* subtype : {"rfc822", "rfc2822", "news", "global"})
             g_mime_object_register_type("message", subtype, GMIME_TYPE_PART);
+        // The C library loads a charset's converter when it is first opened and unloads it when
+        // the last user closes it: every message in such a charset loaded and unloaded it again,
+        // and each unload stalls every other decoding thread. Held open here, the common ones
+        // stay loaded for the program's life.
+        for (const char* charset :
+             {"ISO-8859-1",   "ISO-8859-2",   "ISO-8859-5",   "ISO-8859-7",   "ISO-8859-9",
+              "ISO-8859-15",  "WINDOWS-1250", "WINDOWS-1251", "WINDOWS-1252", "WINDOWS-1253",
+              "WINDOWS-1254", "WINDOWS-1257", "KOI8-R",       "KOI8-U",       "IBM850",
+              "IBM866",       "ISO-2022-JP",  "SHIFT_JIS",    "EUC-JP",       "EUC-KR",
+              "GB2312",       "GBK",          "GB18030",      "BIG5",         "TIS-620",
+              "UTF-16",       "UTF-7"}) {
+            const GIConv held = g_iconv_open("UTF-8", charset);
+            (void)held; // never closed
+        }
     });
     return options;
 }

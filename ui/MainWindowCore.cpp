@@ -1,14 +1,18 @@
 #include "ui/MainWindowCore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "BuildInfo.h"
 #include "disk/DiskBuffer.h"
@@ -56,6 +60,10 @@ constexpr unsigned ByteCallsPerClockCheck = 4096;
 constexpr auto ProgressInterval = std::chrono::milliseconds(200);
 // Rate and time left are not told before the scan has run this long.
 constexpr double SecondsBeforeRate = 0.5;
+// Work over every message that ends within this shows no progress window (it would only flash).
+constexpr auto ProgressGrace = std::chrono::milliseconds(150);
+// How often the window's events are pumped while such work runs.
+constexpr auto WorkPumpInterval = std::chrono::milliseconds(30);
 
 std::string Count(std::size_t N, const char* One, const char* Many) {
     return std::to_string(N) + " " + (N == 1 ? One : Many);
@@ -119,11 +127,16 @@ double TScanProgress::SecondsLeft() const {
 std::string TScanProgress::BytesText() const {
     char percent[16];
     std::snprintf(percent, sizeof percent, "%.0f%%", Fraction() * 100);
+    if (!Task.empty())
+        return std::to_string(std::min(BytesDone, BytesTotal)) + " of " +
+               Count(static_cast<std::size_t>(BytesTotal), "message", "messages") + " (" + percent +
+               ")";
     return ByteSizeText(static_cast<double>(std::min(BytesDone, BytesTotal))) + " of " +
            ByteSizeText(static_cast<double>(BytesTotal)) + " (" + percent + ")";
 }
 
 std::string TScanProgress::CountsText() const {
+    if (!Task.empty()) return Cancelling ? Task + " \u00b7 stopping\u2026" : Task;
     std::string text = Count(Found, "message", "messages") + " found";
     if (Cancelling) return text + " \u00b7 stopping\u2026";
     if (const double rate = Rate(); rate > 0) {
@@ -134,7 +147,8 @@ std::string TScanProgress::CountsText() const {
 }
 
 std::string TScanProgress::CaptionText() const {
-    return Cancelling ? "Stopping the scan ......" : "Please Wait ......";
+    if (Cancelling) return Task.empty() ? "Stopping the scan ......" : "Stopping ......";
+    return "Please Wait ......";
 }
 
 TBarScale::TBarScale(std::uint64_t Maximum) : FMaximum(Maximum) {
@@ -269,13 +283,18 @@ void TMainWindowCore::Scan(int DriveIndex) {
 }
 
 void TMainWindowCore::RequestCancel() {
-    if (!scanning || cancelRequest) return;
+    if (!(scanning || working) || cancelRequest) return;
     cancelRequest = true;
     if (FMonitor != nullptr) FMonitor->ShowNow();
+    // The progress window says so at once, not when the work next looks.
+    if (working && workWindow != nullptr) {
+        workProgress.Cancelling = true;
+        workWindow->ShowProgress(workProgress);
+    }
 }
 
 bool TMainWindowCore::MayClose() {
-    if (!scanning) return true;
+    if (!scanning && !working) return true;
     closeAfterScan = true;
     RequestCancel();
     return false;
@@ -302,6 +321,9 @@ TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
 }
 
 void TMainWindowCore::runScan(const std::string& DrivePath) {
+    // The scan wants every core; the earlier list's unfinished index is started again should a
+    // sort need it (a scan that fails keeps that list).
+    if (!index.Ready()) index.Stop();
     FView.SetBusy(true);
     scanning = true;
     cancelRequest = false;
@@ -339,12 +361,26 @@ void TMainWindowCore::runScan(const std::string& DrivePath) {
 
 void TMainWindowCore::ShowResults(TScanResult Found) {
     Refill(&Found);
+    SearchNewList();
 }
 
 void TMainWindowCore::ShowResults(TEmailArray Found) {
     TScanResult result;
     result.Emails = std::move(Found);
     Refill(&result);
+    SearchNewList();
+}
+
+void TMainWindowCore::SearchNewList() {
+    if (!filterActive || filterMode != TFilterMode::Text || emails.empty()) return;
+    if (SearchDecodedText(keyword)) {
+        populateList();
+        return;
+    }
+    // Cancelled: every message of the new list stays listed, and the status line must not claim
+    // a filter.
+    filterActive = false;
+    FView.CountsChanged();
 }
 
 void TMainWindowCore::populateList() {
@@ -359,6 +395,8 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     // initializer-list assignment, which keeps the capacity.)
     rows = std::vector<TResultRow>();
     if (Found != nullptr) {
+        // Its threads read the list about to be replaced.
+        index.Stop();
         emails = std::move(Found->Emails);
         places = std::move(Found->Places);
         if (places.size() != emails.size()) places = std::vector<TEmailPlace>();
@@ -367,10 +405,15 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         copies = FindCopies(emails);
         decoded = decltype(decoded)();
         headers = decltype(headers)();
+        textMatches = std::vector<char>();
+        textMatchesFor.clear();
         // The list before may have been far larger: what it held goes back to the system.
         PlatformSystem().ReleaseFreeMemory();
         // Item numbers now name other messages.
         previewItem.reset();
+        // Every sort by a decoded column needs every message's header fields: they are decoded
+        // now, on the other cores, while the user looks at the list.
+        if (CanDecodeMail() && !emails.empty()) index.Start(emails, 0, workGate);
     }
     TRowFilter filter;
     filter.HideCopies = hideCopies;
@@ -378,11 +421,11 @@ void TMainWindowCore::Refill(TScanResult* Found) {
     if (filterActive && filterMode == TFilterMode::Bytes) filter.Keyword = keyword;
     if (filterActive && filterMode == TFilterMode::Text)
         filter.DecodedText = [this](const TFoundEmails& Emails, std::size_t Item) {
-            if (const auto known = decoded.find(Item); known != decoded.end())
-                return DecodedContains(known->second, keyword);
-            // Decoded, searched and let go: kept, the decoded texts of a disk of mail would fill
-            // the memory the found list was made to spare.
-            return DecodedContains(DecodeMessage(Emails.FullText(Item)), keyword);
+            // Searched once per list and words (SearchDecodedText): a refill for Hide Copies
+            // reads the answers again. A new list is listed whole until it has been searched
+            // (SearchNewList).
+            if (textMatches.size() != Emails.size()) return true;
+            return textMatches[Item] != 0;
         };
     bool previewListed = false;
     for (const std::size_t item : filter.Rows(emails, copies)) {
@@ -427,11 +470,128 @@ bool TMainWindowCore::ApplyTextFilter(const std::string& Utf8Words) {
                   "the stored bytes with the keyword instead.");
         return false;
     }
+    const std::string words = ValidUtf8(Utf8Words);
+    if (!SearchDecodedText(words)) return false;
     filterActive = true;
     filterMode = TFilterMode::Text;
-    keyword = ValidUtf8(Utf8Words);
+    keyword = words;
     populateList();
     return true;
+}
+
+bool TMainWindowCore::SearchDecodedText(const std::string& Words) {
+    if (textMatchesFor == Words && textMatches.size() == emails.size() && !emails.empty())
+        return true;
+    // Decoded, searched and let go: kept, the decoded texts of a disk of mail would fill the
+    // memory the found list was made to spare.
+    std::vector<char> matches(emails.size(), 0);
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
+    std::exception_ptr error;
+    std::thread runner([&] {
+        try {
+            ForEachOnThreads(emails.size(), 0, [&](unsigned, std::size_t Begin, std::size_t End) {
+                for (std::size_t item = Begin; item < End && !stop; ++item) {
+                    if (workGate) workGate();
+                    if (stop) break;
+                    matches[item] = DecodedContains(DecodeMessage(emails.FullText(item)), Words);
+                    done.fetch_add(1, std::memory_order_relaxed);
+                }
+            });
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex);
+            finished = true;
+        }
+        ended.notify_all();
+    });
+    bool completed = false;
+    try {
+        completed = WaitWithProgress(
+            "Searching the decoded text of every message", emails.size(),
+            [&] { return done.load(std::memory_order_relaxed); },
+            [&](std::chrono::milliseconds Timeout) {
+                std::unique_lock lock(mutex);
+                return ended.wait_for(lock, Timeout, [&] { return finished; });
+            });
+    } catch (...) {
+        stop = true;
+        runner.join();
+        throw;
+    }
+    if (!completed) stop = true;
+    runner.join();
+    if (error) std::rethrow_exception(error);
+    if (!completed) return false;
+    textMatches = std::move(matches);
+    textMatchesFor = Words;
+    return true;
+}
+
+bool TMainWindowCore::WaitForHeaderIndex() {
+    if (index.Ready()) return true;
+    // Started with every new list; a list that came without one (none decoded) starts it here.
+    if (index.size() != emails.size()) index.Start(emails, 0, workGate);
+    return WaitWithProgress(
+        "Reading the header fields of every message for the sort", emails.size(),
+        [this] { return index.Done(); },
+        [this](std::chrono::milliseconds Timeout) { return index.WaitReady(Timeout); });
+}
+
+bool TMainWindowCore::WaitWithProgress(
+    const std::string& Task, std::size_t Total, const std::function<std::size_t()>& Done,
+    const std::function<bool(std::chrono::milliseconds)>& WaitFinished) {
+    if (WaitFinished(ProgressGrace)) return true;
+    FView.SetBusy(true);
+    working = true;
+    cancelRequest = false;
+    struct TRestore {
+        TMainWindowCore& Core;
+        ~TRestore() {
+            Core.workWindow = nullptr;
+            Core.FView.ProgressClose();
+            Core.working = false;
+            Core.cancelRequest = false;
+            Core.FView.SetBusy(false);
+        }
+    } restore{*this};
+    const TClock clock = FClock ? FClock : TClock([] { return std::chrono::steady_clock::now(); });
+    TScanProgress& progress = workProgress;
+    progress = TScanProgress();
+    progress.Task = Task;
+    progress.BytesTotal = Total;
+    const auto start = clock();
+    TProgressWindow* const window = FView.ProgressOpen(Total);
+    workWindow = window;
+    const auto show = [&] {
+        progress.BytesDone = Done();
+        progress.Seconds = std::chrono::duration<double>(clock() - start).count();
+        if (window == nullptr) return;
+        window->SetPosition(progress.BytesDone);
+        window->ShowProgress(progress);
+    };
+    // Filled in before the window is first painted.
+    show();
+    bool finished = false;
+    while (true) {
+        FView.PumpEvents();
+        if (cancelRequest) break;
+        if (WaitFinished(WorkPumpInterval)) {
+            finished = true;
+            break;
+        }
+        show();
+    }
+    if (!finished && window != nullptr) {
+        progress.Cancelling = true;
+        window->ShowProgress(progress);
+    }
+    return finished;
 }
 
 void TMainWindowCore::SetHideCopies(bool Hide) {
@@ -466,24 +626,24 @@ const TDecodedMessage* TMainWindowCore::Decoded(std::size_t Item) const {
     return &known->second;
 }
 
-const TDecodedMessage* TMainWindowCore::Headers(std::size_t Item) const {
-    if (!CanDecodeMail() || Item >= emails.size()) return nullptr;
-    if (const auto whole = decoded.find(Item); whole != decoded.end()) return &whole->second;
-    auto known = headers.find(Item);
-    if (known == headers.end()) {
-        // The parts (attachments above all) are most of the work of a whole decode; the list
-        // needs none of them.
-        const std::string text = emails.FullText(Item);
-        const std::string_view stored = text;
-        // The header ends at the first empty line, whichever line end the message uses.
-        const std::size_t crlf = stored.find("\r\n\r\n");
-        const std::size_t lf = stored.find("\n\n");
-        std::size_t end = std::string_view::npos;
-        if (crlf != std::string_view::npos) end = crlf + 4;
-        if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
-        known = headers.emplace(Item, DecodeMessage(stored.substr(0, end))).first;
+std::optional<THeaderFields> TMainWindowCore::Headers(std::size_t Item) const {
+    if (!CanDecodeMail() || Item >= emails.size()) return std::nullopt;
+    if (index.Ready()) {
+        // The rows decoded here while the index was built are in it now.
+        if (!headers.empty()) headers = decltype(headers)();
+        return index.Fields(Item);
     }
-    return &known->second;
+    const TDecodedMessage* message = nullptr;
+    if (const auto whole = decoded.find(Item); whole != decoded.end()) {
+        message = &whole->second;
+    } else {
+        auto known = headers.find(Item);
+        if (known == headers.end())
+            known = headers.emplace(Item, DecodeMessage(HeaderPart(emails.FullText(Item)))).first;
+        message = &known->second;
+    }
+    return THeaderFields{message->From, message->To, message->Subject, message->DateText,
+                         message->Time};
 }
 
 const TDecodedMessage* TMainWindowCore::DecodedOf(std::size_t Row) const {
@@ -523,41 +683,42 @@ void TMainWindowCore::SetTicked(std::size_t Row, bool Ticked) {
 }
 
 void TMainWindowCore::SortBy(TResultColumn Column) {
+    const bool byDecoded = !SourceView();
+    // Cancelled: the rows, and the column and direction a next click goes by, stay as they were.
+    if (byDecoded && Column != TResultColumn::ItemNum && !rows.empty() && !WaitForHeaderIndex())
+        return;
     if (Column == sortColumn)
         sortAscending = !sortAscending;
     else
         sortColumn = Column;
 
     // The collation prepares the column's texts once per sort, not once per comparison.
+    // The texts are views into the index or the found list: nothing is copied per row.
     std::vector<std::string_view> texts;
-    std::vector<std::string> decodedTexts; // the decoded view's texts, kept for the collation
     std::vector<std::optional<std::int64_t>> times;
     TTextOrder byText;
-    const bool byDecoded = !SourceView();
     if (Column != TResultColumn::ItemNum) {
         texts.reserve(rows.size());
         if (byDecoded) {
-            decodedTexts.reserve(rows.size());
+            if (Column == TResultColumn::Date) times.reserve(rows.size());
             for (const TResultRow& row : rows) {
-                const TDecodedMessage& message = *Headers(row.Item);
+                const THeaderFields fields = index.Fields(row.Item);
                 switch (Column) {
                 case TResultColumn::From:
-                    decodedTexts.push_back(message.From);
+                    texts.push_back(fields.From);
                     break;
                 case TResultColumn::To:
-                    decodedTexts.push_back(message.To);
+                    texts.push_back(fields.To);
                     break;
                 case TResultColumn::Subject:
-                    decodedTexts.push_back(message.Subject);
+                    texts.push_back(fields.Subject);
                     break;
                 default:
-                    decodedTexts.push_back(message.DateText);
+                    texts.push_back(fields.DateText);
+                    times.push_back(fields.Time);
                     break;
                 }
-                if (Column == TResultColumn::Date) times.push_back(message.Time);
             }
-            for (const std::string& text : decodedTexts)
-                texts.push_back(text);
         } else {
             for (const TResultRow& row : rows)
                 texts.push_back(ColumnText(emails.Headers(row.Item), Column));
@@ -623,20 +784,20 @@ std::string TMainWindowCore::PreviewShown(std::size_t Row) const {
 }
 
 std::string TMainWindowCore::CellView(std::size_t Row, TResultColumn Column) const {
-    const TDecodedMessage* message =
+    const std::optional<THeaderFields> message =
         SourceView() || Column == TResultColumn::ItemNum || Row >= rows.size()
-            ? nullptr
+            ? std::nullopt
             : Headers(rows[Row].Item);
-    if (message == nullptr) return CellShown(Row, Column);
+    if (!message) return CellShown(Row, Column);
     switch (Column) {
     case TResultColumn::From:
-        return message->From;
+        return std::string(message->From);
     case TResultColumn::To:
-        return message->To;
+        return std::string(message->To);
     case TResultColumn::Subject:
-        return message->Subject;
+        return std::string(message->Subject);
     case TResultColumn::Date:
-        return message->Time ? UtcText(*message->Time) : message->DateText;
+        return message->Time ? UtcText(*message->Time) : std::string(message->DateText);
     default:
         return CellShown(Row, Column);
     }
@@ -656,10 +817,11 @@ std::string TMainWindowCore::PreviewView(std::size_t Row) const {
 std::string TMainWindowCore::CellTip(std::size_t Row, TResultColumn Column) const {
     if (Row >= rows.size()) return {};
     if (Column == TResultColumn::Date && !SourceView())
-        if (const TDecodedMessage* message = Headers(rows[Row].Item)) {
+        if (const std::optional<THeaderFields> message = Headers(rows[Row].Item)) {
             // The list shows the time in UTC; the tip adds the date as the sender wrote it.
-            if (!message->Time) return message->DateText;
-            return CellView(Row, Column) + " \u2014 written \u201c" + message->DateText + "\u201d";
+            if (!message->Time) return std::string(message->DateText);
+            return CellView(Row, Column) + " \u2014 written \u201c" +
+                   std::string(message->DateText) + "\u201d";
         }
     return CellView(Row, Column);
 }
@@ -693,8 +855,8 @@ std::string TMainWindowCore::DetailsText(std::size_t Row) const {
                      " stream at byte " + std::to_string(inside[i].Offset);
             if (i == 0) place += " (" + HexOffset(inside[i].Offset) + ")";
         }
-        place += ", at byte " + std::to_string(inside.back().At) + " of its inflated bytes, by the " +
-                 CarvingRuleName(places[item].Rule) + " rule";
+        place += ", at byte " + std::to_string(inside.back().At) +
+                 " of its inflated bytes, by the " + CarvingRuleName(places[item].Rule) + " rule";
     } else if (item < places.size()) {
         place = "Found at byte " + std::to_string(places[item].Offset) + " (" +
                 HexOffset(places[item].Offset) + ") by the " + CarvingRuleName(places[item].Rule) +

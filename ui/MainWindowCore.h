@@ -24,6 +24,7 @@
 #include "engine/ScanHardDisk.h"
 #include "engine/ScanHost.h"
 #include "mail/DecodedMessage.h"
+#include "ui/HeaderIndex.h"
 
 struct TExportRow;
 
@@ -47,6 +48,9 @@ struct TScanProgress {
     std::size_t Found = 0;
     double Seconds = 0;      // since the scan began
     bool Cancelling = false; // a cancel was asked for and the scan is winding down
+    // Not a scan but work over every message (a sort waiting for the header fields, the text
+    // search): what it does. BytesDone and BytesTotal then count messages.
+    std::string Task;
 
     // 0 to 1.
     double Fraction() const;
@@ -54,12 +58,13 @@ struct TScanProgress {
     double Rate() const;
     // Seconds left at the present rate; negative while it cannot be told.
     double SecondsLeft() const;
-    // "1.2 GiB of 2.0 GiB (60%)"
+    // "1.2 GiB of 2.0 GiB (60%)"; for a task "12000 of 250000 messages (5%)".
     std::string BytesText() const;
-    // "123 messages found · 45.0 MiB/s · 0:12 left", or what is known of it.
+    // "123 messages found · 45.0 MiB/s · 0:12 left", or what is known of it; for a task, the
+    // task.
     std::string CountsText() const;
-    // The caption over the bar: "Please Wait ......", or "Stopping the scan ......" once a
-    // cancel was asked for.
+    // The caption over the bar: "Please Wait ......", or "Stopping the scan ......" (a task:
+    // "Stopping ......") once a cancel was asked for.
     std::string CaptionText() const;
 };
 
@@ -259,11 +264,12 @@ class TMainWindowCore {
     // nothing was scanned.
     void Scan(int DriveIndex);
     // The Cancel button or Esc in the progress window: the scan stops at its next check and
-    // keeps what it found.
+    // keeps what it found; a sort or text search waiting on its work stops and leaves the list
+    // as it was.
     void RequestCancel();
-    // The window's close box or File ▸ Exit. During a scan the window must stay: the scan is
-    // cancelled and the answer is false; the window closes once the scan has ended
-    // (CloseAfterScan). Otherwise true.
+    // The window's close box or File ▸ Exit. During a scan (or a sort or search that shows the
+    // progress window) the window must stay: the work is cancelled and the answer is false; the
+    // window closes once it has ended (CloseAfterScan). Otherwise true.
     bool MayClose();
     // True once after a scan that a close cancelled: the view closes its window now.
     bool CloseAfterScan() { return std::exchange(closeAfterScan, false); }
@@ -285,8 +291,10 @@ class TMainWindowCore {
     bool ApplyTypedFilter(const std::string& Utf8Keyword);
     void ClearFilter();
     // The second mode: the words (UTF-8) searched in the decoded From, To, Subject and text,
-    // ignoring case in Unicode. Decodes every message once (kept for later). Refused with a
-    // message where this build does not decode mail. True when the filter was applied.
+    // ignoring case in Unicode. Every message is decoded for it, on all cores off the window's
+    // thread, with the progress window up when it takes a while; Cancel there leaves the filter
+    // and rows as they were. Refused with a message where this build does not decode mail. True
+    // when the filter was applied.
     bool ApplyTextFilter(const std::string& Utf8Words);
     TFilterMode FilterMode() const { return filterMode; }
 
@@ -314,7 +322,9 @@ class TMainWindowCore {
     // A click on a column header: the same column again reverses the direction, another column
     // keeps it. Item Num sorts by number, the other columns by the collation, ignoring case;
     // rows with equal keys keep their order. In the decoded view Date sorts by time, dates that
-    // do not parse after all real ones (by their text) in either direction.
+    // do not parse after all real ones (by their text) in either direction. The decoded view
+    // sorts on the header index built after the scan; until it is complete the sort waits for
+    // it with the progress window up, and Cancel there leaves rows and sort order as they were.
     void SortBy(TResultColumn Column);
 
     // The body a click on a row shows, or null when the row does not exist; valid until the next
@@ -340,9 +350,17 @@ class TMainWindowCore {
     // not exist or this build does not decode mail.
     const TDecodedMessage* DecodedOf(std::size_t Row) const;
     // How many messages have been decoded whole so far, and how many only as far as the header
-    // fields the list shows (none of either by the scan itself).
+    // fields the list shows on the window's thread while the header index was being built (none
+    // of either by the scan itself).
     std::size_t DecodedCount() const;
     std::size_t HeadersDecodedCount() const;
+    // The decoded header fields of every message, built in the background after each new list
+    // where this build decodes mail.
+    const THeaderIndex& HeaderIndex() const { return index; }
+    // Called on the worker threads before each message of background work (the header index,
+    // the text search): lets a test hold that work while it checks what the window does
+    // meanwhile. Empty by default.
+    void SetWorkGate(std::function<void()> Gate) { workGate = std::move(Gate); }
     // The details under the preview: the headers that matter, where on the disk the message was
     // found and by which rule, whether it is a copy, and its attachments. UTF-8, lines ended by
     // LF; empty when the row does not exist.
@@ -406,6 +424,8 @@ class TMainWindowCore {
     TResultColumn SortColumn() const { return sortColumn; }
     bool SortAscending() const { return sortAscending; }
     bool Scanning() const { return scanning; }
+    // A sort or text search is waiting on its work with the progress window up.
+    bool Working() const { return working; }
     // Options ▸ Deep Scan, for this session only.
     TCarvingRule Rule() const { return rule; }
     void SetRule(TCarvingRule Rule) { rule = Rule; }
@@ -415,9 +435,26 @@ class TMainWindowCore {
     // Rows afresh from the list; Found, when given, replaces the list first.
     void Refill(TScanResult* Found);
     const TDecodedMessage* Decoded(std::size_t Item) const;
-    // The decoded header fields (From, To, Subject, date) alone, for the list and its sort:
-    // a message decoded whole serves, else its header lines are decoded without its parts.
-    const TDecodedMessage* Headers(std::size_t Item) const;
+    // The decoded header fields (From, To, Subject, date) alone, for the list: the index once
+    // it is complete; until then a message decoded whole serves, else its header lines are
+    // decoded without its parts.
+    std::optional<THeaderFields> Headers(std::size_t Item) const;
+    // Waits for the header index on the window's thread with the progress window up; false when
+    // the user cancelled.
+    bool WaitForHeaderIndex();
+    // Which messages' decoded text holds Words, worked out on every core; false when the user
+    // cancelled (nothing changed then).
+    bool SearchDecodedText(const std::string& Words);
+    // A text filter that is on searches a new list too, after it is shown; cancelled, the filter
+    // is turned off and every message stays listed.
+    void SearchNewList();
+    // Keeps the window alive while work runs on other threads: pumps its events, shows the
+    // progress window (after a short grace, so quick work shows none) and answers Cancel. Done
+    // tells the messages done of Total; WaitFinished waits at most the time given for the end.
+    // True when the work finished, false when the user cancelled it.
+    bool WaitWithProgress(const std::string& Task, std::size_t Total,
+                          const std::function<std::size_t()>& Done,
+                          const std::function<bool(std::chrono::milliseconds)>& WaitFinished);
     // The ticked rows in list order; with none, says so (before any chooser is shown, so that no
     // one believes files were written) and answers none.
     std::vector<TExportRow> TickedOrSay();
@@ -436,6 +473,12 @@ class TMainWindowCore {
     std::optional<std::size_t> previewItem; // the message the view's preview shows
     std::vector<TEmailPlace> places;
     std::vector<std::optional<std::size_t>> copies; // per item
+    // After emails: it reads the list from its threads, so it goes first.
+    THeaderIndex index;
+    // The last text search: per item, whether its decoded text holds textMatchesFor.
+    std::vector<char> textMatches;
+    std::string textMatchesFor;
+    std::function<void()> workGate;
     // Decoded messages by item, filled as rows are shown: by item number, as only the rows shown
     // are ever decoded, out of lists of a million messages.
     mutable std::unordered_map<std::size_t, TDecodedMessage> decoded;
@@ -451,6 +494,9 @@ class TMainWindowCore {
     TResultColumn sortColumn = TResultColumn::ItemNum;
     bool sortAscending = false;
     bool scanning = false;
+    bool working = false;                  // waiting on background work with the progress window up
+    TProgressWindow* workWindow = nullptr; // its progress window, while open
+    TScanProgress workProgress;
     bool cancelRequest = false;
     bool closeAfterScan = false;
     bool cancelled = false;

@@ -399,6 +399,8 @@ void TfrmMain::sbScanClick() {
     // F5 may come while a scan pumps events; the window is disabled then, but a key is not.
     if (FCore.Scanning()) return;
     FCore.Scan(cbDrives->currentIndex());
+    // A text filter whose search of the new list was cancelled is off now.
+    SyncFilterControls();
     if (FCore.CloseAfterScan()) close();
 }
 
@@ -408,6 +410,14 @@ void TfrmMain::btnApplyFilterClick() {
     else
         FCore.ApplyTypedFilter(txtFilter->text().toStdString());
     SyncFilterControls();
+    // The close box was used while the search ran: it was cancelled, and the window goes now.
+    if (FCore.CloseAfterScan()) close();
+}
+
+void TfrmMain::lvFoundEmailsColumnClick(TResultColumn Column) {
+    FCore.SortBy(Column);
+    SyncSortIndicator();
+    if (FCore.CloseAfterScan()) close();
 }
 
 void TfrmMain::btnSaveAttachmentClick() {

@@ -78,10 +78,7 @@ class TfrmMain : public QMainWindow, public TMainWindowView {
     }
     void sbSelectAllClick() { FCore.SetAllTicked(true); }
     void sbDeselectAllClick() { FCore.SetAllTicked(false); }
-    void lvFoundEmailsColumnClick(TResultColumn Column) {
-        FCore.SortBy(Column);
-        SyncSortIndicator();
-    }
+    void lvFoundEmailsColumnClick(TResultColumn Column);
     void lvFoundEmailsClick();
     void sbSaveEmailClick() { FCore.ExportTicked(); }
     void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -953,9 +954,18 @@ TEST(KeepAlivePacer, PumpsAtMostOncePerIntervalAndReadsTheClockRarely) {
 class ReadTest : public CoreTest {
   protected:
     ReadTest() { Drives = {MakeImageOf(Dir.Path / "mime.img", MimeSample()).string()}; }
+    // The core's workers wait for the gate, if a test closed it; they must pass it before the
+    // core goes.
+    ~ReadTest() override { Gate->Open(); }
     void SetUp() override {
         if (!CanDecodeMail()) GTEST_SKIP() << "built without the mail module";
     }
+    // The core with its background work (header index, text search) held at the gate.
+    TMainWindowCore& Held() {
+        Open().SetWorkGate([gate = Gate] { gate->Wait(); });
+        return *Core;
+    }
+    std::shared_ptr<TWorkGate> Gate = std::make_shared<TWorkGate>();
     std::size_t RowOf(std::size_t Item) const {
         for (std::size_t r = 0; r < Core->Rows().size(); ++r)
             if (Core->Rows()[r].Item == Item) return r;
@@ -971,7 +981,10 @@ class ReadTest : public CoreTest {
 };
 
 TEST_F(ReadTest, ListAndPreviewAreDecodedOnlyAsRowsAreShownAndTheSourceViewShowsTheStoredText) {
-    TMainWindowCore& core = Scanned();
+    // The header index that would serve the list is held back: the rows shown are decoded on
+    // their own until it is there.
+    TMainWindowCore& core = Held();
+    core.Scan(0);
     ASSERT_EQ(core.Emails().size(), 4u);
     EXPECT_EQ(core.DecodedCount(), 0u); // the scan decodes nothing
     EXPECT_EQ(core.HeadersDecodedCount(), 0u);
@@ -1029,6 +1042,62 @@ TEST_F(ReadTest, DecodedDatesSortByTimeWithTextDatesAfterTheRealOnesEitherWay) {
     EXPECT_EQ(subjects,
               (std::vector<std::string>{"Gr\u00fc\u00dfe aus K\u00f6ln",
                                         "Gr\u00fc\u00dfe aus K\u00f6ln", "Notes", "Offer"}));
+}
+
+// Esc in the progress window while a sort waits for the header index, or while the text search
+// runs: the rows, their ticks, the sort's column and direction and the filter stay as they were,
+// and the window is given back. A close meanwhile cancels too and closes afterwards.
+TEST_F(ReadTest, CancelWhileASortOrTheTextSearchRunsLeavesTheListAsItWas) {
+    TMainWindowCore& core = Held();
+    core.Scan(0);
+    core.SetTicked(1, true);
+    const std::vector<std::size_t> before = Items();
+    const int scanOpens = View.Opens; // the scan's own
+    const auto same = [&](const char* What) {
+        EXPECT_EQ(Items(), before) << What;
+        EXPECT_TRUE(core.Rows()[1].Checked) << What;
+        EXPECT_EQ(core.SortColumn(), TResultColumn::ItemNum) << What;
+        EXPECT_FALSE(core.SortAscending()) << What;
+        EXPECT_FALSE(core.FilterActive()) << What;
+        EXPECT_FALSE(core.Working()) << What;
+        EXPECT_EQ(View.Opens, View.Closes) << What;
+        EXPECT_EQ(View.BusyCalls.back(), false) << What;
+        ASSERT_FALSE(View.Shown.empty()) << What;
+        EXPECT_TRUE(View.Shown.back().Cancelling) << What;
+        EXPECT_EQ(View.Shown.back().CaptionText(), "Stopping ......") << What;
+    };
+    View.OnProgressOpen = [&] { core.RequestCancel(); };
+    core.SortBy(TResultColumn::Subject);
+    same("sort");
+    EXPECT_EQ(View.Opens, scanOpens + 1);
+
+    bool mayClose = true;
+    View.OnProgressOpen = [&] { mayClose = core.MayClose(); };
+    core.SortBy(TResultColumn::Subject);
+    EXPECT_FALSE(mayClose);
+    same("close");
+    EXPECT_EQ(View.Opens, scanOpens + 2);
+    EXPECT_TRUE(core.CloseAfterScan());
+    EXPECT_TRUE(core.MayClose());
+
+    // The search's workers are let through once it is cancelled: what they find is dropped.
+    View.OnProgressOpen = [&] {
+        core.RequestCancel();
+        Gate->Open();
+    };
+    EXPECT_FALSE(core.ApplyTextFilter("k\u00f6ln"));
+    same("text search");
+    EXPECT_EQ(View.Opens, scanOpens + 3);
+    EXPECT_NE(View.Shown.back().BytesText().find(" of 4 messages ("), std::string::npos)
+        << View.Shown.back().BytesText();
+
+    // Let through, the same commands do their work.
+    View.OnProgressOpen = nullptr;
+    core.SortBy(TResultColumn::Subject);
+    EXPECT_EQ(core.SortColumn(), TResultColumn::Subject);
+    EXPECT_EQ(core.CellView(0, TResultColumn::Subject), "Offer");
+    EXPECT_TRUE(core.ApplyTextFilter("k\u00f6ln"));
+    EXPECT_EQ(core.Rows().size(), 2u);
 }
 
 TEST_F(ReadTest, DetailsNameHeadersPlaceRuleCopyAndAttachments) {
@@ -1091,6 +1160,10 @@ TEST_F(ReadTest, TextFilterSearchesDecodedWordsIgnoringCaseWhileTheKeywordStaysB
     EXPECT_EQ(core.FilterMode(), TFilterMode::Text);
     EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
     EXPECT_NE(core.StatusText().find("with the text \u201cK\u00d6LN\u201d"), std::string::npos);
+    // A new scan is searched by the same words.
+    core.Scan(0);
+    EXPECT_EQ(Items(), (std::vector<std::size_t>{0, 2}));
+    EXPECT_TRUE(core.FilterActive());
     core.ClearFilter();
     EXPECT_TRUE(core.ApplyTextFilter("THERE")); // in the HTML's text
     EXPECT_EQ(Items(), (std::vector<std::size_t>{3}));
@@ -1306,6 +1379,53 @@ TEST_F(CoreTest, StatusSaysWhenDeepScanMayFindMore) {
     Open().Scan(0);
     EXPECT_EQ(Core->Emails().size(), 16u);
     EXPECT_FALSE(Core->DeepScanMayFindMore());
+}
+
+// The header index holds, for every message, what decoding the whole message gives its From,
+// To, Subject and date, however the list is shared out between threads.
+TEST(HeaderIndex, HoldsWhatDecodingEachMessageGivesOnAnyNumberOfThreads) {
+    if (!CanDecodeMail()) GTEST_SKIP() << "built without the mail module";
+    TEmailArray table;
+    const auto add = [&](const std::string& Text) {
+        TEmail e;
+        e.FullText = Text;
+        table.push_back(e);
+    };
+    for (const std::string& m : MimeSample())
+        add(m);
+    add("From: =?ISO-8859-1?Q?Andr=E9?= <a@example.fr>\r\nTo: =?koi8-r?B?7MXOwQ==?= <l@example.ru>"
+        "\r\nSubject: folded\r\n  over two lines\r\nDate: 01 Jan 2001 00:01 +0000\r\n\r\nbody\r\n");
+    add("Subject: LF only\nFrom: b@example.com\nDate: Fri, 30 Feb 2001 25:61:00 +0000\n\nSubject: "
+        "in the body\n");
+    add("Subject: no body and no date");
+    add("no header at all, only text\r\n\r\nmore\r\n");
+    add("");
+    add("Subject: =?UTF-8?B?broken base64?=\r\nFrom: \"\xe9t\xe9\" <x@example.com>\r\n\r\n");
+    TFoundEmails list(table);
+    for (const unsigned threads : {1u, 3u, 20u}) {
+        THeaderIndex index;
+        index.Start(list, threads);
+        while (!index.WaitReady(std::chrono::seconds(1))) {
+        }
+        ASSERT_EQ(index.size(), table.size()) << threads;
+        EXPECT_EQ(index.Done(), table.size()) << threads;
+        for (std::size_t item = 0; item < table.size(); ++item) {
+            const TDecodedMessage whole = DecodeMessage(table[item].FullText);
+            const THeaderFields fields = index.Fields(item);
+            EXPECT_EQ(fields.From, whole.From) << item << " on " << threads;
+            EXPECT_EQ(fields.To, whole.To) << item << " on " << threads;
+            EXPECT_EQ(fields.Subject, whole.Subject) << item << " on " << threads;
+            EXPECT_EQ(fields.DateText, whole.DateText) << item << " on " << threads;
+            EXPECT_EQ(fields.Time, whole.Time) << item << " on " << threads;
+        }
+        index.Stop();
+        EXPECT_FALSE(index.Ready());
+        EXPECT_EQ(index.size(), 0u);
+    }
+    // The table is not all of one kind: the comparison above covers real differences.
+    EXPECT_NE(DecodeMessage(table[4].FullText).Subject, DecodeMessage(table[5].FullText).Subject);
+    EXPECT_TRUE(DecodeMessage(table[4].FullText).Time.has_value());
+    EXPECT_FALSE(DecodeMessage(table[5].FullText).Time.has_value());
 }
 
 // Where the mail module is not built (the Windows programs), the window shows what is stored and

@@ -3,9 +3,11 @@
 // The sample mail the window tests scan: twelve short messages on a small image, built in a
 // temporary folder of the test's own. Reading back what the windows wrote: ReadAll and FileNames.
 
+#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -166,4 +168,31 @@ class TTestFolder {
     TTestFolder& operator=(const TTestFolder&) = delete;
 
     std::filesystem::path Path;
+};
+
+// Holds the window core's background work (TMainWindowCore::SetWorkGate) until opened, so that a
+// test sees what the window does while that work runs. Open it before the core goes: the core
+// waits for its workers.
+class TWorkGate {
+  public:
+    void Wait() {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return FOpen; });
+    }
+    void Open() {
+        {
+            const std::lock_guard lock(FMutex);
+            FOpen = true;
+        }
+        FChanged.notify_all();
+    }
+    void Close() {
+        const std::lock_guard lock(FMutex);
+        FOpen = false;
+    }
+
+  private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FOpen = false;
 };

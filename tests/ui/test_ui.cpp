@@ -1062,6 +1062,62 @@ TEST_F(UiTest, ClosingDuringAScanCancelsItAndClosesAfterwards) {
     EXPECT_TRUE(Boxes.empty());
 }
 
+// A sort waiting for the header fields of every message, and the decoded text search, leave the
+// window alive: its events (a timer here, as paints and keys) are handled while the work runs, the
+// progress window stands over it, and Esc there stops the work with the list as it was. Once the
+// work may run, the same header click sorts.
+TEST_F(UiTest, TheWindowStaysAliveDuringALongSortOrTextSearchAndEscStopsIt) {
+    if (!CanDecodeMail()) GTEST_SKIP() << "built without the mail module";
+    Drives = {MakeImageOf(Dir / "mime.img", MimeSample()).string()};
+    Source = false;
+    auto gate = std::make_shared<TWorkGate>();
+    // The core's workers must pass the gate before the window goes.
+    struct TOpenAtEnd {
+        std::shared_ptr<TWorkGate> Gate;
+        ~TOpenAtEnd() { Gate->Open(); }
+    } openAtEnd{gate};
+    TfrmMain& w = Open();
+    w.Core().SetWorkGate([gate] { gate->Wait(); });
+    QTest::mouseClick(w.sbScan, Qt::LeftButton);
+    ASSERT_EQ(Rows(), 4);
+    const std::vector<int> before = Items();
+
+    for (const bool search : {false, true}) {
+        bool seenWorking = false, stopped = false;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            TfrmWait* wait = w.WaitWindow();
+            if (wait == nullptr || seenWorking) return;
+            seenWorking = w.Core().Working() && !w.isEnabled() && wait->isVisible();
+            QTest::keyClick(wait, Qt::Key_Escape);
+            stopped = wait->CountsLabel()->text().contains(QStringLiteral("stopping"));
+            // The search's workers go on to see that they are to stop.
+            if (search) gate->Open();
+        });
+        watcher.start(0);
+        if (search) {
+            w.chkText->setChecked(true);
+            ApplyKeyword(QStringLiteral("k\u00f6ln"));
+        } else {
+            ClickHeader(4);
+        }
+        watcher.stop();
+        EXPECT_TRUE(seenWorking) << search;
+        EXPECT_TRUE(stopped) << search;
+        EXPECT_EQ(Items(), before) << search;
+        EXPECT_EQ(w.Core().SortColumn(), TResultColumn::ItemNum) << search;
+        EXPECT_FALSE(w.Core().FilterActive()) << search;
+        EXPECT_EQ(w.WaitWindow(), nullptr) << search;
+        EXPECT_EQ(OpenWaitWindows(), 0) << search;
+        EXPECT_TRUE(w.isEnabled()) << search;
+    }
+    EXPECT_TRUE(Boxes.empty());
+
+    ClickHeader(4);
+    EXPECT_EQ(w.Core().SortColumn(), TResultColumn::Subject);
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("Offer"));
+}
+
 // Runs BrowseForFolder with Act applied to its dialog once it is up.
 QString Browse(bool AllowNew, const std::function<void(QFileDialog&)>& Act) {
     QTimer::singleShot(0, [&] {

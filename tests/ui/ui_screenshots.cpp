@@ -4,14 +4,15 @@
 // middle of the scan, of the first run with no drive, of the export folder dialog and of the
 // question before an earlier export's files are replaced; then of
 // modern mail read: decoded (a date's tip shown), as stored (Message Source: the whole message),
-// a copy's details, and the details of a message its mail program marked deleted under the open
-// View menu.
+// a copy's details, the details of a message its mail program marked deleted under the open View
+// menu, and the progress window of the decoded text search as it runs.
 //
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/ui/ui_screenshots OUTDIR [IMAGE]
 //
 // IMAGE (the demo image, for instance) is scanned for the main window's pictures; without it
 // the sample image made here serves for all of them.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHelpEvent>
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "tests/ui/UiTestImages.h"
@@ -264,6 +266,25 @@ int main(int argc, char** argv) {
         reader.View1->hide();
     });
     reader.View1->exec(reader.mapToGlobal(QPoint(60, reader.menuBar()->height())));
+
+    // The decoded text search while it runs: held at its start, photographed, stopped by Esc.
+    auto gate = std::make_shared<TWorkGate>();
+    reader.Core().SetWorkGate([gate] { gate->Wait(); });
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        TfrmWait* wait = reader.WaitWindow();
+        if (wait == nullptr) return;
+        watcher.stop();
+        Shoot("search-progress.png",
+              reader.frameGeometry().united(wait->frameGeometry()).adjusted(-10, -10, 10, 10));
+        QTest::keyClick(wait, Qt::Key_Escape);
+        gate->Open();
+    });
+    watcher.start(50);
+    reader.chkText->setChecked(true);
+    reader.txtFilter->setText("thursday");
+    reader.btnApplyFilterClick();
+    gate->Open();
     std::filesystem::remove(mime);
     return 0;
 }

@@ -168,5 +168,7 @@ class TfrmMainWin32 final : public TMainWindowView {
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
     bool FSyncingTicks = false;
+    // Per row, whether the list shows its box ticked, as last set or clicked.
+    std::vector<char> FShownTicks;
     std::unique_ptr<TfrmWaitWin32> FWait;
 };

@@ -1,0 +1,145 @@
+#include "ui/HeaderIndex.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "mail/DecodedMessage.h"
+
+std::string_view HeaderPart(std::string_view Stored) {
+    const std::size_t crlf = Stored.find("\r\n\r\n");
+    const std::size_t lf = Stored.find("\n\n");
+    std::size_t end = std::string_view::npos;
+    if (crlf != std::string_view::npos) end = crlf + 4;
+    if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
+    return Stored.substr(0, end);
+}
+
+unsigned WorkerThreads() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void ForEachOnThreads(std::size_t Count, unsigned Threads,
+                      const std::function<void(unsigned, std::size_t, std::size_t)>& Work) {
+    if (Threads == 0) Threads = WorkerThreads();
+    Threads = static_cast<unsigned>(std::clamp<std::size_t>(Count, 1, Threads));
+    std::vector<std::exception_ptr> errors(Threads);
+    auto part = [&](unsigned P) {
+        try {
+            Work(P, Count * P / Threads, Count * (P + 1) / Threads);
+        } catch (...) {
+            errors[P] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> others;
+    others.reserve(Threads - 1);
+    for (unsigned p = 1; p < Threads; ++p)
+        others.emplace_back(part, p);
+    part(0);
+    for (std::thread& t : others)
+        t.join();
+    for (const std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+void THeaderIndex::Start(const TFoundEmails& Emails, unsigned Threads, std::function<void()> Gate) {
+    Stop();
+    FCount = Emails.size();
+    FRunner = std::thread(
+        [this, &Emails, Threads, Gate = std::move(Gate)] { Run(Emails, Threads, Gate); });
+}
+
+void THeaderIndex::Stop() {
+    FStop = true;
+    if (FRunner.joinable()) FRunner.join();
+    FStop = false;
+    FReady = false;
+    FDone = 0;
+    FCount = 0;
+    // Fresh containers: the memory of a large list goes back rather than staying reserved.
+    FArena = std::string();
+    FRecords = std::vector<TRecord>();
+}
+
+void THeaderIndex::Run(const TFoundEmails& Emails, unsigned Threads,
+                       const std::function<void()>& Gate) {
+    if (Threads == 0) Threads = WorkerThreads();
+    std::vector<TPart> parts(std::max(1u, Threads));
+    ForEachOnThreads(
+        Emails.size(), static_cast<unsigned>(parts.size()),
+        [&](unsigned P, std::size_t Begin, std::size_t End) {
+            TPart& part = parts[P];
+            part.Records.reserve(End - Begin);
+            for (std::size_t item = Begin; item < End && !FStop; ++item) {
+                if (Gate) Gate();
+                TRecord record;
+                record.At = part.Arena.size();
+                try {
+                    const std::string stored = Emails.FullText(item);
+                    const TDecodedMessage m = DecodeMessage(HeaderPart(stored));
+                    const std::string* fields[4] = {&m.From, &m.To, &m.Subject, &m.DateText};
+                    for (int f = 0; f < 4; ++f) {
+                        part.Arena += *fields[f];
+                        record.Sizes[f] = static_cast<std::uint32_t>(
+                            std::min<std::size_t>(fields[f]->size(), UINT32_MAX));
+                    }
+                    record.HasTime = m.Time.has_value();
+                    record.Time = m.Time.value_or(0);
+                } catch (...) {
+                    // A message whose bytes cannot be read back has no fields to
+                    // sort by; the list still sorts.
+                    part.Arena.resize(record.At);
+                    record = TRecord{record.At, {}, 0, false};
+                }
+                part.Records.push_back(record);
+                FDone.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    if (FStop) return;
+    std::size_t total = 0;
+    for (const TPart& part : parts)
+        total += part.Arena.size();
+    std::string arena;
+    arena.reserve(total);
+    std::vector<TRecord> records;
+    records.reserve(Emails.size());
+    for (TPart& part : parts) {
+        const std::uint64_t base = arena.size();
+        arena += part.Arena;
+        part.Arena = std::string();
+        for (TRecord record : part.Records) {
+            record.At += base;
+            records.push_back(record);
+        }
+        part.Records = std::vector<TRecord>();
+    }
+    {
+        const std::lock_guard lock(FMutex);
+        FArena = std::move(arena);
+        FRecords = std::move(records);
+        FReady.store(true, std::memory_order_release);
+    }
+    FReadyChanged.notify_all();
+}
+
+bool THeaderIndex::WaitReady(std::chrono::milliseconds Timeout) const {
+    std::unique_lock lock(FMutex);
+    return FReadyChanged.wait_for(lock, Timeout, [this] { return Ready(); });
+}
+
+THeaderFields THeaderIndex::Fields(std::size_t Item) const {
+    const TRecord& r = FRecords[Item];
+    const std::string_view arena = FArena;
+    THeaderFields fields;
+    std::size_t at = static_cast<std::size_t>(r.At);
+    std::string_view* out[4] = {&fields.From, &fields.To, &fields.Subject, &fields.DateText};
+    for (int f = 0; f < 4; ++f) {
+        *out[f] = arena.substr(at, r.Sizes[f]);
+        at += r.Sizes[f];
+    }
+    if (r.HasTime) fields.Time = r.Time;
+    return fields;
+}
+
+std::size_t THeaderIndex::MemoryBytes() const {
+    return FArena.capacity() + FRecords.capacity() * sizeof(TRecord);
+}
