@@ -8,7 +8,8 @@
 // window's thread at the first decoded sort (kept in a map of decoded messages), and every
 // message decoded whole on the window's thread for each text search.
 //
-//   ui_rows_bench [ROWS]   ROWS: 250000 unless given.
+//   ui_rows_bench [ROWS | IMAGE]   ROWS: 250000 unless given. IMAGE: a disk image whose deep scan
+//                                  gives the rows instead (a mail-dense one, say).
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <numeric>
 #include <random>
 #include <string>
@@ -193,7 +195,11 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Parcelwright");
-    const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 250000;
+    const std::string argument = argc > 1 ? argv[1] : "";
+    std::error_code ec;
+    const bool fromImage = !argument.empty() && std::filesystem::is_regular_file(argument, ec);
+    std::size_t count =
+        argument.empty() || fromImage ? 250000 : std::strtoull(argv[1], nullptr, 10);
     if (!CanDecodeMail()) {
         std::fprintf(stderr, "This build does not decode mail; nothing to measure.\n");
         return 1;
@@ -214,7 +220,14 @@ int main(int argc, char** argv) {
     found.Emails = TFoundEmails(TFoundEmails::DefaultMemoryBytes, PlatformSystem());
     std::mt19937 gen(2026);
     std::vector<std::size_t> originals;
-    for (std::size_t i = 0; i < count; ++i) {
+    if (fromImage) {
+        TScanOptions options;
+        options.Rule = TCarvingRule::Deep;
+        found = TScanHardDisk(argument, options, NullScanHost()).ScanDrive();
+        count = found.Emails.size();
+        std::printf("deep scan of %s\n", argument.c_str());
+    }
+    for (std::size_t i = 0; !fromImage && i < count; ++i) {
         // One in twenty is a copy of an earlier message, byte for byte.
         if (!originals.empty() && gen() % 20 == 0) {
             const TEmail copy = found.Emails[originals[gen() % originals.size()]];

@@ -951,6 +951,8 @@ std::string TMainWindowCore::StatusText() const {
                     ? " with the text \u201c" + keyword + "\u201d"
                     : " with the keyword \u201c" + Utf8From1252(keyword) + "\u201d";
     if (hideCopies) text += ", copies hidden";
+    // Said, or a user who forgot the View item believes the rest of the mail is gone.
+    if (clientDeletedOnly) text += ", only those deleted in the mail program";
     text += " \u00b7 " + std::to_string(ticked) + " ticked";
     if (DeepScanMayFindMore())
         text += " \u00b7 " + std::to_string(scanFragments) +

@@ -407,8 +407,8 @@ class TMainWindowCore {
     // The last scan was stopped by the user before its end.
     bool ScanCancelled() const { return cancelled; }
     // Found, shown and ticked after a scan ("12 messages found · 4 shown with the keyword
-    // “invoice” · 1 ticked"); says when the scan was cancelled, and when Deep Scan may find
-    // more. Empty before the first scan.
+    // “invoice” · 1 ticked"); says when the scan was cancelled, when only mail deleted in the
+    // mail program is listed, and when Deep Scan may find more. Empty before the first scan.
     std::string StatusText() const;
     // The last scan used the standard rule and a third or more of what it found has neither
     // sender nor subject (pieces of messages it could not read whole).

@@ -1485,3 +1485,13 @@ TEST_F(CoreTest, DeletedInTheMailProgramOnlyListsTheMarkedAndTheirDetailsSaySo) 
     core.SetClientDeletedOnly(false);
     EXPECT_EQ(core.Rows().size(), 3u);
 }
+
+// With that item on, the status line says why the list is short.
+TEST_F(CoreTest, StatusSaysWhenOnlyMailDeletedInTheMailProgramIsListed) {
+    TMainWindowCore& core = Scanned(); // twelve messages, none marked
+    core.SetClientDeletedOnly(true);
+    EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 0 shown, only those deleted in the mail "
+                                 "program \u00b7 0 ticked");
+    core.SetClientDeletedOnly(false);
+    EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 12 shown \u00b7 0 ticked");
+}
