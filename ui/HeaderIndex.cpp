@@ -56,29 +56,34 @@ void THeaderIndex::Stop() {
     FDone = 0;
     FCount = 0;
     // Fresh containers: the memory of a large list goes back rather than staying reserved.
-    FArena = std::string();
+    FArenas = std::vector<std::string>();
+    FEnds = std::vector<std::size_t>();
     FRecords = std::vector<TRecord>();
 }
 
 void THeaderIndex::Run(const TFoundEmails& Emails, unsigned Threads,
                        const std::function<void()>& Gate) {
     if (Threads == 0) Threads = WorkerThreads();
-    std::vector<TPart> parts(std::max(1u, Threads));
+    // Each thread fills its own share of the records in place and an arena of its own; the
+    // arenas are kept as they are, never joined: a join would hold every field twice at once.
+    std::vector<TRecord> records(Emails.size());
+    std::vector<std::string> arenas(std::max(1u, Threads));
+    std::vector<std::size_t> ends(arenas.size(), 0);
     ForEachOnThreads(
-        Emails.size(), static_cast<unsigned>(parts.size()),
+        Emails.size(), static_cast<unsigned>(arenas.size()),
         [&](unsigned P, std::size_t Begin, std::size_t End) {
-            TPart& part = parts[P];
-            part.Records.reserve(End - Begin);
+            std::string& arena = arenas[P];
+            ends[P] = End;
             for (std::size_t item = Begin; item < End && !FStop; ++item) {
                 if (Gate) Gate();
-                TRecord record;
-                record.At = part.Arena.size();
+                TRecord& record = records[item];
+                record.At = arena.size();
                 try {
                     const std::string stored = Emails.FullText(item);
                     const TDecodedMessage m = DecodeMessage(HeaderPart(stored));
                     const std::string* fields[4] = {&m.From, &m.To, &m.Subject, &m.DateText};
                     for (int f = 0; f < 4; ++f) {
-                        part.Arena += *fields[f];
+                        arena += *fields[f];
                         record.Sizes[f] = static_cast<std::uint32_t>(
                             std::min<std::size_t>(fields[f]->size(), UINT32_MAX));
                     }
@@ -87,34 +92,22 @@ void THeaderIndex::Run(const TFoundEmails& Emails, unsigned Threads,
                 } catch (...) {
                     // A message whose bytes cannot be read back has no fields to
                     // sort by; the list still sorts.
-                    part.Arena.resize(record.At);
+                    arena.resize(record.At);
                     record = TRecord{record.At, {}, 0, false};
                 }
-                part.Records.push_back(record);
                 FDone.fetch_add(1, std::memory_order_relaxed);
             }
+            // What the arena grew by doubling goes back, one thread's share at a time.
+            arena.shrink_to_fit();
         });
     if (FStop) return;
-    std::size_t total = 0;
-    for (const TPart& part : parts)
-        total += part.Arena.size();
-    std::string arena;
-    arena.reserve(total);
-    std::vector<TRecord> records;
-    records.reserve(Emails.size());
-    for (TPart& part : parts) {
-        const std::uint64_t base = arena.size();
-        arena += part.Arena;
-        part.Arena = std::string();
-        for (TRecord record : part.Records) {
-            record.At += base;
-            records.push_back(record);
-        }
-        part.Records = std::vector<TRecord>();
-    }
+    // A thread that got no share (fewer messages than threads) ends where the one before did.
+    for (std::size_t p = 1; p < ends.size(); ++p)
+        ends[p] = std::max(ends[p], ends[p - 1]);
     {
         const std::lock_guard lock(FMutex);
-        FArena = std::move(arena);
+        FArenas = std::move(arenas);
+        FEnds = std::move(ends);
         FRecords = std::move(records);
         FReady.store(true, std::memory_order_release);
     }
@@ -128,7 +121,8 @@ bool THeaderIndex::WaitReady(std::chrono::milliseconds Timeout) const {
 
 THeaderFields THeaderIndex::Fields(std::size_t Item) const {
     const TRecord& r = FRecords[Item];
-    const std::string_view arena = FArena;
+    const auto part = std::upper_bound(FEnds.begin(), FEnds.end(), Item) - FEnds.begin();
+    const std::string_view arena = FArenas[static_cast<std::size_t>(part)];
     THeaderFields fields;
     std::size_t at = static_cast<std::size_t>(r.At);
     std::string_view* out[4] = {&fields.From, &fields.To, &fields.Subject, &fields.DateText};
@@ -141,5 +135,8 @@ THeaderFields THeaderIndex::Fields(std::size_t Item) const {
 }
 
 std::size_t THeaderIndex::MemoryBytes() const {
-    return FArena.capacity() + FRecords.capacity() * sizeof(TRecord);
+    std::size_t bytes = FRecords.capacity() * sizeof(TRecord);
+    for (const std::string& arena : FArenas)
+        bytes += arena.capacity();
+    return bytes;
 }

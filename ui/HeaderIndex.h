@@ -3,8 +3,9 @@
 // The decoded header fields of every message of a found list (From, To, Subject, the date as a
 // time and as written), decoded once after the scan on threads of their own, so that a sort by
 // any column reads ready keys instead of decoding a quarter of a million headers on the window's
-// thread. Kept flat: one arena of UTF-8 text and a small fixed record per message, a few dozen
-// bytes each, where a map of decoded messages would cost several times that.
+// thread. Kept flat: arenas of UTF-8 text (one per thread that built them) and a small fixed record
+// per message, a few dozen bytes each, where a map of decoded messages would cost several times
+// that.
 //
 // Also the window core's way of running work over every message on all cores (ForEachOnThreads).
 
@@ -74,18 +75,16 @@ class THeaderIndex {
 
   private:
     struct TRecord {
-        std::uint64_t At = 0;        // where the fields begin in the arena, one after the other
+        std::uint64_t At = 0;        // where the fields begin in its arena, one after the other
         std::uint32_t Sizes[4] = {}; // From, To, Subject, DateText
         std::int64_t Time = 0;
         bool HasTime = false;
     };
-    struct TPart {
-        std::string Arena;
-        std::vector<TRecord> Records;
-    };
     void Run(const TFoundEmails& Emails, unsigned Threads, const std::function<void()>& Gate);
 
-    std::string FArena;
+    // One arena per thread that built the index; FEnds[p]: the item after arena p's last.
+    std::vector<std::string> FArenas;
+    std::vector<std::size_t> FEnds;
     std::vector<TRecord> FRecords;
     std::size_t FCount = 0;
     std::thread FRunner;
