@@ -460,6 +460,14 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     EXPECT_EQ(Preview(), second);
     Key(VK_UP);
     EXPECT_EQ(Narrow(Preview()), "\r\n" + stored[1].Body);
+    // Typing a number goes to the row of that item.
+    ::PostMessageW(w.lvFoundEmails, WM_CHAR, L'7', 1); // once
+    Pump();
+    const int seventh = ListView_GetNextItem(w.lvFoundEmails, -1, LVNI_SELECTED);
+    ASSERT_GE(seventh, 0);
+    EXPECT_EQ(Cell(seventh, 0), "7");
+    EXPECT_EQ(Narrow(Preview()), "\r\n" + stored[7].Body);
+    ClickRow(0);
 
     // The filter: the body's keyword in any case, the controls' states, gaps in the numbers.
     SetKeyword(L"invoice");
