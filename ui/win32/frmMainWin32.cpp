@@ -679,7 +679,8 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
         const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(Header);
         if ((find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || find.lvfi.psz == nullptr)
             return -1;
-        return FindRow(find.lvfi.psz, find.iStart);
+        return FindRow(find.lvfi.psz, (find.lvfi.flags & LVFI_PARTIAL) != 0, find.iStart,
+                       (find.lvfi.flags & LVFI_WRAP) != 0);
     }
     case LVN_COLUMNCLICK: {
         const int column = reinterpret_cast<const NMLISTVIEW&>(Header).iSubItem;
@@ -755,15 +756,16 @@ void TfrmMainWin32::ToggleTick(int Row) {
     FCore.Guarded([&] { FCore.SetTicked(row, !FCore.Rows()[row].Checked); });
 }
 
-int TfrmMainWin32::FindRow(const std::wstring& Text, int Start) const {
+int TfrmMainWin32::FindRow(const std::wstring& Text, bool Partial, int Start, bool Wrap) const {
     const std::size_t count = FCore.Rows().size();
     if (count == 0 || Text.empty()) return -1;
     const std::size_t first =
         Start >= 0 && static_cast<std::size_t>(Start) < count ? static_cast<std::size_t>(Start) : 0;
     for (std::size_t n = 0; n < count; ++n) {
+        if (!Wrap && first + n == count) break;
         const std::size_t row = (first + n) % count;
         const std::wstring cell = CellFrom1252(FCore.CellText(row, TResultColumn::ItemNum));
-        if (cell.size() >= Text.size() &&
+        if ((Partial ? cell.size() >= Text.size() : cell.size() == Text.size()) &&
             ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, cell.data(),
                              static_cast<int>(Text.size()), Text.data(),
                              static_cast<int>(Text.size())) == CSTR_EQUAL)

@@ -154,8 +154,9 @@ class TfrmMainWin32 final : public TMainWindowView {
     static LRESULT CALLBACK ListProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam,
                                      UINT_PTR Id, DWORD_PTR Self);
     void ToggleTick(int Row);
-    // Type-ahead: the first row from Start on (wrapping) whose first column begins with Text.
-    int FindRow(const std::wstring& Text, int Start) const;
+    // Type-ahead: the first row from Start on (past the last row to the first when Wrap) whose
+    // first column is Text, or begins with it when Partial; -1 when none.
+    int FindRow(const std::wstring& Text, bool Partial, int Start, bool Wrap) const;
     // The header's sort arrow on the core's sort column, pointing its way; none when Sorted is
     // false (the rows stand in found order).
     void SyncSortArrow(bool Sorted);
