@@ -12,6 +12,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <windowsx.h>
 
 #include "BuildInfo.h"
 #include "disk/Error.h"
@@ -342,14 +343,20 @@ void TfrmMainWin32::BuildControls() {
 
     // Creation order is the tab order: the results list, the filter's controls, the preview,
     // the drive box. The toolbar's buttons take no keyboard focus.
+    // Owner data: the list keeps only a row count, selection and focus. A quarter of a million
+    // rows inserted and deleted one by one took the list tens of seconds per refill.
     lvFoundEmails = child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                           WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                              LVS_SHAREIMAGELISTS, // the window owns them
+                              LVS_OWNERDATA | LVS_SHAREIMAGELISTS, // the window owns them
                           PW_ID_FOUNDEMAILS);
     // Info tips: a cell the list cuts off shows its whole text on hover (LVN_GETINFOTIPW).
     ListView_SetExtendedListViewStyle(lvFoundEmails, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES |
                                                          LVS_EX_FULLROWSELECT |
                                                          LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
+    // The boxes' pictures are asked for (LVN_GETDISPINFOW) like the texts: the ticks are the
+    // core's, and an owner-data list would keep none.
+    ListView_SetCallbackMask(lvFoundEmails, LVIS_STATEIMAGEMASK);
+    ::SetWindowSubclass(lvFoundEmails, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
     for (int c = 0; c < ResultColumnCount; ++c) {
         std::wstring caption = WideFromSystem(ColumnCaption(static_cast<TResultColumn>(c)));
         LVCOLUMNW column{};
@@ -634,11 +641,21 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
     case LVN_GETDISPINFOW: {
         // The list holds no texts of its own: each cell is read from the core when shown.
         auto& info = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(Header));
+        const auto& rows = FCore.Rows();
+        if (info.item.iItem < 0 || static_cast<std::size_t>(info.item.iItem) >= rows.size())
+            return 0;
+        const auto row = static_cast<std::size_t>(info.item.iItem);
+        if ((info.item.mask & LVIF_IMAGE) != 0) info.item.iImage = 1; // the envelope
+        if ((info.item.mask & LVIF_STATE) != 0) {
+            // State picture 2 is the ticked box, 1 the empty one.
+            info.item.state = (info.item.state & ~LVIS_STATEIMAGEMASK) |
+                              INDEXTOSTATEIMAGEMASK(rows[row].Checked ? 2 : 1);
+            info.item.stateMask |= LVIS_STATEIMAGEMASK;
+        }
         if ((info.item.mask & LVIF_TEXT) != 0 && info.item.pszText != nullptr &&
             info.item.cchTextMax > 0) {
             const auto column = static_cast<TResultColumn>(info.item.iSubItem);
-            FCellText =
-                CellFrom1252(FCore.CellText(static_cast<std::size_t>(info.item.iItem), column));
+            FCellText = CellFrom1252(FCore.CellText(row, column));
             const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
             const std::size_t count = std::min(room, FCellText.size());
             std::copy_n(FCellText.data(), count, info.item.pszText);
@@ -646,20 +663,24 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
         }
         return 0;
     }
-    case LVN_DELETEALLITEMS:
-        // No LVN_DELETEITEM per row: a refill of a quarter of a million rows would send as many.
-        return TRUE;
     case LVN_ITEMCHANGED: {
+        // Ticks never come this way (the list keeps none); a row newly selected, by the keys
+        // too, is previewed.
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(Header);
-        if (FSyncingTicks || change.iItem < 0 || (change.uChanged & LVIF_STATE) == 0 ||
-            ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) == 0)
-            return 0;
-        // State picture 2 is the ticked box.
-        const bool ticked = ((change.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
-        if (static_cast<std::size_t>(change.iItem) < FShownTicks.size())
-            FShownTicks[static_cast<std::size_t>(change.iItem)] = ticked;
-        FCore.Guarded([&] { FCore.SetTicked(static_cast<std::size_t>(change.iItem), ticked); });
+        if (change.iItem >= 0 && (change.uChanged & LVIF_STATE) != 0 &&
+            (change.uNewState & ~change.uOldState & LVIS_SELECTED) != 0)
+            Guarded(&TfrmMainWin32::lvFoundEmailsClick);
         return 0;
+    }
+    case LVN_ODSTATECHANGED:
+        // A range of rows selected at once; the list is single-selection, so nothing follows.
+        return 0;
+    case LVN_ODFINDITEMW: {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(Header);
+        if ((find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || find.lvfi.psz == nullptr)
+            return -1;
+        return FindRow(find.lvfi.psz, (find.lvfi.flags & LVFI_PARTIAL) != 0, find.iStart,
+                       (find.lvfi.flags & LVFI_WRAP) != 0);
     }
     case LVN_COLUMNCLICK: {
         const int column = reinterpret_cast<const NMLISTVIEW&>(Header).iSubItem;
@@ -691,6 +712,66 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
     default:
         return 0;
     }
+}
+
+LRESULT CALLBACK TfrmMainWin32::ListProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam,
+                                         UINT_PTR Id, DWORD_PTR Self) {
+    auto* self = reinterpret_cast<TfrmMainWin32*>(Self);
+    switch (Message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        // A click on a tick box turns the tick and nothing else, as in a list that keeps ticks.
+        LVHITTESTINFO hit{};
+        hit.pt = {GET_X_LPARAM(LParam), GET_Y_LPARAM(LParam)};
+        if (ListView_HitTest(Window, &hit) >= 0 && (hit.flags & LVHT_ONITEMSTATEICON) != 0) {
+            ::SetFocus(Window);
+            self->ToggleTick(hit.iItem);
+            return 0;
+        }
+        break;
+    }
+    case WM_KEYDOWN:
+        // Space turns the tick of the row with the focus.
+        if (WParam == VK_SPACE) {
+            self->ToggleTick(ListView_GetNextItem(Window, -1, LVNI_FOCUSED));
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        // The Space just handled, not the start of a type-ahead search.
+        if (WParam == L' ') return 0;
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(Window, ListProc, Id);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(Window, Message, WParam, LParam);
+}
+
+void TfrmMainWin32::ToggleTick(int Row) {
+    if (Row < 0 || static_cast<std::size_t>(Row) >= FCore.Rows().size()) return;
+    const auto row = static_cast<std::size_t>(Row);
+    FCore.Guarded([&] { FCore.SetTicked(row, !FCore.Rows()[row].Checked); });
+}
+
+int TfrmMainWin32::FindRow(const std::wstring& Text, bool Partial, int Start, bool Wrap) const {
+    const std::size_t count = FCore.Rows().size();
+    if (count == 0 || Text.empty()) return -1;
+    const std::size_t first =
+        Start >= 0 && static_cast<std::size_t>(Start) < count ? static_cast<std::size_t>(Start) : 0;
+    for (std::size_t n = 0; n < count; ++n) {
+        if (!Wrap && first + n == count) break;
+        const std::size_t row = (first + n) % count;
+        const std::wstring cell = CellFrom1252(FCore.CellText(row, TResultColumn::ItemNum));
+        if ((Partial ? cell.size() >= Text.size() : cell.size() == Text.size()) &&
+            ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, cell.data(),
+                             static_cast<int>(Text.size()), Text.data(),
+                             static_cast<int>(Text.size())) == CSTR_EQUAL)
+            return static_cast<int>(row);
+    }
+    return -1;
 }
 
 void TfrmMainWin32::Guarded(void (TfrmMainWin32::*Handler)()) {
@@ -898,31 +979,14 @@ void TfrmMainWin32::RowsChanged(TRowsChange Change) {
     // A refill lists the rows in found order again.
     if (Change == TRowsChange::Refill) SyncSortArrow(false);
     if (Change == TRowsChange::Reorder) {
-        // The same rows in a new order: texts are read afresh, ticks follow their rows.
-        SyncTicks(0, count == 0 ? 0 : count - 1);
-        // The whole list at once: redrawing item by item costs a region per row.
+        // The same rows in a new order: texts and ticks are read afresh, the whole list at once.
         ::InvalidateRect(lvFoundEmails, nullptr, FALSE);
         return;
     }
-    ::SendMessageW(lvFoundEmails, WM_SETREDRAW, FALSE, 0);
-    FSyncingTicks = true;
-    ListView_DeleteAllItems(lvFoundEmails);
-    // A refill drops every tick.
-    FShownTicks.assign(count, 0);
-    ListView_SetItemCountEx(lvFoundEmails, static_cast<int>(count), LVSICF_NOINVALIDATEALL);
-    for (std::size_t row = 0; row < count; ++row) {
-        LVITEMW item{};
-        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
-        item.iItem = static_cast<int>(row);
-        item.pszText = LPSTR_TEXTCALLBACKW;
-        item.iImage = 1;
-        item.stateMask = LVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(1);
-        ListView_InsertItem(lvFoundEmails, &item);
-    }
-    FSyncingTicks = false;
-    ::SendMessageW(lvFoundEmails, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(lvFoundEmails, nullptr, TRUE);
+    // The list keeps selection and focus by position: they went with the rows they were on.
+    ListView_SetItemState(lvFoundEmails, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    // Every row may be another now: the whole list is drawn afresh.
+    ListView_SetItemCountEx(lvFoundEmails, static_cast<int>(count), 0);
     // The view ends scrolled to its last row, as rows are appended one by one.
     if (count > 0) ListView_EnsureVisible(lvFoundEmails, static_cast<int>(count) - 1, FALSE);
     // The core forgets a previewed message the refill dropped (or a new list replaced); one it
@@ -934,23 +998,16 @@ void TfrmMainWin32::RowsChanged(TRowsChange Change) {
 }
 
 void TfrmMainWin32::TicksChanged(std::size_t First, std::size_t Last) {
-    SyncTicks(First, Last);
-}
-
-void TfrmMainWin32::SyncTicks(std::size_t First, std::size_t Last) {
-    const auto& rows = FCore.Rows();
-    FShownTicks.resize(rows.size(), 0);
-    FSyncingTicks = true;
-    // Only the boxes that differ: a sort of a quarter of a million rows with none ticked sends
-    // the list nothing.
-    for (std::size_t row = First; row <= Last && row < rows.size(); ++row) {
-        if (FShownTicks[row] == static_cast<char>(rows[row].Checked)) continue;
-        FShownTicks[row] = rows[row].Checked;
-        ListView_SetItemState(lvFoundEmails, static_cast<int>(row),
-                              INDEXTOSTATEIMAGEMASK(rows[row].Checked ? 2 : 1),
-                              LVIS_STATEIMAGEMASK);
-    }
-    FSyncingTicks = false;
+    // Only the rows on view are drawn again; the others are asked for when scrolled to.
+    const std::size_t count = FCore.Rows().size();
+    if (count == 0 || First > Last) return;
+    const auto top = static_cast<std::size_t>(std::max(ListView_GetTopIndex(lvFoundEmails), 0));
+    const auto page =
+        static_cast<std::size_t>(std::max(ListView_GetCountPerPage(lvFoundEmails), 0)) + 1;
+    const std::size_t first = std::max(First, top);
+    const std::size_t last = std::min({Last, top + page, count - 1});
+    if (first <= last)
+        ListView_RedrawItems(lvFoundEmails, static_cast<int>(first), static_cast<int>(last));
 }
 
 void TfrmMainWin32::DrivesChanged(int Selected) {

@@ -149,7 +149,14 @@ class TfrmMainWin32 final : public TMainWindowView {
     // The picture buttons' widths: their slots, or more where a caption needs it in this font.
     std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
-    void SyncTicks(std::size_t First, std::size_t Last);
+    // The list holds no rows of its own (owner data): texts and tick boxes are read from the
+    // core when shown, and a click on a box or Space turns the core's tick.
+    static LRESULT CALLBACK ListProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam,
+                                     UINT_PTR Id, DWORD_PTR Self);
+    void ToggleTick(int Row);
+    // Type-ahead: the first row from Start on (past the last row to the first when Wrap) whose
+    // first column is Text, or begins with it when Partial; -1 when none.
+    int FindRow(const std::wstring& Text, bool Partial, int Start, bool Wrap) const;
     // The header's sort arrow on the core's sort column, pointing its way; none when Sorted is
     // false (the rows stand in found order).
     void SyncSortArrow(bool Sorted);
@@ -167,8 +174,5 @@ class TfrmMainWin32 final : public TMainWindowView {
     HIMAGELIST ilButtons = nullptr; // 48 px: the four picture buttons
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
-    bool FSyncingTicks = false;
-    // Per row, whether the list shows its box ticked, as last set or clicked.
-    std::vector<char> FShownTicks;
     std::unique_ptr<TfrmWaitWin32> FWait;
 };

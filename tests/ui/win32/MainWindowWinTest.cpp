@@ -227,9 +227,22 @@ class TWindowTest : public ::testing::Test {
         return texts;
     }
     bool Ticked(int Row) { return ListView_GetCheckState(Main->lvFoundEmails, Row) != 0; }
+    // A click on the row's tick box (left of its envelope) where it does not show On yet.
     void Tick(int Row, bool On) {
-        ListView_SetItemState(Main->lvFoundEmails, Row, INDEXTOSTATEIMAGEMASK(On ? 2 : 1),
-                              LVIS_STATEIMAGEMASK);
+        if (Ticked(Row) == On) return;
+        ListView_EnsureVisible(Main->lvFoundEmails, Row, FALSE);
+        RECT icon{};
+        ASSERT_TRUE(ListView_GetItemRect(Main->lvFoundEmails, Row, &icon, LVIR_ICON));
+        int width = 0, height = 0;
+        ASSERT_TRUE(ImageList_GetIconSize(ListView_GetImageList(Main->lvFoundEmails, LVSIL_STATE),
+                                          &width, &height));
+        ClickAt(Main->lvFoundEmails, {icon.left - width / 2, (icon.top + icon.bottom) / 2});
+        EXPECT_EQ(Ticked(Row), On) << Row;
+    }
+    void Key(WPARAM Key) {
+        ::PostMessageW(Main->lvFoundEmails, WM_KEYDOWN, Key, 0);
+        ::PostMessageW(Main->lvFoundEmails, WM_KEYUP, Key, 0xC0000000);
+        Pump();
     }
     void SetKeyword(const wchar_t* Keyword) {
         ::SendMessageW(Main->txtFilter, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Keyword));
@@ -402,6 +415,16 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     EXPECT_TRUE(w.Core().Rows()[2].Checked);
     EXPECT_TRUE(w.Core().Rows()[5].Checked);
     EXPECT_FALSE(w.Core().Rows()[3].Checked);
+    // Space turns the tick of the row with the focus, and back.
+    ClickRow(3);
+    EXPECT_FALSE(Ticked(3));
+    Key(VK_SPACE);
+    EXPECT_TRUE(Ticked(3));
+    EXPECT_TRUE(w.Core().Rows()[3].Checked);
+    EXPECT_EQ(Status(), L"12 messages found \u00b7 12 shown \u00b7 3 ticked");
+    Key(VK_SPACE);
+    EXPECT_FALSE(w.Core().Rows()[3].Checked);
+    EXPECT_TRUE(w.Core().Rows()[2].Checked);
     ClickButton(PW_ID_SELECTALL);
     for (int row = 0; row < 12; ++row)
         EXPECT_TRUE(Ticked(row)) << row;
@@ -425,10 +448,26 @@ TEST_F(TWindowTest, ScanTickSortFilterPreviewAndExport) {
     EXPECT_TRUE(Ticked(11));
     EXPECT_FALSE(Ticked(0));
 
-    // A click on a sorted row previews that row's own message.
+    // A click on a sorted row previews that row's own message; the arrow keys move the
+    // preview with the selection.
+    ClickRow(1);
+    const std::wstring second = Preview();
     ClickRow(0); // "Apple", item 1
     EXPECT_EQ(Cell(0, 0), "1");
+    EXPECT_NE(Preview(), second);
+    Key(VK_DOWN);
+    EXPECT_EQ(ListView_GetNextItem(w.lvFoundEmails, -1, LVNI_SELECTED), 1);
+    EXPECT_EQ(Preview(), second);
+    Key(VK_UP);
     EXPECT_EQ(Narrow(Preview()), "\r\n" + stored[1].Body);
+    // Typing a number goes to the row of that item.
+    ::PostMessageW(w.lvFoundEmails, WM_CHAR, L'7', 1); // once
+    Pump();
+    const int seventh = ListView_GetNextItem(w.lvFoundEmails, -1, LVNI_SELECTED);
+    ASSERT_GE(seventh, 0);
+    EXPECT_EQ(Cell(seventh, 0), "7");
+    EXPECT_EQ(Narrow(Preview()), "\r\n" + stored[7].Body);
+    ClickRow(0);
 
     // The filter: the body's keyword in any case, the controls' states, gaps in the numbers.
     SetKeyword(L"invoice");

@@ -91,8 +91,9 @@ int wmain(int argc, wchar_t** argv) {
     window.sbScanClick();
     // Sorted by Item Num, ascending (the found order): the header's arrow shows it.
     window.lvFoundEmailsColumnClick(0);
-    ListView_SetCheckState(window.lvFoundEmails, 1, TRUE);
-    ListView_SetCheckState(window.lvFoundEmails, 3, TRUE);
+    // The list shows the core's ticks; it keeps none of its own.
+    window.Core().SetTicked(1, true);
+    window.Core().SetTicked(3, true);
     ListView_SetItemState(window.lvFoundEmails, 1, LVIS_SELECTED | LVIS_FOCUSED,
                           LVIS_SELECTED | LVIS_FOCUSED);
     ListView_EnsureVisible(window.lvFoundEmails, 0, FALSE);
