@@ -4,21 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/HeaderNames.h"
+
 namespace {
 
 // Header blocks longer than this are not a mail program's own.
 constexpr std::size_t BlockReach = 256 * 1024;
-
-bool SameNameNoCase(std::string_view A, std::string_view B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t i = 0; i < A.size(); ++i) {
-        char a = A[i], b = B[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
-}
 
 std::string_view Trimmed(std::string_view V) {
     while (!V.empty() && (V.front() == ' ' || V.front() == '\t'))
@@ -93,11 +84,11 @@ bool IsClientDeleted(std::string_view FullText) {
         if (colon == std::string_view::npos) continue;
         const std::string_view name = line.substr(0, colon);
         TWhich which = None;
-        if (SameNameNoCase(name, "X-Mozilla-Status"))
+        if (EqualsNoCase(name, "X-Mozilla-Status"))
             which = Mozilla;
-        else if (SameNameNoCase(name, "Status"))
+        else if (EqualsNoCase(name, "Status"))
             which = Status;
-        else if (SameNameNoCase(name, "X-Status"))
+        else if (EqualsNoCase(name, "X-Status"))
             which = XStatus;
         if (which == None || seen[which]) continue;
         seen[which] = true;

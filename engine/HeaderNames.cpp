@@ -72,3 +72,12 @@ void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email) {
     std::string* const fields[4] = {&Email.From, &Email.To, &Email.Subject, &Email.Date};
     if (const int field = KnownFieldIndex(Known); field >= 0) fields[field]->assign(Value);
 }
+
+std::string_view HeaderPart(std::string_view Stored) {
+    const std::size_t crlf = Stored.find("\r\n\r\n");
+    const std::size_t lf = Stored.find("\n\n");
+    std::size_t end = std::string_view::npos;
+    if (crlf != std::string_view::npos) end = crlf + 4;
+    if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
+    return Stored.substr(0, end);
+}

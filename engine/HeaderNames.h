@@ -94,3 +94,7 @@ inline bool StartsKnownHeader(const unsigned char* p, std::size_t Avail) {
     }
     return false;
 }
+
+// A stored message up to the end of its header lines (the first empty line, whichever line end it
+// uses), or all of it when it has no empty line: what reading its header fields needs.
+std::string_view HeaderPart(std::string_view Stored);

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "engine/CodePage1252.h"
+#include "engine/HeaderNames.h"
 #include "engine/MailDate.h"
 
 namespace {
@@ -369,22 +370,12 @@ bool EndsWithNoCase(std::string_view Text, std::string_view End) {
            g_ascii_strncasecmp(Text.data() + Text.size() - End.size(), End.data(), End.size()) == 0;
 }
 
-// A message's header lines and the empty line that ends them, whichever line end it uses.
-std::string_view HeaderBlock(std::string_view Stored) {
-    const std::size_t crlf = Stored.find("\r\n\r\n");
-    const std::size_t lf = Stored.find("\n\n");
-    std::size_t end = std::string_view::npos;
-    if (crlf != std::string_view::npos) end = crlf + 4;
-    if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
-    return Stored.substr(0, end);
-}
-
 // The file name of an attached message: the name it was sent with, else its subject, ending
 // ".eml" either way; empty when it has neither.
 std::string EmbeddedMessageName(const char* Sent, const std::string& Bytes) {
     std::string name = Sent ? ValidUtf8(Sent) : std::string();
     if (name.empty()) {
-        if (auto inner = Parse(HeaderBlock(Bytes)))
+        if (auto inner = Parse(HeaderPart(Bytes)))
             if (const char* subject = g_mime_message_get_subject(inner.get()))
                 name = ValidUtf8(subject);
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))

@@ -5,15 +5,6 @@
 
 #include "mail/DecodedMessage.h"
 
-std::string_view HeaderPart(std::string_view Stored) {
-    const std::size_t crlf = Stored.find("\r\n\r\n");
-    const std::size_t lf = Stored.find("\n\n");
-    std::size_t end = std::string_view::npos;
-    if (crlf != std::string_view::npos) end = crlf + 4;
-    if (lf != std::string_view::npos && lf + 2 < end) end = lf + 2;
-    return Stored.substr(0, end);
-}
-
 unsigned WorkerThreads() {
     return std::max(1u, std::thread::hardware_concurrency());
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/FoundEmails.h"
+#include "engine/HeaderNames.h"
 
 // The header fields the results list shows, decoded (UTF-8); views valid as long as what holds
 // them.
@@ -31,11 +32,6 @@ struct THeaderFields {
     std::string_view DateText;        // the Date header as written
     std::optional<std::int64_t> Time; // none when the date does not parse
 };
-
-// The stored message up to the end of its header (the first empty line, whichever line end it
-// uses), or all of it when it has no body: what decoding the header fields needs. The parts
-// (attachments above all) are most of the work of a whole decode.
-std::string_view HeaderPart(std::string_view Stored);
 
 // Runs Work(Part, Begin, End) on Threads threads (0: one per core), each over its own contiguous
 // share of [0, Count), and waits for all of them. Work checks Stop itself.
