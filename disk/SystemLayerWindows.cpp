@@ -3,6 +3,8 @@
 #include "disk/SystemLayer.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 
 #include <windows.h>
 #include <winioctl.h>
@@ -163,9 +165,26 @@ class TWindowsSystem final : public TSystemLayer {
         return message;
     }
 
+    // CharUpperBuffA as it is made: the code page's characters upper-cased as the user's locale
+    // does, and back. Called through the locale functions of kernel32 rather than through user32,
+    // which the command-line scanner would load for this alone: under Wine loading user32 sets
+    // up the window system, a tenth of a second of every start.
     bool UpperCase(unsigned char (&Bytes)[256]) override {
-        // Byte 0 included: CharUpperBuffA takes a length, not a terminated string.
-        ::CharUpperBuffA(reinterpret_cast<LPSTR>(Bytes), 256);
+        // Byte 0 included: the length is given, the text is not a terminated string.
+        const auto* text = reinterpret_cast<LPCCH>(Bytes);
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, text, 256, nullptr, 0);
+        if (length <= 0) return false;
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        if (::MultiByteToWideChar(CP_ACP, 0, text, 256, wide.data(), length) != length ||
+            ::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, wide.data(), length, wide.data(),
+                           length) != length)
+            return false;
+        unsigned char upper[256];
+        std::copy(std::begin(Bytes), std::end(Bytes), upper);
+        if (::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, reinterpret_cast<LPSTR>(upper),
+                                  256, nullptr, nullptr) <= 0)
+            return false;
+        std::copy(std::begin(upper), std::end(upper), Bytes);
         return true;
     }
 
@@ -282,9 +301,9 @@ class TWindowsSystem final : public TSystemLayer {
         }
         Folder = Utf8(folder);
         // Deleted by the system when the handle closes, also when the process is ended.
-        const HANDLE file = ::CreateFileW(
-            name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        const HANDLE file =
+            ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             const DWORD code = ::GetLastError();
             Error = Utf8(folder) + ": " + SysErrorMessage(code);

@@ -1,6 +1,8 @@
 #include "ui/win32/WinText.h"
 
 #include <algorithm>
+#include <cwctype>
+#include <iterator>
 
 #include <windows.h>
 
@@ -79,6 +81,39 @@ std::wstring WideFromUtf8(std::string_view Text) {
     return WideFrom(CP_UTF8, 0, Text);
 }
 
+std::wstring DisplayFromUtf8(std::string_view Text) {
+    const std::wstring wide = WideFromUtf8(Text);
+    std::wstring text;
+    text.reserve(wide.size() + wide.size() / 32);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const wchar_t c = wide[i];
+        if (c == L'\r' || c == L'\n') {
+            text += L"\r\n";
+            if (c == L'\r' && i + 1 < wide.size() && wide[i + 1] == L'\n') ++i;
+        } else {
+            text.push_back(c == 0 ? L' ' : c);
+        }
+    }
+    return text;
+}
+
+std::wstring CellFromUtf8(std::string_view Text) {
+    std::wstring text = WideFromUtf8(Text);
+    std::replace(text.begin(), text.end(), L'\0', L' ');
+    return text;
+}
+
+std::string Utf8FromWide(const std::wstring& Text) {
+    if (Text.empty()) return {};
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string out(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(),
+                          length, nullptr, nullptr);
+    return out;
+}
+
 std::wstring WideFromMessage(std::string_view Text) {
     std::wstring wide = WideFrom(CP_UTF8, MB_ERR_INVALID_CHARS, Text);
     return wide.empty() ? WideFromSystem(Text) : wide;
@@ -120,4 +155,31 @@ std::wstring SaveFilter(const std::wstring& Types, std::wstring& Extension) {
                     : std::wstring();
     std::wstring filter = Types + L'\0' + patterns + L'\0';
     return filter + L"All files (*.*)" + L'\0' + L"*.*" + L'\0';
+}
+
+std::wstring WindowsSafeName(const std::wstring& Name) {
+    std::wstring safe;
+    safe.reserve(Name.size() + 1);
+    for (const wchar_t c : Name)
+        safe.push_back(c < 0x20 || c == 0x7F ||
+                               std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos
+                           ? L'_'
+                           : c);
+    while (!safe.empty() && (safe.back() == L'.' || safe.back() == L' '))
+        safe.pop_back();
+    if (safe.empty()) return L"attachment";
+    // The device names hold whatever follows a dot, and spaces before it: "nul .txt" is NUL.
+    std::wstring stem = safe.substr(0, safe.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    for (wchar_t& c : stem)
+        c = static_cast<wchar_t>(std::towupper(c));
+    static const std::wstring_view devices[] = {L"CON", L"PRN",    L"AUX",
+                                                L"NUL", L"CONIN$", L"CONOUT$"};
+    bool device = std::find(std::begin(devices), std::end(devices), stem) != std::end(devices);
+    if (stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+        ((stem[3] >= L'0' && stem[3] <= L'9') || stem[3] == L'\u00B9' || stem[3] == L'\u00B2' ||
+         stem[3] == L'\u00B3'))
+        device = true;
+    return device ? L"_" + safe : safe;
 }

@@ -12,6 +12,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 #include <windowsx.h>
 
 #include "BuildInfo.h"
@@ -41,9 +42,12 @@ constexpr TPlace Places[] = {
     {PW_ID_TXTFILTER, 608 + 8, 8 + 32, 161, 21},
     {PW_ID_APPLYFILTER, 608 + 64, 8 + 64, 50, 17},
     {PW_ID_CLEARFILTER, 608 + 120, 8 + 64, 50, 17},
+    {PW_ID_TEXTMODE, 608 + 8, 8 + 62, 54, 21},
     {PW_ID_FOUNDEMAILS, 8, 104, 777, 273},
     {PW_ID_MSGBODY, 8, 384, 777, 77},
-    {PW_ID_DETAILS, 8, 465, 777, 80},
+    {PW_ID_DETAILS, 8, 465, 633, 80},
+    {PW_ID_ATTACHMENTS, 645, 465, 140, 22 + 8 * 18}, // the height holds the 8 dropped rows
+    {PW_ID_SAVEATTACHMENT, 645, 491, 140, 24},
 };
 constexpr int ClientWidth = 792, ClientHeight = 546;
 constexpr int ButtonSlot = 104, ButtonHeight = 89, Picture = 48;
@@ -110,8 +114,9 @@ int CALLBACK BrowseCallback(HWND Dialog, UINT Message, LPARAM, LPARAM Data) {
     return 0;
 }
 
-std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
-                                 const std::wstring& Initial, bool AllowNew) {
+// The older folder tree, for a system without the file dialog's folder mode.
+std::wstring BrowseFolderTree(HWND Owner, const std::wstring& Prompt, const std::wstring& Initial,
+                              bool AllowNew) {
     wchar_t path[MAX_PATH + 1] = {};
     BROWSEINFOW info{};
     info.hwndOwner = Owner;
@@ -131,6 +136,66 @@ std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
     return chosen;
 }
 
+// A COM object held for a scope.
+template <class T> struct TComHeld {
+    T* Object = nullptr;
+    TComHeld() = default;
+    TComHeld(const TComHeld&) = delete;
+    TComHeld& operator=(const TComHeld&) = delete;
+    ~TComHeld() {
+        if (Object != nullptr) Object->Release();
+    }
+    T* operator->() const { return Object; }
+};
+
+// The system's file dialog opens in Folder, whatever it used last; nothing where Folder is empty
+// or is no folder.
+void OpenIn(IFileDialog& Dialog, const std::wstring& Folder) {
+    if (Folder.empty()) return;
+    TComHeld<IShellItem> item;
+    if (SUCCEEDED(::SHCreateItemFromParsingName(Folder.c_str(), nullptr, IID_IShellItem,
+                                                reinterpret_cast<void**>(&item.Object))))
+        Dialog.SetFolder(item.Object);
+}
+
+// The chosen file or folder of a dialog that was shown; empty when it was cancelled.
+std::wstring ChosenOf(IFileDialog& Dialog, HWND Owner) {
+    if (FAILED(Dialog.Show(Owner))) return {};
+    TComHeld<IShellItem> item;
+    if (FAILED(Dialog.GetResult(&item.Object))) return {};
+    wchar_t* path = nullptr;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || path == nullptr) return {};
+    std::wstring chosen = path;
+    ::CoTaskMemFree(path);
+    return chosen;
+}
+
+// The folder chooser: the system's file dialog in its folder mode, with the path box a user can
+// type or paste a folder into (new folders may always be made there). Where the system has no
+// such dialog, the folder tree.
+std::wstring DefaultBrowseFolder(HWND Owner, const std::wstring& Prompt,
+                                 const std::wstring& Initial, bool AllowNew) {
+    TComHeld<IFileOpenDialog> dialog;
+    if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IFileOpenDialog, reinterpret_cast<void**>(&dialog.Object))))
+        return BrowseFolderTree(Owner, Prompt, Initial, AllowNew);
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST |
+                       FOS_NOCHANGEDIR);
+    dialog->SetTitle(Prompt.c_str());
+    OpenIn(*dialog.Object, Initial);
+    return ChosenOf(*dialog.Object, Owner);
+}
+
+// The user's documents folder, where a save dialog opens before anything was saved.
+std::wstring DocumentsFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return path;
+}
+
 std::wstring DefaultChooseImage(HWND Owner) {
     std::vector<wchar_t> file(32768, L'\0');
     OPENFILENAMEW ofn{};
@@ -141,28 +206,66 @@ std::wstring DefaultChooseImage(HWND Owner) {
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.lpstrTitle = L"Open Disk Image";
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    // The process's folder stays where it was: it is where the next file dialog would open.
+    ofn.Flags =
+        OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameW(&ofn)) return {};
     return file.data();
 }
 
-std::wstring DefaultChooseSaveFile(HWND Owner, const std::wstring& Title,
-                                   const std::wstring& Suggested, const std::wstring& Types) {
-    std::wstring extension;
-    const std::wstring filter = SaveFilter(Types, extension);
+// The older save dialog, for a system without the new one.
+std::wstring SaveFileClassic(HWND Owner, const std::wstring& Title, const std::wstring& Suggested,
+                             const std::wstring& Filter, const std::wstring& Extension,
+                             const std::wstring& Folder) {
     std::vector<wchar_t> file(32768, L'\0');
     std::copy_n(Suggested.begin(), std::min(Suggested.size(), file.size() - 1), file.begin());
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = Owner;
-    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFilter = Filter.c_str();
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.lpstrTitle = Title.c_str();
-    ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    ofn.lpstrInitialDir = Folder.empty() ? nullptr : Folder.c_str();
+    ofn.lpstrDefExt = Extension.empty() ? nullptr : Extension.c_str();
+    ofn.Flags =
+        OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (!::GetSaveFileNameW(&ofn)) return {};
     return file.data();
+}
+
+// The save dialog opens in Folder: left to itself it would open where a file was last opened,
+// which is most often the disk image's own folder, the one place recovered mail must not go.
+std::wstring DefaultChooseSaveFile(HWND Owner, const std::wstring& Title,
+                                   const std::wstring& Suggested, const std::wstring& Types,
+                                   const std::wstring& Folder) {
+    std::wstring extension;
+    const std::wstring filter = SaveFilter(Types, extension);
+    TComHeld<IFileSaveDialog> dialog;
+    if (FAILED(::CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IFileSaveDialog, reinterpret_cast<void**>(&dialog.Object))))
+        return SaveFileClassic(Owner, Title, Suggested, filter, extension, Folder);
+    // The filter's pairs of name and patterns, each ended by NUL.
+    std::vector<std::wstring> parts;
+    for (std::size_t at = 0; at < filter.size();) {
+        const std::size_t end = filter.find(L'\0', at);
+        if (end == std::wstring::npos || end == at) break;
+        parts.push_back(filter.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<COMDLG_FILTERSPEC> specs;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2)
+        specs.push_back({parts[i].c_str(), parts[i + 1].c_str()});
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_OVERWRITEPROMPT | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST |
+                       FOS_NOCHANGEDIR);
+    if (!specs.empty()) dialog->SetFileTypes(static_cast<UINT>(specs.size()), specs.data());
+    if (!extension.empty()) dialog->SetDefaultExtension(extension.c_str());
+    dialog->SetTitle(Title.c_str());
+    dialog->SetFileName(Suggested.c_str());
+    OpenIn(*dialog.Object, Folder);
+    return ChosenOf(*dialog.Object, Owner);
 }
 
 } // namespace
@@ -172,11 +275,11 @@ TfrmMainWin32::TfrmMainWin32() : TfrmMainWin32(THooks{}) {}
 TfrmMainWin32::TfrmMainWin32(THooks Hooks)
     : FHooks(std::move(Hooks)),
       FCore(*this, FHooks.ListDrives,
-            // Text columns sort by the user's locale ignoring case, on the characters the stored
-            // bytes stand for. Each text's sort key is made once (LCMapString orders as
-            // CompareString does): a CompareString per comparison took seconds on a quarter of
-            // a million rows.
-            [](const std::vector<std::string_view>& Texts) -> TTextOrder {
+            // Text columns sort by the user's locale ignoring case, on the characters shown: the
+            // stored bytes' in the source view, the decoded text's otherwise. Each text's sort key
+            // is made once (LCMapString orders as CompareString does): a CompareString per
+            // comparison took seconds on a quarter of a million rows.
+            [this](const std::vector<std::string_view>& Texts) -> TTextOrder {
                 struct TKeys {
                     std::string Arena;
                     std::vector<std::size_t> Ends;
@@ -188,8 +291,9 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
                 auto keys = std::make_shared<TKeys>();
                 keys->Ends.reserve(Texts.size());
                 std::string key;
+                const bool stored = FCore.SourceView();
                 for (const std::string_view text : Texts) {
-                    const std::wstring wide = CellFrom1252(text);
+                    const std::wstring wide = stored ? CellFrom1252(text) : WideFromUtf8(text);
                     const int length = static_cast<int>(wide.size());
                     const DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
                     int size = length == 0 ? 0
@@ -228,8 +332,8 @@ TfrmMainWin32::TfrmMainWin32(THooks Hooks)
     if (!FHooks.ChooseImage) FHooks.ChooseImage = [this] { return DefaultChooseImage(FHandle); };
     if (!FHooks.ChooseSaveFile)
         FHooks.ChooseSaveFile = [this](const std::wstring& Title, const std::wstring& Suggested,
-                                       const std::wstring& Types) {
-            return DefaultChooseSaveFile(FHandle, Title, Suggested, Types);
+                                       const std::wstring& Types, const std::wstring& Folder) {
+            return DefaultChooseSaveFile(FHandle, Title, Suggested, Types, Folder);
         };
     if (!FHooks.OpenDocument)
         FHooks.OpenDocument = [](const std::wstring& Path) {
@@ -304,8 +408,10 @@ void TfrmMainWin32::BuildMenu() {
     ::AppendMenuW(file, MF_STRING, PW_ID_DESELECTALL, L"Quick &Deselect All\tCtrl+Shift+A");
     ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(file, MF_STRING, PW_ID_EXIT, L"E&xit");
-    // No "Message Source" here: without decoding, the stored text is all there is to show.
     const HMENU view = ::CreatePopupMenu();
+    // Without decoding the stored text is all there is to show: ticked, and greyed.
+    ::AppendMenuW(view, MF_STRING | (CanDecodeMail() ? MF_UNCHECKED : MF_CHECKED | MF_GRAYED),
+                  PW_ID_MESSAGESOURCE, L"Message &Source\tCtrl+U");
     ::AppendMenuW(view, MF_STRING | MF_UNCHECKED, PW_ID_HIDECOPIES, L"Hide &Copies");
     ::AppendMenuW(view, MF_STRING | MF_UNCHECKED, PW_ID_CLIENTDELETED,
                   L"&Deleted in Mail Program Only");
@@ -323,6 +429,7 @@ void TfrmMainWin32::BuildMenu() {
     ACCEL keys[] = {{FVIRTKEY, VK_F1, PW_ID_HELP},
                     {FVIRTKEY | FCONTROL, 'O', PW_ID_OPENIMAGE},
                     {FVIRTKEY, VK_F5, PW_ID_SCAN},
+                    {FVIRTKEY | FCONTROL, 'U', PW_ID_MESSAGESOURCE},
                     {FVIRTKEY | FCONTROL, 'E', PW_ID_SAVEEMAIL},
                     {FVIRTKEY | FCONTROL | FSHIFT, 'E', PW_ID_EXPORTMAILBOX},
                     {FVIRTKEY | FCONTROL, 'A', PW_ID_SELECTALL},
@@ -373,6 +480,8 @@ void TfrmMainWin32::BuildControls() {
     btnApplyFilter = child(0, L"BUTTON", L"Apply", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_APPLYFILTER);
     btnClearFilter = child(0, L"BUTTON", L"Clear", WS_TABSTOP | BS_PUSHBUTTON, PW_ID_CLEARFILTER);
     ::EnableWindow(btnClearFilter, FALSE);
+    chkText = child(0, L"BUTTON", L"Text", WS_TABSTOP | BS_AUTOCHECKBOX, PW_ID_TEXTMODE);
+    ::EnableWindow(chkText, CanDecodeMail());
 
     // The preview: read-only, wrapping, no scroll bars; the whole body, however long.
     txtmsgbody = child(WS_EX_CLIENTEDGE, L"EDIT", L"",
@@ -385,6 +494,13 @@ void TfrmMainWin32::BuildControls() {
 
     txtDetails = child(WS_EX_CLIENTEDGE, L"EDIT", L"",
                        WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, PW_ID_DETAILS);
+    cbAttachments =
+        child(0, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, PW_ID_ATTACHMENTS);
+    ::SendMessageW(cbAttachments, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(L"No attachments"));
+    ::EnableWindow(cbAttachments, FALSE);
+    btnSaveAttachment = child(0, L"BUTTON", L"Save Attachment\u2026", WS_TABSTOP | BS_PUSHBUTTON,
+                              PW_ID_SAVEATTACHMENT);
+    ::EnableWindow(btnSaveAttachment, FALSE);
 
     tbButtons =
         child(0, TOOLBARCLASSNAMEW, L"",
@@ -515,6 +631,11 @@ bool TfrmMainWin32::PreTranslate(MSG& Message) {
         ::SendMessageW(txtFilter, EM_SETSEL, 0, -1);
         return true;
     }
+    // Enter in the keyword box applies it.
+    if (Message.message == WM_KEYDOWN && Message.wParam == VK_RETURN && Message.hwnd == txtFilter) {
+        Command(PW_ID_APPLYFILTER);
+        return true;
+    }
     if (::TranslateAcceleratorW(FHandle, FAccelerators, &Message)) return true;
     return ::IsDialogMessageW(FHandle, &Message) != 0;
 }
@@ -609,8 +730,14 @@ void TfrmMainWin32::Command(int Id) {
     case PW_ID_EXPORTMAILBOX:
         Guarded(&TfrmMainWin32::mnuExportMailboxClick);
         break;
+    case PW_ID_MESSAGESOURCE:
+        Guarded(&TfrmMainWin32::mnuMessageSourceClick);
+        break;
     case PW_ID_HIDECOPIES:
         Guarded(&TfrmMainWin32::mnuHideCopiesClick);
+        break;
+    case PW_ID_SAVEATTACHMENT:
+        Guarded(&TfrmMainWin32::btnSaveAttachmentClick);
         break;
     case PW_ID_CLIENTDELETED:
         Guarded(&TfrmMainWin32::mnuClientDeletedClick);
@@ -655,7 +782,7 @@ LRESULT TfrmMainWin32::Notify(const NMHDR& Header) {
         if ((info.item.mask & LVIF_TEXT) != 0 && info.item.pszText != nullptr &&
             info.item.cchTextMax > 0) {
             const auto column = static_cast<TResultColumn>(info.item.iSubItem);
-            FCellText = CellFrom1252(FCore.CellText(row, column));
+            FCellText = CellFromUtf8(FCore.CellView(row, column));
             const std::size_t room = static_cast<std::size_t>(info.item.cchTextMax) - 1;
             const std::size_t count = std::min(room, FCellText.size());
             std::copy_n(FCellText.data(), count, info.item.pszText);
@@ -793,11 +920,18 @@ void TfrmMainWin32::sbScanClick() {
         }
     }
     FCore.Scan(index);
-    // Posted: this runs inside a click of a control the window's end destroys.
-    if (FCore.CloseAfterScan()) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
+    // A text filter whose search of the new list was cancelled is off now.
+    SyncFilterControls();
+    CloseIfAsked();
 }
 
 void TfrmMainWin32::btnApplyFilterClick() {
+    if (::SendMessageW(chkText, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        FCore.ApplyTextFilter(Utf8FromWide(WindowText(txtFilter)));
+        SyncFilterControls();
+        CloseIfAsked();
+        return;
+    }
     wchar_t unmappable = 0;
     const std::optional<std::string> keyword = BytesFromTyped(WindowText(txtFilter), unmappable);
     if (!keyword) {
@@ -822,12 +956,14 @@ void TfrmMainWin32::SyncFilterControls() {
     ::EnableWindow(btnApplyFilter, !on);
     ::EnableWindow(btnClearFilter, on);
     ::EnableWindow(txtFilter, !on);
+    ::EnableWindow(chkText, !on && CanDecodeMail());
 }
 
 void TfrmMainWin32::lvFoundEmailsColumnClick(int Column) {
     if (Column < 0 || Column >= ResultColumnCount) return;
     FCore.SortBy(static_cast<TResultColumn>(Column));
     SyncSortArrow(true);
+    CloseIfAsked();
 }
 
 void TfrmMainWin32::SyncSortArrow(bool Sorted) {
@@ -845,8 +981,12 @@ void TfrmMainWin32::SyncSortArrow(bool Sorted) {
 
 std::wstring TfrmMainWin32::CellTip(int Row, int Column) const {
     if (Row < 0 || Column < 0 || Column >= ResultColumnCount) return {};
-    const std::wstring text = CellFrom1252(
-        FCore.CellText(static_cast<std::size_t>(Row), static_cast<TResultColumn>(Column)));
+    const auto row = static_cast<std::size_t>(Row);
+    const auto column = static_cast<TResultColumn>(Column);
+    const std::wstring text = CellFromUtf8(FCore.CellView(row, column));
+    // A tip that says more than the cell (a decoded date's text as written) shows always.
+    const std::wstring tip = CellFromUtf8(FCore.CellTip(row, column));
+    if (!tip.empty() && tip != text) return tip;
     // The list leaves a few pixels either side of a cell's text, and the first column holds the
     // check box and the envelope before it.
     int room = ListView_GetColumnWidth(lvFoundEmails, Column) - Px(12);
@@ -859,22 +999,69 @@ std::wstring TfrmMainWin32::CellTip(int Row, int Column) const {
 void TfrmMainWin32::lvFoundEmailsClick() {
     const int selected = ListView_GetNextItem(lvFoundEmails, -1, LVNI_SELECTED);
     if (selected < 0) return;
-    const auto row = static_cast<std::size_t>(selected);
-    // Without decoding the preview is the stored text, each byte its Windows-1252 character.
-    const std::string* body = FCore.PreviewOf(row);
-    FCore.SetPreviewRow(body != nullptr ? std::optional<std::size_t>(row) : std::nullopt);
-    const std::wstring text = body != nullptr ? DisplayFrom1252(*body) : std::wstring();
-    ::SetWindowTextW(txtmsgbody, text.c_str());
-    std::wstring details = EditLines(WideFromUtf8(FCore.DetailsText(row)));
+    ShowPreview(static_cast<std::size_t>(selected));
+}
+
+void TfrmMainWin32::ShowPreview(std::optional<std::size_t> Row) {
+    if (Row && FCore.PreviewOf(*Row) == nullptr) Row.reset();
+    FCore.SetPreviewRow(Row);
+    ::SendMessageW(cbAttachments, CB_RESETCONTENT, 0, 0);
+    ::EnableWindow(cbAttachments, FALSE);
+    ::EnableWindow(btnSaveAttachment, FALSE);
+    if (!Row) {
+        ::SetWindowTextW(txtmsgbody, L"");
+        ::SetWindowTextW(txtDetails, L"");
+        return;
+    }
+    // The decoded text, or in the source view the stored message, always plain: HTML was made
+    // text when decoded, and nothing is fetched.
+    ::SetWindowTextW(txtmsgbody, DisplayFromUtf8(FCore.PreviewView(*Row)).c_str());
+    std::wstring details = EditLines(WideFromUtf8(FCore.DetailsText(*Row)));
     while (!details.empty() && std::iswspace(details.back()))
         details.pop_back();
     ::SetWindowTextW(txtDetails, details.c_str());
+    if (const TDecodedMessage* message = FCore.DecodedOf(*Row)) {
+        for (const TAttachmentInfo& a : message->Attachments) {
+            const std::wstring name = WideFromUtf8(a.FileName.empty() ? a.ContentType : a.FileName);
+            ::SendMessageW(cbAttachments, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        }
+        const bool any = !message->Attachments.empty();
+        ::EnableWindow(cbAttachments, any);
+        ::EnableWindow(btnSaveAttachment, any);
+        if (any) ::SendMessageW(cbAttachments, CB_SETCURSEL, 0, 0);
+    }
+}
+
+void TfrmMainWin32::RefreshPreview() {
+    if (const std::optional<std::size_t> row = FCore.PreviewRow()) ShowPreview(row);
+}
+
+void TfrmMainWin32::btnSaveAttachmentClick() {
+    const std::optional<std::size_t> row = FCore.PreviewRow();
+    const auto index = static_cast<int>(::SendMessageW(cbAttachments, CB_GETCURSEL, 0, 0));
+    if (!row || index < 0) return;
+    FCore.SaveAttachment(*row, static_cast<std::size_t>(index));
+}
+
+void TfrmMainWin32::mnuMessageSourceClick() {
+    if (!CanDecodeMail()) return;
+    const bool source = !FCore.SourceView();
+    FCore.SetSourceView(source);
+    ::CheckMenuItem(MainMenu1, PW_ID_MESSAGESOURCE,
+                    MF_BYCOMMAND | (source ? MF_CHECKED : MF_UNCHECKED));
+    RefreshPreview();
+}
+
+void TfrmMainWin32::CloseIfAsked() {
+    // Posted: this runs inside a click of a control the window's end destroys.
+    if (FCore.CloseAfterScan()) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
 void TfrmMainWin32::mnuHideCopiesClick() {
     const bool hide = !FCore.HideCopies();
     FCore.SetHideCopies(hide);
     ::CheckMenuItem(MainMenu1, PW_ID_HIDECOPIES, MF_BYCOMMAND | (hide ? MF_CHECKED : MF_UNCHECKED));
+    RefreshPreview();
 }
 
 void TfrmMainWin32::mnuClientDeletedClick() {
@@ -882,6 +1069,7 @@ void TfrmMainWin32::mnuClientDeletedClick() {
     FCore.SetClientDeletedOnly(only);
     ::CheckMenuItem(MainMenu1, PW_ID_CLIENTDELETED,
                     MF_BYCOMMAND | (only ? MF_CHECKED : MF_UNCHECKED));
+    RefreshPreview();
 }
 
 void TfrmMainWin32::mnuOpenImageClick() {
@@ -898,7 +1086,10 @@ void TfrmMainWin32::mnuAboutClick() {
     FHooks.ShowMessage(false, L"About Parcelwright",
                        L"Parcelwright version " + WideFromSystem(PW_VERSION) +
                            L"\n\nRecovers e-mail messages, deleted ones above all, from the raw "
-                           L"bytes of a drive or a disk image.");
+                           L"bytes of a drive or a disk image.\n\nLicence: GPL-3.0-or-later. "
+                           L"Free software: you may share and change it under the terms of the "
+                           L"GNU General Public License, version 3 or any later version. It "
+                           L"comes with no warranty.");
 }
 
 void TfrmMainWin32::ShowMessage(TMessageKind Kind, const std::string& Title,
@@ -968,10 +1159,18 @@ void TfrmMainWin32::CountsChanged() {
 
 std::string TfrmMainWin32::ChooseSaveFile(const std::string& Title, const std::string& Suggested,
                                           const std::string& Types) {
+    if (FSaveFolder.empty()) FSaveFolder = DocumentsFolder();
+    // The suggestion may come from a message (an attachment's name).
     const std::wstring chosen = FHooks.ChooseSaveFile(
-        WideFromMessage(Title), WideFromMessage(Suggested), WideFromMessage(Types));
-    return ChosenPath(chosen, L"The file name ", L"please choose another name or folder.")
-        .value_or(std::string());
+        WideFromMessage(Title),
+        Suggested.empty() ? std::wstring() : WindowsSafeName(WideFromMessage(Suggested)),
+        WideFromMessage(Types), FSaveFolder);
+    const std::optional<std::string> path =
+        ChosenPath(chosen, L"The file name ", L"please choose another name or folder.");
+    const std::size_t slash = chosen.find_last_of(L"\\/");
+    if (path && !path->empty() && slash != std::wstring::npos)
+        FSaveFolder = chosen.substr(0, slash == 2 && chosen[1] == L':' ? 3 : slash);
+    return path.value_or(std::string());
 }
 
 void TfrmMainWin32::RowsChanged(TRowsChange Change) {
@@ -991,10 +1190,7 @@ void TfrmMainWin32::RowsChanged(TRowsChange Change) {
     if (count > 0) ListView_EnsureVisible(lvFoundEmails, static_cast<int>(count) - 1, FALSE);
     // The core forgets a previewed message the refill dropped (or a new list replaced); one it
     // kept stays shown.
-    if (!FCore.PreviewRow()) {
-        ::SetWindowTextW(txtmsgbody, L"");
-        ::SetWindowTextW(txtDetails, L"");
-    }
+    if (!FCore.PreviewRow()) ShowPreview(std::nullopt);
 }
 
 void TfrmMainWin32::TicksChanged(std::size_t First, std::size_t Last) {

@@ -46,10 +46,11 @@ class TfrmMainWin32 final : public TMainWindowView {
         std::function<std::string(const std::string& DrivePath)> DriveProblem;
         // Why an image file cannot be offered at all (empty when it can).
         std::function<std::string(const std::string& ImagePath)> ImageProblem;
-        // Save file chooser: title, suggested file name, file types ("Mailboxes (*.mbox)").
-        // Empty answer = cancelled. It asks before replacing a file (the core relies on that).
+        // Save file chooser: title, suggested file name, file types ("Mailboxes (*.mbox)"), the
+        // folder it opens in. Empty answer = cancelled. It asks before replacing a file (the
+        // core relies on that).
         std::function<std::wstring(const std::wstring& Title, const std::wstring& Suggested,
-                                   const std::wstring& Types)>
+                                   const std::wstring& Types, const std::wstring& Folder)>
             ChooseSaveFile;
         // Closing the window ends the message loop (not in tests, which run no loop).
         bool QuitOnClose = true;
@@ -74,12 +75,14 @@ class TfrmMainWin32 final : public TMainWindowView {
     void sbDeselectAllClick() { FCore.SetAllTicked(false); }
     void sbSaveEmailClick() { FCore.ExportTicked(); }
     void mnuExportMailboxClick() { FCore.ExportTickedMailbox(); }
+    void mnuMessageSourceClick();
     void mnuHideCopiesClick();
     void mnuClientDeletedClick();
     void btnApplyFilterClick();
     void btnClearFilterClick();
     void lvFoundEmailsColumnClick(int Column);
     void lvFoundEmailsClick();
+    void btnSaveAttachmentClick();
     void mnuOpenImageClick();
     void mnuHelpClick() { FCore.OpenHelp(); }
     void mnuAboutClick();
@@ -101,10 +104,13 @@ class TfrmMainWin32 final : public TMainWindowView {
     HWND txtFilter = nullptr;
     HWND btnApplyFilter = nullptr;
     HWND btnClearFilter = nullptr;
+    HWND chkText = nullptr; // the filter searches the decoded text instead of the stored bytes
     HWND lvFoundEmails = nullptr;
     HWND txtmsgbody = nullptr;
-    HWND txtDetails = nullptr; // under the preview: headers, place on the disk, rule, copy
-    HWND sbStatus = nullptr;   // found, shown and ticked, under the client area
+    HWND txtDetails = nullptr;        // under the preview: headers, place on the disk, rule, copy
+    HWND cbAttachments = nullptr;     // the previewed message's attachments
+    HWND btnSaveAttachment = nullptr; // saves the one chosen there
+    HWND sbStatus = nullptr;          // found, shown and ticked, under the client area
     HMENU MainMenu1 = nullptr;
 
   private:
@@ -149,6 +155,13 @@ class TfrmMainWin32 final : public TMainWindowView {
     // The picture buttons' widths: their slots, or more where a caption needs it in this font.
     std::array<int, 4> ButtonWidths() const;
     void SyncFilterControls();
+    // The preview, details and attachments of a row, or of none (all emptied).
+    void ShowPreview(std::optional<std::size_t> Row);
+    // The previewed row shown afresh after a change of what the rows show.
+    void RefreshPreview();
+    // After a command that waits on work with the progress window up: the window's close box
+    // used meanwhile cancelled it, and the window goes now.
+    void CloseIfAsked();
     // The list holds no rows of its own (owner data): texts and tick boxes are read from the
     // core when shown, and a click on a box or Space turns the core's tick.
     static LRESULT CALLBACK ListProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam,
@@ -175,4 +188,6 @@ class TfrmMainWin32 final : public TMainWindowView {
     HBRUSH FPreviewBrush = nullptr;
     std::wstring FCellText; // the text last handed to the results list
     std::unique_ptr<TfrmWaitWin32> FWait;
+    // Where the last file was saved this session: the next save dialog opens there.
+    std::wstring FSaveFolder;
 };

@@ -97,8 +97,12 @@ void TfrmWaitWin32::ShowOver(HWND Over) {
     RECT own{};
     ::GetWindowRect(FHandle, &own);
     const int width = own.right - own.left, height = own.bottom - own.top;
+    // Shown without activation, then activated: a window shown active is one the window manager
+    // looks after under Wine, and taking such a window down waits for the manager's word, for up
+    // to two seconds where none answers, with the main window frozen meanwhile.
     ::SetWindowPos(FHandle, HWND_TOPMOST, (area.left + area.right - width) / 2,
-                   (area.top + area.bottom - height) / 2, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+                   (area.top + area.bottom - height) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
     ::SetActiveWindow(FHandle);
     ::SetFocus(btnCancel);
     ::UpdateWindow(FHandle);
