@@ -180,19 +180,24 @@ void TDeepRule::ExtractMessages(std::string_view Text, TEmailArray& Result,
 void TDeepRule::ExtractCuts(const TByteRun& Run, TCutList& Result, bool OpensWithWholeBlock) const {
     // One per thread, reused: a run of one message is the common case on a mail-dense drive. A
     // cut started from inside a keep-alive call while one is under way gets its own.
-    thread_local TEnclosures reused;
+    struct TScratch {
+        TEnclosures Enclosures;
+        TLineIndex Index;
+    };
+    thread_local TScratch reused;
     thread_local bool reusedBusy = false;
-    std::optional<TEnclosures> own;
-    TEnclosures& enclosures = reusedBusy ? own.emplace() : reused;
+    std::optional<TScratch> own;
+    TScratch& scratch = reusedBusy ? own.emplace() : reused;
     struct TRelease {
         bool* Busy;
         ~TRelease() {
             if (Busy != nullptr) *Busy = false;
         }
-    } release{&enclosures == &reused ? &reusedBusy : nullptr};
+    } release{&scratch == &reused ? &reusedBusy : nullptr};
     reusedBusy = true;
-    enclosures.Clear();
-    TDeepCut(Run, *FHost, Result, enclosures, OpensWithWholeBlock).Walk();
+    scratch.Enclosures.Clear();
+    scratch.Index.Build(Run.Bytes);
+    TDeepCut(Run, *FHost, Result, scratch.Enclosures, scratch.Index, OpensWithWholeBlock).Walk();
 }
 
 TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
