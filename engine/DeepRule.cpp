@@ -9,12 +9,9 @@
 #include "engine/DeepCut.h"
 #include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
+#include "engine/LineEnds.h"
 #include "engine/LineShape.h"
 #include "engine/MimeNesting.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -61,52 +58,7 @@ bool TDeepRule::IsTextByte(unsigned char b) {
 }
 
 std::size_t TDeepRule::TextRunLength(std::string_view Bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
-    const std::size_t n = Bytes.size();
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time, each classed exactly: no text are the bytes below 0x20 but for tab,
-    // LF, VT, form feed, CR (0x09 to 0x0D) and escape, and DEL. Line ends cost nothing extra.
-    const __m128i space = _mm_set1_epi8(0x20), minusOne = _mm_set1_epi8(-1);
-    const __m128i tab = _mm_set1_epi8(0x08), cr = _mm_set1_epi8(0x0E);
-    const __m128i escape = _mm_set1_epi8(0x1B), del = _mm_set1_epi8(0x7F);
-    while (i + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        // Signed compares: the bytes from 0x80 up are negative, and text.
-        const __m128i control =
-            _mm_and_si128(_mm_cmplt_epi8(v, space), _mm_cmpgt_epi8(v, minusOne));
-        const __m128i allowed =
-            _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(v, tab), _mm_cmplt_epi8(v, cr)),
-                         _mm_cmpeq_epi8(v, escape));
-        const __m128i stop =
-            _mm_or_si128(_mm_andnot_si128(allowed, control), _mm_cmpeq_epi8(v, del));
-        const int mask = _mm_movemask_epi8(stop);
-        if (mask != 0)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        i += 16;
-    }
-#endif
-    // Eight bytes at a time while none of them is a control byte or DEL: those are all text (the
-    // high bytes included). A word holding a control byte (a CR, LF or tab, mostly) is settled
-    // byte by byte.
-    constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
-    while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        const std::uint64_t control = (w - 0x20 * Ones) & ~w & Highs; // some byte below 0x20
-        const std::uint64_t del = ((w ^ (0x7F * Ones)) - Ones) & ~(w ^ (0x7F * Ones)) & Highs;
-        if ((control | del) == 0) {
-            i += 8;
-            continue;
-        }
-        const std::size_t end = i + 8;
-        while (i < end && TextBytes[p[i]])
-            ++i;
-        if (i < end) return i;
-    }
-    while (i < n && TextBytes[p[i]])
-        ++i;
-    return i;
+    return DeepTextRun(Bytes);
 }
 
 bool TDeepRule::IsQuoteMarker(std::string_view Line) {

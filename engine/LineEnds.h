@@ -27,7 +27,7 @@ class TLineIndex {
         std::size_t w = From >> 6;
         std::uint64_t m = FLf[w] & (~std::uint64_t{0} << (From & 63));
         while (m == 0) {
-            if (++w == FLf.size()) return npos;
+            if (++w == FWords) return npos;
             m = FLf[w];
         }
         return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m));
@@ -74,6 +74,7 @@ class TLineIndex {
 
   private:
     std::string_view FText;
+    std::size_t FWords = 0; // of the masks in use
     std::vector<std::uint64_t> FLf, FStop;
 };
 
@@ -85,3 +86,9 @@ void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint6
                        std::uint64_t* Stop);
 void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
                    std::uint64_t* Stop);
+
+// Number of text bytes at the start of Bytes, found 16 or 32 at a time: the standard rule's text
+// bytes (tab, LF, VT, CR, printable ASCII) and the deep rule's (those, form feed, escape and every
+// byte from 0x80 up).
+std::size_t StandardTextRun(std::string_view Bytes);
+std::size_t DeepTextRun(std::string_view Bytes);

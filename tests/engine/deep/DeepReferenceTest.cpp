@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "engine/DeepRule.h"
+#include "engine/LineEnds.h"
 #include "engine/emailparser.h"
 #include "tests/engine/deep/DeepCorpus.h"
 #include "tests/engine/deep/UnixMail.h"
 #include "tests/support/ReferenceDeep.h"
+#include "tests/support/ReferenceRules.h"
 
 namespace {
 
@@ -216,4 +218,40 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
     EXPECT_GT(Answers[0], 100u);
     EXPECT_GT(Answers[1], 20u);
     EXPECT_GT(Answers[2], 0u);
+}
+
+// The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
+// ends, name lengths and both rules' text runs from every place, over texts of every length
+// (the last, partial word of the masks included).
+TEST(DeepReference, BulkClassingAgreesByteForByte) {
+    std::mt19937 Rng(7);
+    TLineIndex Index;
+    for (int Round = 0; Round < 300; ++Round) {
+        const std::string Text =
+            Round % 2 == 0 ? Random(Rng, Rng() % 300) : Soup(Rng, 1 + Rng() % 300);
+        Index.Build(Text);
+        const auto* Bytes = reinterpret_cast<const unsigned char*>(Text.data());
+        const std::size_t Words = Text.size() / 64;
+        std::vector<std::uint64_t> FastLf(Words + 1), FastStop(Words + 1), Lf(Words + 1),
+            Stop(Words + 1);
+        FastLineMasks(Bytes, Words, FastLf.data(), FastStop.data());
+        PortableLineMasks(Bytes, Words, Lf.data(), Stop.data());
+        ASSERT_EQ(FastLf, Lf) << LineIndexKernel() << " round " << Round;
+        ASSERT_EQ(FastStop, Stop) << LineIndexKernel() << " round " << Round;
+        for (std::size_t From = 0; From <= Text.size(); ++From) {
+            const std::string_view Rest = std::string_view(Text).substr(From);
+            ASSERT_EQ(Index.NextLf(From),
+                      From == Text.size() ? std::string_view::npos : Text.find('\n', From));
+            std::size_t Name = 0;
+            while (Name < Rest.size() && IsNameByte(static_cast<unsigned char>(Rest[Name])))
+                ++Name;
+            ASSERT_EQ(Index.NameLength(From), Name) << "round " << Round << " from " << From;
+            std::size_t Standard = 0;
+            while (Standard < Rest.size() &&
+                   RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Standard])))
+                ++Standard;
+            ASSERT_EQ(TEmailParser::TextRunLength(Rest), Standard) << "round " << Round;
+            ASSERT_EQ(TDeepRule::TextRunLength(Rest), RefDeep::TextRunLength(Rest));
+        }
+    }
 }
