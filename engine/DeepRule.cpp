@@ -5,6 +5,10 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/CarvingSkeleton.h"
 #include "engine/DeepCut.h"
 #include "engine/FastStrings.h"
@@ -49,6 +53,36 @@ constexpr std::array<std::string_view, 8> QuoteMarkers = {
     "This is a copy of the message, including all the headers."sv,
     "Below this line is a copy of the message."sv};
 
+constexpr std::size_t ShortestMarker = [] {
+    std::size_t n = QuoteMarkers[0].size();
+    for (const std::string_view m : QuoteMarkers)
+        n = std::min(n, m.size());
+    return n;
+}();
+
+// Whether Line holds MarkerCore: where the processor allows, sixteen places at a time are tested
+// for its first and last bytes, and only the places holding both are compared.
+bool HoldsMarkerCore(std::string_view Line) {
+    const char* p = Line.data();
+    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(MarkerCore.front()),
+                  last = _mm_set1_epi8(MarkerCore.back());
+    for (; i + span + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + span));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        for (; mask != 0; mask &= mask - 1)
+            if (std::memcmp(p + i + static_cast<std::size_t>(__builtin_ctz(mask)),
+                            MarkerCore.data(), MarkerCore.size()) == 0)
+                return true;
+    }
+#endif
+    return Line.substr(i).find(MarkerCore) != std::string_view::npos;
+}
+
 } // namespace
 
 TDeepRule::TDeepRule(TScanHost& Host) : TRule(FirstBytes), FHost(&Host), FStandard(Host) {}
@@ -64,20 +98,18 @@ std::size_t TDeepRule::TextRunLength(std::string_view Bytes) {
 bool TDeepRule::IsQuoteMarker(std::string_view Line) {
     // The patterns are fixed, so their skip tables are built once.
     struct TTables {
-        TSkipTable Core;
         std::array<TSkipTable, QuoteMarkers.size()> Markers;
         TTables() {
             auto build = [](std::string_view Pattern, TSkipTable& Table) {
                 BuildSkipTable(reinterpret_cast<const unsigned char*>(Pattern.data()),
                                Pattern.size(), Table);
             };
-            build(MarkerCore, Core);
             for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
                 build(QuoteMarkers[i], Markers[i]);
         }
     };
     static const TTables tables;
-    if (ForwardSearchPrepared(Line, MarkerCore, tables.Core, 1) == 0) return false;
+    if (Line.size() < ShortestMarker || !HoldsMarkerCore(Line)) return false;
     for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
         if (ForwardSearchPrepared(Line, QuoteMarkers[i], tables.Markers[i], 1) > 0) return true;
     return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/DeepRule.h"
+#include "engine/HeaderNames.h"
 #include "engine/LineEnds.h"
 #include "engine/emailparser.h"
 #include "tests/engine/deep/DeepCorpus.h"
@@ -238,6 +239,14 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
         PortableLineMasks(Bytes, Words, Lf.data(), Stop.data());
         ASSERT_EQ(FastLf, Lf) << LineIndexKernel() << " round " << Round;
         ASSERT_EQ(FastStop, Stop) << LineIndexKernel() << " round " << Round;
+        // The case-blind search the MIME nesting asks for "boundary=" and "message/rfc822".
+        for (const std::string_view Word : {"boundary=", "b", "From ", ": "}) {
+            std::size_t Plain = std::string_view::npos;
+            for (std::size_t i = 0;
+                 Plain == std::string_view::npos && i + Word.size() <= Text.size(); ++i)
+                if (EqualsNoCase(std::string_view(Text).substr(i, Word.size()), Word)) Plain = i;
+            ASSERT_EQ(FindNoCase(Text, Word), Plain) << "round " << Round << " word " << Word;
+        }
         for (std::size_t From = 0; From <= Text.size(); ++From) {
             const std::string_view Rest = std::string_view(Text).substr(From);
             ASSERT_EQ(Index.NextLf(From),
