@@ -84,8 +84,9 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
     if (FCrLf && from > 0) --from;
     std::size_t badAt = 0;
     bool badKnown = false;
+    FPiece.Build(Rest);
     for (;;) {
-        const std::size_t end = NextLine(Rest, std::max(at, from), ends, false);
+        const std::size_t end = FPiece.NextLine(std::max(at, from), ends, false);
         if (end == 0) {
             FSearched = Base + Want; // no line ends before here
             return;
@@ -96,7 +97,7 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
             FClose = Base + end;
             return;
         }
-        const TLineShape shape = ShapeOf(line);
+        const TLineShape shape = FPiece.ShapeAt(at, line);
         if (!shape.BlockLine) {
             FStop = TStop::Broken;
             return;

@@ -1,5 +1,6 @@
 #include "engine/HeaderBlock.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/HeaderNames.h"
@@ -121,7 +122,8 @@ static_assert(TableHoldsKnownNames());
 // From with an address, Message-ID with an @, Date with a figure.
 bool IsAnchorValue(std::string_view Name, std::string_view Value) {
     return Name.size() == 4 && LowerAscii(static_cast<unsigned char>(Name[0])) == 'd'
-               ? Value.find_first_of("0123456789"sv) != std::string_view::npos
+               ? std::any_of(Value.begin(), Value.end(),
+                             [](char c) { return static_cast<unsigned char>(c - '0') < 10; })
                : Value.find('@') != std::string_view::npos;
 }
 
