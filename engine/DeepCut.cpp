@@ -120,7 +120,8 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
 }
 
 void TDeepCut::Store(const TLineShape& Shape) {
-    if (!Shape.HeaderLine) return;
+    // Most names start with a letter no known name starts with: no lookup for them.
+    if (!Shape.HeaderLine || !CanStartKnownName(static_cast<unsigned char>(Shape.Name[0]))) return;
     const int known = KnownHeaderIndex(Shape.Name);
     if (known >= 0) FCut.Store(known, Shape.Value);
 }
