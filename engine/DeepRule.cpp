@@ -63,10 +63,10 @@ constexpr std::size_t ShortestMarker = [] {
 // Whether Line holds MarkerCore: where the processor allows, sixteen places at a time are tested
 // for its first and last bytes, and only the places holding both are compared.
 bool HoldsMarkerCore(std::string_view Line) {
-    const char* p = Line.data();
-    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
     std::size_t i = 0;
 #if defined(__SSE2__)
+    const char* p = Line.data();
+    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
     const __m128i first = _mm_set1_epi8(MarkerCore.front()),
                   last = _mm_set1_epi8(MarkerCore.back());
     for (; i + span + 16 <= n; i += 16) {
