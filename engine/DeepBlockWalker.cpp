@@ -82,8 +82,11 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
     // No line ends before FSearched; under CR LF the CR of one may stand just before it.
     std::size_t from = static_cast<std::size_t>(FSearched - Base);
     if (FCrLf && from > 0) --from;
+    std::size_t badAt = 0;
+    bool badKnown = false;
+    FPiece.Build(Rest);
     for (;;) {
-        const std::size_t end = NextLine(Rest, std::max(at, from), ends, false);
+        const std::size_t end = FPiece.NextLine(std::max(at, from), ends, false);
         if (end == 0) {
             FSearched = Base + Want; // no line ends before here
             return;
@@ -94,7 +97,7 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
             FClose = Base + end;
             return;
         }
-        const TLineShape shape = ShapeOf(line);
+        const TLineShape shape = FPiece.ShapeAt(at, line);
         if (!shape.BlockLine) {
             FStop = TStop::Broken;
             return;
@@ -105,8 +108,12 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
             for (unsigned f = flags; f != 0; f &= f - 1)
                 ++FCounts[static_cast<unsigned>(__builtin_ctz(f))];
         }
-        if (const std::size_t text = TDeepRule::TextRunLength(line); text < line.size())
-            FBad.push_back(Base + at + text);
+        // The first byte that is no text, measured once for all the lines it lies past.
+        if (!badKnown || badAt < at) {
+            badAt = at + TDeepRule::TextRunLength(Rest.substr(at));
+            badKnown = true;
+        }
+        if (badAt < end) FBad.push_back(Base + badAt);
         at = end;
         from = at;
         FTo = FSearched = Base + at;

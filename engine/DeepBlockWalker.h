@@ -13,6 +13,7 @@
 
 #include "engine/CarvingRule.h"
 #include "engine/HeaderBlock.h"
+#include "engine/LineEnds.h"
 
 class TDeepBlockWalker {
   public:
@@ -55,4 +56,5 @@ class TDeepBlockWalker {
     std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
     std::array<unsigned, FlagCount> FCounts{};             // lines of each kind among them
     std::deque<std::uint64_t> FBad; // per line holding one: its first byte that is no text
+    TLineIndex FPiece;              // the lines of the piece being read
 };

@@ -5,7 +5,7 @@
 #include "engine/HeaderNames.h"
 
 void TDeepCut::Walk() {
-    FCut.EachLineBy([this](std::size_t p) { return NextLine(FText, p, FEnds, FCut.InMessage()); },
+    FCut.EachLineBy([this](std::size_t p) { return FIndex.NextLine(p, FEnds, FCut.InMessage()); },
                     [this](std::string_view line, std::size_t p) { Line(line, p); });
     // The empty line an mbox writes after each message, after its last one too, is no part of it.
     if (FAfterSeparator && FTrailingEmpty != None) FCut.CutBack(FTrailingEmpty);
@@ -29,14 +29,14 @@ void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bool Empty) {
         FInGroup = false;
         return;
     }
-    const TLineShape shape = ShapeOf(Line);
+    const TLineShape shape = FIndex.ShapeAt(p, Line);
     Store(shape);
     FEnclosures.Line(Line, shape);
 }
 
 void TDeepCut::SeparatedLine(std::string_view Line, std::size_t p) {
     FSeparated = None;
-    Start(p, Line, ShapeOf(Line));
+    Start(p, Line, FIndex.ShapeAt(p, Line));
     FAfterSeparator = true;
     FInGroup = true;
 }
@@ -44,8 +44,9 @@ void TDeepCut::SeparatedLine(std::string_view Line, std::size_t p) {
 bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
     if (!IsSeparatorLine(Line)) return false;
     const std::size_t first = p + Line.size();
-    const std::size_t firstEnd = NextLine(FText, first, TEnds::Lf, false);
-    if (firstEnd == 0 || !ShapeOf(FText.substr(first, firstEnd - first)).HeaderLine) return false;
+    const std::size_t firstEnd = FIndex.NextLine(first, TEnds::Lf, false);
+    if (firstEnd == 0 || !FIndex.ShapeAt(first, FText.substr(first, firstEnd - first)).HeaderLine)
+        return false;
     // The message before ends; the empty line before the separator is the separator's. Whatever
     // is open in it ends there too.
     FCut.Close(FTrailingEmpty != None ? FTrailingEmpty : p);
@@ -60,7 +61,7 @@ bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
 void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool Empty) {
     const bool inBody = FCut.InMessage();
     FTrailingEmpty = inBody && Empty && p > FBodyStart ? p : None;
-    const TLineShape shape = Empty ? TLineShape{} : ShapeOf(Line);
+    const TLineShape shape = Empty ? TLineShape{} : FIndex.ShapeAt(p, Line);
     if (inBody) FEnclosures.Line(Line, shape);
     if (Empty) {
         FInGroup = false;
@@ -96,7 +97,7 @@ void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShap
         if (p == 0 && FOpensWithWholeBlock) {
             starts = true;
         } else {
-            const TBlock block = ExamineBlock(FText, p, !InBody);
+            const TBlock block = ExamineBlock(FIndex, p, !InBody);
             starts = block.Whole || (block.PastReach && KnownHeaderIndex(Shape.Name) >= 0);
         }
     }
@@ -119,7 +120,8 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
 }
 
 void TDeepCut::Store(const TLineShape& Shape) {
-    if (!Shape.HeaderLine) return;
+    // Most names start with a letter no known name starts with: no lookup for them.
+    if (!Shape.HeaderLine || !CanStartKnownName(static_cast<unsigned char>(Shape.Name[0]))) return;
     const int known = KnownHeaderIndex(Shape.Name);
     if (known >= 0) FCut.Store(known, Shape.Value);
 }

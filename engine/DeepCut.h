@@ -9,6 +9,7 @@
 
 #include "engine/CarvingRule.h"
 #include "engine/CarvingSkeleton.h"
+#include "engine/LineEnds.h"
 #include "engine/LineShape.h"
 #include "engine/MimeNesting.h"
 #include "engine/ScanHost.h"
@@ -17,9 +18,10 @@ class TDeepCut {
   public:
     // Cuts Run into Found (replaced) with Enclosures cleared for it. OpensWithWholeBlock: the start
     // test has accepted the run's first line already.
+    // Index: Run's bytes indexed.
     TDeepCut(const TByteRun& Run, TScanHost& Host, TCutList& Found, TEnclosures& Enclosures,
-             bool OpensWithWholeBlock)
-        : FText(Run.Bytes), FCut(Run, Host, Found), FEnclosures(Enclosures),
+             const TLineIndex& Index, bool OpensWithWholeBlock)
+        : FText(Run.Bytes), FCut(Run, Host, Found), FEnclosures(Enclosures), FIndex(Index),
           FOpensWithWholeBlock(OpensWithWholeBlock) {}
 
     void Walk();
@@ -45,6 +47,7 @@ class TDeepCut {
     std::string_view FText;
     TMessageCutter FCut;
     TEnclosures& FEnclosures;
+    const TLineIndex& FIndex;
     const bool FOpensWithWholeBlock;
     // Outside a message every LF ends a line; inside one, its own line ends do.
     TEnds FEnds = TEnds::Lf;

@@ -5,16 +5,17 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/CarvingSkeleton.h"
 #include "engine/DeepCut.h"
 #include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
+#include "engine/LineEnds.h"
 #include "engine/LineShape.h"
 #include "engine/MimeNesting.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -52,6 +53,36 @@ constexpr std::array<std::string_view, 8> QuoteMarkers = {
     "This is a copy of the message, including all the headers."sv,
     "Below this line is a copy of the message."sv};
 
+constexpr std::size_t ShortestMarker = [] {
+    std::size_t n = QuoteMarkers[0].size();
+    for (const std::string_view m : QuoteMarkers)
+        n = std::min(n, m.size());
+    return n;
+}();
+
+// Whether Line holds MarkerCore: where the processor allows, sixteen places at a time are tested
+// for its first and last bytes, and only the places holding both are compared.
+bool HoldsMarkerCore(std::string_view Line) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const char* p = Line.data();
+    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
+    const __m128i first = _mm_set1_epi8(MarkerCore.front()),
+                  last = _mm_set1_epi8(MarkerCore.back());
+    for (; i + span + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + span));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        for (; mask != 0; mask &= mask - 1)
+            if (std::memcmp(p + i + static_cast<std::size_t>(__builtin_ctz(mask)),
+                            MarkerCore.data(), MarkerCore.size()) == 0)
+                return true;
+    }
+#endif
+    return Line.substr(i).find(MarkerCore) != std::string_view::npos;
+}
+
 } // namespace
 
 TDeepRule::TDeepRule(TScanHost& Host) : TRule(FirstBytes), FHost(&Host), FStandard(Host) {}
@@ -61,71 +92,24 @@ bool TDeepRule::IsTextByte(unsigned char b) {
 }
 
 std::size_t TDeepRule::TextRunLength(std::string_view Bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
-    const std::size_t n = Bytes.size();
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time, each classed exactly: no text are the bytes below 0x20 but for tab,
-    // LF, VT, form feed, CR (0x09 to 0x0D) and escape, and DEL. Line ends cost nothing extra.
-    const __m128i space = _mm_set1_epi8(0x20), minusOne = _mm_set1_epi8(-1);
-    const __m128i tab = _mm_set1_epi8(0x08), cr = _mm_set1_epi8(0x0E);
-    const __m128i escape = _mm_set1_epi8(0x1B), del = _mm_set1_epi8(0x7F);
-    while (i + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        // Signed compares: the bytes from 0x80 up are negative, and text.
-        const __m128i control =
-            _mm_and_si128(_mm_cmplt_epi8(v, space), _mm_cmpgt_epi8(v, minusOne));
-        const __m128i allowed =
-            _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(v, tab), _mm_cmplt_epi8(v, cr)),
-                         _mm_cmpeq_epi8(v, escape));
-        const __m128i stop =
-            _mm_or_si128(_mm_andnot_si128(allowed, control), _mm_cmpeq_epi8(v, del));
-        const int mask = _mm_movemask_epi8(stop);
-        if (mask != 0)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        i += 16;
-    }
-#endif
-    // Eight bytes at a time while none of them is a control byte or DEL: those are all text (the
-    // high bytes included). A word holding a control byte (a CR, LF or tab, mostly) is settled
-    // byte by byte.
-    constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
-    while (i + 8 <= n) {
-        std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        const std::uint64_t control = (w - 0x20 * Ones) & ~w & Highs; // some byte below 0x20
-        const std::uint64_t del = ((w ^ (0x7F * Ones)) - Ones) & ~(w ^ (0x7F * Ones)) & Highs;
-        if ((control | del) == 0) {
-            i += 8;
-            continue;
-        }
-        const std::size_t end = i + 8;
-        while (i < end && TextBytes[p[i]])
-            ++i;
-        if (i < end) return i;
-    }
-    while (i < n && TextBytes[p[i]])
-        ++i;
-    return i;
+    return DeepTextRun(Bytes);
 }
 
 bool TDeepRule::IsQuoteMarker(std::string_view Line) {
     // The patterns are fixed, so their skip tables are built once.
     struct TTables {
-        TSkipTable Core;
         std::array<TSkipTable, QuoteMarkers.size()> Markers;
         TTables() {
             auto build = [](std::string_view Pattern, TSkipTable& Table) {
                 BuildSkipTable(reinterpret_cast<const unsigned char*>(Pattern.data()),
                                Pattern.size(), Table);
             };
-            build(MarkerCore, Core);
             for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
                 build(QuoteMarkers[i], Markers[i]);
         }
     };
     static const TTables tables;
-    if (ForwardSearchPrepared(Line, MarkerCore, tables.Core, 1) == 0) return false;
+    if (Line.size() < ShortestMarker || !HoldsMarkerCore(Line)) return false;
     for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
         if (ForwardSearchPrepared(Line, QuoteMarkers[i], tables.Markers[i], 1) > 0) return true;
     return false;
@@ -180,19 +164,24 @@ void TDeepRule::ExtractMessages(std::string_view Text, TEmailArray& Result,
 void TDeepRule::ExtractCuts(const TByteRun& Run, TCutList& Result, bool OpensWithWholeBlock) const {
     // One per thread, reused: a run of one message is the common case on a mail-dense drive. A
     // cut started from inside a keep-alive call while one is under way gets its own.
-    thread_local TEnclosures reused;
+    struct TScratch {
+        TEnclosures Enclosures;
+        TLineIndex Index;
+    };
+    thread_local TScratch reused;
     thread_local bool reusedBusy = false;
-    std::optional<TEnclosures> own;
-    TEnclosures& enclosures = reusedBusy ? own.emplace() : reused;
+    std::optional<TScratch> own;
+    TScratch& scratch = reusedBusy ? own.emplace() : reused;
     struct TRelease {
         bool* Busy;
         ~TRelease() {
             if (Busy != nullptr) *Busy = false;
         }
-    } release{&enclosures == &reused ? &reusedBusy : nullptr};
+    } release{&scratch == &reused ? &reusedBusy : nullptr};
     reusedBusy = true;
-    enclosures.Clear();
-    TDeepCut(Run, *FHost, Result, enclosures, OpensWithWholeBlock).Walk();
+    scratch.Enclosures.Clear();
+    scratch.Index.Build(Run.Bytes);
+    TDeepCut(Run, *FHost, Result, scratch.Enclosures, scratch.Index, OpensWithWholeBlock).Walk();
 }
 
 TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,

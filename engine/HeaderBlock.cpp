@@ -1,5 +1,6 @@
 #include "engine/HeaderBlock.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/HeaderNames.h"
@@ -121,7 +122,8 @@ static_assert(TableHoldsKnownNames());
 // From with an address, Message-ID with an @, Date with a figure.
 bool IsAnchorValue(std::string_view Name, std::string_view Value) {
     return Name.size() == 4 && LowerAscii(static_cast<unsigned char>(Name[0])) == 'd'
-               ? Value.find_first_of("0123456789"sv) != std::string_view::npos
+               ? std::any_of(Value.begin(), Value.end(),
+                             [](char c) { return static_cast<unsigned char>(c - '0') < 10; })
                : Value.find('@') != std::string_view::npos;
 }
 
@@ -171,13 +173,19 @@ bool MailBlock(const TLineCounts& Lines, bool Short) {
     return Short && Lines.Of(AnchorLine) >= 1 && Lines.Of(FieldLine) >= 2;
 }
 
-TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool Short) {
+namespace {
+
+// The block walk over any way of finding line ends and names: NextOf(p, Ends) and ShapeAt(p, Line)
+// answer as NextLine and ShapeOf do.
+template <class TNext, class TShape>
+TBlock Examine(std::string_view Text, std::size_t Start, bool Short, TNext&& NextOf,
+               TShape&& ShapeAt) {
     TBlock block;
     TLineCounts lines;
     std::size_t p = Start;
     TEnds ends = TEnds::Lf;
     while (p - Start < HeaderReach) {
-        const std::size_t next = NextLine(Text, p, ends, false);
+        const std::size_t next = NextOf(p, ends);
         if (next == 0) break;
         const std::string_view line = Text.substr(p, next - p);
         if (p == Start) ends = EndsOf(line);
@@ -187,11 +195,27 @@ TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool Short) {
             block.PastReach = next - Start > HeaderReach;
             return block;
         }
-        const TLineShape shape = ShapeOf(line);
+        const TLineShape shape = ShapeAt(p, line);
         if (!shape.BlockLine) return block;
         lines.Add(LineFlags(shape));
         p = next;
     }
     block.PastReach = p - Start >= HeaderReach;
     return block;
+}
+
+} // namespace
+
+TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool Short) {
+    return Examine(
+        Text, Start, Short,
+        [Text](std::size_t p, TEnds Ends) { return NextLine(Text, p, Ends, false); },
+        [](std::size_t, std::string_view Line) { return ShapeOf(Line); });
+}
+
+TBlock ExamineBlock(const TLineIndex& Index, std::size_t Start, bool Short) {
+    return Examine(
+        Index.Text(), Start, Short,
+        [&Index](std::size_t p, TEnds Ends) { return Index.NextLine(p, Ends, false); },
+        [&Index](std::size_t p, std::string_view Line) { return Index.ShapeAt(p, Line); });
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "engine/LineEnds.h"
 #include "engine/LineShape.h"
 
 // How far from its first line a header block may close.
@@ -57,3 +58,5 @@ struct TBlock {
 // Short blocks count where no message is open: inside a body, a digest's entries ("Message: 2",
 // Date, From) are text of the message.
 TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool Short);
+// The same over an indexed text (Index.Text() is the text).
+TBlock ExamineBlock(const TLineIndex& Index, std::size_t Start, bool Short);

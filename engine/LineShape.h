@@ -89,15 +89,10 @@ struct TLineShape {
     std::string_view Value; // from the space after the colon to the line end
 };
 
-// Line: not empty.
-inline TLineShape ShapeOf(std::string_view Line) {
+// The shape of a line that opens with neither space nor tab and whose first i bytes are name
+// bytes, the next one not.
+inline TLineShape ShapeOfNamed(std::string_view Line, std::size_t i) {
     TLineShape shape;
-    const auto first = static_cast<unsigned char>(Line[0]);
-    if (first == ' ' || first == '\t') {
-        shape.BlockLine = true;
-        return shape;
-    }
-    const std::size_t i = NameLength(Line);
     if (i == 0 || i >= Line.size() || Line[i] != ':') return shape;
     shape.BlockLine = true;
     shape.Name = Line.substr(0, i);
@@ -107,6 +102,17 @@ inline TLineShape ShapeOf(std::string_view Line) {
         if (end >= i + 1) shape.Value = Line.substr(i + 1, end - i - 1);
     }
     return shape;
+}
+
+// Line: not empty.
+inline TLineShape ShapeOf(std::string_view Line) {
+    const auto first = static_cast<unsigned char>(Line[0]);
+    if (first == ' ' || first == '\t') {
+        TLineShape shape;
+        shape.BlockLine = true;
+        return shape;
+    }
+    return ShapeOfNamed(Line, NameLength(Line));
 }
 
 // "GET /path HTTP/1.1" or "HTTP/1.1 200 OK": the first line of web traffic, whose fields follow.

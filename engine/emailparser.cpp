@@ -8,6 +8,7 @@
 #include "engine/FastStringFuncs.h"
 #include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
+#include "engine/LineEnds.h"
 
 namespace {
 
@@ -131,17 +132,7 @@ bool TEmailParser::IsMessageStart(std::string_view Window, std::uint32_t SectorS
 }
 
 std::size_t TEmailParser::TextRunLength(std::string_view Bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
-    const std::size_t n = Bytes.size();
-    std::size_t i = 0;
-    // Eight at a time: the common case inside a run is that all of them are text.
-    while (i + 8 <= n && TextBytes[p[i]] && TextBytes[p[i + 1]] && TextBytes[p[i + 2]] &&
-           TextBytes[p[i + 3]] && TextBytes[p[i + 4]] && TextBytes[p[i + 5]] &&
-           TextBytes[p[i + 6]] && TextBytes[p[i + 7]])
-        i += 8;
-    while (i < n && TextBytes[p[i]])
-        ++i;
-    return i;
+    return StandardTextRun(Bytes);
 }
 
 TRule* TEmailParser::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,

@@ -1,0 +1,234 @@
+#include "engine/LineEnds.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+// AVX2 is chosen at run time on x86-64, never on Windows: GCC there does not align the stack for
+// 32-byte spills, so a function built for AVX may fault.
+#if defined(__x86_64__) && defined(__SSE2__) && !defined(_WIN32) && defined(__GNUC__)
+#define PW_LINE_INDEX_AVX2 1
+#include <immintrin.h>
+#else
+#define PW_LINE_INDEX_AVX2 0
+#endif
+
+namespace {
+
+inline bool IsNameByteAt(unsigned char b) {
+    return b >= 0x21 && b <= 0x7E && b != ':';
+}
+
+#if defined(__SSE2__)
+// Sixteen bytes: bit i of the answers for byte i. Signed compares: bytes from 0x80 up are
+// negative, so "above 0x20 and below 0x7F" leaves them out.
+inline void Masks16(const unsigned char* p, unsigned& Lf, unsigned& Stop) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i name = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(':')),
+                                          _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)),
+                                                        _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
+    Lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+    Stop = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
+}
+
+void Sse2Masks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+               std::uint64_t* Stop) {
+    for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
+        std::uint64_t lf = 0, stop = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            unsigned l, s;
+            Masks16(Bytes + 16 * k, l, s);
+            lf |= std::uint64_t{l} << (16 * k);
+            stop |= std::uint64_t{s} << (16 * k);
+        }
+        Lf[w] = lf;
+        Stop[w] = stop;
+    }
+}
+#endif
+
+#if PW_LINE_INDEX_AVX2
+__attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::size_t Words,
+                                               std::uint64_t* Lf, std::uint64_t* Stop) {
+    const __m256i colon = _mm256_set1_epi8(':'), space = _mm256_set1_epi8(0x20);
+    const __m256i del = _mm256_set1_epi8(0x7F), lfByte = _mm256_set1_epi8('\n');
+    for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
+        std::uint64_t lf = 0, stop = 0;
+        for (unsigned k = 0; k < 2; ++k) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Bytes + 32 * k));
+            const __m256i name = _mm256_andnot_si256(
+                _mm256_cmpeq_epi8(v, colon),
+                _mm256_and_si256(_mm256_cmpgt_epi8(v, space), _mm256_cmpgt_epi8(del, v)));
+            lf |= std::uint64_t{static_cast<std::uint32_t>(
+                      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfByte)))}
+                  << (32 * k);
+            stop |= std::uint64_t{~static_cast<std::uint32_t>(_mm256_movemask_epi8(name))}
+                    << (32 * k);
+        }
+        Lf[w] = lf;
+        Stop[w] = stop;
+    }
+}
+#endif
+
+// Text bytes of the two rules. The standard rule's: tab, LF, VT, CR and printable ASCII. The deep
+// rule's: those, form feed, escape and every byte from 0x80 up.
+inline bool StandardText(unsigned char b) {
+    return (b >= 0x20 && b <= 0x7E) || (b >= 0x09 && b <= 0x0B) || b == 0x0D;
+}
+inline bool DeepText(unsigned char b) {
+    return (b >= 0x20 && b <= 0x7E) || b >= 0x80 || (b >= 0x09 && b <= 0x0D) || b == 0x1B;
+}
+
+template <bool Deep> std::size_t PortableTextRun(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && (Deep ? DeepText(p[i]) : StandardText(p[i])))
+        ++i;
+    return i;
+}
+
+#if defined(__SSE2__)
+// All-ones for the text bytes of sixteen. Signed compares: the bytes from 0x80 up are negative.
+template <bool Deep> inline __m128i Text16(__m128i v) {
+    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                            _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+    if constexpr (Deep) {
+        const __m128i controls = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x08)),
+                                                            _mm_cmplt_epi8(v, _mm_set1_epi8(0x0E))),
+                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x1B)));
+        return _mm_or_si128(_mm_or_si128(printable, controls),
+                            _mm_cmplt_epi8(v, _mm_setzero_si128()));
+    } else {
+        const __m128i controls = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x08)),
+                                                            _mm_cmplt_epi8(v, _mm_set1_epi8(0x0C))),
+                                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)));
+        return _mm_or_si128(printable, controls);
+    }
+}
+
+template <bool Deep> std::size_t Sse2TextRun(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const unsigned text = static_cast<unsigned>(_mm_movemask_epi8(Text16<Deep>(v)));
+        if (text != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~text));
+    }
+    return i + PortableTextRun<Deep>(p + i, n - i);
+}
+#endif
+
+#if PW_LINE_INDEX_AVX2
+template <bool Deep>
+__attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    const __m256i low = _mm256_set1_epi8(0x1F), del = _mm256_set1_epi8(0x7F);
+    const __m256i tab = _mm256_set1_epi8(0x08), past = _mm256_set1_epi8(Deep ? 0x0E : 0x0C);
+    const __m256i extra = _mm256_set1_epi8(Deep ? 0x1B : 0x0D);
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        __m256i text = _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpgt_epi8(v, low), _mm256_cmpgt_epi8(del, v)),
+            _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(v, tab), _mm256_cmpgt_epi8(past, v)),
+                            _mm256_cmpeq_epi8(v, extra)));
+        if constexpr (Deep)
+            text = _mm256_or_si256(text, _mm256_cmpgt_epi8(_mm256_setzero_si256(), v));
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(text));
+        if (mask != 0xFFFFFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~mask));
+    }
+    return i + PortableTextRun<Deep>(p + i, n - i);
+}
+#endif
+
+using TTextRunFn = std::size_t (*)(const unsigned char*, std::size_t);
+
+struct TTextRuns {
+    TTextRunFn Standard, Deep;
+};
+
+TTextRuns ChooseTextRuns() {
+#if PW_LINE_INDEX_AVX2
+    if (__builtin_cpu_supports("avx2")) return {Avx2TextRun<false>, Avx2TextRun<true>};
+#endif
+#if defined(__SSE2__)
+    return {Sse2TextRun<false>, Sse2TextRun<true>};
+#else
+    return {PortableTextRun<false>, PortableTextRun<true>};
+#endif
+}
+
+const TTextRuns& TextRuns() {
+    static const TTextRuns runs = ChooseTextRuns();
+    return runs;
+}
+
+using TMasksFn = void (*)(const unsigned char*, std::size_t, std::uint64_t*, std::uint64_t*);
+
+struct TKernel {
+    TMasksFn Fn;
+    const char* Name;
+};
+
+TKernel ChooseKernel() {
+#if PW_LINE_INDEX_AVX2
+    if (__builtin_cpu_supports("avx2")) return {Avx2Masks, "avx2"};
+#endif
+#if defined(__SSE2__)
+    return {Sse2Masks, "sse2"};
+#else
+    return {PortableLineMasks, "portable"};
+#endif
+}
+
+const TKernel& Kernel() {
+    static const TKernel kernel = ChooseKernel();
+    return kernel;
+}
+
+} // namespace
+
+void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+                       std::uint64_t* Stop) {
+    for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
+        std::uint64_t lf = 0, stop = 0;
+        for (unsigned i = 0; i < 64; ++i) {
+            lf |= std::uint64_t{Bytes[i] == '\n'} << i;
+            stop |= std::uint64_t{!IsNameByteAt(Bytes[i])} << i;
+        }
+        Lf[w] = lf;
+        Stop[w] = stop;
+    }
+}
+
+void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+                   std::uint64_t* Stop) {
+    Kernel().Fn(Bytes, Words, Lf, Stop);
+}
+
+const char* LineIndexKernel() {
+    return Kernel().Name;
+}
+
+void TLineIndex::Build(std::string_view Text) {
+    FText = Text;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(Text.data());
+    const std::size_t whole = Text.size() / 64, rest = Text.size() % 64;
+    // One word more than the bytes need: its stops end every name search. The storage only
+    // grows, so that a scan of short runs allocates and clears nothing.
+    FWords = whole + 1;
+    if (FLf.size() < FWords) {
+        FLf.resize(FWords);
+        FStop.resize(FWords);
+    }
+    const TMasksFn fn = Kernel().Fn;
+    fn(bytes, whole, FLf.data(), FStop.data());
+    alignas(32) unsigned char tail[64] = {}; // NUL: no LF, a stop
+    if (rest > 0) std::memcpy(tail, bytes + 64 * whole, rest);
+    fn(tail, 1, &FLf[whole], &FStop[whole]);
+}
+
+std::size_t StandardTextRun(std::string_view Bytes) {
+    return TextRuns().Standard(reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size());
+}
+
+std::size_t DeepTextRun(std::string_view Bytes) {
+    return TextRuns().Deep(reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size());
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// A text's line ends and header-name stops, found in bulk: one pass classes every byte, 16 or 32
+// at a time where the processor allows, into two bit masks (a bit a byte, 64 bytes a word). The
+// line walk then finds a line's end and its name's length from the masks with a bit scan instead
+// of a search per line.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "engine/LineShape.h"
+
+class TLineIndex {
+  public:
+    static constexpr std::size_t npos = std::string_view::npos;
+
+    // Indexes Text, which must outlive the answers; the storage is kept for the next text.
+    void Build(std::string_view Text);
+    std::string_view Text() const { return FText; }
+
+    // The first LF at or after From, npos when none.
+    std::size_t NextLf(std::size_t From) const {
+        if (From >= FText.size()) return npos;
+        std::size_t w = From >> 6;
+        std::uint64_t m = FLf[w] & (~std::uint64_t{0} << (From & 63));
+        while (m == 0) {
+            if (++w == FWords) return npos;
+            m = FLf[w];
+        }
+        return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m));
+    }
+
+    // Number of header-name bytes (printable ASCII but the space and the colon) from From on.
+    std::size_t NameLength(std::size_t From) const {
+        if (From >= FText.size()) return 0;
+        std::size_t w = From >> 6;
+        std::uint64_t m = FStop[w] & (~std::uint64_t{0} << (From & 63));
+        while (m == 0)
+            m = FStop[++w]; // the bits past the text's end are stops
+        return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m)) - From;
+    }
+
+    // NextLine (LineShape.h) over the indexed text: the same answers.
+    std::size_t NextLine(std::size_t p, TEnds Ends, bool MboxAware) const {
+        const char* base = FText.data();
+        const std::size_t n = FText.size();
+        if (MboxAware && Ends == TEnds::CrLf && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)
+            Ends = TEnds::Lf;
+        std::size_t from = p;
+        while (from < n) {
+            const std::size_t lf = NextLf(from);
+            if (lf == npos) return 0;
+            if (Ends == TEnds::Lf || (lf > p && base[lf - 1] == '\r')) return lf + 1;
+            if (MboxAware && n - lf > 5 && std::memcmp(base + lf + 1, "From ", 5) == 0)
+                return lf + 1;
+            from = lf + 1;
+        }
+        return 0;
+    }
+
+    // ShapeOf (LineShape.h) for the line of the indexed text that starts at p and ends with LF.
+    TLineShape ShapeAt(std::size_t p, std::string_view Line) const {
+        const auto first = static_cast<unsigned char>(Line[0]);
+        if (first == ' ' || first == '\t') {
+            TLineShape shape;
+            shape.BlockLine = true;
+            return shape;
+        }
+        return ShapeOfNamed(Line, NameLength(p));
+    }
+
+  private:
+    std::string_view FText;
+    std::size_t FWords = 0; // of the masks in use
+    std::vector<std::uint64_t> FLf, FStop;
+};
+
+// How the masks are made on this processor: "avx2", "sse2" or "portable" (for the benchmarks).
+const char* LineIndexKernel();
+// The masks of Words whole 64-byte words from Bytes by the portable path, whatever the processor:
+// for tests that compare the paths.
+void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+                       std::uint64_t* Stop);
+void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+                   std::uint64_t* Stop);
+
+// Number of text bytes at the start of Bytes, found 16 or 32 at a time: the standard rule's text
+// bytes (tab, LF, VT, CR, printable ASCII) and the deep rule's (those, form feed, escape and every
+// byte from 0x80 up).
+std::size_t StandardTextRun(std::string_view Bytes);
+std::size_t DeepTextRun(std::string_view Bytes);

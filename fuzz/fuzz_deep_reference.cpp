@@ -1,0 +1,70 @@
+// The deep rule against its plain line-by-line form (tests/support/ReferenceDeep.h): over any
+// bytes, the cut of the run (accepted at its start or not, ending anywhere), the text run measured
+// from every place, the block length, the start test and the scan's start answer, asked sector
+// after sector, are exactly the plain form's.
+
+#include <string>
+
+#include "engine/DeepRule.h"
+#include "engine/emailparser.h"
+#include "fuzz/FuzzSupport.h"
+#include "tests/support/ReferenceDeep.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+    TFuzzInput in(Data, Size);
+    const std::uint32_t sector = 64u << (in.Byte() & 3); // 64 to 512
+    const std::size_t cutAt = in.Word();
+    const std::string text(in.Rest());
+    static const TEmailParser standard;
+
+    for (const std::size_t end : {text.size(), text.empty() ? 0 : cutAt % text.size()}) {
+        const TByteRun run{end, std::string_view(text).substr(0, end)};
+        for (const bool opens : {false, true}) {
+            TCutList fast, plain;
+            TDeepRule().ExtractCuts(run, fast, opens);
+            RefDeep::Cut(run, plain, opens);
+            FUZZ_CHECK(fast.size() == plain.size());
+            for (std::size_t i = 0; i < fast.size(); ++i) {
+                FUZZ_CHECK(fast[i].DriveOffset == plain[i].DriveOffset);
+                FUZZ_CHECK(fast[i].FullText.data() == plain[i].FullText.data() &&
+                           fast[i].FullText.size() == plain[i].FullText.size());
+                FUZZ_CHECK(fast[i].Body == plain[i].Body);
+                for (int f = 0; f < 4; ++f)
+                    FUZZ_CHECK(fast[i].Fields[f].data() == plain[i].Fields[f].data() &&
+                               fast[i].Fields[f].size() == plain[i].Fields[f].size());
+            }
+        }
+    }
+    for (std::size_t from = 0; from <= text.size(); ++from)
+        FUZZ_CHECK(TDeepRule::TextRunLength(std::string_view(text).substr(from)) ==
+                   RefDeep::TextRunLength(std::string_view(text).substr(from)));
+
+    std::string padded;
+    const TDriveFetch fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+        padded.assign(text, std::min<std::size_t>(Offset, text.size()), Count);
+        padded.resize(Count, '\0');
+        return std::string_view(padded);
+    };
+    TDeepRule deep;
+    for (std::size_t offset = 0; offset < text.size(); offset += sector) {
+        std::string view = text.substr(offset, sector + TDeepRule::HeaderReach);
+        view.resize(sector + TDeepRule::HeaderReach, '\0');
+        FUZZ_CHECK(deep.HeaderBlockLength(view, sector) ==
+                   RefDeep::HeaderBlockLength(view, sector));
+        const auto expected = RefDeep::StartsAt(text, offset, sector, [&](const std::string& w) {
+            return standard.IsMessageStart(w, sector);
+        });
+        if (!deep.MayStart(static_cast<unsigned char>(text[offset]))) {
+            FUZZ_CHECK(expected == RefDeep::TStartAnswer::None);
+            continue;
+        }
+        std::string window = text.substr(offset, 2 * sector);
+        window.resize(2 * sector, '\0');
+        const TRule* got = deep.StartsAt({offset, window}, sector, fetch);
+        const auto answer = got == nullptr                      ? RefDeep::TStartAnswer::None
+                            : got->Kind() == TCarvingRule::Deep ? RefDeep::TStartAnswer::Deep
+                                                                : RefDeep::TStartAnswer::Standard;
+        FUZZ_CHECK(answer == expected);
+    }
+    return 0;
+}

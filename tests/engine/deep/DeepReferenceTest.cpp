@@ -1,0 +1,266 @@
+// The deep rule against its plain line-by-line form (tests/support/ReferenceDeep.h): cuts, text
+// runs, block lengths and start answers agree exactly on random bytes and on mail of every shape
+// the corpus makes, mangled (CR LF and LF mixed, 8-bit and NUL bytes, long header lines, quote
+// markers, runs cut off at every kind of place).
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/DeepRule.h"
+#include "engine/HeaderNames.h"
+#include "engine/LineEnds.h"
+#include "engine/emailparser.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/engine/deep/UnixMail.h"
+#include "tests/support/ReferenceDeep.h"
+#include "tests/support/ReferenceRules.h"
+
+namespace {
+
+const std::vector<std::string>& Pieces() {
+    static const std::vector<std::string> P = {"From: A <a@example.org>",
+                                               "To: b@example.net",
+                                               "Subject: hello",
+                                               "Date: 3 Mar 2020",
+                                               "Message-ID: <x@y>",
+                                               "Received: from a by b",
+                                               "\tfolded on",
+                                               " folded",
+                                               "X-Mailer: m",
+                                               "Content-Type: multipart/mixed; boundary=\"zz\"",
+                                               "Content-Type: message/rfc822",
+                                               "--zz",
+                                               "--zz--",
+                                               "Host: h",
+                                               "GET / HTTP/1.1",
+                                               "HTTP/1.1 200 OK",
+                                               "to: lower",
+                                               "Content-Disposition: form-data",
+                                               "Cc:",
+                                               "Name:value",
+                                               "-----Original Message-----",
+                                               "----- Original Message -----",
+                                               "Begin forwarded message:",
+                                               "From a@b Mon Jan  1 00:00:00 2001",
+                                               "From nobody Tue Mar  3 10:00 +0000 2020",
+                                               "",
+                                               "plain prose line",
+                                               "X-Long: " + std::string(300, 'v'),
+                                               std::string(90, 'b'),
+                                               "caf\xc3\xa9 8-bit",
+                                               "Key: \x01 control",
+                                               "From x",
+                                               "Reply-To: r@s"};
+    return P;
+}
+
+// A soup of mail-shaped lines with every kind of line end, and now and then a stray byte.
+std::string Soup(std::mt19937& Rng, std::size_t Size) {
+    static const char* const Ends[] = {"\r\n", "\n", "\r\n", "\n", "\r", ""};
+    std::string Text;
+    while (Text.size() < Size) {
+        const std::size_t Piece = Rng() % Pieces().size();
+        Text += Pieces()[Piece];
+        const std::size_t End = Rng() % 12;
+        Text += Ends[End < 6 ? End % 2 : End < 11 ? End % 4 : 4 + Rng() % 2];
+        if (Rng() % 40 == 0) Text += static_cast<char>(Rng() % 256);
+    }
+    Text.resize(Size);
+    return Text;
+}
+
+// Stored mail of the corpus's kinds, back to back, as Maildir files, mbox files or CR LF stores,
+// with some bytes changed.
+std::string Mail(std::mt19937& Rng, std::size_t Size) {
+    std::string Text;
+    while (Text.size() < Size) {
+        const unsigned Seed = static_cast<unsigned>(Rng());
+        switch (Rng() % 4) {
+        case 0:
+            Text += MakeDeepMessage(Seed, static_cast<int>(Rng() % 8));
+            break;
+        case 1:
+            Text += MakeUnixMessage(Seed, static_cast<int>(Rng() % UnixKinds));
+            break;
+        case 2: {
+            std::vector<std::string> Box;
+            for (unsigned i = 0, n = 1 + Rng() % 3; i < n; ++i)
+                Box.push_back(MakeUnixMessage(Seed + i, static_cast<int>(Rng() % UnixKinds)));
+            Text += MboxFile(Box, Seed);
+            break;
+        }
+        default:
+            Text += Soup(Rng, 200 + Rng() % 2000);
+            break;
+        }
+    }
+    static const char Stray[] = {'\0', '\r', '\n', ' ', ':', '\x80', '\xff', '\x0c', '\x1b', 'F'};
+    for (std::size_t i = 0, n = Rng() % 6; i < n; ++i)
+        Text[Rng() % Text.size()] = Stray[Rng() % sizeof Stray];
+    Text.resize(Size);
+    return Text;
+}
+
+std::string Random(std::mt19937& Rng, std::size_t Size) {
+    std::string Text(Size, '\0');
+    for (char& c : Text)
+        c = static_cast<char>(Rng() % 4 == 0 ? "\r\n: F"[Rng() % 5] : Rng() % 256);
+    return Text;
+}
+
+// A cut list as offsets in the run, so that two lists over the same run compare.
+std::vector<std::vector<std::size_t>> Shape(const TCutList& Cuts, std::string_view Run) {
+    std::vector<std::vector<std::size_t>> Out;
+    auto at = [&](std::string_view V) {
+        return V.data() == nullptr ? std::size_t(-1) : std::size_t(V.data() - Run.data());
+    };
+    for (const TCutMessage& Cut : Cuts) {
+        std::vector<std::size_t> Row = {Cut.DriveOffset, at(Cut.FullText), Cut.FullText.size(),
+                                        Cut.Body.size(), Cut.Body.empty() ? 0 : at(Cut.Body)};
+        for (std::string_view F : Cut.Fields) {
+            Row.push_back(F.size());
+            Row.push_back(F.empty() ? 0 : at(F));
+        }
+        Out.push_back(std::move(Row));
+    }
+    return Out;
+}
+
+struct TCase {
+    const char* Kind;
+    std::string (*Make)(std::mt19937&, std::size_t);
+};
+const TCase Cases[] = {{"soup", Soup}, {"mail", Mail}, {"random", Random}};
+
+} // namespace
+
+TEST(DeepReference, CutsAndTextRunsAgreeWithThePlainForm) {
+    const TDeepRule Deep;
+    std::mt19937 Rng(24);
+    std::size_t Messages = 0;
+    for (const TCase& Case : Cases)
+        for (int Round = 0; Round < 150; ++Round) {
+            const std::string Text = Case.Make(Rng, 1 + Rng() % 6000);
+            // Runs ending at every kind of place: whole, and cut off at random bytes.
+            for (std::size_t End : {Text.size(), std::size_t(Rng() % Text.size()),
+                                    std::size_t(Rng() % Text.size())}) {
+                const TByteRun Run{1000 + End, std::string_view(Text).substr(0, End)};
+                for (bool Opens : {false, true}) {
+                    TCutList Fast, Plain;
+                    Deep.ExtractCuts(Run, Fast, Opens);
+                    RefDeep::Cut(Run, Plain, Opens);
+                    ASSERT_EQ(Shape(Fast, Run.Bytes), Shape(Plain, Run.Bytes))
+                        << Case.Kind << " round " << Round << " end " << End << " opens " << Opens;
+                    Messages += Fast.size();
+                }
+            }
+            for (std::size_t From = 0; From < Text.size(); From += 1 + Rng() % 64) {
+                const std::string_view Rest = std::string_view(Text).substr(From);
+                ASSERT_EQ(TDeepRule::TextRunLength(Rest), RefDeep::TextRunLength(Rest))
+                    << Case.Kind << " round " << Round << " from " << From;
+                const std::string_view Head = Rest.substr(0, Rng() % 200);
+                ASSERT_EQ(Deep.TextPrefix(Head), RefDeep::TextRunLength(Head))
+                    << Case.Kind << " round " << Round << " from " << From;
+            }
+        }
+    EXPECT_GT(Messages, 1000u); // the mail cases do cut messages
+}
+
+// The start test asked of every sector in turn, as a scan asks it (the rule remembers the open
+// block from sector to sector), and asked of each view afresh.
+TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
+    std::mt19937 Rng(2024);
+    const TEmailParser Standard;
+    std::size_t Answers[3] = {};
+    for (const TCase& Case : Cases)
+        for (int Round = 0; Round < 12; ++Round) {
+            const std::uint32_t SectorSize = Round % 2 == 0 ? 64 : 512;
+            const std::string Image = Case.Make(Rng, 40000 + Rng() % 20000);
+            std::string Padded;
+            const TDriveFetch Fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+                Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+                Padded.resize(Count, '\0');
+                return std::string_view(Padded);
+            };
+            TDeepRule Deep;
+            for (std::size_t Offset = 0; Offset < Image.size(); Offset += SectorSize) {
+                std::string View = Image.substr(Offset, SectorSize + TDeepRule::HeaderReach);
+                View.resize(SectorSize + TDeepRule::HeaderReach, '\0');
+                ASSERT_EQ(Deep.HeaderBlockLength(View, SectorSize),
+                          RefDeep::HeaderBlockLength(View, SectorSize))
+                    << Case.Kind << " round " << Round << " offset " << Offset;
+                ASSERT_EQ(Deep.IsMessageStart(View, SectorSize),
+                          RefDeep::IsMessageStart(View, SectorSize))
+                    << Case.Kind << " round " << Round << " offset " << Offset;
+                const auto Expected =
+                    RefDeep::StartsAt(Image, Offset, SectorSize, [&](const std::string& Window) {
+                        return Standard.IsMessageStart(Window, SectorSize);
+                    });
+                ++Answers[static_cast<int>(Expected)];
+                if (!Deep.MayStart(static_cast<unsigned char>(Image[Offset]))) {
+                    ASSERT_EQ(Expected, RefDeep::TStartAnswer::None) << Offset;
+                    continue;
+                }
+                std::string Window = Image.substr(Offset, 2 * SectorSize);
+                Window.resize(2 * SectorSize, '\0');
+                const TRule* Got = Deep.StartsAt({Offset, Window}, SectorSize, Fetch);
+                const auto Answer = Got == nullptr ? RefDeep::TStartAnswer::None
+                                    : Got->Kind() == TCarvingRule::Deep
+                                        ? RefDeep::TStartAnswer::Deep
+                                        : RefDeep::TStartAnswer::Standard;
+                ASSERT_EQ(Answer, Expected)
+                    << Case.Kind << " round " << Round << " offset " << Offset;
+            }
+        }
+    // Each answer was met.
+    EXPECT_GT(Answers[0], 100u);
+    EXPECT_GT(Answers[1], 20u);
+    EXPECT_GT(Answers[2], 0u);
+}
+
+// The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
+// ends, name lengths and both rules' text runs from every place, over texts of every length
+// (the last, partial word of the masks included).
+TEST(DeepReference, BulkClassingAgreesByteForByte) {
+    std::mt19937 Rng(7);
+    TLineIndex Index;
+    for (int Round = 0; Round < 300; ++Round) {
+        const std::string Text =
+            Round % 2 == 0 ? Random(Rng, Rng() % 300) : Soup(Rng, 1 + Rng() % 300);
+        Index.Build(Text);
+        const auto* Bytes = reinterpret_cast<const unsigned char*>(Text.data());
+        const std::size_t Words = Text.size() / 64;
+        std::vector<std::uint64_t> FastLf(Words + 1), FastStop(Words + 1), Lf(Words + 1),
+            Stop(Words + 1);
+        FastLineMasks(Bytes, Words, FastLf.data(), FastStop.data());
+        PortableLineMasks(Bytes, Words, Lf.data(), Stop.data());
+        ASSERT_EQ(FastLf, Lf) << LineIndexKernel() << " round " << Round;
+        ASSERT_EQ(FastStop, Stop) << LineIndexKernel() << " round " << Round;
+        // The case-blind search the MIME nesting asks for "boundary=" and "message/rfc822".
+        for (const std::string_view Word : {"boundary=", "b", "From ", ": "}) {
+            std::size_t Plain = std::string_view::npos;
+            for (std::size_t i = 0;
+                 Plain == std::string_view::npos && i + Word.size() <= Text.size(); ++i)
+                if (EqualsNoCase(std::string_view(Text).substr(i, Word.size()), Word)) Plain = i;
+            ASSERT_EQ(FindNoCase(Text, Word), Plain) << "round " << Round << " word " << Word;
+        }
+        for (std::size_t From = 0; From <= Text.size(); ++From) {
+            const std::string_view Rest = std::string_view(Text).substr(From);
+            ASSERT_EQ(Index.NextLf(From),
+                      From == Text.size() ? std::string_view::npos : Text.find('\n', From));
+            std::size_t Name = 0;
+            while (Name < Rest.size() && IsNameByte(static_cast<unsigned char>(Rest[Name])))
+                ++Name;
+            ASSERT_EQ(Index.NameLength(From), Name) << "round " << Round << " from " << From;
+            std::size_t Standard = 0;
+            while (Standard < Rest.size() &&
+                   RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Standard])))
+                ++Standard;
+            ASSERT_EQ(TEmailParser::TextRunLength(Rest), Standard) << "round " << Round;
+            ASSERT_EQ(TDeepRule::TextRunLength(Rest), RefDeep::TextRunLength(Rest));
+        }
+    }
+}
