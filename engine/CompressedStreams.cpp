@@ -80,9 +80,9 @@ class TStreamOpener::TInflated final : public TStreamInput {
           FStoredSize(StoredSize) {
         TStreamCounts& counts = Opener.FCounts;
         ++counts.Opened;
-        const std::uint64_t left =
-            Opener.FScanBudget > counts.InflatedBytes ? Opener.FScanBudget - counts.InflatedBytes
-                                                      : 0;
+        const std::uint64_t left = Opener.FScanBudget > counts.InflatedBytes
+                                       ? Opener.FScanBudget - counts.InflatedBytes
+                                       : 0;
         FCap = std::min(StreamOutCap, left);
         // The streams inside this one count against it too, so that nesting multiplies nothing.
         if (Opener.FOuter == nullptr) {

@@ -50,15 +50,13 @@ std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, TScanHost& Host) {
 
 TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
                              TScanHost& Host)
-    : TScanHardDisk(
-          TBufferMaker([DrivePath, SectorSize = Options.SectorSize] {
-              return std::make_unique<TDiskBuffer>(DrivePath, BufferSize, PlatformSystem(),
-                                                   SectorSize);
-          }),
-          Options, Host) {}
+    : TScanHardDisk(TBufferMaker([DrivePath, SectorSize = Options.SectorSize] {
+                        return std::make_unique<TDiskBuffer>(DrivePath, BufferSize,
+                                                             PlatformSystem(), SectorSize);
+                    }),
+                    Options, Host) {}
 
-TScanHardDisk::TScanHardDisk(TBufferMaker MakeBuffer, const TScanOptions& Options,
-                             TScanHost& Host)
+TScanHardDisk::TScanHardDisk(TBufferMaker MakeBuffer, const TScanOptions& Options, TScanHost& Host)
     : TScanHardDisk(MakeBuffer ? MakeBuffer() : nullptr, Options, Host) {
     FMakeBuffer = std::move(MakeBuffer);
 }
@@ -77,11 +75,12 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
     if (Options.Rule == TCarvingRule::Deep)
-        FStreams =
-            std::make_unique<TStreamOpener>(Host, [this](const TCutList& Cuts, TCarvingRule Rule,
-                                                         const std::vector<TStreamStep>& Steps) {
+        FStreams = std::make_unique<TStreamOpener>(
+            Host,
+            [this](const TCutList& Cuts, TCarvingRule Rule, const std::vector<TStreamStep>& Steps) {
                 return Keep(Cuts, Rule, &Steps);
-            }, Options.InflateBudget);
+            },
+            Options.InflateBudget);
 }
 
 TScanHardDisk::~TScanHardDisk() = default;
@@ -232,7 +231,8 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
         event.Next = start + 1;
     }
     const std::uint32_t L = Carve(*carver, Window.DriveOffset);
-    const std::uint64_t c = std::max<std::uint64_t>(L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0), 1);
+    const std::uint64_t c =
+        std::max<std::uint64_t>(L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0), 1);
     if (FLog != nullptr) {
         // A run that covers no later sector and gave nothing changes nothing a merge sees.
         if (c == 1 && FLog->Events.back().Messages.empty())
@@ -279,7 +279,8 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
         m.TextSize = FullText.size();
         event.Bytes.append(FullText);
         m.BodySize = Body.size();
-        if (Body.size() <= FullText.size() && FullText.substr(FullText.size() - Body.size()) == Body) {
+        if (Body.size() <= FullText.size() &&
+            FullText.substr(FullText.size() - Body.size()) == Body) {
             m.Body = m.Text + m.TextSize - m.BodySize;
         } else {
             m.Body = event.Bytes.size();
@@ -475,8 +476,8 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         const auto news = [&] {
             if (Error) return true;
             const auto at = Live.find(K);
-            return at != Live.end() &&
-                   (!at->second.Events.empty() || at->second.Done || at->second.Reached > News.Reached);
+            return at != Live.end() && (!at->second.Events.empty() || at->second.Done ||
+                                        at->second.Reached > News.Reached);
         };
         if (Wait) Cv.wait_for(lock, MergeWait, news);
         if (Error) return false;
@@ -664,8 +665,7 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
                 continue;
             }
             const std::uint64_t offset = P * FSectorSize;
-            if (coveredTo <= P &&
-                std::max(streamsEnd, offset) == std::max(FStreamsEnd, offset)) {
+            if (coveredTo <= P && std::max(streamsEnd, offset) == std::max(FStreamsEnd, offset)) {
                 agree = true;
             } else {
                 P = ScanPiece(P, P + 1);

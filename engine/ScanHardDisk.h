@@ -158,8 +158,8 @@ class TScanHardDisk {
     std::unique_ptr<TStreamOpener> FStreams; // deep scans only
     std::uint64_t FStreamsEnd = 0; // where the last streams opened ended: no header before it
     TScanOptions FOptions;
-    TBufferMaker FMakeBuffer; // null: one buffer, one job
-    TPieceLog* FLog = nullptr; // a piece's findings go here instead of the result
+    TBufferMaker FMakeBuffer;     // null: one buffer, one job
+    TPieceLog* FLog = nullptr;    // a piece's findings go here instead of the result
     std::uint64_t FToldBytes = 0; // the furthest offset the host was told
     bool FForced = false;         // the merge carves the rest of the drive itself
 };

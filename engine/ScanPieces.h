@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,9 +28,9 @@ struct TPieceEvent {
     std::uint64_t Start = 0;
     std::uint64_t Next = 0;
     bool Stream = false;
-    std::uint64_t StreamsEnd = 0;  // streams: where the last one ended on the drive
-    std::uint64_t BudgetUsed = 0;  // streams: inflated bytes the piece had spent before them
-    TStreamCounts Counts;          // streams: what they cost
+    std::uint64_t StreamsEnd = 0; // streams: where the last one ended on the drive
+    std::uint64_t BudgetUsed = 0; // streams: inflated bytes the piece had spent before them
+    TStreamCounts Counts;         // streams: what they cost
     std::vector<TPieceMessage> Messages;
     std::string Bytes;
 
@@ -50,3 +51,18 @@ struct TPieceRecord {
     std::vector<TPieceEvent> Events;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> Unreadable;
 };
+
+// A piece written to a file, for a merge on another machine or later: what it is a piece of and
+// how it was carved, then the piece itself.
+struct TPartFile {
+    static constexpr std::uint32_t Version = 1;
+    std::uint64_t TargetBytes = 0; // the drive's size in whole sectors
+    std::uint32_t SectorSize = 0;
+    TCarvingRule Rule = TCarvingRule::Standard;
+    TPieceRecord Piece;
+};
+
+// The file's bytes; and back, throwing TPwError with a short reason when they are no part file,
+// another version of one, or cut short.
+std::string EncodePart(const TPartFile& Part);
+TPartFile DecodePart(std::string_view Bytes);

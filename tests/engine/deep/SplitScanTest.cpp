@@ -66,8 +66,10 @@ std::string Gzip(const std::string& Bytes) {
 
 std::string Multipart(unsigned Seed) {
     const std::string b = "=_b" + std::to_string(Seed);
-    std::string m = "From: x" + std::to_string(Seed) + "@example.org\r\nTo: y@example.org\r\n"
-                    "Subject: parts " + std::to_string(Seed) +
+    std::string m = "From: x" + std::to_string(Seed) +
+                    "@example.org\r\nTo: y@example.org\r\n"
+                    "Subject: parts " +
+                    std::to_string(Seed) +
                     "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + b +
                     "\"\r\n\r\n";
     for (unsigned p = 0; p < 2 + Seed % 3; ++p) {
@@ -129,8 +131,8 @@ std::shared_ptr<TSharedDrive> RandomDrive(unsigned Seed, bool Streams) {
         default: { // a long text run whose lines look like headers now and then
             align();
             for (unsigned l = 0; l < 100 + rng() % 400; ++l)
-                d += (rng() % 9 == 0 ? "Subject: line " : "text line ") + std::to_string(l) +
-                     "\r\n";
+                d +=
+                    (rng() % 9 == 0 ? "Subject: line " : "text line ") + std::to_string(l) + "\r\n";
             break;
         }
         }
@@ -177,8 +179,7 @@ void ExpectSame(const TScanResult& Whole, const TScanResult& Split, const std::s
 }
 
 // Ranges of random lengths cut at random sectors, each scanned alone, then merged.
-TScanResult ScanInRanges(const TBufferMaker& Make, const TScanOptions& Options,
-                         std::mt19937& Rng) {
+TScanResult ScanInRanges(const TBufferMaker& Make, const TScanOptions& Options, std::mt19937& Rng) {
     const std::uint64_t N = static_cast<std::uint64_t>(Make()->TotalSectors());
     std::vector<TPieceRecord> parts;
     std::uint64_t at = 1;
@@ -232,6 +233,7 @@ TEST(SplitScan, PiecesMergedGiveTheWholeScanFieldByField) {
 // The scan's inflate budget is spent in drive order: a split scan whose pieces could have spent
 // it differently carves from there on in order, and so ends with the whole scan's streams.
 TEST(SplitScan, TheInflateBudgetIsSpentAsOneScanSpendsIt) {
+    unsigned bounded = 0;
     for (unsigned seed = 101; seed <= 106; ++seed) {
         const auto drive = RandomDrive(seed, true);
         const TBufferMaker make = MakerOf(drive);
@@ -243,6 +245,7 @@ TEST(SplitScan, TheInflateBudgetIsSpentAsOneScanSpendsIt) {
         options.InflateBudget = unbounded.Streams.InflatedBytes / 2;
         const TScanResult whole = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
         EXPECT_LT(whole.Streams.InflatedBytes, unbounded.Streams.InflatedBytes);
+        ++bounded;
         for (const unsigned j : {2u, 3u}) {
             TScanOptions split = options;
             split.Jobs = j;
@@ -251,8 +254,10 @@ TEST(SplitScan, TheInflateBudgetIsSpentAsOneScanSpendsIt) {
                        "budget, seed " + std::to_string(seed));
         }
         std::mt19937 rng(seed);
-        ExpectSame(whole, ScanInRanges(make, options, rng), "budget ranges " + std::to_string(seed));
+        ExpectSame(whole, ScanInRanges(make, options, rng),
+                   "budget ranges " + std::to_string(seed));
     }
+    EXPECT_GE(bounded, 3u);
 }
 
 namespace {
