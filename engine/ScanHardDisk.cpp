@@ -505,6 +505,9 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             } else {
                 Live.erase(at);
             }
+        } else if (Abandon && K >= NextPiece) {
+            // Not begun yet: the thread that takes it passes it by.
+            Live[K].Abandoned = true;
         }
         Merging = K + 1;
         Cv.notify_all();
@@ -529,7 +532,10 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
                     });
                     if (Stop || NextPiece >= Pieces) break;
                     k = NextPiece++;
-                    Live[k];
+                    if (Live[k].Abandoned) {
+                        Live.erase(k);
+                        continue;
+                    }
                 }
                 TScanHardDisk piece(std::move(buffer), Scan->FOptions, host);
                 const std::uint64_t first = FirstOfPiece(k, PieceSectors);
