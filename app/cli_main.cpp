@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -10,12 +11,15 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -38,6 +42,7 @@
 #include "engine/MboxExport.h"
 #include "engine/ResultView.h"
 #include "engine/ScanHardDisk.h"
+#include "engine/ScanPieces.h"
 
 namespace {
 
@@ -68,6 +73,11 @@ struct TCliOptions {
     bool JsonLines = false;
     unsigned Fields = JsonAllFields;
     bool Deep = false;
+    unsigned Jobs = 0; // 0: the cores available
+    std::string Range; // START-END in bytes: one piece of a scan, written to Part
+    std::string Part;
+    bool Merging = false; // merge: the parts given make the scan
+    std::vector<std::string> Parts;
     std::string ExportDir;
     bool ItemsGiven = false;
     std::string Items;
@@ -455,6 +465,12 @@ class TResultPrinter {
     bool FFirstOut = false;
 };
 
+// Threads the scan carves with: as asked, else one per core the system offers.
+unsigned ScanJobs(const TCliOptions& Opt) {
+    if (Opt.Jobs > 0) return Opt.Jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 struct TScanned {
     TScanResult Result;
     std::uint64_t ImageSize = 0;
@@ -463,17 +479,29 @@ struct TScanned {
 
 // Runs the scan; false when it ended by an error (said so).
 bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, TScanHost& Host,
-                TScanned& Scanned) {
+                TScanned& Scanned, std::vector<TPieceRecord>* Parts = nullptr) {
     try {
-        const TScanOptions options{Opt.SectorSize,
-                                   Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
-        TScanHardDisk scan(
-            std::make_unique<TDiskBuffer>(std::move(Probe), TScanHardDisk::BufferSize), options,
-            Host);
+        TScanOptions options{Opt.SectorSize,
+                             Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
+        options.Jobs = ScanJobs(Opt);
+        // The probe made already serves the scan's own buffer; each job probes the drive anew.
+        auto probe = std::make_shared<std::optional<TDriveProbe>>(std::move(Probe));
+        TScanHardDisk scan(TBufferMaker([probe, Target = Opt.Target, SectorSize = Opt.SectorSize] {
+                               if (probe->has_value()) {
+                                   TDriveProbe first = std::move(**probe);
+                                   probe->reset();
+                                   return std::make_unique<TDiskBuffer>(std::move(first),
+                                                                        TScanHardDisk::BufferSize);
+                               }
+                               return std::make_unique<TDiskBuffer>(
+                                   ProbeDrive(PlatformSystem(), Target, SectorSize),
+                                   TScanHardDisk::BufferSize);
+                           }),
+                           options, Host);
         Progress.SetSectorSize(scan.SectorSize());
         Scanned.ImageSize = scan.DriveBytes();
         Scanned.SectorSize = scan.SectorSize();
-        Scanned.Result = scan.ScanDrive();
+        Scanned.Result = Parts != nullptr ? scan.Merge(std::move(*Parts)) : scan.ScanDrive();
         return true;
     } catch (const TPwError& e) {
         Fail(Opt.Target, e.what());
@@ -572,13 +600,169 @@ bool WriteFiles(const TCliOptions& Opt, const TScanned& Scanned,
     return ok;
 }
 
+// The bytes of a file; false (said so) when it cannot be read.
+bool ReadWholeFile(const std::string& File, std::string& Bytes) {
+    std::ifstream in(File, std::ios::binary);
+    if (!in) return false;
+    Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The parts of a merge, checked to make one scan of the target together: same target, same
+// sector size, same rule, every sector from the first to the last in exactly one part. False
+// (said so in one line) when they do not.
+bool LoadParts(TCliOptions& Opt, const TDriveProbe& Probe, std::vector<TPieceRecord>& Records) {
+    const std::uint32_t sectorSize = Probe.Info.BytesPerSector;
+    const std::uint64_t targetBytes = static_cast<std::uint64_t>(
+        std::max<std::int64_t>(0, Probe.Info.TotalBytes) / std::max(1u, sectorSize) * sectorSize);
+    std::vector<std::pair<TPartFile, std::string>> parts;
+    std::optional<TCarvingRule> rule;
+    for (const std::string& file : Opt.Parts) {
+        std::string bytes;
+        if (!ReadWholeFile(file, bytes)) {
+            Fail(file, "the part file cannot be read");
+            return false;
+        }
+        TPartFile part;
+        try {
+            part = DecodePart(bytes);
+        } catch (const TPwError& e) {
+            Fail(file, e.what());
+            return false;
+        }
+        if (part.SectorSize != sectorSize || part.TargetBytes != targetBytes) {
+            Fail(file, "a part of another target: " + std::to_string(part.TargetBytes) +
+                           " bytes in sectors of " + std::to_string(part.SectorSize) + ", not " +
+                           std::to_string(targetBytes) + " in sectors of " +
+                           std::to_string(sectorSize));
+            return false;
+        }
+        if (!part.Piece.Complete) {
+            Fail(file, "the scan of this part was stopped before its end");
+            return false;
+        }
+        if (rule && *rule != part.Rule) {
+            Fail(file, std::string("scanned with the ") + CarvingRuleName(part.Rule) +
+                           " rule, another part with the " + CarvingRuleName(*rule) + " rule");
+            return false;
+        }
+        rule = part.Rule;
+        parts.emplace_back(std::move(part), file);
+    }
+    if (Opt.Deep && rule != TCarvingRule::Deep) {
+        Fail(parts.front().second, "the parts were scanned with the standard rule, not --deep");
+        return false;
+    }
+    Opt.Deep = rule == TCarvingRule::Deep;
+    std::sort(parts.begin(), parts.end(), [](const auto& A, const auto& B) {
+        return A.first.Piece.First < B.first.Piece.First;
+    });
+    const auto bytesAt = [&](std::uint64_t Sector) { return std::to_string(Sector * sectorSize); };
+    // Sector 0 is never scanned: a first part may begin at sector 0 or 1.
+    std::uint64_t covered =
+        parts.front().first.Piece.First <= 1 ? parts.front().first.Piece.First : 0;
+    const std::string* before = nullptr;
+    for (const auto& [part, file] : parts) {
+        const TPieceRecord& p = part.Piece;
+        if (p.First > covered && !(before == nullptr && p.First <= 1)) {
+            Fail(file, "a gap before this part: bytes " + bytesAt(covered) + "-" +
+                           bytesAt(p.First) + " are in no part");
+            return false;
+        }
+        if (p.First < covered) {
+            Fail(file, "this part overlaps " + DisplayName(*before) + " (bytes " +
+                           bytesAt(p.First) + "-" + bytesAt(covered) + ")");
+            return false;
+        }
+        covered = p.End;
+        before = &file;
+    }
+    if (covered * sectorSize != targetBytes) {
+        Fail(*before, "a gap after the last part: bytes " + bytesAt(covered) + "-" +
+                          std::to_string(targetBytes) + " are in no part");
+        return false;
+    }
+    for (auto& [part, file] : parts)
+        Records.push_back(std::move(part.Piece));
+    return true;
+}
+
+// scan --range --part: one piece of the scan, written to a part file for a merge.
+int RunPart(TCliOptions& Opt) {
+    int refused = 1;
+    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
+    if (!probe) return refused;
+    TCliProgress progress(std::cerr, IsTerminal(2), 0);
+    try {
+        TScanOptions options{Opt.SectorSize,
+                             Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
+        TScanHardDisk scan(
+            std::make_unique<TDiskBuffer>(std::move(*probe), TScanHardDisk::BufferSize), options,
+            progress);
+        progress.SetSectorSize(scan.SectorSize());
+        const std::uint64_t ss = scan.SectorSize();
+        const std::size_t dash = Opt.Range.find('-');
+        const auto start = ParseDecimal(Opt.Range.substr(0, dash));
+        const auto end =
+            dash == std::string::npos ? std::nullopt : ParseDecimal(Opt.Range.substr(dash + 1));
+        if (!start || !end || *start >= *end || *end > scan.DriveBytes() || *start % ss != 0 ||
+            *end % ss != 0) {
+            std::cerr << Program << ": --range " << Opt.Range
+                      << ": must be START-END, decimal byte offsets with START before END, both "
+                         "multiples of the sector size ("
+                      << ss << ") and END at most the target's " << scan.DriveBytes() << " bytes\n";
+            return 2;
+        }
+        TPartFile part;
+        part.TargetBytes = scan.DriveBytes();
+        part.SectorSize = scan.SectorSize();
+        part.Rule = options.Rule;
+        part.Piece = scan.ScanRange(*start / ss, *end / ss);
+        if (!part.Piece.Complete) {
+            std::cerr << Program << ": interrupted: the scan was stopped by Ctrl+C; "
+                      << DisplayName(Opt.Part) << " was not written\n";
+            return 130;
+        }
+        // Written under another name first: a part file that exists is a whole one.
+        const std::string partial = Opt.Part + ".partial";
+        {
+            std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+            const std::string bytes = EncodePart(part);
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            out.close();
+            if (!out) {
+                std::error_code ec;
+                std::filesystem::remove(partial, ec);
+                Fail(Opt.Part, "the part file could not be written");
+                return 1;
+            }
+        }
+        std::error_code ec;
+        std::filesystem::rename(partial, Opt.Part, ec);
+        if (ec) {
+            std::filesystem::remove(partial, ec);
+            Fail(Opt.Part, "the part file could not be written");
+            return 1;
+        }
+        return part.Piece.Unreadable.empty() ? 0 : 3;
+    } catch (const TPwError& e) {
+        Fail(Opt.Target, e.what());
+    } catch (const std::bad_alloc&) {
+        Fail(Opt.Target, "out of memory");
+    }
+    return 1;
+}
+
 int RunScan(TCliOptions& Opt, TStdout& Out) {
+    if (!Opt.Part.empty()) return RunPart(Opt);
     TScanPlan plan;
     if (const auto status = SettlePlan(Opt, plan)) return *status;
     if (const auto status = CheckOutputs(Opt)) return *status;
     int refused = 1;
     std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
     if (!probe) return refused;
+    std::vector<TPieceRecord> parts;
+    if (Opt.Merging && !LoadParts(Opt, *probe, parts)) return 1;
 
     // Lines streamed to the terminal are the progress there; a bar drawn between them would
     // break them up.
@@ -596,7 +780,9 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     progress.StopWhen([&] { return Out.Broken(); });
     printer.Begin();
     TScanned scanned;
-    if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned)) return 1;
+    if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned,
+                    Opt.Merging ? &parts : nullptr))
+        return 1;
 
     std::vector<std::size_t> rows = std::move(picker.Rows);
     if (plan.Column) SortItems(rows, scanned.Result.Emails, *plan.Column, !Opt.Descending);
@@ -691,6 +877,10 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
                 if (ParseJsonFields(s, unknown)) return {};
                 return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
             });
+    Scan->add_option("--jobs,-j", Opt.Jobs,
+                     "Threads that carve pieces of the drive at once (default: the cores "
+                     "available); the results are the same for any number")
+        ->check(CLI::Range(1u, 1024u));
     Scan->add_flag("--deep", Opt.Deep,
                    "Deep scan: also recover messages with long header blocks (chains of Received "
                    "lines), 8-bit bodies and quoted replies, cutting each one exactly; where it "
@@ -782,11 +972,34 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
     std::string fieldsText;
     TScanOptionLinks links = AddListOptions(scan, Opt, fieldsText);
     AddWriteOptions(scan, Opt, links);
+    CLI::Option* range = scan->add_option(
+        "--range", Opt.Range,
+        "Scan only the messages that start in bytes START-END (decimal, sector-aligned) and "
+        "write what a merge needs to the file --part names");
+    CLI::Option* part =
+        scan->add_option("--part", Opt.Part, "The part file --range writes")->needs(range);
+    range->needs(part);
+    CLI::App* merge = app.add_subcommand(
+        "merge", "Merge part files made by 'scan TARGET --range START-END --part FILE' into what "
+                 "one scan of TARGET gives, with every listing and output option of 'scan'.");
+    std::string mergeFieldsText;
+    TScanOptionLinks mergeLinks = AddListOptions(merge, Opt, mergeFieldsText);
+    AddWriteOptions(merge, Opt, mergeLinks);
+    merge->add_option("PART", Opt.Parts, "The part files, one for each range")->required();
 
     for (int i = 0; i < argc; ++i)
         Opt.CommandLine.append(i ? " " : "").append(argv[i]);
     try {
         app.parse(argc, argv);
+        Opt.Merging = merge->parsed();
+        if (Opt.Merging) {
+            links = mergeLinks;
+            fieldsText = mergeFieldsText;
+        }
+        if (part->count() > 0 && (Opt.Json || Opt.JsonLines || links.Export->count() > 0 ||
+                                  !Opt.Mbox.empty() || !Opt.Dfxml.empty()))
+            throw CLI::ValidationError("--part", "writes a part file only; the listing and the "
+                                                 "files come from 'merge'");
         if (links.Export->count() > 0 && links.Items->count() == 0 && links.All->count() == 0)
             throw CLI::ValidationError("--export", "needs --items or --all");
         if (links.Fields->count() > 0 && !Opt.Json && !Opt.JsonLines)

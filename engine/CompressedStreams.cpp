@@ -80,8 +80,9 @@ class TStreamOpener::TInflated final : public TStreamInput {
           FStoredSize(StoredSize) {
         TStreamCounts& counts = Opener.FCounts;
         ++counts.Opened;
-        const std::uint64_t left =
-            ScanOutCap > counts.InflatedBytes ? ScanOutCap - counts.InflatedBytes : 0;
+        const std::uint64_t left = Opener.FScanBudget > counts.InflatedBytes
+                                       ? Opener.FScanBudget - counts.InflatedBytes
+                                       : 0;
         FCap = std::min(StreamOutCap, left);
         // The streams inside this one count against it too, so that nesting multiplies nothing.
         if (Opener.FOuter == nullptr) {
@@ -254,7 +255,8 @@ class TStreamOpener::TInflated final : public TStreamInput {
     bool FBounded = false;
 };
 
-TStreamOpener::TStreamOpener(TScanHost& Host, TKeep Keep) : FHost(&Host), FKeep(std::move(Keep)) {
+TStreamOpener::TStreamOpener(TScanHost& Host, TKeep Keep, std::uint64_t ScanBudget)
+    : FHost(&Host), FKeep(std::move(Keep)), FScanBudget(ScanBudget) {
     for (auto& rule : FRules)
         rule = std::make_unique<TDeepRule>(Host);
 }
@@ -277,7 +279,7 @@ std::uint64_t TStreamOpener::Open(TStreamInput& In, std::uint64_t Offset, unsign
     std::uint64_t at = Offset;
     // A gzip file of several members, a zip of several entries: each begins where the one before
     // ended, so they are followed one by one while each ends whole.
-    while (!Stopping() && FCounts.InflatedBytes < ScanOutCap) {
+    while (!Stopping() && FCounts.InflatedBytes < FScanBudget) {
         const std::string_view head = In.Bytes(at, ZipHeaderBytes);
         TZipEntry entry;
         std::uint64_t next = 0;

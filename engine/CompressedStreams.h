@@ -86,7 +86,8 @@ class TStreamOpener {
     using TKeep = std::function<bool(const TCutList& Cuts, TCarvingRule Rule,
                                      const std::vector<TStreamStep>& Steps)>;
 
-    TStreamOpener(TScanHost& Host, TKeep Keep);
+    // ScanBudget: the inflated bytes the whole scan may make (ScanOutCap unless a caller says).
+    TStreamOpener(TScanHost& Host, TKeep Keep, std::uint64_t ScanBudget = ScanOutCap);
     ~TStreamOpener();
     TStreamOpener(const TStreamOpener&) = delete;
     TStreamOpener& operator=(const TStreamOpener&) = delete;
@@ -103,6 +104,14 @@ class TStreamOpener {
     const std::vector<TStreamStep>& Opened() const { return FOpened; }
 
     const TStreamCounts& Counts() const { return FCounts; }
+    // Counts what streams opened elsewhere for the same scan cost, as if this opener had opened
+    // them: the scan's budget is spent by them too.
+    void AddCounts(const TStreamCounts& More) {
+        FCounts.Opened += More.Opened;
+        FCounts.InflatedBytes += More.InflatedBytes;
+        FCounts.Bounded += More.Bounded;
+    }
+    std::uint64_t ScanBudget() const { return FScanBudget; }
     // The host asked the scan to stop while a stream was carved.
     bool Cancelled() const { return FCancelled; }
     // Keep answered false.
@@ -124,6 +133,7 @@ class TStreamOpener {
     std::vector<TStreamStep> FOpened;
     TCutList FCuts;
     TStreamCounts FCounts;
+    std::uint64_t FScanBudget;
     std::uint64_t FPaced = 0;    // inflated bytes since the host was last asked
     TInflated* FOuter = nullptr; // the stream opened on the drive now being carved
     std::uint64_t FTreeOut = 0;  // inflated bytes of it and every stream inside it

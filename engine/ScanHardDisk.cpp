@@ -4,10 +4,18 @@
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
 #include "engine/DeepRule.h"
+#include "engine/ScanPieces.h"
 #include "engine/emailparser.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -42,9 +50,16 @@ std::unique_ptr<TRule> MakeRule(TCarvingRule Rule, TScanHost& Host) {
 
 TScanHardDisk::TScanHardDisk(const std::string& DrivePath, const TScanOptions& Options,
                              TScanHost& Host)
-    : TScanHardDisk(std::make_unique<TDiskBuffer>(DrivePath, BufferSize, PlatformSystem(),
-                                                  Options.SectorSize),
+    : TScanHardDisk(TBufferMaker([DrivePath, SectorSize = Options.SectorSize] {
+                        return std::make_unique<TDiskBuffer>(DrivePath, BufferSize,
+                                                             PlatformSystem(), SectorSize);
+                    }),
                     Options, Host) {}
+
+TScanHardDisk::TScanHardDisk(TBufferMaker MakeBuffer, const TScanOptions& Options, TScanHost& Host)
+    : TScanHardDisk(MakeBuffer ? MakeBuffer() : nullptr, Options, Host) {
+    FMakeBuffer = std::move(MakeBuffer);
+}
 
 TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
                              TScanHost& Host)
@@ -52,18 +67,20 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
       FDrive([this](std::uint64_t Offset, std::uint32_t Count) {
           FDriveAsked = true;
           return FBuffer->View(Count, Offset);
-      }) {
+      }),
+      FOptions(Options) {
     if (!FBuffer) throw TPwError("no disk buffer to scan");
     FResult.Emails = TFoundEmails(Options.MemoryBytes,
                                   Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
     if (Options.Rule == TCarvingRule::Deep)
-        FStreams =
-            std::make_unique<TStreamOpener>(Host, [this](const TCutList& Cuts, TCarvingRule Rule,
-                                                         const std::vector<TStreamStep>& Steps) {
+        FStreams = std::make_unique<TStreamOpener>(
+            Host,
+            [this](const TCutList& Cuts, TCarvingRule Rule, const std::vector<TStreamStep>& Steps) {
                 return Keep(Cuts, Rule, &Steps);
-            });
+            },
+            Options.InflateBudget);
 }
 
 TScanHardDisk::~TScanHardDisk() = default;
@@ -77,11 +94,16 @@ std::uint64_t TScanHardDisk::DriveBytes() const {
 }
 
 TScanResult TScanHardDisk::ScanDrive() {
-    FHost->KeepAlive(1);
     // The whole drive: the sector count is kept in 64 bits, so drives of 2^32 sectors and more are
     // walked to their last sector and the progress maximum is the true count.
     const std::int64_t total = FBuffer->TotalSectors();
     const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+    if (FOptions.Jobs > 1 && FMakeBuffer && N > 2) return ScanSplit(N);
+    return ScanWhole(N);
+}
+
+TScanResult TScanHardDisk::ScanWhole(std::uint64_t N) {
+    FHost->KeepAlive(1);
     FHost->ProgressOpen(N);
     // The drive is read ahead while the sectors are tested, and no more once the scan returns.
     const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
@@ -96,10 +118,33 @@ TScanResult TScanHardDisk::ScanDrive() {
     }
     FHost->ProgressClose();
     if (FStreams) FResult.Streams = FStreams->Counts();
-    FResult.UnreadableSectors = FBuffer->UnreadableSectors();
-    for (const auto& [first, end] : FBuffer->UnreadableRanges())
-        FResult.Unreadable.push_back({first, end - first});
+    TakeUnreadable({});
     return std::move(FResult);
+}
+
+void TScanHardDisk::TakeUnreadable(
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& Others) {
+    // Every piece reads its own sectors, so the sectors the pieces found unreadable together are
+    // those one scan would: the ranges are joined where they touch or overlap.
+    std::map<std::uint64_t, std::uint64_t> all(FBuffer->UnreadableRanges());
+    for (const auto& [first, end] : Others) {
+        auto [at, fresh] = all.emplace(first, end);
+        if (!fresh) at->second = std::max(at->second, end);
+    }
+    FResult.Unreadable.clear();
+    FResult.UnreadableSectors = 0;
+    for (const auto& [first, end] : all) {
+        if (!FResult.Unreadable.empty()) {
+            TSectorRange& last = FResult.Unreadable.back();
+            if (first <= last.First + last.Count) {
+                last.Count = std::max(last.First + last.Count, end) - last.First;
+                continue;
+            }
+        }
+        FResult.Unreadable.push_back({first, end - first});
+    }
+    for (const TSectorRange& r : FResult.Unreadable)
+        FResult.UnreadableSectors += r.Count;
 }
 
 void TScanHardDisk::Step(std::uint64_t s) {
@@ -179,9 +224,23 @@ std::uint64_t TScanHardDisk::ScanPiece(std::uint64_t s, std::uint64_t N) {
 std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     TRule* const carver = FRule->StartsAt(Window, FSectorSize, FDrive);
     if (carver == nullptr) return 0;
+    const std::uint64_t start = Window.DriveOffset / FSectorSize;
+    if (FLog != nullptr) {
+        TPieceEvent& event = FLog->Events.emplace_back();
+        event.Start = start;
+        event.Next = start + 1;
+    }
     const std::uint32_t L = Carve(*carver, Window.DriveOffset);
-    const std::uint64_t c = L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0);
-    return std::max<std::uint64_t>(c, 1);
+    const std::uint64_t c =
+        std::max<std::uint64_t>(L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0), 1);
+    if (FLog != nullptr) {
+        // A run that covers no later sector and gave nothing changes nothing a merge sees.
+        if (c == 1 && FLog->Events.back().Messages.empty())
+            FLog->Events.pop_back();
+        else
+            FLog->Events.back().Next = start + c;
+    }
+    return c;
 }
 
 std::uint32_t TScanHardDisk::Carve(TRule& Rule, std::uint64_t Offset) {
@@ -195,15 +254,6 @@ std::uint32_t TScanHardDisk::Carve(TRule& Rule, std::uint64_t Offset) {
 bool TScanHardDisk::Keep(const TCutList& Cuts, TCarvingRule Rule,
                          const std::vector<TStreamStep>* Inside) {
     for (const TCutMessage& cut : Cuts) {
-        FHost->KeepAlive(1);
-        try {
-            FResult.Emails.Add(cut.FullText, cut.Body,
-                               {cut.Fields[0], cut.Fields[1], cut.Fields[2], cut.Fields[3]});
-        } catch (const TPwError& e) {
-            // Nothing can be kept from here on: stop, with what was found so far.
-            FResult.StopReason = e.what();
-            return false;
-        }
         TEmailPlace place{cut.DriveOffset, Rule, {}};
         if (Inside != nullptr && !Inside->empty()) {
             // The cut's offset is its place in the innermost stream's inflated bytes.
@@ -211,10 +261,52 @@ bool TScanHardDisk::Keep(const TCutList& Cuts, TCarvingRule Rule,
             place.Inside.back().At = cut.DriveOffset;
             place.Offset = place.Inside.front().Offset;
         }
-        FResult.Places.push_back(std::move(place));
-        FHost->MessageFound();
-        FHost->MessageKept(FResult);
+        if (!KeepFound(cut.FullText, cut.Body,
+                       {cut.Fields[0], cut.Fields[1], cut.Fields[2], cut.Fields[3]},
+                       std::move(place)))
+            return false;
     }
+    return true;
+}
+
+bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
+                              const TEmailHeaders& Fields, TEmailPlace Place) {
+    if (FLog != nullptr) {
+        // A piece's thread copies the bytes out of its buffer once, for the merge to keep.
+        TPieceEvent& event = FLog->Events.back();
+        TPieceMessage m;
+        m.Text = event.Bytes.size();
+        m.TextSize = FullText.size();
+        event.Bytes.append(FullText);
+        m.BodySize = Body.size();
+        if (Body.size() <= FullText.size() &&
+            FullText.substr(FullText.size() - Body.size()) == Body) {
+            m.Body = m.Text + m.TextSize - m.BodySize;
+        } else {
+            m.Body = event.Bytes.size();
+            event.Bytes.append(Body);
+        }
+        m.Fields = event.Bytes.size();
+        const std::string_view fields[4] = {Fields.From, Fields.To, Fields.Subject, Fields.Date};
+        for (int i = 0; i < 4; ++i) {
+            m.FieldSizes[i] = fields[i].size();
+            event.Bytes.append(fields[i]);
+        }
+        m.Place = std::move(Place);
+        event.Messages.push_back(std::move(m));
+        return true;
+    }
+    FHost->KeepAlive(1);
+    try {
+        FResult.Emails.Add(FullText, Body, Fields);
+    } catch (const TPwError& e) {
+        // Nothing can be kept from here on: stop, with what was found so far.
+        FResult.StopReason = e.what();
+        return false;
+    }
+    FResult.Places.push_back(std::move(Place));
+    FHost->MessageFound();
+    FHost->MessageKept(FResult);
     return true;
 }
 
@@ -227,12 +319,33 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
     // A header inside what these streams took (a zip's later entry, bytes of a deflate stream)
     // was followed already, or is none.
     const std::size_t before = FResult.Places.size();
+    const TStreamCounts spent = FStreams->Counts();
+    if (FLog != nullptr) {
+        const std::uint64_t s = Offset / FSectorSize;
+        TPieceEvent& event = FLog->Events.emplace_back();
+        event.Start = s;
+        event.Next = s + 1;
+        event.Stream = true;
+        event.BudgetUsed = spent.InflatedBytes;
+    }
     FStreamsEnd = FStreams->OpenOnDrive(input, Offset);
     // How long each stream was is known once it has ended: its messages learn it now.
-    for (std::size_t i = before; i < FResult.Places.size(); ++i) {
-        TStreamStep& outer = FResult.Places[i].Inside.front();
+    const auto learnLength = [this](TEmailPlace& Place) {
+        TStreamStep& outer = Place.Inside.front();
         for (const TStreamStep& opened : FStreams->Opened())
             if (opened.Offset == outer.Offset) outer.Length = opened.Length;
+    };
+    if (FLog != nullptr) {
+        TPieceEvent& event = FLog->Events.back();
+        for (TPieceMessage& m : event.Messages)
+            learnLength(m.Place);
+        event.StreamsEnd = FStreamsEnd;
+        const TStreamCounts& now = FStreams->Counts();
+        event.Counts = {now.Opened - spent.Opened, now.InflatedBytes - spent.InflatedBytes,
+                        now.Bounded - spent.Bounded};
+    } else {
+        for (std::size_t i = before; i < FResult.Places.size(); ++i)
+            learnLength(FResult.Places[i]);
     }
     if (FStreams->Cancelled()) FResult.Cancelled = true;
     return true;
@@ -240,7 +353,8 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
 
 bool TScanHardDisk::Stopping(std::uint64_t Offset) {
     if (FResult.Cancelled || !FResult.StopReason.empty()) return true;
-    FHost->ProgressBytes(Offset);
+    if (Offset > FToldBytes) FToldBytes = Offset;
+    FHost->ProgressBytes(FToldBytes);
     FResult.Cancelled = FHost->CancelRequested();
     return FResult.Cancelled;
 }
@@ -255,10 +369,455 @@ std::uint32_t TScanHardDisk::RunLength(const TRule& Rule, std::uint64_t Offset) 
         const std::size_t got = Rule.TextPrefix(FBuffer->View(want, Offset + run));
         run += static_cast<std::uint32_t>(got);
         // A run may be 20 MiB long: the display moves inside it too.
-        FHost->ProgressBytes(Offset + run);
+        if (Offset + run > FToldBytes) FToldBytes = Offset + run;
+        FHost->ProgressBytes(FToldBytes);
         if (got < want) break;
         piece = std::min<std::uint32_t>(piece * 2, 1u << 20);
     }
     if (run > 0) FHost->KeepAlive(run);
     return run;
+}
+
+// ---- A scan split into pieces, and the merge that makes it one scan again ----
+//
+// A piece's thread carves the messages that start in its sectors as if no run begun before its
+// first sector covered it and no compressed stream opened before had taken its bytes. The merge,
+// on the scan's own thread, takes the pieces in drive order and knows where the one scan really
+// stands when a piece begins. Where the piece guessed right it takes the piece's findings as they
+// are; where it guessed wrong it drops the findings before the first sector where the piece's
+// walk and the real one agree (a sector no run of the piece covers, with the same streams behind
+// it) and carves the sectors up to there itself, one at a time. From a sector where they agree
+// both walks do the same: a rule's answers depend on the bytes from the sector on alone.
+//
+// Compressed streams spend one budget over the whole scan. A piece's streams are taken as they
+// are only when neither the piece's own spending nor the scan's true spending before them could
+// have cut them short; otherwise the merge carves the rest of the drive itself, in order.
+
+namespace {
+
+// Host of a piece's thread: nothing is shown from there; the merge says when to stop.
+class TPieceHost final : public TScanHost {
+  public:
+    explicit TPieceHost(const std::atomic<bool>& Stop) : FStop(&Stop) {}
+    bool CancelRequested() override { return FStop->load(std::memory_order_relaxed); }
+
+  private:
+    const std::atomic<bool>* FStop;
+};
+
+// Bytes of findings a piece's thread may hold before the merge takes them: it waits beyond.
+constexpr std::size_t PieceQueueBytes = 32u << 20;
+// How long the merge waits for a piece before it lets the host breathe.
+constexpr auto MergeWait = std::chrono::milliseconds(20);
+
+} // namespace
+
+class TScanHardDisk::TPieceFeed {
+  public:
+    virtual ~TPieceFeed() = default;
+    virtual std::size_t Count() const = 0;
+    virtual std::uint64_t End(std::size_t K) const = 0;
+    struct TNews {
+        std::uint64_t Reached = 0; // every event that starts before this sector is delivered
+        bool Done = false;
+        std::uint64_t Final = 0; // when done: the sector the piece's walk went on at
+    };
+    // Moves piece K's new events to Into and says how far it is; with Wait, waits a little for
+    // news first. False when the scan must stop (a piece failed).
+    virtual bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool Wait) = 0;
+    // The merge is past piece K; Abandon: what is left of it is not wanted.
+    virtual void Finished(std::size_t K, bool Abandon) = 0;
+    // No more pieces are wanted.
+    virtual void StopAll() {}
+};
+
+namespace {
+
+std::uint64_t FirstOfPiece(std::size_t K, std::uint64_t PieceSectors) {
+    return 1 + static_cast<std::uint64_t>(K) * PieceSectors;
+}
+
+} // namespace
+
+// Pieces carved by threads of this process, each over a disk buffer of its own.
+struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
+    struct TPiece {
+        std::deque<TPieceEvent> Events;
+        std::size_t Bytes = 0;
+        std::uint64_t Reached = 0;
+        bool Done = false;
+        bool Abandoned = false;
+        std::uint64_t Final = 0;
+    };
+
+    TScanHardDisk* Scan = nullptr;
+    std::uint64_t N = 0;
+    std::uint64_t PieceSectors = 1;
+    std::size_t Pieces = 0;
+    std::size_t Ahead = 2; // pieces taken beyond the one being merged
+
+    std::mutex M;
+    std::condition_variable Cv;
+    std::map<std::size_t, TPiece> Live;
+    std::size_t NextPiece = 0;
+    std::size_t Merging = 0;
+    std::atomic<bool> Stop{false};
+    std::exception_ptr Error;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> Unreadable;
+    std::vector<std::thread> Threads;
+
+    std::size_t Count() const override { return Pieces; }
+    std::uint64_t End(std::size_t K) const override {
+        return std::min(N, FirstOfPiece(K, PieceSectors) + PieceSectors);
+    }
+
+    bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool Wait) override {
+        std::unique_lock lock(M);
+        const auto news = [&] {
+            if (Error) return true;
+            const auto at = Live.find(K);
+            return at != Live.end() && (!at->second.Events.empty() || at->second.Done ||
+                                        at->second.Reached > News.Reached);
+        };
+        if (Wait) Cv.wait_for(lock, MergeWait, news);
+        if (Error) return false;
+        const auto at = Live.find(K);
+        if (at == Live.end()) return true;
+        TPiece& piece = at->second;
+        for (TPieceEvent& e : piece.Events)
+            Into.push_back(std::move(e));
+        piece.Events.clear();
+        piece.Bytes = 0;
+        News.Reached = std::max(News.Reached, piece.Reached);
+        News.Done = piece.Done;
+        News.Final = piece.Final;
+        Cv.notify_all();
+        return true;
+    }
+
+    void Finished(std::size_t K, bool Abandon) override {
+        std::lock_guard lock(M);
+        const auto at = Live.find(K);
+        if (at != Live.end()) {
+            if (Abandon && !at->second.Done) {
+                // Its thread stops at its next report and forgets the piece.
+                at->second.Abandoned = true;
+            } else {
+                Live.erase(at);
+            }
+        } else if (Abandon && K >= NextPiece) {
+            // Not begun yet: the thread that takes it passes it by.
+            Live[K].Abandoned = true;
+        }
+        Merging = K + 1;
+        Cv.notify_all();
+    }
+
+    void StopAll() override {
+        Stop = true;
+        std::lock_guard lock(M);
+        Cv.notify_all();
+    }
+
+    void Work() {
+        try {
+            std::unique_ptr<TDiskBuffer> buffer = Scan->FMakeBuffer();
+            TPieceHost host(Stop);
+            for (;;) {
+                std::size_t k = 0;
+                {
+                    std::unique_lock lock(M);
+                    Cv.wait(lock, [&] {
+                        return Stop || NextPiece >= Pieces || NextPiece <= Merging + Ahead;
+                    });
+                    if (Stop || NextPiece >= Pieces) break;
+                    k = NextPiece++;
+                    if (Live[k].Abandoned) {
+                        Live.erase(k);
+                        continue;
+                    }
+                }
+                TScanHardDisk piece(std::move(buffer), Scan->FOptions, host);
+                const std::uint64_t first = FirstOfPiece(k, PieceSectors);
+                piece.CarvePiece(first, End(k), [&](TPieceLog& Log, std::uint64_t Reached) {
+                    return Publish(k, Log, Reached, false);
+                });
+                {
+                    TPieceLog none;
+                    Publish(k, none, 0, true);
+                }
+                buffer = std::move(piece.FBuffer);
+            }
+            std::lock_guard lock(M);
+            for (const auto& [first, end] : buffer->UnreadableRanges())
+                Unreadable.emplace_back(first, end);
+        } catch (...) {
+            std::lock_guard lock(M);
+            if (!Error) Error = std::current_exception();
+            Stop = true;
+            Cv.notify_all();
+        }
+    }
+
+    // Hands the piece's new events to the merge; waits while it holds too much. False when the
+    // piece is no longer wanted.
+    bool Publish(std::size_t K, TPieceLog& Log, std::uint64_t Reached, bool Done) {
+        std::unique_lock lock(M);
+        TPiece& piece = Live[K];
+        if (piece.Abandoned || Stop) {
+            if (Done) Live.erase(K);
+            Cv.notify_all();
+            return false;
+        }
+        for (TPieceEvent& e : Log.Events) {
+            piece.Bytes += e.Footprint();
+            piece.Events.push_back(std::move(e));
+        }
+        Log.Events.clear();
+        if (Done) {
+            piece.Done = true;
+            piece.Final = piece.Reached;
+        } else {
+            piece.Reached = Reached;
+        }
+        Cv.notify_all();
+        Cv.wait(lock, [&] { return piece.Bytes <= PieceQueueBytes || piece.Abandoned || Stop; });
+        return !piece.Abandoned && !Stop;
+    }
+
+    void Join() {
+        StopAll();
+        for (std::thread& t : Threads)
+            if (t.joinable()) t.join();
+        Threads.clear();
+    }
+};
+
+void TScanHardDisk::CarvePiece(
+    std::uint64_t First, std::uint64_t End,
+    const std::function<bool(TPieceLog& Log, std::uint64_t Reached)>& Publish) {
+    TPieceLog log;
+    FLog = &log;
+    const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
+    std::uint64_t s = First;
+    while (s < End && !FHost->CancelRequested()) {
+        s = ScanPiece(s, End);
+        if (!Publish(log, s)) break;
+    }
+    FLog = nullptr;
+}
+
+void TScanHardDisk::Advance(std::uint64_t From, std::uint64_t Next) {
+    if (Next <= From) return;
+    const std::uint64_t passed = Next - From;
+    if (FSteps + passed >= ProgressInterval) {
+        FHost->ProgressPosition(Next);
+        FHost->KeepAlive(1);
+        FSteps = 0;
+    } else {
+        FSteps += static_cast<unsigned>(passed);
+    }
+}
+
+void TScanHardDisk::Import(const TPieceEvent& Event) {
+    for (const TPieceMessage& m : Event.Messages) {
+        const std::string_view bytes = Event.Bytes;
+        std::string_view fields[4];
+        std::uint64_t at = m.Fields;
+        for (int i = 0; i < 4; ++i) {
+            fields[i] = bytes.substr(at, m.FieldSizes[i]);
+            at += m.FieldSizes[i];
+        }
+        if (!KeepFound(bytes.substr(m.Text, m.TextSize), bytes.substr(m.Body, m.BodySize),
+                       {fields[0], fields[1], fields[2], fields[3]}, m.Place))
+            return;
+    }
+    if (Event.Stream) {
+        FStreamsEnd = Event.StreamsEnd;
+        if (FStreams) FStreams->AddCounts(Event.Counts);
+    }
+}
+
+std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::uint64_t P) {
+    const std::uint64_t end = Feed.End(K);
+    std::deque<TPieceEvent> events;
+    TPieceFeed::TNews news;
+    // Until the piece's walk agrees with the real one: the furthest sector a dropped run of the
+    // piece went on at, and where the piece's last dropped streams ended.
+    bool agree = false;
+    std::uint64_t coveredTo = 0;
+    std::uint64_t streamsEnd = 0;
+    bool wait = false;
+    while (!Halted()) {
+        if (!Feed.Pull(K, events, news, wait)) {
+            Feed.StopAll();
+            return P;
+        }
+        wait = false;
+        if (Stopping(P * FSectorSize)) break;
+        if (!agree) {
+            while (!events.empty() && events.front().Start < P) {
+                coveredTo = std::max(coveredTo, events.front().Next);
+                if (events.front().Stream) streamsEnd = events.front().StreamsEnd;
+                events.pop_front();
+            }
+            if (P >= end) {
+                Feed.Finished(K, true);
+                return P;
+            }
+            // Whether a run the piece began before P covers P is known once it reached P.
+            if (news.Reached < P && !news.Done) {
+                wait = true;
+                continue;
+            }
+            const std::uint64_t offset = P * FSectorSize;
+            if (coveredTo <= P && std::max(streamsEnd, offset) == std::max(FStreamsEnd, offset)) {
+                agree = true;
+            } else {
+                P = ScanPiece(P, P + 1);
+                continue;
+            }
+        }
+        while (!events.empty() && !Halted()) {
+            const TPieceEvent& e = events.front();
+            if (e.Stream && FStreams &&
+                std::max(e.BudgetUsed, FStreams->Counts().InflatedBytes) + e.Counts.InflatedBytes >=
+                    FStreams->ScanBudget()) {
+                // The budget may have cut these streams short, here or in the piece.
+                Advance(P, e.Start);
+                FForced = true;
+                Feed.Finished(K, true);
+                return e.Start;
+            }
+            Advance(P, e.Start);
+            Import(e);
+            P = e.Next;
+            events.pop_front();
+        }
+        if (Halted()) break;
+        Advance(P, std::max(P, news.Reached));
+        P = std::max(P, news.Reached);
+        if (news.Done) {
+            Advance(P, std::max(P, news.Final));
+            Feed.Finished(K, false);
+            return std::max(P, news.Final);
+        }
+        wait = true;
+    }
+    return P;
+}
+
+void TScanHardDisk::MergeFeed(TPieceFeed& Feed, std::uint64_t N) {
+    std::uint64_t P = 1;
+    for (std::size_t k = 0; k < Feed.Count() && !Halted() && !FForced; ++k)
+        P = MergePiece(Feed, k, P);
+    if (FForced) {
+        // The rest of the drive in order, as one scan would carve it.
+        Feed.StopAll();
+        while (P < N && !Stopping(P * FSectorSize))
+            P = ScanPiece(P, N);
+    }
+    Feed.StopAll();
+}
+
+TScanResult TScanHardDisk::ScanSplit(std::uint64_t N) {
+    FHost->KeepAlive(1);
+    FHost->ProgressOpen(N);
+    TSplit split;
+    split.Scan = this;
+    split.N = N;
+    std::uint64_t pieceBytes = FOptions.PieceBytes;
+    if (pieceBytes == 0)
+        pieceBytes = std::clamp<std::uint64_t>(N * FSectorSize / (8 * FOptions.Jobs),
+                                               std::uint64_t{1} << 20, DefaultPieceBytes);
+    split.PieceSectors = std::max<std::uint64_t>(1, pieceBytes / FSectorSize);
+    split.Pieces = static_cast<std::size_t>((N - 1 + split.PieceSectors - 1) / split.PieceSectors);
+    split.Ahead = FOptions.Jobs;
+    try {
+        for (unsigned j = 0; j < FOptions.Jobs; ++j)
+            split.Threads.emplace_back([&split] { split.Work(); });
+        MergeFeed(split, N);
+        split.Join();
+    } catch (...) {
+        split.Join();
+        FHost->ProgressClose();
+        throw;
+    }
+    FHost->ProgressClose();
+    if (split.Error) std::rethrow_exception(split.Error);
+    if (FStreams) FResult.Streams = FStreams->Counts();
+    TakeUnreadable(split.Unreadable);
+    return std::move(FResult);
+}
+
+TPieceRecord TScanHardDisk::ScanRange(std::uint64_t First, std::uint64_t End) {
+    TPieceRecord record;
+    record.First = First;
+    record.End = End;
+    const std::int64_t total = FBuffer->TotalSectors();
+    const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+    FHost->KeepAlive(1);
+    FHost->ProgressOpen(N);
+    TPieceLog log;
+    FLog = &log;
+    std::uint64_t s = std::max<std::uint64_t>(First, 1);
+    try {
+        const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
+        while (s < End && !Stopping(s * FSectorSize))
+            s = ScanPiece(s, End);
+    } catch (...) {
+        FLog = nullptr;
+        FHost->ProgressClose();
+        throw;
+    }
+    FLog = nullptr;
+    FHost->ProgressClose();
+    record.Final = std::max(s, End);
+    record.Complete = !FResult.Cancelled;
+    record.Events = std::move(log.Events);
+    for (const auto& [first, end] : FBuffer->UnreadableRanges())
+        record.Unreadable.emplace_back(first, end);
+    return record;
+}
+
+TScanResult TScanHardDisk::Merge(std::vector<TPieceRecord> Pieces) {
+    // Every piece is whole already: the merge takes each at once.
+    class TRecords final : public TPieceFeed {
+      public:
+        explicit TRecords(std::vector<TPieceRecord>& Pieces) : FPieces(&Pieces) {}
+        std::size_t Count() const override { return FPieces->size(); }
+        std::uint64_t End(std::size_t K) const override { return (*FPieces)[K].End; }
+        bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool) override {
+            TPieceRecord& piece = (*FPieces)[K];
+            for (TPieceEvent& e : piece.Events)
+                Into.push_back(std::move(e));
+            piece.Events.clear();
+            News.Reached = piece.Final;
+            News.Done = true;
+            News.Final = piece.Final;
+            return true;
+        }
+        void Finished(std::size_t, bool) override {}
+
+      private:
+        std::vector<TPieceRecord>* FPieces;
+    };
+    const std::int64_t total = FBuffer->TotalSectors();
+    const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> unreadable;
+    for (const TPieceRecord& piece : Pieces)
+        unreadable.insert(unreadable.end(), piece.Unreadable.begin(), piece.Unreadable.end());
+    FHost->KeepAlive(1);
+    FHost->ProgressOpen(N);
+    TRecords feed(Pieces);
+    try {
+        MergeFeed(feed, N);
+    } catch (...) {
+        FHost->ProgressClose();
+        throw;
+    }
+    FHost->ProgressClose();
+    if (FStreams) FResult.Streams = FStreams->Counts();
+    TakeUnreadable(unreadable);
+    return std::move(FResult);
 }

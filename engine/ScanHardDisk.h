@@ -3,6 +3,7 @@
 // The scan driver: walks a drive sector by sector and hands each start found to a carving rule.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@
 
 class TDiskBuffer;
 class TSystemLayer;
+struct TPieceLog;
+struct TPieceRecord;
+
+// Makes a fresh disk buffer over the drive being scanned: one for each thread that carves.
+using TBufferMaker = std::function<std::unique_ptr<TDiskBuffer>()>;
 
 struct TScanOptions {
     std::uint32_t SectorSize = 0; // 0: the drive's own
@@ -24,6 +30,13 @@ struct TScanOptions {
     // the system layer that makes that file (the platform's when null).
     std::size_t MemoryBytes = TFoundEmails::DefaultMemoryBytes;
     TSystemLayer* Scratch = nullptr;
+    // Threads carving pieces of the drive at once; 1 carves on the calling thread alone. The
+    // results are the same either way.
+    unsigned Jobs = 1;
+    // How much of the drive one piece holds (whole sectors); 0 lets the scan choose.
+    std::uint64_t PieceBytes = 0;
+    // The inflated bytes compressed streams may give over the whole scan.
+    std::uint64_t InflateBudget = TStreamOpener::ScanOutCap;
 };
 
 struct TEmailPlace {
@@ -64,15 +77,54 @@ class TScanHardDisk {
     // For tests and other sources of bytes: scans the given buffer (its sector size stands).
     TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOptions& Options,
                   TScanHost& Host);
+    // The same over buffers the maker makes: one for the scan, one more for each job.
+    TScanHardDisk(TBufferMaker MakeBuffer, const TScanOptions& Options, TScanHost& Host);
     ~TScanHardDisk();
 
-    // Runs the whole scan once, from sector 1 to the last.
+    // A piece of the drive when the scan does not say: big enough that starting a piece costs
+    // nothing next to carving it, small enough that the jobs stay busy to the end.
+    static constexpr std::uint64_t DefaultPieceBytes = std::uint64_t{16} << 20;
+
+    // Runs the whole scan once, from sector 1 to the last, with Options.Jobs threads.
     TScanResult ScanDrive();
+    // Carves the messages that start in sectors [First, End) as one piece of a split scan, on
+    // the calling thread, host calls included; what a merge needs of it.
+    TPieceRecord ScanRange(std::uint64_t First, std::uint64_t End);
+    // What a whole scan gives, from records of pieces that cover sectors 1 to the drive's end in
+    // order, one after the other (the caller checks that they fit). Where a piece guessed its
+    // start wrong, the drive is read again here.
+    TScanResult Merge(std::vector<TPieceRecord> Pieces);
     std::uint32_t SectorSize() const;
     // The drive's size in whole sectors, in bytes (what the scan covers).
     std::uint64_t DriveBytes() const;
 
   private:
+    struct TSplit;
+    class TPieceFeed;
+
+    // The scan on the calling thread alone, and split among jobs.
+    TScanResult ScanWhole(std::uint64_t N);
+    TScanResult ScanSplit(std::uint64_t N);
+    // Merges pieces fed in drive order; the scan's result.
+    void MergeFeed(TPieceFeed& Feed, std::uint64_t N);
+    // Merges piece K, the scan standing at sector P before it; where it stands after. Sets
+    // FForced when the rest of the drive must be carved here.
+    std::uint64_t MergePiece(TPieceFeed& Feed, std::size_t K, std::uint64_t P);
+    // Carves [First, End) as a piece: Publish takes what was found up to a sector, and answers
+    // false when the piece is no longer wanted.
+    void CarvePiece(std::uint64_t First, std::uint64_t End,
+                    const std::function<bool(TPieceLog& Log, std::uint64_t Reached)>& Publish);
+    // Puts a piece's findings into the result as if this scan had made them.
+    void Import(const struct TPieceEvent& Event);
+    // Keeps one message: into the result, with the host told, or into the piece's log.
+    bool KeepFound(std::string_view FullText, std::string_view Body, const TEmailHeaders& Fields,
+                   TEmailPlace Place);
+    // The scan moved on to sector Next without examining the sectors between here.
+    void Advance(std::uint64_t From, std::uint64_t Next);
+    bool Halted() const { return FResult.Cancelled || !FResult.StopReason.empty(); }
+    // Unreadable ranges of this scan's buffer and of others, into the result.
+    void TakeUnreadable(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& Others);
+
     // Tells the host how far the scan has come; true when it asks the scan to stop there.
     bool Stopping(std::uint64_t Offset);
     // Moves the progress display every ProgressInterval sectors examined, before sector s.
@@ -105,4 +157,9 @@ class TScanHardDisk {
     TCutList FCuts;           // the last run's messages; its memory serves every run
     std::unique_ptr<TStreamOpener> FStreams; // deep scans only
     std::uint64_t FStreamsEnd = 0; // where the last streams opened ended: no header before it
+    TScanOptions FOptions;
+    TBufferMaker FMakeBuffer;     // null: one buffer, one job
+    TPieceLog* FLog = nullptr;    // a piece's findings go here instead of the result
+    std::uint64_t FToldBytes = 0; // the furthest offset the host was told
+    bool FForced = false;         // the merge carves the rest of the drive itself
 };

@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${FUZZ_SECONDS:-600}
 BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(is_message_start extract_messages search_text scan deep deep_reference)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(is_message_start extract_messages search_text scan deep deep_reference split)
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DPW_FUZZ=ON \

@@ -309,7 +309,15 @@ TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
     TScanMonitor monitor(FView, sectorSize, totalBytes, cancelRequest, FClock);
     TScanOptions options;
     options.Rule = rule;
-    TScanHardDisk scanner(std::move(buffer), options, monitor);
+    // Every core carves; the monitor still hears the scan on this thread, in found order.
+    options.Jobs = std::max(1u, std::thread::hardware_concurrency());
+    auto first = std::make_shared<std::unique_ptr<TDiskBuffer>>(std::move(buffer));
+    TScanHardDisk scanner(TBufferMaker([first, DrivePath] {
+                              if (*first) return std::move(*first);
+                              return std::make_unique<TDiskBuffer>(DrivePath,
+                                                                   TScanHardDisk::BufferSize);
+                          }),
+                          options, monitor);
     FMonitor = &monitor;
     struct TForget {
         TScanMonitor*& Monitor;

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -1494,4 +1495,59 @@ TEST_F(CoreTest, StatusSaysWhenOnlyMailDeletedInTheMailProgramIsListed) {
                                  "program \u00b7 0 ticked");
     core.SetClientDeletedOnly(false);
     EXPECT_EQ(core.StatusText(), "12 messages found \u00b7 12 shown \u00b7 0 ticked");
+}
+
+// The window's scan carves on every core; the window still hears it on its own thread, the
+// messages in found order, the progress only moving forwards, and lists what one job lists.
+TEST(CoreJobs, AScanOnSeveralJobsReportsInFoundOrderOnTheWindowsThread) {
+    class TThreadView final : public TRecordingView {
+      public:
+        std::thread::id Window = std::this_thread::get_id();
+        bool Elsewhere = false;
+        void Note() {
+            if (std::this_thread::get_id() != Window) Elsewhere = true;
+        }
+        void PumpEvents() override {
+            Note();
+            TRecordingView::PumpEvents();
+        }
+        void SetPosition(std::uint64_t Value) override {
+            Note();
+            TRecordingView::SetPosition(Value);
+        }
+        void ShowProgress(const TScanProgress& Progress) override {
+            Note();
+            TRecordingView::ShowProgress(Progress);
+        }
+        void CountsChanged() override {
+            Note();
+            TRecordingView::CountsChanged();
+        }
+    };
+    TTestFolder dir("pw-jobs-");
+    // 8 MiB, so that the scan is cut into several pieces; a message every 24 KiB.
+    const std::string image = (dir.Path / "many.img").string();
+    {
+        std::string bytes(std::size_t{8} << 20, '\0');
+        for (std::size_t at = 1024, i = 0; at + 1024 < bytes.size(); at += 24 * 1024, ++i) {
+            const std::string m = "From: a" + std::to_string(i) +
+                                  "@example.org\r\nTo: b@example.org\r\nSubject: number " +
+                                  std::to_string(i) + "\r\n\r\nbody\r\n";
+            bytes.replace(at, m.size(), m);
+        }
+        std::ofstream(image, std::ios::binary) << bytes;
+    }
+    const TScanResult one = TScanHardDisk(image, {}, NullScanHost()).ScanDrive();
+    ASSERT_GT(one.Emails.size(), 300u);
+
+    TThreadView view;
+    TMainWindowCore core(view, [&] { return TDriveArray{image}; });
+    core.ListDrives();
+    core.Scan(0);
+    EXPECT_FALSE(view.Elsewhere);
+    EXPECT_TRUE(core.Emails() == one.Emails);
+    EXPECT_TRUE(std::is_sorted(view.Positions.begin(), view.Positions.end()));
+    EXPECT_FALSE(view.Positions.empty());
+    EXPECT_EQ(view.Opens, 1);
+    EXPECT_EQ(view.Closes, 1);
 }

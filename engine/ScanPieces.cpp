@@ -1,0 +1,197 @@
+#include "engine/ScanPieces.h"
+
+#include <cstring>
+
+#include "disk/Error.h"
+
+namespace {
+
+constexpr char Magic[8] = {'P', 'W', 'P', 'A', 'R', 'T', '\r', '\n'};
+
+class TWriter {
+  public:
+    std::string Out;
+    void U64(std::uint64_t V) {
+        for (int i = 0; i < 8; ++i)
+            Out.push_back(static_cast<char>((V >> (8 * i)) & 0xFF));
+    }
+    void Bytes(std::string_view B) {
+        U64(B.size());
+        Out.append(B);
+    }
+};
+
+class TReader {
+  public:
+    explicit TReader(std::string_view In) : FIn(In) {}
+    std::uint64_t U64() {
+        Need(8);
+        std::uint64_t v = 0;
+        for (int i = 0; i < 8; ++i)
+            v |= static_cast<std::uint64_t>(static_cast<unsigned char>(FIn[FAt + i])) << (8 * i);
+        FAt += 8;
+        return v;
+    }
+    // A count of things each at least Least bytes long: never more than the bytes left hold.
+    std::uint64_t Count(std::uint64_t Least) {
+        const std::uint64_t n = U64();
+        if (Least > 0 && n > (FIn.size() - FAt) / Least) Short();
+        return n;
+    }
+    std::string Bytes() {
+        const std::uint64_t n = U64();
+        Need(n);
+        std::string b(FIn.substr(FAt, n));
+        FAt += n;
+        return b;
+    }
+    void Need(std::uint64_t N) const {
+        if (N > FIn.size() - FAt) Short();
+    }
+    std::size_t Left() const { return FIn.size() - FAt; }
+    [[noreturn]] static void Short() { throw TPwError("the part file is cut short or damaged"); }
+
+  private:
+    std::string_view FIn;
+    std::size_t FAt = 0;
+};
+
+void WritePlace(TWriter& W, const TEmailPlace& P) {
+    W.U64(P.Offset);
+    W.U64(P.Rule == TCarvingRule::Deep ? 1 : 0);
+    W.U64(P.Inside.size());
+    for (const TStreamStep& s : P.Inside) {
+        W.U64(s.Kind == TStreamKind::Zip ? 1 : 0);
+        W.U64(s.Offset);
+        W.U64(s.At);
+        W.U64(s.Length);
+    }
+}
+
+TEmailPlace ReadPlace(TReader& R) {
+    TEmailPlace p;
+    p.Offset = R.U64();
+    p.Rule = R.U64() == 1 ? TCarvingRule::Deep : TCarvingRule::Standard;
+    const std::uint64_t steps = R.Count(32);
+    for (std::uint64_t i = 0; i < steps; ++i) {
+        TStreamStep s;
+        s.Kind = R.U64() == 1 ? TStreamKind::Zip : TStreamKind::Gzip;
+        s.Offset = R.U64();
+        s.At = R.U64();
+        s.Length = R.U64();
+        p.Inside.push_back(s);
+    }
+    return p;
+}
+
+} // namespace
+
+std::string EncodePart(const TPartFile& Part) {
+    TWriter w;
+    w.Out.append(Magic, sizeof Magic);
+    w.U64(TPartFile::Version);
+    w.U64(Part.TargetBytes);
+    w.U64(Part.SectorSize);
+    w.U64(Part.Rule == TCarvingRule::Deep ? 1 : 0);
+    const TPieceRecord& p = Part.Piece;
+    w.U64(p.First);
+    w.U64(p.End);
+    w.U64(p.Final);
+    w.U64(p.Complete ? 1 : 0);
+    w.U64(p.Unreadable.size());
+    for (const auto& [first, end] : p.Unreadable) {
+        w.U64(first);
+        w.U64(end);
+    }
+    w.U64(p.Events.size());
+    for (const TPieceEvent& e : p.Events) {
+        w.U64(e.Start);
+        w.U64(e.Next);
+        w.U64(e.Stream ? 1 : 0);
+        w.U64(e.StreamsEnd);
+        w.U64(e.BudgetUsed);
+        w.U64(e.Counts.Opened);
+        w.U64(e.Counts.InflatedBytes);
+        w.U64(e.Counts.Bounded);
+        w.U64(e.Messages.size());
+        for (const TPieceMessage& m : e.Messages) {
+            for (const std::uint64_t v : {m.Text, m.TextSize, m.Body, m.BodySize, m.Fields})
+                w.U64(v);
+            for (const std::uint64_t v : m.FieldSizes)
+                w.U64(v);
+            WritePlace(w, m.Place);
+        }
+        w.Bytes(e.Bytes);
+    }
+    // The end is marked, so that a file cut at an event's boundary is known for what it is.
+    w.Out.append(Magic, sizeof Magic);
+    return std::move(w.Out);
+}
+
+TPartFile DecodePart(std::string_view Bytes) {
+    if (Bytes.size() < sizeof Magic || std::memcmp(Bytes.data(), Magic, sizeof Magic) != 0)
+        throw TPwError("not a part file");
+    TReader r(Bytes.substr(sizeof Magic));
+    TPartFile part;
+    const std::uint64_t version = r.U64();
+    if (version != TPartFile::Version)
+        throw TPwError("a part file of format version " + std::to_string(version) +
+                       ", not version " + std::to_string(TPartFile::Version));
+    part.TargetBytes = r.U64();
+    part.SectorSize = static_cast<std::uint32_t>(r.U64());
+    part.Rule = r.U64() == 1 ? TCarvingRule::Deep : TCarvingRule::Standard;
+    TPieceRecord& p = part.Piece;
+    p.First = r.U64();
+    p.End = r.U64();
+    p.Final = r.U64();
+    p.Complete = r.U64() == 1;
+    if (p.End <= p.First || p.Final < p.End || part.SectorSize == 0) TReader::Short();
+    const std::uint64_t ranges = r.Count(16);
+    for (std::uint64_t i = 0; i < ranges; ++i) {
+        const std::uint64_t first = r.U64();
+        p.Unreadable.emplace_back(first, r.U64());
+    }
+    const std::uint64_t events = r.Count(80);
+    for (std::uint64_t i = 0; i < events; ++i) {
+        TPieceEvent& e = p.Events.emplace_back();
+        e.Start = r.U64();
+        e.Next = r.U64();
+        e.Stream = r.U64() == 1;
+        e.StreamsEnd = r.U64();
+        e.BudgetUsed = r.U64();
+        e.Counts.Opened = r.U64();
+        e.Counts.InflatedBytes = r.U64();
+        e.Counts.Bounded = r.U64();
+        const std::uint64_t messages = r.Count(104);
+        for (std::uint64_t k = 0; k < messages; ++k) {
+            TPieceMessage& m = e.Messages.emplace_back();
+            m.Text = r.U64();
+            m.TextSize = r.U64();
+            m.Body = r.U64();
+            m.BodySize = r.U64();
+            m.Fields = r.U64();
+            for (std::uint64_t& v : m.FieldSizes)
+                v = r.U64();
+            m.Place = ReadPlace(r);
+        }
+        e.Bytes = r.Bytes();
+        // Events lie in the piece, in drive order, each moving the scan on.
+        if (e.Start < p.First || e.Start >= p.End || e.Next <= e.Start ||
+            (i > 0 && e.Start < p.Events[i - 1].Next && !p.Events[i - 1].Stream))
+            TReader::Short();
+        // Every view a message makes must lie inside the bytes it came with.
+        for (const TPieceMessage& m : e.Messages) {
+            std::uint64_t fields = 0;
+            for (const std::uint64_t v : m.FieldSizes)
+                fields += v;
+            const std::uint64_t n = e.Bytes.size();
+            if (m.Text > n || m.TextSize > n - m.Text || m.Body > n || m.BodySize > n - m.Body ||
+                m.Fields > n || fields > n - m.Fields)
+                TReader::Short();
+        }
+    }
+    if (r.Left() != sizeof Magic ||
+        std::memcmp(Bytes.data() + Bytes.size() - sizeof Magic, Magic, sizeof Magic) != 0)
+        TReader::Short();
+    return part;
+}

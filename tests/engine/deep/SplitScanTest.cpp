@@ -1,0 +1,338 @@
+// A scan split into pieces, carved by several threads or range by range and merged, gives what the
+// scan of the whole drive gives, field by field: over random images of mail (mbox runs longer
+// than a piece, messages on sector starts, multipart bodies, gzip'd mailboxes for the deep rule),
+// with unreadable stretches, for both rules, every piece size down to one sector.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "disk/DiskBuffer.h"
+#include "disk/DriveReader.h"
+#include "engine/ScanHardDisk.h"
+#include "engine/ScanPieces.h"
+#include "tests/engine/deep/DeepCorpus.h"
+#include "tests/engine/deep/UnixMail.h"
+#include "tests/support/ImageBuilder.h"
+
+namespace {
+
+// One drive, shared by the readers of every thread; reads touching a bad byte fail.
+struct TSharedDrive {
+    std::string Bytes;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> Bad; // [first, end)
+};
+
+class TSharedReader final : public TDriveReader {
+  public:
+    explicit TSharedReader(std::shared_ptr<const TSharedDrive> Drive) : FDrive(std::move(Drive)) {}
+    std::int64_t ReadAt(void* Target, std::uint64_t Count, std::uint64_t Offset) override {
+        for (const auto& [first, end] : FDrive->Bad)
+            if (Offset < end && first < Offset + Count) return -1;
+        if (Offset >= FDrive->Bytes.size()) return 0;
+        const std::uint64_t n = std::min<std::uint64_t>(Count, FDrive->Bytes.size() - Offset);
+        std::memcpy(Target, FDrive->Bytes.data() + Offset, n);
+        return static_cast<std::int64_t>(n);
+    }
+    std::uint64_t Size() const override { return FDrive->Bytes.size(); }
+    std::uint32_t SectorSize() const override { return 512; }
+
+  private:
+    std::shared_ptr<const TSharedDrive> FDrive;
+};
+
+std::string Gzip(const std::string& Bytes) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&z, Bytes.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Bytes.data()));
+    z.avail_in = static_cast<uInt>(Bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Multipart(unsigned Seed) {
+    const std::string b = "=_b" + std::to_string(Seed);
+    std::string m = "From: x" + std::to_string(Seed) +
+                    "@example.org\r\nTo: y@example.org\r\n"
+                    "Subject: parts " +
+                    std::to_string(Seed) +
+                    "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + b +
+                    "\"\r\n\r\n";
+    for (unsigned p = 0; p < 2 + Seed % 3; ++p) {
+        m += "--" + b + "\r\nContent-Type: text/plain\r\n\r\n";
+        for (unsigned l = 0; l < 20 + (Seed + p) % 50; ++l)
+            m += "part " + std::to_string(p) + " line " + std::to_string(l) + " of the body\r\n";
+    }
+    return m + "--" + b + "--\r\n";
+}
+
+// A random drive of mail and noise: whatever a piece's first sector may land in.
+std::shared_ptr<TSharedDrive> RandomDrive(unsigned Seed, bool Streams) {
+    std::mt19937 rng(Seed);
+    auto drive = std::make_shared<TSharedDrive>();
+    std::string& d = drive->Bytes;
+    d.assign(512, '\0');
+    const auto align = [&] { d.resize((d.size() + 511) / 512 * 512, '\0'); };
+    const std::size_t blocks = 6 + rng() % 10;
+    for (std::size_t i = 0; i < blocks; ++i) {
+        switch (rng() % 7) {
+        case 0: { // an mbox: one run over many sectors, messages starting inside sectors
+            std::vector<std::string> msgs;
+            for (unsigned k = 0; k < 3 + rng() % 12; ++k)
+                msgs.push_back(MakeUnixMessage(rng(), static_cast<int>(rng() % UnixKinds)));
+            align();
+            d += MboxFile(msgs, rng());
+            break;
+        }
+        case 1: // messages back to back on sector starts
+            for (unsigned k = 0; k < 2 + rng() % 5; ++k) {
+                align();
+                d += MakeDeepMessage(rng(), static_cast<int>(rng() % DeepMessageKinds));
+            }
+            break;
+        case 2:
+            align();
+            d += Multipart(rng());
+            break;
+        case 3: { // noise
+            const std::size_t n = 200 + rng() % 3000;
+            for (std::size_t k = 0; k < n; ++k)
+                d += static_cast<char>(rng());
+            break;
+        }
+        case 4: // zeros
+            d.append(512 * (1 + rng() % 8), '\0');
+            break;
+        case 5: { // a gzip'd mailbox, and the same mailbox as it was before
+            std::vector<std::string> msgs;
+            for (unsigned k = 0; k < 2 + rng() % 6; ++k)
+                msgs.push_back(MakeUnixMessage(rng(), static_cast<int>(rng() % UnixKinds)));
+            const std::string mbox = MboxFile(msgs, rng());
+            align();
+            if (Streams) d += Gzip(mbox);
+            align();
+            if (rng() % 2) d += mbox.substr(0, mbox.size() / 2);
+            break;
+        }
+        default: { // a long text run whose lines look like headers now and then
+            align();
+            for (unsigned l = 0; l < 100 + rng() % 400; ++l)
+                d +=
+                    (rng() % 9 == 0 ? "Subject: line " : "text line ") + std::to_string(l) + "\r\n";
+            break;
+        }
+        }
+    }
+    d.append(rng() % 1500, 'z');
+    align();
+    const std::uint64_t sectors = d.size() / 512;
+    for (unsigned k = 0; k < rng() % 4; ++k) {
+        const std::uint64_t first = 1 + rng() % (sectors - 1);
+        drive->Bad.emplace_back(first * 512, (first + 1 + rng() % 6) * 512);
+    }
+    return drive;
+}
+
+TBufferMaker MakerOf(const std::shared_ptr<TSharedDrive>& Drive) {
+    return [Drive] {
+        return std::make_unique<TDiskBuffer>(std::make_unique<TSharedReader>(Drive),
+                                             TScanHardDisk::BufferSize);
+    };
+}
+
+void ExpectSame(const TScanResult& Whole, const TScanResult& Split, const std::string& What) {
+    SCOPED_TRACE(What);
+    ASSERT_EQ(Split.Places.size(), Whole.Places.size());
+    ASSERT_EQ(Split.Emails.size(), Whole.Emails.size());
+    for (std::size_t i = 0; i < Whole.Places.size(); ++i) {
+        EXPECT_EQ(Split.Places[i].Offset, Whole.Places[i].Offset) << "item " << i;
+        EXPECT_EQ(Split.Places[i].Rule, Whole.Places[i].Rule) << "item " << i;
+        EXPECT_EQ(Split.Places[i].Inside, Whole.Places[i].Inside) << "item " << i;
+        EXPECT_EQ(Split.Emails[i], Whole.Emails[i]) << "item " << i;
+        EXPECT_EQ(Split.Emails.ClientDeleted(i), Whole.Emails.ClientDeleted(i)) << "item " << i;
+    }
+    EXPECT_EQ(Split.UnreadableSectors, Whole.UnreadableSectors);
+    ASSERT_EQ(Split.Unreadable.size(), Whole.Unreadable.size());
+    for (std::size_t i = 0; i < Whole.Unreadable.size(); ++i) {
+        EXPECT_EQ(Split.Unreadable[i].First, Whole.Unreadable[i].First);
+        EXPECT_EQ(Split.Unreadable[i].Count, Whole.Unreadable[i].Count);
+    }
+    EXPECT_EQ(Split.Streams.Opened, Whole.Streams.Opened);
+    EXPECT_EQ(Split.Streams.InflatedBytes, Whole.Streams.InflatedBytes);
+    EXPECT_EQ(Split.Streams.Bounded, Whole.Streams.Bounded);
+    EXPECT_EQ(Split.Cancelled, Whole.Cancelled);
+    EXPECT_EQ(Split.StopReason, Whole.StopReason);
+}
+
+// Ranges of random lengths cut at random sectors, each scanned alone, then merged.
+TScanResult ScanInRanges(const TBufferMaker& Make, const TScanOptions& Options, std::mt19937& Rng) {
+    const std::uint64_t N = static_cast<std::uint64_t>(Make()->TotalSectors());
+    std::vector<TPieceRecord> parts;
+    std::uint64_t at = 1;
+    while (at < N) {
+        const std::uint64_t end = std::min(N, at + 1 + Rng() % 40);
+        parts.push_back(TScanHardDisk(Make(), Options, NullScanHost()).ScanRange(at, end));
+        EXPECT_TRUE(parts.back().Complete);
+        at = end;
+    }
+    return TScanHardDisk(Make(), Options, NullScanHost()).Merge(std::move(parts));
+}
+
+} // namespace
+
+TEST(SplitScan, PiecesMergedGiveTheWholeScanFieldByField) {
+    std::size_t compared = 0, messages = 0, unreadable = 0, streams = 0;
+    for (unsigned seed = 1; seed <= 24; ++seed) {
+        const TCarvingRule rule = seed % 2 ? TCarvingRule::Deep : TCarvingRule::Standard;
+        const auto drive = RandomDrive(seed, rule == TCarvingRule::Deep);
+        const TBufferMaker make = MakerOf(drive);
+        TScanOptions options;
+        options.Rule = rule;
+        const TScanResult whole = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
+        messages += whole.Emails.size();
+        unreadable += whole.UnreadableSectors;
+        streams += whole.Streams.Opened;
+        std::mt19937 rng(seed * 7919);
+        const unsigned jobs[] = {1, 2, 3, 8};
+        for (const unsigned j : jobs) {
+            TScanOptions split = options;
+            split.Jobs = j;
+            // One sector, a few, and more than the longest run.
+            const std::uint64_t sizes[] = {1, 1 + rng() % 16, 16 + rng() % 200};
+            for (const std::uint64_t sectors : sizes) {
+                split.PieceBytes = sectors * 512;
+                ExpectSame(whole, TScanHardDisk(make, split, NullScanHost()).ScanDrive(),
+                           "seed " + std::to_string(seed) + " jobs " + std::to_string(j) +
+                               " piece " + std::to_string(sectors));
+                ++compared;
+            }
+        }
+        ExpectSame(whole, ScanInRanges(make, options, rng), "ranges, seed " + std::to_string(seed));
+    }
+    // The images hold what the comparison is about.
+    EXPECT_GT(messages, 200u);
+    EXPECT_GT(unreadable, 10u);
+    EXPECT_GT(streams, 5u);
+    EXPECT_EQ(compared, 24u * 12u);
+}
+
+// The scan's inflate budget is spent in drive order: a split scan whose pieces could have spent
+// it differently carves from there on in order, and so ends with the whole scan's streams.
+TEST(SplitScan, TheInflateBudgetIsSpentAsOneScanSpendsIt) {
+    unsigned bounded = 0;
+    for (unsigned seed = 101; seed <= 106; ++seed) {
+        const auto drive = RandomDrive(seed, true);
+        const TBufferMaker make = MakerOf(drive);
+        TScanOptions options;
+        options.Rule = TCarvingRule::Deep;
+        const TScanResult unbounded = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
+        if (unbounded.Streams.InflatedBytes < 4096) continue;
+        // A budget that runs out part way through the streams.
+        options.InflateBudget = unbounded.Streams.InflatedBytes / 2;
+        const TScanResult whole = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
+        EXPECT_LT(whole.Streams.InflatedBytes, unbounded.Streams.InflatedBytes);
+        ++bounded;
+        for (const unsigned j : {2u, 3u}) {
+            TScanOptions split = options;
+            split.Jobs = j;
+            split.PieceBytes = 512 * (1 + seed % 5);
+            ExpectSame(whole, TScanHardDisk(make, split, NullScanHost()).ScanDrive(),
+                       "budget, seed " + std::to_string(seed));
+        }
+        std::mt19937 rng(seed);
+        ExpectSame(whole, ScanInRanges(make, options, rng),
+                   "budget ranges " + std::to_string(seed));
+    }
+    EXPECT_GE(bounded, 3u);
+}
+
+namespace {
+
+// Records where each call came from and what it said.
+class TThreadHost final : public TScanHost {
+  public:
+    std::thread::id Caller = std::this_thread::get_id();
+    bool OtherThread = false;
+    std::vector<std::uint64_t> Positions, Bytes;
+    std::vector<std::uint64_t> KeptOffsets;
+    std::size_t Found = 0;
+    std::size_t CancelAfter = 0; // cancel once this many messages were kept (0: never)
+
+    void Check() {
+        if (std::this_thread::get_id() != Caller) OtherThread = true;
+    }
+    void KeepAlive(std::uint64_t) override { Check(); }
+    void ProgressPosition(std::uint64_t p) override {
+        Check();
+        Positions.push_back(p);
+    }
+    void ProgressBytes(std::uint64_t b) override {
+        Check();
+        Bytes.push_back(b);
+    }
+    bool CancelRequested() override {
+        Check();
+        return CancelAfter != 0 && KeptOffsets.size() >= CancelAfter;
+    }
+    void MessageFound() override {
+        Check();
+        ++Found;
+    }
+    void MessageKept(const TScanResult& SoFar) override {
+        Check();
+        KeptOffsets.push_back(SoFar.Places.back().Offset);
+    }
+};
+
+} // namespace
+
+TEST(SplitScan, HostHearsEverythingOnTheCallingThreadInFoundOrderAndCanStopIt) {
+    // A drive with some mail on it.
+    std::shared_ptr<TSharedDrive> drive;
+    TScanOptions options;
+    options.Rule = TCarvingRule::Deep;
+    TScanResult whole;
+    for (unsigned seed = 200; whole.Places.size() <= 40; ++seed) {
+        drive = RandomDrive(seed, true);
+        drive->Bytes.append(std::size_t{4} << 20, '\0'); // long enough for the display to move
+        whole = TScanHardDisk(MakerOf(drive), options, NullScanHost()).ScanDrive();
+    }
+    const TBufferMaker make = MakerOf(drive);
+    options.Jobs = 3;
+    options.PieceBytes = 2048;
+    TThreadHost host;
+    const TScanResult split = TScanHardDisk(make, options, host).ScanDrive();
+    EXPECT_FALSE(host.OtherThread);
+    EXPECT_EQ(host.Found, whole.Places.size());
+    std::vector<std::uint64_t> offsets;
+    for (const TEmailPlace& p : whole.Places)
+        offsets.push_back(p.Offset);
+    EXPECT_EQ(host.KeptOffsets, offsets);
+    EXPECT_TRUE(std::is_sorted(host.Positions.begin(), host.Positions.end()));
+    EXPECT_TRUE(std::is_sorted(host.Bytes.begin(), host.Bytes.end()));
+    EXPECT_FALSE(host.Positions.empty());
+
+    // Cancelled after ten messages: no more is kept, and the scan says so.
+    TThreadHost stopping;
+    stopping.CancelAfter = 10;
+    const TScanResult cancelled = TScanHardDisk(make, options, stopping).ScanDrive();
+    EXPECT_TRUE(cancelled.Cancelled);
+    EXPECT_LT(cancelled.Places.size(), whole.Places.size());
+    EXPECT_FALSE(stopping.OtherThread);
+    for (std::size_t i = 0; i < cancelled.Places.size(); ++i)
+        EXPECT_EQ(cancelled.Places[i].Offset, whole.Places[i].Offset);
+}
