@@ -43,7 +43,8 @@ mkdir -p "$OUTDIR/parts"
 OUTDIR=$(realpath "$OUTDIR")
 
 # The ranges, cut at sector starts: one line "START-END" per task. Only the sector size among the
-# scan's options changes where sectors start.
+# scan's options changes where sectors start; the merge needs it too, to know the target as the
+# tasks knew it.
 GEOMETRY=()
 for ((i = 0; i < ${#SCAN_OPTIONS[@]}; i++)); do
   case ${SCAN_OPTIONS[i]} in
@@ -72,7 +73,7 @@ cat >"$OUTDIR/parts/merge.sh" <<'MERGE'
 #!/usr/bin/env bash
 set -uo pipefail
 cd "$PW_OUTDIR"
-"$PW_CLI" merge "$PW_TARGET" parts/part-*.part --json --dfxml results.dfxml.new >results.json.new
+"$PW_CLI" merge "$PW_TARGET" parts/part-*.part "$@" --json --dfxml results.dfxml.new >results.json.new
 rc=$?
 if [ "$rc" -eq 0 ] || [ "$rc" -eq 3 ]; then
   mv results.json.new results.json
@@ -89,7 +90,7 @@ array=$(sbatch --parsable --job-name=pw-scan --array="0-$((tasks - 1))" --export
   --output="$OUTDIR/parts/task-%a.log" "$OUTDIR/parts/task.sh" "${SCAN_OPTIONS[@]}")
 array=${array%%;*}
 merge=$(sbatch --parsable --job-name=pw-merge --dependency="afterok:$array" --kill-on-invalid-dep=yes \
-  --export=ALL --output="$OUTDIR/parts/merge.log" "$OUTDIR/parts/merge.sh")
+  --export=ALL --output="$OUTDIR/parts/merge.log" "$OUTDIR/parts/merge.sh" "${GEOMETRY[@]}")
 merge=${merge%%;*}
 echo "scan: submitted $tasks range tasks (job $array) and the merge (job $merge)"
 
