@@ -3,8 +3,8 @@
 #
 #   bash scripts/test.sh quick   # the edit-test loop: set up, build, every test of build/
 #   bash scripts/test.sh         # what CI runs (also: full): the quick stage, then the Windows
-#                                # build under Wine, the sanitizer build, a bounded fuzz run and
-#                                # the Debian package check
+#                                # build under Wine, a one-node Slurm cluster test, the
+#                                # sanitizer build, a bounded fuzz run and the Debian package check
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +31,13 @@ ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
 
 # --- Windows: MinGW-w64 cross build; its tests run under Wine (see scripts/test-windows.sh) ---
 bash scripts/test-windows.sh
+
+# --- Cluster: a one-node Slurm here; job arrays of range scans merged equal the whole scan -----
+if [ "$(id -u)" -eq 0 ]; then
+  BUILD_DIR=$BUILD bash scripts/slurm/test-local.sh
+else
+  sudo BUILD_DIR="$BUILD" bash scripts/slurm/test-local.sh
+fi
 
 # --- Sanitizers: the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer ----
 ASAN_BUILD=${ASAN_BUILD_DIR:-build-asan}
