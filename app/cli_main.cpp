@@ -77,7 +77,9 @@ struct TCliOptions {
     std::string Range; // START-END in bytes: one piece of a scan, written to Part
     std::string Part;
     bool Merging = false; // merge: the parts given make the scan
+    bool Ranges = false;  // ranges: the ranges a scan on many machines takes
     std::vector<std::string> Parts;
+    std::uint64_t RangeCount = 0; // ranges: how many pieces to cut the target into
     std::string ExportDir;
     bool ItemsGiven = false;
     std::string Items;
@@ -687,6 +689,28 @@ bool LoadParts(TCliOptions& Opt, const TDriveProbe& Probe, std::vector<TPieceRec
     return true;
 }
 
+// ranges: the target cut at sector starts, as the merge expects the parts to cover it.
+int RunRanges(const TCliOptions& Opt, TStdout& Out) {
+    int refused = 1;
+    const std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
+    if (!probe) return refused;
+    const std::uint64_t ss = std::max(1u, probe->Info.BytesPerSector);
+    const std::uint64_t sectors =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, probe->Info.TotalBytes)) / ss;
+    if (sectors == 0) {
+        Fail(Opt.Target, "holds no whole sector to scan");
+        return 1;
+    }
+    const std::uint64_t count = std::min(Opt.RangeCount, sectors);
+    // Range i starts at i * q + min(i, r) sectors: no product of two large numbers to overflow.
+    const std::uint64_t q = sectors / count;
+    const std::uint64_t r = sectors % count;
+    const auto startOf = [&](std::uint64_t i) { return (i * q + std::min(i, r)) * ss; };
+    for (std::uint64_t i = 0; i < count; ++i)
+        Out.Write(std::to_string(startOf(i)) + "-" + std::to_string(startOf(i + 1)) + "\n");
+    return 0;
+}
+
 // scan --range --part: one piece of the scan, written to a part file for a merge.
 int RunPart(TCliOptions& Opt) {
     int refused = 1;
@@ -828,13 +852,11 @@ std::string NotEmpty(const std::string& S) {
     return S.empty() ? "must not be empty" : "";
 }
 
-// What to list and how: the sector size, the filters, the order and the output's form.
-TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& FieldsText) {
-    TScanOptionLinks links;
-    Scan->add_option("TARGET", Opt.Target, TargetHelp)->required();
+void AddSectorSizeOption(CLI::App* Command, TCliOptions& Opt) {
     // Taken as text and read as a decimal number here: the parser's own reading would take a
     // leading zero for octal ("0512" as 330).
-    Scan->add_option("--sector-size", Opt.SectorSizeText,
+    Command
+        ->add_option("--sector-size", Opt.SectorSizeText,
                      "Bytes per sector of an image file, in decimal (default 512, or what an EWF "
                      "image stores); a block device has its own, and a different one is refused")
         ->check([](const std::string& s) -> std::string {
@@ -844,6 +866,13 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
                 return "must be a power of two from 256 to 65536";
             return {};
         });
+}
+
+// What to list and how: the sector size, the filters, the order and the output's form.
+TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& FieldsText) {
+    TScanOptionLinks links;
+    Scan->add_option("TARGET", Opt.Target, TargetHelp)->required();
+    AddSectorSizeOption(Scan, Opt);
     // An empty keyword (an unset shell variable, say) would silently show every row.
     Scan->add_option("--keyword,-k", Opt.Keyword,
                      "Show only messages whose body holds this text, ignoring case")
@@ -987,6 +1016,17 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
     AddWriteOptions(merge, Opt, mergeLinks);
     merge->add_option("PART", Opt.Parts, "The part files, one for each range")->required();
 
+    CLI::App* ranges = app.add_subcommand(
+        "ranges", "Print COUNT byte ranges that cut TARGET at sector starts into pieces of nearly "
+                  "equal size, one START-END per line, in order: the ranges for 'scan TARGET "
+                  "--range START-END --part FILE' on as many machines (fewer when TARGET has fewer "
+                  "sectors).");
+    ranges->add_option("TARGET", Opt.Target, TargetHelp)->required();
+    ranges->add_option("COUNT", Opt.RangeCount, "How many ranges, in decimal")
+        ->required()
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 32));
+    AddSectorSizeOption(ranges, Opt);
+
     for (int i = 0; i < argc; ++i)
         Opt.CommandLine.append(i ? " " : "").append(argv[i]);
     try {
@@ -1020,6 +1060,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, TCliOptions& Opt, boo
         return 2;
     }
     ListDrives = drives->parsed();
+    Opt.Ranges = ranges->parsed();
     Opt.ItemsGiven = links.Items->count() > 0;
     if (links.Fields->count() > 0) {
         std::string unknown;
@@ -1051,9 +1092,9 @@ int main(int argc, char** argv) {
     int status = 1;
     // From here on the first Ctrl+C lets the scan's results be written in full.
     std::optional<TInterruptCatch> interrupt;
-    if (!listDrives) interrupt.emplace();
+    if (!listDrives && !opt.Ranges) interrupt.emplace();
     try {
-        status = listDrives ? RunDrives(out) : RunScan(opt, out);
+        status = listDrives ? RunDrives(out) : opt.Ranges ? RunRanges(opt, out) : RunScan(opt, out);
     } catch (const std::exception& e) {
         std::cerr << Program << ": " << e.what() << "\n";
         status = 1;

@@ -63,7 +63,8 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
         got=$(complete_line "$@")
         [ "$got" = "$want" ] || fail "completing '$*': got '$got', want '$want'"
     }
-    expect "drives merge scan " "$CLI" ""
+    expect "drives merge ranges scan " "$CLI" ""
+    expect "--sector-size " "$CLI" ranges x --se
     expect "--help --version " "$CLI" "--"
     expect "--sort " "$CLI" scan --so
     expect "date " "$CLI" scan x --sort d

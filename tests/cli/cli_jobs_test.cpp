@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -164,4 +166,41 @@ TEST_F(CliJobsTest, PartsThatDoNotMakeOneScanAreRefusedWithOneLineAndNothingWrit
         EXPECT_NE(run.Err.find("--range"), std::string::npos) << run.Err;
         EXPECT_FALSE(std::filesystem::exists(Dir.File("x.part")));
     }
+}
+
+TEST_F(CliJobsTest, RangesCoverTheTargetInNearlyEqualSectorAlignedPiecesThatMergeToTheWholeScan) {
+    const std::uint64_t sectors = Size() / 512;
+    for (const std::uint64_t count :
+         {std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{7}, sectors - 1, sectors + 5}) {
+        SCOPED_TRACE("count " + std::to_string(count));
+        const TRun run = RunCli("ranges " + Quote(Image) + " " + std::to_string(count));
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        std::vector<std::uint64_t> cuts = {0};
+        std::uint64_t shortest = Size(), longest = 0;
+        std::istringstream lines(run.Out);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t dash = line.find('-');
+            ASSERT_NE(dash, std::string::npos) << line;
+            const std::uint64_t start = std::stoull(line.substr(0, dash));
+            const std::uint64_t end = std::stoull(line.substr(dash + 1));
+            EXPECT_EQ(start, cuts.back()) << line;
+            EXPECT_EQ(end % 512, 0u) << line;
+            ASSERT_GT(end, start) << line;
+            shortest = std::min(shortest, end - start);
+            longest = std::max(longest, end - start);
+            cuts.push_back(end);
+        }
+        EXPECT_EQ(cuts.size() - 1, std::min(count, sectors));
+        EXPECT_EQ(cuts.back(), Size());
+        EXPECT_LE(longest - shortest, 512u);
+        if (count == 3) {
+            const TRun whole = RunCli("scan " + Quote(Image) + " --deep --json-lines");
+            const TRun merged =
+                RunCli("merge " + Quote(Image) + Joined(Parts(cuts, "--deep")) + " --json-lines");
+            EXPECT_EQ(merged.Status, 0) << merged.Err;
+            EXPECT_EQ(merged.Out, whole.Out);
+        }
+    }
+    const TRun refused = RunCli("ranges " + Quote(Image) + " 0");
+    EXPECT_EQ(refused.Status, 2);
 }
