@@ -73,7 +73,7 @@ struct TCliOptions {
     bool JsonLines = false;
     unsigned Fields = JsonAllFields;
     bool Deep = false;
-    unsigned Jobs = 0; // 0: the cores available
+    unsigned Jobs = 0; // 0: the engine's default
     std::string Range; // START-END in bytes: one piece of a scan, written to Part
     std::string Part;
     bool Merging = false; // merge: the parts given make the scan
@@ -467,10 +467,9 @@ class TResultPrinter {
     bool FFirstOut = false;
 };
 
-// Threads the scan carves with: as asked, else one per core the system offers.
+// Threads the scan carves with: as asked, else the engine's default.
 unsigned ScanJobs(const TCliOptions& Opt) {
-    if (Opt.Jobs > 0) return Opt.Jobs;
-    return std::max(1u, std::thread::hardware_concurrency());
+    return Opt.Jobs > 0 ? Opt.Jobs : TScanOptions::DefaultJobs;
 }
 
 struct TScanned {
@@ -907,8 +906,8 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
                 return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
             });
     Scan->add_option("--jobs,-j", Opt.Jobs,
-                     "Threads that carve pieces of the drive at once (default: the cores "
-                     "available); the results are the same for any number")
+                     "Threads that carve pieces of the drive at once (default: 1; more may pay "
+                     "on many cores, not on a cold disk); the results are the same for any number")
         ->check(CLI::Range(1u, 1024u));
     Scan->add_flag("--deep", Opt.Deep,
                    "Deep scan: also recover messages with long header blocks (chains of Received "

@@ -23,6 +23,9 @@ namespace {
 constexpr unsigned ProgressInterval = 2000;
 // Sectors tested over one request to the buffer while the chunk holds them.
 constexpr std::uint64_t HeldPieceBytes = 64 * 1024;
+// A piece's findings go to the merge after this many runs, or this many sectors, whichever first.
+constexpr std::size_t PublishEvents = 256;
+constexpr std::uint64_t PublishSectors = 4096;
 // Sectors fetched ahead of the test.
 constexpr std::uint64_t PrefetchSectors = 16;
 
@@ -600,8 +603,14 @@ void TScanHardDisk::CarvePiece(
     FLog = &log;
     const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
     std::uint64_t s = First;
+    std::uint64_t published = First;
     while (s < End && !FHost->CancelRequested()) {
         s = ScanPiece(s, End);
+        // Handed over in batches: on a mail-dense drive a run ends every sector or two, and a
+        // lock and a wake-up for each would cost more than carving it.
+        if (s < End && FLog->Events.size() < PublishEvents && s - published < PublishSectors)
+            continue;
+        published = s;
         if (!Publish(log, s)) break;
     }
     FLog = nullptr;

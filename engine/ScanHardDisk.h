@@ -32,7 +32,12 @@ struct TScanOptions {
     TSystemLayer* Scratch = nullptr;
     // Threads carving pieces of the drive at once; 1 carves on the calling thread alone. The
     // results are the same either way.
-    unsigned Jobs = 1;
+    unsigned Jobs = DefaultJobs;
+    // What the front ends scan with unless told otherwise. One: every message found still passes
+    // through the merging thread, whose share of a mail-dense scan is as large as the carving's,
+    // so on two cores more jobs were slower; and on a cold disk two readers seek against each
+    // other. More jobs pay on many cores with little mail, and stay an explicit choice.
+    static constexpr unsigned DefaultJobs = 1;
     // How much of the drive one piece holds (whole sectors); 0 lets the scan choose.
     std::uint64_t PieceBytes = 0;
     // The inflated bytes compressed streams may give over the whole scan.

@@ -309,8 +309,8 @@ TScanResult TMainWindowCore::RunScanner(const std::string& DrivePath, bool& Stop
     TScanMonitor monitor(FView, sectorSize, totalBytes, cancelRequest, FClock);
     TScanOptions options;
     options.Rule = rule;
-    // Every core carves; the monitor still hears the scan on this thread, in found order.
-    options.Jobs = std::max(1u, std::thread::hardware_concurrency());
+    // With several jobs the monitor still hears the scan on this thread, in found order.
+    options.Jobs = scanJobs;
     auto first = std::make_shared<std::unique_ptr<TDiskBuffer>>(std::move(buffer));
     TScanHardDisk scanner(TBufferMaker([first, DrivePath] {
                               if (*first) return std::move(*first);

@@ -361,6 +361,8 @@ class TMainWindowCore {
     // the text search): lets a test hold that work while it checks what the window does
     // meanwhile. Empty by default.
     void SetWorkGate(std::function<void()> Gate) { workGate = std::move(Gate); }
+    // Threads the next scans carve with (the engine's default unless a test asks otherwise).
+    void SetScanJobs(unsigned Jobs) { scanJobs = std::max(1u, Jobs); }
     // The details under the preview: the headers that matter, where on the disk the message was
     // found and by which rule, whether it is a copy, and its attachments. UTF-8, lines ended by
     // LF; empty when the row does not exist.
@@ -479,6 +481,7 @@ class TMainWindowCore {
     std::vector<char> textMatches;
     std::string textMatchesFor;
     std::function<void()> workGate;
+    unsigned scanJobs = TScanOptions::DefaultJobs;
     // Decoded messages by item, filled as rows are shown: by item number, as only the rows shown
     // are ever decoded, out of lists of a million messages.
     mutable std::unordered_map<std::size_t, TDecodedMessage> decoded;

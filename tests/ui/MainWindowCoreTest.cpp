@@ -1542,6 +1542,7 @@ TEST(CoreJobs, AScanOnSeveralJobsReportsInFoundOrderOnTheWindowsThread) {
 
     TThreadView view;
     TMainWindowCore core(view, [&] { return TDriveArray{image}; });
+    core.SetScanJobs(3);
     core.ListDrives();
     core.Scan(0);
     EXPECT_FALSE(view.Elsewhere);
