@@ -9,59 +9,7 @@
 #ifdef PW_HAVE_LIBEWF
 #include <libewf.h>
 
-#include <filesystem>
-
 namespace {
-
-#if defined(_WIN32) && defined(LIBEWF_HAVE_WIDE_CHARACTER_TYPE)
-// Windows opens files by their UTF-16 names: libewf's narrow calls would read a UTF-8 path in the
-// ANSI code page and miss every name outside it.
-using TEwfName = std::wstring;
-TEwfName EwfName(const std::string& Utf8) {
-    try {
-        return std::filesystem::path(std::u8string(Utf8.begin(), Utf8.end())).wstring();
-    } catch (const std::exception&) {
-        return {}; // not UTF-8: no such file
-    }
-}
-std::string Utf8Name(const wchar_t* Name) {
-    const std::u8string Utf8 = std::filesystem::path(Name).u8string();
-    return std::string(Utf8.begin(), Utf8.end());
-}
-int EwfCheckSignature(const TEwfName& Name, libewf_error_t** Error) {
-    return libewf_check_file_signature_wide(Name.c_str(), Error);
-}
-int EwfGlob(const TEwfName& Name, wchar_t*** Names, int* Count, libewf_error_t** Error) {
-    return libewf_glob_wide(Name.c_str(), Name.size(), LIBEWF_FORMAT_UNKNOWN, Names, Count, Error);
-}
-int EwfGlobFree(wchar_t** Names, int Count, libewf_error_t** Error) {
-    return libewf_glob_wide_free(Names, Count, Error);
-}
-int EwfOpen(libewf_handle_t* Handle, wchar_t* const* Names, int Count, libewf_error_t** Error) {
-    return libewf_handle_open_wide(Handle, Names, Count, libewf_get_access_flags_read(), Error);
-}
-#else
-using TEwfName = std::string;
-TEwfName EwfName(const std::string& Utf8) {
-    return Utf8;
-}
-std::string Utf8Name(const char* Name) {
-    return Name;
-}
-int EwfCheckSignature(const TEwfName& Name, libewf_error_t** Error) {
-    return libewf_check_file_signature(Name.c_str(), Error);
-}
-int EwfGlob(const TEwfName& Name, char*** Names, int* Count, libewf_error_t** Error) {
-    return libewf_glob(Name.c_str(), Name.size(), LIBEWF_FORMAT_UNKNOWN, Names, Count, Error);
-}
-int EwfGlobFree(char** Names, int Count, libewf_error_t** Error) {
-    return libewf_glob_free(Names, Count, Error);
-}
-int EwfOpen(libewf_handle_t* Handle, char* const* Names, int Count, libewf_error_t** Error) {
-    return libewf_handle_open(Handle, Names, Count, libewf_get_access_flags_read(), Error);
-}
-#endif
-using TEwfChar = TEwfName::value_type;
 
 // Takes the text out of a libewf error (one line, without its full stop) and frees it.
 std::string TakeError(libewf_error_t*& Error, const std::string& What) {
@@ -127,7 +75,7 @@ bool TEwfImage::Supported() {
 
 bool TEwfImage::IsEwfFile(const std::string& Path) {
     libewf_error_t* Error = nullptr;
-    const int Result = EwfCheckSignature(EwfName(Path), &Error);
+    const int Result = libewf_check_file_signature(Path.c_str(), &Error);
     if (Error != nullptr) libewf_error_free(&Error);
     return Result == 1;
 }
@@ -141,11 +89,13 @@ TEwfImage::TEwfImage(const std::string& Path) : FState(std::make_unique<TState>(
 
     // The segment files are found from the first one's name; a name outside the naming scheme
     // (a renamed single segment) is opened on its own.
-    TEwfChar** Globbed = nullptr;
+    char** Globbed = nullptr;
     int GlobCount = 0;
-    std::vector<TEwfChar*> Names;
-    TEwfName Single = EwfName(Path);
-    if (EwfGlob(Single, &Globbed, &GlobCount, &Error) == 1 && GlobCount > 0) {
+    std::vector<char*> Names;
+    std::string Single = Path;
+    if (libewf_glob(Path.c_str(), Path.size(), LIBEWF_FORMAT_UNKNOWN, &Globbed, &GlobCount,
+                    &Error) == 1 &&
+        GlobCount > 0) {
         Names.assign(Globbed, Globbed + GlobCount);
     } else {
         if (Error != nullptr) libewf_error_free(&Error);
@@ -153,12 +103,13 @@ TEwfImage::TEwfImage(const std::string& Path) : FState(std::make_unique<TState>(
     }
 
     const int Opened =
-        EwfOpen(FState->Handle, Names.data(), static_cast<int>(Names.size()), &Error);
+        libewf_handle_open(FState->Handle, Names.data(), static_cast<int>(Names.size()),
+                           libewf_get_access_flags_read(), &Error);
     FSegments = static_cast<int>(Names.size());
-    const std::string LastOpened = Utf8Name(Names.back());
+    const std::string LastOpened = Names.back();
     if (Globbed != nullptr) {
         libewf_error_t* GlobError = nullptr;
-        EwfGlobFree(Globbed, GlobCount, &GlobError);
+        libewf_glob_free(Globbed, GlobCount, &GlobError);
         if (GlobError != nullptr) libewf_error_free(&GlobError);
     }
     if (Opened != 1) {

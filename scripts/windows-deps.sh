@@ -254,12 +254,12 @@ EOF
   }
   step libxml2 build_libxml2
 
-  # libewf: the library only (its tools are not needed), with the wide-character calls that
-  # open files by their UTF-16 names on Windows.
+  # libewf: the library only (its tools are not needed). It opens files by their names in the
+  # system's code page, as the rest of the Windows programs do.
   build_libewf() {
     unpack libewf "$work/libewf"
     cd "$work/libewf"
-    ./configure "${conf[@]}" --enable-winapi=yes --enable-wide-character-type --without-openssl \
+    ./configure "${conf[@]}" --enable-winapi=yes --without-openssl \
       --without-libfuse --without-libuuid --disable-python --disable-nls
     local dir
     for dir in include common libcerror libcthreads libcdata libcdatetime libclocale libcnotify \
