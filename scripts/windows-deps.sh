@@ -162,7 +162,7 @@ cpp = '$host-g++-posix'
 ar = '$host-ar'
 strip = '$host-strip'
 windres = '$host-windres'
-pkg-config = 'pkg-config'
+pkgconfig = 'pkg-config'
 
 [properties]
 pkg_config_libdir = '$PKG_CONFIG_LIBDIR'
@@ -170,6 +170,8 @@ pkg_config_libdir = '$PKG_CONFIG_LIBDIR'
 [built-in options]
 c_args = ['-I$prefix/include']
 c_link_args = ['-L$prefix/lib']
+cpp_args = ['-I$prefix/include']
+cpp_link_args = ['-L$prefix/lib']
 
 [host_machine]
 system = 'windows'
@@ -223,6 +225,7 @@ EOF
     NOCONFIGURE=1 ./autogen.sh
     ./configure "${conf[@]}" --disable-crypto --without-libidn --disable-introspection \
       --disable-vala --disable-gtk-doc ac_cv_func_iconv_open=yes ac_cv_have_iconv_detect_h=yes
+    make -j"$JOBS" -C util
     make -j"$JOBS" -C gmime libgmime-3.0.la
     make -C gmime install-libLTLIBRARIES install-gmimeincludeHEADERS
     make install-pkgconfigDATA
@@ -245,7 +248,8 @@ EOF
   build_libxml2() {
     unpack libxml2 "$work/libxml2"
     cd "$work/libxml2"
-    [ -x configure ] || NOCONFIGURE=1 ./autogen.sh
+    # Debian regenerates the build files (its patches touch them): so does this.
+    autoreconf -fi
     ./configure "${conf[@]}" --without-python --without-icu --without-lzma --without-zlib \
       --without-http --without-ftp --without-iconv --without-modules --without-debug
     make -j"$JOBS" libxml2.la
