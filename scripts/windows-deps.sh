@@ -291,9 +291,8 @@ licenses() {
   for pkg in "${PACKAGES[@]}"; do
     unpack "$pkg" "$tmp/$pkg"
     cp "$tmp/$pkg/debian/copyright" "$dir/${DSC[$pkg]%%_*}.txt"
-    rm -rf "${tmp:?}/$pkg"
   done
-  rmdir "$tmp"
+  rm -rf "$tmp" # the sources, and the upstream tarballs dpkg-source copies beside them
   touch "$dir/.complete"
 }
 
