@@ -53,7 +53,7 @@ pack() { # architecture, toolchain, build folder, zip suffix, libraries
     echo "The libraries in these programs were built from these Debian source packages"
     echo "(bookworm); on Debian each can be fetched with: apt-get source NAME=VERSION"
     echo
-    sed 's/_/=/' "$libs/SOURCES"
+    sed "s/_/=/" "$(dirname "$libs")/SOURCES"
     echo
     echo "With Debian's MinGW-w64 zlib, runtime and compilers:"
     dpkg-query -W -f='${source:Package}=${source:Version}\n' libz-mingw-w64-dev mingw-w64-common \
