@@ -84,9 +84,5 @@ std::string ScratchFolderProblem(TSystemLayer& System) {
 
 std::string ImageFormatProblem(const std::string& Path) {
     if (TEwfImage::Supported() || !TEwfImage::IsEwfFile(Path)) return {};
-#ifdef _WIN32
-    return "Cannot read " + Path + ": .E01 images are read by the Linux build";
-#else
     return "Cannot read " + Path + ": this build has no libewf";
-#endif
 }

@@ -52,7 +52,7 @@ constexpr const char* DriveRights = "reading a drive needs administrator rights"
 constexpr const char* ScratchHint = "name a writable folder in TMP";
 constexpr const char* TargetHelp =
     "A drive listed by 'drives' (C:), a physical drive (\\\\.\\PhysicalDrive0) or an image "
-    "file (raw; EWF sets are read by the Linux build)";
+    "file (raw, or the first file of an EWF set: image.E01)";
 #else
 constexpr const char* ScratchHint = "name a writable folder in TMPDIR";
 constexpr const char* DriveRights = "reading a block device needs the right to read it "

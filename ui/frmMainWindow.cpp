@@ -654,5 +654,7 @@ void TfrmMain::mnuAboutClick() {
     FHooks.ShowMessage(QMessageBox::Information, QStringLiteral("About Parcelwright"),
                        QStringLiteral("Parcelwright version " PW_VERSION "\n\n"
                                       "Recovers e-mail messages, deleted ones above all, from the "
-                                      "raw bytes of a drive or a disk image."));
+                                      "raw bytes of a drive or a disk image.\n\n"
+                                      "Licensed under the GNU General Public License, version 3 "
+                                      "or (at your option) any later version."));
 }

@@ -683,6 +683,9 @@ TEST_F(UiTest, AboutBoxNamesTheVersionOfTheTitle) {
     EXPECT_EQ(version, "3.0");
     EXPECT_TRUE(Boxes[0].Text.startsWith("Parcelwright version " + version + "\n"))
         << Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Boxes[0].Text.contains("GNU General Public License, version 3 or (at your option) "
+                                       "any later version"))
+        << Boxes[0].Text.toStdString();
 }
 
 TEST_F(UiTest, ItemNumIsReadableInItsSixtyFivePixels) {
