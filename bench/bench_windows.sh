@@ -7,9 +7,8 @@
 # taken off, is printed too: Wine's start of a program is a fixed cost that weighs heavily on
 # images of a few hundred MiB.
 #   bash bench/bench_windows.sh IMAGE [LINUX_BUILD] [WINDOWS_BUILD]
-# Environment: ROUNDS (5), SCAN_ARGS (--json; the Linux scanner decodes and hashes each message
-# for the JSON, which the Windows one cannot: on mail-dense images "--json --fields item,offset"
-# compares the scans alone), BASELINE (another parcelwright-cli.exe, say an earlier build: timed
+# Environment: ROUNDS (5), SCAN_ARGS (--json: both scanners decode and hash each message for the
+# JSON; on mail-dense images "--json --fields item,offset" compares the scans alone), BASELINE (another parcelwright-cli.exe, say an earlier build: timed
 # in the same rounds, its ratio printed beside).
 set -euo pipefail
 cd "$(dirname "$0")/.."
