@@ -25,7 +25,8 @@ stop() {
   pkill -x slurmctld 2>/dev/null || true
   pkill -x munged 2>/dev/null || true
   for _ in $(seq 50); do
-    pgrep -x 'slurmd|slurmctld|munged' >/dev/null || return 0
+    pgrep -x slurmd >/dev/null || pgrep -x slurmctld >/dev/null || pgrep -x munged >/dev/null ||
+      return 0
     sleep 0.1
   done
 }
