@@ -609,13 +609,18 @@ bool ReadWholeFile(const std::string& File, std::string& Bytes) {
     return !in.bad();
 }
 
+// The bytes a scan of the probed target covers: its whole sectors.
+std::uint64_t ScannedBytes(const TDriveProbe& Probe) {
+    const std::uint64_t ss = std::max(1u, Probe.Info.BytesPerSector);
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(0, Probe.Info.TotalBytes)) / ss * ss;
+}
+
 // The parts of a merge, checked to make one scan of the target together: same target, same
 // sector size, same rule, every sector from the first to the last in exactly one part. False
 // (said so in one line) when they do not.
 bool LoadParts(TCliOptions& Opt, const TDriveProbe& Probe, std::vector<TPieceRecord>& Records) {
     const std::uint32_t sectorSize = Probe.Info.BytesPerSector;
-    const std::uint64_t targetBytes = static_cast<std::uint64_t>(
-        std::max<std::int64_t>(0, Probe.Info.TotalBytes) / std::max(1u, sectorSize) * sectorSize);
+    const std::uint64_t targetBytes = ScannedBytes(Probe);
     std::vector<std::pair<TPartFile, std::string>> parts;
     std::optional<TCarvingRule> rule;
     for (const std::string& file : Opt.Parts) {
@@ -694,8 +699,7 @@ int RunRanges(const TCliOptions& Opt, TStdout& Out) {
     const std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
     if (!probe) return refused;
     const std::uint64_t ss = std::max(1u, probe->Info.BytesPerSector);
-    const std::uint64_t sectors =
-        static_cast<std::uint64_t>(std::max<std::int64_t>(0, probe->Info.TotalBytes)) / ss;
+    const std::uint64_t sectors = ScannedBytes(*probe) / ss;
     if (sectors == 0) {
         Fail(Opt.Target, "holds no whole sector to scan");
         return 1;
