@@ -287,12 +287,20 @@ TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
         while (!fs::exists(folder / "RecoveredEmail0.eml") &&
                std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        for (int i = 0; i < signals; ++i) {
-            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            ::kill(pid, SIGINT);
-        }
+        ::kill(pid, SIGINT);
         int raw = 0;
-        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        if (signals == 2) {
+            // Two signals sent close together may both be pending before the first is handled,
+            // and then arrive as one: the second is sent again until the program has ended.
+            pid_t ended = 0;
+            while ((ended = ::waitpid(pid, &raw, WNOHANG)) == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                ::kill(pid, SIGINT);
+            }
+            ASSERT_EQ(ended, pid);
+        } else {
+            ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        }
         const std::string err = ReadAll(out.File("stderr"));
         if (signals == 2) {
             EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << err;
