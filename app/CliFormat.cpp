@@ -70,15 +70,25 @@ bool AppendJsonEscape(std::string& Out, unsigned char Byte) {
     }
 }
 
+void AppendJsonByteString(std::string& Out, std::string_view Bytes) {
+    Out += '"';
+    // Most bytes of mail go out as they are: they are copied in runs, not one at a time.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < Bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(Bytes[i]);
+        if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') continue;
+        Out.append(Bytes.data() + plain, i - plain);
+        if (!AppendJsonEscape(Out, b)) AppendLatin1(Out, b);
+        plain = i + 1;
+    }
+    Out.append(Bytes.data() + plain, Bytes.size() - plain);
+    Out += '"';
+}
+
 std::string JsonByteString(std::string_view Bytes) {
     std::string out;
     out.reserve(Bytes.size() + Bytes.size() / 8 + 2);
-    out += '"';
-    for (const char ch : Bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (!AppendJsonEscape(out, b)) AppendLatin1(out, b);
-    }
-    out += '"';
+    AppendJsonByteString(out, Bytes);
     return out;
 }
 
@@ -125,35 +135,67 @@ std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unkn
 
 std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place,
                        unsigned Fields, const std::function<std::string(std::size_t)>& MoreFields) {
-    std::string out;
-    if (Fields & JsonItem) out += ", \"item\": " + std::to_string(Item);
-    if (Fields & JsonOffset) out += ", \"offset\": " + std::to_string(Place.Offset);
-    if (Fields & JsonRule) out += ", \"rule\": " + JsonByteString(CarvingRuleName(Place.Rule));
+    // Written into one string as it goes: a scan prints one object per message, and temporary
+    // strings for each field cost more than the printing.
+    std::string out = "{";
+    const auto name = [&out](const char* Name) {
+        if (out.size() > 1) out += ", ";
+        out += '"';
+        out += Name;
+        out += "\": ";
+    };
+    const auto number = [&out](std::uint64_t Value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, Value).ptr;
+        out.append(digits, end);
+    };
+    const auto text = [&](const char* Name, std::string_view Value) {
+        name(Name);
+        AppendJsonByteString(out, Value);
+    };
+    if (Fields & JsonItem) {
+        name("item");
+        number(Item);
+    }
+    if (Fields & JsonOffset) {
+        name("offset");
+        number(Place.Offset);
+    }
+    if (Fields & JsonRule) text("rule", CarvingRuleName(Place.Rule));
     const TEmailHeaders h = Emails.Headers(Item);
-    if (Fields & JsonDate) out += ", \"date\": " + JsonByteString(h.Date);
-    if (Fields & JsonFrom) out += ", \"from\": " + JsonByteString(h.From);
-    if (Fields & JsonTo) out += ", \"to\": " + JsonByteString(h.To);
-    if (Fields & JsonSubject) out += ", \"subject\": " + JsonByteString(h.Subject);
-    if (Fields & JsonBody) out += ", \"body\": " + JsonByteString(Emails.Body(Item));
-    if (Fields & JsonFullText) out += ", \"fulltext\": " + JsonByteString(Emails.FullText(Item));
-    if (MoreFields) out += MoreFields(Item);
-    if (Fields & JsonClientDeleted)
-        out +=
-            std::string(", \"client_deleted\": ") + (Emails.ClientDeleted(Item) ? "true" : "false");
+    if (Fields & JsonDate) text("date", h.Date);
+    if (Fields & JsonFrom) text("from", h.From);
+    if (Fields & JsonTo) text("to", h.To);
+    if (Fields & JsonSubject) text("subject", h.Subject);
+    if (Fields & JsonBody) text("body", Emails.Body(Item));
+    if (Fields & JsonFullText) text("fulltext", Emails.FullText(Item));
+    if (MoreFields) {
+        // Each of these fields comes as ", \"name\": value"; as the first, without its ", ".
+        const std::string more = MoreFields(Item);
+        out.append(more, out.size() > 1 || more.empty() ? 0 : 2);
+    }
+    if (Fields & JsonClientDeleted) {
+        name("client_deleted");
+        out += Emails.ClientDeleted(Item) ? "true" : "false";
+    }
     if (Fields & JsonInside) {
-        out += ", \"inside\": [";
+        name("inside");
+        out += '[';
         for (std::size_t i = 0; i < Place.Inside.size(); ++i) {
             const TStreamStep& step = Place.Inside[i];
-            out += std::string(i > 0 ? ", " : "") + "{\"kind\": \"" + StreamKindName(step.Kind) +
-                   "\", \"offset\": " + std::to_string(step.Offset) +
-                   ", \"at\": " + std::to_string(step.At) + "}";
+            if (i > 0) out += ", ";
+            out += "{\"kind\": \"";
+            out += StreamKindName(step.Kind);
+            out += "\", \"offset\": ";
+            number(step.Offset);
+            out += ", \"at\": ";
+            number(step.At);
+            out += '}';
         }
-        out += "]";
+        out += ']';
     }
-    std::string object = "{";
-    object.append(out, out.empty() ? 0 : 2); // past the first field's ", "
-    object += '}';
-    return object;
+    out += '}';
+    return out;
 }
 
 std::string TerminalText(std::string_view Bytes) {

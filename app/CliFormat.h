@@ -17,6 +17,8 @@
 // U+0000 to U+00FF, written in UTF-8 and escaped as JSON requires: decoding it and taking each
 // character's code as a byte gives back exactly Bytes.
 std::string JsonByteString(std::string_view Bytes);
+// The same, appended to Out.
+void AppendJsonByteString(std::string& Out, std::string_view Bytes);
 // Appends the escape JSON needs for Byte ('"', '\\', a control byte or DEL) and answers true;
 // answers false, appending nothing, for a byte that stands for itself.
 bool AppendJsonEscape(std::string& Out, unsigned char Byte);
