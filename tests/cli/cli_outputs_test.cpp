@@ -78,6 +78,10 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
         {"--mbox " + Quote(kept.string()) + " --no-clobber", 1, "exists already"},
     };
     if (haveDevice) cases.push_back({"--mbox " + Quote(device.string()), 2, "is a device"});
+    // A build that writes no reports refuses --dfxml for that reason alone.
+    const bool reports = CanDecodeMail();
+    if (!reports)
+        std::erase_if(cases, [](const TCase& c) { return c.Args.rfind("--dfxml", 0) == 0; });
     // A link the system resolves to the program's own standard output, a pipe here.
     const fs::path toStdout = Elsewhere.Path / "stdout";
     fs::create_symlink("/proc/self/fd/1", toStdout);
@@ -103,13 +107,15 @@ TEST_F(CliOutputsTest, ReportsThatWouldReplaceTheTargetOrASpecialFileAreRefusedB
     TRun r = RunCli(Scan("--mbox " + Quote(Dir.File("out.mbox")) + " --force"));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_NE(ReadAll(Dir.File("out.mbox")).find("Subject: second"), std::string::npos);
-    const fs::path report = Elsewhere.Path / "report.xml";
-    const fs::path toReport = Elsewhere.Path / "to-report.xml";
-    fs::create_symlink(report, toReport);
-    r = RunCli(Scan("--dfxml " + Quote(toReport.string())));
-    EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_TRUE(fs::is_symlink(toReport));
-    EXPECT_NE(ReadAll(report).find("<dfxml"), std::string::npos);
+    if (reports) {
+        const fs::path report = Elsewhere.Path / "report.xml";
+        const fs::path toReport = Elsewhere.Path / "to-report.xml";
+        fs::create_symlink(report, toReport);
+        r = RunCli(Scan("--dfxml " + Quote(toReport.string())));
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        EXPECT_TRUE(fs::is_symlink(toReport));
+        EXPECT_NE(ReadAll(report).find("<dfxml"), std::string::npos);
+    }
     EXPECT_EQ(ReadAll(Image), evidence);
 }
 
@@ -268,7 +274,9 @@ TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
         const std::string box = out.File("found.mbox"), report = out.File("found.xml");
         const std::string cli = PW_CLI;
         std::vector<std::string> args = {cli,     "scan",   many, "--export", folder.string(),
-                                         "--all", "--mbox", box,  "--dfxml",  report};
+                                         "--all", "--mbox", box};
+        // The report where the build writes reports.
+        if (CanDecodeMail()) args.insert(args.end(), {"--dfxml", report});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -314,8 +322,10 @@ TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
         const std::string mailbox = ReadAll(box);
         EXPECT_NE(mailbox.find("Subject: row " + std::to_string(Messages - 1) + "\r\n"),
                   std::string::npos);
-        EXPECT_NE(ReadAll(report).find("RecoveredEmail" + std::to_string(Messages - 1)),
-                  std::string::npos);
+        if (CanDecodeMail()) {
+            EXPECT_NE(ReadAll(report).find("RecoveredEmail" + std::to_string(Messages - 1)),
+                      std::string::npos);
+        }
         EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
     }
 }
