@@ -301,7 +301,13 @@ TEST_F(CliOutputsTest, CtrlCAfterTheScanStillWritesEverythingFound) {
             // Two signals sent close together may both be pending before the first is handled,
             // and then arrive as one: the second is sent again until the program has ended.
             pid_t ended = 0;
+            const auto sent = std::chrono::steady_clock::now();
             while ((ended = ::waitpid(pid, &raw, WNOHANG)) == 0) {
+                if (std::chrono::steady_clock::now() - sent > std::chrono::seconds(60)) {
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, &raw, 0);
+                    FAIL() << "a second Ctrl+C did not end the program";
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 ::kill(pid, SIGINT);
             }
