@@ -62,9 +62,16 @@ for target in "${TESTS[@]}"; do
   if "$WINE" "$exe" >"$out" 2>&1 </dev/null; then
     echo "wine: $target passed ($(grep -c '^\[       OK \]' "$out") tests)"
   else
-    cat "$out"
-    echo "wine: $target FAILED"
-    status=1
+    rc=$?
+    # Wine's server kills (SIGKILL) a program still ending a second after it asked to end, which
+    # a loaded machine can cause: when every test had run and passed by then, they passed.
+    if [ "$rc" = 137 ] && grep -q '^\[  PASSED  \]' "$out" && ! grep -q '^\[  FAILED  \]' "$out"; then
+      echo "wine: $target passed ($(grep -c '^\[       OK \]' "$out") tests; Wine killed it as it ended)"
+    else
+      cat "$out"
+      echo "wine: $target FAILED (status $rc)"
+      status=1
+    fi
   fi
 done
 
