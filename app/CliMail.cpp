@@ -37,7 +37,7 @@ std::string XmlSafe(std::string_view Text) {
 class TDfxmlPieces {
   public:
     TDfxmlPieces(const TReportSource& Source, const TFoundEmails& Emails,
-                 const std::vector<TEmailPlace>& Places, const std::vector<std::size_t>& Rows)
+                 const TEmailPlaces& Places, const std::vector<std::size_t>& Rows)
         : FSource(Source), FEmails(Emails), FPlaces(Places), FRows(Rows) {}
 
     // The next piece; false after the last.
@@ -142,7 +142,7 @@ class TDfxmlPieces {
 
     const TReportSource& FSource;
     const TFoundEmails& FEmails;
-    const std::vector<TEmailPlace>& FPlaces;
+    const TEmailPlaces& FPlaces;
     const std::vector<std::size_t>& FRows;
     TXmlWriter FWriter;
     bool FStarted = false;
@@ -199,7 +199,7 @@ TDecodedTextTest DecodedTextTest(std::string Words) {
 }
 
 std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
-                        const std::vector<TEmailPlace>& Places,
+                        const TEmailPlaces& Places,
                         const std::vector<std::size_t>& Rows) {
     TDfxmlPieces pieces(Source, Emails, Places, Rows);
     std::string report;
@@ -209,7 +209,7 @@ std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
 }
 
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TFoundEmails& Emails, const std::vector<TEmailPlace>& Places,
+                             const TFoundEmails& Emails, const TEmailPlaces& Places,
                              const std::vector<std::size_t>& Rows, bool Replace,
                              TExportOutput& Output) {
     try {

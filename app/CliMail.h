@@ -48,13 +48,13 @@ struct TReportSource {
 // the byte run of the outermost stream, typed with its kind ("gzip", "zip"): its bytes are not
 // the image's as they lie there.
 std::string DfxmlReport(const TReportSource& Source, const TFoundEmails& Emails,
-                        const std::vector<TEmailPlace>& Places,
+                        const TEmailPlaces& Places,
                         const std::vector<std::size_t>& Rows);
 
 // Writes the report through a temporary name, a piece at a time as it is made, so that memory
 // does not grow with the rows; empty on success, else the reason. With Replace false an
 // existing file of that name is kept.
 std::string WriteDfxmlReport(const std::string& File, const TReportSource& Source,
-                             const TFoundEmails& Emails, const std::vector<TEmailPlace>& Places,
+                             const TFoundEmails& Emails, const TEmailPlaces& Places,
                              const std::vector<std::size_t>& Rows, bool Replace = true,
                              TExportOutput& Output = RealExportOutput());

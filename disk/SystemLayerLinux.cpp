@@ -15,6 +15,7 @@
 #include <malloc.h>
 #endif
 #include <grp.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -241,6 +242,21 @@ class TLinuxSystem final : public TSystemLayer {
     void ReleaseFreeMemory() override {
 #ifdef __GLIBC__
         ::malloc_trim(0);
+#endif
+    }
+
+    void AdviseLargePages(void* Start, std::size_t Size) override {
+#ifdef MADV_HUGEPAGE
+        // Only whole large pages inside the block: the advice covers every page it names, and a
+        // neighbour's bytes are not ours to advise on.
+        constexpr std::uintptr_t Large = 2u << 20;
+        const auto start = reinterpret_cast<std::uintptr_t>(Start);
+        const std::uintptr_t first = (start + Large - 1) & ~(Large - 1);
+        const std::uintptr_t end = (start + Size) & ~(Large - 1);
+        if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+        (void)Start;
+        (void)Size;
 #endif
     }
 

@@ -6,13 +6,14 @@
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
 #include "engine/ClientFlags.h"
+#include "engine/LargeBlocks.h"
 
 namespace {
 
 // Writes to the scratch file are gathered to this size, so that a disk of small messages costs
 // one system call per MiB instead of one per message.
 constexpr std::size_t PendingBytes = 1u << 20;
-constexpr std::size_t FieldBlockBytes = 1u << 20;
+constexpr std::size_t FieldBlockBytes = LargeBlockBytes;
 
 std::uint32_t Size32(std::size_t Size) {
     if (Size > std::numeric_limits<std::uint32_t>::max())
@@ -36,7 +37,7 @@ class TFoundEmails::TStore {
 
     // The header fields, in blocks that never move once made: a growing block would copy them
     // all again each time it grew, and need twice their memory while it did.
-    std::vector<std::string> Fields;
+    std::vector<TLargeString> Fields;
 
     // Where the four fields now lie: a block and the offset in it.
     std::pair<std::uint32_t, std::uint32_t> AppendFields(const std::string_view (&Values)[4]) {
@@ -47,7 +48,7 @@ class TFoundEmails::TStore {
             Fields.emplace_back();
             Fields.back().reserve(std::max(FieldBlockBytes, size));
         }
-        std::string& block = Fields.back();
+        TLargeString& block = Fields.back();
         const auto at = static_cast<std::uint32_t>(block.size());
         for (const std::string_view v : Values)
             block.append(v);
@@ -86,12 +87,12 @@ class TFoundEmails::TStore {
         Out.clear();
         if (Size == 0) return;
         if (FFile == InvalidHandle) {
-            Out.assign(FMemory, static_cast<std::size_t>(At), Size);
+            Out.assign(std::string_view(FMemory).substr(static_cast<std::size_t>(At), Size));
             return;
         }
         // Each piece appended lies wholly in the file or wholly in the gathered bytes.
         if (At >= FWritten) {
-            Out.assign(FPending, static_cast<std::size_t>(At - FWritten), Size);
+            Out.assign(std::string_view(FPending).substr(static_cast<std::size_t>(At - FWritten), Size));
             return;
         }
         Out.resize(Size);
@@ -131,7 +132,7 @@ class TFoundEmails::TStore {
             FEnd = 0;
             throw;
         }
-        std::string().swap(FMemory);
+        TLargeString().swap(FMemory);
         FPending.reserve(PendingBytes);
     }
 
@@ -156,9 +157,9 @@ class TFoundEmails::TStore {
 
     std::size_t FMemoryBytes;
     TSystemLayer* FSystem; // null: everything in memory
-    std::string FMemory;
+    TLargeString FMemory;
     THandle FFile = InvalidHandle;
-    std::string FPending;      // gathered, not yet written; starts at FWritten in the file
+    TLargeString FPending;      // gathered, not yet written; starts at FWritten in the file
     std::uint64_t FWritten = 0; // bytes in the file
     std::uint64_t FEnd = 0;     // bytes in the file and gathered
     std::string FFailure;       // why the last write failed

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/Globals.h"
+#include "engine/LargeBlocks.h"
 
 class TSystemLayer;
 
@@ -104,5 +105,5 @@ class TFoundEmails {
     class TStore;
 
     std::shared_ptr<TStore> FStore;
-    std::vector<TEntry> FEntries;
+    TLargeVector<TEntry> FEntries;
 };

@@ -54,6 +54,9 @@ struct TEmailPlace {
     std::vector<TStreamStep> Inside;
 };
 
+// One place a message, in the found list's order; as large as the list.
+using TEmailPlaces = TLargeVector<TEmailPlace>;
+
 struct TSectorRange {
     std::uint64_t First = 0;
     std::uint64_t Count = 0;
@@ -61,7 +64,7 @@ struct TSectorRange {
 
 struct TScanResult {
     TFoundEmails Emails;                  // found order; index = Item Num
-    std::vector<TEmailPlace> Places;      // one per message
+    TEmailPlaces Places;                  // one per message
     std::uint64_t UnreadableSectors = 0;  // read as zeros
     std::vector<TSectorRange> Unreadable; // the unreadable sectors, merged into ranges
     bool Cancelled = false;               // the host asked the scan to stop before the end

@@ -407,7 +407,7 @@ void TMainWindowCore::Refill(TScanResult* Found) {
         index.Stop();
         emails = std::move(Found->Emails);
         places = std::move(Found->Places);
-        if (places.size() != emails.size()) places = std::vector<TEmailPlace>();
+        if (places.size() != emails.size()) places = TEmailPlaces();
         // Hashing is done once here, after the scan, never during it; decoding waits for a
         // row to be shown.
         copies = FindCopies(emails);

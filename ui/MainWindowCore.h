@@ -385,7 +385,7 @@ class TMainWindowCore {
 
     const TFoundEmails& Emails() const { return emails; }
     // Where each message was found; empty when the list came without places.
-    const std::vector<TEmailPlace>& Places() const { return places; }
+    const TEmailPlaces& Places() const { return places; }
     const TDriveArray& Drives() const { return drives; }
     const std::vector<TResultRow>& Rows() const { return rows; }
     // A row's text in a column: Item Num in decimal, the other fields exactly as stored.
@@ -473,7 +473,7 @@ class TMainWindowCore {
     TFoundEmails emails;
     mutable std::string previewText;        // what PreviewOf last answered
     std::optional<std::size_t> previewItem; // the message the view's preview shows
-    std::vector<TEmailPlace> places;
+    TEmailPlaces places;
     std::vector<std::optional<std::size_t>> copies; // per item
     // After emails: it reads the list from its threads, so it goes first.
     THeaderIndex index;

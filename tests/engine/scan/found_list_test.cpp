@@ -13,6 +13,7 @@
 #include "disk/SystemLayer.h"
 #include "engine/Copies.h"
 #include "engine/FoundEmails.h"
+#include "engine/LargeBlocks.h"
 #include "engine/MboxExport.h"
 #include "engine/ScanHardDisk.h"
 #include "tests/engine/scan/ScanTestSupport.h"
@@ -77,6 +78,40 @@ TEST(FoundList, EveryMessageComesBackByteForByteFromMemoryOrTheScratchFile) {
         copy = TFoundEmails();
         EXPECT_EQ(system.OpenScratchFiles, 0);
     }
+}
+
+// The list's big arrays and stores grow from a few bytes to past the large-block size: every
+// byte survives each move, and a large block starts on a large page, or the system's large pages
+// would not cover its first bytes.
+TEST(FoundList, LargeBlocksKeepEveryByteAsTheyGrowAndStartOnALargePage) {
+    std::mt19937 random(11);
+    TLargeVector<std::uint64_t> numbers;
+    std::vector<std::uint64_t> numbersExpected;
+    TLargeString bytes;
+    std::string bytesExpected;
+    while (numbers.size() * sizeof(std::uint64_t) < 3 * LargeBlockBytes) {
+        const std::uint64_t n = random();
+        numbers.push_back(n);
+        numbersExpected.push_back(n);
+    }
+    while (bytes.size() < 3 * LargeBlockBytes) {
+        const std::string piece(random() % 5000, static_cast<char>(random()));
+        bytes.append(piece);
+        bytesExpected.append(piece);
+    }
+    EXPECT_TRUE(std::equal(numbers.begin(), numbers.end(), numbersExpected.begin(),
+                           numbersExpected.end()));
+    EXPECT_EQ(std::string_view(bytes), bytesExpected);
+    const auto largePage = static_cast<std::uintptr_t>(LargePageAlignment);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(numbers.data()) % largePage, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes.data()) % largePage, 0u);
+    // Shrunk below the large size, each block goes back the way it came.
+    numbers.resize(3);
+    numbers.shrink_to_fit();
+    bytes.resize(3);
+    bytes.shrink_to_fit();
+    EXPECT_EQ(numbers[2], numbersExpected[2]);
+    EXPECT_EQ(bytes, TLargeString(bytesExpected.substr(0, 3)));
 }
 
 TEST(FoundList, AFullTemporaryFolderRefusesTheNewMessageAndKeepsEveryEarlierOne) {
