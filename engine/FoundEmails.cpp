@@ -92,7 +92,8 @@ class TFoundEmails::TStore {
         }
         // Each piece appended lies wholly in the file or wholly in the gathered bytes.
         if (At >= FWritten) {
-            Out.assign(std::string_view(FPending).substr(static_cast<std::size_t>(At - FWritten), Size));
+            const auto from = static_cast<std::size_t>(At - FWritten);
+            Out.assign(std::string_view(FPending).substr(from, Size));
             return;
         }
         Out.resize(Size);
@@ -182,8 +183,15 @@ void TFoundEmails::Add(const TEmail& Email) {
     Add(Email.FullText, Email.Body, {Email.From, Email.To, Email.Subject, Email.Date});
 }
 
+// Views of the very same bytes need no comparing.
+bool EndsText(std::string_view FullText, std::string_view Body) {
+    if (Body.size() > FullText.size()) return false;
+    const std::string_view end = FullText.substr(FullText.size() - Body.size());
+    return end.data() == Body.data() || end == Body;
+}
+
 void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
-                       const TEmailHeaders& Headers) {
+                       const TEmailHeaders& Headers, std::optional<bool> ClientDeleted) {
     TEntry entry;
     entry.TextSize = Size32(FullText.size());
     entry.BodySize = Size32(Body.size());
@@ -191,9 +199,8 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
     for (int i = 0; i < 4; ++i)
         entry.FieldSizes[i] = Size32(fields[i].size());
     // The rules cut Body from the end of FullText; only a message made otherwise stores it apart.
-    entry.BodyApart = !Body.empty() && (Body.size() > FullText.size() ||
-                                        FullText.substr(FullText.size() - Body.size()) != Body);
-    entry.ClientDeleted = IsClientDeleted(FullText);
+    entry.BodyApart = !Body.empty() && !EndsText(FullText, Body);
+    entry.ClientDeleted = ClientDeleted ? *ClientDeleted : IsClientDeleted(FullText);
     entry.Text = FStore->Append(FullText);
     // A body stored apart must follow its text at once; a failure there leaves a text no entry
     // refers to, which costs bytes and loses nothing.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,10 @@
 #include "engine/LargeBlocks.h"
 
 class TSystemLayer;
+
+// Whether Body is FullText's last bytes, as the rules cut a message; such a body is not stored
+// twice.
+bool EndsText(std::string_view FullText, std::string_view Body);
 
 // The header fields of one message: views into the list's memory, valid as long as the list.
 struct TEmailHeaders {
@@ -48,7 +53,10 @@ class TFoundEmails {
     // added before still whole.
     void Add(const TEmail& Email);
     // The same for a message given as views (Body empty or anywhere, usually FullText's end).
-    void Add(std::string_view FullText, std::string_view Body, const TEmailHeaders& Headers);
+    // ClientDeleted, where the caller settled it already (IsClientDeleted of FullText), is taken
+    // as it is.
+    void Add(std::string_view FullText, std::string_view Body, const TEmailHeaders& Headers,
+             std::optional<bool> ClientDeleted = std::nullopt);
 
     TEmailHeaders Headers(std::size_t Item) const;
     std::string FullText(std::size_t Item) const;

@@ -3,6 +3,7 @@
 #include "disk/DiskBuffer.h"
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
+#include "engine/ClientFlags.h"
 #include "engine/DeepRule.h"
 #include "engine/ScanPieces.h"
 #include "engine/emailparser.h"
@@ -229,7 +230,7 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     if (carver == nullptr) return 0;
     const std::uint64_t start = Window.DriveOffset / FSectorSize;
     if (FLog != nullptr) {
-        TPieceEvent& event = FLog->Events.emplace_back();
+        TPieceEvent& event = FLog->NewEvent();
         event.Start = start;
         event.Next = start + 1;
     }
@@ -239,7 +240,7 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     if (FLog != nullptr) {
         // A run that covers no later sector and gave nothing changes nothing a merge sees.
         if (c == 1 && FLog->Events.back().Messages.empty())
-            FLog->Events.pop_back();
+            FLog->DropLast();
         else
             FLog->Events.back().Next = start + c;
     }
@@ -273,17 +274,23 @@ bool TScanHardDisk::Keep(const TCutList& Cuts, TCarvingRule Rule,
 }
 
 bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
-                              const TEmailHeaders& Fields, TEmailPlace Place) {
+                              const TEmailHeaders& Fields, TEmailPlace Place,
+                              std::optional<bool> ClientDeleted) {
     if (FLog != nullptr) {
         // A piece's thread copies the bytes out of its buffer once, for the merge to keep.
         TPieceEvent& event = FLog->Events.back();
+        std::size_t adding = FullText.size() + Body.size();
+        for (const std::string_view field : {Fields.From, Fields.To, Fields.Subject, Fields.Date})
+            adding += field.size();
+        if (event.Bytes.size() + adding > event.Bytes.capacity())
+            event.Bytes.reserve(std::max(event.Bytes.size() + adding, 2 * event.Bytes.capacity()));
         TPieceMessage m;
         m.Text = event.Bytes.size();
         m.TextSize = FullText.size();
         event.Bytes.append(FullText);
         m.BodySize = Body.size();
-        if (Body.size() <= FullText.size() &&
-            FullText.substr(FullText.size() - Body.size()) == Body) {
+        m.ClientDeleted = IsClientDeleted(FullText);
+        if (EndsText(FullText, Body)) {
             m.Body = m.Text + m.TextSize - m.BodySize;
         } else {
             m.Body = event.Bytes.size();
@@ -301,7 +308,7 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
     }
     FHost->KeepAlive(1);
     try {
-        FResult.Emails.Add(FullText, Body, Fields);
+        FResult.Emails.Add(FullText, Body, Fields, ClientDeleted);
     } catch (const TPwError& e) {
         // Nothing can be kept from here on: stop, with what was found so far.
         FResult.StopReason = e.what();
@@ -325,7 +332,7 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
     const TStreamCounts spent = FStreams->Counts();
     if (FLog != nullptr) {
         const std::uint64_t s = Offset / FSectorSize;
-        TPieceEvent& event = FLog->Events.emplace_back();
+        TPieceEvent& event = FLog->NewEvent();
         event.Start = s;
         event.Next = s + 1;
         event.Stream = true;
@@ -412,6 +419,9 @@ class TPieceHost final : public TScanHost {
 constexpr std::size_t PieceQueueBytes = 32u << 20;
 // How long the merge waits for a piece before it lets the host breathe.
 constexpr auto MergeWait = std::chrono::milliseconds(20);
+// Buffers of used events kept for the pieces' threads: all of them at most, and each.
+constexpr std::size_t SpareBytesMost = 64u << 20;
+constexpr std::size_t SpareEventBytes = 256u << 10;
 
 } // namespace
 
@@ -430,6 +440,8 @@ class TScanHardDisk::TPieceFeed {
     virtual bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool Wait) = 0;
     // The merge is past piece K; Abandon: what is left of it is not wanted.
     virtual void Finished(std::size_t K, bool Abandon) = 0;
+    // Takes the events the merge is done with, for their buffers to be used again.
+    virtual void Recycle(std::vector<TPieceEvent>& Used) { Used.clear(); }
     // No more pieces are wanted.
     virtual void StopAll() {}
 };
@@ -468,6 +480,8 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     std::exception_ptr Error;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> Unreadable;
     std::vector<std::thread> Threads;
+    std::vector<TPieceEvent> Spare; // events the merge is done with, for the pieces' threads
+    std::size_t SpareBytes = 0;
 
     std::size_t Count() const override { return Pieces; }
     std::uint64_t End(std::size_t K) const override {
@@ -520,6 +534,18 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         Stop = true;
         std::lock_guard lock(M);
         Cv.notify_all();
+    }
+
+    void Recycle(std::vector<TPieceEvent>& Used) override {
+        std::lock_guard lock(M);
+        for (TPieceEvent& e : Used) {
+            const std::size_t bytes = e.Capacity();
+            // A buffer that once held a big message is let go rather than kept for small ones.
+            if (bytes > SpareEventBytes || SpareBytes + bytes > SpareBytesMost) continue;
+            SpareBytes += bytes;
+            Spare.push_back(std::move(e));
+        }
+        Used.clear();
     }
 
     void Work() {
@@ -577,6 +603,12 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             piece.Events.push_back(std::move(e));
         }
         Log.Events.clear();
+        while (!Spare.empty() && Log.Spare.size() < PublishEvents) {
+            TPieceEvent& e = Spare.back();
+            SpareBytes -= e.Capacity();
+            Log.Spare.push_back(std::move(e));
+            Spare.pop_back();
+        }
         if (Done) {
             piece.Done = true;
             piece.Final = piece.Reached;
@@ -638,7 +670,7 @@ void TScanHardDisk::Import(const TPieceEvent& Event) {
             at += m.FieldSizes[i];
         }
         if (!KeepFound(bytes.substr(m.Text, m.TextSize), bytes.substr(m.Body, m.BodySize),
-                       {fields[0], fields[1], fields[2], fields[3]}, m.Place))
+                       {fields[0], fields[1], fields[2], fields[3]}, m.Place, m.ClientDeleted))
             return;
     }
     if (Event.Stream) {
@@ -650,6 +682,7 @@ void TScanHardDisk::Import(const TPieceEvent& Event) {
 std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::uint64_t P) {
     const std::uint64_t end = Feed.End(K);
     std::deque<TPieceEvent> events;
+    std::vector<TPieceEvent> used;
     TPieceFeed::TNews news;
     // Until the piece's walk agrees with the real one: the furthest sector a dropped run of the
     // piece went on at, and where the piece's last dropped streams ended.
@@ -658,6 +691,7 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
     std::uint64_t streamsEnd = 0;
     bool wait = false;
     while (!Halted()) {
+        if (!used.empty()) Feed.Recycle(used);
         if (!Feed.Pull(K, events, news, wait)) {
             Feed.StopAll();
             return P;
@@ -668,6 +702,7 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
             while (!events.empty() && events.front().Start < P) {
                 coveredTo = std::max(coveredTo, events.front().Next);
                 if (events.front().Stream) streamsEnd = events.front().StreamsEnd;
+                used.push_back(std::move(events.front()));
                 events.pop_front();
             }
             if (P >= end) {
@@ -701,7 +736,10 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
             Advance(P, e.Start);
             Import(e);
             P = e.Next;
+            used.push_back(std::move(events.front()));
             events.pop_front();
+            // Back to the pieces' threads while they still carve, not once all is merged.
+            if (used.size() >= PublishEvents) Feed.Recycle(used);
         }
         if (Halted()) break;
         Advance(P, std::max(P, news.Reached));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,8 +126,9 @@ class TScanHardDisk {
     // Puts a piece's findings into the result as if this scan had made them.
     void Import(const struct TPieceEvent& Event);
     // Keeps one message: into the result, with the host told, or into the piece's log.
+    // ClientDeleted: as settled by a piece's thread, where one did.
     bool KeepFound(std::string_view FullText, std::string_view Body, const TEmailHeaders& Fields,
-                   TEmailPlace Place);
+                   TEmailPlace Place, std::optional<bool> ClientDeleted = std::nullopt);
     // The scan moved on to sector Next without examining the sectors between here.
     void Advance(std::uint64_t From, std::uint64_t Next);
     bool Halted() const { return FResult.Cancelled || !FResult.StopReason.empty(); }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "disk/Error.h"
+#include "engine/ClientFlags.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ TPartFile DecodePart(std::string_view Bytes) {
             (i > 0 && e.Start < p.Events[i - 1].Next && !p.Events[i - 1].Stream))
             TReader::Short();
         // Every view a message makes must lie inside the bytes it came with.
-        for (const TPieceMessage& m : e.Messages) {
+        for (TPieceMessage& m : e.Messages) {
             std::uint64_t fields = 0;
             for (const std::uint64_t v : m.FieldSizes)
                 fields += v;
@@ -188,6 +189,7 @@ TPartFile DecodePart(std::string_view Bytes) {
             if (m.Text > n || m.TextSize > n - m.Text || m.Body > n || m.BodySize > n - m.Body ||
                 m.Fields > n || fields > n - m.Fields)
                 TReader::Short();
+            m.ClientDeleted = IsClientDeleted(std::string_view(e.Bytes).substr(m.Text, m.TextSize));
         }
     }
     if (r.Left() != sizeof Magic ||

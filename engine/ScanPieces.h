@@ -21,6 +21,9 @@ struct TPieceMessage {
     std::uint64_t Fields = 0; // From, To, Subject, Date, one after the other
     std::uint64_t FieldSizes[4] = {};
     TEmailPlace Place;
+    // Settled by the piece's thread, so that the merge need not read the header block again;
+    // not written to part files (read from the text when one is read).
+    bool ClientDeleted = false;
 };
 
 // A run carved, or the streams opened, at sector Start; the scan went on at sector Next.
@@ -35,10 +38,36 @@ struct TPieceEvent {
     std::string Bytes;
 
     std::size_t Footprint() const { return Bytes.size() + Messages.size() * sizeof(TPieceMessage); }
+    // What its buffers hold, used or not.
+    std::size_t Capacity() const {
+        return Bytes.capacity() + Messages.capacity() * sizeof(TPieceMessage);
+    }
 };
 
 struct TPieceLog {
     std::vector<TPieceEvent> Events;
+    // Events the merge is done with, their buffers kept: on a mail-dense drive a piece makes an
+    // event or two a sector, and new buffers for each cost more in the allocator (and in fresh
+    // memory) than carving the sector.
+    std::vector<TPieceEvent> Spare;
+
+    // A new event at the end of Events, in a spare's buffers where there is one.
+    TPieceEvent& NewEvent() {
+        TPieceEvent& event = Events.emplace_back();
+        if (!Spare.empty()) {
+            event.Messages.swap(Spare.back().Messages);
+            event.Bytes.swap(Spare.back().Bytes);
+            Spare.pop_back();
+            event.Messages.clear();
+            event.Bytes.clear();
+        }
+        return event;
+    }
+    // Takes back the last event, which nothing will see.
+    void DropLast() {
+        Spare.push_back(std::move(Events.back()));
+        Events.pop_back();
+    }
 };
 
 // A whole piece: the sectors it covers, its events, the sector the scan went on at after it and

@@ -98,10 +98,14 @@ std::shared_ptr<TSharedDrive> RandomDrive(unsigned Seed, bool Streams) {
             d += MboxFile(msgs, rng());
             break;
         }
-        case 1: // messages back to back on sector starts
+        case 1: // messages back to back on sector starts, some deleted in the mail program
             for (unsigned k = 0; k < 2 + rng() % 5; ++k) {
                 align();
-                d += MakeDeepMessage(rng(), static_cast<int>(rng() % DeepMessageKinds));
+                std::string m = MakeDeepMessage(rng(), static_cast<int>(rng() % DeepMessageKinds));
+                const std::size_t line = m.find("\r\n");
+                if (rng() % 3 == 0 && line != std::string::npos)
+                    m.insert(line + 2, rng() % 2 ? "X-Mozilla-Status: 0009\r\n" : "Status: RD\r\n");
+                d += m;
             }
             break;
         case 2:
@@ -178,15 +182,22 @@ void ExpectSame(const TScanResult& Whole, const TScanResult& Split, const std::s
     EXPECT_EQ(Split.StopReason, Whole.StopReason);
 }
 
-// Ranges of random lengths cut at random sectors, each scanned alone, then merged.
+// Ranges of random lengths cut at random sectors, each scanned alone (every other one written to
+// a part file and read back, as a merge on another machine gets it), then merged.
 TScanResult ScanInRanges(const TBufferMaker& Make, const TScanOptions& Options, std::mt19937& Rng) {
     const std::uint64_t N = static_cast<std::uint64_t>(Make()->TotalSectors());
     std::vector<TPieceRecord> parts;
     std::uint64_t at = 1;
     while (at < N) {
         const std::uint64_t end = std::min(N, at + 1 + Rng() % 40);
-        parts.push_back(TScanHardDisk(Make(), Options, NullScanHost()).ScanRange(at, end));
-        EXPECT_TRUE(parts.back().Complete);
+        TPartFile part;
+        part.TargetBytes = N * 512;
+        part.SectorSize = 512;
+        part.Rule = Options.Rule;
+        part.Piece = TScanHardDisk(Make(), Options, NullScanHost()).ScanRange(at, end);
+        EXPECT_TRUE(part.Piece.Complete);
+        parts.push_back(parts.size() % 2 ? DecodePart(EncodePart(part)).Piece
+                                         : std::move(part.Piece));
         at = end;
     }
     return TScanHardDisk(Make(), Options, NullScanHost()).Merge(std::move(parts));
@@ -195,7 +206,7 @@ TScanResult ScanInRanges(const TBufferMaker& Make, const TScanOptions& Options, 
 } // namespace
 
 TEST(SplitScan, PiecesMergedGiveTheWholeScanFieldByField) {
-    std::size_t compared = 0, messages = 0, unreadable = 0, streams = 0;
+    std::size_t compared = 0, messages = 0, unreadable = 0, streams = 0, deleted = 0;
     for (unsigned seed = 1; seed <= 24; ++seed) {
         const TCarvingRule rule = seed % 2 ? TCarvingRule::Deep : TCarvingRule::Standard;
         const auto drive = RandomDrive(seed, rule == TCarvingRule::Deep);
@@ -204,6 +215,8 @@ TEST(SplitScan, PiecesMergedGiveTheWholeScanFieldByField) {
         options.Rule = rule;
         const TScanResult whole = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
         messages += whole.Emails.size();
+        for (std::size_t i = 0; i < whole.Emails.size(); ++i)
+            deleted += whole.Emails.ClientDeleted(i);
         unreadable += whole.UnreadableSectors;
         streams += whole.Streams.Opened;
         std::mt19937 rng(seed * 7919);
@@ -227,6 +240,7 @@ TEST(SplitScan, PiecesMergedGiveTheWholeScanFieldByField) {
     EXPECT_GT(messages, 200u);
     EXPECT_GT(unreadable, 10u);
     EXPECT_GT(streams, 5u);
+    EXPECT_GT(deleted, 5u);
     EXPECT_EQ(compared, 24u * 12u);
 }
 
