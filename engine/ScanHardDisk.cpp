@@ -415,12 +415,15 @@ class TPieceHost final : public TScanHost {
     const std::atomic<bool>* FStop;
 };
 
-// Bytes of findings a piece's thread may hold before the merge takes them: it waits beyond.
-constexpr std::size_t PieceQueueBytes = 32u << 20;
+// Bytes of findings the pieces' threads may hold together before the merge takes them, shared
+// out among them (each at least the least): a thread waits beyond its share, so that more jobs
+// do not hold more memory.
+constexpr std::size_t QueuedBytes = 64u << 20;
+constexpr std::size_t PieceQueueBytesLeast = 4u << 20;
 // How long the merge waits for a piece before it lets the host breathe.
 constexpr auto MergeWait = std::chrono::milliseconds(20);
 // Buffers of used events kept for the pieces' threads: all of them at most, and each.
-constexpr std::size_t SpareBytesMost = 64u << 20;
+constexpr std::size_t SpareBytesMost = 32u << 20;
 constexpr std::size_t SpareEventBytes = 256u << 10;
 
 } // namespace
@@ -482,6 +485,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     std::vector<std::thread> Threads;
     std::vector<TPieceEvent> Spare; // events the merge is done with, for the pieces' threads
     std::size_t SpareBytes = 0;
+    std::size_t QueueBytes = PieceQueueBytesLeast; // what one piece may hold
 
     std::size_t Count() const override { return Pieces; }
     std::uint64_t End(std::size_t K) const override {
@@ -616,7 +620,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             piece.Reached = Reached;
         }
         Cv.notify_all();
-        Cv.wait(lock, [&] { return piece.Bytes <= PieceQueueBytes || piece.Abandoned || Stop; });
+        Cv.wait(lock, [&] { return piece.Bytes <= QueueBytes || piece.Abandoned || Stop; });
         return !piece.Abandoned && !Stop;
     }
 
@@ -767,6 +771,10 @@ void TScanHardDisk::MergeFeed(TPieceFeed& Feed, std::uint64_t N) {
     Feed.StopAll();
 }
 
+unsigned TScanOptions::DefaultJobs() {
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
 TScanResult TScanHardDisk::ScanSplit(std::uint64_t N) {
     FHost->KeepAlive(1);
     FHost->ProgressOpen(N);
@@ -780,6 +788,7 @@ TScanResult TScanHardDisk::ScanSplit(std::uint64_t N) {
     split.PieceSectors = std::max<std::uint64_t>(1, pieceBytes / FSectorSize);
     split.Pieces = static_cast<std::size_t>((N - 1 + split.PieceSectors - 1) / split.PieceSectors);
     split.Ahead = FOptions.Jobs;
+    split.QueueBytes = std::max(PieceQueueBytesLeast, QueuedBytes / (split.Ahead + 1));
     try {
         for (unsigned j = 0; j < FOptions.Jobs; ++j)
             split.Threads.emplace_back([&split] { split.Work(); });

@@ -33,12 +33,12 @@ struct TScanOptions {
     TSystemLayer* Scratch = nullptr;
     // Threads carving pieces of the drive at once; 1 carves on the calling thread alone. The
     // results are the same either way.
-    unsigned Jobs = DefaultJobs;
-    // What the front ends scan with unless told otherwise. One: every message found still passes
-    // through the merging thread, whose share of a mail-dense scan is as large as the carving's,
-    // so on two cores more jobs were slower; and on a cold disk two readers seek against each
-    // other. More jobs pay on many cores with little mail, and stay an explicit choice.
-    static constexpr unsigned DefaultJobs = 1;
+    unsigned Jobs = 1;
+    // What the front ends scan with unless told otherwise: two jobs where the processor has two
+    // cores or more, else one. Two pay on every image measured, mail-dense or not, cold or
+    // cached; beyond two every message found still passes through the one merging thread, and
+    // each job holds its own buffers, so more jobs stay an explicit choice.
+    static unsigned DefaultJobs();
     // How much of the drive one piece holds (whole sectors); 0 lets the scan choose.
     std::uint64_t PieceBytes = 0;
     // The inflated bytes compressed streams may give over the whole scan.

@@ -481,7 +481,7 @@ class TMainWindowCore {
     std::vector<char> textMatches;
     std::string textMatchesFor;
     std::function<void()> workGate;
-    unsigned scanJobs = TScanOptions::DefaultJobs;
+    unsigned scanJobs = TScanOptions::DefaultJobs();
     // Decoded messages by item, filled as rows are shown: by item number, as only the rows shown
     // are ever decoded, out of lists of a million messages.
     mutable std::unordered_map<std::size_t, TDecodedMessage> decoded;
