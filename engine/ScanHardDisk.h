@@ -35,7 +35,7 @@ struct TScanOptions {
     // results are the same either way.
     unsigned Jobs = 1;
     // What the front ends scan with unless told otherwise: two jobs where the processor has two
-    // cores or more, else one. Two pay on every image measured, mail-dense or not, cold or
+    // cores or more, else one (one on Windows). Two pay on every image measured, mail-dense or not, cold or
     // cached; beyond two every message found still passes through the one merging thread, and
     // each job holds its own buffers, so more jobs stay an explicit choice.
     static unsigned DefaultJobs();
