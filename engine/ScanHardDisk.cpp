@@ -745,6 +745,7 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
                 continue;
             }
         }
+        std::uint64_t asked = P; // where the host was last asked whether to stop
         while (!events.empty() && !Halted()) {
             const TPieceEvent& e = events.front();
             if (e.Stream && FStreams &&
@@ -763,6 +764,12 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
             events.pop_front();
             // Back to the pieces' threads while they still carve, not once all is merged.
             if (used.size() >= RecycleEvents) Feed.Recycle(used);
+            // As often as one job asks: a batch holds many messages, and the host may want the
+            // scan stopped after any of them (a result that could not be written).
+            if ((P - asked) * FSectorSize >= HeldPieceBytes) {
+                asked = P;
+                if (Stopping(P * FSectorSize)) break;
+            }
         }
         if (Halted()) break;
         Advance(P, std::max(P, news.Reached));
