@@ -910,9 +910,9 @@ TScanOptionLinks AddListOptions(CLI::App* Scan, TCliOptions& Opt, std::string& F
                 return unknown.empty() ? "names no field" : "unknown field \"" + unknown + "\"";
             });
     Scan->add_option("--jobs,-j", Opt.Jobs,
-                     "Threads that carve pieces of the drive at once (default: 2 where the "
-                     "processor has two cores or more, else 1); the results are the same for any "
-                     "number")
+                     "Threads that carve pieces of the drive at once (default: " +
+                         std::to_string(TScanOptions::DefaultJobs()) +
+                         " here); the results are the same for any number")
         ->check(CLI::Range(1u, 1024u));
     Scan->add_flag("--deep", Opt.Deep,
                    "Deep scan: also recover messages with long header blocks (chains of Received "
