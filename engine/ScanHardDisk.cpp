@@ -548,7 +548,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     }
 
     void Recycle(std::vector<TPieceEvent>& Used) override {
-        // Sorted and freed outside the lock, which the pieces' threads wait on: under Wine a
+        // Sifted and freed outside the lock, which the pieces' threads wait on: under Wine a
         // wait there costs a trip to the server.
         std::size_t bytes = 0;
         std::size_t kept = 0;
