@@ -250,8 +250,7 @@ TEST_F(CliOutputsTest, TheReportIsWellFormedAndWrittenAsItGoes) {
     std::vector<std::size_t> rows(many.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
         rows[i] = i;
-    const TEmailPlaces offsets(many.size(),
-                                           TEmailPlace{512, TCarvingRule::Standard, {}});
+    const TEmailPlaces offsets(many.size(), TEmailPlace{512, TCarvingRule::Standard, {}});
     const TReportSource source{"disk.img", 1 << 20, "scan disk.img", 512, {}};
     EXPECT_EQ(
         WriteDfxmlReport(Elsewhere.File("many.xml"), source, emails, offsets, rows, true, output),
