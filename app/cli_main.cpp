@@ -145,26 +145,37 @@ class TStdout {
 // not: the JSON names them.
 class TRowPicker {
   public:
-    TRowPicker(const TCliOptions& Opt, bool NeedCopies)
+    // KeepRows false: the rows shown are counted only, for output that takes each as it comes.
+    TRowPicker(const TCliOptions& Opt, bool NeedCopies, bool KeepRows = true)
         : FFilter{Opt.Keyword, Opt.Text.empty() ? TDecodedTextTest() : DecodedTextTest(Opt.Text),
                   Opt.Unique, Opt.ClientDeleted},
-          FNeedCopies(NeedCopies) {}
+          FNeedCopies(NeedCopies), FKeepRows(KeepRows) {}
 
     // Takes the next message found; true when it is shown.
     bool Take(const TFoundEmails& Emails, std::size_t Item) {
-        const std::optional<std::size_t> copy =
-            FNeedCopies ? FCopies.Add(Emails, Item) : std::nullopt;
-        Copies.push_back(copy);
+        std::optional<std::size_t> copy;
+        if (FNeedCopies) {
+            copy = FCopies.Add(Emails, Item);
+            Copies.push_back(copy);
+        }
         if (!FFilter.Shows(Emails, Item, copy)) return false;
-        Rows.push_back(Item);
+        ++Shown;
+        if (FKeepRows) Rows.push_back(Item);
         return true;
     }
 
-    std::vector<std::size_t> Rows;
-    std::vector<std::optional<std::size_t>> Copies; // by item
+    // The earlier item Item is a copy of, where copies are looked for.
+    std::optional<std::size_t> CopyOf(std::size_t Item) const {
+        return Item < Copies.size() ? Copies[Item] : std::nullopt;
+    }
+
+    std::vector<std::size_t> Rows; // when kept
+    std::size_t Shown = 0;
+    std::vector<std::optional<std::size_t>> Copies; // by item, where copies are looked for
   private:
     const TRowFilter FFilter;
     bool FNeedCopies;
+    bool FKeepRows;
     TCopyFinder FCopies;
 };
 
@@ -358,9 +369,12 @@ std::optional<int> CheckOutputs(TCliOptions& Opt) {
 }
 
 // One probe opens the target for the whole scan; nothing when it cannot be scanned (said so).
-std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt, int& Status) {
+// NeedsScratch: the scan keeps what it finds, past what memory holds in a scratch file.
+std::optional<TDriveProbe> OpenTarget(const TCliOptions& Opt, int& Status,
+                                      bool NeedsScratch = true) {
     Status = 1;
-    if (const std::string problem = ScratchFolderProblem(PlatformSystem()); !problem.empty()) {
+    if (const std::string problem = NeedsScratch ? ScratchFolderProblem(PlatformSystem()) : "";
+        !problem.empty()) {
         std::cerr << Program << ": the found messages could not be kept past what memory holds: "
                   << "no scratch file can be written in the temporary folder ("
                   << DisplayName(problem) << "); " << ScratchHint << "\n";
@@ -448,10 +462,10 @@ class TResultPrinter {
   private:
     std::string Object(const TScanResult& Result, std::size_t Item) const {
         const TFoundEmails& emails = Result.Emails;
-        const TEmailPlace& place = Result.Places[Item];
+        const TEmailPlace& place = Result.Place(Item);
         return JsonObject(emails, Item, place, FFields, [&](std::size_t I) {
             if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
-            return MailJsonFields(emails.FullText(I), FPicker.Copies[I], FFields);
+            return MailJsonFields(emails.FullText(I), FPicker.CopyOf(I), FFields);
         });
     }
 
@@ -479,12 +493,14 @@ struct TScanned {
 };
 
 // Runs the scan; false when it ended by an error (said so).
+// LatestOnly: the host takes every message as it is found, and nothing after the scan reads them.
 bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, TScanHost& Host,
-                TScanned& Scanned, std::vector<TPieceRecord>* Parts = nullptr) {
+                TScanned& Scanned, std::vector<TPieceRecord>* Parts, bool LatestOnly) {
     try {
         TScanOptions options{Opt.SectorSize,
                              Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
         options.Jobs = ScanJobs(Opt);
+        options.LatestOnly = LatestOnly;
         // The probe made already serves the scan's own buffer; each job probes the drive anew.
         auto probe = std::make_shared<std::optional<TDriveProbe>>(std::move(Probe));
         TScanHardDisk scan(TBufferMaker([probe, Target = Opt.Target, SectorSize = Opt.SectorSize] {
@@ -785,18 +801,23 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     TScanPlan plan;
     if (const auto status = SettlePlan(Opt, plan)) return *status;
     if (const auto status = CheckOutputs(Opt)) return *status;
+    // Lines streamed to the terminal are the progress there; a bar drawn between them would
+    // break them up.
+    const bool streaming = Opt.JsonLines && !plan.Column;
+    const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
+    const bool needCopies = Opt.Unique || (fields & JsonCopyOf) != 0;
+    // Lines written as the messages come, and nothing else to write from them: the scan holds
+    // none of them after its line, however many the drive holds (and needs no scratch file).
+    const bool latestOnly = streaming && !needCopies && Opt.ExportDir.empty() &&
+                            Opt.Mbox.empty() && Opt.Dfxml.empty();
     int refused = 1;
-    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused);
+    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused, !latestOnly);
     if (!probe) return refused;
     std::vector<TPieceRecord> parts;
     if (Opt.Merging && !LoadParts(Opt, *probe, parts)) return 1;
 
-    // Lines streamed to the terminal are the progress there; a bar drawn between them would
-    // break them up.
-    const bool streaming = Opt.JsonLines && !plan.Column;
     TCliProgress progress(std::cerr, IsTerminal(2) && !(streaming && IsTerminal(1)), 0);
-    const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
-    TRowPicker picker(Opt, Opt.Unique || (fields & JsonCopyOf) != 0);
+    TRowPicker picker(Opt, needCopies, !latestOnly);
     TResultPrinter printer(Opt, Out, picker, streaming);
     TPickingHost host(
         progress, picker,
@@ -808,7 +829,7 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     printer.Begin();
     TScanned scanned;
     if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned,
-                    Opt.Merging ? &parts : nullptr))
+                    Opt.Merging ? &parts : nullptr, latestOnly))
         return 1;
 
     std::vector<std::size_t> rows = std::move(picker.Rows);
@@ -816,7 +837,7 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     printer.PrintAll(scanned.Result, rows);
     // The last lines go out now, not after the export.
     Out.Flush();
-    int status = ScanStatus(Opt, progress, scanned.Result, rows.size());
+    int status = ScanStatus(Opt, progress, scanned.Result, picker.Shown);
     if (Out.Broken() && scanned.Result.Cancelled)
         std::cerr << Program
                   << ": the scan was stopped: its results could not be written to "

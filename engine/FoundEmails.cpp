@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
@@ -56,6 +58,16 @@ class TFoundEmails::TStore {
     }
     // Takes back the fields just appended.
     void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
+
+    // Lets go of every byte held, keeping the memory for what comes next: for a list that holds
+    // its latest message only, which never spills.
+    void Forget() {
+        FMemory.clear();
+        if (!Fields.empty()) {
+            Fields.resize(1);
+            Fields.front().clear();
+        }
+    }
 
     // Where the bytes now lie. Throws TPwError, and keeps nothing of them, when they cannot be
     // kept; what was appended before stays whole either way.
@@ -172,6 +184,13 @@ TFoundEmails::TFoundEmails() : TFoundEmails(DefaultMemoryBytes, PlatformSystem()
 TFoundEmails::TFoundEmails(std::size_t MemoryBytes, TSystemLayer& System)
     : FStore(std::make_shared<TStore>(MemoryBytes, &System)) {}
 
+TFoundEmails TFoundEmails::LatestOnly() {
+    // In memory only: one message at a time is no reason for a scratch file.
+    TFoundEmails list{TEmailArray{}};
+    list.FLatestOnly = true;
+    return list;
+}
+
 TFoundEmails::TFoundEmails(const TEmailArray& Emails)
     : FStore(std::make_shared<TStore>(0, nullptr)) {
     FEntries.reserve(Emails.size());
@@ -192,6 +211,11 @@ bool EndsText(std::string_view FullText, std::string_view Body) {
 
 void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
                        const TEmailHeaders& Headers, std::optional<bool> ClientDeleted) {
+    if (FLatestOnly && !FEntries.empty()) {
+        FDropped += FEntries.size();
+        FEntries.clear();
+        FStore->Forget();
+    }
     TEntry entry;
     entry.TextSize = Size32(FullText.size());
     entry.BodySize = Size32(Body.size());
@@ -216,8 +240,14 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
     }
 }
 
+const TFoundEmails::TEntry& TFoundEmails::Entry(std::size_t Item) const {
+    if (Item < FDropped)
+        throw std::out_of_range("item " + std::to_string(Item) + " of the found list is no longer held");
+    return FEntries.at(Item - FDropped);
+}
+
 TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
-    const TEntry& e = FEntries.at(Item);
+    const TEntry& e = Entry(Item);
     const std::string_view arena = FStore->Fields[e.FieldBlock];
     std::size_t at = e.FieldOffset;
     std::string_view f[4];
@@ -229,14 +259,14 @@ TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
 }
 
 std::string TFoundEmails::FullText(std::size_t Item) const {
-    const TEntry& e = FEntries.at(Item);
+    const TEntry& e = Entry(Item);
     std::string out;
     FStore->Read(e.Text, e.TextSize, out);
     return out;
 }
 
 std::string TFoundEmails::Body(std::size_t Item) const {
-    const TEntry& e = FEntries.at(Item);
+    const TEntry& e = Entry(Item);
     std::string out;
     if (e.BodyApart)
         FStore->Read(e.Text + e.TextSize, e.BodySize, out);
@@ -246,7 +276,7 @@ std::string TFoundEmails::Body(std::size_t Item) const {
 }
 
 std::uint64_t TFoundEmails::FullTextSize(std::size_t Item) const {
-    return FEntries.at(Item).TextSize;
+    return Entry(Item).TextSize;
 }
 
 TEmail TFoundEmails::operator[](std::size_t Item) const {

@@ -44,9 +44,17 @@ class TFoundEmails {
     // A list holding these messages, in memory (for lists made by hand, as tests and small tools
     // do; implicit so that a plain array serves wherever a list is asked for).
     TFoundEmails(const TEmailArray& Emails); // NOLINT(google-explicit-constructor)
+    // A list that holds only the message added last, in memory: the ones before it are counted
+    // (items keep their numbers) and no longer held. For a caller that takes each message as it
+    // is added and needs none of them later, so that its memory stays flat however many come,
+    // and no scratch file is written. Asking for an item no longer held throws
+    // std::out_of_range.
+    static TFoundEmails LatestOnly();
 
-    std::size_t size() const { return FEntries.size(); }
-    bool empty() const { return FEntries.empty(); }
+    std::size_t size() const { return FDropped + FEntries.size(); }
+    bool empty() const { return size() == 0; }
+    // Whether the bytes and fields of Item are still held (always, but in a LatestOnly list).
+    bool Holds(std::size_t Item) const { return Item >= FDropped && Item < size(); }
 
     // Adds a copy of the message. Throws TPwError when its bytes cannot be kept (no scratch file
     // can be made, the temporary folder is full); the list is then as it was, every message
@@ -64,7 +72,7 @@ class TFoundEmails {
     std::uint64_t FullTextSize(std::size_t Item) const;
     // Whether the mail program that stored the message marked it deleted (IsClientDeleted),
     // settled from its header block when it was added.
-    bool ClientDeleted(std::size_t Item) const { return FEntries.at(Item).ClientDeleted; }
+    bool ClientDeleted(std::size_t Item) const { return Entry(Item).ClientDeleted; }
     // The whole message, copied out.
     TEmail operator[](std::size_t Item) const;
     TEmailArray ToArray() const;
@@ -112,6 +120,10 @@ class TFoundEmails {
     };
     class TStore;
 
+    const TEntry& Entry(std::size_t Item) const;
+
     std::shared_ptr<TStore> FStore;
-    TLargeVector<TEntry> FEntries;
+    TLargeVector<TEntry> FEntries; // from item FDropped on
+    std::size_t FDropped = 0;      // items counted and no longer held
+    bool FLatestOnly = false;
 };

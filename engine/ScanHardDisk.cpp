@@ -74,8 +74,11 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
       }),
       FOptions(Options) {
     if (!FBuffer) throw TPwError("no disk buffer to scan");
-    FResult.Emails = TFoundEmails(Options.MemoryBytes,
-                                  Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
+    FResult.Emails = Options.LatestOnly
+                         ? TFoundEmails::LatestOnly()
+                         : TFoundEmails(Options.MemoryBytes, Options.Scratch != nullptr
+                                                                 ? *Options.Scratch
+                                                                 : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
     if (Options.Rule == TCarvingRule::Deep)
@@ -314,6 +317,7 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
         FResult.StopReason = e.what();
         return false;
     }
+    if (FOptions.LatestOnly) FResult.Places.clear();
     FResult.Places.push_back(std::move(Place));
     FHost->MessageFound();
     FHost->MessageKept(FResult);
@@ -328,7 +332,7 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
     TDriveInput input(*FBuffer, DriveBytes());
     // A header inside what these streams took (a zip's later entry, bytes of a deflate stream)
     // was followed already, or is none.
-    const std::size_t before = FResult.Places.size();
+    const std::size_t before = FResult.Emails.size();
     const TStreamCounts spent = FStreams->Counts();
     if (FLog != nullptr) {
         const std::uint64_t s = Offset / FSectorSize;
@@ -354,8 +358,10 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
         event.Counts = {now.Opened - spent.Opened, now.InflatedBytes - spent.InflatedBytes,
                         now.Bounded - spent.Bounded};
     } else {
-        for (std::size_t i = before; i < FResult.Places.size(); ++i)
-            learnLength(FResult.Places[i]);
+        // Of the messages the streams gave, those whose places are still held.
+        const std::size_t held = FResult.Emails.size() - FResult.Places.size();
+        for (std::size_t i = std::max(before, held); i < FResult.Emails.size(); ++i)
+            learnLength(FResult.Places[i - held]);
     }
     if (FStreams->Cancelled()) FResult.Cancelled = true;
     return true;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct TScanOptions {
     std::uint64_t PieceBytes = 0;
     // The inflated bytes compressed streams may give over the whole scan.
     std::uint64_t InflateBudget = TStreamOpener::ScanOutCap;
+    // The result holds only the message found last, and its place (TFoundEmails::LatestOnly):
+    // for a host that takes each message in MessageKept and needs none of them after the scan.
+    // Its memory then stays flat however much mail the drive holds, and MemoryBytes and Scratch
+    // go unused.
+    bool LatestOnly = false;
 };
 
 struct TEmailPlace {
@@ -65,7 +71,7 @@ struct TSectorRange {
 
 struct TScanResult {
     TFoundEmails Emails;                  // found order; index = Item Num
-    TEmailPlaces Places;                  // one per message
+    TEmailPlaces Places;                  // one per message held, the last ones
     std::uint64_t UnreadableSectors = 0;  // read as zeros
     std::vector<TSectorRange> Unreadable; // the unreadable sectors, merged into ranges
     bool Cancelled = false;               // the host asked the scan to stop before the end
@@ -73,6 +79,14 @@ struct TScanResult {
     // empty when it ran to the end or was cancelled. What was found before stays.
     std::string StopReason;
     TStreamCounts Streams; // what opening compressed streams cost (deep scans)
+
+    // Where message Item was found. Every message's place is held, but in a scan asked for the
+    // latest message only; asking for one no longer held throws std::out_of_range.
+    const TEmailPlace& Place(std::size_t Item) const {
+        const std::size_t dropped = Emails.size() - Places.size();
+        if (Item < dropped) throw std::out_of_range("a place no longer held");
+        return Places.at(Item - dropped);
+    }
 };
 
 class TScanHardDisk {

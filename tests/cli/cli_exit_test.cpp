@@ -189,6 +189,11 @@ TEST_F(CliExitTest, AScanStoppedEarlyIsAnErrorEvenWhereSectorsWereUnreadable) {
               std::string::npos)
         << r.Err;
     EXPECT_EQ(r.Out, "");
+    // Lines streamed as the messages come, and nothing else: no scratch file is needed.
+    r = RunCliWithTmpDir(Dir.File("no-such-folder"), Scan("--json-lines --fields item"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, RunCli(Scan("--json-lines --fields item")).Out);
+    EXPECT_NE(r.Out, "");
 
     // Unreadable sectors (a damaged chunk of an EWF set) and a scratch folder that fills up
     // after 32 MiB of mail: the scan stopped before the end, so it did not complete.
@@ -210,7 +215,7 @@ TEST_F(CliExitTest, AScanStoppedEarlyIsAnErrorEvenWhereSectorsWereUnreadable) {
     fs::create_directories(mount);
     if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
-    r = RunCliWithTmpDir(mount.string(), "scan " + Quote(e01) + " --json-lines --fields item");
+    r = RunCliWithTmpDir(mount.string(), "scan " + Quote(e01) + " --json --fields item");
     ::umount(mount.c_str());
     EXPECT_EQ(r.Status, 1) << r.Err;
     EXPECT_NE(r.Err.find("the scan stopped before the end"), std::string::npos) << r.Err;

@@ -350,3 +350,62 @@ TEST(SplitScan, HostHearsEverythingOnTheCallingThreadInFoundOrderAndCanStopIt) {
     for (std::size_t i = 0; i < cancelled.Places.size(); ++i)
         EXPECT_EQ(cancelled.Places[i].Offset, whole.Places[i].Offset);
 }
+
+namespace {
+
+// What the host is handed for each message, as it is handed over.
+class TKeptHost final : public TScanHost {
+  public:
+    std::vector<std::string> Kept;
+    void MessageKept(const TScanResult& SoFar) override {
+        const std::size_t item = SoFar.Emails.size() - 1;
+        const TEmailPlace& place = SoFar.Place(item);
+        std::string seen = std::to_string(item) + " " + std::to_string(place.Offset) + " " +
+                           std::to_string(static_cast<int>(place.Rule)) + " " +
+                           std::to_string(SoFar.Emails.ClientDeleted(item));
+        for (const TStreamStep& step : place.Inside)
+            seen += " <" + std::to_string(step.Offset) + "," + std::to_string(step.At) + ">";
+        const TEmail email = SoFar.Emails[item];
+        Kept.push_back(seen + "\n" + email.From + "\n" + email.To + "\n" + email.Subject + "\n" +
+                       email.Date + "\n" + email.Body + "\n" + email.FullText);
+    }
+};
+
+} // namespace
+
+TEST(SplitScan, AScanHoldingItsLatestMessageOnlyHandsTheHostWhatAWholeOneDoes) {
+    std::size_t kept = 0, inside = 0;
+    for (unsigned seed = 300; seed < 306; ++seed) {
+        const TCarvingRule rule = seed % 2 ? TCarvingRule::Deep : TCarvingRule::Standard;
+        const TBufferMaker make = MakerOf(RandomDrive(seed, rule == TCarvingRule::Deep));
+        for (const unsigned jobs : {1u, 2u}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + " jobs " + std::to_string(jobs));
+            TScanOptions options;
+            options.Rule = rule;
+            options.Jobs = jobs;
+            options.PieceBytes = 512 * (1 + seed % 7);
+            TKeptHost holding, latest;
+            const TScanResult whole = TScanHardDisk(make, options, holding).ScanDrive();
+            options.LatestOnly = true;
+            const TScanResult flat = TScanHardDisk(make, options, latest).ScanDrive();
+            EXPECT_EQ(latest.Kept, holding.Kept);
+            ASSERT_EQ(flat.Emails.size(), whole.Emails.size());
+            if (whole.Emails.size() < 2) continue;
+            // The last message is held, with its stream's length learned after it was handed
+            // over; the ones before are counted only.
+            const std::size_t last = whole.Emails.size() - 1;
+            EXPECT_EQ(flat.Place(last).Inside, whole.Places[last].Inside);
+            EXPECT_EQ(flat.Emails[last], whole.Emails[last]);
+            EXPECT_FALSE(flat.Emails.Holds(last - 1));
+            EXPECT_THROW(flat.Emails.FullText(0), std::out_of_range);
+            EXPECT_THROW(flat.Place(0), std::out_of_range);
+            EXPECT_EQ(flat.Places.size(), 1u);
+            EXPECT_FALSE(flat.Emails.Spilled());
+            kept += holding.Kept.size();
+            for (const TEmailPlace& p : whole.Places)
+                inside += !p.Inside.empty();
+        }
+    }
+    EXPECT_GT(kept, 50u);
+    EXPECT_GT(inside, 2u);
+}
