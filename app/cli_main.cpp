@@ -808,8 +808,8 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     const bool needCopies = Opt.Unique || (fields & JsonCopyOf) != 0;
     // Lines written as the messages come, and nothing else to write from them: the scan holds
     // none of them after its line, however many the drive holds (and needs no scratch file).
-    const bool latestOnly = streaming && !needCopies && Opt.ExportDir.empty() &&
-                            Opt.Mbox.empty() && Opt.Dfxml.empty();
+    const bool latestOnly =
+        streaming && !needCopies && Opt.ExportDir.empty() && Opt.Mbox.empty() && Opt.Dfxml.empty();
     int refused = 1;
     std::optional<TDriveProbe> probe = OpenTarget(Opt, refused, !latestOnly);
     if (!probe) return refused;
@@ -828,8 +828,8 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     progress.StopWhen([&] { return Out.Broken(); });
     printer.Begin();
     TScanned scanned;
-    if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned,
-                    Opt.Merging ? &parts : nullptr, latestOnly))
+    if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned, Opt.Merging ? &parts : nullptr,
+                    latestOnly))
         return 1;
 
     std::vector<std::size_t> rows = std::move(picker.Rows);

@@ -242,7 +242,8 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
 
 const TFoundEmails::TEntry& TFoundEmails::Entry(std::size_t Item) const {
     if (Item < FDropped)
-        throw std::out_of_range("item " + std::to_string(Item) + " of the found list is no longer held");
+        throw std::out_of_range("item " + std::to_string(Item) +
+                                " of the found list is no longer held");
     return FEntries.at(Item - FDropped);
 }
 

@@ -74,11 +74,11 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
       }),
       FOptions(Options) {
     if (!FBuffer) throw TPwError("no disk buffer to scan");
-    FResult.Emails = Options.LatestOnly
-                         ? TFoundEmails::LatestOnly()
-                         : TFoundEmails(Options.MemoryBytes, Options.Scratch != nullptr
-                                                                 ? *Options.Scratch
-                                                                 : PlatformSystem());
+    FResult.Emails =
+        Options.LatestOnly
+            ? TFoundEmails::LatestOnly()
+            : TFoundEmails(Options.MemoryBytes,
+                           Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
     if (FSectorSize == 0) throw TPwError("the drive reports a sector size of 0");
     if (Options.Rule == TCarvingRule::Deep)
