@@ -151,6 +151,7 @@ TEST(ResultView, DeletedInTheMailProgramIsReadFromTheHeaderBlockOnly) {
              {"Status: RO\nStatus: D\n", false}, // the first one counts
              {"X-Mozilla-Status: 0001\nX-Status: D\n", true},
              {"X-Mailer: Status: D\n", false},
+             {"Status:\nReceived: by x\n D\n", false}, // another field's continuation
          }) {
         for (const char* End : {"\n", "\r\n"}) {
             std::string Text = c.Head + "From: a@x.org\nSubject: s\n\nStatus: D\n";
