@@ -493,14 +493,14 @@ struct TScanned {
 };
 
 // Runs the scan; false when it ended by an error (said so).
-// LatestOnly: the host takes every message as it is found, and nothing after the scan reads them.
+// Keep: what the scan's result must hold after the host has taken each message.
 bool ScanTarget(const TCliOptions& Opt, TDriveProbe Probe, TCliProgress& Progress, TScanHost& Host,
-                TScanned& Scanned, std::vector<TPieceRecord>* Parts, bool LatestOnly) {
+                TScanned& Scanned, std::vector<TPieceRecord>* Parts, TFoundEmails::TKeep Keep) {
     try {
         TScanOptions options{Opt.SectorSize,
                              Opt.Deep ? TCarvingRule::Deep : TCarvingRule::Standard};
         options.Jobs = ScanJobs(Opt);
-        options.LatestOnly = LatestOnly;
+        options.Keep = Keep;
         // The probe made already serves the scan's own buffer; each job probes the drive anew.
         auto probe = std::make_shared<std::optional<TDriveProbe>>(std::move(Probe));
         TScanHardDisk scan(TBufferMaker([probe, Target = Opt.Target, SectorSize = Opt.SectorSize] {
@@ -806,12 +806,22 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     const bool streaming = Opt.JsonLines && !plan.Column;
     const unsigned fields = Opt.Json || Opt.JsonLines ? Opt.Fields : 0u;
     const bool needCopies = Opt.Unique || (fields & JsonCopyOf) != 0;
-    // Lines written as the messages come, and nothing else to write from them: the scan holds
-    // none of them after its line, however many the drive holds (and needs no scratch file).
-    const bool latestOnly =
-        streaming && !needCopies && Opt.ExportDir.empty() && Opt.Mbox.empty() && Opt.Dfxml.empty();
+    // What is written after the scan from what it found. The row filters and the lines streamed
+    // read each message as it comes; the copies compare it with the earlier ones' bytes.
+    const bool filesAfter = !Opt.ExportDir.empty() || !Opt.Mbox.empty() || !Opt.Dfxml.empty();
+    const bool bytesAfter =
+        filesAfter || needCopies ||
+        (!streaming && (fields & (JsonBody | JsonFullText | JsonDecoded | JsonSha256)) != 0);
+    // Lines written as the messages come and nothing else: the scan holds none of them after its
+    // line, however many the drive holds. Rows written after it from their fields alone: it holds
+    // the fields, not the mail. Neither needs a scratch file.
+    const TFoundEmails::TKeep keep = streaming && !bytesAfter ? TFoundEmails::TKeep::Latest
+                                     : !bytesAfter           ? TFoundEmails::TKeep::LatestBytes
+                                                             : TFoundEmails::TKeep::Everything;
+    const bool latestOnly = keep == TFoundEmails::TKeep::Latest;
     int refused = 1;
-    std::optional<TDriveProbe> probe = OpenTarget(Opt, refused, !latestOnly);
+    std::optional<TDriveProbe> probe =
+        OpenTarget(Opt, refused, keep == TFoundEmails::TKeep::Everything);
     if (!probe) return refused;
     std::vector<TPieceRecord> parts;
     if (Opt.Merging && !LoadParts(Opt, *probe, parts)) return 1;
@@ -829,7 +839,7 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     printer.Begin();
     TScanned scanned;
     if (!ScanTarget(Opt, std::move(*probe), progress, host, scanned, Opt.Merging ? &parts : nullptr,
-                    latestOnly))
+                    keep))
         return 1;
 
     std::vector<std::size_t> rows = std::move(picker.Rows);

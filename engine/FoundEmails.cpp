@@ -59,13 +59,13 @@ class TFoundEmails::TStore {
     // Takes back the fields just appended.
     void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
 
-    // Lets go of every byte held, keeping the memory for what comes next: for a list that holds
-    // its latest message only, which never spills.
-    void Forget() {
+    // Lets go of the message bytes held (and the fields too where Fields), keeping the memory
+    // for what comes next: for a list that holds its latest message's only, which never spills.
+    void Forget(bool Fields) {
         FMemory.clear();
-        if (!Fields.empty()) {
-            Fields.resize(1);
-            Fields.front().clear();
+        if (Fields && !this->Fields.empty()) {
+            this->Fields.resize(1);
+            this->Fields.front().clear();
         }
     }
 
@@ -184,10 +184,11 @@ TFoundEmails::TFoundEmails() : TFoundEmails(DefaultMemoryBytes, PlatformSystem()
 TFoundEmails::TFoundEmails(std::size_t MemoryBytes, TSystemLayer& System)
     : FStore(std::make_shared<TStore>(MemoryBytes, &System)) {}
 
-TFoundEmails TFoundEmails::LatestOnly() {
-    // In memory only: one message at a time is no reason for a scratch file.
+TFoundEmails TFoundEmails::Keeping(TKeep What) {
+    if (What == TKeep::Everything) return TFoundEmails();
+    // In memory only: one message's bytes at a time are no reason for a scratch file.
     TFoundEmails list{TEmailArray{}};
-    list.FLatestOnly = true;
+    list.FKeep = What;
     return list;
 }
 
@@ -211,10 +212,12 @@ bool EndsText(std::string_view FullText, std::string_view Body) {
 
 void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
                        const TEmailHeaders& Headers, std::optional<bool> ClientDeleted) {
-    if (FLatestOnly && !FEntries.empty()) {
-        FDropped += FEntries.size();
-        FEntries.clear();
-        FStore->Forget();
+    if (FKeep != TKeep::Everything && !FEntries.empty()) {
+        FStore->Forget(FKeep == TKeep::Latest);
+        if (FKeep == TKeep::Latest) {
+            FDropped += FEntries.size();
+            FEntries.clear();
+        }
     }
     TEntry entry;
     entry.TextSize = Size32(FullText.size());
@@ -247,6 +250,13 @@ const TFoundEmails::TEntry& TFoundEmails::Entry(std::size_t Item) const {
     return FEntries.at(Item - FDropped);
 }
 
+const TFoundEmails::TEntry& TFoundEmails::BytesEntry(std::size_t Item) const {
+    if (Item < size() && !HoldsBytes(Item))
+        throw std::out_of_range("the bytes of item " + std::to_string(Item) +
+                                " of the found list are no longer held");
+    return Entry(Item);
+}
+
 TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
     const TEntry& e = Entry(Item);
     const std::string_view arena = FStore->Fields[e.FieldBlock];
@@ -260,14 +270,14 @@ TEmailHeaders TFoundEmails::Headers(std::size_t Item) const {
 }
 
 std::string TFoundEmails::FullText(std::size_t Item) const {
-    const TEntry& e = Entry(Item);
+    const TEntry& e = BytesEntry(Item);
     std::string out;
     FStore->Read(e.Text, e.TextSize, out);
     return out;
 }
 
 std::string TFoundEmails::Body(std::size_t Item) const {
-    const TEntry& e = Entry(Item);
+    const TEntry& e = BytesEntry(Item);
     std::string out;
     if (e.BodyApart)
         FStore->Read(e.Text + e.TextSize, e.BodySize, out);

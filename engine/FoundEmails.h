@@ -44,17 +44,22 @@ class TFoundEmails {
     // A list holding these messages, in memory (for lists made by hand, as tests and small tools
     // do; implicit so that a plain array serves wherever a list is asked for).
     TFoundEmails(const TEmailArray& Emails); // NOLINT(google-explicit-constructor)
-    // A list that holds only the message added last, in memory: the ones before it are counted
-    // (items keep their numbers) and no longer held. For a caller that takes each message as it
-    // is added and needs none of them later, so that its memory stays flat however many come,
-    // and no scratch file is written. Asking for an item no longer held throws
-    // std::out_of_range.
-    static TFoundEmails LatestOnly();
+    // What a list holds of the messages added: all of them; every one's record and header fields
+    // but the bytes (FullText, Body) of the last one only; or the last one only, the ones before
+    // it counted (items keep their numbers) and no longer held. The last two are for a caller
+    // that takes each message as it is added and needs no earlier one's bytes (or nothing of it)
+    // later: they keep what they hold in memory, write no scratch file, and the bytes they hold
+    // do not grow with the messages. Asking for what is no longer held throws std::out_of_range.
+    enum class TKeep { Everything, LatestBytes, Latest };
+    static TFoundEmails Keeping(TKeep What);
 
     std::size_t size() const { return FDropped + FEntries.size(); }
     bool empty() const { return size() == 0; }
-    // Whether the bytes and fields of Item are still held (always, but in a LatestOnly list).
-    bool Holds(std::size_t Item) const { return Item >= FDropped && Item < size(); }
+    // Whether the bytes of Item are still held (always, but in a list that keeps less).
+    bool HoldsBytes(std::size_t Item) const {
+        return Item >= FDropped && Item < size() &&
+               (FKeep == TKeep::Everything || Item + 1 == size());
+    }
 
     // Adds a copy of the message. Throws TPwError when its bytes cannot be kept (no scratch file
     // can be made, the temporary folder is full); the list is then as it was, every message
@@ -121,9 +126,10 @@ class TFoundEmails {
     class TStore;
 
     const TEntry& Entry(std::size_t Item) const;
+    const TEntry& BytesEntry(std::size_t Item) const;
 
     std::shared_ptr<TStore> FStore;
     TLargeVector<TEntry> FEntries; // from item FDropped on
     std::size_t FDropped = 0;      // items counted and no longer held
-    bool FLatestOnly = false;
+    TKeep FKeep = TKeep::Everything;
 };

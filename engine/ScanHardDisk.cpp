@@ -75,8 +75,8 @@ TScanHardDisk::TScanHardDisk(std::unique_ptr<TDiskBuffer> Buffer, const TScanOpt
       FOptions(Options) {
     if (!FBuffer) throw TPwError("no disk buffer to scan");
     FResult.Emails =
-        Options.LatestOnly
-            ? TFoundEmails::LatestOnly()
+        Options.Keep != TFoundEmails::TKeep::Everything
+            ? TFoundEmails::Keeping(Options.Keep)
             : TFoundEmails(Options.MemoryBytes,
                            Options.Scratch != nullptr ? *Options.Scratch : PlatformSystem());
     FSectorSize = FBuffer->SectorSize();
@@ -317,7 +317,7 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
         FResult.StopReason = e.what();
         return false;
     }
-    if (FOptions.LatestOnly) FResult.Places.clear();
+    if (FOptions.Keep == TFoundEmails::TKeep::Latest) FResult.Places.clear();
     FResult.Places.push_back(std::move(Place));
     FHost->MessageFound();
     FHost->MessageKept(FResult);

@@ -44,11 +44,12 @@ struct TScanOptions {
     std::uint64_t PieceBytes = 0;
     // The inflated bytes compressed streams may give over the whole scan.
     std::uint64_t InflateBudget = TStreamOpener::ScanOutCap;
-    // The result holds only the message found last, and its place (TFoundEmails::LatestOnly):
-    // for a host that takes each message in MessageKept and needs none of them after the scan.
-    // Its memory then stays flat however much mail the drive holds, and MemoryBytes and Scratch
-    // go unused.
-    bool LatestOnly = false;
+    // What the result holds of the messages found (TFoundEmails::TKeep): less than everything
+    // for a host that takes each message in MessageKept and needs no earlier one's bytes (or
+    // nothing of it) after the scan. Its memory then grows with the messages' records only, or
+    // not at all, MemoryBytes and Scratch go unused, and under Latest the places too are those
+    // of the last message only.
+    TFoundEmails::TKeep Keep = TFoundEmails::TKeep::Everything;
 };
 
 struct TEmailPlace {
@@ -80,8 +81,8 @@ struct TScanResult {
     std::string StopReason;
     TStreamCounts Streams; // what opening compressed streams cost (deep scans)
 
-    // Where message Item was found. Every message's place is held, but in a scan asked for the
-    // latest message only; asking for one no longer held throws std::out_of_range.
+    // Where message Item was found. Every message's place is held, but in a scan asked to keep
+    // the latest message only; asking for one no longer held throws std::out_of_range.
     const TEmailPlace& Place(std::size_t Item) const {
         const std::size_t dropped = Emails.size() - Places.size();
         if (Item < dropped) throw std::out_of_range("a place no longer held");

@@ -373,7 +373,7 @@ class TKeptHost final : public TScanHost {
 
 } // namespace
 
-TEST(SplitScan, AScanHoldingItsLatestMessageOnlyHandsTheHostWhatAWholeOneDoes) {
+TEST(SplitScan, AScanKeepingLessHandsTheHostWhatAWholeOneDoes) {
     std::size_t kept = 0, inside = 0;
     for (unsigned seed = 300; seed < 306; ++seed) {
         const TCarvingRule rule = seed % 2 ? TCarvingRule::Deep : TCarvingRule::Standard;
@@ -386,17 +386,32 @@ TEST(SplitScan, AScanHoldingItsLatestMessageOnlyHandsTheHostWhatAWholeOneDoes) {
             options.PieceBytes = 512 * (1 + seed % 7);
             TKeptHost holding, latest;
             const TScanResult whole = TScanHardDisk(make, options, holding).ScanDrive();
-            options.LatestOnly = true;
+            options.Keep = TFoundEmails::TKeep::Latest;
             const TScanResult flat = TScanHardDisk(make, options, latest).ScanDrive();
+            options.Keep = TFoundEmails::TKeep::LatestBytes;
+            TKeptHost fields;
+            const TScanResult records = TScanHardDisk(make, options, fields).ScanDrive();
             EXPECT_EQ(latest.Kept, holding.Kept);
+            EXPECT_EQ(fields.Kept, holding.Kept);
             ASSERT_EQ(flat.Emails.size(), whole.Emails.size());
+            ASSERT_EQ(records.Emails.size(), whole.Emails.size());
             if (whole.Emails.size() < 2) continue;
+            // Keeping the latest bytes: every record, place and field stays.
+            ASSERT_EQ(records.Places.size(), whole.Places.size());
+            for (std::size_t i = 0; i < whole.Emails.size(); ++i) {
+                EXPECT_EQ(records.Places[i].Offset, whole.Places[i].Offset);
+                EXPECT_EQ(records.Emails.Headers(i).Subject, whole.Emails.Headers(i).Subject);
+                EXPECT_EQ(records.Emails.FullTextSize(i), whole.Emails.FullTextSize(i));
+                EXPECT_EQ(records.Emails.ClientDeleted(i), whole.Emails.ClientDeleted(i));
+            }
+            EXPECT_THROW(records.Emails.Body(0), std::out_of_range);
             // The last message is held, with its stream's length learned after it was handed
             // over; the ones before are counted only.
             const std::size_t last = whole.Emails.size() - 1;
             EXPECT_EQ(flat.Place(last).Inside, whole.Places[last].Inside);
             EXPECT_EQ(flat.Emails[last], whole.Emails[last]);
-            EXPECT_FALSE(flat.Emails.Holds(last - 1));
+            EXPECT_EQ(records.Emails[last], whole.Emails[last]);
+            EXPECT_FALSE(flat.Emails.HoldsBytes(last - 1));
             EXPECT_THROW(flat.Emails.FullText(0), std::out_of_range);
             EXPECT_THROW(flat.Place(0), std::out_of_range);
             EXPECT_EQ(flat.Places.size(), 1u);
