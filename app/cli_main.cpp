@@ -816,8 +816,8 @@ int RunScan(TCliOptions& Opt, TStdout& Out) {
     // line, however many the drive holds. Rows written after it from their fields alone: it holds
     // the fields, not the mail. Neither needs a scratch file.
     const TFoundEmails::TKeep keep = streaming && !bytesAfter ? TFoundEmails::TKeep::Latest
-                                     : !bytesAfter           ? TFoundEmails::TKeep::LatestBytes
-                                                             : TFoundEmails::TKeep::Everything;
+                                     : !bytesAfter            ? TFoundEmails::TKeep::LatestBytes
+                                                              : TFoundEmails::TKeep::Everything;
     const bool latestOnly = keep == TFoundEmails::TKeep::Latest;
     int refused = 1;
     std::optional<TDriveProbe> probe =

@@ -219,7 +219,8 @@ TEST_F(CliExitTest, AScanStoppedEarlyIsAnErrorEvenWhereSectorsWereUnreadable) {
     fs::create_directories(mount);
     if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=1m") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
-    r = RunCliWithTmpDir(mount.string(), "scan " + Quote(e01) + " --json-lines --fields item --unique");
+    r = RunCliWithTmpDir(mount.string(),
+                         "scan " + Quote(e01) + " --json-lines --fields item --unique");
     ::umount(mount.c_str());
     EXPECT_EQ(r.Status, 1) << r.Err;
     EXPECT_NE(r.Err.find("the scan stopped before the end"), std::string::npos) << r.Err;
