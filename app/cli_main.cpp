@@ -156,7 +156,7 @@ class TRowPicker {
         std::optional<std::size_t> copy;
         if (FNeedCopies) {
             copy = FCopies.Add(Emails, Item);
-            Copies.push_back(copy);
+            FCopyOf.push_back(copy);
         }
         if (!FFilter.Shows(Emails, Item, copy)) return false;
         ++Shown;
@@ -166,13 +166,14 @@ class TRowPicker {
 
     // The earlier item Item is a copy of, where copies are looked for.
     std::optional<std::size_t> CopyOf(std::size_t Item) const {
-        return Item < Copies.size() ? Copies[Item] : std::nullopt;
+        return Item < FCopyOf.size() ? FCopyOf[Item] : std::nullopt;
     }
 
     std::vector<std::size_t> Rows; // when kept
     std::size_t Shown = 0;
-    std::vector<std::optional<std::size_t>> Copies; // by item, where copies are looked for
+
   private:
+    std::vector<std::optional<std::size_t>> FCopyOf; // by item, where copies are looked for
     const TRowFilter FFilter;
     bool FNeedCopies;
     bool FKeepRows;

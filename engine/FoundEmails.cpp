@@ -59,13 +59,13 @@ class TFoundEmails::TStore {
     // Takes back the fields just appended.
     void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
 
-    // Lets go of the message bytes held (and the fields too where Fields), keeping the memory
+    // Lets go of the message bytes held (and of the fields too, AndFields), keeping the memory
     // for what comes next: for a list that holds its latest message's only, which never spills.
-    void Forget(bool Fields) {
+    void Forget(bool AndFields) {
         FMemory.clear();
-        if (Fields && !this->Fields.empty()) {
-            this->Fields.resize(1);
-            this->Fields.front().clear();
+        if (AndFields && !Fields.empty()) {
+            Fields.resize(1);
+            Fields.front().clear();
         }
     }
 
