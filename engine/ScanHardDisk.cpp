@@ -24,9 +24,11 @@ namespace {
 constexpr unsigned ProgressInterval = 2000;
 // Sectors tested over one request to the buffer while the chunk holds them.
 constexpr std::uint64_t HeldPieceBytes = 64 * 1024;
-// A piece's findings go to the merge after this many runs, or this many sectors, whichever first.
+// A piece's findings go to the merge after this many runs, this many sectors or this many bytes
+// found, whichever first.
 constexpr std::size_t PublishEvents = 256;
 constexpr std::uint64_t PublishSectors = 4096;
+constexpr std::size_t PublishBytes = 1u << 20;
 // Sectors fetched ahead of the test.
 constexpr std::uint64_t PrefetchSectors = 16;
 
@@ -232,17 +234,13 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     TRule* const carver = FRule->StartsAt(Window, FSectorSize, FDrive);
     if (carver == nullptr) return 0;
     const std::uint64_t start = Window.DriveOffset / FSectorSize;
-    if (FLog != nullptr) {
-        TPieceEvent& event = FLog->NewEvent();
-        event.Start = start;
-        event.Next = start + 1;
-    }
+    if (FLog != nullptr) FLog->NewEvent(start);
     const std::uint32_t L = Carve(*carver, Window.DriveOffset);
     const std::uint64_t c =
         std::max<std::uint64_t>(L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0), 1);
     if (FLog != nullptr) {
         // A run that covers no later sector and gave nothing changes nothing a merge sees.
-        if (c == 1 && FLog->Events.back().Messages.empty())
+        if (c == 1 && FLog->Events.back().MessageCount == 0)
             FLog->DropLast();
         else
             FLog->Events.back().Next = start + c;
@@ -281,32 +279,8 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
                               std::optional<bool> ClientDeleted) {
     if (FLog != nullptr) {
         // A piece's thread copies the bytes out of its buffer once, for the merge to keep.
-        TPieceEvent& event = FLog->Events.back();
-        std::size_t adding = FullText.size() + Body.size();
-        for (const std::string_view field : {Fields.From, Fields.To, Fields.Subject, Fields.Date})
-            adding += field.size();
-        if (event.Bytes.size() + adding > event.Bytes.capacity())
-            event.Bytes.reserve(std::max(event.Bytes.size() + adding, 2 * event.Bytes.capacity()));
-        TPieceMessage m;
-        m.Text = event.Bytes.size();
-        m.TextSize = FullText.size();
-        event.Bytes.append(FullText);
-        m.BodySize = Body.size();
-        m.ClientDeleted = IsClientDeleted(FullText);
-        if (EndsText(FullText, Body)) {
-            m.Body = m.Text + m.TextSize - m.BodySize;
-        } else {
-            m.Body = event.Bytes.size();
-            event.Bytes.append(Body);
-        }
-        m.Fields = event.Bytes.size();
         const std::string_view fields[4] = {Fields.From, Fields.To, Fields.Subject, Fields.Date};
-        for (int i = 0; i < 4; ++i) {
-            m.FieldSizes[i] = fields[i].size();
-            event.Bytes.append(fields[i]);
-        }
-        m.Place = std::move(Place);
-        event.Messages.push_back(std::move(m));
+        FLog->Add(FullText, Body, fields, std::move(Place), IsClientDeleted(FullText));
         return true;
     }
     FHost->KeepAlive(1);
@@ -335,10 +309,7 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
     const std::size_t before = FResult.Emails.size();
     const TStreamCounts spent = FStreams->Counts();
     if (FLog != nullptr) {
-        const std::uint64_t s = Offset / FSectorSize;
-        TPieceEvent& event = FLog->NewEvent();
-        event.Start = s;
-        event.Next = s + 1;
+        TPieceEvent& event = FLog->NewEvent(Offset / FSectorSize);
         event.Stream = true;
         event.BudgetUsed = spent.InflatedBytes;
     }
@@ -351,8 +322,8 @@ bool TScanHardDisk::OpenStreams(std::uint64_t Offset, std::string_view Window) {
     };
     if (FLog != nullptr) {
         TPieceEvent& event = FLog->Events.back();
-        for (TPieceMessage& m : event.Messages)
-            learnLength(m.Place);
+        for (std::size_t k = event.FirstMessage; k < FLog->Messages.size(); ++k)
+            learnLength(FLog->Messages[k].Place);
         event.StreamsEnd = FStreamsEnd;
         const TStreamCounts& now = FStreams->Counts();
         event.Counts = {now.Opened - spent.Opened, now.InflatedBytes - spent.InflatedBytes,
@@ -428,16 +399,10 @@ constexpr std::size_t QueuedBytes = 64u << 20;
 constexpr std::size_t PieceQueueBytesLeast = 4u << 20;
 // How long the merge waits for a piece before it lets the host breathe.
 constexpr auto MergeWait = std::chrono::milliseconds(20);
-// Buffers of used events kept for the pieces' threads: all of them at most, and each. None on
-// Windows: measured under Wine, reusing them made a two-job scan twice as slow (in the heap).
-#ifdef _WIN32
-constexpr std::size_t SpareBytesMost = 0;
-#else
-constexpr std::size_t SpareBytesMost = 32u << 20;
-#endif
-constexpr std::size_t SpareEventBytes = 256u << 10;
-// How many used events the merge gathers before it hands them back.
-constexpr std::size_t RecycleEvents = 1024;
+// Buffers of batches the merge is done with, kept for the pieces' threads: all of them at most,
+// and each (a batch that once held a long run is let go rather than kept for short ones).
+constexpr std::size_t SpareBytesMost = 48u << 20;
+constexpr std::size_t SpareBatchBytes = 8u << 20;
 
 } // namespace
 
@@ -451,13 +416,13 @@ class TScanHardDisk::TPieceFeed {
         bool Done = false;
         std::uint64_t Final = 0; // when done: the sector the piece's walk went on at
     };
-    // Moves piece K's new events to Into and says how far it is; with Wait, waits a little for
-    // news first. False when the scan must stop (a piece failed).
-    virtual bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool Wait) = 0;
+    // Moves piece K's new batches of events to Into and says how far it is; with Wait, waits a
+    // little for news first. False when the scan must stop (a piece failed).
+    virtual bool Pull(std::size_t K, std::deque<TPieceBatch>& Into, TNews& News, bool Wait) = 0;
     // The merge is past piece K; Abandon: what is left of it is not wanted.
     virtual void Finished(std::size_t K, bool Abandon) = 0;
-    // Takes the events the merge is done with, for their buffers to be used again.
-    virtual void Recycle(std::vector<TPieceEvent>& Used) { Used.clear(); }
+    // Takes the batches the merge is done with, for their buffers to be used again.
+    virtual void Recycle(std::vector<TPieceBatch>& Used) { Used.clear(); }
     // No more pieces are wanted.
     virtual void StopAll() {}
 };
@@ -473,7 +438,7 @@ std::uint64_t FirstOfPiece(std::size_t K, std::uint64_t PieceSectors) {
 // Pieces carved by threads of this process, each over a disk buffer of its own.
 struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     struct TPiece {
-        std::deque<TPieceEvent> Events;
+        std::deque<TPieceBatch> Batches;
         std::size_t Bytes = 0;
         std::uint64_t Reached = 0;
         bool Done = false;
@@ -496,7 +461,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     std::exception_ptr Error;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> Unreadable;
     std::vector<std::thread> Threads;
-    std::vector<TPieceEvent> Spare; // events the merge is done with, for the pieces' threads
+    std::vector<TPieceBatch> Spare; // batches the merge is done with, for the pieces' threads
     std::size_t SpareBytes = 0;
     std::size_t QueueBytes = PieceQueueBytesLeast; // what one piece may hold
 
@@ -505,12 +470,12 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         return std::min(N, FirstOfPiece(K, PieceSectors) + PieceSectors);
     }
 
-    bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool Wait) override {
+    bool Pull(std::size_t K, std::deque<TPieceBatch>& Into, TNews& News, bool Wait) override {
         std::unique_lock lock(M);
         const auto news = [&] {
             if (Error) return true;
             const auto at = Live.find(K);
-            return at != Live.end() && (!at->second.Events.empty() || at->second.Done ||
+            return at != Live.end() && (!at->second.Batches.empty() || at->second.Done ||
                                         at->second.Reached > News.Reached);
         };
         if (Wait) Cv.wait_for(lock, MergeWait, news);
@@ -518,9 +483,9 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         const auto at = Live.find(K);
         if (at == Live.end()) return true;
         TPiece& piece = at->second;
-        for (TPieceEvent& e : piece.Events)
-            Into.push_back(std::move(e));
-        piece.Events.clear();
+        for (TPieceBatch& b : piece.Batches)
+            Into.push_back(std::move(b));
+        piece.Batches.clear();
         piece.Bytes = 0;
         News.Reached = std::max(News.Reached, piece.Reached);
         News.Done = piece.Done;
@@ -553,25 +518,23 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         Cv.notify_all();
     }
 
-    void Recycle(std::vector<TPieceEvent>& Used) override {
-        // Sifted and freed outside the lock, which the pieces' threads wait on: under Wine a
+    void Recycle(std::vector<TPieceBatch>& Used) override {
+        // Emptied and sifted outside the lock, which the pieces' threads wait on: under Wine a
         // wait there costs a trip to the server.
-        std::size_t bytes = 0;
         std::size_t kept = 0;
-        for (TPieceEvent& e : Used) {
-            // A buffer that once held a big message is let go rather than kept for small ones.
-            if (e.Capacity() > SpareEventBytes) continue;
-            bytes += e.Capacity();
-            if (kept != static_cast<std::size_t>(&e - Used.data())) Used[kept] = std::move(e);
+        for (TPieceBatch& b : Used) {
+            if (b.Capacity() > SpareBatchBytes) continue;
+            b.Clear();
+            if (kept != static_cast<std::size_t>(&b - Used.data())) Used[kept] = std::move(b);
             ++kept;
         }
         Used.resize(kept);
         {
             std::lock_guard lock(M);
-            if (SpareBytes + bytes <= SpareBytesMost) {
-                SpareBytes += bytes;
-                Spare.insert(Spare.end(), std::make_move_iterator(Used.begin()),
-                             std::make_move_iterator(Used.end()));
+            for (TPieceBatch& b : Used) {
+                if (SpareBytes + b.Capacity() > SpareBytesMost) break;
+                SpareBytes += b.Capacity();
+                Spare.push_back(std::move(b));
             }
         }
         Used.clear();
@@ -581,6 +544,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         try {
             std::unique_ptr<TDiskBuffer> buffer = Scan->FMakeBuffer();
             TPieceHost host(Stop);
+            TPieceBatch found; // its buffers serve every piece this thread carves
             for (;;) {
                 std::size_t k = 0;
                 {
@@ -597,11 +561,12 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
                 }
                 TScanHardDisk piece(std::move(buffer), Scan->FOptions, host);
                 const std::uint64_t first = FirstOfPiece(k, PieceSectors);
-                piece.CarvePiece(first, End(k), [&](TPieceLog& Log, std::uint64_t Reached) {
-                    return Publish(k, Log, Reached, false);
-                });
+                piece.CarvePiece(first, End(k), found,
+                                 [&](TPieceBatch& Found, std::uint64_t Reached) {
+                                     return Publish(k, Found, Reached, false);
+                                 });
                 {
-                    TPieceLog none;
+                    TPieceBatch none;
                     Publish(k, none, 0, true);
                 }
                 buffer = std::move(piece.FBuffer);
@@ -617,9 +582,9 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         }
     }
 
-    // Hands the piece's new events to the merge; waits while it holds too much. False when the
-    // piece is no longer wanted.
-    bool Publish(std::size_t K, TPieceLog& Log, std::uint64_t Reached, bool Done) {
+    // Hands the piece's new events to the merge, Found taking a spare batch's buffers in their
+    // place; waits while the piece holds too much. False when the piece is no longer wanted.
+    bool Publish(std::size_t K, TPieceBatch& Found, std::uint64_t Reached, bool Done) {
         std::unique_lock lock(M);
         TPiece& piece = Live[K];
         if (piece.Abandoned || Stop) {
@@ -627,16 +592,15 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             Cv.notify_all();
             return false;
         }
-        for (TPieceEvent& e : Log.Events) {
-            piece.Bytes += e.Footprint();
-            piece.Events.push_back(std::move(e));
-        }
-        Log.Events.clear();
-        while (!Spare.empty() && Log.Spare.size() < PublishEvents) {
-            TPieceEvent& e = Spare.back();
-            SpareBytes -= e.Capacity();
-            Log.Spare.push_back(std::move(e));
-            Spare.pop_back();
+        if (!Found.Empty()) {
+            piece.Bytes += Found.Footprint();
+            piece.Batches.push_back(std::move(Found));
+            Found = TPieceBatch();
+            if (!Spare.empty()) {
+                SpareBytes -= Spare.back().Capacity();
+                Found = std::move(Spare.back());
+                Spare.pop_back();
+            }
         }
         if (Done) {
             piece.Done = true;
@@ -658,10 +622,11 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
 };
 
 void TScanHardDisk::CarvePiece(
-    std::uint64_t First, std::uint64_t End,
-    const std::function<bool(TPieceLog& Log, std::uint64_t Reached)>& Publish) {
-    TPieceLog log;
-    FLog = &log;
+    std::uint64_t First, std::uint64_t End, TPieceBatch& Found,
+    const std::function<bool(TPieceBatch& Found, std::uint64_t Reached)>& Publish) {
+    TPieceBatch& found = Found;
+    found.Clear();
+    FLog = &found;
     const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
     std::uint64_t s = First;
     std::uint64_t published = First;
@@ -669,10 +634,11 @@ void TScanHardDisk::CarvePiece(
         s = ScanPiece(s, End);
         // Handed over in batches: on a mail-dense drive a run ends every sector or two, and a
         // lock and a wake-up for each would cost more than carving it.
-        if (s < End && FLog->Events.size() < PublishEvents && s - published < PublishSectors)
+        if (s < End && found.Events.size() < PublishEvents && s - published < PublishSectors &&
+            found.Bytes.size() < PublishBytes)
             continue;
         published = s;
-        if (!Publish(log, s)) break;
+        if (!Publish(found, s)) break;
     }
     FLog = nullptr;
 }
@@ -689,17 +655,12 @@ void TScanHardDisk::Advance(std::uint64_t From, std::uint64_t Next) {
     }
 }
 
-void TScanHardDisk::Import(const TPieceEvent& Event) {
-    for (const TPieceMessage& m : Event.Messages) {
-        const std::string_view bytes = Event.Bytes;
-        std::string_view fields[4];
-        std::uint64_t at = m.Fields;
-        for (int i = 0; i < 4; ++i) {
-            fields[i] = bytes.substr(at, m.FieldSizes[i]);
-            at += m.FieldSizes[i];
-        }
-        if (!KeepFound(bytes.substr(m.Text, m.TextSize), bytes.substr(m.Body, m.BodySize),
-                       {fields[0], fields[1], fields[2], fields[3]}, m.Place, m.ClientDeleted))
+void TScanHardDisk::Import(const TPieceBatch& Batch, const TPieceEvent& Event) {
+    for (std::size_t k = Event.FirstMessage; k < Event.FirstMessage + Event.MessageCount; ++k) {
+        const TPieceMessage& m = Batch.Messages[k];
+        if (!KeepFound(Batch.Text(m), Batch.Body(m),
+                       {Batch.Field(m, 0), Batch.Field(m, 1), Batch.Field(m, 2), Batch.Field(m, 3)},
+                       m.Place, m.ClientDeleted))
             return;
     }
     if (Event.Stream) {
@@ -710,8 +671,18 @@ void TScanHardDisk::Import(const TPieceEvent& Event) {
 
 std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::uint64_t P) {
     const std::uint64_t end = Feed.End(K);
-    std::deque<TPieceEvent> events;
-    std::vector<TPieceEvent> used;
+    std::deque<TPieceBatch> batches;
+    std::size_t at = 0; // the first batch's next event
+    std::vector<TPieceBatch> used;
+    // The piece's next event, its batch handed back once done with.
+    const auto next = [&]() -> const TPieceEvent* {
+        while (!batches.empty() && at == batches.front().Events.size()) {
+            used.push_back(std::move(batches.front()));
+            batches.pop_front();
+            at = 0;
+        }
+        return batches.empty() ? nullptr : &batches.front().Events[at];
+    };
     TPieceFeed::TNews news;
     // Until the piece's walk agrees with the real one: the furthest sector a dropped run of the
     // piece went on at, and where the piece's last dropped streams ended.
@@ -721,18 +692,16 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
     bool wait = false;
     while (!Halted()) {
         if (!used.empty()) Feed.Recycle(used);
-        if (!Feed.Pull(K, events, news, wait)) {
+        if (!Feed.Pull(K, batches, news, wait)) {
             Feed.StopAll();
             return P;
         }
         wait = false;
         if (Stopping(P * FSectorSize)) break;
         if (!agree) {
-            while (!events.empty() && events.front().Start < P) {
-                coveredTo = std::max(coveredTo, events.front().Next);
-                if (events.front().Stream) streamsEnd = events.front().StreamsEnd;
-                used.push_back(std::move(events.front()));
-                events.pop_front();
+            for (const TPieceEvent* e = next(); e != nullptr && e->Start < P; ++at, e = next()) {
+                coveredTo = std::max(coveredTo, e->Next);
+                if (e->Stream) streamsEnd = e->StreamsEnd;
             }
             if (P >= end) {
                 Feed.Finished(K, true);
@@ -752,29 +721,31 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
             }
         }
         std::uint64_t asked = P; // where the host was last asked whether to stop
-        while (!events.empty() && !Halted()) {
-            const TPieceEvent& e = events.front();
-            if (e.Stream && FStreams &&
-                std::max(e.BudgetUsed, FStreams->Counts().InflatedBytes) + e.Counts.InflatedBytes >=
+        for (const TPieceEvent* e = next(); e != nullptr && !Halted(); ++at, e = next()) {
+            if (e->Stream && FStreams &&
+                std::max(e->BudgetUsed, FStreams->Counts().InflatedBytes) +
+                        e->Counts.InflatedBytes >=
                     FStreams->ScanBudget()) {
                 // The budget may have cut these streams short, here or in the piece.
-                Advance(P, e.Start);
+                const std::uint64_t start = e->Start;
+                Advance(P, start);
                 FForced = true;
                 Feed.Finished(K, true);
-                return e.Start;
+                return start;
             }
-            Advance(P, e.Start);
-            Import(e);
-            P = e.Next;
-            used.push_back(std::move(events.front()));
-            events.pop_front();
+            Advance(P, e->Start);
+            Import(batches.front(), *e);
+            P = e->Next;
             // Back to the pieces' threads while they still carve, not once all is merged.
-            if (used.size() >= RecycleEvents) Feed.Recycle(used);
+            if (!used.empty()) Feed.Recycle(used);
             // As often as one job asks: a batch holds many messages, and the host may want the
             // scan stopped after any of them (a result that could not be written).
             if ((P - asked) * FSectorSize >= HeldPieceBytes) {
                 asked = P;
-                if (Stopping(P * FSectorSize)) break;
+                if (Stopping(P * FSectorSize)) {
+                    ++at;
+                    break;
+                }
             }
         }
         if (Halted()) break;
@@ -851,8 +822,7 @@ TPieceRecord TScanHardDisk::ScanRange(std::uint64_t First, std::uint64_t End) {
     const std::uint64_t N = total > 0 ? static_cast<std::uint64_t>(total) : 0;
     FHost->KeepAlive(1);
     FHost->ProgressOpen(N);
-    TPieceLog log;
-    FLog = &log;
+    FLog = &record.Found;
     std::uint64_t s = std::max<std::uint64_t>(First, 1);
     try {
         const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
@@ -867,7 +837,6 @@ TPieceRecord TScanHardDisk::ScanRange(std::uint64_t First, std::uint64_t End) {
     FHost->ProgressClose();
     record.Final = std::max(s, End);
     record.Complete = !FResult.Cancelled;
-    record.Events = std::move(log.Events);
     for (const auto& [first, end] : FBuffer->UnreadableRanges())
         record.Unreadable.emplace_back(first, end);
     return record;
@@ -880,11 +849,10 @@ TScanResult TScanHardDisk::Merge(std::vector<TPieceRecord> Pieces) {
         explicit TRecords(std::vector<TPieceRecord>& Pieces) : FPieces(&Pieces) {}
         std::size_t Count() const override { return FPieces->size(); }
         std::uint64_t End(std::size_t K) const override { return (*FPieces)[K].End; }
-        bool Pull(std::size_t K, std::deque<TPieceEvent>& Into, TNews& News, bool) override {
+        bool Pull(std::size_t K, std::deque<TPieceBatch>& Into, TNews& News, bool) override {
             TPieceRecord& piece = (*FPieces)[K];
-            for (TPieceEvent& e : piece.Events)
-                Into.push_back(std::move(e));
-            piece.Events.clear();
+            if (!piece.Found.Empty()) Into.push_back(std::move(piece.Found));
+            piece.Found = TPieceBatch();
             News.Reached = piece.Final;
             News.Done = true;
             News.Final = piece.Final;

@@ -18,7 +18,7 @@
 
 class TDiskBuffer;
 class TSystemLayer;
-struct TPieceLog;
+struct TPieceBatch;
 struct TPieceRecord;
 
 // Makes a fresh disk buffer over the drive being scanned: one for each thread that carves.
@@ -135,12 +135,12 @@ class TScanHardDisk {
     // Merges piece K, the scan standing at sector P before it; where it stands after. Sets
     // FForced when the rest of the drive must be carved here.
     std::uint64_t MergePiece(TPieceFeed& Feed, std::size_t K, std::uint64_t P);
-    // Carves [First, End) as a piece: Publish takes what was found up to a sector, and answers
-    // false when the piece is no longer wanted.
-    void CarvePiece(std::uint64_t First, std::uint64_t End,
-                    const std::function<bool(TPieceLog& Log, std::uint64_t Reached)>& Publish);
+    // Carves [First, End) as a piece into Found (emptied first): Publish takes what was found up
+    // to a sector, and answers false when the piece is no longer wanted.
+    void CarvePiece(std::uint64_t First, std::uint64_t End, TPieceBatch& Found,
+                    const std::function<bool(TPieceBatch& Found, std::uint64_t Reached)>& Publish);
     // Puts a piece's findings into the result as if this scan had made them.
-    void Import(const struct TPieceEvent& Event);
+    void Import(const TPieceBatch& Batch, const struct TPieceEvent& Event);
     // Keeps one message: into the result, with the host told, or into the piece's log.
     // ClientDeleted: as settled by a piece's thread, where one did.
     bool KeepFound(std::string_view FullText, std::string_view Body, const TEmailHeaders& Fields,
@@ -185,7 +185,7 @@ class TScanHardDisk {
     std::uint64_t FStreamsEnd = 0; // where the last streams opened ended: no header before it
     TScanOptions FOptions;
     TBufferMaker FMakeBuffer;     // null: one buffer, one job
-    TPieceLog* FLog = nullptr;    // a piece's findings go here instead of the result
+    TPieceBatch* FLog = nullptr;  // a piece's findings go here instead of the result
     std::uint64_t FToldBytes = 0; // the furthest offset the host was told
     bool FForced = false;         // the merge carves the rest of the drive itself
 };

@@ -87,6 +87,45 @@ TEmailPlace ReadPlace(TReader& R) {
 
 } // namespace
 
+void TPieceBatch::Add(std::string_view FullText, std::string_view Body,
+                      const std::string_view (&Fields)[4], TEmailPlace Place, bool ClientDeleted) {
+    TPieceMessage& m = Messages.emplace_back();
+    m.Text = Bytes.size();
+    m.TextSize = FullText.size();
+    Bytes.append(FullText);
+    m.BodySize = Body.size();
+    if (EndsText(FullText, Body)) {
+        m.Body = m.Text + m.TextSize - m.BodySize;
+    } else {
+        m.Body = Bytes.size();
+        Bytes.append(Body);
+    }
+    m.Fields = Bytes.size();
+    for (int i = 0; i < 4; ++i) {
+        m.FieldSizes[i] = Fields[i].size();
+        Bytes.append(Fields[i]);
+    }
+    m.Place = std::move(Place);
+    m.ClientDeleted = ClientDeleted;
+    ++Events.back().MessageCount;
+}
+
+std::string_view TPieceBatch::Field(const TPieceMessage& M, int I) const {
+    std::uint64_t at = M.Fields;
+    for (int k = 0; k < I; ++k)
+        at += M.FieldSizes[k];
+    return std::string_view(Bytes).substr(at, M.FieldSizes[I]);
+}
+
+std::pair<std::size_t, std::size_t> TPieceBatch::ByteRange(const TPieceEvent& E) const {
+    if (E.MessageCount == 0) return {0, 0};
+    const TPieceMessage& last = Messages[E.FirstMessage + E.MessageCount - 1];
+    std::uint64_t end = last.Fields;
+    for (const std::uint64_t n : last.FieldSizes)
+        end += n;
+    return {Messages[E.FirstMessage].Text, end};
+}
+
 std::string EncodePart(const TPartFile& Part) {
     TWriter w;
     w.Out.append(Magic, sizeof Magic);
@@ -104,8 +143,10 @@ std::string EncodePart(const TPartFile& Part) {
         w.U64(first);
         w.U64(end);
     }
-    w.U64(p.Events.size());
-    for (const TPieceEvent& e : p.Events) {
+    // Each event with its own bytes, its messages' views counted from their start.
+    const TPieceBatch& found = p.Found;
+    w.U64(found.Events.size());
+    for (const TPieceEvent& e : found.Events) {
         w.U64(e.Start);
         w.U64(e.Next);
         w.U64(e.Stream ? 1 : 0);
@@ -114,15 +155,18 @@ std::string EncodePart(const TPartFile& Part) {
         w.U64(e.Counts.Opened);
         w.U64(e.Counts.InflatedBytes);
         w.U64(e.Counts.Bounded);
-        w.U64(e.Messages.size());
-        for (const TPieceMessage& m : e.Messages) {
-            for (const std::uint64_t v : {m.Text, m.TextSize, m.Body, m.BodySize, m.Fields})
+        w.U64(e.MessageCount);
+        const auto [from, to] = found.ByteRange(e);
+        for (std::size_t k = e.FirstMessage; k < e.FirstMessage + e.MessageCount; ++k) {
+            const TPieceMessage& m = found.Messages[k];
+            for (const std::uint64_t v :
+                 {m.Text - from, m.TextSize, m.Body - from, m.BodySize, m.Fields - from})
                 w.U64(v);
             for (const std::uint64_t v : m.FieldSizes)
                 w.U64(v);
             WritePlace(w, m.Place);
         }
-        w.Bytes(e.Bytes);
+        w.Bytes(std::string_view(found.Bytes).substr(from, to - from));
     }
     // The end is marked, so that a file cut at an event's boundary is known for what it is.
     w.Out.append(Magic, sizeof Magic);
@@ -153,8 +197,9 @@ TPartFile DecodePart(std::string_view Bytes) {
         p.Unreadable.emplace_back(first, r.U64());
     }
     const std::uint64_t events = r.Count(80);
+    TPieceBatch& found = p.Found;
     for (std::uint64_t i = 0; i < events; ++i) {
-        TPieceEvent& e = p.Events.emplace_back();
+        TPieceEvent& e = found.Events.emplace_back();
         e.Start = r.U64();
         e.Next = r.U64();
         e.Stream = r.U64() == 1;
@@ -163,9 +208,10 @@ TPartFile DecodePart(std::string_view Bytes) {
         e.Counts.Opened = r.U64();
         e.Counts.InflatedBytes = r.U64();
         e.Counts.Bounded = r.U64();
-        const std::uint64_t messages = r.Count(104);
-        for (std::uint64_t k = 0; k < messages; ++k) {
-            TPieceMessage& m = e.Messages.emplace_back();
+        e.FirstMessage = found.Messages.size();
+        e.MessageCount = r.Count(104);
+        for (std::uint64_t k = 0; k < e.MessageCount; ++k) {
+            TPieceMessage& m = found.Messages.emplace_back();
             m.Text = r.U64();
             m.TextSize = r.U64();
             m.Body = r.U64();
@@ -175,22 +221,29 @@ TPartFile DecodePart(std::string_view Bytes) {
                 v = r.U64();
             m.Place = ReadPlace(r);
         }
-        e.Bytes = r.Bytes();
+        const std::string bytes = r.Bytes();
         // Events lie in the piece, in drive order, each moving the scan on.
         if (e.Start < p.First || e.Start >= p.End || e.Next <= e.Start ||
-            (i > 0 && e.Start < p.Events[i - 1].Next && !p.Events[i - 1].Stream))
+            (i > 0 && e.Start < found.Events[i - 1].Next && !found.Events[i - 1].Stream))
             TReader::Short();
-        // Every view a message makes must lie inside the bytes it came with.
-        for (TPieceMessage& m : e.Messages) {
+        // Every view a message makes must lie inside the bytes it came with; they join the
+        // batch's after those of the events before.
+        const std::uint64_t base = found.Bytes.size();
+        for (std::size_t k = e.FirstMessage; k < found.Messages.size(); ++k) {
+            TPieceMessage& m = found.Messages[k];
             std::uint64_t fields = 0;
             for (const std::uint64_t v : m.FieldSizes)
                 fields += v;
-            const std::uint64_t n = e.Bytes.size();
+            const std::uint64_t n = bytes.size();
             if (m.Text > n || m.TextSize > n - m.Text || m.Body > n || m.BodySize > n - m.Body ||
                 m.Fields > n || fields > n - m.Fields)
                 TReader::Short();
-            m.ClientDeleted = IsClientDeleted(std::string_view(e.Bytes).substr(m.Text, m.TextSize));
+            m.ClientDeleted = IsClientDeleted(std::string_view(bytes).substr(m.Text, m.TextSize));
+            m.Text += base;
+            m.Body += base;
+            m.Fields += base;
         }
+        found.Bytes.append(bytes);
     }
     if (r.Left() != sizeof Magic ||
         std::memcmp(Bytes.data() + Bytes.size() - sizeof Magic, Magic, sizeof Magic) != 0)

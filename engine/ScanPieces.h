@@ -12,7 +12,7 @@
 #include "engine/CompressedStreams.h"
 #include "engine/ScanHardDisk.h"
 
-// One message, its bytes in the event's Bytes.
+// One message, its bytes in its batch's Bytes.
 struct TPieceMessage {
     std::uint64_t Text = 0;
     std::uint64_t TextSize = 0;
@@ -26,7 +26,8 @@ struct TPieceMessage {
     bool ClientDeleted = false;
 };
 
-// A run carved, or the streams opened, at sector Start; the scan went on at sector Next.
+// A run carved, or the streams opened, at sector Start; the scan went on at sector Next. Its
+// messages are MessageCount of its batch's, from FirstMessage on.
 struct TPieceEvent {
     std::uint64_t Start = 0;
     std::uint64_t Next = 0;
@@ -34,39 +35,57 @@ struct TPieceEvent {
     std::uint64_t StreamsEnd = 0; // streams: where the last one ended on the drive
     std::uint64_t BudgetUsed = 0; // streams: inflated bytes the piece had spent before them
     TStreamCounts Counts;         // streams: what they cost
+    std::size_t FirstMessage = 0;
+    std::size_t MessageCount = 0;
+};
+
+// Events of a piece in drive order, with their messages and the bytes of those, one buffer of
+// each for many events: on a mail-dense drive a piece makes an event or two a sector, and
+// buffers of their own for each cost more in the allocator (and in fresh memory) than carving
+// the sector. A batch handed back after the merge keeps its buffers for the next.
+struct TPieceBatch {
+    std::vector<TPieceEvent> Events;
     std::vector<TPieceMessage> Messages;
     std::string Bytes;
 
-    std::size_t Footprint() const { return Bytes.size() + Messages.size() * sizeof(TPieceMessage); }
-    // What its buffers hold, used or not.
-    std::size_t Capacity() const {
-        return Bytes.capacity() + Messages.capacity() * sizeof(TPieceMessage);
-    }
-};
-
-struct TPieceLog {
-    std::vector<TPieceEvent> Events;
-    // Events the merge is done with, their buffers kept: on a mail-dense drive a piece makes an
-    // event or two a sector, and new buffers for each cost more in the allocator (and in fresh
-    // memory) than carving the sector.
-    std::vector<TPieceEvent> Spare;
-
-    // A new event at the end of Events, in a spare's buffers where there is one.
-    TPieceEvent& NewEvent() {
+    // A new event at the end, with no message yet.
+    TPieceEvent& NewEvent(std::uint64_t Start) {
         TPieceEvent& event = Events.emplace_back();
-        if (!Spare.empty()) {
-            event.Messages.swap(Spare.back().Messages);
-            event.Bytes.swap(Spare.back().Bytes);
-            Spare.pop_back();
-            event.Messages.clear();
-            event.Bytes.clear();
-        }
+        event.Start = Start;
+        event.Next = Start + 1;
+        event.FirstMessage = Messages.size();
         return event;
     }
-    // Takes back the last event, which nothing will see.
-    void DropLast() {
-        Spare.push_back(std::move(Events.back()));
-        Events.pop_back();
+    // Takes back the last event, which holds no message: nothing will see it.
+    void DropLast() { Events.pop_back(); }
+    // Adds a message to the last event: its text, its body where the text does not end with it,
+    // and its fields.
+    void Add(std::string_view FullText, std::string_view Body, const std::string_view (&Fields)[4],
+             TEmailPlace Place, bool ClientDeleted);
+    std::string_view Text(const TPieceMessage& M) const {
+        return std::string_view(Bytes).substr(M.Text, M.TextSize);
+    }
+    std::string_view Body(const TPieceMessage& M) const {
+        return std::string_view(Bytes).substr(M.Body, M.BodySize);
+    }
+    std::string_view Field(const TPieceMessage& M, int I) const;
+    // The bytes the event's messages hold, from the first's to the end of the last's.
+    std::pair<std::size_t, std::size_t> ByteRange(const TPieceEvent& E) const;
+
+    bool Empty() const { return Events.empty(); }
+    void Clear() {
+        Events.clear();
+        Messages.clear();
+        Bytes.clear();
+    }
+    std::size_t Footprint() const {
+        return Bytes.size() + Messages.size() * sizeof(TPieceMessage) +
+               Events.size() * sizeof(TPieceEvent);
+    }
+    // What its buffers hold, used or not.
+    std::size_t Capacity() const {
+        return Bytes.capacity() + Messages.capacity() * sizeof(TPieceMessage) +
+               Events.capacity() * sizeof(TPieceEvent);
     }
 };
 
@@ -77,7 +96,7 @@ struct TPieceRecord {
     std::uint64_t End = 0;
     std::uint64_t Final = 0;
     bool Complete = false; // false: the scan of it was cancelled
-    std::vector<TPieceEvent> Events;
+    TPieceBatch Found;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> Unreadable;
 };
 
