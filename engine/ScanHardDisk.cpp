@@ -775,12 +775,7 @@ void TScanHardDisk::MergeFeed(TPieceFeed& Feed, std::uint64_t N) {
 }
 
 unsigned TScanOptions::DefaultJobs() {
-#ifdef _WIN32
-    // Measured under Wine only, where two jobs took twice as long as one.
-    return 1;
-#else
     return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-#endif
 }
 
 TScanResult TScanHardDisk::ScanSplit(std::uint64_t N) {

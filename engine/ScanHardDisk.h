@@ -36,10 +36,8 @@ struct TScanOptions {
     // results are the same either way.
     unsigned Jobs = 1;
     // What the front ends scan with unless told otherwise: two jobs where the processor has two
-    // cores or more, else one (one on Windows). Two pay on a drive of mixed files and cost
-    // about nothing on one dense with mail, where each message is copied to the merge; beyond
-    // two every message found still passes through the one merging thread, and each job holds
-    // its own buffers, so more jobs stay an explicit choice.
+    // cores or more, else one. Beyond two every message found still passes through the one
+    // merging thread, and each job holds its own buffers, so more jobs stay an explicit choice.
     static unsigned DefaultJobs();
     // How much of the drive one piece holds (whole sectors); 0 lets the scan choose.
     std::uint64_t PieceBytes = 0;
