@@ -624,9 +624,8 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
 void TScanHardDisk::CarvePiece(
     std::uint64_t First, std::uint64_t End, TPieceBatch& Found,
     const std::function<bool(TPieceBatch& Found, std::uint64_t Reached)>& Publish) {
-    TPieceBatch& found = Found;
-    found.Clear();
-    FLog = &found;
+    Found.Clear();
+    FLog = &Found;
     const TDiskBuffer::TReadingAhead readingAhead(*FBuffer);
     std::uint64_t s = First;
     std::uint64_t published = First;
@@ -634,11 +633,11 @@ void TScanHardDisk::CarvePiece(
         s = ScanPiece(s, End);
         // Handed over in batches: on a mail-dense drive a run ends every sector or two, and a
         // lock and a wake-up for each would cost more than carving it.
-        if (s < End && found.Events.size() < PublishEvents && s - published < PublishSectors &&
-            found.Bytes.size() < PublishBytes)
+        if (s < End && Found.Events.size() < PublishEvents && s - published < PublishSectors &&
+            Found.Bytes.size() < PublishBytes)
             continue;
         published = s;
-        if (!Publish(found, s)) break;
+        if (!Publish(Found, s)) break;
     }
     FLog = nullptr;
 }
