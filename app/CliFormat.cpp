@@ -133,13 +133,16 @@ std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unkn
     return fields;
 }
 
-std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place,
-                       unsigned Fields, const std::function<std::string(std::size_t)>& MoreFields) {
+void AppendJsonObject(std::string& Out, const TFoundEmails& Emails, std::size_t Item,
+                      const TEmailPlace& Place, unsigned Fields,
+                      const std::function<std::string(std::size_t)>& MoreFields) {
     // Written into one string as it goes: a scan prints one object per message, and temporary
     // strings for each field cost more than the printing.
-    std::string out = "{";
-    const auto name = [&out](const char* Name) {
-        if (out.size() > 1) out += ", ";
+    std::string& out = Out;
+    const std::size_t fieldsFrom = out.size() + 1; // just past the "{"
+    out += '{';
+    const auto name = [&out, fieldsFrom](const char* Name) {
+        if (out.size() > fieldsFrom) out += ", ";
         out += '"';
         out += Name;
         out += "\": ";
@@ -172,7 +175,7 @@ std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmai
     if (MoreFields) {
         // Each of these fields comes as ", \"name\": value"; as the first, without its ", ".
         const std::string more = MoreFields(Item);
-        out.append(more, out.size() > 1 || more.empty() ? 0 : 2);
+        out.append(more, out.size() > fieldsFrom || more.empty() ? 0 : 2);
     }
     if (Fields & JsonClientDeleted) {
         name("client_deleted");
@@ -195,7 +198,6 @@ std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmai
         out += ']';
     }
     out += '}';
-    return out;
 }
 
 std::string TerminalText(std::string_view Bytes) {

@@ -52,11 +52,12 @@ std::string JsonFieldNames();
 // unknown or none is given, with the first unknown name in Unknown.
 std::optional<unsigned> ParseJsonFields(std::string_view Text, std::string& Unknown);
 
-// One JSON object holding the chosen fields of a row found at Place. MoreFields, when given,
-// returns the fields from decoded to copy_of for an item, each as ", \"name\": value".
-std::string JsonObject(const TFoundEmails& Emails, std::size_t Item, const TEmailPlace& Place,
-                       unsigned Fields,
-                       const std::function<std::string(std::size_t)>& MoreFields = {});
+// One JSON object holding the chosen fields of a row found at Place, written at the end of Out.
+// MoreFields, when given, returns the fields from decoded to copy_of for an item, each as
+// ", \"name\": value".
+void AppendJsonObject(std::string& Out, const TFoundEmails& Emails, std::size_t Item,
+                      const TEmailPlace& Place, unsigned Fields,
+                      const std::function<std::string(std::size_t)>& MoreFields = {});
 
 // Field text made safe for a terminal: control bytes become "?", tabs a space, 8-bit bytes their
 // Latin-1 character (C1 controls "?"), so stored bytes can never steer the terminal.

@@ -105,21 +105,31 @@ void Fail(const std::string& Subject, const std::string& Cause) {
 }
 
 // Standard output with its failures seen: results lost to a full disk must not pass as success.
+// Written in blocks of its own: the C runtime's write takes a lock and a copy for each call, and
+// a disk of mail prints a line per message.
 class TStdout {
   public:
     void Write(std::string_view Text) {
         if (!FError.empty() || Text.empty()) return;
-        if (std::fwrite(Text.data(), 1, Text.size(), stdout) != Text.size()) Failed();
+        FPending.append(Text);
+        Written();
+    }
+    // The bytes waiting to be written, for a caller that writes the next ones in place (a line
+    // per message needs no string of its own); Written() after.
+    std::string& Pending() { return FPending; }
+    void Written() {
+        if (FPending.size() >= BlockBytes) Drain();
     }
     // True once a write failed: whatever follows is lost too.
     bool Broken() const { return !FError.empty(); }
     // Hands what was written to the system now, so that a pipeline sees it at once.
     void Flush() {
+        Drain();
         if (FError.empty() && std::fflush(stdout) != 0) Failed();
     }
     // Flushes and closes standard output: the last chance for the system to refuse the bytes.
     bool Finish() {
-        if (FError.empty() && std::fflush(stdout) != 0) Failed();
+        Flush();
 #ifdef _WIN32
         // The Windows C runtime flushes its streams again at exit and faults on a closed one;
         // its flush has already handed every byte to the system.
@@ -133,10 +143,18 @@ class TStdout {
     }
 
   private:
+    static constexpr std::size_t BlockBytes = 64 * 1024;
+    void Drain() {
+        if (FError.empty() && !FPending.empty() &&
+            std::fwrite(FPending.data(), 1, FPending.size(), stdout) != FPending.size())
+            Failed();
+        FPending.clear();
+    }
     void Failed() {
         const int error = errno;
         FError = error != 0 ? std::strerror(error) : "write failed";
     }
+    std::string FPending;
     std::string FError;
 };
 
@@ -420,10 +438,10 @@ class TResultPrinter {
     // waiting for one line gets it, and a reader gone is known.
     void Found(const TScanResult& SoFar, std::size_t Item) {
         if (!FStreaming) return;
-        // The line end added in place: a second string per message costs the allocator's time.
-        std::string line = Object(SoFar, Item);
-        line += '\n';
-        FOut.Write(line);
+        if (FOut.Broken()) return;
+        AppendObject(FOut.Pending(), SoFar, Item);
+        FOut.Pending() += '\n';
+        FOut.Written();
         if (!FFirstOut) {
             FOut.Flush();
             FFirstOut = true;
@@ -451,15 +469,19 @@ class TResultPrinter {
     void PrintAll(const TScanResult& Result, const std::vector<std::size_t>& Rows) {
         if (FOpt.Json) {
             if (!FOpened) FOut.Write("[");
-            for (std::size_t i = 0; i < Rows.size(); ++i)
-                FOut.Write((i ? ",\n  " : "\n  ") + Object(Result, Rows[i]));
+            for (std::size_t i = 0; i < Rows.size() && !FOut.Broken(); ++i) {
+                FOut.Pending() += i ? ",\n  " : "\n  ";
+                AppendObject(FOut.Pending(), Result, Rows[i]);
+                FOut.Written();
+            }
             FOut.Write(Rows.empty() ? "]\n" : "\n]\n");
         } else if (FOpt.JsonLines) {
             if (!FStreaming)
                 for (const std::size_t item : Rows) {
-                    std::string line = Object(Result, item);
-                    line += '\n';
-                    FOut.Write(line);
+                    if (FOut.Broken()) break;
+                    AppendObject(FOut.Pending(), Result, item);
+                    FOut.Pending() += '\n';
+                    FOut.Written();
                 }
         } else {
             FormatTable(Result.Emails, Rows, [&](std::string_view Piece) { FOut.Write(Piece); });
@@ -467,10 +489,10 @@ class TResultPrinter {
     }
 
   private:
-    std::string Object(const TScanResult& Result, std::size_t Item) const {
+    void AppendObject(std::string& Out, const TScanResult& Result, std::size_t Item) const {
         const TFoundEmails& emails = Result.Emails;
         const TEmailPlace& place = Result.Place(Item);
-        return JsonObject(emails, Item, place, FFields, [&](std::size_t I) {
+        AppendJsonObject(Out, emails, Item, place, FFields, [&](std::size_t I) {
             if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
             return MailJsonFields(emails.FullText(I), FPicker.CopyOf(I), FFields);
         });
