@@ -5,8 +5,12 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/Simd.h"
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if PW_AVX2_AT_RUN_TIME
+#include <immintrin.h>
 #endif
 
 #include "disk/Error.h"
@@ -159,33 +163,77 @@ std::size_t FindLineEnd(std::string_view Text, std::size_t Start) {
 #endif
 }
 
-std::size_t FindLineEndOwn(std::string_view Text, std::size_t Start) {
-    if (Start < 1) Start = 1;
-    const std::size_t n = Text.size();
-    const char* base = Text.data();
-    std::size_t from = Start; // the first LF looked at; the byte before it is in the text
+namespace {
+
+#if PW_AVX2_AT_RUN_TIME
+// The CR LF pairs whose LF is among the 32 bytes at At, as bits.
+__attribute__((target("avx2"))) inline std::uint32_t Avx2Pairs(const char* At) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At));
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At - 1));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(at, _mm256_set1_epi8('\n')),
+                                              _mm256_cmpeq_epi8(before, _mm256_set1_epi8('\r')))));
+}
+
+// Sixty-four candidate LFs at a time, each with the byte before it. From is at least 1.
+__attribute__((target("avx2"))) std::size_t Avx2LineEnd(const char* Base, std::size_t n,
+                                                        std::size_t From) {
+    for (; From < n && n - From >= 64; From += 64) {
+        const std::uint64_t pairs =
+            Avx2Pairs(Base + From) | (std::uint64_t{Avx2Pairs(Base + From + 32)} << 32);
+        if (pairs != 0) return From + static_cast<std::size_t>(__builtin_ctzll(pairs));
+    }
+    if (From < n && n - From >= 32) {
+        if (const std::uint32_t pairs = Avx2Pairs(Base + From); pairs != 0)
+            return From + static_cast<std::size_t>(__builtin_ctz(pairs));
+        From += 32;
+    }
+    for (; From < n; ++From)
+        if (Base[From] == '\n' && Base[From - 1] == '\r') return From;
+    return 0;
+}
+#endif
+
+std::size_t Sse2LineEnd(const char* Base, std::size_t n, std::size_t From) {
 #ifdef __SSE2__
     // Thirty-two candidate LFs at a time, then sixteen, each tested together with the byte before
     // it: no second look after an LF without its CR. A header line is about two such steps.
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
     const auto pairsAt = [&](std::size_t At) {
-        const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + At));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + At - 1));
+        const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base + At));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base + At - 1));
         return static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at, lf), _mm_cmpeq_epi8(before, cr))));
     };
-    for (; from < n && n - from >= 32; from += 32) {
-        const unsigned pairs = pairsAt(from) | (pairsAt(from + 16) << 16);
-        if (pairs != 0) return from + static_cast<std::size_t>(__builtin_ctz(pairs));
+    for (; From < n && n - From >= 32; From += 32) {
+        const unsigned pairs = pairsAt(From) | (pairsAt(From + 16) << 16);
+        if (pairs != 0) return From + static_cast<std::size_t>(__builtin_ctz(pairs));
     }
-    if (from < n && n - from >= 16) {
-        if (const unsigned pairs = pairsAt(from); pairs != 0)
-            return from + static_cast<std::size_t>(__builtin_ctz(pairs));
-        from += 16;
+    if (From < n && n - From >= 16) {
+        if (const unsigned pairs = pairsAt(From); pairs != 0)
+            return From + static_cast<std::size_t>(__builtin_ctz(pairs));
+        From += 16;
     }
 #endif
-    for (; from < n; ++from)
-        if (base[from] == '\n' && base[from - 1] == '\r') return from;
+    for (; From < n; ++From)
+        if (Base[From] == '\n' && Base[From - 1] == '\r') return From;
     return 0;
+}
+
+using TLineEndFn = std::size_t (*)(const char*, std::size_t, std::size_t);
+
+TLineEndFn ChooseLineEnd() {
+#if PW_AVX2_AT_RUN_TIME
+    if (__builtin_cpu_supports("avx2")) return Avx2LineEnd;
+#endif
+    return Sse2LineEnd;
+}
+
+} // namespace
+
+std::size_t FindLineEndOwn(std::string_view Text, std::size_t Start) {
+    static const TLineEndFn search = ChooseLineEnd();
+    // The first LF looked at is at Start: the byte before it is in the text.
+    return search(Text.data(), Text.size(), Start < 1 ? 1 : Start);
 }

@@ -1,15 +1,12 @@
 #include "engine/LineEnds.h"
 
+#include "engine/Simd.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-// AVX2 is chosen at run time on x86-64, never on Windows: GCC there does not align the stack for
-// 32-byte spills, so a function built for AVX may fault.
-#if defined(__x86_64__) && defined(__SSE2__) && !defined(_WIN32) && defined(__GNUC__)
-#define PW_LINE_INDEX_AVX2 1
+#if PW_AVX2_AT_RUN_TIME
 #include <immintrin.h>
-#else
-#define PW_LINE_INDEX_AVX2 0
 #endif
 
 namespace {
@@ -46,7 +43,7 @@ void Sse2Masks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
 }
 #endif
 
-#if PW_LINE_INDEX_AVX2
+#if PW_AVX2_AT_RUN_TIME
 __attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::size_t Words,
                                                std::uint64_t* Lf, std::uint64_t* Stop) {
     const __m256i colon = _mm256_set1_epi8(':'), space = _mm256_set1_epi8(0x20);
@@ -116,7 +113,7 @@ template <bool Deep> std::size_t Sse2TextRun(const unsigned char* p, std::size_t
 }
 #endif
 
-#if PW_LINE_INDEX_AVX2
+#if PW_AVX2_AT_RUN_TIME
 template <bool Deep>
 __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;
@@ -145,7 +142,7 @@ struct TTextRuns {
 };
 
 TTextRuns ChooseTextRuns() {
-#if PW_LINE_INDEX_AVX2
+#if PW_AVX2_AT_RUN_TIME
     if (__builtin_cpu_supports("avx2")) return {Avx2TextRun<false>, Avx2TextRun<true>};
 #endif
 #if defined(__SSE2__)
@@ -168,7 +165,7 @@ struct TKernel {
 };
 
 TKernel ChooseKernel() {
-#if PW_LINE_INDEX_AVX2
+#if PW_AVX2_AT_RUN_TIME
     if (__builtin_cpu_supports("avx2")) return {Avx2Masks, "avx2"};
 #endif
 #if defined(__SSE2__)

@@ -140,12 +140,12 @@ TEST(FindCharFrom, FirstOccurrenceAtOrAfterStart) {
     EXPECT_EQ(FindCharFrom("x\0y"s, '\0', 1), 2u);
 }
 
-// The byte searches (the C library's and the program's own, sixteen bytes at a time) over texts
+// The byte searches (the C library's and the program's own, up to 64 bytes at a time) over texts
 // of every length up to a few blocks, the sought bytes at every position and every start: inside a
 // block, split across two blocks, at the first and last byte, absent. Each text is a view into a
 // larger buffer whose bytes just outside it would match, so a look past either end shows.
 TEST(ByteSearch, EveryPositionEveryStartAcrossBlocks) {
-    for (std::size_t len = 0; len <= 50; ++len) {
+    for (std::size_t len = 0; len <= 140; ++len) {
         for (std::size_t at = 0; at <= len; ++at) { // at == len: no needle
             std::string buffer = "\r\n:" + std::string(len, 'x') + "\r\n:";
             const std::string_view text = std::string_view(buffer).substr(3, len);
