@@ -453,7 +453,10 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     std::size_t Ahead = 2; // pieces taken beyond the one being merged
 
     std::mutex M;
-    std::condition_variable Cv;
+    // Each side woken only by what it waits for: under Wine every wake and every wait on a
+    // condition is a trip to the server, which with every core carving waits for a core itself.
+    std::condition_variable MergeCv; // the merge, for news of the piece it merges
+    std::condition_variable WorkCv; // the pieces' threads, for a piece to take or room to hand over
     std::map<std::size_t, TPiece> Live;
     std::size_t NextPiece = 0;
     std::size_t Merging = 0;
@@ -478,7 +481,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             return at != Live.end() && (!at->second.Batches.empty() || at->second.Done ||
                                         at->second.Reached > News.Reached);
         };
-        if (Wait) Cv.wait_for(lock, MergeWait, news);
+        if (Wait) MergeCv.wait_for(lock, MergeWait, news);
         if (Error) return false;
         const auto at = Live.find(K);
         if (at == Live.end()) return true;
@@ -486,11 +489,13 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         for (TPieceBatch& b : piece.Batches)
             Into.push_back(std::move(b));
         piece.Batches.clear();
+        // Its thread waits for room only while the piece holds more than it may.
+        const bool full = piece.Bytes > QueueBytes;
         piece.Bytes = 0;
         News.Reached = std::max(News.Reached, piece.Reached);
         News.Done = piece.Done;
         News.Final = piece.Final;
-        Cv.notify_all();
+        if (full) WorkCv.notify_all();
         return true;
     }
 
@@ -509,13 +514,14 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             Live[K].Abandoned = true;
         }
         Merging = K + 1;
-        Cv.notify_all();
+        WorkCv.notify_all();
     }
 
     void StopAll() override {
         Stop = true;
         std::lock_guard lock(M);
-        Cv.notify_all();
+        WorkCv.notify_all();
+        MergeCv.notify_all();
     }
 
     void Recycle(std::vector<TPieceBatch>& Used) override {
@@ -549,7 +555,7 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
                 std::size_t k = 0;
                 {
                     std::unique_lock lock(M);
-                    Cv.wait(lock, [&] {
+                    WorkCv.wait(lock, [&] {
                         return Stop || NextPiece >= Pieces || NextPiece <= Merging + Ahead;
                     });
                     if (Stop || NextPiece >= Pieces) break;
@@ -578,7 +584,8 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
             std::lock_guard lock(M);
             if (!Error) Error = std::current_exception();
             Stop = true;
-            Cv.notify_all();
+            WorkCv.notify_all();
+            MergeCv.notify_all();
         }
     }
 
@@ -589,7 +596,6 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         TPiece& piece = Live[K];
         if (piece.Abandoned || Stop) {
             if (Done) Live.erase(K);
-            Cv.notify_all();
             return false;
         }
         if (!Found.Empty()) {
@@ -608,8 +614,10 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
         } else {
             piece.Reached = Reached;
         }
-        Cv.notify_all();
-        Cv.wait(lock, [&] { return piece.Bytes <= QueueBytes || piece.Abandoned || Stop; });
+        // The merge waits only for the piece it merges; the pieces ahead it pulls when it gets
+        // there.
+        if (K == Merging) MergeCv.notify_one();
+        WorkCv.wait(lock, [&] { return piece.Bytes <= QueueBytes || piece.Abandoned || Stop; });
         return !piece.Abandoned && !Stop;
     }
 
