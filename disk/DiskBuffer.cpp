@@ -1,7 +1,6 @@
 #include "disk/DiskBuffer.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -12,6 +11,7 @@
 
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
+#include "disk/Waiting.h"
 
 namespace {
 
@@ -47,12 +47,11 @@ class TDiskBuffer::TAhead {
     TAhead(TDriveReader& Reader, std::uint64_t SlotBytes, std::uint64_t Slots,
            std::uint64_t DriveEnd, std::uint64_t From)
         : FReader(Reader), FSlotBytes(SlotBytes), FSlots(Slots), FDriveEnd(DriveEnd),
-          FData(MakePageBytes(SlotBytes * Slots)), FFailed(Slots, 0),
-          FFrom(From), FNext(From) {}
+          FData(MakePageBytes(SlotBytes * Slots)), FFailed(Slots, 0), FFrom(From), FNext(From) {}
     ~TAhead() {
         if (!FThread.joinable()) return;
         {
-            const std::lock_guard<std::mutex> lock(FLock);
+            const std::lock_guard<TLock> lock(FLock);
             FStop = true;
         }
         FChanged.notify_all();
@@ -67,23 +66,21 @@ class TDiskBuffer::TAhead {
     TAhead(const TAhead&) = delete;
     TAhead& operator=(const TAhead&) = delete;
 
-    std::mutex ReadLock;
+    TLock ReadLock;
 
     // Copies the drive's bytes [At, At + Count) into Target when the thread has read them all
     // without a failure, waiting for it where it is on its way there. Otherwise false: the caller
     // reads them itself, and the thread goes on from where the caller will ask next.
     bool Take(std::uint64_t At, std::uint64_t Count, char* Target) {
         const std::uint64_t end = At + Count;
-        std::unique_lock<std::mutex> lock(FLock);
+        std::unique_lock<TLock> lock(FLock);
         Drop(At);
         // On the thread's way: it has read At or is reading it, and the ring can hold everything
         // up to end without dropping a byte of it. Where the thread has not begun At yet (the
         // system gives it no time), waiting could take long: the caller reads instead.
         if (FFrom <= At && At < FNext + (FBusy ? FSlotBytes : 0) &&
             end <= FFrom + FSlots * FSlotBytes) {
-            FChanged.wait(lock, [&] {
-                return FNext >= end || Failed(At, end) || !FBusy || FStop;
-            });
+            FChanged.wait(lock, [&] { return FNext >= end || Failed(At, end) || !FBusy || FStop; });
         }
         if (FFrom <= At && FNext >= end) {
             if (Failed(At, end)) return false; // the caller retries as it would have
@@ -113,7 +110,7 @@ class TDiskBuffer::TAhead {
     }
 
   private:
-    void Restart(std::uint64_t From, std::unique_lock<std::mutex>& Lock) {
+    void Restart(std::uint64_t From, std::unique_lock<TLock>& Lock) {
         ++FGeneration;
         FHead = FCount = 0;
         FFrom = FNext = From;
@@ -141,7 +138,7 @@ class TDiskBuffer::TAhead {
     }
 
     void Run() {
-        std::unique_lock<std::mutex> lock(FLock);
+        std::unique_lock<TLock> lock(FLock);
         while (!FStop) {
             if (FCount == FSlots || FNext >= FDriveEnd) {
                 FChanged.wait(lock);
@@ -155,7 +152,7 @@ class TDiskBuffer::TAhead {
             lock.unlock();
             bool ok = false;
             {
-                const std::lock_guard<std::mutex> read(ReadLock);
+                const std::lock_guard<TLock> read(ReadLock);
                 ok = ReadFully(FReader, FData.get() + slot * FSlotBytes, n, at);
             }
             lock.lock();
@@ -174,8 +171,8 @@ class TDiskBuffer::TAhead {
     const std::uint64_t FDriveEnd;
     TPageBytes FData;
     std::vector<char> FFailed; // by memory index
-    std::mutex FLock;
-    std::condition_variable FChanged;
+    TLock FLock;
+    TCondition FChanged;
     std::uint64_t FFrom;
     std::uint64_t FNext; // end of the slots read: where the thread reads next
     std::uint64_t FHead = 0;
@@ -384,7 +381,7 @@ std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
         std::uint64_t start = 0, end = 0;
         bool known = false;
         if (FAhead) {
-            const std::lock_guard<std::mutex> lock(FAhead->ReadLock);
+            const std::lock_guard<TLock> lock(FAhead->ReadLock);
             known = FReader->DataExtent(Offset, start, end);
         } else {
             known = FReader->DataExtent(Offset, start, end);
@@ -403,7 +400,7 @@ std::uint64_t TDiskBuffer::NextData(std::uint64_t Offset) {
 
 bool TDiskBuffer::ReadRange(std::uint64_t First, std::uint64_t Count, char* Target) {
     if (FAhead) {
-        const std::lock_guard<std::mutex> lock(FAhead->ReadLock);
+        const std::lock_guard<TLock> lock(FAhead->ReadLock);
         return ReadFully(*FReader, Target, Count * FSectorSize, First * FSectorSize);
     }
     return ReadFully(*FReader, Target, Count * FSectorSize, First * FSectorSize);

@@ -1,6 +1,7 @@
 // The system layer on Windows: each operation is the Win32 call it is named after.
 
 #include "disk/SystemLayer.h"
+#include "disk/Waiting.h"
 
 #include <algorithm>
 #include <iterator>
@@ -341,4 +342,29 @@ class TWindowsSystem final : public TSystemLayer {
 TSystemLayer& PlatformSystem() {
     static TWindowsSystem system;
     return system;
+}
+
+// The lock and condition of disk/Waiting.h: each the system's, held in one pointer of storage.
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void TLock::lock() {
+    ::AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&FState));
+}
+void TLock::unlock() {
+    ::ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&FState));
+}
+bool TLock::try_lock() {
+    return ::TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&FState)) != 0;
+}
+
+void TCondition::notify_one() {
+    ::WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&FState));
+}
+void TCondition::notify_all() {
+    ::WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&FState));
+}
+void TCondition::WaitMs(std::unique_lock<TLock>& Lock, unsigned long Ms) {
+    // A wake-up that comes early or late is no fault: every caller checks what it waits for.
+    ::SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&FState),
+                                reinterpret_cast<PSRWLOCK>(&Lock.mutex()->FState), Ms, 0);
 }

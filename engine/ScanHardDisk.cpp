@@ -3,6 +3,7 @@
 #include "disk/DiskBuffer.h"
 #include "disk/Error.h"
 #include "disk/SystemLayer.h"
+#include "disk/Waiting.h"
 #include "engine/ClientFlags.h"
 #include "engine/DeepRule.h"
 #include "engine/ScanPieces.h"
@@ -11,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <map>
@@ -452,11 +452,11 @@ struct TScanHardDisk::TSplit final : TScanHardDisk::TPieceFeed {
     std::size_t Pieces = 0;
     std::size_t Ahead = 2; // pieces taken beyond the one being merged
 
-    std::mutex M;
+    TLock M;
     // Each side woken only by what it waits for: under Wine every wake and every wait on a
     // condition is a trip to the server, which with every core carving waits for a core itself.
-    std::condition_variable MergeCv; // the merge, for news of the piece it merges
-    std::condition_variable WorkCv; // the pieces' threads, for a piece to take or room to hand over
+    TCondition MergeCv; // the merge, for news of the piece it merges
+    TCondition WorkCv;  // the pieces' threads, for a piece to take or room to hand over
     std::map<std::size_t, TPiece> Live;
     std::size_t NextPiece = 0;
     std::size_t Merging = 0;
