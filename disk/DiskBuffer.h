@@ -62,7 +62,10 @@ class TDiskBuffer {
     TDiskBuffer(std::unique_ptr<TDriveReader> Reader, std::uint32_t BufferSize,
                 std::uint32_t SliceBytes = DefaultSliceBytes);
 
-    static constexpr std::uint32_t DefaultSliceBytes = 128 * 1024;
+    // Half the processor's second-level cache of the machines measured: the bytes read are still
+    // there when the scan reaches them, and a read costs a call in four where 128 KiB did (under
+    // Wine each call costs a file-position update as well: 5% of a mail-dense scan there).
+    static constexpr std::uint32_t DefaultSliceBytes = 512 * 1024;
     ~TDiskBuffer();
     TDiskBuffer(const TDiskBuffer&) = delete;
     TDiskBuffer& operator=(const TDiskBuffer&) = delete;
