@@ -165,35 +165,7 @@ std::size_t FindLineEnd(std::string_view Text, std::size_t Start) {
 
 namespace {
 
-#if PW_AVX2_AT_RUN_TIME
-// The CR LF pairs whose LF is among the 32 bytes at At, as bits.
-__attribute__((target("avx2"))) inline std::uint32_t Avx2Pairs(const char* At) {
-    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At));
-    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At - 1));
-    return static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(at, _mm256_set1_epi8('\n')),
-                                              _mm256_cmpeq_epi8(before, _mm256_set1_epi8('\r')))));
-}
-
-// Sixty-four candidate LFs at a time, each with the byte before it. From is at least 1.
-__attribute__((target("avx2"))) std::size_t Avx2LineEnd(const char* Base, std::size_t n,
-                                                        std::size_t From) {
-    for (; From < n && n - From >= 64; From += 64) {
-        const std::uint64_t pairs =
-            Avx2Pairs(Base + From) | (std::uint64_t{Avx2Pairs(Base + From + 32)} << 32);
-        if (pairs != 0) return From + static_cast<std::size_t>(__builtin_ctzll(pairs));
-    }
-    if (From < n && n - From >= 32) {
-        if (const std::uint32_t pairs = Avx2Pairs(Base + From); pairs != 0)
-            return From + static_cast<std::size_t>(__builtin_ctz(pairs));
-        From += 32;
-    }
-    for (; From < n; ++From)
-        if (Base[From] == '\n' && Base[From - 1] == '\r') return From;
-    return 0;
-}
-#endif
-
+// From (at least 1) is the first LF looked at: the byte before it is in the text.
 std::size_t Sse2LineEnd(const char* Base, std::size_t n, std::size_t From) {
 #ifdef __SSE2__
     // Thirty-two candidate LFs at a time, then sixteen, each tested together with the byte before
@@ -220,6 +192,29 @@ std::size_t Sse2LineEnd(const char* Base, std::size_t n, std::size_t From) {
         if (Base[From] == '\n' && Base[From - 1] == '\r') return From;
     return 0;
 }
+
+#if PW_AVX2_AT_RUN_TIME
+// The CR LF pairs whose LF is among the 32 bytes at At, as bits.
+__attribute__((target("avx2"))) inline std::uint32_t Avx2Pairs(const char* At) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At));
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(At - 1));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(at, _mm256_set1_epi8('\n')),
+                                              _mm256_cmpeq_epi8(before, _mm256_set1_epi8('\r')))));
+}
+
+// Sixty-four candidate LFs at a time, each with the byte before it; the last few as the SSE2
+// search takes them.
+__attribute__((target("avx2"))) std::size_t Avx2LineEnd(const char* Base, std::size_t n,
+                                                        std::size_t From) {
+    for (; From < n && n - From >= 64; From += 64) {
+        const std::uint64_t pairs =
+            Avx2Pairs(Base + From) | (std::uint64_t{Avx2Pairs(Base + From + 32)} << 32);
+        if (pairs != 0) return From + static_cast<std::size_t>(__builtin_ctzll(pairs));
+    }
+    return Sse2LineEnd(Base, n, From);
+}
+#endif
 
 using TLineEndFn = std::size_t (*)(const char*, std::size_t, std::size_t);
 
