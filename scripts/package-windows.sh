@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 deps=$(bash scripts/windows-deps.sh --prefix x86_64 i686)
-COMMON=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON -DPW_BUILD_BENCH=OFF -DPW_BUILD_TESTS=OFF)
+COMMON=(-G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O3 -DNDEBUG" -DPW_WERROR=ON -DPW_BUILD_BENCH=OFF -DPW_BUILD_TESTS=OFF)
 mkdir -p dist
 
 crlf() { sed 's/\r*$/\r/' "$@"; }

@@ -19,7 +19,7 @@ W32BUILD=${WIN32_BUILD_DIR:-build-win32}
 LBUILD=${BUILD_DIR:-build}
 TESTS=(test_disk test_engine test_scan test_mail test_win32)
 PROGRAMS=(parcelwright parcelwright-cli)
-COMMON=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON -DPW_BUILD_BENCH=OFF)
+COMMON=(-G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O3 -DNDEBUG" -DPW_WERROR=ON -DPW_BUILD_BENCH=OFF)
 
 deps=$(bash scripts/windows-deps.sh --prefix x86_64 i686)
 WDEPS=$(sed -n 1p <<<"$deps")
