@@ -25,8 +25,9 @@ constexpr unsigned ProgressInterval = 2000;
 // Sectors tested over one request to the buffer while the chunk holds them.
 constexpr std::uint64_t HeldPieceBytes = 64 * 1024;
 // A piece's findings go to the merge after this many runs, this many sectors or this many bytes
-// found, whichever first.
-constexpr std::size_t PublishEvents = 256;
+// found, whichever first. On a mail-dense drive a run is a message or two of a kilobyte: fewer
+// runs a batch would hand over batches too small to be worth their lock and their buffers.
+constexpr std::size_t PublishEvents = 1024;
 constexpr std::uint64_t PublishSectors = 4096;
 constexpr std::size_t PublishBytes = 1u << 20;
 // Sectors fetched ahead of the test.
@@ -400,8 +401,10 @@ constexpr std::size_t PieceQueueBytesLeast = 4u << 20;
 // How long the merge waits for a piece before it lets the host breathe.
 constexpr auto MergeWait = std::chrono::milliseconds(20);
 // Buffers of batches the merge is done with, kept for the pieces' threads: all of them at most,
-// and each (a batch that once held a long run is let go rather than kept for short ones).
-constexpr std::size_t SpareBytesMost = 48u << 20;
+// and each (a batch that once held a long run is let go rather than kept for short ones). As much
+// as the pieces may queue: what the merge takes from a piece carved ahead comes back in one go,
+// and buffers let go then would be made afresh, in memory never touched, moments later.
+constexpr std::size_t SpareBytesMost = QueuedBytes;
 constexpr std::size_t SpareBatchBytes = 8u << 20;
 
 } // namespace

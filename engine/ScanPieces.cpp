@@ -1,5 +1,6 @@
 #include "engine/ScanPieces.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "disk/Error.h"
@@ -100,30 +101,36 @@ void TPieceBatch::Add(std::string_view FullText, std::string_view Body,
         m.Body = Bytes.size();
         Bytes.append(Body);
     }
-    m.Fields = Bytes.size();
+    // A field the rule cut from the header block is a view of the text: a mail-dense drive gives
+    // a million messages a gigabyte, and four more copies of each cost as much as the text's.
+    const auto text = reinterpret_cast<std::uintptr_t>(FullText.data());
     for (int i = 0; i < 4; ++i) {
-        m.FieldSizes[i] = Fields[i].size();
-        Bytes.append(Fields[i]);
+        const std::string_view f = Fields[i];
+        m.FieldSizes[i] = f.size();
+        // Below the text the difference wraps around to more than its size.
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(f.data()) - text;
+        if (at <= FullText.size() && f.size() <= FullText.size() - at) {
+            m.FieldAt[i] = m.Text + at;
+        } else {
+            m.FieldAt[i] = Bytes.size();
+            Bytes.append(f);
+        }
     }
     m.Place = std::move(Place);
     m.ClientDeleted = ClientDeleted;
     ++Events.back().MessageCount;
 }
 
-std::string_view TPieceBatch::Field(const TPieceMessage& M, int I) const {
-    std::uint64_t at = M.Fields;
-    for (int k = 0; k < I; ++k)
-        at += M.FieldSizes[k];
-    return std::string_view(Bytes).substr(at, M.FieldSizes[I]);
+std::uint64_t TPieceBatch::End(const TPieceMessage& M) {
+    std::uint64_t end = std::max(M.Text + M.TextSize, M.Body + M.BodySize);
+    for (int i = 0; i < 4; ++i)
+        end = std::max(end, M.FieldAt[i] + M.FieldSizes[i]);
+    return end;
 }
 
 std::pair<std::size_t, std::size_t> TPieceBatch::ByteRange(const TPieceEvent& E) const {
     if (E.MessageCount == 0) return {0, 0};
-    const TPieceMessage& last = Messages[E.FirstMessage + E.MessageCount - 1];
-    std::uint64_t end = last.Fields;
-    for (const std::uint64_t n : last.FieldSizes)
-        end += n;
-    return {Messages[E.FirstMessage].Text, end};
+    return {Messages[E.FirstMessage].Text, End(Messages[E.FirstMessage + E.MessageCount - 1])};
 }
 
 std::string EncodePart(const TPartFile& Part) {
@@ -159,11 +166,12 @@ std::string EncodePart(const TPartFile& Part) {
         const auto [from, to] = found.ByteRange(e);
         for (std::size_t k = e.FirstMessage; k < e.FirstMessage + e.MessageCount; ++k) {
             const TPieceMessage& m = found.Messages[k];
-            for (const std::uint64_t v :
-                 {m.Text - from, m.TextSize, m.Body - from, m.BodySize, m.Fields - from})
+            for (const std::uint64_t v : {m.Text - from, m.TextSize, m.Body - from, m.BodySize})
                 w.U64(v);
-            for (const std::uint64_t v : m.FieldSizes)
-                w.U64(v);
+            for (int i = 0; i < 4; ++i) {
+                w.U64(m.FieldAt[i] - from);
+                w.U64(m.FieldSizes[i]);
+            }
             WritePlace(w, m.Place);
         }
         w.Bytes(std::string_view(found.Bytes).substr(from, to - from));
@@ -209,16 +217,17 @@ TPartFile DecodePart(std::string_view Bytes) {
         e.Counts.InflatedBytes = r.U64();
         e.Counts.Bounded = r.U64();
         e.FirstMessage = found.Messages.size();
-        e.MessageCount = r.Count(104);
+        e.MessageCount = r.Count(120);
         for (std::uint64_t k = 0; k < e.MessageCount; ++k) {
             TPieceMessage& m = found.Messages.emplace_back();
             m.Text = r.U64();
             m.TextSize = r.U64();
             m.Body = r.U64();
             m.BodySize = r.U64();
-            m.Fields = r.U64();
-            for (std::uint64_t& v : m.FieldSizes)
-                v = r.U64();
+            for (int f = 0; f < 4; ++f) {
+                m.FieldAt[f] = r.U64();
+                m.FieldSizes[f] = r.U64();
+            }
             m.Place = ReadPlace(r);
         }
         const std::string bytes = r.Bytes();
@@ -231,17 +240,19 @@ TPartFile DecodePart(std::string_view Bytes) {
         const std::uint64_t base = found.Bytes.size();
         for (std::size_t k = e.FirstMessage; k < found.Messages.size(); ++k) {
             TPieceMessage& m = found.Messages[k];
-            std::uint64_t fields = 0;
-            for (const std::uint64_t v : m.FieldSizes)
-                fields += v;
             const std::uint64_t n = bytes.size();
-            if (m.Text > n || m.TextSize > n - m.Text || m.Body > n || m.BodySize > n - m.Body ||
-                m.Fields > n || fields > n - m.Fields)
-                TReader::Short();
+            const auto inside = [n](std::uint64_t At, std::uint64_t Size) {
+                return At <= n && Size <= n - At;
+            };
+            bool fit = inside(m.Text, m.TextSize) && inside(m.Body, m.BodySize);
+            for (int f = 0; f < 4; ++f)
+                fit = fit && inside(m.FieldAt[f], m.FieldSizes[f]);
+            if (!fit) TReader::Short();
             m.ClientDeleted = IsClientDeleted(std::string_view(bytes).substr(m.Text, m.TextSize));
             m.Text += base;
             m.Body += base;
-            m.Fields += base;
+            for (std::uint64_t& at : m.FieldAt)
+                at += base;
         }
         found.Bytes.append(bytes);
     }

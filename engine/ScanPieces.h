@@ -18,7 +18,9 @@ struct TPieceMessage {
     std::uint64_t TextSize = 0;
     std::uint64_t Body = 0; // inside the text where it ends it, else after it
     std::uint64_t BodySize = 0;
-    std::uint64_t Fields = 0; // From, To, Subject, Date, one after the other
+    // From, To, Subject, Date: inside the text where they lie in it (a value as the header has
+    // it), else after the text and the body.
+    std::uint64_t FieldAt[4] = {};
     std::uint64_t FieldSizes[4] = {};
     TEmailPlace Place;
     // Settled by the piece's thread, so that the merge need not read the header block again;
@@ -68,7 +70,11 @@ struct TPieceBatch {
     std::string_view Body(const TPieceMessage& M) const {
         return std::string_view(Bytes).substr(M.Body, M.BodySize);
     }
-    std::string_view Field(const TPieceMessage& M, int I) const;
+    std::string_view Field(const TPieceMessage& M, int I) const {
+        return std::string_view(Bytes).substr(M.FieldAt[I], M.FieldSizes[I]);
+    }
+    // One past the last byte the message holds in Bytes.
+    static std::uint64_t End(const TPieceMessage& M);
     // The bytes the event's messages hold, from the first's to the end of the last's.
     std::pair<std::size_t, std::size_t> ByteRange(const TPieceEvent& E) const;
 
@@ -103,7 +109,7 @@ struct TPieceRecord {
 // A piece written to a file, for a merge on another machine or later: what it is a piece of and
 // how it was carved, then the piece itself.
 struct TPartFile {
-    static constexpr std::uint32_t Version = 1;
+    static constexpr std::uint32_t Version = 2;
     std::uint64_t TargetBytes = 0; // the drive's size in whole sectors
     std::uint32_t SectorSize = 0;
     TCarvingRule Rule = TCarvingRule::Standard;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "disk/DiskBuffer.h"
+#include "disk/Error.h"
 #include "disk/DriveReader.h"
 #include "engine/ScanHardDisk.h"
 #include "engine/ScanPieces.h"
@@ -430,4 +431,43 @@ TEST(SplitScan, AScanKeepingLessHandsTheHostWhatAWholeOneDoes) {
     }
     EXPECT_GT(kept, 50u);
     EXPECT_GT(inside, 2u);
+}
+
+TEST(SplitScan, APartFileKeepsFieldsInsideAndOutsideTheTextAndRefusesOnesPastItsBytes) {
+    // Fields the rules cut are views of the text; one made elsewhere is held after it.
+    const std::string text = "From: a@x.org\r\nSubject: hi\r\n\r\nbody\r\n";
+    const std::string body = "apart\r\n";
+    const std::string decoded = "Decoded subject";
+    TPartFile part;
+    part.TargetBytes = 4096;
+    part.SectorSize = 512;
+    part.Piece.First = 1;
+    part.Piece.End = 8;
+    part.Piece.Final = 8;
+    part.Piece.Complete = true;
+    TPieceBatch& found = part.Piece.Found;
+    for (std::uint64_t start : {2u, 5u}) {
+        const std::string_view t(text);
+        const std::string_view fields[4] = {t.substr(6, 7), "", decoded, t.substr(0, 4)};
+        found.NewEvent(start).Next = start + 1;
+        found.Add(t, body, fields, TEmailPlace{start * 512, TCarvingRule::Standard, {}}, false);
+    }
+    const TPartFile read = DecodePart(EncodePart(part));
+    const TPieceBatch& back = read.Piece.Found;
+    ASSERT_EQ(back.Messages.size(), 2u);
+    for (const TPieceMessage& m : back.Messages) {
+        EXPECT_EQ(back.Text(m), text);
+        EXPECT_EQ(back.Body(m), body);
+        EXPECT_EQ(back.Field(m, 0), "a@x.org");
+        EXPECT_EQ(back.Field(m, 1), "");
+        EXPECT_EQ(back.Field(m, 2), decoded);
+        EXPECT_EQ(back.Field(m, 3), "From");
+    }
+    EXPECT_EQ(back.Messages[1].Place.Offset, 5u * 512);
+    // A field reaching past its event's bytes: the file is refused, not read out of bounds.
+    found.Messages.pop_back();
+    found.Events.pop_back();
+    found.Bytes.resize(TPieceBatch::End(found.Messages[0]));
+    found.Messages[0].FieldSizes[2] += found.Bytes.size();
+    EXPECT_THROW(DecodePart(EncodePart(part)), TPwError);
 }
