@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,6 +15,7 @@
 #include "engine/LineEnds.h"
 #include "engine/LineShape.h"
 #include "engine/MimeNesting.h"
+#include "engine/Reused.h"
 
 namespace {
 
@@ -162,26 +162,15 @@ void TDeepRule::ExtractMessages(std::string_view Text, TEmailArray& Result,
 }
 
 void TDeepRule::ExtractCuts(const TByteRun& Run, TCutList& Result, bool OpensWithWholeBlock) const {
-    // One per thread, reused: a run of one message is the common case on a mail-dense drive. A
-    // cut started from inside a keep-alive call while one is under way gets its own.
+    // Reused: a run of one message is the common case on a mail-dense drive.
     struct TScratch {
         TEnclosures Enclosures;
         TLineIndex Index;
     };
-    thread_local TScratch reused;
-    thread_local bool reusedBusy = false;
-    std::optional<TScratch> own;
-    TScratch& scratch = reusedBusy ? own.emplace() : reused;
-    struct TRelease {
-        bool* Busy;
-        ~TRelease() {
-            if (Busy != nullptr) *Busy = false;
-        }
-    } release{&scratch == &reused ? &reusedBusy : nullptr};
-    reusedBusy = true;
-    scratch.Enclosures.Clear();
-    scratch.Index.Build(Run.Bytes);
-    TDeepCut(Run, *FHost, Result, scratch.Enclosures, scratch.Index, OpensWithWholeBlock).Walk();
+    TReused<TScratch> scratch;
+    scratch->Enclosures.Clear();
+    scratch->Index.Build(Run.Bytes);
+    TDeepCut(Run, *FHost, Result, scratch->Enclosures, scratch->Index, OpensWithWholeBlock).Walk();
 }
 
 TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,

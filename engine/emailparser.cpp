@@ -9,6 +9,8 @@
 #include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
 #include "engine/LineEnds.h"
+#include "engine/LineShape.h"
+#include "engine/Reused.h"
 
 namespace {
 
@@ -23,22 +25,22 @@ struct TLineParts {
     std::string_view Value;
 };
 
-TLineParts SplitLine(std::string_view Line) {
+// Line, whose header name (printable ASCII but the space and the colon) is NameBytes long.
+TLineParts SplitNamed(std::string_view Line, std::size_t NameBytes) {
     TLineParts parts;
-    const std::size_t k = FindCharFrom(Line, ':', 1);
-    if (k <= 1 || Line[0] == ' ' || k >= Line.size() || Line[k] != ' ') return parts;
-    for (std::size_t i = 0; i + 1 < k; ++i) {
-        const auto b = static_cast<unsigned char>(Line[i]);
-        if (b < 0x21 || b > 0x7E) return parts;
-    }
+    const std::size_t k = NameBytes + 1; // 1-based position of the colon, if it is one
+    if (NameBytes == 0 || k >= Line.size() || Line[NameBytes] != ':' || Line[k] != ' ')
+        return parts;
     parts.IsField = true;
-    parts.Name = Line.substr(0, k - 1);
+    parts.Name = Line.substr(0, NameBytes);
     // From the space after the colon to the byte before the line's CR LF.
     const auto count =
         static_cast<std::ptrdiff_t>(Line.size()) - static_cast<std::ptrdiff_t>(k) - 2;
     if (count > 0) parts.Value = Line.substr(k, static_cast<std::size_t>(count));
     return parts;
 }
+
+TLineParts SplitLine(std::string_view Line) { return SplitNamed(Line, NameLength(Line)); }
 
 // Built on first use; the marker is fixed, so one table serves every line.
 struct TQuoteMarkerTable {
@@ -63,16 +65,19 @@ bool HasQuoteMarker(std::string_view Line) {
 bool HeaderBlockCloses(std::string_view Window, std::uint32_t SectorSize) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(Window.data());
     const std::size_t n = Window.size();
-    std::size_t cr = FindLineEnd(Window, 1); // 1-based position of line 0's CR
-    if (cr == 0 || cr >= SectorSize) return false;
+    // Every start found walks its whole header block here: the line ends are found at once.
+    TReused<TLineIndex> index;
+    index->Build(Window);
+    std::size_t next = index->NextLine(0, TEnds::CrLf, false); // past line 0's LF
+    if (next == 0 || next > SectorSize) return false;
     unsigned count = 1;
-    std::size_t p = cr + 1; // 0-based start of the next line
+    std::size_t p = next; // the next line's start
     for (;;) {
-        cr = FindLineEnd(Window, p + 1);
-        if (cr == 0) return false;          // the block does not close inside the window
-        if (cr == p + 1) return count >= 3; // the empty line
+        next = index->NextLine(p, TEnds::CrLf, false);
+        if (next == 0) return false;          // the block does not close inside the window
+        if (next == p + 2) return count >= 3; // the empty line
         if (StartsKnownHeader(bytes + p, n - p)) ++count;
-        p = cr + 1;
+        p = next;
     }
 }
 
@@ -148,10 +153,15 @@ void TEmailParser::ExtractMessages(std::string_view Text, TEmailArray& Result,
 }
 
 void TEmailParser::Carve(const TByteRun& Run, TCutList& Cuts) const {
+    // Line ends and name lengths found for the whole run at once: a search per line costs more
+    // than the line on a drive of short header lines.
+    TReused<TLineIndex> index;
+    index->Build(Run.Bytes);
     TMessageCutter cut(Run, *FHost, Cuts);
     bool inQuote = false;
-    cut.EachLine([&](std::string_view line, std::size_t p) {
-        const TLineParts parts = SplitLine(line);
+    const auto next = [&](std::size_t p) { return index->NextLine(p, TEnds::CrLf, false); };
+    cut.EachLineBy(next, [&](std::string_view line, std::size_t p) {
+        const TLineParts parts = SplitNamed(line, index->NameLength(p));
         if (parts.IsField) {
             const int known = KnownHeaderIndex(parts.Name);
             if (known >= 0 && !inQuote) {
