@@ -29,21 +29,10 @@ class TMessageCutter {
         FFound.clear();
     }
 
-    // Hands each line (with its CR LF) and its start in the run to OnLine, one keep-alive call per
-    // step, the search that finds no more line included; then finishes the last message.
-    template <class TOnLine> void EachLine(TOnLine&& OnLine) {
-        const std::string_view text = FRun.Bytes;
-        EachLineBy(
-            [text](std::size_t p) {
-                const std::size_t cr = FindLineEnd(text, p + 1);
-                return cr == 0 ? 0 : cr + 1; // past the LF
-            },
-            OnLine);
-    }
-
-    // EachLine for a rule that ends its lines its own way: NextLine(p) answers the end (past the
-    // last byte) of the line starting at p, or 0 when no line ends; it may change from line to
-    // line with what the rule has seen.
+    // Hands each line (with its line end) and its start in the run to OnLine, one keep-alive call
+    // per step, the search that finds no more line included; then finishes the last message.
+    // NextLine(p) answers the end (past the last byte) of the line starting at p, or 0 when no
+    // line ends; it may change from line to line with what the rule has seen.
     template <class TNextLine, class TOnLine>
     void EachLineBy(TNextLine&& NextLine, TOnLine&& OnLine) {
         std::size_t p = 0;

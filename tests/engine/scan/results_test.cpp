@@ -152,6 +152,9 @@ TEST(ResultView, DeletedInTheMailProgramIsReadFromTheHeaderBlockOnly) {
              {"X-Mozilla-Status: 0001\nX-Status: D\n", true},
              {"X-Mailer: Status: D\n", false},
              {"Status:\nReceived: by x\n D\n", false}, // another field's continuation
+             // Lines longer than the sixteen bytes looked at at once, ends on either side of them.
+             {"Received: from relay.example.org by mx.example.net\n\tfor <a@x.org>\nStatus: D\n",
+              true},
          }) {
         for (const char* End : {"\n", "\r\n"}) {
             std::string Text = c.Head + "From: a@x.org\nSubject: s\n\nStatus: D\n";
