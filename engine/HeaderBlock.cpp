@@ -154,11 +154,7 @@ unsigned LineFlags(const TLineShape& Shape) {
     if (!disposition.empty() && LowerAscii(static_cast<unsigned char>(disposition[0])) == 'f' &&
         EqualsNoCase(disposition.substr(0, 9), "form-data"sv))
         flags |= FormLine;
-    for (const char c : name)
-        if (c >= 'A' && c <= 'Z') {
-            flags |= CasedLine;
-            break;
-        }
+    if (HoldsCapital(name)) flags |= CasedLine;
     return flags;
 }
 

@@ -24,17 +24,6 @@ constexpr std::array<TKnownSlot, LongestKnown> MakeKnownSlots() {
 }
 constexpr std::array<TKnownSlot, LongestKnown> KnownSlots = MakeKnownSlots();
 
-// Name against an upper-case known name: only Name's letters need folding.
-bool EqualsUpper(std::string_view Name, std::string_view Upper) {
-    if (Name.size() != Upper.size()) return false;
-    for (std::size_t i = 0; i < Name.size(); ++i) {
-        char c = Name[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-        if (c != Upper[i]) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
@@ -68,8 +57,13 @@ std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
 
 int KnownHeaderIndex(std::string_view Name) {
     if (Name.size() >= LongestKnown) return -1;
-    for (const std::int8_t i : KnownSlots[Name.size()].Index)
-        if (i >= 0 && EqualsUpper(Name, KnownNames[static_cast<std::size_t>(i)])) return i;
+    // Known names start with a letter, which the case bit alone folds; most names differ there.
+    const auto first = static_cast<unsigned char>(Name.empty() ? 0 : Name[0] | 0x20);
+    for (const std::int8_t i : KnownSlots[Name.size()].Index) {
+        if (i < 0) break;
+        const std::string_view known = KnownNames[static_cast<std::size_t>(i)];
+        if ((known[0] | 0x20) == first && EqualsNoCase(Name, known)) return i;
+    }
     return -1;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "engine/Globals.h"
@@ -15,13 +16,66 @@ inline unsigned char LowerAscii(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
 }
 
+namespace HeaderNamesDetail {
+constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+// The high bit of each byte of w that is an ASCII capital.
+inline std::uint64_t Capitals(std::uint64_t w) {
+    const std::uint64_t low7 = w & ~Highs; // no byte carries into the next below
+    const std::uint64_t fromA = low7 + (0x80 - 'A') * Ones, pastZ = low7 + (0x80 - 'Z' - 1) * Ones;
+    return fromA & ~pastZ & ~w & Highs;
+}
+// Eight bytes at once as LowerAscii takes each.
+inline std::uint64_t LowerWord(std::uint64_t w) {
+    return w | (Capitals(w) >> 2);
+}
+inline std::uint64_t Load8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+inline std::uint64_t Load4(const char* p) {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+inline bool WordsEqualNoCase(std::uint64_t A, std::uint64_t B) {
+    return A == B || LowerWord(A) == LowerWord(B);
+}
+} // namespace HeaderNamesDetail
+
+// Header names and the words looked for in fields are short: compared eight bytes at a time, the
+// last word overlapping the one before it.
 inline bool EqualsNoCase(std::string_view A, std::string_view B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t i = 0; i < A.size(); ++i)
-        if (LowerAscii(static_cast<unsigned char>(A[i])) !=
-            LowerAscii(static_cast<unsigned char>(B[i])))
+    using namespace HeaderNamesDetail;
+    const std::size_t n = A.size();
+    if (n != B.size()) return false;
+    const char *a = A.data(), *b = B.data();
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8)
+            if (!WordsEqualNoCase(Load8(a + i), Load8(b + i))) return false;
+        return WordsEqualNoCase(Load8(a + n - 8), Load8(b + n - 8));
+    }
+    if (n >= 4)
+        return WordsEqualNoCase(Load4(a) | Load4(a + n - 4) << 32, Load4(b) | Load4(b + n - 4)
+                                                                                  << 32);
+    for (std::size_t i = 0; i < n; ++i)
+        if (LowerAscii(static_cast<unsigned char>(a[i])) !=
+            LowerAscii(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// Whether Bytes hold an ASCII capital.
+inline bool HoldsCapital(std::string_view Bytes) {
+    using namespace HeaderNamesDetail;
+    const char* p = Bytes.data();
+    const std::size_t n = Bytes.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        if (Capitals(Load8(p + i)) != 0) return true;
+    for (; i < n; ++i)
+        if (p[i] >= 'A' && p[i] <= 'Z') return true;
+    return false;
 }
 
 // 0-based place of Word (not empty) in Text ignoring ASCII case, or npos.

@@ -247,6 +247,22 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
                 if (EqualsNoCase(std::string_view(Text).substr(i, Word.size()), Word)) Plain = i;
             ASSERT_EQ(FindNoCase(Text, Word), Plain) << "round " << Round << " word " << Word;
         }
+        // Names compared case-blind a word at a time answer as LowerAscii byte by byte: bytes
+        // that differ by the case bit only are equal when they are letters, not otherwise.
+        for (std::size_t From = 0; From < Text.size(); From += 1 + Rng() % 5) {
+            const std::string_view A = std::string_view(Text).substr(From, Rng() % 24);
+            std::string B(A);
+            for (char& c : B)
+                if (Rng() % 3 == 0) c = static_cast<char>(c ^ 0x20);
+            bool Plain = true, Capital = false;
+            for (std::size_t i = 0; i < A.size(); ++i) {
+                const auto a = static_cast<unsigned char>(A[i]);
+                Plain = Plain && LowerAscii(a) == LowerAscii(static_cast<unsigned char>(B[i]));
+                Capital = Capital || (a >= 'A' && a <= 'Z');
+            }
+            ASSERT_EQ(EqualsNoCase(A, B), Plain) << "round " << Round << " from " << From;
+            ASSERT_EQ(HoldsCapital(A), Capital) << "round " << Round << " from " << From;
+        }
         for (std::size_t From = 0; From <= Text.size(); ++From) {
             const std::string_view Rest = std::string_view(Text).substr(From);
             ASSERT_EQ(Index.NextLf(From),
