@@ -25,8 +25,7 @@ void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
                                   Line.size() - EndLength(Line) - Shape.Name.size() - 1));
         return;
     }
-    if (!FBoundaryEnds.empty() && Line.size() > 4 && Line[0] == '-' && Line[1] == '-')
-        CloseDelimiter(Line);
+    if (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)) CloseDelimiter(Line);
 }
 
 // "--boundary--" closes the multipart of that boundary and every one opened inside it.

@@ -26,8 +26,9 @@ class TEnclosures {
     // Every line of the message: Content-Type fields (folded ones too) of the message and of its
     // parts open enclosures, closing delimiters close them.
     void Line(std::string_view Line, const TLineShape& Shape) {
-        // Most lines are none of these: no call for them.
-        if (FCollecting || Shape.Name.size() == ContentType.size() || !FBoundaryEnds.empty())
+        // Most lines are none of these, in a multipart's body too: no call for them.
+        if (FCollecting || Shape.Name.size() == ContentType.size() ||
+            (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)))
             Take(Line, Shape);
     }
     // The header block closed: its Content-Type field is complete.
@@ -36,6 +37,9 @@ class TEnclosures {
     }
 
   private:
+    static bool MayCloseDelimiter(std::string_view Line) {
+        return Line.size() > 4 && Line[0] == '-' && Line[1] == '-';
+    }
     void Take(std::string_view Line, const TLineShape& Shape);
     void Take();
     void CloseDelimiter(std::string_view Line);
