@@ -73,9 +73,10 @@ class TMessageCutter {
     }
 
     void Store(int Known, std::string_view Value) {
-        const int field = KnownFieldIndex(Known);
-        if (field >= 0) FFound.back().Fields[field] = Value;
+        if (const int field = KnownFieldIndex(Known); field >= 0) StoreField(field, Value);
     }
+    // Field: as KnownFieldIndex answers.
+    void StoreField(int Field, std::string_view Value) { FFound.back().Fields[Field] = Value; }
     // The empty line at At closes the header block; the body runs from it.
     void OpenBody(std::size_t At) {
         FInHeader = false;

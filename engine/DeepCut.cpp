@@ -120,8 +120,7 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
 }
 
 void TDeepCut::Store(const TLineShape& Shape) {
-    // Most names start with a letter no known name starts with: no lookup for them.
-    if (!Shape.HeaderLine || !CanStartKnownName(static_cast<unsigned char>(Shape.Name[0]))) return;
-    const int known = KnownHeaderIndex(Shape.Name);
-    if (known >= 0) FCut.Store(known, Shape.Value);
+    // Only the four fields a record keeps are looked up: most header lines are Received ones.
+    if (!Shape.HeaderLine) return;
+    if (const int field = FieldOfName(Shape.Name); field >= 0) FCut.StoreField(field, Shape.Value);
 }

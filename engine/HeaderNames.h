@@ -92,6 +92,15 @@ inline constexpr int KnownMessageId = 5, KnownFrom = 6, KnownTo = 7, KnownSubjec
 int KnownHeaderIndex(std::string_view Name);
 // The field a known header fills: 0 From, 1 To, 2 Subject, 3 Date; -1 for the others.
 int KnownFieldIndex(int Known);
+// KnownFieldIndex(KnownHeaderIndex(Name)), with no name compared but those of the four fields.
+inline int FieldOfName(std::string_view Name) {
+    constexpr std::array<int, 4> Fields = {KnownFrom, KnownTo, KnownSubject, KnownDate};
+    for (std::size_t f = 0; f < Fields.size(); ++f) {
+        const std::string_view known = KnownNames[static_cast<std::size_t>(Fields[f])];
+        if (Name.size() == known.size() && EqualsNoCase(Name, known)) return static_cast<int>(f);
+    }
+    return -1;
+}
 // Stores Value in the field of Email that the known header Known fills, if any.
 void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email);
 

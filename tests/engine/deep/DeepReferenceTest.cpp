@@ -262,6 +262,17 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
             }
             ASSERT_EQ(EqualsNoCase(A, B), Plain) << "round " << Round << " from " << From;
             ASSERT_EQ(HoldsCapital(A), Capital) << "round " << Round << " from " << From;
+            ASSERT_EQ(FieldOfName(A), KnownFieldIndex(KnownHeaderIndex(A))) << "from " << From;
+        }
+        // A record's four fields are found by their names in any case, and by no other name.
+        for (const std::string_view Known : KnownNames) {
+            std::string Name(Known);
+            for (char& c : Name)
+                if (Rng() % 2 == 0)
+                    c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
+            ASSERT_EQ(FieldOfName(Name), KnownFieldIndex(KnownHeaderIndex(Name))) << Name;
+            Name.back() = static_cast<char>(Name.back() ^ 0x40);
+            ASSERT_EQ(FieldOfName(Name), -1) << Name;
         }
         for (std::size_t From = 0; From <= Text.size(); ++From) {
             const std::string_view Rest = std::string_view(Text).substr(From);
