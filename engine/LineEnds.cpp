@@ -1,5 +1,7 @@
 #include "engine/LineEnds.h"
 
+#include <array>
+
 #include "engine/Simd.h"
 
 #if defined(__SSE2__)
@@ -69,10 +71,10 @@ __attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::
 
 // Text bytes of the two rules. The standard rule's: tab, LF, VT, CR and printable ASCII. The deep
 // rule's: those, form feed, escape and every byte from 0x80 up.
-inline bool StandardText(unsigned char b) {
+constexpr bool StandardText(unsigned char b) {
     return (b >= 0x20 && b <= 0x7E) || (b >= 0x09 && b <= 0x0B) || b == 0x0D;
 }
-inline bool DeepText(unsigned char b) {
+constexpr bool DeepText(unsigned char b) {
     return (b >= 0x20 && b <= 0x7E) || b >= 0x80 || (b >= 0x09 && b <= 0x0D) || b == 0x1B;
 }
 
@@ -114,22 +116,73 @@ template <bool Deep> std::size_t Sse2TextRun(const unsigned char* p, std::size_t
 #endif
 
 #if PW_AVX2_AT_RUN_TIME
+// The bytes that end a rule's text run, looked up by nibbles: a byte ends it when its low nibble's
+// entry and its high nibble's share a bit. Rows of sixteen bytes (one high nibble) that end a run
+// at the same low nibbles share a bit; each table is held twice, once per half of a register.
+struct TStopNibbles {
+    std::array<unsigned char, 32> Low{}, High{};
+};
+template <bool Deep> constexpr TStopNibbles MakeStopNibbles() {
+    TStopNibbles t{};
+    std::array<unsigned, 8> rows{}; // the stopping low nibbles of each bit's rows
+    unsigned used = 0;
+    for (unsigned h = 0; h < 16; ++h) {
+        unsigned row = 0;
+        for (unsigned l = 0; l < 16; ++l) {
+            const auto b = static_cast<unsigned char>(h * 16 + l);
+            if (!(Deep ? DeepText(b) : StandardText(b))) row |= 1u << l;
+        }
+        if (row == 0) continue;
+        unsigned bit = 0;
+        while (bit < used && rows[bit] != row)
+            ++bit;
+        if (bit == used) rows[used++] = row; // more than eight kinds of row fail to compile
+        for (unsigned half = 0; half < 32; half += 16) {
+            t.High[half + h] = static_cast<unsigned char>(1u << bit);
+            for (unsigned l = 0; l < 16; ++l)
+                if ((row >> l) & 1u) t.Low[half + l] |= static_cast<unsigned char>(1u << bit);
+        }
+    }
+    return t;
+}
+
+// Non-zero bytes where the 32 bytes of v end a text run.
+__attribute__((target("avx2"))) inline __m256i Avx2Stops(__m256i v, __m256i Low, __m256i High) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    return _mm256_and_si256(
+        _mm256_shuffle_epi8(Low, _mm256_and_si256(v, nibble)),
+        _mm256_shuffle_epi8(High, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+}
+
 template <bool Deep>
 __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, std::size_t n) {
+    static constexpr TStopNibbles Table = MakeStopNibbles<Deep>();
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Table.Low.data()));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Table.High.data()));
+    const __m256i zero = _mm256_setzero_si256();
     std::size_t i = 0;
-    const __m256i low = _mm256_set1_epi8(0x1F), del = _mm256_set1_epi8(0x7F);
-    const __m256i tab = _mm256_set1_epi8(0x08), past = _mm256_set1_epi8(Deep ? 0x0E : 0x0C);
-    const __m256i extra = _mm256_set1_epi8(Deep ? 0x1B : 0x0D);
+    // Runs are long: sixty-four bytes are tested with one branch, and the place looked for after.
+    for (; i + 64 <= n; i += 64) {
+        const __m256i a =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), low, high);
+        const __m256i b =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), low, high);
+        const __m256i any = _mm256_or_si256(a, b);
+        if (_mm256_testz_si256(any, any)) continue;
+        const std::uint64_t text =
+            std::uint64_t{
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)))} |
+            std::uint64_t{
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, zero)))}
+                << 32;
+        return i + static_cast<std::size_t>(__builtin_ctzll(~text));
+    }
     for (; i + 32 <= n; i += 32) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-        __m256i text = _mm256_or_si256(
-            _mm256_and_si256(_mm256_cmpgt_epi8(v, low), _mm256_cmpgt_epi8(del, v)),
-            _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(v, tab), _mm256_cmpgt_epi8(past, v)),
-                            _mm256_cmpeq_epi8(v, extra)));
-        if constexpr (Deep)
-            text = _mm256_or_si256(text, _mm256_cmpgt_epi8(_mm256_setzero_si256(), v));
-        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(text));
-        if (mask != 0xFFFFFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~mask));
+        const __m256i a =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), low, high);
+        const auto text =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)));
+        if (text != 0xFFFFFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~text));
     }
     return i + PortableTextRun<Deep>(p + i, n - i);
 }
