@@ -47,6 +47,18 @@ std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
             if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
         }
     }
+    // The last places, fewer than sixteen: the sixteen that end with them, the ones before masked.
+    if (i <= last && last >= 15) {
+        const std::size_t from = last - 15;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Text.data() + from));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(v, lowerBytes), _mm_cmpeq_epi8(v, upperBytes))));
+        for (mask &= 0xFFFFu << (i - from); mask != 0; mask &= mask - 1) {
+            const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
+        }
+        return std::string_view::npos;
+    }
 #endif
     for (; i <= last; ++i)
         if (LowerAscii(static_cast<unsigned char>(Text[i])) == first &&

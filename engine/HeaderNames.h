@@ -94,12 +94,20 @@ int KnownHeaderIndex(std::string_view Name);
 int KnownFieldIndex(int Known);
 // KnownFieldIndex(KnownHeaderIndex(Name)), with no name compared but those of the four fields.
 inline int FieldOfName(std::string_view Name) {
-    constexpr std::array<int, 4> Fields = {KnownFrom, KnownTo, KnownSubject, KnownDate};
-    for (std::size_t f = 0; f < Fields.size(); ++f) {
-        const std::string_view known = KnownNames[static_cast<std::size_t>(Fields[f])];
-        if (Name.size() == known.size() && EqualsNoCase(Name, known)) return static_cast<int>(f);
+    static_assert(KnownNames[KnownTo].size() == 2 && KnownNames[KnownFrom].size() == 4 &&
+                  KnownNames[KnownDate].size() == 4 && KnownNames[KnownSubject].size() == 7);
+    switch (Name.size()) {
+    case 2:
+        return EqualsNoCase(Name, KnownNames[KnownTo]) ? 1 : -1;
+    case 4:
+        return EqualsNoCase(Name, KnownNames[KnownFrom])   ? 0
+               : EqualsNoCase(Name, KnownNames[KnownDate]) ? 3
+                                                           : -1;
+    case 7:
+        return EqualsNoCase(Name, KnownNames[KnownSubject]) ? 2 : -1;
+    default:
+        return -1;
     }
-    return -1;
 }
 // Stores Value in the field of Email that the known header Known fills, if any.
 void StoreKnownHeader(int Known, std::string_view Value, TEmail& Email);
