@@ -165,11 +165,13 @@ void AppendJsonObject(std::string& Out, const TFoundEmails& Emails, std::size_t 
         number(Place.Offset);
     }
     if (Fields & JsonRule) text("rule", CarvingRuleName(Place.Rule));
-    const TEmailHeaders h = Emails.Headers(Item);
-    if (Fields & JsonDate) text("date", h.Date);
-    if (Fields & JsonFrom) text("from", h.From);
-    if (Fields & JsonTo) text("to", h.To);
-    if (Fields & JsonSubject) text("subject", h.Subject);
+    if (Fields & (JsonDate | JsonFrom | JsonTo | JsonSubject)) {
+        const TEmailHeaders h = Emails.Headers(Item);
+        if (Fields & JsonDate) text("date", h.Date);
+        if (Fields & JsonFrom) text("from", h.From);
+        if (Fields & JsonTo) text("to", h.To);
+        if (Fields & JsonSubject) text("subject", h.Subject);
+    }
     if (Fields & JsonBody) text("body", Emails.Body(Item));
     if (Fields & JsonFullText) text("fulltext", Emails.FullText(Item));
     if (MoreFields) {

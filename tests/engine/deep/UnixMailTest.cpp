@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/DeepRule.h"
+#include "engine/LineShape.h"
 #include "engine/ScanHardDisk.h"
 #include "tests/engine/deep/DeepCorpus.h"
 #include "tests/engine/deep/UnixMail.h"
@@ -173,6 +174,37 @@ TEST(UnixMailCutting, MboxSeparatorsBelongToNoMessage) {
     EXPECT_FALSE(Deep.IsMessageStart(View("From a@x.org Tue Mar 3 10:00:00 20\nFrom: a@x.org\nTo: "
                                           "b\nSubject: c\n\n"),
                                      512));
+}
+
+TEST(UnixMailStart, SeparatorLinesNameADayAMonthAClockAndAYear) {
+    const std::vector<std::string> Days = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    const std::vector<std::string> Months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto Line = [](const std::string& Day, const std::string& Month) {
+        return "From a@x.org " + Day + " " + Month + "  3 10:00:00 2020\n";
+    };
+    for (const std::string& Day : Days)
+        for (const std::string& Month : Months)
+            EXPECT_TRUE(IsSeparatorLine(Line(Day, Month))) << Day << " " << Month;
+    // Names are matched whole and as written; each other part has its shape.
+    for (const auto& [Day, Month] :
+         std::vector<std::pair<std::string, std::string>>{{"mon", "Jan"},
+                                                          {"Mun", "Jan"},
+                                                          {"Mo", "Jan"},
+                                                          {"Mond", "Jan"},
+                                                          {"Mon", "Jam"},
+                                                          {"Mon", "JAN"},
+                                                          {"Mon", "Ja"},
+                                                          {"Mon", "Janu"},
+                                                          {"Jan", "Mon"},
+                                                          {"Mon\x80", "Jan"}})
+        EXPECT_FALSE(IsSeparatorLine(Line(Day, Month))) << Day << " " << Month;
+    for (const char* Other :
+         {"From a@x.org Mon Jan 123 10:00:00 2020\n", "From a@x.org Mon Jan 3 1:00:00 2020\n",
+          "From a@x.org Mon Jan 3 10:00:00 20\n", "From a@x.org Mon Jan 3 10:00:00\n",
+          "From Mon Jan 3 10:00:00 2020\n", "From: a@x.org Mon Jan 3 10:00:00 2020\n"})
+        EXPECT_FALSE(IsSeparatorLine(Other)) << Other;
+    EXPECT_TRUE(IsSeparatorLine("From a@x.org Mon Jan 3 10:00 +0100 2020\r\n"));
 }
 
 TEST(UnixMailStart, ShortHeaderBlocksOnlyWhenEveryLineIsAField) {
