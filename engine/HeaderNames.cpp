@@ -1,5 +1,6 @@
 #include "engine/HeaderNames.h"
 
+#include <algorithm>
 #include <string>
 
 #if defined(__SSE2__)
@@ -47,9 +48,10 @@ std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
             if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
         }
     }
-    // The last places, fewer than sixteen: the sixteen that end with them, the ones before masked.
-    if (i <= last && last >= 15) {
-        const std::size_t from = last - 15;
+    // The last places, fewer than sixteen: sixteen bytes of the text that hold them, the places
+    // before them masked (places past the last fail the comparison, the word not fitting).
+    if (i <= last && Text.size() >= 16) {
+        const std::size_t from = std::min(i, Text.size() - 16);
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Text.data() + from));
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_or_si128(_mm_cmpeq_epi8(v, lowerBytes), _mm_cmpeq_epi8(v, upperBytes))));

@@ -240,7 +240,7 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
         ASSERT_EQ(FastLf, Lf) << LineIndexKernel() << " round " << Round;
         ASSERT_EQ(FastStop, Stop) << LineIndexKernel() << " round " << Round;
         // The case-blind search the MIME nesting asks for "boundary=" and "message/rfc822".
-        for (const std::string_view Word : {"boundary=", "b", "From ", ": "}) {
+        for (const std::string_view Word : {"boundary=", "b", "From ", ": ", "message/rfc822"}) {
             std::size_t Plain = std::string_view::npos;
             for (std::size_t i = 0;
                  Plain == std::string_view::npos && i + Word.size() <= Text.size(); ++i)
