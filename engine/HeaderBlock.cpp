@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/FastStringFuncs.h"
 #include "engine/HeaderNames.h"
 
 namespace {
@@ -124,7 +125,7 @@ bool IsAnchorValue(std::string_view Name, std::string_view Value) {
     return Name.size() == 4 && LowerAscii(static_cast<unsigned char>(Name[0])) == 'd'
                ? std::any_of(Value.begin(), Value.end(),
                              [](char c) { return static_cast<unsigned char>(c - '0') < 10; })
-               : Value.find('@') != std::string_view::npos;
+               : FindCharFromOwn(Value, '@', 1) != 0; // values are short: no library call
 }
 
 } // namespace
@@ -154,7 +155,8 @@ unsigned LineFlags(const TLineShape& Shape) {
     if (!disposition.empty() && LowerAscii(static_cast<unsigned char>(disposition[0])) == 'f' &&
         EqualsNoCase(disposition.substr(0, 9), "form-data"sv))
         flags |= FormLine;
-    if (HoldsCapital(name)) flags |= CasedLine;
+    // Most names open with a capital.
+    if ((name[0] >= 'A' && name[0] <= 'Z') || HoldsCapital(name)) flags |= CasedLine;
     return flags;
 }
 
