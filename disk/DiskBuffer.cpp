@@ -345,8 +345,11 @@ void TDiskBuffer::Hold(std::uint64_t Offset, std::uint64_t End) {
     if (End <= FFilledEnd) return;
     // Before the window outgrows the processor's cache, whatever the caller released goes and the
     // rest moves to the start of the block, so that the next slices land in memory just used.
+    // Not while the caller holds on to more than it released (a long text run being measured):
+    // the move would copy that much to free little, again and again as the run grows.
     const std::uint64_t keep = std::min(FKeepFrom, Offset) / FSectorSize * FSectorSize;
-    if (keep > FWindowFirst && End - FWindowFirst > WindowBytes) {
+    const bool worthMoving = FFilledEnd <= keep || FFilledEnd - keep <= keep - FWindowFirst;
+    if (keep > FWindowFirst && End - FWindowFirst > WindowBytes && worthMoving) {
         if (FFilledEnd > keep)
             std::memmove(FData.get(), FData.get() + (keep - FWindowFirst), FFilledEnd - keep);
         else
