@@ -39,25 +39,19 @@ std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
     const unsigned char upper = first >= 'a' && first <= 'z' ? first - 0x20 : first;
     const __m128i lowerBytes = _mm_set1_epi8(static_cast<char>(first));
     const __m128i upperBytes = _mm_set1_epi8(static_cast<char>(upper));
-    for (; i + 16 <= last + 1; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Text.data() + i));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(v, lowerBytes), _mm_cmpeq_epi8(v, upperBytes))));
-        for (; mask != 0; mask &= mask - 1) {
-            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
-        }
-    }
-    // The last places, fewer than sixteen: sixteen bytes of the text that hold them, the places
-    // before them masked (places past the last fail the comparison, the word not fitting).
-    if (i <= last && Text.size() >= 16) {
-        const std::size_t from = std::min(i, Text.size() - 16);
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Text.data() + from));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(v, lowerBytes), _mm_cmpeq_epi8(v, upperBytes))));
-        for (mask &= 0xFFFFu << (i - from); mask != 0; mask &= mask - 1) {
-            const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
+    // Each block of places is read from the sixteen bytes at its first place; the last block from
+    // the sixteen that end the text, its places before i masked. Places past the last fail the
+    // comparison, the word not fitting.
+    if (Text.size() >= 16) {
+        for (; i <= last; i += 16) {
+            const std::size_t from = std::min(i, Text.size() - 16);
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Text.data() + from));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(v, lowerBytes), _mm_cmpeq_epi8(v, upperBytes))));
+            for (mask &= 0xFFFFu << (i - from); mask != 0; mask &= mask - 1) {
+                const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(mask));
+                if (EqualsNoCase(Text.substr(at + 1, rest.size()), rest)) return at;
+            }
         }
         return std::string_view::npos;
     }
