@@ -227,7 +227,7 @@ void TFoundEmails::Add(std::string_view FullText, std::string_view Body,
         entry.FieldSizes[i] = Size32(fields[i].size());
     // The rules cut Body from the end of FullText; only a message made otherwise stores it apart.
     entry.BodyApart = !Body.empty() && !EndsText(FullText, Body);
-    entry.ClientDeleted = ClientDeleted ? *ClientDeleted : IsClientDeleted(FullText);
+    entry.ClientDeleted = ClientDeleted ? *ClientDeleted : IsClientDeleted(FullText, Body);
     entry.Text = FStore->Append(FullText);
     // A body stored apart must follow its text at once; a failure there leaves a text no entry
     // refers to, which costs bytes and loses nothing.

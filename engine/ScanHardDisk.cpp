@@ -281,7 +281,7 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
     if (FLog != nullptr) {
         // A piece's thread copies the bytes out of its buffer once, for the merge to keep.
         const std::string_view fields[4] = {Fields.From, Fields.To, Fields.Subject, Fields.Date};
-        FLog->Add(FullText, Body, fields, std::move(Place), IsClientDeleted(FullText));
+        FLog->Add(FullText, Body, fields, std::move(Place), IsClientDeleted(FullText, Body));
         return true;
     }
     FHost->KeepAlive(1);

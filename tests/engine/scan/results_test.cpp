@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "engine/ClientFlags.h"
 #include "engine/Copies.h"
 #include "engine/ResultView.h"
 
@@ -173,6 +176,37 @@ TEST(ResultView, DeletedInTheMailProgramIsReadFromTheHeaderBlockOnly) {
     TFoundEmails body(TEmailArray{});
     body.Add("From: a@x.org\n\nX-Mozilla-Status: 0009\nStatus: D\n", "", {});
     EXPECT_FALSE(body.ClientDeleted(0));
+
+    // Told where the body starts, the answer is the line walk's, wherever that start lies: at the
+    // block's empty line (the search through the block alone settles it), anywhere else, or in a
+    // copy of the text's end.
+    const char* names[] = {"Status",   "status",           "STATUS",
+                           "X-Status", "X-Mozilla-Status", "x-mozilla-status"};
+    const char* others[] = {"Received", "Subject", "X-Mailer", "Statu", "Status "};
+    const char* values[] = {" D", " RO", "D", " 0009", " 0001", " ADF", "", " x: Status: D"};
+    const char* ends[] = {"\n", "\r\n", "\r", "\r\r\n", "\n\n", "\r\n\r\n", "\n\r\n", "\n\r"};
+    std::mt19937 random(24);
+    const auto any = [&](const auto& From) { return From[random() % std::size(From)]; };
+    for (int round = 0; round < 20000; ++round) {
+        // Mostly one field looked for among others, so that a search that misses it is seen.
+        std::string text;
+        for (auto lines = random() % 12; lines > 0; --lines) {
+            if (random() % 4 == 0) text += (random() % 2 ? " " : "\t"); // a continuation
+            text += std::string(random() % 5 == 0 ? any(names) : any(others)) + ":";
+            text += random() % 8 == 0 ? any(values) : " D";
+            text += std::string(random() % 70, ' '); // places the next line anywhere in a block
+            text += any(ends);
+        }
+        if (text.empty()) continue;
+        const std::string_view whole(text);
+        // Every place a body could be said to start that the search must not be fooled by.
+        for (std::size_t h = 0; h < text.size(); ++h) {
+            if (text[h] != '\n' && text[h] != '\r' && random() % 8 != 0) continue;
+            const std::string copy(whole.substr(h));
+            ASSERT_EQ(IsClientDeleted(whole, whole.substr(h)), IsClientDeleted(whole)) << text;
+            ASSERT_EQ(IsClientDeleted(whole, copy), IsClientDeleted(whole)) << text;
+        }
+    }
 
     // The filter: with the others, cheapest first, rows in found order.
     TEmailArray mails = {
