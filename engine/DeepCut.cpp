@@ -4,6 +4,10 @@
 #include "engine/HeaderBlock.h"
 #include "engine/HeaderNames.h"
 
+// The steps every line takes are made part of the walk: a call for each, and the state it saves
+// and loads again, cost a tenth of the deep rule's time on a mail-dense drive.
+#define PW_EVERY_LINE [[gnu::always_inline]] inline
+
 void TDeepCut::Walk() {
     FCut.EachLineBy([this](std::size_t p) { return FIndex.NextLine(p, FEnds, FCut.InMessage()); },
                     [this](std::string_view line, std::size_t p) { Line(line, p); });
@@ -11,7 +15,7 @@ void TDeepCut::Walk() {
     if (FAfterSeparator && FTrailingEmpty != None) FCut.CutBack(FTrailingEmpty);
 }
 
-void TDeepCut::Line(std::string_view Line, std::size_t p) {
+PW_EVERY_LINE void TDeepCut::Line(std::string_view Line, std::size_t p) {
     const bool empty = IsEmptyLine(Line);
     if (FCut.InHeader())
         HeaderLine(Line, p, empty);
@@ -21,7 +25,7 @@ void TDeepCut::Line(std::string_view Line, std::size_t p) {
         BodyLine(Line, p, empty);
 }
 
-void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bool Empty) {
+PW_EVERY_LINE void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bool Empty) {
     if (Empty) {
         FCut.OpenBody(p);
         FEnclosures.HeaderEnds();
@@ -58,7 +62,7 @@ bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
     return true;
 }
 
-void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool Empty) {
+PW_EVERY_LINE void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool Empty) {
     const bool inBody = FCut.InMessage();
     FTrailingEmpty = inBody && Empty && p > FBodyStart ? p : None;
     const TLineShape shape = Empty ? TLineShape{} : FIndex.ShapeAt(p, Line);
@@ -119,7 +123,7 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
     FBodyStart = FTrailingEmpty = None;
 }
 
-void TDeepCut::Store(const TLineShape& Shape) {
+PW_EVERY_LINE void TDeepCut::Store(const TLineShape& Shape) {
     // Only the four fields a record keeps are looked up: most header lines are Received ones.
     if (!Shape.HeaderLine) return;
     if (const int field = FieldOfName(Shape.Name); field >= 0) FCut.StoreField(field, Shape.Value);
