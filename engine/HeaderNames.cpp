@@ -63,6 +63,42 @@ std::size_t FindNoCase(std::string_view Text, std::string_view Word) {
     return std::string_view::npos;
 }
 
+TNestingWords FindNestingWords(std::string_view Field) {
+    constexpr std::string_view B = TNestingWords::Boundary, M = TNestingWords::Embedded;
+    TNestingWords words;
+#if defined(__SSE2__)
+    // The places that open either word in either case, sixteen at a time, each block read from
+    // its first place and the last from the field's end (its places before i masked). Places
+    // are taken in order, so the first boundary found is the first in the field.
+    const std::size_t n = Field.size();
+    if (n >= 16) {
+        const __m128i caseBit = _mm_set1_epi8(0x20), b = _mm_set1_epi8('b'), m = _mm_set1_epi8('m');
+        for (std::size_t i = 0; i + B.size() <= n; i += 16) {
+            const std::size_t from = std::min(i, n - 16);
+            const __m128i v = _mm_or_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(Field.data() + from)), caseBit);
+            const unsigned fresh = 0xFFFFu << (i - from);
+            auto bs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, b))) & fresh;
+            for (; bs != 0; bs &= bs - 1) {
+                const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(bs));
+                if (EqualsNoCase(Field.substr(at, B.size()), B)) return {at, false};
+            }
+            if (words.Embeds) continue;
+            auto ms = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, m))) & fresh;
+            for (; ms != 0 && !words.Embeds; ms &= ms - 1) {
+                const std::size_t at = from + static_cast<std::size_t>(__builtin_ctz(ms));
+                words.Embeds = EqualsNoCase(Field.substr(at, M.size()), M);
+            }
+        }
+        return words;
+    }
+#endif
+    words.BoundaryAt = FindNoCase(Field, B);
+    words.Embeds = words.BoundaryAt == std::string_view::npos &&
+                   FindNoCase(Field, M) != std::string_view::npos;
+    return words;
+}
+
 int KnownHeaderIndex(std::string_view Name) {
     if (Name.size() >= LongestKnown) return -1;
     // Known names start with a letter, which the case bit alone folds; most names differ there.

@@ -81,6 +81,16 @@ inline bool HoldsCapital(std::string_view Bytes) {
 // 0-based place of Word (not empty) in Text ignoring ASCII case, or npos.
 std::size_t FindNoCase(std::string_view Text, std::string_view Word);
 
+// What a Content-Type field tells of MIME nesting, ignoring ASCII case: the place of its first
+// "boundary=" (npos when none), and where there is none, whether it holds "message/rfc822". The
+// same as two FindNoCase, in one pass where the processor allows.
+struct TNestingWords {
+    static constexpr std::string_view Boundary = "boundary=", Embedded = "message/rfc822";
+    std::size_t BoundaryAt = std::string_view::npos;
+    bool Embeds = false;
+};
+TNestingWords FindNestingWords(std::string_view Field);
+
 // The header names that open or continue a header block, in the order they are compared.
 inline constexpr std::array<std::string_view, 10> KnownNames = {
     "RETURN-PATH", "REPLY-TO", "ENVELOPE-TO", "DELIVERY-DATE", "RECEIVED",

@@ -46,9 +46,10 @@ void TEnclosures::CloseDelimiter(std::string_view Line) {
 // The Content-Type field collected: a multipart's boundary opens one, message/rfc822 another.
 void TEnclosures::Take() {
     FCollecting = false;
-    const std::size_t at = FindNoCase(FField, "boundary="sv);
-    if (at != std::string_view::npos) {
-        std::string_view rest = std::string_view(FField).substr(at + 9);
+    const TNestingWords words = FindNestingWords(FField);
+    if (words.BoundaryAt != std::string_view::npos) {
+        std::string_view rest =
+            std::string_view(FField).substr(words.BoundaryAt + TNestingWords::Boundary.size());
         std::size_t length = 0;
         if (!rest.empty() && rest[0] == '"') {
             rest.remove_prefix(1);
@@ -63,7 +64,7 @@ void TEnclosures::Take() {
             FBoundaryBytes.append(rest.substr(0, length));
             FBoundaryEnds.push_back(FBoundaryBytes.size());
         }
-    } else if (FindNoCase(FField, "message/rfc822"sv) != std::string_view::npos) {
+    } else if (words.Embeds) {
         FEmbedded = true;
     }
     FField.clear();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -246,6 +247,24 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
                  Plain == std::string_view::npos && i + Word.size() <= Text.size(); ++i)
                 if (EqualsNoCase(std::string_view(Text).substr(i, Word.size()), Word)) Plain = i;
             ASSERT_EQ(FindNoCase(Text, Word), Plain) << "round " << Round << " word " << Word;
+        }
+        // Both words in one pass: as the two searches, with the words planted in any case.
+        for (int Plant = 0; Plant < 4; ++Plant) {
+            std::string Field = Text.substr(0, Rng() % (Text.size() + 1));
+            for (const std::string_view Word : {TNestingWords::Embedded, TNestingWords::Boundary}) {
+                if (Rng() % 2 == 0) continue;
+                std::string W(Word);
+                for (char& c : W)
+                    if (Rng() % 2 == 0) c = static_cast<char>(c ^ 0x20 * (std::isalpha(c) != 0));
+                Field.insert(Rng() % (Field.size() + 1), W);
+            }
+            const TNestingWords Got = FindNestingWords(Field);
+            const std::size_t Boundary = FindNoCase(Field, TNestingWords::Boundary);
+            ASSERT_EQ(Got.BoundaryAt, Boundary) << Field;
+            ASSERT_EQ(Got.Embeds,
+                      Boundary == std::string_view::npos &&
+                          FindNoCase(Field, TNestingWords::Embedded) != std::string_view::npos)
+                << Field;
         }
         // Names compared case-blind a word at a time answer as LowerAscii byte by byte: bytes
         // that differ by the case bit only are equal when they are letters, not otherwise.
