@@ -222,6 +222,20 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
     EXPECT_GT(Answers[2], 0u);
 }
 
+// A quote marker is found wherever it stands in its line, and a marker with a byte of its common
+// core changed is found as the plain search finds it.
+TEST(DeepReference, QuoteMarkersAreFoundAtEveryPlace) {
+    for (const std::string_view Marker : {"-----Original Message-----", "Begin forwarded message:"})
+        for (std::size_t Before = 0; Before < 40; ++Before)
+            for (std::size_t After = 0; After < 20; ++After) {
+                std::string Line = std::string(Before, 's') + std::string(Marker) +
+                                   std::string(After, 'g') + "\r\n";
+                ASSERT_TRUE(TDeepRule::IsQuoteMarker(Line)) << Line;
+                Line[Before + Marker.find("essage") + After % 6] ^= 0x20;
+                ASSERT_EQ(TDeepRule::IsQuoteMarker(Line), RefDeep::IsQuoteMarker(Line)) << Line;
+            }
+}
+
 // The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
 // ends, name lengths and both rules' text runs from every place, over texts of every length
 // (the last, partial word of the masks included).
