@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "engine/CarvingRule.h"
 #include "engine/CarvingSkeleton.h"
@@ -66,6 +67,36 @@ inline TLineShape ShapeOf(std::string_view Line) {
         if (end >= i + 1) shape.Value = Line.substr(i + 1, end - i - 1);
     }
     return shape;
+}
+
+// An mbox separator line, split into its words plainly.
+inline bool IsSeparatorLine(std::string_view Line) {
+    if (Line.substr(0, 5) != "From ") return false;
+    const std::size_t end = Line.size() - EndLength(Line);
+    std::vector<std::string_view> word;
+    for (std::size_t i = 5; i < end && word.size() < 7;) {
+        const std::size_t j = Line.find_first_of(" \t", i);
+        const std::size_t stop = j == std::string_view::npos || j > end ? end : j;
+        if (stop > i) word.push_back(Line.substr(i, stop - i));
+        i = stop + 1;
+    }
+    const auto digits = [](std::string_view W, std::size_t Min, std::size_t Max) {
+        return W.size() >= Min && W.size() <= Max &&
+               std::all_of(W.begin(), W.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const auto clock = [&](std::string_view W) {
+        return (W.size() == 5 || W.size() == 8) && digits(W.substr(0, 2), 2, 2) && W[2] == ':' &&
+               digits(W.substr(3, 2), 2, 2) &&
+               (W.size() == 5 || (W[5] == ':' && digits(W.substr(6), 2, 2)));
+    };
+    const std::string_view days = "Mon Tue Wed Thu Fri Sat Sun",
+                           months = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec";
+    const auto named = [](std::string_view W, std::string_view Names) {
+        return W.size() == 3 && Names.find(W) != std::string_view::npos && Names.find(W) % 4 == 0;
+    };
+    return word.size() >= 6 && named(word[1], days) && named(word[2], months) &&
+           digits(word[3], 1, 2) && clock(word[4]) &&
+           (digits(word[5], 4, 4) || (word.size() >= 7 && digits(word[6], 4, 4)));
 }
 
 inline bool IsQuoteMarker(std::string_view Line) {

@@ -236,6 +236,33 @@ TEST(DeepReference, QuoteMarkersAreFoundAtEveryPlace) {
             }
 }
 
+// Separator lines made of words of every shape, long addresses and runs of spaces and tabs
+// among them, are answered as their plain split answers.
+TEST(DeepReference, SeparatorLinesAsTheirPlainSplit) {
+    // The parts of a line in order (sender, weekday, month, day, clock, year), the first of each
+    // well-formed, the others look-alikes.
+    const std::vector<std::vector<std::string>> Choices = {
+        {"a@x.org", "MAILER-DAEMON@very.long.host.example.org", "Mon", "From", "\x80"},
+        {"Mon", "Sun", "mon", "Mond", "Mox", "Jan", "Mo"},
+        {"Jan", "Dec", "JAN", "Jax", "Mon", "Ja"},
+        {"3", "03", "123", "x"},
+        {"10:00:00", "10:00", "1:00", "10:0x", "10:00:0", "2020"},
+        {"2020", "20", "20201", "+0100", "remote"}};
+    const std::vector<std::string> Gaps = {" ", "  ", "\t", " \t "};
+    std::mt19937 Rng(11);
+    for (int Round = 0; Round < 20000; ++Round) {
+        std::string Line = Round % 8 == 0 ? "From: " : "From ";
+        std::vector<std::string> Parts;
+        for (const auto& Choice : Choices)
+            Parts.push_back(Rng() % 3 == 0 ? Choice[Rng() % Choice.size()] : Choice[0]);
+        if (Rng() % 4 == 0) Parts.insert(Parts.begin() + 5, "+0100");
+        for (const std::string& Part : Parts)
+            Line += Part + Gaps[Rng() % 4 == 0 ? Rng() % Gaps.size() : 0];
+        Line += Rng() % 2 == 0 ? "\n" : "\r\n";
+        ASSERT_EQ(IsSeparatorLine(Line), RefDeep::IsSeparatorLine(Line)) << Line;
+    }
+}
+
 // The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
 // ends, name lengths and both rules' text runs from every place, over texts of every length
 // (the last, partial word of the masks included).
