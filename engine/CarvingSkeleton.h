@@ -40,7 +40,7 @@ class TMessageCutter {
             FHost->KeepAlive();
             const std::size_t next = NextLine(p);
             if (next == 0) break;
-            OnLine(FRun.Bytes.substr(p, next - p), p);
+            OnLine(std::string_view(FRun.Bytes.data() + p, next - p), p); // next <= the run's size
             if (FInHeader || FInBody) FEnd = next;
             p = next;
         }

@@ -95,11 +95,12 @@ inline TLineShape ShapeOfNamed(std::string_view Line, std::size_t i) {
     TLineShape shape;
     if (i == 0 || i >= Line.size() || Line[i] != ':') return shape;
     shape.BlockLine = true;
-    shape.Name = Line.substr(0, i);
+    // Every line passes here: the views are made in place, their bounds checked above.
+    shape.Name = std::string_view(Line.data(), i);
     if (i + 1 < Line.size() && Line[i + 1] == ' ') {
         shape.HeaderLine = true;
         const std::size_t end = Line.size() - EndLength(Line);
-        if (end >= i + 1) shape.Value = Line.substr(i + 1, end - i - 1);
+        if (end >= i + 1) shape.Value = std::string_view(Line.data() + i + 1, end - i - 1);
     }
     return shape;
 }
