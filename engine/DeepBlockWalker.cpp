@@ -91,7 +91,7 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
             FSearched = Base + Want; // no line ends before here
             return;
         }
-        const std::string_view line = Rest.substr(at, end - at);
+        const std::string_view line(Rest.data() + at, end - at); // at < end <= Rest's size
         if (IsEmptyLine(line)) {
             FStop = TStop::Empty;
             FClose = Base + end;

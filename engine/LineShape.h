@@ -46,7 +46,8 @@ inline std::size_t EndLength(std::string_view Line) {
 }
 
 inline bool IsEmptyLine(std::string_view Line) {
-    return Line == "\n" || Line == "\r\n";
+    return (Line.size() == 1 && Line[0] == '\n') ||
+           (Line.size() == 2 && Line[0] == '\r' && Line[1] == '\n');
 }
 
 // A header name's bytes: printable ASCII without the space (and a colon ends the name).
