@@ -110,8 +110,9 @@ bool TDeepRule::IsQuoteMarker(std::string_view Line) {
                 build(QuoteMarkers[i], Markers[i]);
         }
     };
-    static const TTables tables;
+    // Most lines are settled here, before the tables are even looked at.
     if (Line.size() < ShortestMarker || !HoldsMarkerCore(Line)) return false;
+    static const TTables tables;
     for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
         if (ForwardSearchPrepared(Line, QuoteMarkers[i], tables.Markers[i], 1) > 0) return true;
     return false;
