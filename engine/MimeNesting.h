@@ -27,7 +27,7 @@ class TEnclosures {
     // parts open enclosures, closing delimiters close them.
     void Line(std::string_view Line, const TLineShape& Shape) {
         // Most lines are none of these, in a multipart's body too: no call for them.
-        if (FCollecting || Shape.Name.size() == ContentType.size() ||
+        if (FCollecting || MayNameContentType(Shape.Name) ||
             (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)))
             Take(Line, Shape);
     }
@@ -37,6 +37,12 @@ class TEnclosures {
     }
 
   private:
+    // By its length and two letters, any case: MIME-Version and the other names as long as it stay
+    // out of the call.
+    static bool MayNameContentType(std::string_view Name) {
+        return Name.size() == ContentType.size() && (Name[0] | 0x20) == 'c' &&
+               (Name[8] | 0x20) == 't';
+    }
     static bool MayCloseDelimiter(std::string_view Line) {
         return Line.size() > 4 && Line[0] == '-' && Line[1] == '-';
     }
