@@ -56,5 +56,5 @@ class TDeepBlockWalker {
     std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
     std::array<unsigned, FlagCount> FCounts{};             // lines of each kind among them
     std::deque<std::uint64_t> FBad; // per line holding one: its first byte that is no text
-    TLineIndex FPiece;              // the lines of the piece being read
+    TLazyLineIndex FPiece;          // the lines of the piece being read
 };

@@ -1,5 +1,6 @@
 #include "engine/LineEnds.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/Simd.h"
@@ -257,23 +258,42 @@ const char* LineIndexKernel() {
     return Kernel().Name;
 }
 
-void TLineIndex::Build(std::string_view Text) {
+template <bool Lazily>
+void TLineMasks<Lazily>::Build(std::string_view Text, std::size_t FirstWords) {
     FText = Text;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(Text.data());
-    const std::size_t whole = Text.size() / 64, rest = Text.size() % 64;
     // One word more than the bytes need: its stops end every name search. The storage only
     // grows, so that a scan of short runs allocates and clears nothing.
-    FWords = whole + 1;
-    if (FLf.size() < FWords) {
-        FLf.resize(FWords);
-        FStop.resize(FWords);
+    FAllWords = Text.size() / 64 + 1;
+    if (FLf.size() < FAllWords) {
+        FLf.resize(FAllWords);
+        FStop.resize(FAllWords);
     }
-    const TMasksFn fn = Kernel().Fn;
-    fn(bytes, whole, FLf.data(), FStop.data());
-    alignas(32) unsigned char tail[64] = {}; // NUL: no LF, a stop
-    if (rest > 0) std::memcpy(tail, bytes + 64 * whole, rest);
-    fn(tail, 1, &FLf[whole], &FStop[whole]);
+    FWords = 0;
+    MakeWords(0, Lazily ? std::min(FirstWords, FAllWords) : FAllWords);
 }
+
+template <bool Lazily> bool TLineMasks<Lazily>::Reach(std::size_t W) const {
+    if (W >= FAllWords) return false;
+    MakeWords(FWords, std::min(FAllWords, std::max(W + 1, 2 * FWords)));
+    return true;
+}
+
+template <bool Lazily> void TLineMasks<Lazily>::MakeWords(std::size_t From, std::size_t To) const {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(FText.data());
+    const std::size_t whole = FAllWords - 1;
+    const TMasksFn fn = Kernel().Fn;
+    if (From < whole) fn(bytes + 64 * From, std::min(To, whole) - From, &FLf[From], &FStop[From]);
+    if (To == FAllWords) {
+        alignas(32) unsigned char tail[64] = {}; // NUL: no LF, a stop
+        const std::size_t rest = FText.size() % 64;
+        if (rest > 0) std::memcpy(tail, bytes + 64 * whole, rest);
+        fn(tail, 1, &FLf[whole], &FStop[whole]);
+    }
+    FWords = To;
+}
+
+template class TLineMasks<false>;
+template class TLineMasks<true>;
 
 std::size_t StandardTextRun(std::string_view Bytes) {
     return TextRuns().Standard(reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size());

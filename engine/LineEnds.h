@@ -13,21 +13,26 @@
 
 #include "engine/LineShape.h"
 
-class TLineIndex {
+// Lazily: the masks are made as the questions reach them, a few words first and then twice as
+// many each time, for a walk that may stop long before the text's end. The answers are the same;
+// the check costs a walk over the whole text a little, so each kind has its own class.
+template <bool Lazily> class TLineMasks {
   public:
     static constexpr std::size_t npos = std::string_view::npos;
 
     // Indexes Text, which must outlive the answers; the storage is kept for the next text.
-    void Build(std::string_view Text);
+    // FirstWords: how many words a lazy index makes first (a sector of 512 bytes).
+    void Build(std::string_view Text, std::size_t FirstWords = 8);
     std::string_view Text() const { return FText; }
 
     // The first LF at or after From, npos when none.
     std::size_t NextLf(std::size_t From) const {
         if (From >= FText.size()) return npos;
         std::size_t w = From >> 6;
+        if (Lazily && w >= FWords) Reach(w);
         std::uint64_t m = FLf[w] & (~std::uint64_t{0} << (From & 63));
         while (m == 0) {
-            if (++w == FWords) return npos;
+            if (++w == FWords && !(Lazily && Reach(w))) return npos;
             m = FLf[w];
         }
         return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m));
@@ -37,9 +42,13 @@ class TLineIndex {
     std::size_t NameLength(std::size_t From) const {
         if (From >= FText.size()) return 0;
         std::size_t w = From >> 6;
+        if (Lazily && w >= FWords) Reach(w);
         std::uint64_t m = FStop[w] & (~std::uint64_t{0} << (From & 63));
-        while (m == 0)
-            m = FStop[++w]; // the bits past the text's end are stops
+        while (m == 0) {
+            // The bits past the text's end are stops: the last word is reached at the latest.
+            if (++w == FWords && Lazily) Reach(w);
+            m = FStop[w];
+        }
         return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m)) - From;
     }
 
@@ -73,10 +82,19 @@ class TLineIndex {
     }
 
   private:
+    // Makes the masks up to word W at least; false when the text has no such word.
+    bool Reach(std::size_t W) const;
+    void MakeWords(std::size_t From, std::size_t To) const;
+
     std::string_view FText;
-    std::size_t FWords = 0; // of the masks in use
-    std::vector<std::uint64_t> FLf, FStop;
+    // The masks are the text's, made when first asked for: answers never depend on how far.
+    mutable std::size_t FWords = 0; // of the masks made
+    std::size_t FAllWords = 0;      // of the text's: one more than its whole words
+    mutable std::vector<std::uint64_t> FLf, FStop;
 };
+
+using TLineIndex = TLineMasks<false>;
+using TLazyLineIndex = TLineMasks<true>;
 
 // How the masks are made on this processor: "avx2", "sse2" or "portable" (for the benchmarks).
 const char* LineIndexKernel();

@@ -349,5 +349,15 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
             ASSERT_EQ(TEmailParser::TextRunLength(Rest), Standard) << "round " << Round;
             ASSERT_EQ(TDeepRule::TextRunLength(Rest), RefDeep::TextRunLength(Rest));
         }
+        // Masks made as the questions reach them, in any order, give the same answers.
+        TLazyLineIndex Lazy;
+        Lazy.Build(Text, 1 + Rng() % 2);
+        for (int Ask = 0; Ask < 40; ++Ask) {
+            const std::size_t From = Rng() % (Text.size() + 1);
+            if (Rng() % 2 == 0)
+                ASSERT_EQ(Lazy.NextLf(From), Index.NextLf(From)) << "round " << Round;
+            else
+                ASSERT_EQ(Lazy.NameLength(From), Index.NameLength(From)) << "round " << Round;
+        }
     }
 }
