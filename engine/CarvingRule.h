@@ -67,6 +67,9 @@ class TRule {
                             const TDriveFetch& Drive) = 0;
     // Number of this rule's text bytes at the start of Bytes: a run is made of them.
     virtual std::size_t TextPrefix(std::string_view Bytes) const = 0;
+    // After StartsAt: how many bytes from the window's start the start test has seen to be text
+    // of the rule it answered, so that the run is measured on from there (0: from the start).
+    virtual std::size_t KnownText() const { return 0; }
     // Replaces Cuts with the messages cut from Run, a run of text bytes whose start StartsAt
     // answered with this rule. Cuts' views point into Run.
     virtual void Carve(const TByteRun& Run, TCutList& Cuts) const = 0;

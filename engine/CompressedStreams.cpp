@@ -365,7 +365,7 @@ void TStreamOpener::Carve(TInflated& Stream, unsigned Depth) {
             continue;
         }
         // The run of the rule's text bytes, measured in growing pieces as the driver does.
-        std::size_t run = 0;
+        std::size_t run = std::min<std::size_t>(rule.KnownText(), TRule::RunCap);
         std::size_t piece = WindowBytes;
         while (run < TRule::RunCap) {
             const std::size_t want = std::min<std::size_t>(piece, TRule::RunCap - run);

@@ -181,9 +181,11 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
     // Either rule's start needs line 0 to open like a header line (the deep one's, or like an mbox
     // separator); most sectors are settled on that, by their first bytes.
     const std::string_view sector = Window.Bytes.substr(0, SectorSize);
+    FKnownText = 0;
     if (OpensSeparator(sector)) {
         // No known header line opens with "From ": the standard rule has no start here.
-        return SeparatorStarts(Window.DriveOffset, SectorSize, Drive) ? this : nullptr;
+        FKnownText = SeparatorStarts(Window.DriveOffset, SectorSize, Drive);
+        return FKnownText > 0 ? this : nullptr;
     }
     if (!OpensHeaderLine(sector)) return nullptr;
     // Reading further may move the window: the standard rule's test, which decides where the deep
@@ -198,18 +200,21 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
     if (start.Block == 0 && start.LookAlike) return nullptr;
     // The start test's last step: the block is text up to its empty line. Where it is not, the
     // run ends inside the block and is counted as if measured.
-    if (start.Block > 0 && start.Text >= start.Block) return this;
+    if (start.Block > 0 && start.Text >= start.Block) {
+        FKnownText = start.Block;
+        return this;
+    }
     if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
     return mayBeStandard && FStandard.IsMessageStart(FWindow, SectorSize) ? &FStandard : nullptr;
 }
 
-bool TDeepRule::SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
-                                const TDriveFetch& Drive) const {
+std::size_t TDeepRule::SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
+                                       const TDriveFetch& Drive) const {
     // Separators are few: each is asked afresh, as far as the block after it may reach.
     const std::string_view view =
         Drive(Offset, SectorSize + static_cast<std::uint32_t>(HeaderReach));
     const std::size_t block = HeaderBlockLength(view, SectorSize);
-    return block > 0 && TextRunLength(view.substr(0, block)) == block;
+    return block > 0 && TextRunLength(view.substr(0, block)) == block ? block : 0;
 }
 
 std::uint64_t TDeepRule::StartReach(std::uint32_t SectorSize) const {

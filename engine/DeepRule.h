@@ -82,18 +82,21 @@ class TDeepRule final : public TRule {
     TRule* StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
                     const TDriveFetch& Drive) override;
     std::size_t TextPrefix(std::string_view Bytes) const override { return TextRunLength(Bytes); }
+    std::size_t KnownText() const override { return FKnownText; }
     void Carve(const TByteRun& Run, TCutList& Cuts) const override { ExtractCuts(Run, Cuts, true); }
     TCarvingRule Kind() const override { return TCarvingRule::Deep; }
     std::uint64_t StartReach(std::uint32_t SectorSize) const override;
     void Restart() override { FWalker.Forget(); }
 
   private:
-    // Whether the mbox separator at Offset opens a whole header block of text bytes.
-    bool SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
-                         const TDriveFetch& Drive) const;
+    // The length of the whole header block of text bytes that the mbox separator at Offset opens,
+    // its line included; 0 when none.
+    std::size_t SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,
+                                const TDriveFetch& Drive) const;
 
     TScanHost* FHost;
     TEmailParser FStandard;
     TDeepBlockWalker FWalker;
-    std::string FWindow; // the last window the standard rule may still be asked about
+    std::string FWindow;        // the last window the standard rule may still be asked about
+    std::size_t FKnownText = 0; // the block that the last start accepted: text throughout
 };

@@ -236,7 +236,7 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     if (carver == nullptr) return 0;
     const std::uint64_t start = Window.DriveOffset / FSectorSize;
     if (FLog != nullptr) FLog->NewEvent(start);
-    const std::uint32_t L = Carve(*carver, Window.DriveOffset);
+    const std::uint32_t L = Carve(*carver, Window.DriveOffset, FRule->KnownText());
     const std::uint64_t c =
         std::max<std::uint64_t>(L / FSectorSize + (L % FSectorSize > 0 ? 1 : 0), 1);
     if (FLog != nullptr) {
@@ -249,8 +249,8 @@ std::uint64_t TScanHardDisk::Examine(const TByteRun& Window) {
     return c;
 }
 
-std::uint32_t TScanHardDisk::Carve(TRule& Rule, std::uint64_t Offset) {
-    const std::uint32_t L = RunLength(Rule, Offset);
+std::uint32_t TScanHardDisk::Carve(TRule& Rule, std::uint64_t Offset, std::size_t Known) {
+    const std::uint32_t L = RunLength(Rule, Offset, Known);
     // Views are valid only until the next call on the buffer: nothing below asks it for bytes.
     Rule.Carve({Offset, FBuffer->View(L, Offset)}, FCuts);
     Keep(FCuts, Rule.Kind());
@@ -347,10 +347,10 @@ bool TScanHardDisk::Stopping(std::uint64_t Offset) {
     return FResult.Cancelled;
 }
 
-std::uint32_t TScanHardDisk::RunLength(const TRule& Rule, std::uint64_t Offset) {
+std::uint32_t TScanHardDisk::RunLength(const TRule& Rule, std::uint64_t Offset, std::size_t Known) {
     // Measured over the buffer's memory in growing pieces: a short run costs little, and a long
-    // one moves the chunk at most once or twice.
-    std::uint32_t run = 0;
+    // one moves the chunk at most once or twice. The bytes the start test saw are not read again.
+    std::uint32_t run = static_cast<std::uint32_t>(std::min<std::size_t>(Known, TRule::RunCap));
     std::uint32_t piece = 2 * FSectorSize;
     while (run < TRule::RunCap) {
         const std::uint32_t want = std::min(piece, TRule::RunCap - run);

@@ -160,8 +160,9 @@ class TScanHardDisk {
     // Asks the rule about the sector Window begins; the sectors to go on by (at least 1).
     std::uint64_t Examine(const TByteRun& Window);
     // Cuts Rule's messages from the run of its text bytes at Offset; the run's length.
-    std::uint32_t Carve(TRule& Rule, std::uint64_t Offset);
-    std::uint32_t RunLength(const TRule& Rule, std::uint64_t Offset);
+    // Known: the bytes from Offset on that the start test saw to be Rule's text.
+    std::uint32_t Carve(TRule& Rule, std::uint64_t Offset, std::size_t Known);
+    std::uint32_t RunLength(const TRule& Rule, std::uint64_t Offset, std::size_t Known);
     // Keeps the messages of Cuts, cut by Rule on the drive or, with Inside, in the streams it
     // names; false when they could not be kept (the scan stops).
     bool Keep(const TCutList& Cuts, TCarvingRule Rule,

@@ -536,6 +536,13 @@ TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
                 continue;
             }
             ASSERT_EQ(A->Kind(), B->Kind()) << "round " << Round << " offset " << Offset;
+            // The run is measured on past what the start test saw: that must be text of the rule
+            // that answered, whichever did, and not depend on what was asked before.
+            TDeepRule New;
+            New.StartsAt({Offset, Window}, SectorSize, Fetch);
+            ASSERT_EQ(Walking.KnownText(), New.KnownText()) << "offset " << Offset;
+            ASSERT_LE(Walking.KnownText(), A->TextPrefix(std::string_view(Image).substr(Offset)))
+                << "round " << Round << " offset " << Offset;
             ++Starts;
         }
     }

@@ -79,21 +79,25 @@ TEST_F(DeepScanTest, PlantedMessagesComeBackWholeWhereTheStandardRuleFails) {
 
 TEST_F(DeepScanTest, WhatOnlyTheStandardRuleFindsIsStillFound) {
     // A broken line inside the header block: no whole block for the deep rule, a start for the
-    // standard one.
+    // standard one, before a deep start and after one.
     const std::string Odd = "From: a@example.org\r\nTo: b@example.org\r\nbroken line\r\n"
                             "Subject: odd\r\n\r\nbody\r\n";
     const std::string Long = MakeDeepMessage(3, 0);
     std::string Image(64 * 512, '\0');
     Image.replace(8 * 512, Odd.size(), Odd);
     Image.replace(16 * 512, Long.size(), Long);
+    // This one's run ends at a control byte, before what the deep start before it had seen.
+    const std::string Past = Odd + "\x01" + "more\r\n";
+    Image.replace(40 * 512, Past.size(), Past);
     const std::string Path = Write("mixed.img", Image);
 
     const TResult Standard = Scan(Path, false);
     const TResult Deep = Scan(Path, true);
-    ASSERT_EQ(Standard.Texts, std::vector<std::string>{Odd});
-    EXPECT_EQ(Deep.Texts, (std::vector<std::string>{Odd, Long}));
-    EXPECT_EQ(Deep.Rules, (std::vector<TCarvingRule>{TCarvingRule::Standard, TCarvingRule::Deep}));
-    EXPECT_EQ(Deep.Offsets, (std::vector<std::uint64_t>{8 * 512, 16 * 512}));
+    ASSERT_EQ(Standard.Texts, (std::vector<std::string>{Odd, Odd}));
+    EXPECT_EQ(Deep.Texts, (std::vector<std::string>{Odd, Long, Odd}));
+    EXPECT_EQ(Deep.Rules, (std::vector<TCarvingRule>{TCarvingRule::Standard, TCarvingRule::Deep,
+                                                     TCarvingRule::Standard}));
+    EXPECT_EQ(Deep.Offsets, (std::vector<std::uint64_t>{8 * 512, 16 * 512, 40 * 512}));
 }
 
 TEST_F(DeepScanTest, AControlByteInsideTheHeaderBlockIsNoDeepStart) {
