@@ -38,6 +38,13 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
         start.Text = text0;
     else
         start.Text = FBad.empty() ? start.Block : static_cast<std::size_t>(FBad.front() - Offset);
+    if (start.Text >= start.Block) {
+        // The stretch measured last may reach on past the block: before it began, all is the
+        // block's text.
+        start.Known = start.Block;
+        if (FTextFrom <= FClose && FTextTo > FClose)
+            start.Known = static_cast<std::size_t>(FTextTo - Offset);
+    }
     return start;
 }
 
@@ -51,6 +58,7 @@ void TDeepBlockWalker::Resume(std::uint64_t Offset, std::uint64_t Next, bool CrL
         FLines.clear();
         FCounts.fill(0);
         FBad.clear();
+        FTextFrom = FTextTo = 0;
         FValid = true;
         FCrLf = CrLf;
     }
@@ -112,6 +120,8 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
         if (!badKnown || badAt < at) {
             badAt = at + TDeepRule::TextRunLength(Rest.substr(at));
             badKnown = true;
+            FTextFrom = Base + at;
+            FTextTo = Base + badAt;
         }
         if (badAt < end) FBad.push_back(Base + badAt);
         at = end;

@@ -24,6 +24,9 @@ class TDeepBlockWalker {
     struct TStart {
         std::size_t Block = 0;  // what HeaderBlockLength answers for the sector
         std::size_t Text = 0;   // text bytes from the sector's start, counted up to Block
+        // When the block is text throughout: the text bytes from the sector's start that the walk
+        // has seen, Block of them at least.
+        std::size_t Known = 0;
         bool LookAlike = false; // a closed block of web traffic, a form upload or config keys
     };
     // Sector: the SectorSize bytes at Offset. A sector before one asked earlier forgets all.
@@ -56,5 +59,7 @@ class TDeepBlockWalker {
     std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
     std::array<unsigned, FlagCount> FCounts{};             // lines of each kind among them
     std::deque<std::uint64_t> FBad; // per line holding one: its first byte that is no text
+    // The bytes in [FTextFrom, FTextTo) are text: the last stretch measured.
+    std::uint64_t FTextFrom = 0, FTextTo = 0;
     TLazyLineIndex FPiece;          // the lines of the piece being read
 };

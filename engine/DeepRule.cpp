@@ -201,7 +201,7 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
     // The start test's last step: the block is text up to its empty line. Where it is not, the
     // run ends inside the block and is counted as if measured.
     if (start.Block > 0 && start.Text >= start.Block) {
-        FKnownText = start.Block;
+        FKnownText = start.Known;
         return this;
     }
     if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
