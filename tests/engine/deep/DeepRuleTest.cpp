@@ -555,3 +555,31 @@ TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
     EXPECT_GT(Starts, 10u);
     EXPECT_GT(Nones, 100u);
 }
+
+// The walker counts a block's lines of each kind piece by piece as the block grows: blocks of
+// hundreds of short lines, whose verdict rests on exact counts, are answered as a fresh look at
+// the block answers them.
+TEST(DeepRule, LongBlocksOfShortLinesAreCountedExactly) {
+    std::size_t Checked = 0;
+    for (const std::size_t Known : {2, 3, 255, 256, 257, 511, 512, 513, 4000})
+        for (std::size_t Unknown = 0; Unknown < 1500; Unknown += 61) {
+            std::string Block = Lines({"X-A: 1"});
+            for (std::size_t i = 0; i < Unknown; ++i)
+                Block += Lines({"X-N: n"});
+            for (std::size_t i = 0; i < Known; ++i)
+                Block += Lines({"To: t"});
+            Block += Lines({""});
+            const std::string Image = View(Block);
+            const TDriveFetch Fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+                return std::string_view(Image).substr(Offset, Count);
+            };
+            TDeepRule Rule;
+            const bool Starts = Rule.StartsAt({0, std::string_view(Image).substr(0, 1024)}, 512,
+                                              Fetch) != nullptr;
+            ASSERT_EQ(Starts, Deep.IsMessageStart(Image, 512))
+                << Known << " known lines after " << Unknown;
+            ASSERT_EQ(Starts, Known >= 3 && Block.size() <= TDeepRule::HeaderReach) << Known;
+            ++Checked;
+        }
+    EXPECT_GT(Checked, 100u);
+}
