@@ -19,7 +19,7 @@ class TCliProgress : public TScanHost {
 
     void SetSectorSize(std::uint32_t SectorSize) { FSectorSize = SectorSize; }
 
-    void KeepAlive(std::uint64_t) override {}
+    void KeepAlive(std::uint64_t) final {}
     void ProgressOpen(std::uint64_t maximum) override;
     void ProgressPosition(std::uint64_t position) override;
     void ProgressClose() override;

@@ -204,11 +204,13 @@ class TPickingHost final : public TScanHost {
   public:
     using TPrint = std::function<void(const TScanResult&, std::size_t)>;
     // Moving is called as the scan moves on, found anything or not.
-    TPickingHost(TScanHost& Progress, TRowPicker& Picker, TPrint Print,
+    TPickingHost(TCliProgress& Progress, TRowPicker& Picker, TPrint Print,
                  std::function<void()> Moving)
         : FProgress(Progress), FPicker(Picker), FPrint(std::move(Print)),
           FMoving(std::move(Moving)) {}
 
+    // The rules ask this once a line; the progress display's own does nothing, and is final, so
+    // it costs no second call.
     void KeepAlive(std::uint64_t count) override { FProgress.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override { FProgress.ProgressOpen(maximum); }
     void ProgressPosition(std::uint64_t position) override { FProgress.ProgressPosition(position); }
@@ -225,7 +227,7 @@ class TPickingHost final : public TScanHost {
     }
 
   private:
-    TScanHost& FProgress;
+    TCliProgress& FProgress;
     TRowPicker& FPicker;
     TPrint FPrint;
     std::function<void()> FMoving;
