@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/CarvingRule.h"
-#include "engine/FastStrings.h"
 #include "engine/Globals.h"
 #include "engine/HeaderNames.h"
 #include "engine/ScanHost.h"

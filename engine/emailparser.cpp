@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "engine/CarvingSkeleton.h"
-#include "engine/FastStringFuncs.h"
 #include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
 #include "engine/LineEnds.h"
