@@ -98,5 +98,5 @@ class TDeepRule final : public TRule {
     TEmailParser FStandard;
     TDeepBlockWalker FWalker;
     std::string FWindow;        // the last window the standard rule may still be asked about
-    std::size_t FKnownText = 0; // the block that the last start accepted: text throughout
+    std::size_t FKnownText = 0; // text the last start saw: its block, and past it if measured
 };
