@@ -560,7 +560,6 @@ TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
 // hundreds of short lines, whose verdict rests on exact counts, are answered as a fresh look at
 // the block answers them.
 TEST(DeepRule, LongBlocksOfShortLinesAreCountedExactly) {
-    std::size_t Checked = 0;
     for (const std::size_t Known : {2, 3, 255, 256, 257, 511, 512, 513, 4000})
         for (std::size_t Unknown = 0; Unknown < 1500; Unknown += 61) {
             std::string Block = Lines({"X-A: 1"});
@@ -579,7 +578,5 @@ TEST(DeepRule, LongBlocksOfShortLinesAreCountedExactly) {
             ASSERT_EQ(Starts, Deep.IsMessageStart(Image, 512))
                 << Known << " known lines after " << Unknown;
             ASSERT_EQ(Starts, Known >= 3 && Block.size() <= TDeepRule::HeaderReach) << Known;
-            ++Checked;
         }
-    EXPECT_GT(Checked, 100u);
 }
