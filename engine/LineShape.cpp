@@ -1,7 +1,12 @@
 #include "engine/LineShape.h"
 
-#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace std::string_view_literals;
 
@@ -31,32 +36,96 @@ bool IsClock(std::string_view W) {
            (W.size() == 5 || (W[5] == ':' && Digits(W.substr(6), 2, 2)));
 }
 
+// Past the word that starts at I: the first space or tab from I on, or End. A separator's
+// sender address is its longest word, so eight bytes are tested at a time; the word that holds
+// a blank is settled byte by byte.
+std::size_t WordEnd(const char* B, std::size_t I, std::size_t End) {
+    constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+    while (I + 8 <= End) {
+        std::uint64_t w;
+        std::memcpy(&w, B + I, 8);
+        const std::uint64_t space = w ^ (0x20 * Ones), tab = w ^ (0x09 * Ones);
+        if ((((space - Ones) & ~space) | ((tab - Ones) & ~tab)) & Highs) break;
+        I += 8;
+    }
+    while (I < End && B[I] != ' ' && B[I] != '\t')
+        ++I;
+    return I;
+}
+
+// Whether W is one of Names, all of three letters.
+template <std::size_t N> bool OneOf(std::string_view W, const char (&Names)[N][4]) {
+    if (W.size() != 3) return false;
+    for (const auto& name : Names)
+        if (W[0] == name[0] && W[1] == name[1] && W[2] == name[2]) return true;
+    return false;
+}
+
+// The first Words.size() words of Bytes (N of them) from a mask of its blanks, 64 bytes at
+// once: most separator lines are shorter. False, with nothing taken, when the words reach past
+// the mask.
+bool WordsByMask(const char* Bytes, std::size_t N, std::array<std::string_view, 7>& Words,
+                 std::size_t& Count) {
+#if defined(__SSE2__)
+    char padded[64];
+    const char* p = Bytes;
+    if (N < 64) {
+        std::memset(padded, ' ', sizeof padded);
+        std::memcpy(padded, Bytes, N);
+        p = padded;
+    }
+    std::uint64_t blank = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+        blank |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hit))} << (16 * k);
+    }
+    // The padding is blank, so below 64 bytes every word ends inside the mask.
+    std::uint64_t rest = ~blank;
+    std::size_t count = 0;
+    while (count < Words.size() && rest != 0) {
+        const unsigned start = static_cast<unsigned>(__builtin_ctzll(rest));
+        const std::uint64_t after = blank >> start;
+        if (after == 0) return false; // the word runs on past the mask
+        const unsigned length = static_cast<unsigned>(__builtin_ctzll(after));
+        Words[count++] = std::string_view(Bytes + start, length);
+        rest &= ~std::uint64_t{0} << (start + length); // below 64: a blank follows
+    }
+    if (count < Words.size() && N > 64) return false; // more words may follow past the mask
+    Count = count;
+    return true;
+#else
+    (void)Bytes, (void)N, (void)Words, (void)Count;
+    return false;
+#endif
+}
+
+constexpr char Days[7][4] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+constexpr char Months[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 } // namespace
 
 bool IsSeparatorLine(std::string_view Line) {
     if (Line.size() < 5 || std::memcmp(Line.data(), "From ", 5) != 0) return false;
-    std::array<std::string_view, 7> word{};
-    std::size_t count = 0, i = 5;
+    const char* b = Line.data();
     const std::size_t end = Line.size() - EndLength(Line);
-    while (count < word.size() && i < end) {
-        if (Line[i] == ' ' || Line[i] == '\t') {
-            ++i;
-            continue;
+    std::array<std::string_view, 7> word{};
+    std::size_t count = 0;
+    if (!WordsByMask(b + 5, end - 5, word, count)) {
+        std::size_t i = 5;
+        while (count < word.size() && i < end) {
+            if (b[i] == ' ' || b[i] == '\t') {
+                ++i;
+                continue;
+            }
+            const std::size_t j = WordEnd(b, i, end);
+            word[count++] = std::string_view(b + i, j - i);
+            i = j;
         }
-        std::size_t j = i;
-        while (j < end && Line[j] != ' ' && Line[j] != '\t')
-            ++j;
-        word[count++] = Line.substr(i, j - i);
-        i = j;
     }
-    if (count < 6) return false;
-    constexpr std::array<std::string_view, 7> Days = {"Mon"sv, "Tue"sv, "Wed"sv, "Thu"sv,
-                                                      "Fri"sv, "Sat"sv, "Sun"sv};
-    constexpr std::array<std::string_view, 12> Months = {"Jan"sv, "Feb"sv, "Mar"sv, "Apr"sv,
-                                                         "May"sv, "Jun"sv, "Jul"sv, "Aug"sv,
-                                                         "Sep"sv, "Oct"sv, "Nov"sv, "Dec"sv};
-    if (std::find(Days.begin(), Days.end(), word[1]) == Days.end()) return false;
-    if (std::find(Months.begin(), Months.end(), word[2]) == Months.end()) return false;
+    if (count < 6 || !OneOf(word[1], Days) || !OneOf(word[2], Months)) return false;
     if (!Digits(word[3], 1, 2) || !IsClock(word[4])) return false;
     return Digits(word[5], 4, 4) || (count >= 7 && Digits(word[6], 4, 4));
 }

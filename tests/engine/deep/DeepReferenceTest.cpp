@@ -242,7 +242,8 @@ TEST(DeepReference, SeparatorLinesAsTheirPlainSplit) {
     // The parts of a line in order (sender, weekday, month, day, clock, year), the first of each
     // well-formed, the others look-alikes.
     const std::vector<std::vector<std::string>> Choices = {
-        {"a@x.org", "MAILER-DAEMON@very.long.host.example.org", "Mon", "From", "\x80"},
+        {"a@x.org", "MAILER-DAEMON@very.long.host.example.org", "abc@def.gh", "postmaster@x.y",
+         "root@localhost.localdomain", "Mon", "From", "\x80"},
         {"Mon", "Sun", "mon", "Mond", "Mox", "Jan", "Mo"},
         {"Jan", "Dec", "JAN", "Jax", "Mon", "Ja"},
         {"3", "03", "123", "x"},
@@ -250,12 +251,21 @@ TEST(DeepReference, SeparatorLinesAsTheirPlainSplit) {
         {"2020", "20", "20201", "+0100", "remote"}};
     const std::vector<std::string> Gaps = {" ", "  ", "\t", " \t "};
     std::mt19937 Rng(11);
+    // Every length around 64 bytes after "From ", the year last.
+    for (std::size_t Length = 1; Length < 80; ++Length)
+        for (const char* End : {"\n", "\r\n", ""}) {
+            const std::string Line =
+                "From " + std::string(Length, 'a') + " Mon Jan 3 10:00:00 2020" + End;
+            ASSERT_TRUE(IsSeparatorLine(Line)) << Line;
+        }
     for (int Round = 0; Round < 20000; ++Round) {
         std::string Line = Round % 8 == 0 ? "From: " : "From ";
         std::vector<std::string> Parts;
         for (const auto& Choice : Choices)
             Parts.push_back(Rng() % 3 == 0 ? Choice[Rng() % Choice.size()] : Choice[0]);
         if (Rng() % 4 == 0) Parts.insert(Parts.begin() + 5, "+0100");
+        // Words after the year bring the line to every length around 64 bytes.
+        if (Rng() % 3 == 0) Parts.push_back(std::string(1 + Rng() % 24, 'z'));
         for (const std::string& Part : Parts)
             Line += Part + Gaps[Rng() % 4 == 0 ? Rng() % Gaps.size() : 0];
         Line += Rng() % 2 == 0 ? "\n" : "\r\n";
