@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 #include "engine/ResultView.h"
@@ -141,29 +142,46 @@ void AppendJsonObject(std::string& Out, const TFoundEmails& Emails, std::size_t 
     std::string& out = Out;
     const std::size_t fieldsFrom = out.size() + 1; // just past the "{"
     out += '{';
-    const auto name = [&out, fieldsFrom](const char* Name) {
-        if (out.size() > fieldsFrom) out += ", ";
-        out += '"';
-        out += Name;
-        out += "\": ";
+    // A field's name, and its value when a number, are put together in one piece and appended
+    // at once: a scan prints an object per message, and each append is a call.
+    struct TPiece {
+        char Bytes[64];
+        std::size_t Size = 0;
+        void Add(std::string_view Text) {
+            std::memcpy(Bytes + Size, Text.data(), Text.size());
+            Size += Text.size();
+        }
     };
-    const auto number = [&out](std::uint64_t Value) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, Value).ptr;
-        out.append(digits, end);
+    const auto named = [&out, fieldsFrom]<std::size_t N>(TPiece& Piece, const char(&Name)[N]) {
+        static_assert(N <= 24, "a name fits its piece beside a number");
+        Piece.Add(out.size() > fieldsFrom ? std::string_view(", \"") : std::string_view("\""));
+        Piece.Add(std::string_view(Name, N - 1));
+        Piece.Add("\": ");
     };
-    const auto text = [&](const char* Name, std::string_view Value) {
+    const auto name = [&]<std::size_t N>(const char(&Name)[N]) {
+        TPiece piece;
+        named(piece, Name);
+        out.append(piece.Bytes, piece.Size);
+    };
+    const auto digits = [&out](std::uint64_t Value) {
+        char bytes[24];
+        out.append(bytes, static_cast<std::size_t>(
+                              std::to_chars(bytes, bytes + sizeof bytes, Value).ptr - bytes));
+    };
+    const auto number = [&]<std::size_t N>(const char(&Name)[N], std::uint64_t Value) {
+        TPiece piece;
+        named(piece, Name);
+        piece.Size = static_cast<std::size_t>(
+            std::to_chars(piece.Bytes + piece.Size, piece.Bytes + sizeof piece.Bytes, Value).ptr -
+            piece.Bytes);
+        out.append(piece.Bytes, piece.Size);
+    };
+    const auto text = [&]<std::size_t N>(const char(&Name)[N], std::string_view Value) {
         name(Name);
         AppendJsonByteString(out, Value);
     };
-    if (Fields & JsonItem) {
-        name("item");
-        number(Item);
-    }
-    if (Fields & JsonOffset) {
-        name("offset");
-        number(Place.Offset);
-    }
+    if (Fields & JsonItem) number("item", Item);
+    if (Fields & JsonOffset) number("offset", Place.Offset);
     if (Fields & JsonRule) text("rule", CarvingRuleName(Place.Rule));
     if (Fields & (JsonDate | JsonFrom | JsonTo | JsonSubject)) {
         const TEmailHeaders h = Emails.Headers(Item);
@@ -192,9 +210,9 @@ void AppendJsonObject(std::string& Out, const TFoundEmails& Emails, std::size_t 
             out += "{\"kind\": \"";
             out += StreamKindName(step.Kind);
             out += "\", \"offset\": ";
-            number(step.Offset);
+            digits(step.Offset);
             out += ", \"at\": ";
-            number(step.At);
+            digits(step.At);
             out += '}';
         }
         out += ']';

@@ -494,8 +494,12 @@ class TResultPrinter {
     void AppendObject(std::string& Out, const TScanResult& Result, std::size_t Item) const {
         const TFoundEmails& emails = Result.Emails;
         const TEmailPlace& place = Result.Place(Item);
+        // Most listings ask for none of the fields read from the message's own bytes.
+        if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) {
+            AppendJsonObject(Out, emails, Item, place, FFields, {});
+            return;
+        }
         AppendJsonObject(Out, emails, Item, place, FFields, [&](std::size_t I) {
-            if ((FFields & (JsonDecoded | JsonSha256 | JsonCopyOf)) == 0) return std::string();
             return MailJsonFields(emails.FullText(I), FPicker.CopyOf(I), FFields);
         });
     }
