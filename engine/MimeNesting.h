@@ -43,8 +43,12 @@ class TEnclosures {
         return Name.size() == ContentType.size() && (Name[0] | 0x20) == 'c' &&
                (Name[8] | 0x20) == 't';
     }
+    // "--" first and, before the line end and any blanks, "-" last: the delimiters that open
+    // each part stay out of the call.
     static bool MayCloseDelimiter(std::string_view Line) {
-        return Line.size() > 4 && Line[0] == '-' && Line[1] == '-';
+        if (Line.size() <= 4 || Line[0] != '-' || Line[1] != '-') return false;
+        const char last = Line[Line.size() - EndLength(Line) - 1];
+        return last == '-' || last == ' ' || last == '\t';
     }
     void Take(std::string_view Line, const TLineShape& Shape);
     void Take();

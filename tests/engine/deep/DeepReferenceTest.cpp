@@ -35,6 +35,8 @@ const std::vector<std::string>& Pieces() {
                                                "Content-Type: message/rfc822",
                                                "--zz",
                                                "--zz--",
+                                               "--zz-- \t",
+                                               "--zz- ",
                                                "Host: h",
                                                "GET / HTTP/1.1",
                                                "HTTP/1.1 200 OK",

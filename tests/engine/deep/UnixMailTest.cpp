@@ -113,9 +113,11 @@ TEST(UnixMailCutting, EnclosuresHoldTheirHeaderBlocksUntilTheyClose) {
                                      "Date: Mon, 2 Mar 2020 09:00:00 +0000", "", "inner text"});
     const std::string Open = Head + "\n--outer b\nContent-Type: message/rfc822\n\n" + Embedded;
     const std::string Next = Lf({"From: e@x.org", "To: f@x.org", "Subject: next", "", "text"});
-    // Closed: the next whole block starts a message again.
-    const std::string Closed = Open + "--outer b--  \n\n";
-    EXPECT_EQ(Cut(Closed + Next).Texts, (std::vector<std::string>{Closed, Next}));
+    // Closed, blanks after the delimiter or none: the next whole block starts a message again.
+    for (const char* Blanks : {"", "  ", "\t", " \t"}) {
+        const std::string Closed = Open + "--outer b--" + Blanks + "\n\n";
+        EXPECT_EQ(Cut(Closed + Next).Texts, (std::vector<std::string>{Closed, Next})) << Blanks;
+    }
     // Never closed: the message runs to the end of the text, even past a whole block.
     EXPECT_EQ(Cut(Open + "\n" + Next).Texts, std::vector<std::string>{Open + "\n" + Next});
     // A delimiter line that does not close ("--outer b" alone) or closes another boundary keeps
