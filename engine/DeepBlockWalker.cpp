@@ -19,14 +19,29 @@ class TLaneCounts {
     TLaneCounts& operator=(const TLaneCounts&) = delete;
     ~TLaneCounts() {
         for (unsigned f = 0; f < FlagCount; ++f)
-            FInto[f] += static_cast<unsigned>(((f < 4 ? FLow : FHigh) >> (16 * (f % 4))) & 0xFFFF);
+            FInto[f] += Lane(f);
     }
     void Add(unsigned Flags) {
         FLow += Lanes[Flags].first;
         FHigh += Lanes[Flags].second;
     }
+    // MailUnlessForm over the lines counted and a line of FirstKinds.
+    bool Settle(unsigned FirstKinds) const {
+        TLineCounts now;
+        now.Add(FirstKinds);
+        for (const TLineFlag flag : {KnownLine, MailLine, CasedLine}) {
+            const auto f = static_cast<unsigned>(__builtin_ctz(flag));
+            now.Count[f] += FInto[f] + Lane(f);
+        }
+        return MailUnlessForm(now);
+    }
 
   private:
+    // The lines of flag number F counted here.
+    unsigned Lane(unsigned F) const {
+        return static_cast<unsigned>(((F < 4 ? FLow : FHigh) >> (16 * (F % 4))) & 0xFFFF);
+    }
+
     static_assert(FlagCount <= 8 && HeaderReach / 3 < 0x10000);
     static constexpr std::array<std::pair<std::uint64_t, std::uint64_t>, 1u << FlagCount> Lanes =
         [] {
@@ -61,8 +76,12 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
     const std::size_t text0 = TDeepRule::TextRunLength(line0);
     const bool text0Whole = text0 == line0.size();
 
-    Resume(Offset, Offset + end0, crlf);
+    // A walk that keeps lines of an earlier one is in a block that has not closed for sectors: its
+    // lines' kinds are asked for again soon, so they are made at once.
+    FMayDefer = Resume(Offset, Offset + end0, crlf, Fetch);
     const std::uint64_t limit = Offset + HeaderReach;
+    FFirstKinds = flags0;
+    FSettled = false;
     ReadLines(limit, Fetch);
     if (FStop != TStop::Empty || FClose > limit) return start;
     TLineCounts lines;
@@ -87,14 +106,31 @@ TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::st
     return start;
 }
 
-void TDeepBlockWalker::Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf) {
+bool TDeepBlockWalker::Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf,
+                              const TFetch& Fetch) {
     // The lines after line 0 are the remembered ones from their start on, whatever sector asked
     // before, when they end the same way: under CR LF a line ends at the first CR LF after any
     // byte of it, under LF at the first LF.
-    if (!FValid || Offset < FLastOffset || Next < FFrom || Next > FTo || CrLf != FCrLf) {
-        FFrom = FTo = FSearched = Next;
+    bool fresh = !FValid || Offset < FLastOffset || Next < FFrom || Next > FTo || CrLf != FCrLf;
+    if (!fresh) {
+        while (!FLines.empty() && FLines.front().Start < Next) {
+            if (FLines.front().Kinds == Unknown)
+                --FUnknown;
+            else
+                for (unsigned f = FLines.front().Kinds; f != 0; f &= f - 1)
+                    --FCounts[static_cast<unsigned>(__builtin_ctz(f))];
+            FLines.pop_front();
+        }
+        while (!FBad.empty() && FBad.front() < Next)
+            FBad.pop_front();
+        // Bytes that cannot be had again leave the kinds unmade: the lines are read again.
+        if (FUnknown > 0 && !MakeKinds(Fetch)) fresh = true;
+    }
+    if (fresh) {
+        FTo = FSearched = Next;
         FStop = TStop::Open;
         FLines.clear();
+        FUnknown = 0;
         FCounts.fill(0);
         FBad.clear();
         FTextFrom = FTextTo = 0;
@@ -103,13 +139,29 @@ void TDeepBlockWalker::Resume(std::uint64_t Offset, std::uint64_t Next, bool CrL
     }
     FLastOffset = Offset;
     FFrom = Next;
-    while (!FLines.empty() && FLines.front().first < Next) {
-        for (unsigned f = FLines.front().second; f != 0; f &= f - 1)
-            --FCounts[static_cast<unsigned>(__builtin_ctz(f))];
-        FLines.pop_front();
+    return fresh;
+}
+
+bool TDeepBlockWalker::MakeKinds(const TFetch& Fetch) {
+    // They were read by the last sector's walk, after every line with kinds but its form lines:
+    // the walk back is as long as that one.
+    auto first = FLines.end();
+    for (std::size_t seen = 0; seen < FUnknown;)
+        seen += (--first)->Kinds == Unknown;
+    // From the first line without kinds to the end of the last: they were read within one reach.
+    const std::uint64_t base = first->Start;
+    const auto span = static_cast<std::size_t>(FLines.back().Start + FLines.back().Length - base);
+    const std::string_view bytes = Fetch(base, static_cast<std::uint32_t>(span));
+    if (bytes.size() < span) return false;
+    for (auto line = first; line != FLines.end(); ++line) {
+        if (line->Kinds != Unknown) continue;
+        line->Kinds = LineFlags(
+            ShapeOf(bytes.substr(static_cast<std::size_t>(line->Start - base), line->Length)));
+        for (unsigned f = line->Kinds; f != 0; f &= f - 1)
+            ++FCounts[static_cast<unsigned>(__builtin_ctz(f))];
     }
-    while (!FBad.empty() && FBad.front() < Next)
-        FBad.pop_front();
+    FUnknown = 0;
+    return true;
 }
 
 void TDeepBlockWalker::ReadLines(std::uint64_t Limit, const TFetch& Fetch) {
@@ -150,10 +202,19 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
             FStop = TStop::Broken;
             return;
         }
-        // Continuations count for nothing and are not remembered.
-        if (const unsigned flags = LineFlags(shape); flags != 0) {
-            FLines.emplace_back(Base + at, flags);
-            counts.Add(flags);
+        // Continuations count for nothing and are not remembered. Once the block is settled
+        // only a form line can change the answer: the others' kinds wait until a later sector
+        // asks for them.
+        if (!shape.Name.empty()) {
+            unsigned kinds = Unknown;
+            if (!FSettled || FormValue(shape.Value)) {
+                kinds = LineFlags(shape);
+                counts.Add(kinds);
+                if (FMayDefer && !FSettled) FSettled = counts.Settle(FFirstKinds);
+            } else {
+                ++FUnknown;
+            }
+            FLines.push_back({Base + at, kinds, static_cast<unsigned>(end - at)});
         }
         // The first byte that is no text, measured once for all the lines it lies past.
         if (!badKnown || badAt < at) {

@@ -22,8 +22,8 @@ class TDeepBlockWalker {
     explicit TDeepBlockWalker(TFetch Fetch = {}) : FFetch(std::move(Fetch)) {}
 
     struct TStart {
-        std::size_t Block = 0;  // what HeaderBlockLength answers for the sector
-        std::size_t Text = 0;   // text bytes from the sector's start, counted up to Block
+        std::size_t Block = 0; // what HeaderBlockLength answers for the sector
+        std::size_t Text = 0;  // text bytes from the sector's start, counted up to Block
         // When the block is text throughout: the text bytes from the sector's start that the walk
         // has seen, Block of them at least.
         std::size_t Known = 0;
@@ -40,8 +40,19 @@ class TDeepBlockWalker {
 
   private:
     enum class TStop { Open, Empty, Broken };
-    // Keeps the remembered lines from Next on, or starts afresh there.
-    void Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf);
+    // A named line from Start on, Length bytes with its end, and its kinds. Once the kinds read so
+    // far settle the block (MailUnlessForm), its later lines are remembered without their kinds
+    // (Unknown), which are made only if a later sector's block holds them.
+    struct TLine {
+        std::uint64_t Start;
+        unsigned Kinds;
+        unsigned Length;
+    };
+    static constexpr unsigned Unknown = 1u << 31;
+    // Keeps the remembered lines from Next on, or starts afresh there (true).
+    bool Resume(std::uint64_t Offset, std::uint64_t Next, bool CrLf, const TFetch& Fetch);
+    // Makes the kinds of the remembered lines that lack them; false when their bytes fall short.
+    bool MakeKinds(const TFetch& Fetch);
     // Reads the lines after the remembered ones while they end within Limit.
     void ReadLines(std::uint64_t Limit, const TFetch& Fetch);
     // Takes the lines of Rest (Want bytes at drive offset Base) until the block stops or none ends.
@@ -56,10 +67,14 @@ class TDeepBlockWalker {
     std::uint64_t FFrom = 0, FTo = 0, FSearched = 0, FClose = 0;
     TStop FStop = TStop::Open;
     bool FCrLf = true;
-    std::deque<std::pair<std::uint64_t, unsigned>> FLines; // start and kinds of each line
-    std::array<unsigned, FlagCount> FCounts{};             // lines of each kind among them
+    std::deque<TLine> FLines;                  // the named lines
+    std::array<unsigned, FlagCount> FCounts{}; // lines of each kind among those with kinds
+    // The kinds of the sector's line 0; whether the block asked about is settled.
+    unsigned FFirstKinds = 0;
+    bool FMayDefer = false, FSettled = false;
+    std::size_t FUnknown = 0;       // remembered lines without their kinds
     std::deque<std::uint64_t> FBad; // per line holding one: its first byte that is no text
     // The bytes in [FTextFrom, FTextTo) are text: the last stretch measured.
     std::uint64_t FTextFrom = 0, FTextTo = 0;
-    TLazyLineIndex FPiece;          // the lines of the piece being read
+    TLazyLineIndex FPiece; // the lines of the piece being read
 };

@@ -130,6 +130,11 @@ bool IsAnchorValue(std::string_view Name, std::string_view Value) {
 
 } // namespace
 
+bool FormValueAt(std::string_view Value, std::size_t First) {
+    // The disposition's name may be cut off by a sector start; its value tells.
+    return EqualsNoCase(Value.substr(First, 9), "form-data"sv);
+}
+
 unsigned LineFlags(const TLineShape& Shape) {
     if (Shape.Name.empty()) return 0;
     unsigned flags = FieldLine;
@@ -148,16 +153,16 @@ unsigned LineFlags(const TLineShape& Shape) {
             break;
         }
     }
-    // The disposition's name may be cut off by a sector start; its value tells.
-    std::string_view disposition = value;
-    while (!disposition.empty() && disposition[0] == ' ')
-        disposition.remove_prefix(1);
-    if (!disposition.empty() && LowerAscii(static_cast<unsigned char>(disposition[0])) == 'f' &&
-        EqualsNoCase(disposition.substr(0, 9), "form-data"sv))
-        flags |= FormLine;
+    if (FormValue(value)) flags |= FormLine;
     // Most names open with a capital.
     if ((name[0] >= 'A' && name[0] <= 'Z') || HoldsCapital(name)) flags |= CasedLine;
     return flags;
+}
+
+bool MailUnlessForm(const TLineCounts& Lines) {
+    // Counts only grow as lines are added: three known lines stay, a mail line keeps the web
+    // traffic clause of LookAlike false and a cased line the config clause.
+    return Lines.Of(KnownLine) >= 3 && Lines.Of(MailLine) > 0 && Lines.Of(CasedLine) > 0;
 }
 
 bool LookAlike(const TLineCounts& Lines) {

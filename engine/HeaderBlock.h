@@ -41,6 +41,18 @@ struct TLineCounts {
 
 // A closed block of web traffic, a form upload or a config file's lower-case keys.
 bool LookAlike(const TLineCounts& Lines);
+// Whether Lines already settle every block that holds them: closed, it is a message's header
+// block unless one of its lines is a form line, whatever its other lines are.
+bool MailUnlessForm(const TLineCounts& Lines);
+// Whether a field's value makes its line a form line (the FormLine of LineFlags): "form-data"
+// first, in any case, after the spaces.
+bool FormValueAt(std::string_view Value, std::size_t First);
+inline bool FormValue(std::string_view Value) {
+    std::size_t i = 0;
+    while (i < Value.size() && Value[i] == ' ')
+        ++i;
+    return i < Value.size() && (Value[i] | 0x20) == 'f' && FormValueAt(Value, i);
+}
 // Whether a closed block is a message's header block: three known header lines, or (where Short
 // blocks may start one) a block whose every line is a field or a continuation, holding From, Date
 // or Message-ID and one other field. Never a look-alike.

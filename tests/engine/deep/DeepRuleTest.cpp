@@ -515,6 +515,54 @@ TEST(DeepBlockWalker, AnswersAsTheStartTestAsksAfreshAndReadsEachByteBoundedly) 
     EXPECT_GT(KnownPast, 50u);
 }
 
+// Once three known lines, a mail line and a cased one are read, only a form line can change a
+// block's answer, and the walker stops judging the others: a line after them still refuses the
+// block, and a later sector that resumes the lines, their kinds made then, answers as a fresh look.
+TEST(DeepBlockWalker, LinesAfterTheBlockIsSettledStillCount) {
+    constexpr std::uint32_t SectorSize = 64;
+    // Every line one sector long, so that each sector opens with one.
+    const auto line = [](std::string Text) {
+        Text.resize(SectorSize - 1, ' ');
+        return Text + "\n";
+    };
+    struct TCase {
+        std::vector<std::string> Lines;
+        bool Mail; // the block is a message's
+    };
+    const std::vector<TCase> Cases = {
+        {{"From: a@x", "Date: 3 Mar 2020", "From: b@x", "Host: h"}, false}, // web traffic
+        {{"From: a@x", "To: t", "Date: 3 Mar 2020", "X-D: form-data"}, false},
+        {{"To: t", "Subject: s", "Date: 3 Mar 2020", "Host: h", "X-A: b"}, true},
+        {{"From: a@x", "Date: 3 Mar 2020", "From: b@x", "Subject: s", "Host: h"}, true}};
+    for (const TCase& Case : Cases) {
+        std::string Image;
+        for (int Copy = 0; Copy < 3; ++Copy) {
+            for (const std::string& Text : Case.Lines)
+                Image += line(Text);
+            Image += "\n" + std::string(SectorSize - 1, '\0');
+        }
+        const TDeepBlockWalker::TFetch Fetch = [&](std::uint64_t Offset, std::uint32_t Count) {
+            static std::string Padded;
+            Padded.assign(Image, std::min<std::size_t>(Offset, Image.size()), Count);
+            Padded.resize(Count, '\0');
+            return std::string_view(Padded);
+        };
+        TDeepBlockWalker Walker(Fetch);
+        for (std::uint64_t Offset = 0; Offset + SectorSize <= Image.size(); Offset += SectorSize) {
+            std::string Reach = Image.substr(Offset, TDeepRule::HeaderReach);
+            Reach.resize(TDeepRule::HeaderReach, '\0');
+            const std::size_t Block = Deep.HeaderBlockLength(Reach, SectorSize);
+            if (Offset == 0) {
+                EXPECT_EQ(Block > 0, Case.Mail) << Case.Lines.back();
+            }
+            EXPECT_EQ(
+                Walker.Examine(Offset, std::string_view(Image).substr(Offset, SectorSize)).Block,
+                Block)
+                << Case.Lines.back() << " at " << Offset;
+        }
+    }
+}
+
 // A scan split into pieces starts the rule afresh at a piece's first sector: what the rule keeps
 // from earlier sectors must change no answer, and a window is all it needs of the sector itself.
 TEST(DeepRule, StartsAtAnswersAlikeWhenRestartedAtAnySector) {
@@ -573,8 +621,8 @@ TEST(DeepRule, LongBlocksOfShortLinesAreCountedExactly) {
                 return std::string_view(Image).substr(Offset, Count);
             };
             TDeepRule Rule;
-            const bool Starts = Rule.StartsAt({0, std::string_view(Image).substr(0, 1024)}, 512,
-                                              Fetch) != nullptr;
+            const bool Starts =
+                Rule.StartsAt({0, std::string_view(Image).substr(0, 1024)}, 512, Fetch) != nullptr;
             ASSERT_EQ(Starts, Deep.IsMessageStart(Image, 512))
                 << Known << " known lines after " << Unknown;
             ASSERT_EQ(Starts, Known >= 3 && Block.size() <= TDeepRule::HeaderReach) << Known;
