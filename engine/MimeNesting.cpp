@@ -9,20 +9,28 @@ void TEnclosures::Clear() {
     FBoundaryEnds.clear();
     FEmbedded = false;
     FField.clear();
+    FFirstLine = {};
+    FFolded = false;
     FCollecting = false;
 }
 
 void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
     const bool continuation = Line[0] == ' ' || Line[0] == '\t';
     if (FCollecting && continuation && !IsEmptyLine(Line)) {
+        if (!FFolded) {
+            FField.assign(FFirstLine);
+            FFolded = true;
+        }
         if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));
         return;
     }
     if (FCollecting) Take();
     if (!Shape.Name.empty() && EqualsNoCase(Shape.Name, ContentType)) {
+        // Most fields stand on one line: those are read where they stand, in the run.
         FCollecting = true;
-        FField.assign(Line.substr(Shape.Name.size() + 1,
-                                  Line.size() - EndLength(Line) - Shape.Name.size() - 1));
+        FFolded = false;
+        FFirstLine = Line.substr(Shape.Name.size() + 1,
+                                 Line.size() - EndLength(Line) - Shape.Name.size() - 1);
         return;
     }
     if (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)) CloseDelimiter(Line);
@@ -46,10 +54,10 @@ void TEnclosures::CloseDelimiter(std::string_view Line) {
 // The Content-Type field collected: a multipart's boundary opens one, message/rfc822 another.
 void TEnclosures::Take() {
     FCollecting = false;
-    const TNestingWords words = FindNestingWords(FField);
+    const std::string_view field = FFolded ? std::string_view(FField) : FFirstLine;
+    const TNestingWords words = FindNestingWords(field);
     if (words.BoundaryAt != std::string_view::npos) {
-        std::string_view rest =
-            std::string_view(FField).substr(words.BoundaryAt + TNestingWords::Boundary.size());
+        std::string_view rest = field.substr(words.BoundaryAt + TNestingWords::Boundary.size());
         std::size_t length = 0;
         if (!rest.empty() && rest[0] == '"') {
             rest.remove_prefix(1);
@@ -67,5 +75,4 @@ void TEnclosures::Take() {
     } else if (words.Embeds) {
         FEmbedded = true;
     }
-    FField.clear();
 }

@@ -24,7 +24,8 @@ class TEnclosures {
     void BlockBegins() { FEmbedded = false; }
 
     // Every line of the message: Content-Type fields (folded ones too) of the message and of its
-    // parts open enclosures, closing delimiters close them.
+    // parts open enclosures, closing delimiters close them. The lines are views of one text,
+    // which outlives them until Clear.
     void Line(std::string_view Line, const TLineShape& Shape) {
         // Most lines are none of these, in a multipart's body too: no call for them.
         if (FCollecting || MayNameContentType(Shape.Name) ||
@@ -65,5 +66,9 @@ class TEnclosures {
     std::vector<std::size_t> FBoundaryEnds;
     bool FEmbedded = false;
     bool FCollecting = false;
+    // The Content-Type field being collected: its first line's part, a view of the text being
+    // cut, and once folded lines follow, all its lines put together in FField.
+    std::string_view FFirstLine;
+    bool FFolded = false;
     std::string FField;
 };

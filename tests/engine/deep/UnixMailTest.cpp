@@ -113,6 +113,12 @@ TEST(UnixMailCutting, EnclosuresHoldTheirHeaderBlocksUntilTheyClose) {
                                      "Date: Mon, 2 Mar 2020 09:00:00 +0000", "", "inner text"});
     const std::string Open = Head + "\n--outer b\nContent-Type: message/rfc822\n\n" + Embedded;
     const std::string Next = Lf({"From: e@x.org", "To: f@x.org", "Subject: next", "", "text"});
+    // The boundary on the field's first line, a folded line after it: the multipart opens all
+    // the same.
+    const std::string FoldedAfter = Open.substr(0, Open.find("multipart/mixed;") + 16) +
+                                    " boundary=\"outer b\";\n charset=x" +
+                                    Open.substr(Open.find("\"outer b\"") + 9);
+    EXPECT_EQ(Cut(FoldedAfter + "\n" + Next).Texts.size(), 1u);
     // Closed, blanks after the delimiter or none: the next whole block starts a message again.
     for (const char* Blanks : {"", "  ", "\t", " \t"}) {
         const std::string Closed = Open + "--outer b--" + Blanks + "\n\n";
