@@ -40,7 +40,10 @@ bool TCliProgress::CancelRequested() {
 }
 
 TCliProgress::TCliProgress(std::ostream& Out, bool Enabled, std::uint32_t SectorSize)
-    : FOut(Out), FEnabled(Enabled), FSectorSize(SectorSize) {}
+    : FOut(Out), FEnabled(Enabled), FSectorSize(SectorSize) {
+    // No window to keep painted: the rules' once-a-line keep-alive points are skipped.
+    SkipLinePoints();
+}
 
 void TCliProgress::ProgressOpen(std::uint64_t maximum) {
     FMaximum = maximum;

@@ -207,10 +207,11 @@ class TPickingHost final : public TScanHost {
     TPickingHost(TCliProgress& Progress, TRowPicker& Picker, TPrint Print,
                  std::function<void()> Moving)
         : FProgress(Progress), FPicker(Picker), FPrint(std::move(Print)),
-          FMoving(std::move(Moving)) {}
+          FMoving(std::move(Moving)) {
+        SkipLinePoints();
+    }
 
-    // The rules ask this once a line; the progress display's own does nothing, and is final, so
-    // it costs no second call.
+    // The progress display's own does nothing: the rules' once-a-line points are skipped.
     void KeepAlive(std::uint64_t count) override { FProgress.KeepAlive(count); }
     void ProgressOpen(std::uint64_t maximum) override { FProgress.ProgressOpen(maximum); }
     void ProgressPosition(std::uint64_t position) override { FProgress.ProgressPosition(position); }

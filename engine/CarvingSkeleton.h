@@ -36,7 +36,7 @@ class TMessageCutter {
     void EachLineBy(TNextLine&& NextLine, TOnLine&& OnLine) {
         std::size_t p = 0;
         for (;;) {
-            FHost->KeepAlive();
+            FHost->LineKeepAlive();
             const std::size_t next = NextLine(p);
             if (next == 0) break;
             OnLine(std::string_view(FRun.Bytes.data() + p, next - p), p); // next <= the run's size

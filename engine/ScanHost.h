@@ -16,6 +16,11 @@ class TScanHost {
     virtual ~TScanHost() = default;
 
     virtual void KeepAlive(std::uint64_t count = 1) { (void)count; }
+    // The rules' keep-alive point, once a line they walk: a call of KeepAlive, or, for a host
+    // that has no use for these (SkipLinePoints), a test instead of a call on every line.
+    void LineKeepAlive() {
+        if (FLinePoints) KeepAlive();
+    }
 
     // Progress window: created and shown with its maximum (the drive's sector count), moved to the
     // sector about to be examined, closed when the scan ends (also when it ends by an error).
@@ -35,6 +40,13 @@ class TScanHost {
     // Right after MessageFound: the list so far, its newest message last, for a host that hands
     // messages on as they are found. The list must not be kept beyond the call.
     virtual void MessageKept(const TScanResult& SoFar) { (void)SoFar; }
+
+  protected:
+    // For a host whose KeepAlive does nothing.
+    void SkipLinePoints() { FLinePoints = false; }
+
+  private:
+    bool FLinePoints = true;
 };
 
 // A host that does nothing: for callers that need no window and no progress.
