@@ -40,9 +40,10 @@ class TMessageCutter {
             const std::size_t next = NextLine(p);
             if (next == 0) break;
             OnLine(std::string_view(FRun.Bytes.data() + p, next - p), p); // next <= the run's size
-            if (FInHeader || FInBody) FEnd = next;
             p = next;
         }
+        // An open message holds every line handed since it began.
+        if (InMessage()) FEnd = p;
         Finish();
     }
 
@@ -61,8 +62,10 @@ class TMessageCutter {
         FEnd = End;
         Finish();
     }
-    // A message begins with the line at At; the one before it is complete.
+    // A message begins with the line at At; the one before it is complete, and if still open,
+    // runs up to At.
     void Start(std::size_t At) {
+        if (InMessage()) FEnd = At;
         Finish();
         FFound.emplace_back();
         FStart = At;
