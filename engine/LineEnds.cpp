@@ -18,14 +18,18 @@ inline bool IsNameByteAt(unsigned char b) {
     return b >= 0x21 && b <= 0x7E && b != ':';
 }
 
+// Name bytes, 0x21 to 0x7E, moved by NameShift land on the lowest signed bytes, -128 to
+// NameTop - 1: one add and one signed compare test the range.
+constexpr char NameShift = static_cast<char>(0x80 - 0x21);
+constexpr char NameTop = static_cast<char>(0x7E + 0x80 - 0x21 + 1 - 0x100);
+
 #if defined(__SSE2__)
-// Sixteen bytes: bit i of the answers for byte i. Signed compares: bytes from 0x80 up are
-// negative, so "above 0x20 and below 0x7F" leaves them out.
+// Sixteen bytes: bit i of the answers for byte i.
 inline void Masks16(const unsigned char* p, unsigned& Lf, unsigned& Stop) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i name = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(':')),
-                                          _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)),
-                                                        _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F))));
+    const __m128i name = _mm_andnot_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8(':')),
+        _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(NameShift)), _mm_set1_epi8(NameTop)));
     Lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
     Stop = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
 }
@@ -49,15 +53,14 @@ void Sse2Masks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
 #if PW_AVX2_AT_RUN_TIME
 __attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::size_t Words,
                                                std::uint64_t* Lf, std::uint64_t* Stop) {
-    const __m256i colon = _mm256_set1_epi8(':'), space = _mm256_set1_epi8(0x20);
-    const __m256i del = _mm256_set1_epi8(0x7F), lfByte = _mm256_set1_epi8('\n');
+    const __m256i colon = _mm256_set1_epi8(':'), shift = _mm256_set1_epi8(NameShift);
+    const __m256i top = _mm256_set1_epi8(NameTop), lfByte = _mm256_set1_epi8('\n');
     for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
         std::uint64_t lf = 0, stop = 0;
         for (unsigned k = 0; k < 2; ++k) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Bytes + 32 * k));
             const __m256i name = _mm256_andnot_si256(
-                _mm256_cmpeq_epi8(v, colon),
-                _mm256_and_si256(_mm256_cmpgt_epi8(v, space), _mm256_cmpgt_epi8(del, v)));
+                _mm256_cmpeq_epi8(v, colon), _mm256_cmpgt_epi8(top, _mm256_add_epi8(v, shift)));
             lf |= std::uint64_t{static_cast<std::uint32_t>(
                       _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfByte)))}
                   << (32 * k);
