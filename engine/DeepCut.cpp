@@ -33,14 +33,14 @@ PW_EVERY_LINE void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bo
         FInGroup = false;
         return;
     }
-    const TLineShape shape = FIndex.ShapeAt(p, Line);
-    Store(shape);
+    const TLineShape shape = FIndex.ShapeAt<false>(p, Line);
+    Store(Line, shape);
     FEnclosures.Line(Line, shape);
 }
 
 void TDeepCut::SeparatedLine(std::string_view Line, std::size_t p) {
     FSeparated = None;
-    Start(p, Line, FIndex.ShapeAt(p, Line));
+    Start(p, Line, FIndex.ShapeAt<false>(p, Line));
     FAfterSeparator = true;
     FInGroup = true;
 }
@@ -49,7 +49,8 @@ bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
     if (!IsSeparatorLine(Line)) return false;
     const std::size_t first = p + Line.size();
     const std::size_t firstEnd = FIndex.NextLine(first, TEnds::Lf, false);
-    if (firstEnd == 0 || !FIndex.ShapeAt(first, FText.substr(first, firstEnd - first)).HeaderLine)
+    if (firstEnd == 0 ||
+        !FIndex.ShapeAt<false>(first, FText.substr(first, firstEnd - first)).HeaderLine)
         return false;
     // The message before ends; the empty line before the separator is the separator's. Whatever
     // is open in it ends there too.
@@ -65,7 +66,7 @@ bool TDeepCut::SeparatorLine(std::string_view Line, std::size_t p) {
 PW_EVERY_LINE void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool Empty) {
     const bool inBody = FCut.InMessage();
     FTrailingEmpty = inBody && Empty && p > FBodyStart ? p : None;
-    const TLineShape shape = Empty ? TLineShape{} : FIndex.ShapeAt(p, Line);
+    const TLineShape shape = Empty ? TLineShape{} : FIndex.ShapeAt<false>(p, Line);
     if (inBody) FEnclosures.Line(Line, shape);
     if (Empty) {
         FInGroup = false;
@@ -115,7 +116,7 @@ void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShap
 
 void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Shape) {
     FCut.Start(At);
-    Store(Shape);
+    Store(Line, Shape);
     FEnds = EndsOf(Line);
     FEnclosures.Clear();
     FEnclosures.Line(Line, Shape);
@@ -123,8 +124,10 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
     FBodyStart = FTrailingEmpty = None;
 }
 
-PW_EVERY_LINE void TDeepCut::Store(const TLineShape& Shape) {
-    // Only the four fields a record keeps are looked up: most header lines are Received ones.
+PW_EVERY_LINE void TDeepCut::Store(std::string_view Line, const TLineShape& Shape) {
+    // Only the four fields a record keeps are looked up, and only their values made: most
+    // header lines are Received ones.
     if (!Shape.HeaderLine) return;
-    if (const int field = FieldOfName(Shape.Name); field >= 0) FCut.StoreField(field, Shape.Value);
+    if (const int field = FieldOfName(Shape.Name); field >= 0)
+        FCut.StoreField(field, ValueOf(Line, Shape));
 }

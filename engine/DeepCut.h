@@ -42,7 +42,8 @@ class TDeepCut {
     // A header-like line after a line that was none, where a block may begin.
     void GroupBegins(std::string_view Line, std::size_t p, const TLineShape& Shape, bool InBody);
     void Start(std::size_t At, std::string_view Line, const TLineShape& Shape);
-    void Store(const TLineShape& Shape);
+    // Shape: of Line, made without its value.
+    void Store(std::string_view Line, const TLineShape& Shape);
 
     std::string_view FText;
     TMessageCutter FCut;

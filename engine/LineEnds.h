@@ -70,7 +70,9 @@ template <bool Lazily> class TLineMasks {
         return 0;
     }
 
-    // ShapeOf (LineShape.h) for the line of the indexed text that starts at p and ends with LF.
+    // ShapeOf (LineShape.h) for the line of the indexed text that starts at p and ends with LF;
+    // WithValue as ShapeOfNamed takes it.
+    template <bool WithValue = true>
     TLineShape ShapeAt(std::size_t p, std::string_view Line) const {
         const auto first = static_cast<unsigned char>(Line[0]);
         if (first == ' ' || first == '\t') {
@@ -78,7 +80,7 @@ template <bool Lazily> class TLineMasks {
             shape.BlockLine = true;
             return shape;
         }
-        return ShapeOfNamed(Line, NameLength(p));
+        return ShapeOfNamed<WithValue>(Line, NameLength(p));
     }
 
   private:

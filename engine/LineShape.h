@@ -90,8 +90,17 @@ struct TLineShape {
     std::string_view Value; // from the space after the colon to the line end
 };
 
+// The Value of a header line of that Shape.
+inline std::string_view ValueOf(std::string_view Line, const TLineShape& Shape) {
+    const std::size_t i = Shape.Name.size();
+    const std::size_t end = Line.size() - EndLength(Line);
+    return end >= i + 1 ? std::string_view(Line.data() + i + 1, end - i - 1) : std::string_view();
+}
+
 // The shape of a line that opens with neither space nor tab and whose first i bytes are name
-// bytes, the next one not.
+// bytes, the next one not. Without WithValue its Value is left empty, for a caller that needs
+// few lines' values and makes them with ValueOf.
+template <bool WithValue = true>
 inline TLineShape ShapeOfNamed(std::string_view Line, std::size_t i) {
     TLineShape shape;
     if (i == 0 || i >= Line.size() || Line[i] != ':') return shape;
@@ -100,8 +109,7 @@ inline TLineShape ShapeOfNamed(std::string_view Line, std::size_t i) {
     shape.Name = std::string_view(Line.data(), i);
     if (i + 1 < Line.size() && Line[i + 1] == ' ') {
         shape.HeaderLine = true;
-        const std::size_t end = Line.size() - EndLength(Line);
-        if (end >= i + 1) shape.Value = std::string_view(Line.data() + i + 1, end - i - 1);
+        if constexpr (WithValue) shape.Value = ValueOf(Line, shape);
     }
     return shape;
 }
