@@ -188,13 +188,12 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
         return FKnownText > 0 ? this : nullptr;
     }
     if (!OpensHeaderLine(sector)) return nullptr;
-    // Reading further may move the window: the standard rule's test, which decides where the deep
-    // one finds nothing, keeps a copy of it when its line 0 opens like a known header line.
+    // The standard rule's test decides where the deep one finds nothing, when line 0 opens like a
+    // known header line.
     const bool mayBeStandard =
         TEmailParser::MayStartMessage(static_cast<unsigned char>(Window.Bytes[0])) &&
         StartsKnownHeader(reinterpret_cast<const unsigned char*>(Window.Bytes.data()),
                           Window.Bytes.size());
-    if (mayBeStandard) FWindow.assign(Window.Bytes);
     const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, Drive);
     // What the deep rule knows for no mail is not taken by the standard rule's test either.
     if (start.Block == 0 && start.LookAlike) return nullptr;
@@ -205,7 +204,12 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
         return this;
     }
     if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
-    return mayBeStandard && FStandard.IsMessageStart(FWindow, SectorSize) ? &FStandard : nullptr;
+    if (!mayBeStandard) return nullptr;
+    // Reading further may have moved the window: its bytes are asked for again, which most starts,
+    // the deep rule's, never need.
+    const std::string_view window =
+        Drive(Window.DriveOffset, static_cast<std::uint32_t>(Window.Bytes.size()));
+    return FStandard.IsMessageStart(window, SectorSize) ? &FStandard : nullptr;
 }
 
 std::size_t TDeepRule::SeparatorStarts(std::uint64_t Offset, std::uint32_t SectorSize,

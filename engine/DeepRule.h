@@ -97,6 +97,5 @@ class TDeepRule final : public TRule {
     TScanHost* FHost;
     TEmailParser FStandard;
     TDeepBlockWalker FWalker;
-    std::string FWindow;        // the last window the standard rule may still be asked about
     std::size_t FKnownText = 0; // text the last start saw: its block, and past it if measured
 };
