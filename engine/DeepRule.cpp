@@ -10,7 +10,6 @@
 
 #include "engine/CarvingSkeleton.h"
 #include "engine/DeepCut.h"
-#include "engine/FastStrings.h"
 #include "engine/HeaderNames.h"
 #include "engine/LineEnds.h"
 #include "engine/LineShape.h"
@@ -60,13 +59,36 @@ constexpr std::size_t ShortestMarker = [] {
     return n;
 }();
 
-// Whether Line holds MarkerCore: where the processor allows, sixteen places at a time are tested
-// for its rarest bytes, the 's' after its first and the 'g', and only the places holding both are
-// compared. The last block is read from the line's end, over places tested already.
-bool HoldsMarkerCore(std::string_view Line) {
-#if defined(__SSE2__)
+// Where each marker holds MarkerCore: a marker stands in a line only around a place of the core.
+struct TAnchoredMarker {
+    std::string_view Marker;
+    std::size_t Core;
+};
+constexpr std::array<TAnchoredMarker, QuoteMarkers.size()> AnchoredMarkers = [] {
+    std::array<TAnchoredMarker, QuoteMarkers.size()> a{};
+    for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
+        a[i] = {QuoteMarkers[i], QuoteMarkers[i].find(MarkerCore)};
+    return a;
+}();
+
+// Whether a marker stands in Line with its core at K.
+bool MarkerAroundCore(std::string_view Line, std::size_t K) {
+    for (const TAnchoredMarker& a : AnchoredMarkers)
+        if (K >= a.Core && Line.size() - (K - a.Core) >= a.Marker.size() &&
+            std::memcmp(Line.data() + K - a.Core, a.Marker.data(), a.Marker.size()) == 0)
+            return true;
+    return false;
+}
+
+// Whether a marker stands in Line, asked at each place of MarkerCore. Where the processor allows,
+// sixteen places at a time are tested for the core's rarest bytes, the 's' after its first and the
+// 'g', and only the places holding both are compared. The last block is read from the line's end,
+// over places tested already.
+bool HoldsMarker(std::string_view Line) {
     const char* p = Line.data();
-    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
+    const std::size_t n = Line.size();
+#if defined(__SSE2__)
+    const std::size_t span = MarkerCore.size() - 1;
     if (n >= span + 16) {
         const __m128i s = _mm_set1_epi8('s'), g = _mm_set1_epi8('g');
         for (std::size_t i = 0;; i = std::min(i + 16, n - span - 16)) {
@@ -74,15 +96,20 @@ bool HoldsMarkerCore(std::string_view Line) {
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 4));
             auto mask = static_cast<unsigned>(
                 _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, s), _mm_cmpeq_epi8(b, g))));
-            for (; mask != 0; mask &= mask - 1)
-                if (std::memcmp(p + i + static_cast<std::size_t>(__builtin_ctz(mask)),
-                                MarkerCore.data(), MarkerCore.size()) == 0)
+            for (; mask != 0; mask &= mask - 1) {
+                const std::size_t k = i + static_cast<std::size_t>(__builtin_ctz(mask));
+                if (std::memcmp(p + k, MarkerCore.data(), MarkerCore.size()) == 0 &&
+                    MarkerAroundCore(Line, k))
                     return true;
+            }
             if (i == n - span - 16) return false;
         }
     }
 #endif
-    return Line.find(MarkerCore) != std::string_view::npos;
+    for (std::size_t k = Line.find(MarkerCore); k != std::string_view::npos;
+         k = Line.find(MarkerCore, k + 1))
+        if (MarkerAroundCore(Line, k)) return true;
+    return false;
 }
 
 } // namespace
@@ -98,24 +125,7 @@ std::size_t TDeepRule::TextRunLength(std::string_view Bytes) {
 }
 
 bool TDeepRule::IsQuoteMarker(std::string_view Line) {
-    // The patterns are fixed, so their skip tables are built once.
-    struct TTables {
-        std::array<TSkipTable, QuoteMarkers.size()> Markers;
-        TTables() {
-            auto build = [](std::string_view Pattern, TSkipTable& Table) {
-                BuildSkipTable(reinterpret_cast<const unsigned char*>(Pattern.data()),
-                               Pattern.size(), Table);
-            };
-            for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
-                build(QuoteMarkers[i], Markers[i]);
-        }
-    };
-    // Most lines are settled here, before the tables are even looked at.
-    if (Line.size() < ShortestMarker || !HoldsMarkerCore(Line)) return false;
-    static const TTables tables;
-    for (std::size_t i = 0; i < QuoteMarkers.size(); ++i)
-        if (ForwardSearchPrepared(Line, QuoteMarkers[i], tables.Markers[i], 1) > 0) return true;
-    return false;
+    return Line.size() >= ShortestMarker && HoldsMarker(Line);
 }
 
 bool TDeepRule::OpensHeaderLine(std::string_view Sector) {

@@ -224,18 +224,36 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
     EXPECT_GT(Answers[2], 0u);
 }
 
-// A quote marker is found wherever it stands in its line, and a marker with a byte of its common
-// core changed is found as the plain search finds it.
+// A quote marker is found wherever it stands in its line, after look-alikes that hold its common
+// core too, and a marker with a byte changed, or cut short at the line's end, is answered as the
+// plain search answers.
 TEST(DeepReference, QuoteMarkersAreFoundAtEveryPlace) {
-    for (const std::string_view Marker : {"-----Original Message-----", "Begin forwarded message:"})
-        for (std::size_t Before = 0; Before < 40; ++Before)
+    const std::vector<std::string_view> Markers = {
+        "----- Original Message -----",
+        "-----Original Message-----",
+        "-------- Original Message --------",
+        "Begin forwarded message:",
+        "---------- Forwarded message ---------",
+        "-------- Forwarded Message --------",
+        "This is a copy of the message, including all the headers.",
+        "Below this line is a copy of the message."};
+    const std::vector<std::string> Befores = {
+        "", "s", "message ", "ssage essage ", "-----Original ", std::string(33, 's')};
+    std::size_t Refused = 0;
+    for (const std::string_view Marker : Markers)
+        for (const std::string& Before : Befores)
             for (std::size_t After = 0; After < 20; ++After) {
-                std::string Line = std::string(Before, 's') + std::string(Marker) +
-                                   std::string(After, 'g') + "\r\n";
+                std::string Line = Before + std::string(Marker) + std::string(After, 'g') + "\r\n";
                 ASSERT_TRUE(TDeepRule::IsQuoteMarker(Line)) << Line;
-                Line[Before + Marker.find("essage") + After % 6] ^= 0x20;
-                ASSERT_EQ(TDeepRule::IsQuoteMarker(Line), RefDeep::IsQuoteMarker(Line)) << Line;
+                std::string Changed = Line;
+                Changed[Before.size() + (After * 7) % Marker.size()] ^= 0x20;
+                ASSERT_EQ(TDeepRule::IsQuoteMarker(Changed), RefDeep::IsQuoteMarker(Changed))
+                    << Changed;
+                Refused += !RefDeep::IsQuoteMarker(Changed);
+                const std::string Short = Line.substr(0, Before.size() + Marker.size() - 1);
+                ASSERT_EQ(TDeepRule::IsQuoteMarker(Short), RefDeep::IsQuoteMarker(Short)) << Short;
             }
+    EXPECT_GT(Refused, 500u); // the changed bytes break most markers
 }
 
 // Separator lines made of words of every shape, long addresses and runs of spaces and tabs
