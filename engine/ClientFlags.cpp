@@ -63,23 +63,36 @@ bool FlagsDeleted(std::string_view Value) {
     return deleted;
 }
 
-// Every name looked for ends in "status" and is followed by its colon.
-bool NamesStatusAt(const char* p, std::size_t n, std::size_t k) {
-    return k + 6 < n && p[k + 6] == ':' && EqualsNoCase(std::string_view(p + k, 6), "status");
+constexpr std::size_t Nowhere = std::string_view::npos;
+
+// Every name looked for ends in "status" and is followed by its colon, and opens its line: alone,
+// after "X-" or after "X-Mozilla-". The start of the line K names a field in, else Nowhere.
+[[gnu::noinline]] std::size_t StatusLineAt(const char* p, std::size_t n, std::size_t k) {
+    if (k + 6 >= n || p[k + 6] != ':' || !EqualsNoCase(std::string_view(p + k, 6), "status"))
+        return Nowhere;
+    const auto opensLine = [p](std::size_t At) { return At == 0 || p[At - 1] == '\n'; };
+    if (opensLine(k)) return k;
+    if (k >= 2 && EqualsNoCase(std::string_view(p + k - 2, 2), "X-") && opensLine(k - 2))
+        return k - 2;
+    if (k >= 10 && EqualsNoCase(std::string_view(p + k - 10, 10), "X-Mozilla-") &&
+        opensLine(k - 10))
+        return k - 10;
+    return Nowhere;
 }
 
-// Whether "status:", in any case, stands anywhere in Head: where it does not, no line of Head
-// names a field looked for. Many places at a time where the processor allows: an 's' at the place
-// and a colon six bytes on, then the word compared. Places may be tested twice, none is skipped.
-bool PortableHoldsStatusName(const char* p, std::size_t n) {
+// The first line of Head that names a field looked for (its start), else Nowhere: no line of Head
+// names one. Many places at a time where the processor allows: an 's' at the place and a colon six
+// bytes on, then the word and the line's opening compared. Places may be tested twice, none is
+// skipped, and they are tested in order.
+std::size_t PortableFirstStatusLine(const char* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
-        if (NamesStatusAt(p, n, i)) return true;
-    return false;
+        if (const std::size_t line = StatusLineAt(p, n, i); line != Nowhere) return line;
+    return Nowhere;
 }
 
 #if defined(__SSE2__)
-bool Sse2HoldsStatusName(const char* p, std::size_t n, std::size_t From = 0) {
-    if (n < 6 + 16) return PortableHoldsStatusName(p, n);
+std::size_t Sse2FirstStatusLine(const char* p, std::size_t n, std::size_t From = 0) {
+    if (n < 6 + 16) return PortableFirstStatusLine(p, n);
     const __m128i s = _mm_set1_epi8('s'), colon = _mm_set1_epi8(':'), caseBit = _mm_set1_epi8(0x20);
     // The last block is read from the end, over places tested already.
     for (std::size_t i = From;; i = std::min(i + 16, n - 6 - 16)) {
@@ -88,14 +101,17 @@ bool Sse2HoldsStatusName(const char* p, std::size_t n, std::size_t From = 0) {
         auto mask = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, caseBit), s), _mm_cmpeq_epi8(c, colon))));
         for (; mask != 0; mask &= mask - 1)
-            if (NamesStatusAt(p, n, i + static_cast<std::size_t>(__builtin_ctz(mask)))) return true;
-        if (i == n - 6 - 16) return false;
+            if (const std::size_t line =
+                    StatusLineAt(p, n, i + static_cast<std::size_t>(__builtin_ctz(mask)));
+                line != Nowhere)
+                return line;
+        if (i == n - 6 - 16) return Nowhere;
     }
 }
 #endif
 
 #if PW_AVX2_AT_RUN_TIME
-__attribute__((target("avx2"))) bool Avx2HoldsStatusName(const char* p, std::size_t n) {
+__attribute__((target("avx2"))) std::size_t Avx2FirstStatusLine(const char* p, std::size_t n) {
     const __m256i s = _mm256_set1_epi8('s'), colon = _mm256_set1_epi8(':'),
                   caseBit = _mm256_set1_epi8(0x20);
     std::size_t i = 0;
@@ -105,25 +121,34 @@ __attribute__((target("avx2"))) bool Avx2HoldsStatusName(const char* p, std::siz
         auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
             _mm256_cmpeq_epi8(_mm256_or_si256(a, caseBit), s), _mm256_cmpeq_epi8(c, colon))));
         for (; mask != 0; mask &= mask - 1)
-            if (NamesStatusAt(p, n, i + static_cast<std::size_t>(__builtin_ctz(mask)))) return true;
+            if (const std::size_t line =
+                    StatusLineAt(p, n, i + static_cast<std::size_t>(__builtin_ctz(mask)));
+                line != Nowhere)
+                return line;
     }
-    return i < n && Sse2HoldsStatusName(p, n, i > 0 ? std::min(i, n - 6 - 16) : 0);
+    return i < n ? Sse2FirstStatusLine(p, n, i > 0 ? std::min(i, n - 6 - 16) : 0) : Nowhere;
 }
 #endif
 
-bool HoldsStatusName(std::string_view Head) {
-    using TFn = bool (*)(const char*, std::size_t);
+std::size_t FirstStatusLine(std::string_view Head) {
+    using TFn = std::size_t (*)(const char*, std::size_t);
 #if PW_AVX2_AT_RUN_TIME
     static const TFn fn =
         __builtin_cpu_supports("avx2")
-            ? TFn{Avx2HoldsStatusName}
-            : TFn{[](const char* p, std::size_t n) { return Sse2HoldsStatusName(p, n); }};
+            ? TFn{Avx2FirstStatusLine}
+            : TFn{[](const char* p, std::size_t n) { return Sse2FirstStatusLine(p, n); }};
 #elif defined(__SSE2__)
-    static const TFn fn = [](const char* p, std::size_t n) { return Sse2HoldsStatusName(p, n); };
+    static const TFn fn = [](const char* p, std::size_t n) { return Sse2FirstStatusLine(p, n); };
 #else
-    static const TFn fn = PortableHoldsStatusName;
+    static const TFn fn = PortableFirstStatusLine;
 #endif
     return fn(Head.data(), Head.size());
+}
+
+// Whether a line of Head, whose lines all end with LF, is empty ("" or "\r" before its LF).
+bool HoldsEmptyLine(std::string_view Head) {
+    return Head.substr(0, 1) == "\n" || Head.substr(0, 2) == "\r\n" ||
+           Head.find("\n\n") != Nowhere || Head.find("\n\r\n") != Nowhere;
 }
 
 // Where the header block of FullText surely closes, as Body tells when it is FullText's end and
@@ -139,20 +164,8 @@ std::size_t HeaderEndFrom(std::string_view FullText, std::string_view Body) {
     return lineStart && empty ? h : std::string_view::npos;
 }
 
-} // namespace
-
-bool IsClientDeleted(std::string_view FullText, std::string_view Body) {
-    // Most header blocks name none of the fields: one pass over the block settles them, instead of
-    // a walk of its lines.
-    const std::size_t end = HeaderEndFrom(FullText, Body);
-    if (end != std::string_view::npos &&
-        !HoldsStatusName(FullText.substr(0, std::min(end, BlockReach))))
-        return false;
-    return IsClientDeleted(FullText);
-}
-
-bool IsClientDeleted(std::string_view FullText) {
-    const std::string_view block = FullText.substr(0, BlockReach);
+// The walk of Block's lines from At, a line's start, to the block's empty line.
+bool DeletedFrom(std::string_view Block, std::size_t At) {
     enum TWhich { None, Mozilla, Status, XStatus };
     bool seen[4] = {};
     TWhich current = None;
@@ -164,15 +177,15 @@ bool IsClientDeleted(std::string_view FullText) {
         current = None;
         value.clear();
     };
-    std::size_t at = 0;
-    while (at < block.size() && !deleted) {
+    std::size_t at = At;
+    while (at < Block.size() && !deleted) {
         // Every message's every header line passes here, and header lines are short: the search
         // in line, not a call to the library's.
-        const std::size_t lf = FindCharFromOwn(block, '\n', at + 1);
+        const std::size_t lf = FindCharFromOwn(Block, '\n', at + 1);
         const bool last = lf == 0;
-        const std::size_t end = last ? block.size() : lf - 1;
-        std::string_view line = block.substr(at, end - at);
-        at = last ? block.size() : end + 1;
+        const std::size_t end = last ? Block.size() : lf - 1;
+        std::string_view line = Block.substr(at, end - at);
+        at = last ? Block.size() : end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) break; // the block's end
         if (line.front() == ' ' || line.front() == '\t') {
@@ -200,4 +213,22 @@ bool IsClientDeleted(std::string_view FullText) {
     }
     settle();
     return deleted;
+}
+
+} // namespace
+
+bool IsClientDeleted(std::string_view FullText, std::string_view Body) {
+    // Most header blocks name none of the fields: one pass over the block settles them, instead of
+    // a walk of its lines.
+    const std::size_t end = HeaderEndFrom(FullText, Body);
+    if (end == Nowhere) return IsClientDeleted(FullText);
+    const std::size_t first = FirstStatusLine(FullText.substr(0, std::min(end, BlockReach)));
+    if (first == Nowhere) return false;
+    // No line before the first that names a field changes the walk, unless the block closed there.
+    return DeletedFrom(FullText.substr(0, BlockReach),
+                       HoldsEmptyLine(FullText.substr(0, first)) ? 0 : first);
+}
+
+bool IsClientDeleted(std::string_view FullText) {
+    return DeletedFrom(FullText.substr(0, BlockReach), 0);
 }

@@ -182,7 +182,8 @@ TEST(ResultView, DeletedInTheMailProgramIsReadFromTheHeaderBlockOnly) {
     // copy of the text's end.
     const char* names[] = {"Status",   "status",           "STATUS",
                            "X-Status", "X-Mozilla-Status", "x-mozilla-status"};
-    const char* others[] = {"Received", "Subject", "X-Mailer", "Statu", "Status "};
+    const char* others[] = {"Received", "Subject",       "X-Mailer",  "Statu",
+                            "Status ",  "X-Spam-Status", "AX-Status", "X-Mozilla-X-Status"};
     const char* values[] = {" D", " RO", "D", " 0009", " 0001", " ADF", "", " x: Status: D"};
     const char* ends[] = {"\n", "\r\n", "\r", "\r\r\n", "\n\n", "\r\n\r\n", "\n\r\n", "\n\r"};
     std::mt19937 random(24);
