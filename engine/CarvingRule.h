@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct TCutMessage {
     std::string_view FullText;
     std::string_view Body;      // its tail from the empty line that closed its header; may be empty
     std::string_view Fields[4]; // From, To, Subject, Date
+    // IsClientDeleted of FullText, where the cut settled it already.
+    std::optional<bool> ClientDeleted;
 };
 using TCutList = std::vector<TCutMessage>;
 

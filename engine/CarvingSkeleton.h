@@ -79,6 +79,10 @@ class TMessageCutter {
     }
     // Field: as KnownFieldIndex answers.
     void StoreField(int Field, std::string_view Value) { FFound.back().Fields[Field] = Value; }
+    // The open message's IsClientDeleted, settled from its lines.
+    void SettleClientDeleted(bool Deleted) { FFound.back().ClientDeleted = Deleted; }
+    // Where the open message begins.
+    std::size_t MessageStart() const { return FStart; }
     // The empty line at At closes the header block; the body runs from it.
     void OpenBody(std::size_t At) {
         FInHeader = false;

@@ -1,5 +1,6 @@
 #include "engine/DeepCut.h"
 
+#include "engine/ClientFlags.h"
 #include "engine/DeepRule.h"
 #include "engine/HeaderBlock.h"
 #include "engine/HeaderNames.h"
@@ -9,8 +10,9 @@
 #define PW_EVERY_LINE [[gnu::always_inline]] inline
 
 void TDeepCut::Walk() {
-    FCut.EachLineBy([this](std::size_t p) { return FIndex.NextLine(p, FEnds, FCut.InMessage()); },
-                    [this](std::string_view line, std::size_t p) { Line(line, p); });
+    FCut.EachLineBy(
+        [this](std::size_t p) { return FIndex.NextLine(p, FEnds, FCut.InMessage(), &FLoneLf); },
+        [this](std::string_view line, std::size_t p) { Line(line, p); });
     // The empty line an mbox writes after each message, after its last one too, is no part of it.
     if (FAfterSeparator && FTrailingEmpty != None) FCut.CutBack(FTrailingEmpty);
 }
@@ -28,6 +30,10 @@ PW_EVERY_LINE void TDeepCut::Line(std::string_view Line, std::size_t p) {
 PW_EVERY_LINE void TDeepCut::HeaderLine(std::string_view Line, std::size_t p, bool Empty) {
     if (Empty) {
         FCut.OpenBody(p);
+        // Every line of the block was named here, the lines split as the deleted marks' walk
+        // splits them unless one ran past a lone LF: then the walk decides.
+        if (!FNamesStatus && (FLoneLf == None || FLoneLf < FCut.MessageStart()))
+            FCut.SettleClientDeleted(false);
         FEnclosures.HeaderEnds();
         FBodyStart = p;
         FInGroup = false;
@@ -116,6 +122,7 @@ void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShap
 
 void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Shape) {
     FCut.Start(At);
+    FNamesStatus = false;
     Store(Line, Shape);
     FEnds = EndsOf(Line);
     FEnclosures.Clear();
@@ -125,6 +132,7 @@ void TDeepCut::Start(std::size_t At, std::string_view Line, const TLineShape& Sh
 }
 
 PW_EVERY_LINE void TDeepCut::Store(std::string_view Line, const TLineShape& Shape) {
+    if (MayNameStatusField(Shape.Name)) FNamesStatus = true;
     // Only the four fields a record keeps are looked up, and only their values made: most
     // header lines are Received ones.
     if (!Shape.HeaderLine) return;

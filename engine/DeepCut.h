@@ -61,4 +61,8 @@ class TDeepCut {
     std::size_t FBodyStart = None;     // the open message's empty line after its header
     std::size_t FTrailingEmpty = None; // the previous line, when an empty line of the body
     std::string_view FLastOther;       // the last line that could stand in no block
+    // Whether a header line of the open message may name a status field; the last LF a line ran
+    // past.
+    bool FNamesStatus = false;
+    std::size_t FLoneLf = None;
 };

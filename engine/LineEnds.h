@@ -52,8 +52,10 @@ template <bool Lazily> class TLineMasks {
         return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m)) - From;
     }
 
-    // NextLine (LineShape.h) over the indexed text: the same answers.
-    std::size_t NextLine(std::size_t p, TEnds Ends, bool MboxAware) const {
+    // NextLine (LineShape.h) over the indexed text: the same answers. LoneLf, where given, is set
+    // to the place of an LF that the line runs past (under CR LF ends).
+    std::size_t NextLine(std::size_t p, TEnds Ends, bool MboxAware,
+                         std::size_t* LoneLf = nullptr) const {
         const char* base = FText.data();
         const std::size_t n = FText.size();
         if (MboxAware && Ends == TEnds::CrLf && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)
@@ -65,6 +67,7 @@ template <bool Lazily> class TLineMasks {
             if (Ends == TEnds::Lf || (lf > p && base[lf - 1] == '\r')) return lf + 1;
             if (MboxAware && n - lf > 5 && std::memcmp(base + lf + 1, "From ", 5) == 0)
                 return lf + 1;
+            if (LoneLf != nullptr) *LoneLf = lf;
             from = lf + 1;
         }
         return 0;

@@ -269,7 +269,7 @@ bool TScanHardDisk::Keep(const TCutList& Cuts, TCarvingRule Rule,
         }
         if (!KeepFound(cut.FullText, cut.Body,
                        {cut.Fields[0], cut.Fields[1], cut.Fields[2], cut.Fields[3]},
-                       std::move(place)))
+                       std::move(place), cut.ClientDeleted))
             return false;
     }
     return true;
@@ -281,7 +281,8 @@ bool TScanHardDisk::KeepFound(std::string_view FullText, std::string_view Body,
     if (FLog != nullptr) {
         // A piece's thread copies the bytes out of its buffer once, for the merge to keep.
         const std::string_view fields[4] = {Fields.From, Fields.To, Fields.Subject, Fields.Date};
-        FLog->Add(FullText, Body, fields, std::move(Place), IsClientDeleted(FullText, Body));
+        FLog->Add(FullText, Body, fields, std::move(Place),
+                  ClientDeleted ? *ClientDeleted : IsClientDeleted(FullText, Body));
         return true;
     }
     FHost->KeepAlive(1);

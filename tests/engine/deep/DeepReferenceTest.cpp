@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ClientFlags.h"
 #include "engine/DeepRule.h"
 #include "engine/HeaderNames.h"
 #include "engine/LineEnds.h"
@@ -56,7 +57,11 @@ const std::vector<std::string>& Pieces() {
                                                "caf\xc3\xa9 8-bit",
                                                "Key: \x01 control",
                                                "From x",
-                                               "Reply-To: r@s"};
+                                               "Reply-To: r@s",
+                                               "Status: RO",
+                                               "X-Status: D",
+                                               "x-mozilla-status:0009",
+                                               "X-Spam-Status: No"};
     return P;
 }
 
@@ -143,7 +148,7 @@ const TCase Cases[] = {{"soup", Soup}, {"mail", Mail}, {"random", Random}};
 TEST(DeepReference, CutsAndTextRunsAgreeWithThePlainForm) {
     const TDeepRule Deep;
     std::mt19937 Rng(24);
-    std::size_t Messages = 0;
+    std::size_t Messages = 0, Settled = 0;
     for (const TCase& Case : Cases)
         for (int Round = 0; Round < 150; ++Round) {
             const std::string Text = Case.Make(Rng, 1 + Rng() % 6000);
@@ -158,6 +163,13 @@ TEST(DeepReference, CutsAndTextRunsAgreeWithThePlainForm) {
                     ASSERT_EQ(Shape(Fast, Run.Bytes), Shape(Plain, Run.Bytes))
                         << Case.Kind << " round " << Round << " end " << End << " opens " << Opens;
                     Messages += Fast.size();
+                    // A deleted mark the cut settled is the one the mark's own walk reads.
+                    for (const TCutMessage& Cut : Fast) {
+                        if (!Cut.ClientDeleted) continue;
+                        ++Settled;
+                        ASSERT_EQ(*Cut.ClientDeleted, IsClientDeleted(Cut.FullText))
+                            << Case.Kind << " round " << Round << " at " << Cut.DriveOffset;
+                    }
                 }
             }
             for (std::size_t From = 0; From < Text.size(); From += 1 + Rng() % 64) {
@@ -170,6 +182,7 @@ TEST(DeepReference, CutsAndTextRunsAgreeWithThePlainForm) {
             }
         }
     EXPECT_GT(Messages, 1000u); // the mail cases do cut messages
+    EXPECT_GT(Settled, 100u);   // and the cut settles many deleted marks
 }
 
 // The start test asked of every sector in turn, as a scan asks it (the rule remembers the open
