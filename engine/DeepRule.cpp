@@ -85,10 +85,9 @@ bool MarkerAroundCore(std::string_view Line, std::size_t K) {
 // 'g', and only the places holding both are compared. The last block is read from the line's end,
 // over places tested already.
 bool HoldsMarker(std::string_view Line) {
-    const char* p = Line.data();
-    const std::size_t n = Line.size();
 #if defined(__SSE2__)
-    const std::size_t span = MarkerCore.size() - 1;
+    const char* p = Line.data();
+    const std::size_t n = Line.size(), span = MarkerCore.size() - 1;
     if (n >= span + 16) {
         const __m128i s = _mm_set1_epi8('s'), g = _mm_set1_epi8('g');
         for (std::size_t i = 0;; i = std::min(i + 16, n - span - 16)) {
