@@ -99,17 +99,18 @@ inline bool IsSeparatorLine(std::string_view Line) {
            (digits(word[5], 4, 4) || (word.size() >= 7 && digits(word[6], 4, 4)));
 }
 
+inline constexpr std::array<std::string_view, 8> QuoteMarkers = {
+    "----- Original Message -----",
+    "-----Original Message-----",
+    "-------- Original Message --------",
+    "Begin forwarded message:",
+    "---------- Forwarded message ---------",
+    "-------- Forwarded Message --------",
+    "This is a copy of the message, including all the headers.",
+    "Below this line is a copy of the message."};
+
 inline bool IsQuoteMarker(std::string_view Line) {
-    static constexpr std::array<std::string_view, 8> Markers = {
-        "----- Original Message -----",
-        "-----Original Message-----",
-        "-------- Original Message --------",
-        "Begin forwarded message:",
-        "---------- Forwarded message ---------",
-        "-------- Forwarded Message --------",
-        "This is a copy of the message, including all the headers.",
-        "Below this line is a copy of the message."};
-    for (const std::string_view m : Markers)
+    for (const std::string_view m : QuoteMarkers)
         if (Line.find(m) != std::string_view::npos) return true;
     return false;
 }

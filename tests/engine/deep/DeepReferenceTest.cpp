@@ -241,19 +241,10 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
 // core too, and a marker with a byte changed, or cut short at the line's end, is answered as the
 // plain search answers.
 TEST(DeepReference, QuoteMarkersAreFoundAtEveryPlace) {
-    const std::vector<std::string_view> Markers = {
-        "----- Original Message -----",
-        "-----Original Message-----",
-        "-------- Original Message --------",
-        "Begin forwarded message:",
-        "---------- Forwarded message ---------",
-        "-------- Forwarded Message --------",
-        "This is a copy of the message, including all the headers.",
-        "Below this line is a copy of the message."};
     const std::vector<std::string> Befores = {
         "", "s", "message ", "ssage essage ", "-----Original ", std::string(33, 's')};
     std::size_t Refused = 0;
-    for (const std::string_view Marker : Markers)
+    for (const std::string_view Marker : RefDeep::QuoteMarkers)
         for (const std::string& Before : Befores)
             for (std::size_t After = 0; After < 20; ++After) {
                 std::string Line = Before + std::string(Marker) + std::string(After, 'g') + "\r\n";
