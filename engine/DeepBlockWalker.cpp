@@ -185,20 +185,29 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
     bool badKnown = false;
     TLaneCounts counts(FCounts);
     FPiece.Build(Rest);
+    // Each line after the first starts where the one before ended: the LFs are taken in order.
+    TLazyLineIndex::TLfCursor lfs = FPiece.LfCursor(from);
+    // The walk goes on past the lines taken; none taken leaves it where it was.
+    const auto taken = [&] {
+        if (at > 0) FTo = FSearched = Base + at;
+    };
     for (;;) {
-        const std::size_t end = FPiece.NextLine(std::max(at, from), ends, false);
+        const std::size_t end = FPiece.NextLine(lfs, std::max(at, from), ends, false);
         if (end == 0) {
+            taken();
             FSearched = Base + Want; // no line ends before here
             return;
         }
         const std::string_view line(Rest.data() + at, end - at); // at < end <= Rest's size
         if (IsEmptyLine(line)) {
+            taken();
             FStop = TStop::Empty;
             FClose = Base + end;
             return;
         }
         const TLineShape shape = FPiece.ShapeAt(at, line);
         if (!shape.BlockLine) {
+            taken();
             FStop = TStop::Broken;
             return;
         }
@@ -226,6 +235,5 @@ void TDeepBlockWalker::TakeLines(std::string_view Rest, std::uint64_t Base, std:
         if (badAt < end) FBad.push_back(Base + badAt);
         at = end;
         from = at;
-        FTo = FSearched = Base + at;
     }
 }

@@ -10,8 +10,12 @@
 #define PW_EVERY_LINE [[gnu::always_inline]] inline
 
 void TDeepCut::Walk() {
+    // Each line starts where the one before ended: the LFs are taken in order.
+    TLineIndex::TLfCursor lfs = FIndex.LfCursor(0);
     FCut.EachLineBy(
-        [this](std::size_t p) { return FIndex.NextLine(p, FEnds, FCut.InMessage(), &FLoneLf); },
+        [this, &lfs](std::size_t p) {
+            return FIndex.NextLine(lfs, p, FEnds, FCut.InMessage(), &FLoneLf);
+        },
         [this](std::string_view line, std::size_t p) { Line(line, p); });
     // The empty line an mbox writes after each message, after its last one too, is no part of it.
     if (FAfterSeparator && FTrailingEmpty != None) FCut.CutBack(FTrailingEmpty);

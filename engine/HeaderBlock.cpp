@@ -179,7 +179,7 @@ bool MailBlock(const TLineCounts& Lines, bool Short) {
 namespace {
 
 // The block walk over any way of finding line ends and names: NextOf(p, Ends) and ShapeAt(p, Line)
-// answer as NextLine and ShapeOf do.
+// answer as NextLine and ShapeOf do. NextOf is asked of each line where the one before ended.
 template <class TNext, class TShape>
 TBlock Examine(std::string_view Text, std::size_t Start, bool Short, TNext&& NextOf,
                TShape&& ShapeAt) {
@@ -217,8 +217,10 @@ TBlock ExamineBlock(std::string_view Text, std::size_t Start, bool Short) {
 }
 
 TBlock ExamineBlock(const TLineIndex& Index, std::size_t Start, bool Short) {
+    // Each line starts where the one before ended: the LFs are taken in order.
+    TLineIndex::TLfCursor lfs = Index.LfCursor(Start);
     return Examine(
         Index.Text(), Start, Short,
-        [&Index](std::size_t p, TEnds Ends) { return Index.NextLine(p, Ends, false); },
+        [&Index, &lfs](std::size_t p, TEnds Ends) { return Index.NextLine(lfs, p, Ends, false); },
         [&Index](std::size_t p, std::string_view Line) { return Index.ShapeAt(p, Line); });
 }

@@ -25,17 +25,34 @@ template <bool Lazily> class TLineMasks {
     void Build(std::string_view Text, std::size_t FirstWords = 8);
     std::string_view Text() const { return FText; }
 
+    // A walk's place among the LFs: the word being read and its LFs not handed out yet. A walk
+    // over a text's lines takes each line end with a bit scan instead of a search from its start.
+    struct TLfCursor {
+        std::size_t Word = 0;
+        std::uint64_t Bits = 0;
+    };
+    // A cursor whose next LF is the first at or after From.
+    TLfCursor LfCursor(std::size_t From) const {
+        if (From >= FText.size()) return {FAllWords, 0};
+        const std::size_t w = From >> 6;
+        if (Lazily && w >= FWords) Reach(w);
+        return {w, FLf[w] & (~std::uint64_t{0} << (From & 63))};
+    }
+    // The cursor's next LF, npos when none is left.
+    std::size_t NextLf(TLfCursor& Cursor) const {
+        while (Cursor.Bits == 0) {
+            if (++Cursor.Word >= FWords && !(Lazily && Reach(Cursor.Word))) return npos;
+            Cursor.Bits = FLf[Cursor.Word];
+        }
+        const std::size_t lf =
+            (Cursor.Word << 6) + static_cast<std::size_t>(__builtin_ctzll(Cursor.Bits));
+        Cursor.Bits &= Cursor.Bits - 1;
+        return lf;
+    }
     // The first LF at or after From, npos when none.
     std::size_t NextLf(std::size_t From) const {
-        if (From >= FText.size()) return npos;
-        std::size_t w = From >> 6;
-        if (Lazily && w >= FWords) Reach(w);
-        std::uint64_t m = FLf[w] & (~std::uint64_t{0} << (From & 63));
-        while (m == 0) {
-            if (++w == FWords && !(Lazily && Reach(w))) return npos;
-            m = FLf[w];
-        }
-        return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(m));
+        TLfCursor cursor = LfCursor(From);
+        return NextLf(cursor);
     }
 
     // Number of header-name bytes (printable ASCII but the space and the colon) from From on.
@@ -56,21 +73,25 @@ template <bool Lazily> class TLineMasks {
     // to the place of an LF that the line runs past (under CR LF ends).
     std::size_t NextLine(std::size_t p, TEnds Ends, bool MboxAware,
                          std::size_t* LoneLf = nullptr) const {
+        TLfCursor cursor = LfCursor(p);
+        return NextLine(cursor, p, Ends, MboxAware, LoneLf);
+    }
+    // The same for a walk from line to line: Cursor's next LF is the first at or after p, and
+    // is so again for the line after.
+    std::size_t NextLine(TLfCursor& Cursor, std::size_t p, TEnds Ends, bool MboxAware,
+                         std::size_t* LoneLf = nullptr) const {
         const char* base = FText.data();
         const std::size_t n = FText.size();
         if (MboxAware && Ends == TEnds::CrLf && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)
             Ends = TEnds::Lf;
-        std::size_t from = p;
-        while (from < n) {
-            const std::size_t lf = NextLf(from);
+        for (;;) {
+            const std::size_t lf = NextLf(Cursor);
             if (lf == npos) return 0;
             if (Ends == TEnds::Lf || (lf > p && base[lf - 1] == '\r')) return lf + 1;
             if (MboxAware && n - lf > 5 && std::memcmp(base + lf + 1, "From ", 5) == 0)
                 return lf + 1;
             if (LoneLf != nullptr) *LoneLf = lf;
-            from = lf + 1;
         }
-        return 0;
     }
 
     // ShapeOf (LineShape.h) for the line of the indexed text that starts at p and ends with LF;

@@ -39,7 +39,9 @@ TLineParts SplitNamed(std::string_view Line, std::size_t NameBytes) {
     return parts;
 }
 
-TLineParts SplitLine(std::string_view Line) { return SplitNamed(Line, NameLength(Line)); }
+TLineParts SplitLine(std::string_view Line) {
+    return SplitNamed(Line, NameLength(Line));
+}
 
 // Built on first use; the marker is fixed, so one table serves every line.
 struct TQuoteMarkerTable {
@@ -67,12 +69,13 @@ bool HeaderBlockCloses(std::string_view Window, std::uint32_t SectorSize) {
     // Every start found walks its whole header block here: the line ends are found at once.
     TReused<TLineIndex> index;
     index->Build(Window);
-    std::size_t next = index->NextLine(0, TEnds::CrLf, false); // past line 0's LF
+    TLineIndex::TLfCursor lfs = index->LfCursor(0);
+    std::size_t next = index->NextLine(lfs, 0, TEnds::CrLf, false); // past line 0's LF
     if (next == 0 || next > SectorSize) return false;
     unsigned count = 1;
     std::size_t p = next; // the next line's start
     for (;;) {
-        next = index->NextLine(p, TEnds::CrLf, false);
+        next = index->NextLine(lfs, p, TEnds::CrLf, false);
         if (next == 0) return false;          // the block does not close inside the window
         if (next == p + 2) return count >= 3; // the empty line
         if (StartsKnownHeader(bytes + p, n - p)) ++count;
@@ -158,7 +161,9 @@ void TEmailParser::Carve(const TByteRun& Run, TCutList& Cuts) const {
     index->Build(Run.Bytes);
     TMessageCutter cut(Run, *FHost, Cuts);
     bool inQuote = false;
-    const auto next = [&](std::size_t p) { return index->NextLine(p, TEnds::CrLf, false); };
+    // Each line starts where the one before ended: the LFs are taken in order.
+    TLineIndex::TLfCursor lfs = index->LfCursor(0);
+    const auto next = [&](std::size_t p) { return index->NextLine(lfs, p, TEnds::CrLf, false); };
     cut.EachLineBy(next, [&](std::string_view line, std::size_t p) {
         const TLineParts parts = SplitNamed(line, index->NameLength(p));
         if (parts.IsField) {

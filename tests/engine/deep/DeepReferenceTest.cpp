@@ -393,5 +393,19 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
             else
                 ASSERT_EQ(Lazy.NameLength(From), Index.NameLength(From)) << "round " << Round;
         }
+        // A walk from line to line takes the LFs in order, as the masks are made: the same line
+        // ends as the plain search's from each line's start.
+        for (const TEnds Ends : {TEnds::Lf, TEnds::CrLf})
+            for (const bool Mbox : {false, true}) {
+                Lazy.Build(Text, 1 + Rng() % 2);
+                const std::size_t From = Rng() % (Text.size() + 1);
+                TLazyLineIndex::TLfCursor Lfs = Lazy.LfCursor(From);
+                for (std::size_t p = From;;) {
+                    const std::size_t Next = Lazy.NextLine(Lfs, p, Ends, Mbox);
+                    ASSERT_EQ(Next, NextLine(Text, p, Ends, Mbox)) << "round " << Round;
+                    if (Next == 0) break;
+                    p = Next;
+                }
+            }
     }
 }
