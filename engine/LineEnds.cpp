@@ -108,6 +108,18 @@ template <bool Deep> inline __m128i Text16(__m128i v) {
     }
 }
 
+// A run's last bytes, fewer than a block, read as the block of sixteen that ends with them rather
+// than one by one: the place of the first byte that is no text among p's N (16 at least), those
+// before I known to be text already; N when there is none.
+template <bool Deep>
+inline std::size_t Sse2TailRun(const unsigned char* p, std::size_t I, std::size_t N) {
+    const std::size_t from = N - 16;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from));
+    const unsigned text =
+        static_cast<unsigned>(_mm_movemask_epi8(Text16<Deep>(v))) | ((1u << (I - from)) - 1);
+    return text == 0xFFFFu ? N : from + static_cast<std::size_t>(__builtin_ctz(~text));
+}
+
 template <bool Deep> std::size_t Sse2TextRun(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
@@ -115,7 +127,9 @@ template <bool Deep> std::size_t Sse2TextRun(const unsigned char* p, std::size_t
         const unsigned text = static_cast<unsigned>(_mm_movemask_epi8(Text16<Deep>(v)));
         if (text != 0xFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~text));
     }
-    return i + PortableTextRun<Deep>(p + i, n - i);
+    if (i == n) return n;
+    if (n >= 16) return Sse2TailRun<Deep>(p, i, n);
+    return PortableTextRun<Deep>(p, n);
 }
 #endif
 
@@ -188,7 +202,18 @@ __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, 
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)));
         if (text != 0xFFFFFFFFu) return i + static_cast<std::size_t>(__builtin_ctz(~text));
     }
-    return i + PortableTextRun<Deep>(p + i, n - i);
+    if (i == n) return n;
+    // The tail: the last 32 bytes again, those already read counted as text.
+    if (n >= 32) {
+        const std::size_t from = n - 32;
+        const __m256i a =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + from)), low, high);
+        const auto text =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero))) |
+            ((std::uint32_t{1} << (i - from)) - 1);
+        return text == 0xFFFFFFFFu ? n : from + static_cast<std::size_t>(__builtin_ctz(~text));
+    }
+    return Sse2TextRun<Deep>(p, n); // shorter than 32 bytes
 }
 #endif
 
@@ -255,6 +280,18 @@ void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint6
 void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
                    std::uint64_t* Stop) {
     Kernel().Fn(Bytes, Words, Lf, Stop);
+}
+
+std::vector<TTextRunPath> TextRunPaths() {
+    std::vector<TTextRunPath> paths{{"portable", PortableTextRun<false>, PortableTextRun<true>}};
+#if defined(__SSE2__)
+    paths.push_back({"sse2", Sse2TextRun<false>, Sse2TextRun<true>});
+#endif
+#if PW_AVX2_AT_RUN_TIME
+    if (__builtin_cpu_supports("avx2"))
+        paths.push_back({"avx2", Avx2TextRun<false>, Avx2TextRun<true>});
+#endif
+    return paths;
 }
 
 const char* LineIndexKernel() {

@@ -136,3 +136,11 @@ void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t*
 // byte from 0x80 up).
 std::size_t StandardTextRun(std::string_view Bytes);
 std::size_t DeepTextRun(std::string_view Bytes);
+// Every way this processor can measure the runs ("portable", "sse2", "avx2"): for tests that
+// compare the paths.
+struct TTextRunPath {
+    const char* Name;
+    std::size_t (*Standard)(const unsigned char*, std::size_t);
+    std::size_t (*Deep)(const unsigned char*, std::size_t);
+};
+std::vector<TTextRunPath> TextRunPaths();

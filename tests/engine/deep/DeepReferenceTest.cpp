@@ -298,11 +298,12 @@ TEST(DeepReference, SeparatorLinesAsTheirPlainSplit) {
 }
 
 // The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
-// ends, name lengths and both rules' text runs from every place, over texts of every length
-// (the last, partial word of the masks included).
+// ends, name lengths and both rules' text runs (on every path the processor can take) from every
+// place, over texts of every length (the last, partial word of the masks included).
 TEST(DeepReference, BulkClassingAgreesByteForByte) {
     std::mt19937 Rng(7);
     TLineIndex Index;
+    const std::vector<TTextRunPath> Paths = TextRunPaths();
     for (int Round = 0; Round < 300; ++Round) {
         const std::string Text =
             Round % 2 == 0 ? Random(Rng, Rng() % 300) : Soup(Rng, 1 + Rng() % 300);
@@ -381,7 +382,14 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
                    RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Standard])))
                 ++Standard;
             ASSERT_EQ(TEmailParser::TextRunLength(Rest), Standard) << "round " << Round;
-            ASSERT_EQ(TDeepRule::TextRunLength(Rest), RefDeep::TextRunLength(Rest));
+            const std::size_t Deep = RefDeep::TextRunLength(Rest);
+            ASSERT_EQ(TDeepRule::TextRunLength(Rest), Deep);
+            // The paths this processor does not take are measured too.
+            const auto* RestBytes = reinterpret_cast<const unsigned char*>(Rest.data());
+            for (const TTextRunPath& Path : Paths) {
+                ASSERT_EQ(Path.Standard(RestBytes, Rest.size()), Standard) << Path.Name;
+                ASSERT_EQ(Path.Deep(RestBytes, Rest.size()), Deep) << Path.Name;
+            }
         }
         // Masks made as the questions reach them, in any order, give the same answers.
         TLazyLineIndex Lazy;
