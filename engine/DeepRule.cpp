@@ -195,11 +195,11 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
     }
     if (!OpensHeaderLine(sector)) return nullptr;
     // The standard rule's test decides where the deep one finds nothing, when line 0 opens like a
-    // known header line.
-    const bool mayBeStandard =
-        TEmailParser::MayStartMessage(static_cast<unsigned char>(Window.Bytes[0])) &&
-        StartsKnownHeader(reinterpret_cast<const unsigned char*>(Window.Bytes.data()),
-                          Window.Bytes.size());
+    // known header line. Reading further may move the window: the bytes that tell are kept first,
+    // and looked at only where the deep test finds nothing.
+    std::array<unsigned char, LongestKnownHeader + 2> head{};
+    const std::size_t headSize = std::min(head.size(), Window.Bytes.size());
+    std::memcpy(head.data(), Window.Bytes.data(), headSize);
     const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, Drive);
     // What the deep rule knows for no mail is not taken by the standard rule's test either.
     if (start.Block == 0 && start.LookAlike) return nullptr;
@@ -210,7 +210,8 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
         return this;
     }
     if (start.Block > 0 && start.Text > 0) FHost->KeepAlive(start.Text);
-    if (!mayBeStandard) return nullptr;
+    if (!TEmailParser::MayStartMessage(head[0]) || !StartsKnownHeader(head.data(), headSize))
+        return nullptr;
     // Reading further may have moved the window: its bytes are asked for again, which most starts,
     // the deep rule's, never need.
     const std::string_view window =

@@ -4,6 +4,7 @@
 // four of them a message record keeps, and ASCII case folding (a header name holds printable
 // ASCII only, so nothing else is folded).
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -159,6 +160,14 @@ constexpr bool CanStartKnownName(unsigned char b) {
     const auto bucket = HeaderNamesDetail::PrefixTables.Buckets[b];
     return bucket.First != bucket.Last;
 }
+
+// The longest known name: StartsKnownHeader reads two bytes past it at most.
+inline constexpr std::size_t LongestKnownHeader = [] {
+    std::size_t n = 0;
+    for (const std::string_view name : KnownNames)
+        n = std::max(n, name.size());
+    return n;
+}();
 
 inline bool StartsKnownHeader(const unsigned char* p, std::size_t Avail) {
     const auto& t = HeaderNamesDetail::PrefixTables;

@@ -89,15 +89,19 @@ TEST_F(DeepScanTest, WhatOnlyTheStandardRuleFindsIsStillFound) {
     // This one's run ends at a control byte, before what the deep start before it had seen.
     const std::string Past = Odd + "\x01" + "more\r\n";
     Image.replace(40 * 512, Past.size(), Past);
+    // The longest known name opens this one: the standard rule reads all of it and ": ".
+    const std::string Delivered = "Delivery-Date: Mon, 1 Jan 2024 10:00:00 +0000\r\n" + Odd;
+    Image.replace(48 * 512, Delivered.size(), Delivered);
     const std::string Path = Write("mixed.img", Image);
 
     const TResult Standard = Scan(Path, false);
     const TResult Deep = Scan(Path, true);
-    ASSERT_EQ(Standard.Texts, (std::vector<std::string>{Odd, Odd}));
-    EXPECT_EQ(Deep.Texts, (std::vector<std::string>{Odd, Long, Odd}));
-    EXPECT_EQ(Deep.Rules, (std::vector<TCarvingRule>{TCarvingRule::Standard, TCarvingRule::Deep,
-                                                     TCarvingRule::Standard}));
-    EXPECT_EQ(Deep.Offsets, (std::vector<std::uint64_t>{8 * 512, 16 * 512, 40 * 512}));
+    ASSERT_EQ(Standard.Texts, (std::vector<std::string>{Odd, Odd, Delivered}));
+    EXPECT_EQ(Deep.Texts, (std::vector<std::string>{Odd, Long, Odd, Delivered}));
+    EXPECT_EQ(Deep.Rules,
+              (std::vector<TCarvingRule>{TCarvingRule::Standard, TCarvingRule::Deep,
+                                         TCarvingRule::Standard, TCarvingRule::Standard}));
+    EXPECT_EQ(Deep.Offsets, (std::vector<std::uint64_t>{8 * 512, 16 * 512, 40 * 512, 48 * 512}));
 }
 
 TEST_F(DeepScanTest, AControlByteInsideTheHeaderBlockIsNoDeepStart) {
