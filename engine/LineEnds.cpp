@@ -24,28 +24,29 @@ constexpr char NameShift = static_cast<char>(0x80 - 0x21);
 constexpr char NameTop = static_cast<char>(0x7E + 0x80 - 0x21 + 1 - 0x100);
 
 #if defined(__SSE2__)
-// Sixteen bytes: bit i of the answers for byte i.
-inline void Masks16(const unsigned char* p, unsigned& Lf, unsigned& Stop) {
+// Sixteen bytes: bit i of the answers for byte i, the LFs and the name bytes (whose word's stops
+// are the others: one inversion a word).
+inline void Masks16(const unsigned char* p, unsigned& Lf, unsigned& Name) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i name = _mm_andnot_si128(
         _mm_cmpeq_epi8(v, _mm_set1_epi8(':')),
         _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(NameShift)), _mm_set1_epi8(NameTop)));
     Lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
-    Stop = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
+    Name = static_cast<unsigned>(_mm_movemask_epi8(name));
 }
 
 void Sse2Masks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
                std::uint64_t* Stop) {
     for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
-        std::uint64_t lf = 0, stop = 0;
+        std::uint64_t lf = 0, name = 0;
         for (unsigned k = 0; k < 4; ++k) {
-            unsigned l, s;
-            Masks16(Bytes + 16 * k, l, s);
+            unsigned l, n;
+            Masks16(Bytes + 16 * k, l, n);
             lf |= std::uint64_t{l} << (16 * k);
-            stop |= std::uint64_t{s} << (16 * k);
+            name |= std::uint64_t{n} << (16 * k);
         }
         Lf[w] = lf;
-        Stop[w] = stop;
+        Stop[w] = ~name;
     }
 }
 #endif
@@ -56,19 +57,19 @@ __attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::
     const __m256i colon = _mm256_set1_epi8(':'), shift = _mm256_set1_epi8(NameShift);
     const __m256i top = _mm256_set1_epi8(NameTop), lfByte = _mm256_set1_epi8('\n');
     for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
-        std::uint64_t lf = 0, stop = 0;
+        std::uint64_t lf = 0, name = 0;
         for (unsigned k = 0; k < 2; ++k) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Bytes + 32 * k));
-            const __m256i name = _mm256_andnot_si256(
+            const __m256i names = _mm256_andnot_si256(
                 _mm256_cmpeq_epi8(v, colon), _mm256_cmpgt_epi8(top, _mm256_add_epi8(v, shift)));
             lf |= std::uint64_t{static_cast<std::uint32_t>(
                       _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfByte)))}
                   << (32 * k);
-            stop |= std::uint64_t{~static_cast<std::uint32_t>(_mm256_movemask_epi8(name))}
+            name |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(names))}
                     << (32 * k);
         }
         Lf[w] = lf;
-        Stop[w] = stop;
+        Stop[w] = ~name;
     }
 }
 #endif
@@ -277,9 +278,15 @@ void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint6
     }
 }
 
-void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
-                   std::uint64_t* Stop) {
-    Kernel().Fn(Bytes, Words, Lf, Stop);
+std::vector<TLineMaskPath> LineMaskPaths() {
+    std::vector<TLineMaskPath> paths{{"portable", PortableLineMasks}};
+#if defined(__SSE2__)
+    paths.push_back({"sse2", Sse2Masks});
+#endif
+#if PW_AVX2_AT_RUN_TIME
+    if (__builtin_cpu_supports("avx2")) paths.push_back({"avx2", Avx2Masks});
+#endif
+    return paths;
 }
 
 std::vector<TTextRunPath> TextRunPaths() {

@@ -124,12 +124,17 @@ using TLazyLineIndex = TLineMasks<true>;
 
 // How the masks are made on this processor: "avx2", "sse2" or "portable" (for the benchmarks).
 const char* LineIndexKernel();
-// The masks of Words whole 64-byte words from Bytes by the portable path, whatever the processor:
-// for tests that compare the paths.
+// The masks of Words whole 64-byte words from Bytes by the portable path, whatever the processor,
+// and by every path this processor can take ("portable", "sse2", "avx2"): for tests that compare
+// the paths.
 void PortableLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
                        std::uint64_t* Stop);
-void FastLineMasks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
-                   std::uint64_t* Stop);
+struct TLineMaskPath {
+    const char* Name;
+    void (*Masks)(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
+                  std::uint64_t* Stop);
+};
+std::vector<TLineMaskPath> LineMaskPaths();
 
 // Number of text bytes at the start of Bytes, found 16 or 32 at a time: the standard rule's text
 // bytes (tab, LF, VT, CR, printable ASCII) and the deep rule's (those, form feed, escape and every

@@ -299,25 +299,28 @@ TEST(DeepReference, SeparatorLinesAsTheirPlainSplit) {
     }
 }
 
-// The bulk classing, whichever path this processor takes, answers as a byte-by-byte look: line
-// ends, name lengths and both rules' text runs (on every path the processor can take) from every
-// place, over texts of every length (the last, partial word of the masks included).
+// The bulk classing, on every path this processor can take, answers as a byte-by-byte look: line
+// ends, name lengths and both rules' text runs from every place, over texts of every length (the
+// last, partial word of the masks included).
 TEST(DeepReference, BulkClassingAgreesByteForByte) {
     std::mt19937 Rng(7);
     TLineIndex Index;
     const std::vector<TTextRunPath> Paths = TextRunPaths();
+    const std::vector<TLineMaskPath> MaskPaths = LineMaskPaths();
     for (int Round = 0; Round < 300; ++Round) {
         const std::string Text =
             Round % 2 == 0 ? Random(Rng, Rng() % 300) : Soup(Rng, 1 + Rng() % 300);
         Index.Build(Text);
         const auto* Bytes = reinterpret_cast<const unsigned char*>(Text.data());
         const std::size_t Words = Text.size() / 64;
-        std::vector<std::uint64_t> FastLf(Words + 1), FastStop(Words + 1), Lf(Words + 1),
+        std::vector<std::uint64_t> PathLf(Words + 1), PathStop(Words + 1), Lf(Words + 1),
             Stop(Words + 1);
-        FastLineMasks(Bytes, Words, FastLf.data(), FastStop.data());
         PortableLineMasks(Bytes, Words, Lf.data(), Stop.data());
-        ASSERT_EQ(FastLf, Lf) << LineIndexKernel() << " round " << Round;
-        ASSERT_EQ(FastStop, Stop) << LineIndexKernel() << " round " << Round;
+        for (const TLineMaskPath& Path : MaskPaths) {
+            Path.Masks(Bytes, Words, PathLf.data(), PathStop.data());
+            ASSERT_EQ(PathLf, Lf) << Path.Name << " round " << Round;
+            ASSERT_EQ(PathStop, Stop) << Path.Name << " round " << Round;
+        }
         // The case-blind search the MIME nesting asks for "boundary=" and "message/rfc822".
         for (const std::string_view Word : {"boundary=", "b", "From ", ": ", "message/rfc822"}) {
             std::size_t Plain = std::string_view::npos;
