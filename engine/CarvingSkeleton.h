@@ -47,14 +47,14 @@ class TMessageCutter {
         Finish();
     }
 
-    bool InHeader() const { return FInHeader; }
-    bool InMessage() const { return FInHeader || FInBody; }
+    bool InHeader() const { return FPart == TPart::Header; }
+    bool InMessage() const { return FPart != TPart::Between; }
     // The open message ends at End, before the line that is being handed (End lies at or after the
     // start of its body); no later line belongs to it.
     void Close(std::size_t End) {
         if (!InMessage()) return;
         FEnd = End;
-        FInHeader = FInBody = false;
+        FPart = TPart::Between;
     }
     // After the walk: the last message loses its bytes from End on (End inside its body).
     void CutBack(std::size_t End) {
@@ -70,8 +70,7 @@ class TMessageCutter {
         FFound.emplace_back();
         FStart = At;
         FHasBody = false;
-        FInHeader = true;
-        FInBody = false;
+        FPart = TPart::Header;
     }
 
     void Store(int Known, std::string_view Value) {
@@ -85,8 +84,7 @@ class TMessageCutter {
     std::size_t MessageStart() const { return FStart; }
     // The empty line at At closes the header block; the body runs from it.
     void OpenBody(std::size_t At) {
-        FInHeader = false;
-        FInBody = true;
+        FPart = TPart::Body;
         FHasBody = true;
         FBodyStart = At;
     }
@@ -103,6 +101,10 @@ class TMessageCutter {
     TByteRun FRun;
     TScanHost* FHost;
     TCutList& FFound;
-    bool FInHeader = false, FInBody = false, FHasBody = false;
+    // Where the line being handed stands, between messages, in a header block or in a body: one
+    // state, as it is asked of every line.
+    enum class TPart : unsigned char { Between, Header, Body };
+    TPart FPart = TPart::Between;
+    bool FHasBody = false;
     std::size_t FStart = 0, FBodyStart = 0, FEnd = 0;
 };
