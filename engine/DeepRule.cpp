@@ -128,9 +128,12 @@ bool TDeepRule::IsQuoteMarker(std::string_view Line) {
 }
 
 bool TDeepRule::OpensHeaderLine(std::string_view Sector) {
-    // Asked of every sector a scan examines: the name is read eight bytes at a time.
-    const std::size_t i = NameLength(Sector);
-    return i > 0 && i + 1 < Sector.size() && Sector[i] == ':' && Sector[i + 1] == ' ';
+    const auto* b = reinterpret_cast<const unsigned char*>(Sector.data());
+    const std::size_t n = Sector.size();
+    std::size_t i = 0;
+    while (i < n && IsNameByte(b[i]))
+        ++i;
+    return i > 0 && i + 1 < n && b[i] == ':' && b[i + 1] == ' ';
 }
 
 bool TDeepRule::OpensSeparator(std::string_view Sector) {
