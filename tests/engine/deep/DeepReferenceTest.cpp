@@ -241,9 +241,10 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
 // core too, and a marker with a byte changed, or cut short at the line's end, is answered as the
 // plain search answers.
 TEST(DeepReference, QuoteMarkersAreFoundAtEveryPlace) {
-    std::vector<std::string> Befores = {"message ", "ssage essage ", "-----Original "};
+    std::vector<std::string> Befores = {
+        "", "s", "message ", "ssage essage ", "-----Original ", std::string(33, 's')};
     // Every place of the marker in the blocks of places tested at once, the last one too.
-    for (std::size_t Length = 0; Length < 40; ++Length)
+    for (std::size_t Length = 2; Length < 40; ++Length)
         Befores.push_back(std::string(Length, Length % 2 == 0 ? 's' : 'x'));
     std::size_t Refused = 0;
     for (const std::string_view Marker : RefDeep::QuoteMarkers)
