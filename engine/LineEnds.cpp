@@ -244,17 +244,16 @@ using TMasksFn = void (*)(const unsigned char*, std::size_t, std::uint64_t*, std
 
 struct TKernel {
     TMasksFn Fn;
-    const char* Name;
 };
 
 TKernel ChooseKernel() {
 #if PW_AVX2_AT_RUN_TIME
-    if (__builtin_cpu_supports("avx2")) return {Avx2Masks, "avx2"};
+    if (__builtin_cpu_supports("avx2")) return {Avx2Masks};
 #endif
 #if defined(__SSE2__)
-    return {Sse2Masks, "sse2"};
+    return {Sse2Masks};
 #else
-    return {PortableLineMasks, "portable"};
+    return {PortableLineMasks};
 #endif
 }
 
@@ -299,10 +298,6 @@ std::vector<TTextRunPath> TextRunPaths() {
         paths.push_back({"avx2", Avx2TextRun<false>, Avx2TextRun<true>});
 #endif
     return paths;
-}
-
-const char* LineIndexKernel() {
-    return Kernel().Name;
 }
 
 template <bool Lazily>

@@ -122,8 +122,6 @@ template <bool Lazily> class TLineMasks {
 using TLineIndex = TLineMasks<false>;
 using TLazyLineIndex = TLineMasks<true>;
 
-// How the masks are made on this processor: "avx2", "sse2" or "portable" (for the benchmarks).
-const char* LineIndexKernel();
 // The masks of Words whole 64-byte words from Bytes by the portable path, whatever the processor,
 // and by every path this processor can take ("portable", "sse2", "avx2"): for tests that compare
 // the paths.
