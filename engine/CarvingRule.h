@@ -3,6 +3,7 @@
 // What the scan driver asks of a carving rule, and what a rule answers: messages cut from a run of
 // drive bytes that carries its own place on the drive.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -73,6 +74,25 @@ class TRule {
     // After StartsAt: how many bytes from the window's start the start test has seen to be text
     // of the rule it answered, so that the run is measured on from there (0: from the start).
     virtual std::size_t KnownText() const { return 0; }
+    // The run of this rule's text bytes from a start it is to Carve, Known of them known already
+    // (KnownText): measured on in pieces that grow from First bytes to a MiB, so that a short run
+    // costs little, RunCap in all at most. Bytes(At, Count) serves Count bytes from the start's
+    // At on, fewer where they end; Reached(Run) hears how far each piece has measured.
+    template <class TBytes, class TReached>
+    std::size_t MeasureRun(std::size_t Known, std::size_t First, TBytes&& Bytes,
+                           TReached&& Reached) const {
+        std::size_t run = std::min<std::size_t>(Known, RunCap);
+        std::size_t piece = First;
+        while (run < RunCap) {
+            const std::size_t want = std::min<std::size_t>(piece, RunCap - run);
+            const std::size_t got = TextPrefix(Bytes(run, want));
+            run += got;
+            Reached(run);
+            if (got < want) break;
+            piece = std::min<std::size_t>(piece * 2, std::size_t{1} << 20);
+        }
+        return run;
+    }
     // Replaces Cuts with the messages cut from Run, a run of text bytes whose start StartsAt
     // answered with this rule. Cuts' views point into Run.
     virtual void Carve(const TByteRun& Run, TCutList& Cuts) const = 0;

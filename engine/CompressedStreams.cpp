@@ -364,16 +364,10 @@ void TStreamOpener::Carve(TInflated& Stream, unsigned Depth) {
             pos += StepBytes;
             continue;
         }
-        // The run of the rule's text bytes, measured in growing pieces as the driver does.
-        std::size_t run = std::min<std::size_t>(rule.KnownText(), TRule::RunCap);
-        std::size_t piece = WindowBytes;
-        while (run < TRule::RunCap) {
-            const std::size_t want = std::min<std::size_t>(piece, TRule::RunCap - run);
-            const std::size_t got = carver->TextPrefix(Stream.Bytes(pos + run, want));
-            run += got;
-            if (got < want) break;
-            piece = std::min<std::size_t>(piece * 2, std::size_t{1} << 20);
-        }
+        const std::size_t run = carver->MeasureRun(
+            rule.KnownText(), WindowBytes,
+            [&](std::size_t At, std::size_t Count) { return Stream.Bytes(pos + At, Count); },
+            [](std::size_t) {});
         if (run > 0) {
             carver->Carve({pos, Stream.Bytes(pos, run)}, FCuts);
             if (!FCuts.empty() && !FKeep(FCuts, carver->Kind(), FSteps)) FFull = true;

@@ -349,20 +349,18 @@ bool TScanHardDisk::Stopping(std::uint64_t Offset) {
 }
 
 std::uint32_t TScanHardDisk::RunLength(const TRule& Rule, std::uint64_t Offset, std::size_t Known) {
-    // Measured over the buffer's memory in growing pieces: a short run costs little, and a long
-    // one moves the chunk at most once or twice. The bytes the start test saw are not read again.
-    std::uint32_t run = static_cast<std::uint32_t>(std::min<std::size_t>(Known, TRule::RunCap));
-    std::uint32_t piece = 2 * FSectorSize;
-    while (run < TRule::RunCap) {
-        const std::uint32_t want = std::min(piece, TRule::RunCap - run);
-        const std::size_t got = Rule.TextPrefix(FBuffer->View(want, Offset + run));
-        run += static_cast<std::uint32_t>(got);
-        // A run may be 20 MiB long: the display moves inside it too.
-        if (Offset + run > FToldBytes) FToldBytes = Offset + run;
-        FHost->ProgressBytes(FToldBytes);
-        if (got < want) break;
-        piece = std::min<std::uint32_t>(piece * 2, 1u << 20);
-    }
+    // Measured over the buffer's memory: a long run moves the chunk at most once or twice. The
+    // bytes the start test saw are not read again.
+    const auto run = static_cast<std::uint32_t>(Rule.MeasureRun(
+        Known, 2 * FSectorSize,
+        [&](std::size_t At, std::size_t Count) {
+            return FBuffer->View(static_cast<std::uint32_t>(Count), Offset + At);
+        },
+        [&](std::size_t Run) {
+            // A run may be 20 MiB long: the display moves inside it too.
+            if (Offset + Run > FToldBytes) FToldBytes = Offset + Run;
+            FHost->ProgressBytes(FToldBytes);
+        }));
     if (run > 0) FHost->KeepAlive(run);
     return run;
 }
