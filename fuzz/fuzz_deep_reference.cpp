@@ -1,8 +1,9 @@
 // The deep rule against its plain line-by-line form (tests/support/ReferenceDeep.h): over any
 // bytes, the cut of the run (accepted at its start or not, ending anywhere), the text run measured
 // from every place, the block length, the start test and the scan's start answer, asked sector
-// after sector, are exactly the plain form's.
+// after sector, and the run a deep start gives, measured and cut, are exactly the plain form's.
 
+#include <algorithm>
 #include <string>
 
 #include "engine/DeepRule.h"
@@ -65,6 +66,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                             : got->Kind() == TCarvingRule::Deep ? RefDeep::TStartAnswer::Deep
                                                                 : RefDeep::TStartAnswer::Standard;
         FUZZ_CHECK(answer == expected);
+        if (answer != RefDeep::TStartAnswer::Deep) continue;
+        // Measured and cut right after the start test, as a scan does.
+        const std::size_t length = got->MeasureRun(
+            deep.KnownText(), 2 * sector,
+            [&](std::size_t At, std::size_t Count) {
+                return std::string_view(text).substr(std::min(offset + At, text.size()), Count);
+            },
+            [](std::size_t) {});
+        FUZZ_CHECK(length == RefDeep::TextRunLength(std::string_view(text).substr(offset)));
+        const TByteRun run{offset, std::string_view(text).substr(offset, length)};
+        TCutList fast, plain;
+        got->Carve(run, fast);
+        RefDeep::Cut(run, plain, true);
+        FUZZ_CHECK(fast.size() == plain.size());
+        for (std::size_t i = 0; i < fast.size(); ++i) {
+            FUZZ_CHECK(fast[i].DriveOffset == plain[i].DriveOffset);
+            FUZZ_CHECK(fast[i].FullText.data() == plain[i].FullText.data() &&
+                       fast[i].FullText.size() == plain[i].FullText.size());
+            FUZZ_CHECK(fast[i].Body == plain[i].Body);
+        }
     }
     return 0;
 }

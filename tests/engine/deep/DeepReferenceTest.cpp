@@ -186,11 +186,12 @@ TEST(DeepReference, CutsAndTextRunsAgreeWithThePlainForm) {
 }
 
 // The start test asked of every sector in turn, as a scan asks it (the rule remembers the open
-// block from sector to sector), and asked of each view afresh.
+// block from sector to sector), and asked of each view afresh; where the deep rule starts, its run
+// measured and cut right after, as a scan does.
 TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
     std::mt19937 Rng(2024);
     const TEmailParser Standard;
-    std::size_t Answers[3] = {};
+    std::size_t Answers[3] = {}, Carved = 0;
     for (const TCase& Case : Cases)
         for (int Round = 0; Round < 12; ++Round) {
             const std::uint32_t SectorSize = Round % 2 == 0 ? 64 : 512;
@@ -229,12 +230,32 @@ TEST(DeepReference, StartAnswersAgreeWithThePlainForm) {
                                         : RefDeep::TStartAnswer::Standard;
                 ASSERT_EQ(Answer, Expected)
                     << Case.Kind << " round " << Round << " offset " << Offset;
+                if (Answer != RefDeep::TStartAnswer::Deep) continue;
+                // The run from there, measured on from what the start test saw, cut as a scan
+                // cuts it right after the start test.
+                const std::size_t Length = Got->MeasureRun(
+                    Deep.KnownText(), 2 * SectorSize,
+                    [&](std::size_t At, std::size_t Count) {
+                        return std::string_view(Image).substr(std::min(Offset + At, Image.size()),
+                                                              Count);
+                    },
+                    [](std::size_t) {});
+                ASSERT_EQ(Length, RefDeep::TextRunLength(std::string_view(Image).substr(Offset)))
+                    << Case.Kind << " round " << Round << " offset " << Offset;
+                const TByteRun Run{Offset, std::string_view(Image).substr(Offset, Length)};
+                TCutList Fast, Plain;
+                Got->Carve(Run, Fast);
+                RefDeep::Cut(Run, Plain, true);
+                ASSERT_EQ(Shape(Fast, Run.Bytes), Shape(Plain, Run.Bytes))
+                    << Case.Kind << " round " << Round << " offset " << Offset;
+                ++Carved;
             }
         }
     // Each answer was met.
     EXPECT_GT(Answers[0], 100u);
     EXPECT_GT(Answers[1], 20u);
     EXPECT_GT(Answers[2], 0u);
+    EXPECT_EQ(Carved, Answers[1]);
 }
 
 // A quote marker is found wherever it stands in its line, after look-alikes that hold its common
