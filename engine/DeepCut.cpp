@@ -105,10 +105,11 @@ void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShap
     bool starts = false;
     const bool enclosed = InBody && FEnclosures.Open();
     if (FInGroup && InBody) FEnclosures.BlockBegins();
-    const bool afterHttp = !FLastOther.empty() &&
-                           FLastOther.data() + FLastOther.size() == Line.data() &&
-                           IsHttpStartLine(FLastOther);
-    if (FInGroup && !FInQuote && !enclosed && !afterHttp) {
+    const auto afterHttp = [&] {
+        return !FLastOther.empty() && FLastOther.data() + FLastOther.size() == Line.data() &&
+               IsHttpStartLine(FLastOther);
+    };
+    if (FInGroup && !FInQuote && !enclosed && !afterHttp()) {
         if (p == 0 && FOpensWithWholeBlock) {
             starts = true;
         } else {
