@@ -62,13 +62,19 @@ class TLaneCounts {
 
 TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector,
                                                    const TFetch& Fetch) {
+    const std::size_t name = TDeepRule::OpeningName(Sector);
+    return name > 0 ? Examine(Offset, Sector, name, Fetch) : TStart{};
+}
+
+TDeepBlockWalker::TStart TDeepBlockWalker::Examine(std::uint64_t Offset, std::string_view Sector,
+                                                   std::size_t Name, const TFetch& Fetch) {
     TStart start;
-    // Line 0 as HeaderBlockLength takes it: a header line ending inside the sector.
-    if (!TDeepRule::OpensHeaderLine(Sector)) return start;
+    // Line 0 as HeaderBlockLength takes it: a header line ending inside the sector. Its name, a
+    // colon and a space come before its LF.
     const std::size_t end0 = NextLine(Sector, 0, TEnds::Lf, false);
     if (end0 == 0) return start;
     const std::string_view line0 = Sector.substr(0, end0);
-    const TLineShape shape0 = ShapeOf(line0);
+    const TLineShape shape0 = ShapeOfNamed(line0, Name);
     if (!shape0.HeaderLine) return start;
     // The sector's bytes are not to be used once more are fetched.
     const unsigned flags0 = LineFlags(shape0);

@@ -35,6 +35,10 @@ class TDeepBlockWalker {
         return Examine(Offset, Sector, FFetch);
     }
     TStart Examine(std::uint64_t Offset, std::string_view Sector, const TFetch& Fetch);
+    // Examine for a sector whose line 0 opens with a header name of Name bytes (as
+    // TDeepRule::OpeningName answers, which the caller has asked already).
+    TStart Examine(std::uint64_t Offset, std::string_view Sector, std::size_t Name,
+                   const TFetch& Fetch);
     // Forgets every line remembered: the next sector is examined afresh.
     void Forget() { FValid = false; }
 

@@ -127,13 +127,13 @@ bool TDeepRule::IsQuoteMarker(std::string_view Line) {
     return Line.size() >= ShortestMarker && HoldsMarker(Line);
 }
 
-bool TDeepRule::OpensHeaderLine(std::string_view Sector) {
+std::size_t TDeepRule::OpeningName(std::string_view Sector) {
     const auto* b = reinterpret_cast<const unsigned char*>(Sector.data());
     const std::size_t n = Sector.size();
     std::size_t i = 0;
     while (i < n && IsNameByte(b[i]))
         ++i;
-    return i > 0 && i + 1 < n && b[i] == ':' && b[i + 1] == ' ';
+    return i > 0 && i + 1 < n && b[i] == ':' && b[i + 1] == ' ' ? i : 0;
 }
 
 bool TDeepRule::OpensSeparator(std::string_view Sector) {
@@ -196,14 +196,15 @@ TRule* TDeepRule::StartsAt(const TByteRun& Window, std::uint32_t SectorSize,
         FKnownText = SeparatorStarts(Window.DriveOffset, SectorSize, Drive);
         return FKnownText > 0 ? this : nullptr;
     }
-    if (!OpensHeaderLine(sector)) return nullptr;
+    const std::size_t name = OpeningName(sector);
+    if (name == 0) return nullptr;
     // The standard rule's test decides where the deep one finds nothing, when line 0 opens like a
     // known header line. Reading further may move the window: the bytes that tell are kept first,
     // and looked at only where the deep test finds nothing.
     std::array<unsigned char, LongestKnownHeader + 2> head{};
     const std::size_t headSize = std::min(head.size(), Window.Bytes.size());
     std::memcpy(head.data(), Window.Bytes.data(), headSize);
-    const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, Drive);
+    const TDeepBlockWalker::TStart start = FWalker.Examine(Window.DriveOffset, sector, name, Drive);
     // What the deep rule knows for no mail is not taken by the standard rule's test either.
     if (start.Block == 0 && start.LookAlike) return nullptr;
     // The start test's last step: the block is text up to its empty line. Where it is not, the

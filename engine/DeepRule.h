@@ -53,7 +53,9 @@ class TDeepRule final : public TRule {
 
     // The cheap half of IsMessageStart: could line 0 of this sector open a header block at all?
     // (A name of printable bytes, a colon and a space at the sector's first byte.)
-    static bool OpensHeaderLine(std::string_view Sector);
+    static bool OpensHeaderLine(std::string_view Sector) { return OpeningName(Sector) > 0; }
+    // The length of that name; 0 when line 0 opens no header line.
+    static std::size_t OpeningName(std::string_view Sector);
     // Whether the sector begins like an mbox separator ("From "), which HeaderBlockLength takes
     // as a start when a whole header block follows the separator line; the length then counts
     // the separator line too. Such a view should reach HeaderReach bytes past that line.
