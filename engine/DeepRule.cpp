@@ -127,15 +127,6 @@ bool TDeepRule::IsQuoteMarker(std::string_view Line) {
     return Line.size() >= ShortestMarker && HoldsMarker(Line);
 }
 
-std::size_t TDeepRule::OpeningName(std::string_view Sector) {
-    const auto* b = reinterpret_cast<const unsigned char*>(Sector.data());
-    const std::size_t n = Sector.size();
-    std::size_t i = 0;
-    while (i < n && IsNameByte(b[i]))
-        ++i;
-    return i > 0 && i + 1 < n && b[i] == ':' && b[i + 1] == ' ' ? i : 0;
-}
-
 bool TDeepRule::OpensSeparator(std::string_view Sector) {
     return Sector.size() >= 5 && std::memcmp(Sector.data(), "From ", 5) == 0;
 }

@@ -54,8 +54,18 @@ class TDeepRule final : public TRule {
     // The cheap half of IsMessageStart: could line 0 of this sector open a header block at all?
     // (A name of printable bytes, a colon and a space at the sector's first byte.)
     static bool OpensHeaderLine(std::string_view Sector) { return OpeningName(Sector) > 0; }
-    // The length of that name; 0 when line 0 opens no header line.
-    static std::size_t OpeningName(std::string_view Sector);
+    // The length of that name; 0 when line 0 opens no header line. Inline: every sector whose
+    // first byte may open a name is asked, and on most of them the second byte answers.
+    static std::size_t OpeningName(std::string_view Sector) {
+        if (Sector.size() < 3) return 0;
+        if (!IsNameByte(static_cast<unsigned char>(Sector[1])))
+            return IsNameByte(static_cast<unsigned char>(Sector[0])) && Sector[1] == ':' &&
+                           Sector[2] == ' '
+                       ? 1
+                       : 0;
+        const std::size_t i = NameLength(Sector);
+        return i + 1 < Sector.size() && Sector[i] == ':' && Sector[i + 1] == ' ' ? i : 0;
+    }
     // Whether the sector begins like an mbox separator ("From "), which HeaderBlockLength takes
     // as a start when a whole header block follows the separator line; the length then counts
     // the separator line too. Such a view should reach HeaderReach bytes past that line.

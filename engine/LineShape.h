@@ -9,6 +9,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/FastStringFuncs.h"
 
 // How a message's lines end. A message keeps its own line ends: one stored with CR LF has its
@@ -56,12 +60,28 @@ inline bool IsNameByte(unsigned char b) {
 }
 
 // Number of name bytes at the start of Bytes. Lines of base64 or of long words are name bytes
-// from end to end, so they are read eight bytes at a time; the word that holds the first other
-// byte is settled byte by byte.
+// from end to end, so they are read sixteen bytes at a time where the processor allows (which
+// also settles a name or a first word of a dozen bytes in one step), else eight; the last few
+// bytes are settled byte by byte.
 inline std::size_t NameLength(std::string_view Bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
     const std::size_t n = Bytes.size();
     std::size_t i = 0;
+#if defined(__SSE2__)
+    // Name bytes, 0x21 to 0x7E, moved by 0x80 - 0x21 land on the lowest signed bytes, -128 to
+    // -35: one add and one signed compare test the range.
+    const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 0x21));
+    const __m128i top = _mm_set1_epi8(static_cast<char>(0x7E + 0x80 - 0x21 + 1 - 0x100));
+    const __m128i colon = _mm_set1_epi8(':');
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i name = _mm_andnot_si128(_mm_cmpeq_epi8(v, colon),
+                                              _mm_cmplt_epi8(_mm_add_epi8(v, shift), top));
+        const auto stops = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
+        if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
+        i += 16;
+    }
+#endif
     constexpr std::uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
     while (i + 8 <= n) {
         std::uint64_t w;

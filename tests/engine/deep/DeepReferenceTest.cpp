@@ -329,6 +329,7 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
     TLineIndex Index;
     const std::vector<TTextRunPath> Paths = TextRunPaths();
     const std::vector<TLineMaskPath> MaskPaths = LineMaskPaths();
+    std::size_t LongNames = 0;
     for (int Round = 0; Round < 300; ++Round) {
         const std::string Text =
             Round % 2 == 0 ? Random(Rng, Rng() % 300) : Soup(Rng, 1 + Rng() % 300);
@@ -404,6 +405,8 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
             while (Name < Rest.size() && IsNameByte(static_cast<unsigned char>(Rest[Name])))
                 ++Name;
             ASSERT_EQ(Index.NameLength(From), Name) << "round " << Round << " from " << From;
+            ASSERT_EQ(NameLength(Rest), Name) << "round " << Round << " from " << From;
+            LongNames += Name >= 16;
             std::size_t Standard = 0;
             while (Standard < Rest.size() &&
                    RefRules::RefIsTextByte(static_cast<unsigned char>(Rest[Standard])))
@@ -443,4 +446,5 @@ TEST(DeepReference, BulkClassingAgreesByteForByte) {
                 }
             }
     }
+    EXPECT_GT(LongNames, 100u); // names and words of sixteen bytes and more were met
 }
