@@ -82,12 +82,16 @@ template <bool Lazily> class TLineMasks {
                          std::size_t* LoneLf = nullptr) const {
         const char* base = FText.data();
         const std::size_t n = FText.size();
-        if (MboxAware && Ends == TEnds::CrLf && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)
-            Ends = TEnds::Lf;
+        // Under LF ends, the first LF, whatever else holds: most lines of most stores.
+        if (Ends == TEnds::Lf ||
+            (MboxAware && n - p > 5 && std::memcmp(base + p, "From ", 5) == 0)) {
+            const std::size_t lf = NextLf(Cursor);
+            return lf == npos ? 0 : lf + 1;
+        }
         for (;;) {
             const std::size_t lf = NextLf(Cursor);
             if (lf == npos) return 0;
-            if (Ends == TEnds::Lf || (lf > p && base[lf - 1] == '\r')) return lf + 1;
+            if (lf > p && base[lf - 1] == '\r') return lf + 1;
             if (MboxAware && n - lf > 5 && std::memcmp(base + lf + 1, "From ", 5) == 0)
                 return lf + 1;
             if (LoneLf != nullptr) *LoneLf = lf;
