@@ -17,9 +17,13 @@ namespace {
 constexpr std::size_t PendingBytes = 1u << 20;
 constexpr std::size_t FieldBlockBytes = LargeBlockBytes;
 
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowTooBig() {
+    throw TPwError("a message of more than 4 GiB cannot be kept");
+}
+
+// Asked six times a message: the test stays inline, the throw out of the way.
 std::uint32_t Size32(std::size_t Size) {
-    if (Size > std::numeric_limits<std::uint32_t>::max())
-        throw TPwError("a message of more than 4 GiB cannot be kept");
+    if (Size > std::numeric_limits<std::uint32_t>::max()) ThrowTooBig();
     return static_cast<std::uint32_t>(Size);
 }
 
@@ -57,7 +61,9 @@ class TFoundEmails::TStore {
         return {static_cast<std::uint32_t>(Fields.size() - 1), at};
     }
     // Takes back the fields just appended.
-    void DropFields(std::pair<std::uint32_t, std::uint32_t> At) { Fields[At.first].resize(At.second); }
+    void DropFields(std::pair<std::uint32_t, std::uint32_t> At) {
+        Fields[At.first].resize(At.second);
+    }
 
     // Lets go of the message bytes held (and of the fields too, AndFields), keeping the memory
     // for what comes next: for a list that holds its latest message's only, which never spills.
@@ -316,8 +322,7 @@ bool TFoundEmails::Spilled() const {
 
 namespace {
 
-template <class TList>
-bool SameMessages(const TFoundEmails& A, const TList& B) {
+template <class TList> bool SameMessages(const TFoundEmails& A, const TList& B) {
     if (A.size() != B.size()) return false;
     for (std::size_t i = 0; i < A.size(); ++i)
         if (!(A[i] == B[i])) return false;
