@@ -75,8 +75,8 @@ inline std::size_t NameLength(std::string_view Bytes) {
     const __m128i colon = _mm_set1_epi8(':');
     while (i + 16 <= n) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const __m128i name = _mm_andnot_si128(_mm_cmpeq_epi8(v, colon),
-                                              _mm_cmplt_epi8(_mm_add_epi8(v, shift), top));
+        const __m128i name =
+            _mm_andnot_si128(_mm_cmpeq_epi8(v, colon), _mm_cmplt_epi8(_mm_add_epi8(v, shift), top));
         const auto stops = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xFFFFu;
         if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
         i += 16;
