@@ -30,6 +30,7 @@
 #include "engine/DeepBlockWalker.h"
 #include "engine/Globals.h"
 #include "engine/HeaderBlock.h"
+#include "engine/LineShape.h"
 #include "engine/ScanHost.h"
 #include "engine/emailparser.h"
 
