@@ -11,6 +11,24 @@
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/ReferenceDeep.h"
 
+namespace {
+
+// The same messages, each the same views of the run: text, body and the four fields.
+void CheckSameCuts(const TCutList& Fast, const TCutList& Plain) {
+    FUZZ_CHECK(Fast.size() == Plain.size());
+    for (std::size_t i = 0; i < Fast.size(); ++i) {
+        FUZZ_CHECK(Fast[i].DriveOffset == Plain[i].DriveOffset);
+        FUZZ_CHECK(Fast[i].FullText.data() == Plain[i].FullText.data() &&
+                   Fast[i].FullText.size() == Plain[i].FullText.size());
+        FUZZ_CHECK(Fast[i].Body == Plain[i].Body);
+        for (int f = 0; f < 4; ++f)
+            FUZZ_CHECK(Fast[i].Fields[f].data() == Plain[i].Fields[f].data() &&
+                       Fast[i].Fields[f].size() == Plain[i].Fields[f].size());
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
     TFuzzInput in(Data, Size);
     const std::uint32_t sector = 64u << (in.Byte() & 3); // 64 to 512
@@ -24,16 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
             TCutList fast, plain;
             TDeepRule().ExtractCuts(run, fast, opens);
             RefDeep::Cut(run, plain, opens);
-            FUZZ_CHECK(fast.size() == plain.size());
-            for (std::size_t i = 0; i < fast.size(); ++i) {
-                FUZZ_CHECK(fast[i].DriveOffset == plain[i].DriveOffset);
-                FUZZ_CHECK(fast[i].FullText.data() == plain[i].FullText.data() &&
-                           fast[i].FullText.size() == plain[i].FullText.size());
-                FUZZ_CHECK(fast[i].Body == plain[i].Body);
-                for (int f = 0; f < 4; ++f)
-                    FUZZ_CHECK(fast[i].Fields[f].data() == plain[i].Fields[f].data() &&
-                               fast[i].Fields[f].size() == plain[i].Fields[f].size());
-            }
+            CheckSameCuts(fast, plain);
         }
     }
     for (std::size_t from = 0; from <= text.size(); ++from)
@@ -79,13 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         TCutList fast, plain;
         got->Carve(run, fast);
         RefDeep::Cut(run, plain, true);
-        FUZZ_CHECK(fast.size() == plain.size());
-        for (std::size_t i = 0; i < fast.size(); ++i) {
-            FUZZ_CHECK(fast[i].DriveOffset == plain[i].DriveOffset);
-            FUZZ_CHECK(fast[i].FullText.data() == plain[i].FullText.data() &&
-                       fast[i].FullText.size() == plain[i].FullText.size());
-            FUZZ_CHECK(fast[i].Body == plain[i].Body);
-        }
+        CheckSameCuts(fast, plain);
     }
     return 0;
 }
