@@ -14,26 +14,21 @@ void TEnclosures::Clear() {
     FCollecting = false;
 }
 
-void TEnclosures::Take(std::string_view Line, const TLineShape& Shape) {
-    const bool continuation = Line[0] == ' ' || Line[0] == '\t';
-    if (FCollecting && continuation && !IsEmptyLine(Line)) {
-        if (!FFolded) {
-            FField.assign(FFirstLine);
-            FFolded = true;
-        }
-        if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));
-        return;
+// A folded line of the field being collected: the field is put together from its lines.
+void TEnclosures::Fold(std::string_view Line) {
+    if (!FFolded) {
+        FField.assign(FFirstLine);
+        FFolded = true;
     }
-    if (FCollecting) Take();
-    if (!Shape.Name.empty() && EqualsNoCase(Shape.Name, ContentType)) {
-        // Most fields stand on one line: those are read where they stand, in the run.
-        FCollecting = true;
-        FFolded = false;
-        FFirstLine = Line.substr(Shape.Name.size() + 1,
-                                 Line.size() - EndLength(Line) - Shape.Name.size() - 1);
-        return;
-    }
-    if (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)) CloseDelimiter(Line);
+    if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));
+}
+
+void TEnclosures::Collect(std::string_view Line, const TLineShape& Shape) {
+    // Most fields stand on one line: those are read where they stand, in the run.
+    FCollecting = true;
+    FFolded = false;
+    FFirstLine =
+        Line.substr(Shape.Name.size() + 1, Line.size() - EndLength(Line) - Shape.Name.size() - 1);
 }
 
 // "--boundary--" closes the multipart of that boundary and every one opened inside it.

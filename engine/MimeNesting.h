@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/HeaderNames.h"
 #include "engine/LineShape.h"
 
 // The parts of a message that hold other messages: the multipart bodies whose closing delimiter
@@ -27,10 +28,19 @@ class TEnclosures {
     // parts open enclosures, closing delimiters close them. The lines are views of one text,
     // which outlives them until Clear.
     void Line(std::string_view Line, const TLineShape& Shape) {
-        // Most lines are none of these, in a multipart's body too: no call for them.
-        if (FCollecting || MayNameContentType(Shape.Name) ||
-            (!FBoundaryEnds.empty() && MayCloseDelimiter(Line)))
-            Take(Line, Shape);
+        // Most lines are none of these, in a multipart's body too: no call for them. The line
+        // after a field ends its collecting, without a call unless it folds the field.
+        if (FCollecting) {
+            if (Line[0] == ' ' || Line[0] == '\t') {
+                Fold(Line);
+                return;
+            }
+            Take();
+        }
+        if (MayNameContentType(Shape.Name) && EqualsNoCase(Shape.Name, ContentType))
+            Collect(Line, Shape);
+        else if (!FBoundaryEnds.empty() && MayCloseDelimiter(Line))
+            CloseDelimiter(Line);
     }
     // The header block closed: its Content-Type field is complete.
     void HeaderEnds() {
@@ -51,7 +61,8 @@ class TEnclosures {
         const char last = Line[Line.size() - EndLength(Line) - 1];
         return last == '-' || last == ' ' || last == '\t';
     }
-    void Take(std::string_view Line, const TLineShape& Shape);
+    void Fold(std::string_view Line);
+    void Collect(std::string_view Line, const TLineShape& Shape);
     void Take();
     void CloseDelimiter(std::string_view Line);
 
