@@ -92,7 +92,8 @@ PW_EVERY_LINE void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool
     } else if (FInGroup) {
         if (FInQuote) FQuoteHasLines = true;
     } else {
-        GroupBegins(Line, p, shape, inBody);
+        // A copy: the shape of every line stays in registers, out of reach of this call.
+        GroupBegins(Line, p, TLineShape(shape), inBody);
     }
 }
 

@@ -23,12 +23,11 @@ void TEnclosures::Fold(std::string_view Line) {
     if (FField.size() < 4096) FField.append(Line.substr(0, Line.size() - EndLength(Line)));
 }
 
-void TEnclosures::Collect(std::string_view Line, const TLineShape& Shape) {
+void TEnclosures::Collect(std::string_view Line, std::size_t NameSize) {
     // Most fields stand on one line: those are read where they stand, in the run.
     FCollecting = true;
     FFolded = false;
-    FFirstLine =
-        Line.substr(Shape.Name.size() + 1, Line.size() - EndLength(Line) - Shape.Name.size() - 1);
+    FFirstLine = Line.substr(NameSize + 1, Line.size() - EndLength(Line) - NameSize - 1);
 }
 
 // "--boundary--" closes the multipart of that boundary and every one opened inside it.

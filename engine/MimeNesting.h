@@ -38,7 +38,7 @@ class TEnclosures {
             Take();
         }
         if (MayNameContentType(Shape.Name) && EqualsNoCase(Shape.Name, ContentType))
-            Collect(Line, Shape);
+            Collect(Line, Shape.Name.size());
         else if (!FBoundaryEnds.empty() && MayCloseDelimiter(Line))
             CloseDelimiter(Line);
     }
@@ -62,7 +62,8 @@ class TEnclosures {
         return last == '-' || last == ' ' || last == '\t';
     }
     void Fold(std::string_view Line);
-    void Collect(std::string_view Line, const TLineShape& Shape);
+    // The field of the line whose name is NameSize bytes long.
+    void Collect(std::string_view Line, std::size_t NameSize);
     void Take();
     void CloseDelimiter(std::string_view Line);
 
