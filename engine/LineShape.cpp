@@ -22,18 +22,23 @@ bool IsHttpStartLine(std::string_view Line) {
 
 namespace {
 
+bool IsDigit(char C) {
+    return static_cast<unsigned char>(C - '0') < 10;
+}
+
 bool Digits(std::string_view W, std::size_t Min, std::size_t Max) {
     if (W.size() < Min || W.size() > Max) return false;
     for (const char c : W)
-        if (c < '0' || c > '9') return false;
+        if (!IsDigit(c)) return false;
     return true;
 }
 
 // hh:mm or hh:mm:ss
 bool IsClock(std::string_view W) {
-    return (W.size() == 5 || W.size() == 8) && Digits(W.substr(0, 2), 2, 2) && W[2] == ':' &&
-           Digits(W.substr(3, 2), 2, 2) &&
-           (W.size() == 5 || (W[5] == ':' && Digits(W.substr(6), 2, 2)));
+    const char* c = W.data();
+    return (W.size() == 5 || W.size() == 8) && IsDigit(c[0]) && IsDigit(c[1]) && c[2] == ':' &&
+           IsDigit(c[3]) && IsDigit(c[4]) &&
+           (W.size() == 5 || (c[5] == ':' && IsDigit(c[6]) && IsDigit(c[7])));
 }
 
 // Past the word that starts at I: the first space or tab from I on, or End. A separator's
@@ -111,7 +116,8 @@ bool IsSeparatorLine(std::string_view Line) {
     if (Line.size() < 5 || std::memcmp(Line.data(), "From ", 5) != 0) return false;
     const char* b = Line.data();
     const std::size_t end = Line.size() - EndLength(Line);
-    std::array<std::string_view, 7> word{};
+    // Only the words found are read.
+    std::array<std::string_view, 7> word;
     std::size_t count = 0;
     if (!WordsByMask(b + 5, end - 5, word, count)) {
         std::size_t i = 5;
