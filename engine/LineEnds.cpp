@@ -54,22 +54,25 @@ void Sse2Masks(const unsigned char* Bytes, std::size_t Words, std::uint64_t* Lf,
 #if PW_AVX2_AT_RUN_TIME
 __attribute__((target("avx2"))) void Avx2Masks(const unsigned char* Bytes, std::size_t Words,
                                                std::uint64_t* Lf, std::uint64_t* Stop) {
+    // The stops straight away, no name's bytes to invert: past the names' range once moved, or a
+    // colon.
     const __m256i colon = _mm256_set1_epi8(':'), shift = _mm256_set1_epi8(NameShift);
-    const __m256i top = _mm256_set1_epi8(NameTop), lfByte = _mm256_set1_epi8('\n');
+    const __m256i belowStops = _mm256_set1_epi8(static_cast<char>(NameTop - 1));
+    const __m256i lfByte = _mm256_set1_epi8('\n');
     for (std::size_t w = 0; w < Words; ++w, Bytes += 64) {
-        std::uint64_t lf = 0, name = 0;
         for (unsigned k = 0; k < 2; ++k) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Bytes + 32 * k));
-            const __m256i names = _mm256_andnot_si256(
-                _mm256_cmpeq_epi8(v, colon), _mm256_cmpgt_epi8(top, _mm256_add_epi8(v, shift)));
-            lf |= std::uint64_t{static_cast<std::uint32_t>(
-                      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfByte)))}
-                  << (32 * k);
-            name |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(names))}
-                    << (32 * k);
+            const __m256i stops =
+                _mm256_or_si256(_mm256_cmpeq_epi8(v, colon),
+                                _mm256_cmpgt_epi8(_mm256_add_epi8(v, shift), belowStops));
+            const auto lf =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfByte)));
+            const auto stop = static_cast<std::uint32_t>(_mm256_movemask_epi8(stops));
+            // Each half of a word stored where it lies (x86 keeps a word's low half first):
+            // no shift to join them.
+            std::memcpy(reinterpret_cast<char*>(Lf + w) + 4 * k, &lf, 4);
+            std::memcpy(reinterpret_cast<char*>(Stop + w) + 4 * k, &stop, 4);
         }
-        Lf[w] = lf;
-        Stop[w] = ~name;
     }
 }
 #endif
@@ -173,6 +176,16 @@ __attribute__((target("avx2"))) inline __m256i Avx2Stops(__m256i v, __m256i Low,
         _mm256_shuffle_epi8(High, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
 }
 
+// A bit a byte of the 64 bytes whose stops are A and B: set for text.
+__attribute__((target("avx2"))) inline std::uint64_t Avx2TextBits(__m256i A, __m256i B) {
+    const __m256i zero = _mm256_setzero_si256();
+    return std::uint64_t{
+               static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(A, zero)))} |
+           std::uint64_t{
+               static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(B, zero)))}
+               << 32;
+}
+
 template <bool Deep>
 __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, std::size_t n) {
     static constexpr TStopNibbles Table = MakeStopNibbles<Deep>();
@@ -180,7 +193,24 @@ __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, 
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Table.High.data()));
     const __m256i zero = _mm256_setzero_si256();
     std::size_t i = 0;
-    // Runs are long: sixty-four bytes are tested with one branch, and the place looked for after.
+    // Runs are long: a hundred and twenty-eight bytes are tested with one branch, and the place
+    // looked for after.
+    for (; i + 128 <= n; i += 128) {
+        const __m256i a =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), low, high);
+        const __m256i b =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), low, high);
+        const __m256i c =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 64)), low, high);
+        const __m256i d =
+            Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 96)), low, high);
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
+        if (_mm256_testz_si256(any, any)) continue;
+        const std::uint64_t first = Avx2TextBits(a, b);
+        if (first != ~std::uint64_t{0})
+            return i + static_cast<std::size_t>(__builtin_ctzll(~first));
+        return i + 64 + static_cast<std::size_t>(__builtin_ctzll(~Avx2TextBits(c, d)));
+    }
     for (; i + 64 <= n; i += 64) {
         const __m256i a =
             Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), low, high);
@@ -188,13 +218,7 @@ __attribute__((target("avx2"))) std::size_t Avx2TextRun(const unsigned char* p, 
             Avx2Stops(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), low, high);
         const __m256i any = _mm256_or_si256(a, b);
         if (_mm256_testz_si256(any, any)) continue;
-        const std::uint64_t text =
-            std::uint64_t{
-                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)))} |
-            std::uint64_t{
-                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, zero)))}
-                << 32;
-        return i + static_cast<std::size_t>(__builtin_ctzll(~text));
+        return i + static_cast<std::size_t>(__builtin_ctzll(~Avx2TextBits(a, b)));
     }
     for (; i + 32 <= n; i += 32) {
         const __m256i a =
