@@ -1,5 +1,6 @@
 #include "engine/LineShape.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -68,23 +69,26 @@ template <std::size_t N> bool OneOf(std::string_view W, const char (&Names)[N][4
 
 // The first Words.size() words of Bytes (N of them) from a mask of its blanks, 64 bytes at
 // once: most separator lines are shorter. False, with nothing taken, when the words reach past
-// the mask.
+// the mask, or the bytes are too few to read sixteen at a time.
 bool WordsByMask(const char* Bytes, std::size_t N, std::array<std::string_view, 7>& Words,
                  std::size_t& Count) {
 #if defined(__SSE2__)
-    char padded[64];
-    const char* p = Bytes;
-    if (N < 64) {
-        std::memset(padded, ' ', sizeof padded);
-        std::memcpy(padded, Bytes, N);
-        p = padded;
-    }
+    if (N < 16) return false;
+    const auto blanks = [](const char* P) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))))};
+    };
     std::uint64_t blank = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
-        blank |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hit))} << (16 * k);
+    const std::size_t whole = std::min<std::size_t>(N, 64) / 16;
+    for (std::size_t k = 0; k < whole; ++k)
+        blank |= blanks(Bytes + 16 * k) << (16 * k);
+    if (N < 64) {
+        // The block the bytes end in is read from their end, and the places past them count as
+        // blanks.
+        if (const std::size_t part = N % 16; part != 0)
+            blank |= (blanks(Bytes + N - 16) >> (16 - part)) << (16 * whole);
+        blank |= ~std::uint64_t{0} << N;
     }
     // The padding is blank, so below 64 bytes every word ends inside the mask.
     std::uint64_t rest = ~blank;
