@@ -92,37 +92,39 @@ PW_EVERY_LINE void TDeepCut::BodyLine(std::string_view Line, std::size_t p, bool
     } else if (FInGroup) {
         if (FInQuote) FQuoteHasLines = true;
     } else {
-        // A copy: the shape of every line stays in registers, out of reach of this call.
-        GroupBegins(Line, p, TLineShape(shape), inBody);
+        GroupBegins(Line, p, shape, inBody);
     }
 }
 
-void TDeepCut::GroupBegins(std::string_view Line, std::size_t p, const TLineShape& Shape,
-                           bool InBody) {
+PW_EVERY_LINE void TDeepCut::GroupBegins(std::string_view Line, std::size_t p,
+                                         const TLineShape& Shape, bool InBody) {
     // A block may begin here, unless the message around it holds it (a multipart body, an attached
-    // message) or it follows web traffic's request or status line. A block too long to be judged
-    // within reach is cut as the standard rule cuts: from a known header line on.
+    // message) or a quote does. Most such lines are settled here, without a call.
     FInGroup = Shape.HeaderLine;
-    bool starts = false;
     const bool enclosed = InBody && FEnclosures.Open();
     if (FInGroup && InBody) FEnclosures.BlockBegins();
-    const auto afterHttp = [&] {
-        return !FLastOther.empty() && FLastOther.data() + FLastOther.size() == Line.data() &&
-               IsHttpStartLine(FLastOther);
-    };
-    if (FInGroup && !FInQuote && !enclosed && !afterHttp()) {
-        if (p == 0 && FOpensWithWholeBlock) {
-            starts = true;
-        } else {
-            const TBlock block = ExamineBlock(FIndex, p, !InBody);
-            starts = block.Whole || (block.PastReach && KnownHeaderIndex(Shape.Name) >= 0);
-        }
+    if (FInGroup && !FInQuote && !enclosed)
+        // A copy: the shape of every line stays in registers, out of reach of this call.
+        MayBegin(Line, p, TLineShape(Shape), InBody);
+    else if (FInQuote)
+        FQuoteHasLines = true;
+}
+
+void TDeepCut::MayBegin(std::string_view Line, std::size_t p, const TLineShape& Shape,
+                        bool InBody) {
+    // Not after web traffic's request or status line. A block too long to be judged within reach
+    // is cut as the standard rule cuts: from a known header line on.
+    if (!FLastOther.empty() && FLastOther.data() + FLastOther.size() == Line.data() &&
+        IsHttpStartLine(FLastOther))
+        return;
+    bool starts = p == 0 && FOpensWithWholeBlock;
+    if (!starts) {
+        const TBlock block = ExamineBlock(FIndex, p, !InBody);
+        starts = block.Whole || (block.PastReach && KnownHeaderIndex(Shape.Name) >= 0);
     }
     if (starts) {
         Start(p, Line, Shape);
         FAfterSeparator = false;
-    } else if (FInQuote) {
-        FQuoteHasLines = true;
     }
 }
 

@@ -41,6 +41,9 @@ class TDeepCut {
     void BodyLine(std::string_view Line, std::size_t p, bool Empty);
     // A header-like line after a line that was none, where a block may begin.
     void GroupBegins(std::string_view Line, std::size_t p, const TLineShape& Shape, bool InBody);
+    // The same for a header line that neither a quote nor an enclosure holds: whether its block
+    // begins a message.
+    void MayBegin(std::string_view Line, std::size_t p, const TLineShape& Shape, bool InBody);
     void Start(std::size_t At, std::string_view Line, const TLineShape& Shape);
     // Shape: of Line, made without its value.
     void Store(std::string_view Line, const TLineShape& Shape);
