@@ -8,6 +8,9 @@
 
 namespace {
 
+// Bytes a batch holds in the default allocator's memory before it takes a large block.
+constexpr std::size_t SmallBatchBytes = 64u << 10;
+
 constexpr char Magic[8] = {'P', 'W', 'P', 'A', 'R', 'T', '\r', '\n'};
 
 class TWriter {
@@ -90,6 +93,10 @@ TEmailPlace ReadPlace(TReader& R) {
 
 void TPieceBatch::Add(std::string_view FullText, std::string_view Body,
                       const std::string_view (&Fields)[4], TEmailPlace Place, bool ClientDeleted) {
+    // Only a batch that goes on growing: a drive with little mail hands over a batch of a message
+    // or two every few thousand sectors, and a large page for each would cost more than it saves.
+    if (Bytes.size() >= SmallBatchBytes && Bytes.capacity() < LargeBlockBytes)
+        Bytes.reserve(LargeBlockBytes);
     TPieceMessage& m = Messages.emplace_back();
     m.Text = Bytes.size();
     m.TextSize = FullText.size();
