@@ -762,6 +762,8 @@ std::uint64_t TScanHardDisk::MergePiece(TPieceFeed& Feed, std::size_t K, std::ui
         P = std::max(P, news.Reached);
         if (news.Done) {
             Advance(P, std::max(P, news.Final));
+            // The piece's last batch too: one a piece let go is one made afresh for a later piece.
+            if (!used.empty()) Feed.Recycle(used);
             Feed.Finished(K, false);
             return std::max(P, news.Final);
         }
