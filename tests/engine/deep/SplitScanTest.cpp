@@ -433,6 +433,63 @@ TEST(SplitScan, AScanKeepingLessHandsTheHostWhatAWholeOneDoes) {
     EXPECT_GT(inside, 2u);
 }
 
+// A piece's batch takes a large block once it outgrows its first kilobytes, grows past that block
+// for a message larger than it, and is handed back to be filled again by later pieces: over a few
+// MiB of mail packed sector by sector, one message of them larger than a batch's block, a split
+// scan gives the whole scan's messages, for both rules.
+TEST(SplitScan, BatchesThatOutgrowTheirBlocksAndComeBackLoseNothing) {
+    std::mt19937 rng(4242);
+    auto drive = std::make_shared<TSharedDrive>();
+    std::string& d = drive->Bytes;
+    d.assign(512, '\0');
+    bool large = false;
+    while (d.size() < (11u << 20)) {
+        d.resize((d.size() + 511) / 512 * 512, '\0');
+        if (!large && d.size() > (2u << 20)) {
+            large = true;
+            d += "From: large@example.com\r\nTo: you@example.com\r\nSubject: large\r\n"
+                 "Date: Mon, 1 Jan 2024 10:00:00 +0000\r\nMessage-ID: <large@example.com>\r\n\r\n";
+            for (unsigned k = 0; k < 100000; ++k)
+                d += "A line of the large message's body, number " + std::to_string(k) + "\r\n";
+            continue;
+        }
+        if (rng() % 2) {
+            d += MakeDeepMessage(rng(), static_cast<int>(rng() % DeepMessageKinds));
+            continue;
+        }
+        const std::string n = std::to_string(d.size());
+        d += "From: a" + n + "@example.com\r\nTo: b@example.com\r\nSubject: number " + n +
+             "\r\nDate: Tue, 2 Jan 2024 11:00:00 +0000\r\nMessage-ID: <" + n +
+             "@example.com>\r\n\r\n";
+        for (unsigned k = 0; k < 20 + rng() % 80; ++k)
+            d += "Some words of the body of message " + n + "\r\n";
+    }
+    d.resize((d.size() + 511) / 512 * 512, '\0');
+    const TBufferMaker make = MakerOf(drive);
+    for (const TCarvingRule rule : {TCarvingRule::Standard, TCarvingRule::Deep}) {
+        TScanOptions options;
+        options.Rule = rule;
+        const TScanResult whole = TScanHardDisk(make, options, NullScanHost()).ScanDrive();
+        // The drive holds what the comparison is about: the large message, and enough besides
+        // for many batches.
+        std::uint64_t largest = 0, bytes = 0;
+        for (std::size_t i = 0; i < whole.Emails.size(); ++i) {
+            largest = std::max(largest, whole.Emails.FullTextSize(i));
+            bytes += whole.Emails.FullTextSize(i);
+        }
+        EXPECT_GT(largest, 4u << 20);
+        EXPECT_GT(bytes - largest, 1u << 20);
+        for (const std::uint64_t pieceBytes : {std::uint64_t{256} << 10, std::uint64_t{3} << 20}) {
+            TScanOptions split = options;
+            split.Jobs = 2;
+            split.PieceBytes = pieceBytes;
+            ExpectSame(whole, TScanHardDisk(make, split, NullScanHost()).ScanDrive(),
+                       std::string(rule == TCarvingRule::Deep ? "deep" : "standard") +
+                           ", pieces of " + std::to_string(pieceBytes) + " bytes");
+        }
+    }
+}
+
 TEST(SplitScan, APartFileKeepsFieldsInsideAndOutsideTheTextAndRefusesOnesPastItsBytes) {
     // Fields the rules cut are views of the text; one made elsewhere is held after it.
     const std::string text = "From: a@x.org\r\nSubject: hi\r\n\r\nbody\r\n";
