@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "disk/Error.h"
 #include "engine/ClientFlags.h"
 
 namespace {
 
-// Bytes a batch holds in the default allocator's memory before it takes a large block.
-constexpr std::size_t SmallBatchBytes = 64u << 10;
+// Bytes a batch holds in the default allocator's memory before it takes a large block. Never in a
+// 32-bit process: the pieces' batches, a large block each, would take hundreds of MiB of its few
+// addresses.
+constexpr std::size_t SmallBatchBytes =
+    sizeof(void*) >= 8 ? std::size_t{64} << 10 : std::numeric_limits<std::size_t>::max();
 
 constexpr char Magic[8] = {'P', 'W', 'P', 'A', 'R', 'T', '\r', '\n'};
 
